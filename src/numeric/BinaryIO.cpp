@@ -1,0 +1,83 @@
+#include "BinaryIO.h"
+
+#include <cstring>
+
+namespace zolt::bin {
+namespace {
+
+template <int N>
+void putLE(std::ostream& s, uint64_t bits) {
+  char b[N];
+  for (int i = 0; i < N; ++i) b[i] = static_cast<char>((bits >> (8 * i)) & 0xff);
+  s.write(b, N);
+}
+
+template <int N>
+bool getLE(std::istream& s, uint64_t& bits) {
+  unsigned char b[N];
+  if (!s.read(reinterpret_cast<char*>(b), N)) return false;
+  bits = 0;
+  for (int i = 0; i < N; ++i) bits |= static_cast<uint64_t>(b[i]) << (8 * i);
+  return true;
+}
+
+}  // namespace
+
+void writeU8(std::ostream& s, uint8_t v) { putLE<1>(s, v); }
+void writeI32(std::ostream& s, int32_t v) { putLE<4>(s, static_cast<uint32_t>(v)); }
+void writeU32(std::ostream& s, uint32_t v) { putLE<4>(s, v); }
+void writeF32(std::ostream& s, float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  putLE<4>(s, u);
+}
+void writeF64(std::ostream& s, double v) {
+  uint64_t u;
+  std::memcpy(&u, &v, 8);
+  putLE<8>(s, u);
+}
+
+bool readU8(std::istream& s, uint8_t& v) {
+  uint64_t b;
+  if (!getLE<1>(s, b)) return false;
+  v = static_cast<uint8_t>(b);
+  return true;
+}
+bool readI32(std::istream& s, int32_t& v) {
+  uint64_t b;
+  if (!getLE<4>(s, b)) return false;
+  v = static_cast<int32_t>(static_cast<uint32_t>(b));
+  return true;
+}
+bool readU32(std::istream& s, uint32_t& v) {
+  uint64_t b;
+  if (!getLE<4>(s, b)) return false;
+  v = static_cast<uint32_t>(b);
+  return true;
+}
+bool readF32(std::istream& s, float& v) {
+  uint64_t b;
+  if (!getLE<4>(s, b)) return false;
+  uint32_t u = static_cast<uint32_t>(b);
+  std::memcpy(&v, &u, 4);
+  return true;
+}
+bool readF64(std::istream& s, double& v) {
+  uint64_t b;
+  if (!getLE<8>(s, b)) return false;
+  std::memcpy(&v, &b, 8);
+  return true;
+}
+
+int64_t bytesLeft(std::istream& s) {
+  if (!s) return -1;
+  std::streampos here = s.tellg();
+  if (here == std::streampos(-1)) return -1;
+  s.seekg(0, std::ios::end);
+  std::streampos end = s.tellg();
+  s.seekg(here);
+  if (end == std::streampos(-1) || !s) return -1;
+  return static_cast<int64_t>(end - here);
+}
+
+}  // namespace zolt::bin

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The whole test suite: installs dependencies, then builds and runs the tests
+# in a Release build and in an AddressSanitizer + UBSan build (window tests
+# on a private Xvfb display).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh
+jobs=$(nproc)
+
+echo "== Release build"
+bash tools/build.sh build/release -DCMAKE_BUILD_TYPE=Release
+(cd build/release && ctest --output-on-failure -j "$jobs")
+
+echo "== AddressSanitizer + UBSan build"
+bash tools/build.sh build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLT_SANITIZE=address -DZOLT_BUILD_BENCH=OFF
+(cd build/asan && UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j "$jobs")
