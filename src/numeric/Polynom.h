@@ -10,6 +10,7 @@ namespace zolt {
 // Thread-safe pool of fixed-size nodes shared by all polynomials; the
 // assembly creates and destroys terms on two threads at once.
 std::pmr::memory_resource* polynomPool();
+[[noreturn]] void polynomStop();
 }  // namespace zolt
 
 template <class T>
@@ -47,6 +48,19 @@ class Polynom {
   size_t size() const { return terms.size(); }
 
   static bool isZero(const T& c) { return !(c < 0 || c > 0); }
+
+  friend Polynom operator-(const Polynom& p) {
+    Polynom r(p);
+    for (auto& kv : r.terms) kv.second = -kv.second;
+    return r;
+  }
+
+  // A polynomial has no absolute value, quotient or order. These exist only
+  // so that the matrix templates compile for polynomial entries; each stops.
+  friend Polynom fabs(const Polynom&) { zolt::polynomStop(); }
+  friend Polynom operator/(const Polynom&, const Polynom&) { zolt::polynomStop(); }
+  friend bool operator<(const Polynom&, const Polynom&) { zolt::polynomStop(); }
+  friend bool operator>(const Polynom&, const Polynom&) { zolt::polynomStop(); }
 };
 
 template <class T>
@@ -59,16 +73,5 @@ template <class T>
 bool operator!=(const Polynom<T>& a, const Polynom<T>& b) {
   return !(a == b);
 }
-
-// A polynomial has no absolute value, quotient or order. These exist only so
-// that the matrix templates compile for polynomial entries; each one stops.
-template <class T>
-Polynom<T> fabs(const Polynom<T>& p);
-template <class T>
-Polynom<T> operator/(const Polynom<T>& a, const Polynom<T>& b);
-template <class T>
-bool operator<(const Polynom<T>& a, const Polynom<T>& b);
-template <class T>
-bool operator>(const Polynom<T>& a, const Polynom<T>& b);
 
 extern template class Polynom<double>;
