@@ -1,0 +1,614 @@
+#include "BlockMatrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+
+#include "BinaryIO.h"
+#include "GalerkinColumns.h"
+#include "PackedMatrix.h"
+#include "ProgressBar.h"
+#include "ScatterStream.h"
+
+namespace {
+
+// A write outside the frozen pattern or a record of the other block size:
+// the message goes to standard output and the program stops.
+[[noreturn]] void stopWith(const char* msg) {
+  std::cout << msg << std::endl;
+  std::abort();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------- construction
+
+template <class T, int BS>
+BlockMatrix<T, BS>::BlockMatrix(int rows, int cols)
+    : Matrix<T>(rows, cols), buildMap(new BuildMap) {}
+
+template <class T, int BS>
+BlockMatrix<T, BS>::BlockMatrix(std::istream& f) : Matrix<T>(0, 0) {
+  if (!readFromFile(f)) f.setstate(std::ios::failbit);
+}
+
+template <class T, int BS>
+BlockMatrix<T, BS>::BlockMatrix(const BlockMatrix& A)
+    : Matrix<T>(A), nBlockRows(A.nBlockRows), nBlockCols(A.nBlockCols) {
+  if (A.buildMap) {
+    buildMap = new BuildMap(*A.buildMap);
+    return;
+  }
+  blocks = A.blocks;
+  for (Block& b : blocks) b.nextInColumn = nullptr;
+  buildIndex();
+}
+
+template <class T, int BS>
+BlockMatrix<T, BS>::~BlockMatrix() {
+  releaseIndex();
+  delete buildMap;
+  releaseScatterStream();
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::releaseScatterStream() {
+  delete scatterStream;
+  scatterStream = nullptr;
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::releaseIndex() {
+  delete[] rowStart;
+  delete[] colTable;
+  rowStart = nullptr;
+  colTable = nullptr;
+}
+
+// Row starts and column links over the sorted block array; nBlockRows and
+// nBlockCols are set and every block lies inside them.
+template <class T, int BS>
+void BlockMatrix<T, BS>::buildIndex() {
+  releaseIndex();
+  rowStart = new Block*[nBlockRows + 1]();
+  colTable = new Block*[nBlockCols]();
+  Block* begin = blocks.data();
+  Block* end = begin + blocks.size();
+  for (Block* b = begin; b != end; ++b)
+    if (!rowStart[b->row0 / BS]) rowStart[b->row0 / BS] = b;
+  rowStart[nBlockRows] = end;
+  if (!rowStart[0]) rowStart[0] = begin;
+  // An empty block row starts where the next filled one does.
+  for (int r = 1; r < nBlockRows; ++r) {
+    if (rowStart[r]) continue;
+    Block* p = rowStart[r - 1];
+    while (p != rowStart[nBlockRows] && p->row0 == BS * (r - 1)) ++p;
+    rowStart[r] = p;
+  }
+  // Column chains in ascending row order; colTable[c] trails the chain's end.
+  for (Block* b = begin; b != end; ++b) {
+    Block*& head = colTable[b->col0 / BS];
+    if (!head) {
+      head = b;
+      continue;
+    }
+    while (head->nextInColumn) head = head->nextInColumn;
+    head->nextInColumn = b;
+  }
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::buildDataStructs() {
+  if (!buildMap) return;
+  nBlockRows = nRow / BS;
+  nBlockCols = nCol / BS;
+  blocks.clear();
+  blocks.reserve(buildMap->size());
+  for (const auto& kv : *buildMap) blocks.push_back(kv.second);
+  delete buildMap;
+  buildMap = nullptr;
+  buildIndex();
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::makeEmpty() {
+  releaseScatterStream();  // a plan is only valid for the pattern it was recorded on
+  releaseIndex();
+  delete buildMap;
+  buildMap = nullptr;
+  blocks.clear();
+  blocks.shrink_to_fit();
+  nRow = nCol = 0;
+  symmetric = false;
+  nBlockRows = nBlockCols = 0;
+  buildIndex();
+}
+
+// ---------------------------------------------------------- block lookup
+
+template <class T, int BS>
+const typename BlockMatrix<T, BS>::Block* BlockMatrix<T, BS>::findBlock(int i, int j) const {
+  if (!rowStart) return nullptr;
+  const int r0 = i - i % BS, c0 = j - j % BS;
+  const Block* first = rowStart[i / BS];
+  const Block* last = rowStart[i / BS + 1];
+  const Block* p = std::lower_bound(
+      first, last, std::make_pair(r0, c0), [](const Block& b, const std::pair<int, int>& key) {
+        return b.row0 < key.first || (b.row0 == key.first && b.col0 < key.second);
+      });
+  if (p != last && p->row0 == r0 && p->col0 == c0) return p;
+  return nullptr;
+}
+
+template <class T, int BS>
+typename BlockMatrix<T, BS>::Block* BlockMatrix<T, BS>::findBlock(int i, int j) {
+  return const_cast<Block*>(static_cast<const BlockMatrix*>(this)->findBlock(i, j));
+}
+
+// ------------------------------------------------------- element access
+
+template <class T, int BS>
+T BlockMatrix<T, BS>::operator()(int i, int j) const {
+  if (!rowStart) {
+    std::cout << "[BlockMatrix, operator()] Warning: Used without building data structs!"
+              << std::endl;
+    std::cout << "                          Building data structs ..." << std::endl;
+    // A read freezes a matrix that is still being built; matrices are never
+    // defined const, so the cast is safe.
+    const_cast<BlockMatrix*>(this)->buildDataStructs();
+  }
+  const Block* b = findBlock(i, j);
+  return b ? b->values[(i % BS) * BS + (j % BS)] : T(0.0);
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::setElem(int i, int j, const T& v) {
+  if (buildMap) {
+    if (!zolt::isNonZero(v)) return;
+    Block& b = (*buildMap)[{i - i % BS, j - j % BS}];
+    b.row0 = i - i % BS;
+    b.col0 = j - j % BS;
+    b.values[(i % BS) * BS + (j % BS)] = v;
+    return;
+  }
+  Block* b = findBlock(i, j);
+  if (!b)
+    stopWith(
+        "[BlockMatrix, setElem] Error: Initialization completed! Cannot add inexistent elements!");
+  b->values[(i % BS) * BS + (j % BS)] = v;
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::addElem(int i, int j, const T& v) {
+  if (buildMap) {
+    if (!zolt::isNonZero(v)) return;
+    Block& b = (*buildMap)[{i - i % BS, j - j % BS}];
+    b.row0 = i - i % BS;
+    b.col0 = j - j % BS;
+    b.values[(i % BS) * BS + (j % BS)] += v;
+    return;
+  }
+  Block* b = findBlock(i, j);
+  if (!b)
+    stopWith(
+        "[BlockMatrix, addElem] Error: Initialization completed! Cannot add inexistent elements!");
+  b->values[(i % BS) * BS + (j % BS)] += v;
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::addElemBlock(int row, int col, const T* v) {
+  Block* b;
+  if (buildMap) {
+    b = &(*buildMap)[{row, col}];
+    b->row0 = row;
+    b->col0 = col;
+  } else {
+    b = findBlock(row, col);
+    if (!b)
+      stopWith("[BlockMatrix, addElemBlock] Error: Initialization completed! Cannot add elements!");
+  }
+  for (int k = 0; k < NN; ++k) b->values[k] += v[k];
+}
+
+// -------------------------------------------------- whole-array operations
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::clear() {
+  for (Block& b : blocks)
+    for (int k = 0; k < NN; ++k) b.values[k] = T(0.0);
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::copyTo(Matrix<T>& dest) const {
+  for (const Block& b : blocks)
+    for (int k = 0; k < NN; ++k) dest.setElem(b.row0 + k / BS, b.col0 + k % BS, b.values[k]);
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::scale(const T& s) {
+  for (Block& b : blocks)
+    for (int k = 0; k < NN; ++k) b.values[k] *= s;
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::scaleDiagLeft(const Vector<T>& d) {
+  for (Block& b : blocks)
+    for (int k = 0; k < NN; ++k) b.values[k] *= d.data[b.row0 + k / BS];
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::scaleDiagRight(const Vector<T>& d) {
+  for (Block& b : blocks)
+    for (int k = 0; k < NN; ++k) b.values[k] *= d.data[b.col0 + k % BS];
+}
+
+template <class T, int BS>
+T BlockMatrix<T, BS>::maxAbs() const {
+  T m = T(0.0);
+  for (const Block& b : blocks)
+    for (int k = 0; k < NN; ++k) {
+      T a = std::fabs(b.values[k]);
+      if (a > m) m = a;
+    }
+  return m;
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::absColumnSums(Vector<T>& y) const {
+  for (int j = 0; j < y.n; ++j) y.data[j] = T(0.0);
+  for (const Block& b : blocks)
+    for (int k = 0; k < NN; ++k) y.data[b.col0 + k % BS] += std::fabs(b.values[k]);
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::forEachValue(ValueFn fn, void* arg) {
+  for (Block& b : blocks)
+    for (int k = 0; k < NN; ++k) fn(&b.values[k], arg);
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::structuredCopy(const BlockMatrix& src) {
+  if (src.nBlockRows != nBlockRows || src.nBlockCols != nBlockCols ||
+      src.blocks.size() != blocks.size()) {
+    std::cerr << "[BlocMatrix, structuredCopy] Matrix does not have the same structure!"
+              << std::endl;
+    return;
+  }
+  for (size_t b = 0; b < blocks.size(); ++b)
+    std::copy(src.blocks[b].values, src.blocks[b].values + NN, blocks[b].values);
+}
+
+// ---------------------------------------------------------- vector kernels
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::mult(const Vector<T>& x, Vector<T>& y) const {
+  const T* xd = x.data;
+  T* yd = y.data;
+  for (int r = 0; r < nBlockRows; ++r) {
+    T acc[BS];
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) acc[k] = T(0.0);
+    for (const Block *b = rowStart[r], *e = rowStart[r + 1]; b != e; ++b) {
+      const T* xv = xd + b->col0;
+#pragma GCC unroll 4
+      for (int k = 0; k < BS; ++k)
+#pragma GCC unroll 4
+        for (int c = 0; c < BS; ++c) acc[k] += b->values[k * BS + c] * xv[c];
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) yd[r * BS + k] = acc[k];
+  }
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::multTransposed(const Vector<T>& x, Vector<T>& y) const {
+  T* yd = y.data;
+  const T* xd = x.data;
+  for (int j = 0; j < y.n; ++j) yd[j] = T(0.0);
+  for (const Block& b : blocks) {
+    const T* xv = xd + b.row0;
+    T* yv = yd + b.col0;
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k)
+#pragma GCC unroll 4
+      for (int c = 0; c < BS; ++c) yv[c] += b.values[k * BS + c] * xv[k];
+  }
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::residuum(const Vector<T>& x, const Vector<T>& b, Vector<T>& r) const {
+  const T* xd = x.data;
+  for (int rb = 0; rb < nBlockRows; ++rb) {
+    T t[BS];
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) t[k] = b.data[rb * BS + k];
+    for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p) {
+      const T* xv = xd + p->col0;
+#pragma GCC unroll 4
+      for (int k = 0; k < BS; ++k)
+#pragma GCC unroll 4
+        for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) r.data[rb * BS + k] = t[k];
+  }
+}
+
+template <class T, int BS>
+T BlockMatrix<T, BS>::residuumSqrSum(const Vector<T>& x, const Vector<T>& b) const {
+  const T* xd = x.data;
+  T sum = T(0.0);
+  for (int rb = 0; rb < nBlockRows; ++rb) {
+    T t[BS];
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) t[k] = b.data[rb * BS + k];
+    for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p) {
+      const T* xv = xd + p->col0;
+#pragma GCC unroll 4
+      for (int k = 0; k < BS; ++k)
+#pragma GCC unroll 4
+        for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) sum = t[k] * t[k] + sum;
+  }
+  return sum;
+}
+
+// One block SOR sweep: the full residual of a block row with the current x,
+// then the correction D^-1 t by elimination without pivoting.
+template <class T, int BS>
+template <bool Backward>
+void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const {
+  T* xd = x.data;
+  const T w = omega;
+  T res = T(0.0);
+  for (int idx = 0; idx < nBlockRows; ++idx) {
+    const int rb = Backward ? nBlockRows - 1 - idx : idx;
+    const int row0 = rb * BS;
+    T t[BS];
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) t[k] = b.data[row0 + k];
+    const Block* diag = nullptr;
+    const Block* first = rowStart[rb];
+    const Block* last = rowStart[rb + 1];
+    const int n = static_cast<int>(last - first);
+    for (int m = 0; m < n; ++m) {
+      const Block* p = Backward ? last - 1 - m : first + m;
+      if (p->col0 == row0) diag = p;
+      const T* xv = xd + p->col0;
+#pragma GCC unroll 4
+      for (int k = 0; k < BS; ++k)
+#pragma GCC unroll 4
+        for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) res = t[k] * t[k] + res;
+    if (!diag) continue;
+
+    T D[BS][BS];
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k)
+#pragma GCC unroll 4
+      for (int c = 0; c < BS; ++c) D[k][c] = diag->values[k * BS + c];
+#pragma GCC unroll 4
+    for (int k = 0; k < BS - 1; ++k) {
+      const T f = T(1.0) / D[k][k];
+#pragma GCC unroll 4
+      for (int i = k + 1; i < BS; ++i) {
+        const T m = f * D[i][k];
+#pragma GCC unroll 4
+        for (int j = k + 1; j < BS; ++j) D[i][j] -= m * D[k][j];
+        t[i] -= m * t[k];
+      }
+    }
+    T d[BS];
+#pragma GCC unroll 4
+    for (int i = BS - 1; i >= 0; --i) {
+      T s = t[i];
+#pragma GCC unroll 4
+      for (int j = i + 1; j < BS; ++j) s -= D[i][j] * d[j];
+      d[i] = s / D[i][i];
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k) xd[row0 + k] += w * d[k];
+  }
+  resSqr = res;
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::gaussSeidelStep(Vector<T>& x, const Vector<T>& b, const T& omega,
+                                         T& resSqr) const {
+  sweep<false>(x, b, omega, resSqr);
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::gaussSeidelBackStep(Vector<T>& x, const Vector<T>& b, const T& omega,
+                                             T& resSqr) const {
+  sweep<true>(x, b, omega, resSqr);
+}
+
+// ---------------------------------------------------------- matrix products
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::mult_m_left(const Matrix<T>& B, Matrix<T>& C) const {
+  C.clear();
+  for (const Block& b : blocks)
+    for (int i = 0; i < C.nRow; ++i)
+      for (int c = 0; c < BS; ++c) {
+        T s = T(0.0);
+        for (int k = 0; k < BS; ++k) s += B(i, b.row0 + k) * b.values[k * BS + c];
+        C.addElem(i, b.col0 + c, s);
+      }
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::mult_m_transpose_left(const Matrix<T>& B, Matrix<T>& C) const {
+  C.clear();
+  for (const Block& b : blocks)
+    for (int i = 0; i < C.nRow; ++i)
+      for (int c = 0; c < BS; ++c) {
+        T s = T(0.0);
+        for (int k = 0; k < BS; ++k) s += B(b.row0 + k, i) * b.values[k * BS + c];
+        C.addElem(i, b.col0 + c, s);
+      }
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::mult_m_right(const Matrix<T>& B, Matrix<T>& C) const {
+  for (int rb = 0; rb < nBlockRows; ++rb)
+    for (int j = 0; j < C.nCol; ++j) {
+      T s[BS];
+      for (int k = 0; k < BS; ++k) s[k] = T(0.0);
+      for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p)
+        for (int c = 0; c < BS; ++c) {
+          const T bv = B(p->col0 + c, j);
+          for (int k = 0; k < BS; ++k) s[k] += p->values[k * BS + c] * bv;
+        }
+      for (int k = 0; k < BS; ++k) C.setElem(rb * BS + k, j, s[k]);
+    }
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::mult_m_transpose_right(const Matrix<T>& B, Matrix<T>& C) const {
+  for (int rb = 0; rb < nBlockRows; ++rb)
+    for (int j = 0; j < C.nCol; ++j) {
+      T s[BS];
+      for (int k = 0; k < BS; ++k) s[k] = T(0.0);
+      for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p)
+        for (int c = 0; c < BS; ++c) {
+          const T bv = B(j, p->col0 + c);
+          for (int k = 0; k < BS; ++k) s[k] += p->values[k * BS + c] * bv;
+        }
+      for (int k = 0; k < BS; ++k) C.setElem(rb * BS + k, j, s[k]);
+    }
+}
+
+// C = P A P^T. Row a of P meets A's block row a / N; the blocks of that row
+// and P's row j are walked together by column.
+template <class T, int BS>
+void BlockMatrix<T, BS>::mult_m_left_m_transpose_right(const PackedMatrix<T>& P, Matrix<T>& C,
+                                                       ProgressBar* pb) const {
+  if (pb) {
+    pb->setTotal(static_cast<unsigned int>(C.nRow));
+    pb->start();
+  }
+  GalerkinColumns<T> columns(P);
+  auto fineColumns = [this](int a, auto visit) {
+    for (const Block* b = rowStart[a / BS]; b != rowStart[a / BS + 1]; ++b)
+      for (int c = 0; c < BS; ++c) visit(b->col0 + c);
+  };
+  for (int i = 0; i < C.nRow; ++i) {
+    const int leni = P.rowLen[i];
+    if (leni > 0 && rowStart) {
+      const MatrixEntry<T>* rowI = P.rowStart[i];
+      // Only columns that can be non-zero: every other sum is exactly zero.
+      for (int j : columns.row(i, symmetric ? i : 0, C.nCol, fineColumns)) {
+        const int lenj = P.rowLen[j];
+        const MatrixEntry<T>* rowJ = lenj > 0 ? P.rowStart[j] : nullptr;
+        T sum = T(0.0);
+        for (int e = 0; e < leni; ++e) {
+          const int colA = rowI[e].col;
+          const int offA = (colA % BS) * BS;
+          const Block* blk = rowStart[colA / BS];
+          const Block* blkEnd = rowStart[colA / BS + 1];
+          T t = T(0.0);
+          int q = 0;
+          while (blk != blkEnd && q < lenj) {
+            const int colB = rowJ[q].col;
+            if (colB < blk->col0) {
+              ++q;
+            } else if (colB >= blk->col0 + BS) {
+              ++blk;
+            } else {
+              t += blk->values[offA + (colB - blk->col0)] * rowJ[q].val;
+              ++q;
+            }
+          }
+          if (zolt::isNonZero(t)) sum += t * rowI[e].val;
+        }
+        if (zolt::isNonZero(sum)) {
+          C.setElem(i, j, sum);
+          if (symmetric && j != i) C.setElem(j, i, sum);
+        }
+      }
+    }
+    if (pb) pb->step();
+  }
+  if (pb) pb->finish();
+}
+
+// ---------------------------------------------------------------- record
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::writeToFile(std::ostream& f) const {
+  if (buildMap)
+    stopWith("[BlockMatrix, writeToFile] Error: write file before building data structs !");
+  using namespace zolt::bin;
+  writeU8(f, symmetric ? 1 : 0);
+  writeI32(f, nRow);
+  writeI32(f, nCol);
+  writeI32(f, nBlockRows);
+  writeI32(f, nBlockCols);
+  writeI32(f, static_cast<int32_t>(blocks.size()));
+  for (const Block& b : blocks) {
+    writeI32(f, b.row0);
+    writeI32(f, b.col0);
+    for (int k = 0; k < NN; ++k) writeF64(f, b.values[k]);
+  }
+}
+
+template <class T, int BS>
+bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
+  using namespace zolt::bin;
+  makeEmpty();
+  uint8_t sym;
+  int32_t rows, cols, bRows, bCols, count;
+  if (!readU8(f, sym) || !readI32(f, rows) || !readI32(f, cols) || !readI32(f, bRows) ||
+      !readI32(f, bCols))
+    return false;
+  if (sym > 1 || rows < 0 || cols < 0) return false;
+  if (bRows != rows / BS || bCols != cols / BS)
+    stopWith("[BlockMatrix, readFromFile] Error: Blocksize has changed!");
+  if (!readI32(f, count) || count < 0) return false;
+  // Blocks are distinct positions of the block grid, each 8 + 8 N^2 bytes.
+  if (static_cast<int64_t>(count) > static_cast<int64_t>(bRows) * bCols) return false;
+  const int64_t left = bytesLeft(f);
+  const int64_t blockBytes = 8 + 8 * NN;
+  if (left >= 0 && left < blockBytes * count) return false;
+
+  std::vector<Block> read;
+  read.reserve(left >= 0 ? static_cast<size_t>(count) : 0);
+  for (int32_t n = 0; n < count; ++n) {
+    Block b;
+    int32_t r0, c0;
+    if (!readI32(f, r0) || !readI32(f, c0)) return false;
+    if (r0 < 0 || r0 % BS != 0 || r0 / BS >= bRows) return false;
+    if (c0 < 0 || c0 % BS != 0 || c0 / BS >= bCols) return false;
+    if (!read.empty()) {
+      const Block& prev = read.back();
+      if (r0 < prev.row0 || (r0 == prev.row0 && c0 <= prev.col0)) return false;
+    }
+    b.row0 = r0;
+    b.col0 = c0;
+    for (int k = 0; k < NN; ++k) {
+      double v;
+      if (!readF64(f, v)) return false;
+      b.values[k] = T(v);
+    }
+    read.push_back(b);
+  }
+
+  nRow = rows;
+  nCol = cols;
+  symmetric = sym != 0;
+  nBlockRows = bRows;
+  nBlockCols = bCols;
+  blocks = std::move(read);
+  buildIndex();
+  return true;
+}
+
+template class BlockMatrix<double, 2>;
+template class BlockMatrix<double, 3>;

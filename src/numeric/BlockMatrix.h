@@ -1,0 +1,113 @@
+#pragma once
+// Sparse matrix of dense N x N blocks (N = the spatial dimension). Built in
+// an ordered map, then frozen into one sorted block array with a per-block-row
+// index; after freezing only values change, no block can be added.
+
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "Matrix.h"
+
+template <class T, int BLOCK_SIZE>
+class BlockMatrix : public Matrix<T> {
+  static_assert(BLOCK_SIZE > 0, "block size must be positive");
+
+ public:
+  using Matrix<T>::nRow;
+  using Matrix<T>::nCol;
+  using Matrix<T>::symmetric;
+  using typename Matrix<T>::ValueFn;
+
+  static constexpr int N = BLOCK_SIZE;
+  static constexpr int NN = BLOCK_SIZE * BLOCK_SIZE;
+
+  struct Block {
+    int row0 = 0;                   // first scalar row, a multiple of N
+    int col0 = 0;                   // first scalar column, a multiple of N
+    Block* nextInColumn = nullptr;  // next block of the same block column
+    T values[NN] = {};              // row-major
+  };
+  using BuildMap = std::map<std::pair<int, int>, Block>;
+
+  int blockEntries = NN;
+  int nBlockRows = 0;                      // nRow / N once frozen; 0 in the build phase
+  int nBlockCols = 0;                      // nCol / N once frozen; 0 in the build phase
+  std::vector<Block> blocks;               // frozen blocks, sorted by (row0, col0)
+  BuildMap* buildMap = nullptr;            // owned; non-null exactly in the build phase
+  Block** rowStart = nullptr;              // nBlockRows + 1 pointers into blocks, owned
+  Block** colTable = nullptr;              // nBlockCols pointers into blocks, owned
+  ScatterStream* scatterStream = nullptr;  // recorded coarse-product plan, owned
+
+  // Build phase of an nRow x nCol matrix.
+  BlockMatrix(int nRow, int nCol);
+  // Reads one block record and freezes; on a bad record the matrix is empty
+  // (0 x 0, frozen) and the stream's failbit is set.
+  explicit BlockMatrix(std::istream& f);
+  // Deep copy: blocks, flag and tables; every internal pointer points into the
+  // copy. The scatter stream is not copied.
+  BlockMatrix(const BlockMatrix& A);
+  BlockMatrix& operator=(const BlockMatrix&) = delete;
+  ~BlockMatrix() override;
+
+  // Build phase: inserts into the map. Frozen: the block must exist.
+  void addElemBlock(int row, int col, const T* v);
+  // Freezes the pattern; does nothing when already frozen.
+  void buildDataStructs();
+  // The stored block holding (i, j) of a frozen matrix, or null.
+  Block* findBlock(int i, int j);
+  const Block* findBlock(int i, int j) const;
+  bool frozen() const { return buildMap == nullptr; }
+
+  // Copies the values of src block by block (same block count and shape).
+  void structuredCopy(const BlockMatrix& src);
+
+  T operator()(int i, int j) const override;
+  void setElem(int i, int j, const T& v) override;
+  void addElem(int i, int j, const T& v) override;
+  void clear() override;
+  void copyTo(Matrix<T>& dest) const override;
+  // The products, residuals and sweeps walk the frozen index; in the build
+  // phase the matrix counts as having no block rows.
+  void mult(const Vector<T>& x, Vector<T>& y) const override;
+  void multTransposed(const Vector<T>& x, Vector<T>& y) const override;
+  void mult_m_left(const Matrix<T>& B, Matrix<T>& C) const override;
+  void mult_m_transpose_left(const Matrix<T>& B, Matrix<T>& C) const override;
+  void mult_m_right(const Matrix<T>& B, Matrix<T>& C) const override;
+  void mult_m_transpose_right(const Matrix<T>& B, Matrix<T>& C) const override;
+  void mult_m_left_m_transpose_right(const PackedMatrix<T>& P, Matrix<T>& C,
+                                     ProgressBar* pb) const override;
+  void scale(const T& s) override;
+  void scaleDiagLeft(const Vector<T>& d) override;
+  void scaleDiagRight(const Vector<T>& d) override;
+  // Block SOR sweeps. A block row without a diagonal block adds its residual
+  // to resSqr and leaves x unchanged.
+  void gaussSeidelStep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const override;
+  void gaussSeidelBackStep(Vector<T>& x, const Vector<T>& b, const T& omega,
+                           T& resSqr) const override;
+  void residuum(const Vector<T>& x, const Vector<T>& b, Vector<T>& r) const override;
+  T residuumSqrSum(const Vector<T>& x, const Vector<T>& b) const override;
+  void forEachValue(ValueFn fn, void* arg) override;
+  // Block record: u8 symmetric, i32 nRow, i32 nCol, i32 nBlockRows,
+  // i32 nBlockCols, i32 nBlocks, then per block i32 row0, i32 col0 and N*N
+  // doubles. Refused (program stop) in the build phase.
+  void writeToFile(std::ostream& f) const override;
+  T maxAbs() const override;
+  void absColumnSums(Vector<T>& y) const override;
+
+  // Replaces the matrix by the next record, validated against the header and
+  // the bytes left, and freezes it; false (and an empty matrix) on a bad
+  // record. A record of the other block size stops the program.
+  bool readFromFile(std::istream& f);
+
+ private:
+  void releaseIndex();
+  void releaseScatterStream();
+  void buildIndex();
+  void makeEmpty();
+  template <bool Backward>
+  void sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const;
+};
+
+extern template class BlockMatrix<double, 2>;
+extern template class BlockMatrix<double, 3>;

@@ -1,0 +1,178 @@
+#include "Multigrid.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+
+#include "BlockMatrix.h"
+#include "SparseMatrix.h"
+#include "ZoltAssert.h"
+
+template <class T>
+Multigrid<T>::Multigrid(Matrix<T>& fine, Matrix<T>** restr, Vector<T>& b, Vector<T>& x, T eps,
+                        int nLevels, int n1, int n2, bool)
+    : restriction(restr),
+      eps2(eps * eps),
+      levels(nLevels),
+      nu1(n1),
+      nu2(n2),
+      maxAbsA(fine.maxAbs()) {
+  work = new Vector<T>(b.n);
+  A = new Matrix<T>*[levels];
+  rhs = new Vector<T>[levels];
+  sol = new Vector<T>[levels];
+  res = new Vector<T>[levels];
+  for (int l = 0; l < levels; ++l) A[l] = nullptr;
+  A[levels - 1] = &fine;
+  rhs[levels - 1].view(b.data, b.n);
+  sol[levels - 1].view(x.data, x.n);
+
+  size_t mem_size = static_cast<size_t>(fine.nRow);
+  for (int l = 0; l < levels - 1; ++l) mem_size += 3 * static_cast<size_t>(restriction[l]->nRow);
+  T* mem_pool = new T[mem_size]();
+  pool = mem_pool;
+  T* mem_ptr = mem_pool;
+  res[levels - 1].view(mem_ptr, fine.nRow);
+  mem_ptr += fine.nRow;
+  for (int l = levels - 2; l >= 0; --l) {
+    const int n = restriction[l]->nRow;
+    for (Vector<T>* v : {&rhs[l], &sol[l], &res[l]}) {
+      v->view(mem_ptr, n);
+      mem_ptr += n;
+    }
+  }
+  ZOLT_ASSERT(mem_ptr == mem_pool + mem_size);
+}
+
+template <class T>
+Multigrid<T>::~Multigrid() {
+  if (ownsLevelMatrices)
+    for (int l = 0; l < levels - 1; ++l) delete A[l];
+  delete[] A;
+  delete[] rhs;
+  delete[] sol;
+  delete[] res;
+  delete[] pool;
+  delete coarse;
+  delete work;
+}
+
+template <class T>
+void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
+  if (A[levels - 1]->symmetric) std::cout << "  Symmetry Optimizations enabled! " << std::endl;
+  ownsLevelMatrices = true;
+  for (int l = levels - 2; l >= 0; --l) {
+    std::cout << "  Calc Level " << l << " .... ";
+    auto* P = restriction[l] ? dynamic_cast<PackedMatrix<T>*>(restriction[l]) : nullptr;
+    Matrix<T>* F = A[l + 1];
+    auto* packed = F ? dynamic_cast<PackedMatrix<T>*>(F) : nullptr;
+    auto* block3 = F ? dynamic_cast<BlockMatrix<T, 3>*>(F) : nullptr;
+    auto* block2 = F ? dynamic_cast<BlockMatrix<T, 2>*>(F) : nullptr;
+    if (!P || !(packed || block3 || block2)) {
+      std::cout.flush();
+      std::cerr << "[Multigrid, calcHierarchy]: Error: Neither PackedMatrix nor BlockMatrix is used "
+                   "as Basis!!"
+                << std::endl;
+      std::exit(1);
+    }
+    const int n = P->nRow;
+    float ratio = 0.0f;
+    if (packed) {
+      basisType = 0;
+      SparseMatrix<T> tmp(n, n);
+      packed->mult_m_left_m_transpose_right(*P, tmp, pb);
+      long kept = 0;
+      for (int i = 0; i < n; ++i) {
+        auto& row = tmp.rows[i];
+        row.erase(std::remove_if(row.begin(), row.end(),
+                                 [](const MatrixEntry<T>& e) { return !(e.val >= 1e-4 || e.val <= -1e-4); }),
+                  row.end());
+        kept += static_cast<long>(row.size());
+      }
+      auto* C = new PackedMatrix<T>(tmp);
+      C->symmetric = packed->symmetric;
+      A[l] = C;
+      double cells = static_cast<double>(n) * n;
+      if (cells > 0) ratio = static_cast<float>((kept * 100.0) / cells);
+    } else {
+      auto build = [&](auto* fineBlock) {
+        using B = std::remove_pointer_t<decltype(fineBlock)>;
+        auto* C = new B(n, n);
+        C->symmetric = fineBlock->symmetric;
+        fineBlock->mult_m_left_m_transpose_right(*P, *C, pb);
+        C->buildDataStructs();
+        A[l] = C;
+        double cells = static_cast<double>(C->nBlockRows) * C->nBlockCols;
+        if (cells > 0) ratio = static_cast<float>((C->blocks.size() * 100.0) / cells);
+      };
+      if (block3) {
+        basisType = 1;
+        build(block3);
+      } else {
+        basisType = 2;
+        build(block2);
+      }
+    }
+    std::cout << "  Fillratio of A[" << l << "] = " << ratio << "%" << std::endl;
+  }
+}
+
+template <class T>
+void Multigrid<T>::setCoarseSolver(int type) {
+  delete coarse;
+  coarse = nullptr;
+  coarseSolverType = type;
+  const T coarseEps = std::max(eps2, T(1e-12));
+  if (type == 0) {
+    coarse = new Invert<T>(*A[0], rhs[0], sol[0]);
+  } else if (type == 1) {
+    coarse = new CGPreDiag<T>(*A[0], rhs[0], sol[0], rhs[0].n / 4, coarseEps);
+    coarse->absolute = true;
+  } else {
+    coarse = new GaussSeidel<T>(*A[0], rhs[0], sol[0], 10, coarseEps, T(1.7));
+    coarse->absolute = true;
+  }
+}
+
+template <class T>
+void Multigrid<T>::smooth(int l, int count, T omega) {
+  if (count <= 0 || !(eps2 < 1.0)) return;
+  T change = 1.0;
+  for (int s = 0; s < count; ++s) {
+    A[l]->gaussSeidelStep(sol[l], rhs[l], omega, change);
+    if (change <= eps2) break;
+  }
+}
+
+template <class T>
+void Multigrid<T>::vCycleFrom(int top, T omega) {
+  for (int l = top; l >= 1; --l) {
+    smooth(l, nu1, omega);
+    A[l]->residuum(sol[l], rhs[l], res[l]);
+    restriction[l - 1]->mult(res[l], rhs[l - 1]);
+    std::fill(sol[l - 1].data, sol[l - 1].data + sol[l - 1].n, T(0));
+  }
+  coarse->solve();
+  for (int l = 1; l <= top; ++l) {
+    restriction[l - 1]->multTransposed(sol[l - 1], res[l]);
+    for (int i = 0; i < sol[l].n; ++i) sol[l].data[i] += res[l].data[i];
+    smooth(l, nu2, omega);
+  }
+}
+
+template <class T>
+void Multigrid<T>::vCycle(T omega) {
+  vCycleFrom(levels - 1, omega);
+}
+
+template <class T>
+void Multigrid<T>::fullMultigrid(int cycles, T omega) {
+  for (int l = levels - 1; l >= 1; --l) restriction[l - 1]->mult(rhs[l], rhs[l - 1]);
+  std::fill(sol[0].data, sol[0].data + sol[0].n, T(0));
+  for (int k = 0; k < levels; ++k) {
+    for (int c = 0; c < cycles; ++c) vCycleFrom(k, omega);
+    if (k < levels - 1) restriction[k]->multTransposed(sol[k], sol[k + 1]);
+  }
+}
+
+template class Multigrid<double>;

@@ -1,0 +1,66 @@
+#pragma once
+// Geometric multigrid over a nested hierarchy. Level 0 is the coarsest;
+// restriction[l] maps level l+1 to level l (mult restricts, multTransposed
+// prolongs). The finest right-hand side and solution alias the caller's
+// vectors, which must outlive the multigrid.
+
+#include <cstddef>
+
+#include "Iteration.h"
+#include "Matrix.h"
+#include "PackedMatrix.h"
+
+template <class T, int N>
+class BlockMatrix;
+
+template <class T>
+class Multigrid {
+ public:
+  Matrix<T>** A;             // levels matrices; A[levels-1] is the caller's
+  Vector<T>* rhs;            // per level, views
+  Vector<T>* sol;            // per level, views
+  Vector<T>* res;            // per level, views
+  Matrix<T>** restriction;   // levels-1 restrictions, not owned
+  Vector<T>* work;           // owned zero vector of the finest size
+  T* pool;                   // storage of every level vector but the finest rhs/sol
+  T eps2;                    // early stop of the smoothing sweeps
+  int levels;
+  int nu1;                   // most pre-smoothing sweeps
+  int nu2;                   // most post-smoothing sweeps
+  T maxAbsA;
+  Iteration<T>* coarse = nullptr;  // owned solver of level 0
+  bool ownsLevelMatrices = false;
+  int basisType = 0;         // 0 PackedMatrix, 1 BlockMatrix<T,3>, 2 BlockMatrix<T,2>
+  int coarseSolverType = 0;  // 0 Invert, 1 CGPreDiag, 2 GaussSeidel
+
+  Multigrid(Matrix<T>& A, Matrix<T>** restriction, Vector<T>& b, Vector<T>& x, T eps, int levels,
+            int nu1, int nu2, bool unused = false);
+  ~Multigrid();
+  Multigrid(const Multigrid&) = delete;
+  Multigrid& operator=(const Multigrid&) = delete;
+
+  // Builds A[levels-2] .. A[0] by Galerkin products; pb may be null.
+  void calcHierarchy(ProgressBar* pb);
+  // Replaces the coarsest solver by one of the given kind (0 Invert,
+  // 1 CGPreDiag, 2 GaussSeidel) on A[0], rhs[0], sol[0].
+  void setCoarseSolver(int type);
+
+  void vCycle(T omega);
+  void fullMultigrid(int cycles, T omega);
+
+  // Recomputes the values of an existing coarse matrix in place:
+  // coarse = R fine R^T on coarse's own pattern. With useStream the first
+  // call records a scatter stream in fine and later calls replay it.
+  static void galerkinProduct(PackedMatrix<T>& fine, PackedMatrix<T>& R, PackedMatrix<T>& coarse,
+                              bool useStream);
+  static void galerkinProduct(BlockMatrix<T, 2>& fine, PackedMatrix<T>& R,
+                              BlockMatrix<T, 2>& coarse, bool useStream);
+  static void galerkinProduct(BlockMatrix<T, 3>& fine, PackedMatrix<T>& R,
+                              BlockMatrix<T, 3>& coarse, bool useStream);
+
+ private:
+  void smooth(int l, int count, T omega);
+  void vCycleFrom(int top, T omega);
+};
+
+extern template class Multigrid<double>;

@@ -1,0 +1,138 @@
+#include "TestMeshes.h"
+
+#include <algorithm>
+#include <map>
+
+#include "Tetrahedron.h"
+#include "Vertex.h"
+
+namespace zolt::test {
+
+namespace {
+
+double det3(const double a[3], const double b[3], const double c[3]) {
+  return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+         a[2] * (b[0] * c[1] - b[1] * c[0]);
+}
+
+double orientedDet(const float* p0, const float* p1, const float* p2, const float* p3) {
+  double a[3], b[3], c[3];
+  for (int k = 0; k < 3; ++k) {
+    a[k] = double(p1[k]) - p0[k];
+    b[k] = double(p2[k]) - p0[k];
+    c[k] = double(p3[k]) - p0[k];
+  }
+  return det3(a, b, c);
+}
+
+}  // namespace
+
+std::unique_ptr<TetHierarchy> meshFromCorners(const std::vector<Point>& positions,
+                                              const std::vector<Corners>& corners, int nLevels) {
+  auto h = std::make_unique<TetHierarchy>(nLevels);
+  for (size_t i = 0; i < positions.size(); ++i) {
+    auto* v = new Vertex;
+    v->index = static_cast<int>(i);
+    for (int k = 0; k < 3; ++k) v->restPosition[k] = positions[i][k];
+    h->vertices[0].push_back(v);
+  }
+  // First pass without masks, to let the oracle see every element.
+  std::vector<Corners> oriented;
+  for (Corners c : corners) {
+    const auto& vs = h->vertices[0];
+    if (orientedDet(vs[c[0]]->restPosition, vs[c[1]]->restPosition, vs[c[2]]->restPosition,
+                    vs[c[3]]->restPosition) > 0)
+      std::swap(c[2], c[3]);
+    oriented.push_back(c);
+  }
+  std::vector<FiniteElement*> plain;
+  for (const Corners& c : oriented) {
+    const auto& vs = h->vertices[0];
+    plain.push_back(new Tetrahedron(vs[c[0]], vs[c[1]], vs[c[2]], vs[c[3]], 0));
+  }
+  const std::vector<uint8_t> masks = boundaryMasks(plain);
+  for (FiniteElement* e : plain) delete e;
+
+  for (size_t i = 0; i < oriented.size(); ++i) {
+    const auto& vs = h->vertices[0];
+    const Corners& c = oriented[i];
+    auto* t = new Tetrahedron(vs[c[0]], vs[c[1]], vs[c[2]], vs[c[3]], masks[i]);
+    t->id = static_cast<int>(i);
+    h->elements[0].push_back(t);
+  }
+  if (nLevels > 1) h->buildNestedHierarchy();
+  return h;
+}
+
+std::unique_ptr<TetHierarchy> singleTetrahedron(int nLevels) {
+  return meshFromCorners({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0, 1, 2, 3}}, nLevels);
+}
+
+std::unique_ptr<TetHierarchy> box(int k, int l, int m, float edge, int nLevels) {
+  auto id = [&](int i, int j, int n) { return i + (k + 1) * (j + (l + 1) * n); };
+  std::vector<Point> positions;
+  for (int n = 0; n <= m; ++n)
+    for (int j = 0; j <= l; ++j)
+      for (int i = 0; i <= k; ++i) positions.push_back({i * edge, j * edge, n * edge});
+
+  std::vector<Corners> corners;
+  int axes[3] = {0, 1, 2};
+  for (int n = 0; n < m; ++n)
+    for (int j = 0; j < l; ++j)
+      for (int i = 0; i < k; ++i) {
+        std::sort(axes, axes + 3);
+        do {
+          // Path from the lowest to the highest corner, one axis at a time.
+          int p[3] = {i, j, n};
+          Corners c;
+          c[0] = id(p[0], p[1], p[2]);
+          for (int s = 0; s < 3; ++s) {
+            ++p[axes[s]];
+            c[s + 1] = id(p[0], p[1], p[2]);
+          }
+          corners.push_back(c);
+        } while (std::next_permutation(axes, axes + 3));
+      }
+  return meshFromCorners(positions, corners, nLevels);
+}
+
+std::unique_ptr<TetHierarchy> unitCube(int nLevels) { return box(1, 1, 1, 1.0f, nLevels); }
+
+std::vector<uint8_t> boundaryMasks(const std::vector<FiniteElement*>& elements) {
+  auto faceKey = [](const FiniteElement* e, int f) {
+    std::array<Vertex*, 3> key;
+    int n = 0;
+    for (int i = 0; i < 4; ++i)
+      if (i != f) key[n++] = e->getVertex(i);
+    std::sort(key.begin(), key.end());
+    return key;
+  };
+  std::map<std::array<Vertex*, 3>, int> count;
+  for (const FiniteElement* e : elements)
+    for (int f = 0; f < 4; ++f) ++count[faceKey(e, f)];
+  std::vector<uint8_t> masks;
+  for (const FiniteElement* e : elements) {
+    uint8_t mask = 0;
+    for (int f = 0; f < 4; ++f)
+      if (count[faceKey(e, f)] == 1) mask |= static_cast<uint8_t>(1 << f);
+    masks.push_back(mask);
+  }
+  return masks;
+}
+
+double restVolume(const FiniteElement& e) {
+  return -orientedDet(e.getVertex(0)->restPosition, e.getVertex(1)->restPosition,
+                      e.getVertex(2)->restPosition, e.getVertex(3)->restPosition) /
+         6.0;
+}
+
+void attachCurrentPositions(TetHierarchy& h, int level, std::vector<float>& storage) {
+  const auto& vs = h.vertices[level];
+  storage.assign(3 * vs.size(), 0.0f);
+  for (size_t i = 0; i < vs.size(); ++i) {
+    for (int k = 0; k < 3; ++k) storage[3 * i + k] = vs[i]->restPosition[k];
+    vs[i]->currentPosition = &storage[3 * i];
+  }
+}
+
+}  // namespace zolt::test
