@@ -55,8 +55,8 @@ template <class T>
 T Polynom<T>::eval(double x, double y, double z) const {
   T sum = T(0);
   for (const auto& [k, c] : terms) {
-    double m = std::pow(x, k & 0xff) * std::pow(y, (k >> 8) & 0xff) * std::pow(z, (k >> 16) & 0xff);
-    sum += c * m;
+    // coefficient * x^a * y^b * z^c, left to right
+    sum += c * std::pow(x, k & 0xff) * std::pow(y, (k >> 8) & 0xff) * std::pow(z, (k >> 16) & 0xff);
   }
   return sum;
 }

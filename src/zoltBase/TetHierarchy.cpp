@@ -30,12 +30,10 @@ TetHierarchy::~TetHierarchy() {
     for (FiniteElement* e : elements[l]) delete e;
     for (Vertex* v : vertices[l]) delete v;
   }
-  if (restriction)
-    for (int l = 0; l < nLevels - 1; ++l) delete restriction[l];
+  releaseRestrictions();
   delete[] elements;
   delete[] vertices;
   delete[] removed;
-  delete[] restriction;
   delete[] partitionOfElement;
 }
 

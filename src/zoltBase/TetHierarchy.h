@@ -7,6 +7,8 @@
 // refer to vertices of their level.
 
 #include <cstdint>
+#include <istream>
+#include <ostream>
 #include <vector>
 
 #include "Vertex.h"
@@ -57,6 +59,25 @@ class TetHierarchy {
   // Builds the empty level l+1 by splitting every element of level l into 8.
   void refineLevel(int l);
 
+  // Interpolation lists of level l+1 from the elements of level l; with
+  // markUseless, coarse vertices that nothing uses join removed[l].
+  void findInterpolation(int l, bool markUseless);
+  void buildInterpolation(bool markUseless);
+  void buildInterpolationEveryOtherLevel(bool markUseless);
+  // The restriction from level l+1 to level l, dim components per vertex,
+  // entries below threshold in magnitude dropped; stored in *slot.
+  void calcRestriction(PackedMatrix<double>** slot, int l, uint8_t dim, float threshold);
+  // A new restriction array filled by calcRestriction. The fixed range
+  // arguments are not consulted: fixed vertices carry their own flag.
+  void generateRestrictions(int firstFixedDof, int nFixedDofs, uint8_t dim, float threshold);
+  // The nLevels-1 restrictions as packed records, coarsest first.
+  void writeRestrictions(std::ostream& stream) const;
+  // Reads nLevels-1 packed records; on a bad or inconsistent record nothing
+  // is kept (restriction stays null) and the result is false.
+  bool readRestrictions(std::istream& stream);
+  // Trims the interpolation lists of every level but the finest.
+  void compactInterpolation();
+
   // The finest-level elements, cut ones left out, that the ray
   // origin + t * direction / |direction|, 0 <= t < 1e8, passes through at the
   // current positions; a ray that only touches an element misses it.
@@ -73,6 +94,8 @@ class TetHierarchy {
   // n, or 256 when n is larger; with n <= 1 or no finest elements nothing is
   // built.
   void buildPartitions(int n);
+ private:
+  void releaseRestrictions();
 };
 
 // Renumbers the finest-level vertices from position (vertex count of the

@@ -1,6 +1,7 @@
 // Elements along a pick ray, at the current positions.
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "TetHierarchy.h"
@@ -23,8 +24,8 @@ constexpr float kFar = 100000000.0f;
 
 std::vector<FiniteElement*> TetHierarchy::pickElements(const float* direction, const float* origin,
                                                        bool nearestOnly, float depth) const {
-  const float len2 = direction[0] * direction[0] + direction[1] * direction[1] +
-                     direction[2] * direction[2];
+  const float len2 =
+      direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2];
   const float scale = 1.0f / std::sqrt(len2);
   const float d[3] = {direction[0] * scale, direction[1] * scale, direction[2] * scale};
   // A zero or non-finite direction gives no ray: nothing is hit (its NaN
@@ -73,8 +74,10 @@ std::vector<FiniteElement*> TetHierarchy::pickElements(const float* direction, c
       for (int i = 0; i < 4; ++i) {
         if (beta[i] < 0.0f) {
           if (beta[i] * tmax < -alpha[i]) tmax = -alpha[i] / beta[i];
-        } else {
-          if (beta[i] * tmin < -alpha[i]) tmin = -alpha[i] / beta[i];
+        } else if (beta[i] * tmin < -alpha[i]) {
+          // Parallel to face i and outside it: beta may be -0, whose
+          // quotient -infinity would lift the bound instead of closing it.
+          tmin = beta[i] > 0.0f ? -alpha[i] / beta[i] : std::numeric_limits<float>::infinity();
         }
       }
       if (tmax > tmin) hits.push_back({element, tmin});

@@ -73,7 +73,8 @@ uint32_t VectorQuantizer::Quantize(uint8_t** indices, float** palette, const flo
                                    uint32_t nFloats) {
   int K = paletteSize;
   if (K < 2) {
-    std::fprintf(stderr, " (!!) Quantize() : At least 2 Quantization points need to be generated!\n");
+    std::fprintf(stderr,
+                 " (!!) Quantize() : At least 2 Quantization points need to be generated!\n");
     return 0;
   }
   ZOLT_ASSERT(K <= kMaxPaletteSize);
@@ -121,7 +122,8 @@ uint32_t VectorQuantizer::Quantize(uint8_t** indices, float** palette, const flo
       uint32_t* run = P.members;
       long front = 0, back = static_cast<long>(P.count) - 1;
       for (;;) {
-        while (front < static_cast<long>(P.count) && project(axis, data + 3 * size_t(run[front])) <= t)
+        while (front < static_cast<long>(P.count) &&
+               project(axis, data + 3 * size_t(run[front])) <= t)
           ++front;
         while (back >= 0 && project(axis, data + 3 * size_t(run[back])) > t) --back;
         if (back <= front) break;
@@ -188,8 +190,9 @@ double VectorQuantizer::refine(uint8_t* indices, float* palette, const float* da
     for (int i = 0; i < 3 * K; ++i) palette[i] = 2.0f * palette[i] - 1.0f;
 
   // w nearest other entries of every entry, in list-slot order.
-  const int w = width >= 2 ? static_cast<int>(std::min<uint32_t>(width, static_cast<uint32_t>(K / 2)))
-                           : static_cast<int>(width);
+  const int w = width >= 2
+                    ? static_cast<int>(std::min<uint32_t>(width, static_cast<uint32_t>(K / 2)))
+                    : static_cast<int>(width);
   std::vector<int> neighbours;
   if (w >= 2) {
     neighbours.resize(static_cast<size_t>(K) * w);
