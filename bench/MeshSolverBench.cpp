@@ -1,0 +1,187 @@
+// Solvers on the stiffness system of a refined box (elasticity, lambda =
+// mu = 1, floor fixed, about 100k vertices): one V-cycle, multigrid-
+// preconditioned CG of this system and Eigen's solvers on the same matrix,
+// each as a time and as a ratio to one V-cycle measured in the same run.
+
+#include <benchmark/benchmark.h>
+
+#include <Eigen/IterativeLinearSolvers>
+#include <Eigen/SparseCholesky>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <random>
+#include <sstream>
+
+#include "MatrixAssembler.h"
+#include "Multigrid.h"
+#include "TestMeshes.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Problem {
+  std::unique_ptr<TetHierarchy> h;
+  MaterialProperties material;
+  std::unique_ptr<MatrixAssembler> assembler;
+  std::vector<Matrix<double>*> rp;
+  Vector<double> b, x;
+  std::unique_ptr<Multigrid<double>> mg;
+  Eigen::SparseMatrix<double> eigenK;
+  Eigen::VectorXd eigenB;
+  int levels = 5;
+  double vCycleSeconds = 0;
+
+  Problem() {
+    std::ostringstream quiet;
+    auto* old = std::cout.rdbuf(quiet.rdbuf());
+    h = zolt::test::box(3, 3, 3, 1.0f, levels);
+    int nFixed = 0;
+    for (int l = 0; l < levels; ++l) {
+      auto& list = h->vertices[l];
+      for (Vertex* v : list) v->fixed = v->restPosition[2] == 0.0f;
+      std::stable_partition(list.begin(), list.end(), [](const Vertex* v) { return v->fixed != 0; });
+      nFixed = 0;
+      for (size_t i = 0; i < list.size(); ++i) {
+        list[i]->index = static_cast<int>(i);
+        nFixed += list[i]->fixed;
+      }
+    }
+    h->generateRestrictions(0, 0, 3, 0.005f);
+    material.lambda = material.mu = 1.0;
+    assembler = std::make_unique<MatrixAssembler>(
+        &h->elements[levels - 1], &material, static_cast<int>(h->vertices[levels - 1].size()), 3);
+    assembler->assemble(0, 3 * nFixed, nullptr, false);
+    BlockMatrix<double, 3>& K = *assembler->K3;
+    for (int l = 0; l < levels - 1; ++l) rp.push_back(h->restriction[l]);
+    b.resize(K.nRow);
+    x.resize(K.nRow);
+    std::mt19937 rng(1);
+    std::uniform_real_distribution<double> u(-1, 1);
+    for (int i = 0; i < b.n; ++i) b[i] = u(rng);
+    mg = std::make_unique<Multigrid<double>>(K, rp.data(), b, x, 1e-4, levels, 1, 1, true);
+    mg->calcHierarchy(nullptr);
+    mg->setCoarseSolver(0);
+    std::cout.rdbuf(old);
+
+    std::vector<Eigen::Triplet<double>> t;
+    for (const auto& blk : K.blocks)
+      for (int q = 0; q < 9; ++q) t.emplace_back(blk.row0 + q / 3, blk.col0 + q % 3, blk.values[q]);
+    eigenK.resize(K.nRow, K.nCol);
+    eigenK.setFromTriplets(t.begin(), t.end());
+    eigenK.makeCompressed();
+    eigenB = Eigen::Map<Eigen::VectorXd>(b.data, b.n);
+
+    auto t0 = Clock::now();
+    for (int k = 0; k < 10; ++k) mg->vCycle(1.7);
+    vCycleSeconds = std::chrono::duration<double>(Clock::now() - t0).count() / 10;
+  }
+
+  double relResidual() {
+    Vector<double> r(b.n);
+    assembler->K3->residuum(x, b, r);
+    double s = 0, bb = 0;
+    for (int i = 0; i < r.n; ++i) {
+      s += r[i] * r[i];
+      bb += b[i] * b[i];
+    }
+    return std::sqrt(s / bb);
+  }
+};
+
+Problem& problem() {
+  static Problem p;
+  return p;
+}
+
+void report(benchmark::State& state, double seconds, double iterations) {
+  Problem& p = problem();
+  state.counters["seconds"] = seconds;
+  state.counters["vs_vcycle"] = seconds / p.vCycleSeconds;
+  state.counters["iterations"] = iterations;
+  state.counters["unknowns"] = p.b.n;
+}
+
+void BM_VCycle(benchmark::State& state) {
+  Problem& p = problem();
+  double seconds = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    p.mg->vCycle(1.7);
+    seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+  }
+  report(state, seconds / state.iterations(), 1);
+}
+
+void BM_MultigridCG(benchmark::State& state) {
+  Problem& p = problem();
+  for (auto _ : state) {
+    std::fill(p.x.data, p.x.data + p.x.n, 0.0);
+    CGPreMgrid<double> cg(*p.assembler->K3, p.b, p.x, 5, 0.0);
+    cg.absolute = true;  // stop on the relative residual below
+    std::ostringstream quiet;
+    auto* old = std::cout.rdbuf(quiet.rdbuf());
+    cg.setupMultigrid(p.rp.data(), p.levels);
+    std::cout.rdbuf(old);
+    int steps = 0;
+    auto t0 = Clock::now();
+    while (p.relResidual() > 1e-8 && steps < 1000) {
+      cg.solve();
+      ++steps;
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    report(state, seconds, steps);
+  }
+}
+
+template <class Preconditioner>
+void eigenCG(benchmark::State& state) {
+  Problem& p = problem();
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower | Eigen::Upper,
+                             Preconditioner>
+        cg;
+    cg.setTolerance(1e-8);
+    cg.setMaxIterations(100000);
+    cg.compute(p.eigenK);
+    Eigen::VectorXd sol = cg.solve(p.eigenB);
+    double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    benchmark::DoNotOptimize(sol.data());
+    report(state, seconds, static_cast<double>(cg.iterations()));
+  }
+}
+
+void BM_EigenCGDiagonal(benchmark::State& state) {
+  eigenCG<Eigen::DiagonalPreconditioner<double>>(state);
+}
+void BM_EigenCGIncompleteCholesky(benchmark::State& state) {
+  eigenCG<Eigen::IncompleteCholesky<double>>(state);
+}
+
+void BM_EigenLDLTFactorAndSolve(benchmark::State& state) {
+  Problem& p = problem();
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> ldlt(p.eigenK);
+    double factor = std::chrono::duration<double>(Clock::now() - t0).count();
+    auto t1 = Clock::now();
+    Eigen::VectorXd sol = ldlt.solve(p.eigenB);
+    double solve = std::chrono::duration<double>(Clock::now() - t1).count();
+    benchmark::DoNotOptimize(sol.data());
+    report(state, factor + solve, 1);
+    state.counters["factor_vs_vcycle"] = factor / p.vCycleSeconds;
+    state.counters["solve_vs_vcycle"] = solve / p.vCycleSeconds;
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_VCycle)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MultigridCG)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EigenCGDiagonal)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EigenCGIncompleteCholesky)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EigenLDLTFactorAndSolve)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,45 @@
+#pragma once
+// Holder of one POSIX thread with a mutex, a condition variable and a flag
+// for the user's protocol. A default holder is not running and has nothing
+// initialised. The mutex and the condition variable exist from start() to
+// join() or the destructor.
+
+#include <pthread.h>
+
+class Threads {
+ public:
+  using Routine = void* (*)(void*);
+  using CreateFn = int (*)(pthread_t*, const pthread_attr_t*, Routine, void*);
+
+  bool running = false;  // started and not yet joined or cancelled
+  pthread_t thread;
+  pthread_mutex_t mutex;
+  pthread_cond_t cond;
+  int flag;
+  // start() initialised mutex and cond and nothing has destroyed them yet;
+  // also true after a failed start, whose caller may still lock the mutex.
+  bool syncReady = false;
+
+  // How start() creates the thread; tests replace it to make it fail.
+  static CreateFn createThread;
+
+  Threads() = default;
+  // Cancels a thread that still runs.
+  ~Threads();
+  Threads(const Threads&) = delete;
+  Threads& operator=(const Threads&) = delete;
+
+  // Initialises mutex and cond, sets flag to 0 and runs routine(arg) on a new
+  // thread. Returns whether the thread runs; on failure prints one error line
+  // on standard error, stays not running and leaves the mutex usable, so the
+  // caller can do the thread's work itself.
+  bool start(Routine routine, void* arg);
+  // Waits for a running thread, then destroys mutex and cond.
+  void join();
+
+ private:
+  void destroySync();
+};
+
+// The display's synchronisation hook before a buffer swap; does nothing.
+int returnZeroStub();
