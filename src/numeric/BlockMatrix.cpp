@@ -316,20 +316,29 @@ void BlockMatrix<T, BS>::multTransposed(const Vector<T>& x, Vector<T>& y) const 
   }
 }
 
+namespace {
+
+// t = b - A x over one block row of blocks [p, e).
+template <class Block, class T, int BS>
+inline void blockRowResidual(const Block* p, const Block* e, const T* xd, const T* bd, T (&t)[BS]) {
+#pragma GCC unroll 4
+  for (int k = 0; k < BS; ++k) t[k] = bd[k];
+  for (; p != e; ++p) {
+    const T* xv = xd + p->col0;
+#pragma GCC unroll 4
+    for (int k = 0; k < BS; ++k)
+#pragma GCC unroll 4
+      for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
+  }
+}
+
+}  // namespace
+
 template <class T, int BS>
 void BlockMatrix<T, BS>::residuum(const Vector<T>& x, const Vector<T>& b, Vector<T>& r) const {
-  const T* xd = x.data;
   for (int rb = 0; rb < nBlockRows; ++rb) {
     T t[BS];
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) t[k] = b.data[rb * BS + k];
-    for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p) {
-      const T* xv = xd + p->col0;
-#pragma GCC unroll 4
-      for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-        for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
-    }
+    blockRowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) r.data[rb * BS + k] = t[k];
   }
@@ -337,19 +346,10 @@ void BlockMatrix<T, BS>::residuum(const Vector<T>& x, const Vector<T>& b, Vector
 
 template <class T, int BS>
 T BlockMatrix<T, BS>::residuumSqrSum(const Vector<T>& x, const Vector<T>& b) const {
-  const T* xd = x.data;
   T sum = T(0.0);
   for (int rb = 0; rb < nBlockRows; ++rb) {
     T t[BS];
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) t[k] = b.data[rb * BS + k];
-    for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p) {
-      const T* xv = xd + p->col0;
-#pragma GCC unroll 4
-      for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-        for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
-    }
+    blockRowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) sum = t[k] * t[k] + sum;
   }

@@ -370,60 +370,63 @@ void PackedMatrix<T>::jacobiStep(Vector<T>& x, const Vector<T>& b, const T& omeg
 
 // ---------------------------------------------------------- matrix products
 
-template <class T>
-void PackedMatrix<T>::mult_m_left(const Matrix<T>& B, Matrix<T>& C) const {
+namespace {
+
+// C = B' A, where b(i, k) reads B' (B or its transpose).
+template <class T, class ReadB>
+void multLeft(const PackedMatrix<T>& A, Matrix<T>& C, ReadB b) {
   C.clear();
-  for (int k = 0; k < nRow; ++k) {
-    const MatrixEntry<T>* e = rowStart[k];
-    for (int q = 0; q < rowLen[k]; ++q)
+  for (int k = 0; k < A.nRow; ++k) {
+    const MatrixEntry<T>* e = A.rowStart[k];
+    for (int q = 0; q < A.rowLen[k]; ++q)
       for (int i = 0; i < C.nRow; ++i) {
-        const T b = B(i, k);
-        if (zolt::isNonZero(b)) C.addElem(i, e[q].col, b * e[q].val);
+        const T v = b(i, k);
+        if (zolt::isNonZero(v)) C.addElem(i, e[q].col, v * e[q].val);
       }
   }
+}
+
+}  // namespace
+
+template <class T>
+void PackedMatrix<T>::mult_m_left(const Matrix<T>& B, Matrix<T>& C) const {
+  multLeft(*this, C, [&B](int i, int k) { return B(i, k); });
 }
 
 template <class T>
 void PackedMatrix<T>::mult_m_transpose_left(const Matrix<T>& B, Matrix<T>& C) const {
-  C.clear();
-  for (int k = 0; k < nRow; ++k) {
-    const MatrixEntry<T>* e = rowStart[k];
-    for (int q = 0; q < rowLen[k]; ++q)
-      for (int i = 0; i < C.nRow; ++i) {
-        const T b = B(k, i);
-        if (zolt::isNonZero(b)) C.addElem(i, e[q].col, b * e[q].val);
-      }
-  }
+  multLeft(*this, C, [&B](int i, int k) { return B(k, i); });
 }
 
-template <class T>
-void PackedMatrix<T>::mult_m_right(const Matrix<T>& B, Matrix<T>& C) const {
-  for (int i = 0; i < nRow; ++i) {
-    const MatrixEntry<T>* e = rowStart[i];
+namespace {
+
+// C = A B', where b(k, j) reads B' (B or its transpose); every element of C
+// is written, zeros included.
+template <class T, class ReadB>
+void multRight(const PackedMatrix<T>& A, Matrix<T>& C, ReadB b) {
+  for (int i = 0; i < A.nRow; ++i) {
+    const MatrixEntry<T>* e = A.rowStart[i];
     for (int j = 0; j < C.nCol; ++j) {
       T s = T(0.0);
-      for (int q = 0; q < rowLen[i]; ++q) {
-        const T b = B(e[q].col, j);
-        if (zolt::isNonZero(b)) s = s + b * e[q].val;
+      for (int q = 0; q < A.rowLen[i]; ++q) {
+        const T v = b(e[q].col, j);
+        if (zolt::isNonZero(v)) s = s + v * e[q].val;
       }
       C.setElem(i, j, s);
     }
   }
+}
+
+}  // namespace
+
+template <class T>
+void PackedMatrix<T>::mult_m_right(const Matrix<T>& B, Matrix<T>& C) const {
+  multRight(*this, C, [&B](int k, int j) { return B(k, j); });
 }
 
 template <class T>
 void PackedMatrix<T>::mult_m_transpose_right(const Matrix<T>& B, Matrix<T>& C) const {
-  for (int i = 0; i < nRow; ++i) {
-    const MatrixEntry<T>* e = rowStart[i];
-    for (int j = 0; j < C.nCol; ++j) {
-      T s = T(0.0);
-      for (int q = 0; q < rowLen[i]; ++q) {
-        const T b = B(j, e[q].col);
-        if (zolt::isNonZero(b)) s = s + b * e[q].val;
-      }
-      C.setElem(i, j, s);
-    }
-  }
+  multRight(*this, C, [&B](int k, int j) { return B(j, k); });
 }
 
 // C = P A P^T. Each inner sum merges A's row a with P's row j, both sorted.

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "Capture.h"
 #include "MatrixAssembler.h"
 #include "ProgressBar.h"
 #include "TestMeshes.h"
@@ -25,6 +26,8 @@
 
 using P = Polynom<double>;
 using zolt::test::restVolume;
+
+using zolt::test::captureStdout;
 
 namespace {
 
@@ -82,13 +85,6 @@ struct FailingCreation {
   ~FailingCreation() { Threads::createThread = pthread_create; }
 };
 
-std::string captureStdout(const std::function<void()>& f) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  f();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

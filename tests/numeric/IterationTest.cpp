@@ -12,6 +12,8 @@
 #include "PackedMatrix.h"
 #include "SparseMatrix.h"
 
+using zolt::test::fillRandom;
+
 namespace {
 
 // Random sparse SPD matrix: a random symmetric pattern made diagonally
@@ -58,12 +60,6 @@ std::vector<double> denseSolve(const Matrix<double>& A, const Vector<double>& b)
     x[i] = s / m[i][i];
   }
   return x;
-}
-
-void fillRandom(Vector<double>& v, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int i = 0; i < v.n; ++i) v[i] = u(rng);
 }
 
 double residualSqr(const Matrix<double>& A, const Vector<double>& x, const Vector<double>& b) {

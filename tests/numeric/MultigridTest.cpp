@@ -30,12 +30,6 @@ using namespace zolt::test;
 
 namespace {
 
-void fillRandom(Vector<double>& v, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int i = 0; i < v.n; ++i) v[i] = u(rng);
-}
-
 double residualNorm(const Matrix<double>& A, const Vector<double>& x, const Vector<double>& b) {
   Vector<double> y(b.n);
   A.mult(x, y);

@@ -4,11 +4,14 @@
 #include <cmath>
 #include <string>
 
+#include "Capture.h"
 #include "Image.h"
 #include "ProgressBar.h"
 
 using zolt::test::Image;
 using zolt::test::Rgb;
+
+using zolt::test::captureStdout;
 
 namespace {
 
@@ -45,15 +48,6 @@ Image readBuffer(GLenum buffer) {
 }
 
 long discPixels(const Image& img) { return zolt::test::countNear(img, kDisc, 4); }
-
-template <class F>
-std::string captureStdout(F f) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  f();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
 
 std::string consoleRun(ProgressBar& bar) {
   return captureStdout([&] {

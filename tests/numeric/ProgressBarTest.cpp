@@ -5,18 +5,13 @@
 #include <cstdio>
 #include <string>
 
+#include "Capture.h"
+
+using zolt::test::captureStdout;
+
 namespace {
 
 const std::string BS7 = "\b\b\b\b\b\b\b";
-
-template <class F>
-std::string captureStdout(F f) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  f();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
 
 std::string run(ProgressBar& bar, unsigned total, unsigned steps) {
   return captureStdout([&] {

@@ -5,6 +5,7 @@
 // per node with a fixed SPD 3x3 block.
 
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "BlockMatrix.h"
@@ -12,6 +13,13 @@
 #include "SparseMatrix.h"
 
 namespace zolt::test {
+
+// Entries uniform in [-1, 1), reproducible from the seed.
+inline void fillRandom(Vector<double>& v, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int i = 0; i < v.n; ++i) v[i] = u(rng);
+}
 
 inline int gridSize(int level) { return (1 << level) - 1; }
 

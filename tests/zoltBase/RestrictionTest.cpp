@@ -3,11 +3,15 @@
 #include <cmath>
 #include <sstream>
 
+#include "Capture.h"
 #include "FiniteElement.h"
 #include "PackedMatrix.h"
 #include "TestMeshes.h"
 
 using namespace zolt::test;
+
+using zolt::test::captureStderr;
+using zolt::test::captureStdout;
 
 namespace {
 
@@ -25,11 +29,6 @@ Counts count(const PackedMatrix<double>& R) {
   return c;
 }
 
-std::string captureErr(const std::function<void()>& f) {
-  testing::internal::CaptureStderr();
-  f();
-  return testing::internal::GetCapturedStderr();
-}
 
 // Affine field, one value per component.
 double field(const float* p, int d) { return 0.5 + (d + 1) * p[0] - 2.0 * p[1] + 0.25 * d * p[2]; }
@@ -77,7 +76,7 @@ TEST(Restriction, FixedVerticesHaveNoRowOrColumn) {
   int fixedCoarse = 0, fixedFine = 0;
   for (Vertex* v : h->vertices[0]) fixedCoarse += v->fixed;
   for (Vertex* v : h->vertices[1]) fixedFine += v->fixed;
-  std::string err = captureErr([&] { h->generateRestrictions(0, 0, 3, 0.005f); });
+  std::string err = captureStderr([&] { h->generateRestrictions(0, 0, 3, 0.005f); });
   EXPECT_EQ(err, "");  // fixed fine vertices without interpolation are not lost
   const PackedMatrix<double>& R = *h->restriction[0];
   EXPECT_EQ(R.nRow, 3 * (8 - fixedCoarse));
@@ -101,7 +100,7 @@ TEST(Restriction, LostAndDeletedVerticesAreReported) {
   auto h = singleTetrahedron(2);
   h->vertices[1][4]->parents.clear();
   h->removed[0].push_back(h->vertices[0][3]);
-  std::string err = captureErr([&] { h->generateRestrictions(0, 0, 1, 0.005f); });
+  std::string err = captureStderr([&] { h->generateRestrictions(0, 0, 1, 0.005f); });
   EXPECT_NE(err.find("[TetHierarchy, calcRestriction] Error: Lost vertex (4) found!\n"),
             std::string::npos);
   EXPECT_NE(err.find("[TetHierarchy, calcRestriction] Error: Deleted vertex (3) used!\n"),
@@ -169,4 +168,56 @@ TEST(Restriction, CompactInterpolationKeepsEntries) {
   h->compactInterpolation();
   for (Vertex* v : h->vertices[1]) EXPECT_EQ(v->parents.capacity(), v->parents.size());
   EXPECT_EQ(h->vertices[1][4]->parents.size(), 2u);
+}
+
+TEST(Interpolation, FoundBySearchEqualsRefinement) {
+  auto refined = box(2, 1, 1, 0.5f, 3);
+  refined->generateRestrictions(0, 0, 3, 0.005f);
+  auto searched = box(2, 1, 1, 0.5f, 3);
+  for (int l = 1; l < 3; ++l)
+    for (Vertex* v : searched->vertices[l]) v->parents.clear();
+  std::string out = captureStdout([&] { searched->buildInterpolation(true); });
+  EXPECT_EQ(out, "");  // every coarse vertex is used
+  searched->generateRestrictions(0, 0, 3, 0.005f);
+  for (int l = 0; l < 2; ++l) {
+    const auto &a = *refined->restriction[l], &b = *searched->restriction[l];
+    ASSERT_EQ(a.nRow, b.nRow);
+    ASSERT_EQ(a.nnz, b.nnz) << "level " << l;
+    for (int k = 0; k < a.nnz; ++k) {
+      EXPECT_EQ(a.entries[k].col, b.entries[k].col);
+      EXPECT_NEAR(a.entries[k].val, b.entries[k].val, 1e-6);
+    }
+  }
+  // Search lists hold one entry per corner of the containing element.
+  EXPECT_EQ(searched->vertices[1][0]->parents.size(), 4u);
+}
+
+TEST(Interpolation, UselessCoarseVerticesAreReportedAndRemoved) {
+  auto h = singleTetrahedron(2);
+  for (Vertex* v : h->vertices[1]) v->parents.clear();
+  for (int fixed : {0, 1}) {
+    auto* lonely = new Vertex();
+    lonely->index = static_cast<int>(h->vertices[0].size());
+    lonely->fixed = static_cast<uint8_t>(fixed);
+    lonely->restPosition[0] = 5.0f;
+    h->vertices[0].push_back(lonely);
+  }
+  std::string out = captureStdout([&] { h->findInterpolation(0, true); });
+  EXPECT_EQ(out,
+            "  Useless Vertex 4 found on level 0.  \n"
+            "  Useless Vertex 5 found on level 0.  \n");
+  ASSERT_EQ(h->removed[0].size(), 1u);  // the fixed one stays
+  EXPECT_EQ(h->removed[0][0]->index, 4);
+  h->generateRestrictions(0, 0, 1, 0.005f);
+  EXPECT_EQ(h->restriction[0]->nRow, 4);  // 6 vertices, one removed, one fixed
+}
+
+TEST(Interpolation, EveryOtherLevel) {
+  auto h = singleTetrahedron(4);
+  for (int l = 1; l < 4; ++l)
+    for (Vertex* v : h->vertices[l]) v->parents.clear();
+  h->buildInterpolationEveryOtherLevel(false);
+  EXPECT_FALSE(h->vertices[3][0]->parents.empty());  // l = 2 handled
+  EXPECT_TRUE(h->vertices[2][0]->parents.empty());   // l = 1 skipped
+  EXPECT_TRUE(h->vertices[1][0]->parents.empty());   // level 0 never coarse here
 }

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "Capture.h"
 #include "PackedMatrix.h"
 #include "TestMeshes.h"
 #include "TetHierarchy.h"
@@ -17,16 +18,9 @@
 
 using zolt::test::restVolume;
 
-namespace {
+using zolt::test::captureStdout;
 
-template <class F>
-std::string captureStdout(F f) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  f();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
+namespace {
 
 // Distinct edges of a level, as unordered vertex pairs.
 std::set<std::pair<Vertex*, Vertex*>> edgesOf(const std::vector<FiniteElement*>& elements) {

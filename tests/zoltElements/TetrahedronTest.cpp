@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "Capture.h"
 #include "TestMeshes.h"
 #include "TetHierarchy.h"
 #include "Tetrahedron.h"
@@ -15,18 +16,11 @@
 
 using zolt::test::restVolume;
 
+using zolt::test::captureStdout;
+
 namespace {
 
 using P = Polynom<double>;
-
-template <class F>
-std::string captureStdout(F f) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  f();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
 
 // Four free vertices with the given rest positions, owned by the fixture.
 struct Corners {
