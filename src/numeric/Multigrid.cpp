@@ -27,15 +27,17 @@ Multigrid<T>::Multigrid(Matrix<T>& fine, Matrix<T>** restr, Vector<T>& b, Vector
   rhs[levels - 1].view(b.data, b.n);
   sol[levels - 1].view(x.data, x.n);
 
+  // A missing restriction leaves its level empty; calcHierarchy reports it.
+  auto coarseRows = [&](int l) { return restriction && restriction[l] ? restriction[l]->nRow : 0; };
   size_t mem_size = static_cast<size_t>(fine.nRow);
-  for (int l = 0; l < levels - 1; ++l) mem_size += 3 * static_cast<size_t>(restriction[l]->nRow);
+  for (int l = 0; l < levels - 1; ++l) mem_size += 3 * static_cast<size_t>(coarseRows(l));
   T* mem_pool = new T[mem_size]();
   pool = mem_pool;
   T* mem_ptr = mem_pool;
   res[levels - 1].view(mem_ptr, fine.nRow);
   mem_ptr += fine.nRow;
   for (int l = levels - 2; l >= 0; --l) {
-    const int n = restriction[l]->nRow;
+    const int n = coarseRows(l);
     for (Vector<T>* v : {&rhs[l], &sol[l], &res[l]}) {
       v->view(mem_ptr, n);
       mem_ptr += n;
@@ -63,7 +65,7 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
   ownsLevelMatrices = true;
   for (int l = levels - 2; l >= 0; --l) {
     std::cout << "  Calc Level " << l << " .... ";
-    auto* P = restriction[l] ? dynamic_cast<PackedMatrix<T>*>(restriction[l]) : nullptr;
+    auto* P = restriction ? dynamic_cast<PackedMatrix<T>*>(restriction[l]) : nullptr;
     Matrix<T>* F = A[l + 1];
     auto* packed = F ? dynamic_cast<PackedMatrix<T>*>(F) : nullptr;
     auto* block3 = F ? dynamic_cast<BlockMatrix<T, 3>*>(F) : nullptr;

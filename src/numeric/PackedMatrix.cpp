@@ -504,6 +504,9 @@ bool PackedMatrix<T>::readFromFile(std::istream& f) {
   delete[] rowStart;
   delete[] rowLen;
   delete[] entries;
+  // A recorded plan is only valid for the pattern it was recorded on.
+  delete scatterStream;
+  scatterStream = nullptr;
   rowStart = nullptr;
   rowLen = nullptr;
   entries = nullptr;

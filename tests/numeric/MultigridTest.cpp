@@ -180,6 +180,23 @@ TEST(MultigridDeathTest, UnsupportedBasisEndsWithStatusOne) {
               "as Basis!!");
 }
 
+TEST(MultigridDeathTest, MissingRestrictionEndsWithStatusOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto fine = laplacePacked(2);
+  Vector<double> b(fine->nRow), x(fine->nRow);
+  Matrix<double>* none[] = {nullptr};
+  for (Matrix<double>** rp : {none, static_cast<Matrix<double>**>(nullptr)}) {
+    EXPECT_EXIT(
+        {
+          Multigrid<double> mg(*fine, rp, b, x, 1e-4, 2, 1, 1);
+          mg.calcHierarchy(nullptr);
+        },
+        testing::ExitedWithCode(1),
+        "\\[Multigrid, calcHierarchy\\]: Error: Neither PackedMatrix nor BlockMatrix is used "
+        "as Basis!!");
+  }
+}
+
 TEST(Multigrid, VCycleFactorIsLevelIndependent) {
   for (bool block : {false, true}) {
     Hierarchy three(block, 4, 3), four(block, 5, 4);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FullMatrix.h"
+#include "Multigrid.h"
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
 #include "ScatterStream.h"
@@ -608,6 +609,31 @@ TEST(PackedMatrixRecord, RoundTripIsBitExactAndStopsAfterTheRecord) {
   PackedMatrix<double>().writeToFile(f2);
   ASSERT_TRUE(q.readFromFile(f2));
   expectEmpty(q);
+}
+
+TEST(PackedMatrixRecord, ReadingAnotherPatternDropsTheRecordedCoarsePlan) {
+  // A plan recorded for the old pattern must not be replayed on the new one.
+  std::mt19937 g(12);
+  const int nf = 8, nc = 3;
+  Dense rd = randomDense(g, nc, nf, 0.6);
+  PackedMatrix<double> R = pack(rd, nf);
+  PackedMatrix<double> fine = pack(randomDense(g, nf, nf, 0.9), nf);
+  Dense full(nc, std::vector<double>(nc, 1.0));
+  PackedMatrix<double> coarse = pack(full, nc);
+  testing::internal::CaptureStdout();
+  Multigrid<double>::galerkinProduct(fine, R, coarse, true);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(fine.scatterStream, nullptr);
+
+  Dense a = randomDense(g, nf, nf, 0.2);  // fewer stored values than before
+  std::stringstream f;
+  pack(a, nf).writeToFile(f);
+  ASSERT_TRUE(fine.readFromFile(f));
+  EXPECT_EQ(fine.scatterStream, nullptr);
+  testing::internal::CaptureStdout();
+  Multigrid<double>::galerkinProduct(fine, R, coarse, true);
+  testing::internal::GetCapturedStdout();
+  expectMatches(coarse, product(product(rd, a), transpose(rd)));
 }
 
 namespace {
