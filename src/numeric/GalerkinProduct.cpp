@@ -251,6 +251,62 @@ void streamProduct(FineMatrix& fine, const PackedMatrix<T>& R, CoarseMatrix& coa
   if (fine.symmetric) cv.mirror();
 }
 
+// True when R acts on every component alike, as the mesh restrictions do:
+// rows N*r + d hold the columns of row N*r shifted by d, with the same
+// weights bit for bit, and those columns are multiples of N.
+template <class T, int N>
+bool componentwise(const PackedMatrix<T>& R) {
+  if (R.nRow % N != 0 || R.nCol % N != 0) return false;
+  for (int r = 0; r < R.nRow; r += N) {
+    const int len = R.rowLen[r];
+    for (int d = 1; d < N; ++d) {
+      if (R.rowLen[r + d] != len) return false;
+      const MatrixEntry<T>* e0 = R.rowStart[r];
+      const MatrixEntry<T>* ed = R.rowStart[r + d];
+      for (int q = 0; q < len; ++q)
+        if (e0[q].col % N != 0 || ed[q].col != e0[q].col + d ||
+            std::memcmp(&ed[q].val, &e0[q].val, sizeof(T)) != 0)
+          return false;
+    }
+  }
+  return true;
+}
+
+// All N x N values of one coarse block at once, for a componentwise R: the
+// walk over a fine block row pairs each restriction entry with one fine
+// block, and that block serves every (k, c). Every value gets the same
+// terms in the same order as coarseValue computes it alone.
+template <class T, int N>
+void coarseBlock(const BlockMatrix<T, N>& fine, const PackedMatrix<T>& R, int row0, int col0,
+                 T (&v)[N][N]) {
+  for (auto& rowV : v)
+    for (T& x : rowV) x = T(0);
+  RowView<T> ri = row(R, row0), rj = row(R, col0);
+  for (int p = 0; p < ri.n; ++p) {
+    const int a0 = ri.e[p].col;
+    T t[N][N] = {};
+    const auto* b = fine.rowStart[a0 / N];
+    const auto* end = fine.rowStart[a0 / N + 1];
+    int q = 0;
+    while (b != end && q < rj.n) {
+      const int c = rj.e[q].col;
+      if (c < b->col0) {
+        ++q;
+      } else if (c >= b->col0 + N) {
+        ++b;
+      } else {
+        const T w = rj.e[q].val;
+        for (int k = 0; k < N; ++k)
+          for (int cc = 0; cc < N; ++cc) t[k][cc] = t[k][cc] + b->values[k * N + cc] * w;
+        ++q;
+      }
+    }
+    const T ra = ri.e[p].val;
+    for (int k = 0; k < N; ++k)
+      for (int cc = 0; cc < N; ++cc) v[k][cc] = t[k][cc] * ra + v[k][cc];
+  }
+}
+
 template <class T, int N>
 void blockProduct(BlockMatrix<T, N>& fine, PackedMatrix<T>& R, BlockMatrix<T, N>& coarse,
                   bool useStream) {
@@ -259,17 +315,24 @@ void blockProduct(BlockMatrix<T, N>& fine, PackedMatrix<T>& R, BlockMatrix<T, N>
     return;
   }
   const bool sym = fine.symmetric;
+  const bool byBlock = componentwise<T, N>(R);
   for (auto& b : coarse.blocks) {
     typename BlockMatrix<T, N>::Block* mirror = nullptr;
     if (sym) {
       if (b.col0 < b.row0) continue;
       if (b.col0 > b.row0) mirror = coarse.findBlock(b.col0, b.row0);
     }
+    T v[N][N];
+    if (byBlock) {
+      coarseBlock(fine, R, b.row0, b.col0, v);
+    } else {
+      for (int k = 0; k < N; ++k)
+        for (int c = 0; c < N; ++c) v[k][c] = coarseValue(fine, R, b.row0 + k, b.col0 + c, T(0));
+    }
     for (int k = 0; k < N; ++k)
       for (int c = 0; c < N; ++c) {
-        T v = coarseValue(fine, R, b.row0 + k, b.col0 + c, T(0));
-        b.values[k * N + c] = v;
-        if (mirror) mirror->values[c * N + k] = v;
+        b.values[k * N + c] = v[k][c];
+        if (mirror) mirror->values[c * N + k] = v[k][c];
       }
   }
 }
