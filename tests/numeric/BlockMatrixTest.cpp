@@ -20,7 +20,10 @@
 #include "FullMatrix.h"
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
+#include "RecordBytes.h"
 #include "SparseMatrix.h"
+
+using zolt::test::PipeBuf;
 
 namespace {
 
@@ -137,17 +140,6 @@ std::string validRecord(int nbr, int nbc, const std::vector<std::pair<int, int>>
   return blockRecord<N>(0, nbr * N, nbc * N, nbr, nbc, static_cast<int>(positions.size()),
                         positions);
 }
-
-// An input buffer that cannot seek, like a pipe.
-class PipeBuf : public std::streambuf {
- public:
-  explicit PipeBuf(std::string s) : data_(std::move(s)) {
-    setg(data_.data(), data_.data(), data_.data() + data_.size());
-  }
-
- private:
-  std::string data_;
-};
 
 template <int N>
 void expectEmpty(const BM<N>& m) {

@@ -10,7 +10,11 @@
 #include "FullMatrix.h"
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
+#include "RecordBytes.h"
 #include "SparseMatrix.h"
+
+using zolt::test::PipeBuf;
+using zolt::test::bytesOf;
 
 namespace {
 
@@ -43,27 +47,10 @@ void randomFill(FullMatrix<double>& m, std::mt19937& g) {
   for (int k = 0; k < m.nRow * m.nCol; ++k) m.data[k] = u(g);
 }
 
-std::string bytesOf(std::initializer_list<unsigned> b) {
-  std::string s;
-  for (unsigned v : b) s.push_back(static_cast<char>(v));
-  return s;
-}
-
 void putI32(std::string& rec, size_t at, int32_t v) {
   for (int k = 0; k < 4; ++k)
     rec[at + k] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * k)) & 0xff);
 }
-
-// A stream that cannot seek, so the reader cannot know how much follows.
-class PipeBuf : public std::streambuf {
- public:
-  explicit PipeBuf(std::string s) : s_(std::move(s)) {
-    setg(s_.data(), s_.data(), s_.data() + s_.size());
-  }
-
- private:
-  std::string s_;
-};
 
 class CountingBar : public ProgressBar {
  public:

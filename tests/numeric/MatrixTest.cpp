@@ -13,6 +13,7 @@
 #include "Matrix.h"
 #include "MatrixTestDoubles.h"
 #include "PackedMatrix.h"
+#include "RecordBytes.h"
 #include "SparseMatrix.h"
 
 using testdoubles::Call;
@@ -20,26 +21,12 @@ using testdoubles::Dense;
 using testdoubles::P;
 using testdoubles::Recorder;
 
+using zolt::test::PipeBuf;
+using zolt::test::bytesOf;
+
 namespace {
 
 const char* const kGuardStop = "Assertion `0' failed\\.";
-
-std::string bytesOf(std::initializer_list<int> b) {
-  std::string s;
-  for (int c : b) s.push_back(static_cast<char>(c));
-  return s;
-}
-
-// A read-only stream buffer over a string that cannot seek, like a pipe.
-class PipeBuf : public std::streambuf {
- public:
-  explicit PipeBuf(std::string s) : s_(std::move(s)) {
-    setg(s_.data(), s_.data(), s_.data() + s_.size());
-  }
-
- private:
-  std::string s_;
-};
 
 std::string mTestOutput(const Matrix<double>& m) {
   testing::internal::CaptureStdout();

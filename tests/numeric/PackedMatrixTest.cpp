@@ -12,8 +12,12 @@
 #include "Multigrid.h"
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
+#include "RecordBytes.h"
 #include "ScatterStream.h"
 #include "SparseMatrix.h"
+
+using zolt::test::PipeBuf;
+using zolt::test::bytesOf;
 
 namespace {
 
@@ -95,23 +99,6 @@ class RecordingBar : public ProgressBar {
     ++steps;
   }
   void finish() override { calls.push_back("finish"); }
-};
-
-std::string bytesOf(std::initializer_list<unsigned> b) {
-  std::string s;
-  for (unsigned v : b) s.push_back(static_cast<char>(v));
-  return s;
-}
-
-// A stream that cannot seek, so the reader cannot know how much follows.
-class PipeBuf : public std::streambuf {
- public:
-  explicit PipeBuf(std::string s) : s_(std::move(s)) {
-    setg(s_.data(), s_.data(), s_.data() + s_.size());
-  }
-
- private:
-  std::string s_;
 };
 
 std::vector<int> cols(const PackedMatrix<double>& m, int i) {
