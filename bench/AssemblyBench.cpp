@@ -10,22 +10,14 @@
 
 #include "MatrixAssembler.h"
 #include "ProgressBar.h"
+#include "SilentProgress.h"
 #include "TestMeshes.h"
 #include "TetHierarchy.h"
 #include "Tetrahedron.h"
 
+using zolt::test::silentBar;
+
 namespace {
-
-class SilentBar : public ProgressBar {
- public:
-  void finish() override {}
-};
-
-ProgressBar* silentBar(const char*, unsigned int total) {
-  auto* bar = new SilentBar;
-  bar->setTotal(total);
-  return bar;
-}
 
 // A cube of 8^3 cells of 6 tetrahedra, refined levels - 1 times:
 // 3072 * 8^(levels - 1) elements.

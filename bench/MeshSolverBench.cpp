@@ -21,19 +21,12 @@
 
 #include "MatrixAssembler.h"
 #include "Multigrid.h"
-#include "ProgressBar.h"
+#include "SilentProgress.h"
 #include "TestMeshes.h"
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// The assembler's progress stays off the benchmark's output.
-struct QuietBar : ProgressBar {
-  void start() override {}
-  void step() override {}
-  void finish() override {}
-};
 
 struct Problem {
   std::unique_ptr<TetHierarchy> h;
@@ -50,9 +43,7 @@ struct Problem {
   explicit Problem(int cells) {
     std::ostringstream quiet;
     auto* old = std::cout.rdbuf(quiet.rdbuf());
-    MatrixAssembler::progressBarFactory = [](const char*, unsigned) -> ProgressBar* {
-      return new QuietBar;
-    };
+    MatrixAssembler::progressBarFactory = zolt::test::silentBar;
     h = zolt::test::box(cells, cells, cells, 1.0f, levels);
     int nFixed = 0;
     for (int l = 0; l < levels; ++l) {

@@ -19,6 +19,7 @@
 #include "Capture.h"
 #include "MatrixAssembler.h"
 #include "ProgressBar.h"
+#include "SilentProgress.h"
 #include "TestMeshes.h"
 #include "TetHierarchy.h"
 #include "Tetrahedron.h"
@@ -29,20 +30,11 @@ using zolt::test::restVolume;
 
 using zolt::test::captureStdout;
 
+using zolt::test::silentBar;
+
 namespace {
 
 // ------------------------------------------------------------------ helpers
-
-class SilentBar : public ProgressBar {
- public:
-  void finish() override {}
-};
-
-ProgressBar* silentBar(const char*, unsigned int total) {
-  auto* bar = new SilentBar;
-  bar->setTotal(total);
-  return bar;
-}
 
 // Records every bar the assembler makes.
 struct BarRecord {

@@ -27,4 +27,24 @@ std::string captureStderr(F f) {
   return testing::internal::GetCapturedStderr();
 }
 
+// Both streams of one call.
+struct CapturedOutput {
+  std::string out, err;
+};
+
+template <class F>
+CapturedOutput captureBoth(F f) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  f();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  CapturedOutput o;
+  o.out = testing::internal::GetCapturedStdout();
+  o.err = testing::internal::GetCapturedStderr();
+  return o;
+}
+
 }  // namespace zolt::test

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Capture.h"
 #include "FiniteElement.h"
 #include "Matrix.h"
 #include "TestMeshes.h"
@@ -18,23 +19,11 @@ using zolt::test::Point;
 
 namespace {
 
-struct Output {
-  std::string out, err;
-};
+using Output = zolt::test::CapturedOutput;
 
 template <class F>
 Output capture(F f) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  f();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  Output o;
-  o.out = testing::internal::GetCapturedStdout();
-  o.err = testing::internal::GetCapturedStderr();
-  return o;
+  return zolt::test::captureBoth(f);
 }
 
 // One unit cube (6 tetrahedra) at every offset, as separate bodies.

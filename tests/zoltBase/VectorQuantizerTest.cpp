@@ -9,27 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "Capture.h"
 #include "VectorQuantizer.h"
 
 namespace {
 
-struct Output {
-  std::string out, err;
-};
+using Output = zolt::test::CapturedOutput;
 
 template <class F>
 Output capture(F f) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  f();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  Output o;
-  o.out = testing::internal::GetCapturedStdout();
-  o.err = testing::internal::GetCapturedStderr();
-  return o;
+  return zolt::test::captureBoth(f);
 }
 
 // Quantizer built silently, not verbose.
