@@ -455,34 +455,35 @@ void BlockMatrix<T, BS>::mult_m_transpose_left(const Matrix<T>& B, Matrix<T>& C)
       }
 }
 
-template <class T, int BS>
-void BlockMatrix<T, BS>::mult_m_right(const Matrix<T>& B, Matrix<T>& C) const {
+namespace {
+
+// C = A B', where b(k, j) reads B' (B or its transpose); every element of C
+// is written, zeros included.
+template <class T, int BS, class Block, class ReadB>
+void blockMultRight(Block* const* rowStart, int nBlockRows, Matrix<T>& C, ReadB b) {
   for (int rb = 0; rb < nBlockRows; ++rb)
     for (int j = 0; j < C.nCol; ++j) {
       T s[BS];
       for (int k = 0; k < BS; ++k) s[k] = T(0.0);
       for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p)
         for (int c = 0; c < BS; ++c) {
-          const T bv = B(p->col0 + c, j);
+          const T bv = b(p->col0 + c, j);
           for (int k = 0; k < BS; ++k) s[k] += p->values[k * BS + c] * bv;
         }
       for (int k = 0; k < BS; ++k) C.setElem(rb * BS + k, j, s[k]);
     }
 }
 
+}  // namespace
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::mult_m_right(const Matrix<T>& B, Matrix<T>& C) const {
+  blockMultRight<T, BS>(rowStart, nBlockRows, C, [&B](int k, int j) { return B(k, j); });
+}
+
 template <class T, int BS>
 void BlockMatrix<T, BS>::mult_m_transpose_right(const Matrix<T>& B, Matrix<T>& C) const {
-  for (int rb = 0; rb < nBlockRows; ++rb)
-    for (int j = 0; j < C.nCol; ++j) {
-      T s[BS];
-      for (int k = 0; k < BS; ++k) s[k] = T(0.0);
-      for (const Block *p = rowStart[rb], *e = rowStart[rb + 1]; p != e; ++p)
-        for (int c = 0; c < BS; ++c) {
-          const T bv = B(j, p->col0 + c);
-          for (int k = 0; k < BS; ++k) s[k] += p->values[k * BS + c] * bv;
-        }
-      for (int k = 0; k < BS; ++k) C.setElem(rb * BS + k, j, s[k]);
-    }
+  blockMultRight<T, BS>(rowStart, nBlockRows, C, [&B](int k, int j) { return B(j, k); });
 }
 
 // C = P A P^T. Row a of P meets A's block row a / N; the blocks of that row

@@ -295,18 +295,24 @@ T PackedMatrix<T>::residuumSqrSum(const Vector<T>& x, const Vector<T>& b) const 
 // A row without its diagonal entry cannot be relaxed: its residual still
 // counts, but its unknown is left as it is.
 
-template <class T>
-void PackedMatrix<T>::gaussSeidelStep(Vector<T>& x, const Vector<T>& b, const T& omega,
-                                      T& resSqr) const {
+namespace {
+
+// One SOR sweep over the rows in ascending or descending order, each row's
+// entries visited in the same direction.
+template <bool Backward, class T>
+void sorSweep(const PackedMatrix<T>& A, Vector<T>& x, const Vector<T>& b, const T& omega,
+              T& resSqr) {
   T* xd = x.data;
   resSqr = T(0.0);
-  for (int i = 0; i < nRow; ++i) {
-    const MatrixEntry<T>* e = rowStart[i];
-    const int len = rowLen[i];
+  for (int n = 0; n < A.nRow; ++n) {
+    const int i = Backward ? A.nRow - 1 - n : n;
+    const MatrixEntry<T>* e = A.rowStart[i];
+    const int len = A.rowLen[i];
     T r = b.data[i];
     T d = T(0.0);
     bool hasDiag = false;
-    for (int k = 0; k < len; ++k) {
+    for (int m = 0; m < len; ++m) {
+      const int k = Backward ? len - 1 - m : m;
       r = r - e[k].val * xd[e[k].col];
       if (e[k].col == i) {
         d = e[k].val;
@@ -318,26 +324,18 @@ void PackedMatrix<T>::gaussSeidelStep(Vector<T>& x, const Vector<T>& b, const T&
   }
 }
 
+}  // namespace
+
+template <class T>
+void PackedMatrix<T>::gaussSeidelStep(Vector<T>& x, const Vector<T>& b, const T& omega,
+                                      T& resSqr) const {
+  sorSweep<false>(*this, x, b, omega, resSqr);
+}
+
 template <class T>
 void PackedMatrix<T>::gaussSeidelBackStep(Vector<T>& x, const Vector<T>& b, const T& omega,
                                           T& resSqr) const {
-  T* xd = x.data;
-  resSqr = T(0.0);
-  for (int i = nRow - 1; i >= 0; --i) {
-    const MatrixEntry<T>* e = rowStart[i];
-    T r = b.data[i];
-    T d = T(0.0);
-    bool hasDiag = false;
-    for (int k = rowLen[i] - 1; k >= 0; --k) {
-      r = r - e[k].val * xd[e[k].col];
-      if (e[k].col == i) {
-        d = e[k].val;
-        hasDiag = true;
-      }
-    }
-    resSqr += r * r;
-    if (hasDiag) xd[i] = ((r / d) * omega) + xd[i];
-  }
+  sorSweep<true>(*this, x, b, omega, resSqr);
 }
 
 template <class T>
