@@ -207,10 +207,7 @@ void recordStream(const FineValues& fine, bool upper, const PackedMatrix<T>& R,
 }
 
 template <class T, class FineValues, class CoarseValues>
-void replayStream(const FineValues& fine, const ScatterStream& s, CoarseValues coarse) {
-  std::vector<T> values;
-  values.reserve(static_cast<size_t>(fine.count()));
-  fine.forEach([&](int, int, T a) { values.push_back(a); });
+void replayStream(FineValues fine, const ScatterStream& s, CoarseValues coarse) {
   const unsigned char* cursor = s.data.data();
   auto readWeight = [&] {
     double w;
@@ -226,10 +223,10 @@ void replayStream(const FineValues& fine, const ScatterStream& s, CoarseValues c
     cursor += 4;
     return static_cast<long>(t);
   };
-  size_t v = 0;
+  long v = 0;
   for (unsigned char h : s.header) {
     if (h & 0x80) ++v;
-    const T a = values[v];
+    const T a = fine.at(v);
     T w = readWeight();
     for (int k = ((h >> 4) & 7) + 1; k > 0; --k) coarse.at(readTarget()) += a * w;
     if (int k2 = h & 15) {

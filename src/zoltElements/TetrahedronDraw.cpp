@@ -23,12 +23,7 @@ void Tetrahedron::draw(bool surfaceOnly) const {
     const float* a = v[kFaceCorners[f][0]]->currentPosition;
     const float* b = v[kFaceCorners[f][1]]->currentPosition;
     const float* c = v[kFaceCorners[f][2]]->currentPosition;
-    float n[3];
-    normal(a, b, c, n);
-    glNormal3fv(n);
-    glVertex3fv(a);
-    glVertex3fv(b);
-    glVertex3fv(c);
+    drawTriangle(a, b, c);
   }
 }
 
