@@ -575,6 +575,13 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
   if (!readI32(f, count) || count < 0) return false;
   // Blocks are distinct positions of the block grid, each 8 + 8 N^2 bytes.
   if (static_cast<int64_t>(count) > static_cast<int64_t>(bRows) * bCols) return false;
+  // The row and column tables take a pointer per block row and column. A
+  // stored matrix holds blocks in (nearly) every block row, so tables that
+  // outweigh the blocks beyond a small allowance mean a corrupt header, not a
+  // matrix to allocate gigabytes for.
+  constexpr int64_t kFreeLines = int64_t(1) << 16;
+  constexpr int64_t kLinesPerBlock = 8;
+  if (static_cast<int64_t>(bRows) + bCols > kFreeLines + kLinesPerBlock * count) return false;
   const int64_t left = bytesLeft(f);
   const int64_t blockBytes = 8 + 8 * NN;
   if (left >= 0 && left < blockBytes * count) return false;

@@ -97,7 +97,9 @@ class BlockMatrix : public Matrix<T> {
 
   // Replaces the matrix by the next record, validated against the header and
   // the bytes left, and freezes it; false (and an empty matrix) on a bad
-  // record. A record of the other block size stops the program.
+  // record, among them one claiming far more block rows and columns than
+  // its blocks justify (more than 65536 + 8 per block). A record of the
+  // other block size stops the program.
   bool readFromFile(std::istream& f);
 
  private:

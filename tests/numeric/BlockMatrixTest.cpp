@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -418,6 +419,72 @@ TYPED_TEST(BlockMatrixRecord, BadRecordEmptiesAFilledMatrix) {
   y[0] = 5.0;
   a.m->mult(x, y);  // no block rows: nothing to do, no crash
   EXPECT_EQ(y[0], 5.0);
+}
+
+// In a child process: lets the address space grow by at most 256 MB beyond
+// what is mapped now, then exits 0 when read() returns true, 1 when false;
+// a failed allocation kills the child.
+template <class Read>
+[[noreturn]] void exitWithReadUnderMemoryLimit(Read read) {
+  long pages = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  if (pages <= 0) std::_Exit(3);
+  const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (rlim_t(256) << 20);
+  const rlimit r{limit, limit};
+  if (setrlimit(RLIMIT_AS, &r) != 0) std::_Exit(4);
+  std::_Exit(read() ? 0 : 1);
+}
+
+template <class Read>
+void readUnderMemoryLimit(Read read, bool expectAccepted) {
+  EXPECT_EXIT(exitWithReadUnderMemoryLimit(read), ::testing::ExitedWithCode(expectAccepted ? 0 : 1),
+              "");
+}
+
+TYPED_TEST(BlockMatrixRecord, DimensionsBeyondTheBlocksAreRefusedWithoutAllocating) {
+  constexpr int N = TypeParam::value;
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int big = std::numeric_limits<int32_t>::max();
+  struct Row {
+    int rows, cols, count;
+    bool accepted;
+  };
+  // Tables of 2^31 / N pointers are gigabytes; the header alone is 21 bytes.
+  const Row table[] = {
+      {big, big, 0, false},
+      {big, N, 0, false},
+      {N, big, 0, false},
+      {N * 40000, N * 40000, 2, false},  // 80000 lines for two blocks
+      {N * 30000, N * 30000, 0, true},   // within the allowance of an empty matrix
+      {N * 40000, N * 40000, 2000, true},
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(testing::Message() << row.rows << " x " << row.cols << ", " << row.count);
+    std::vector<std::pair<int, int>> pos;
+    for (int k = 0; k < row.count; ++k) pos.emplace_back(N * k, 0);
+    const std::string rec =
+        blockRecord<N>(0, row.rows, row.cols, row.rows / N, row.cols / N, row.count, pos);
+    readUnderMemoryLimit(
+        [&] {
+          std::stringstream s(rec);
+          BM<N> m(s);
+          return !s.fail() && m.nRow == row.rows && m.blocks.size() == pos.size();
+        },
+        row.accepted);
+    readUnderMemoryLimit(
+        [&] {
+          PipeBuf pipe(rec);
+          std::istream p(&pipe);
+          BM<N> m(0, 0);
+          const bool ok = m.readFromFile(p);
+          if (!ok && (m.nRow != 0 || !m.blocks.empty())) std::_Exit(2);
+          return ok;
+        },
+        row.accepted);
+  }
 }
 
 // ------------------------------------------------------------- stops
