@@ -1,5 +1,6 @@
 // Solvers on the stiffness system of a refined box (elasticity, lambda =
-// mu = 1, floor fixed): one V-cycle, multigrid-preconditioned CG of this
+// mu = 1, floor fixed): one V-cycle, its time against the bytes it must
+// stream at the triad bandwidth of the same run, multigrid-preconditioned CG of this
 // system and Eigen's solvers on the same matrix, each as a time and as a
 // ratio to one V-cycle on that matrix measured in the same run. The large
 // box has about 118k vertices (346k unknowns); Eigen's sparse LDLT does not
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -23,6 +26,7 @@
 #include "Multigrid.h"
 #include "SilentProgress.h"
 #include "TestMeshes.h"
+#include "Triad.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -49,7 +53,8 @@ struct Problem {
     for (int l = 0; l < levels; ++l) {
       auto& list = h->vertices[l];
       for (Vertex* v : list) v->fixed = v->restPosition[2] == 0.0f;
-      std::stable_partition(list.begin(), list.end(), [](const Vertex* v) { return v->fixed != 0; });
+      std::stable_partition(list.begin(), list.end(),
+                            [](const Vertex* v) { return v->fixed != 0; });
       nFixed = 0;
       for (size_t i = 0; i < list.size(); ++i) {
         list[i]->index = static_cast<int>(i);
@@ -125,6 +130,109 @@ void BM_VCycle(benchmark::State& state) {
   report(state, p, seconds / state.iterations(), 1);
 }
 
+// Bytes one V-cycle must stream at the least. On every level above the
+// coarsest each of the nu1 + nu2 sweeps and the residual read the matrix as
+// stored (blocks and row starts); a sweep reads b and reads and writes x,
+// the residual reads x and b. The restriction and the prolongation each
+// read the restriction matrix as stored; the one writes the coarse
+// right-hand side, the other reads the coarse correction while x is read
+// and written; the coarse correction is zeroed once. The coarsest solve
+// reads its dense inverse.
+double vCycleBytes(const Multigrid<double>& mg) {
+  double bytes = 8.0 * mg.rhs[0].n * mg.rhs[0].n;
+  for (int l = 1; l < mg.levels; ++l) {
+    const auto& A = dynamic_cast<const BlockMatrix<double, 3>&>(*mg.A[l]);
+    const auto& R = dynamic_cast<const PackedMatrix<double>&>(*mg.restriction[l - 1]);
+    const double n = A.nRow, nc = R.nRow;
+    const double matrix = A.blocks.size() * sizeof(BlockMatrix<double, 3>::Block) +
+                          (A.nBlockRows + 1.0) * sizeof(void*);
+    const double restriction =
+        R.nnz * sizeof(MatrixEntry<double>) + nc * (sizeof(void*) + sizeof(int));
+    bytes += (mg.nu1 + mg.nu2) * (matrix + 24 * n);
+    bytes += matrix + 16 * n + restriction + 8 * nc;
+    bytes += restriction + 8 * nc + 16 * n;
+    bytes += 8 * nc;
+  }
+  return bytes;
+}
+
+// Median of single V-cycles from x = 0, each after a triad run that also
+// leaves the caches cold, against the median triad bandwidth of those runs;
+// and the mean residual reduction of cycles 3 to 10.
+void BM_VCycleBandwidth(benchmark::State& state) {
+  Problem& p = problem(kLarge);
+  zolt::bench::Triad triad;
+  const double bytes = vCycleBytes(*p.mg);
+  std::vector<double> cycle, bandwidth;
+  for (auto _ : state) {
+    for (int rep = 0; rep < 25; ++rep) {
+      bandwidth.push_back(triad.run());
+      std::fill(p.x.data, p.x.data + p.x.n, 0.0);
+      const auto t0 = Clock::now();
+      p.mg->vCycle(1.7);
+      cycle.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+    }
+  }
+  std::fill(p.x.data, p.x.data + p.x.n, 0.0);
+  for (int c = 0; c < 2; ++c) p.mg->vCycle(1.7);
+  const double r2 = p.relResidual();
+  for (int c = 0; c < 8; ++c) p.mg->vCycle(1.7);
+  const double factor = std::pow(p.relResidual() / r2, 1.0 / 8);
+
+  const double t = zolt::bench::median(cycle), bw = zolt::bench::median(bandwidth);
+  state.counters["vcycle_ms"] = 1e3 * t;
+  state.counters["triad_GBps"] = bw * 1e-9;
+  state.counters["MB"] = bytes * 1e-6;
+  state.counters["vs_bound"] = t / (bytes / bw);
+  state.counters["best_vs_bound"] = *std::min_element(cycle.begin(), cycle.end()) /
+                                    (bytes / *std::max_element(bandwidth.begin(), bandwidth.end()));
+  state.counters["factor"] = factor;
+  state.counters["unknowns"] = p.b.n;
+}
+
+// Per level above the coarsest: one forward sweep and one product of the
+// level matrix, each as a ratio of its time to its bytes at the triad
+// bandwidth (medians of runs behind a triad run each).
+void BM_LevelKernels(benchmark::State& state) {
+  Problem& p = problem(kLarge);
+  zolt::bench::Triad triad;
+  if (const char* dump = std::getenv("ZOLT_DUMP_K")) {
+    std::ofstream f(dump, std::ios::binary);
+    p.assembler->K3->writeToFile(f);
+    dynamic_cast<PackedMatrix<double>&>(*p.rp[p.levels - 2]).writeToFile(f);
+  }
+  for (auto _ : state) {
+    for (int l = p.levels - 1; l >= 1; --l) {
+      auto& A = dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[l]);
+      const double n = A.nRow;
+      const double matrix = A.blocks.size() * sizeof(BlockMatrix<double, 3>::Block) +
+                            (A.nBlockRows + 1.0) * sizeof(void*);
+      Vector<double> x(A.nRow), y(A.nRow), b(A.nRow);
+      for (int i = 0; i < b.n; ++i) b[i] = 1.0;
+      std::vector<double> sweep, product, bandwidth;
+      for (int rep = 0; rep < 15; ++rep) {
+        bandwidth.push_back(triad.run());
+        double res;
+        auto t0 = Clock::now();
+        A.gaussSeidelStep(x, b, 1.7, res);
+        sweep.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+        bandwidth.push_back(triad.run());
+        t0 = Clock::now();
+        A.mult(x, y);
+        product.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+      }
+      const double bw = zolt::bench::median(bandwidth);
+      const std::string level = std::to_string(l);
+      state.counters["sweep_vs_bound_" + level] =
+          zolt::bench::median(sweep) / ((matrix + 24 * n) / bw);
+      state.counters["mult_vs_bound_" + level] =
+          zolt::bench::median(product) / ((matrix + 16 * n) / bw);
+      state.counters["MB_" + level] = matrix * 1e-6;
+      state.counters["blocks_per_row_" + level] = A.blocks.size() / (n / 3);
+    }
+  }
+}
+
 void BM_MultigridCG(benchmark::State& state) {
   Problem& p = problem(kLarge);
   for (auto _ : state) {
@@ -189,6 +297,8 @@ void BM_EigenLDLTFactorAndSolve(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(BM_VCycleBandwidth)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LevelKernels)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VCycle)->Arg(kLarge)->Arg(kSmall)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MultigridCG)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EigenCGDiagonal)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -86,6 +86,12 @@ void BlockMatrix<T, BS>::buildIndex() {
     while (p != rowStart[nBlockRows] && p->row0 == BS * (r - 1)) ++p;
     rowStart[r] = p;
   }
+  diagonalBlock.assign(nBlockRows, -1);
+  for (Block* b = begin; b != end; ++b)
+    if (b->row0 == b->col0 && b->row0 / BS < nBlockRows)
+      diagonalBlock[b->row0 / BS] = static_cast<int>(b - begin);
+  diagInverse.assign(static_cast<size_t>(nBlockRows) * NN, T(0.0));
+  diagInverseValid = false;
   // Column chains in ascending row order; colTable[c] trails the chain's end.
   for (Block* b = begin; b != end; ++b) {
     Block*& head = colTable[b->col0 / BS];
@@ -177,6 +183,7 @@ void BlockMatrix<T, BS>::setElem(int i, int j, const T& v) {
     stopWith(
         "[BlockMatrix, setElem] Error: Initialization completed! Cannot add inexistent elements!");
   b->values[(i % BS) * BS + (j % BS)] = v;
+  valuesChanged();
 }
 
 template <class T, int BS>
@@ -194,6 +201,7 @@ void BlockMatrix<T, BS>::addElem(int i, int j, const T& v) {
     stopWith(
         "[BlockMatrix, addElem] Error: Initialization completed! Cannot add inexistent elements!");
   b->values[(i % BS) * BS + (j % BS)] += v;
+  valuesChanged();
 }
 
 template <class T, int BS>
@@ -209,6 +217,7 @@ void BlockMatrix<T, BS>::addElemBlock(int row, int col, const T* v) {
       stopWith("[BlockMatrix, addElemBlock] Error: Initialization completed! Cannot add elements!");
   }
   for (int k = 0; k < NN; ++k) b->values[k] += v[k];
+  valuesChanged();
 }
 
 // -------------------------------------------------- whole-array operations
@@ -217,6 +226,7 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::clear() {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] = T(0.0);
+  valuesChanged();
 }
 
 template <class T, int BS>
@@ -229,18 +239,21 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::scale(const T& s) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] *= s;
+  valuesChanged();
 }
 
 template <class T, int BS>
 void BlockMatrix<T, BS>::scaleDiagLeft(const Vector<T>& d) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] *= d.data[b.row0 + k / BS];
+  valuesChanged();
 }
 
 template <class T, int BS>
 void BlockMatrix<T, BS>::scaleDiagRight(const Vector<T>& d) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] *= d.data[b.col0 + k % BS];
+  valuesChanged();
 }
 
 template <class T, int BS>
@@ -265,6 +278,7 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::forEachValue(ValueFn fn, void* arg) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) fn(&b.values[k], arg);
+  valuesChanged();
 }
 
 template <class T, int BS>
@@ -277,27 +291,18 @@ void BlockMatrix<T, BS>::structuredCopy(const BlockMatrix& src) {
   }
   for (size_t b = 0; b < blocks.size(); ++b)
     std::copy(src.blocks[b].values, src.blocks[b].values + NN, blocks[b].values);
+  valuesChanged();
 }
 
 // ---------------------------------------------------------- vector kernels
 
 template <class T, int BS>
 void BlockMatrix<T, BS>::mult(const Vector<T>& x, Vector<T>& y) const {
-  const T* xd = x.data;
-  T* yd = y.data;
   for (int r = 0; r < nBlockRows; ++r) {
     T acc[BS];
+    rowProduct(rowStart[r], rowStart[r + 1], x.data, acc);
 #pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) acc[k] = T(0.0);
-    for (const Block *b = rowStart[r], *e = rowStart[r + 1]; b != e; ++b) {
-      const T* xv = xd + b->col0;
-#pragma GCC unroll 4
-      for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-        for (int c = 0; c < BS; ++c) acc[k] += b->values[k * BS + c] * xv[c];
-    }
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) yd[r * BS + k] = acc[k];
+    for (int k = 0; k < BS; ++k) y.data[r * BS + k] = acc[k];
   }
 }
 
@@ -316,29 +321,11 @@ void BlockMatrix<T, BS>::multTransposed(const Vector<T>& x, Vector<T>& y) const 
   }
 }
 
-namespace {
-
-// t = b - A x over one block row of blocks [p, e).
-template <class Block, class T, int BS>
-inline void blockRowResidual(const Block* p, const Block* e, const T* xd, const T* bd, T (&t)[BS]) {
-#pragma GCC unroll 4
-  for (int k = 0; k < BS; ++k) t[k] = bd[k];
-  for (; p != e; ++p) {
-    const T* xv = xd + p->col0;
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-      for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
-  }
-}
-
-}  // namespace
-
 template <class T, int BS>
 void BlockMatrix<T, BS>::residuum(const Vector<T>& x, const Vector<T>& b, Vector<T>& r) const {
   for (int rb = 0; rb < nBlockRows; ++rb) {
     T t[BS];
-    blockRowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
+    rowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) r.data[rb * BS + k] = t[k];
   }
@@ -349,71 +336,73 @@ T BlockMatrix<T, BS>::residuumSqrSum(const Vector<T>& x, const Vector<T>& b) con
   T sum = T(0.0);
   for (int rb = 0; rb < nBlockRows; ++rb) {
     T t[BS];
-    blockRowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
+    rowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) sum = t[k] * t[k] + sum;
   }
   return sum;
 }
 
-// One block SOR sweep: the full residual of a block row with the current x,
-// then the correction D^-1 t by elimination without pivoting.
+namespace {
+
+// inv = D^-1 by the elimination without pivoting that a sweep once did per
+// row: the same pivots and multipliers, applied to the unit columns.
+template <class T, int BS>
+void invertBlock(const T* values, T* inv) {
+  T D[BS][BS], E[BS][BS];
+  for (int k = 0; k < BS; ++k)
+    for (int c = 0; c < BS; ++c) {
+      D[k][c] = values[k * BS + c];
+      E[k][c] = k == c ? T(1.0) : T(0.0);
+    }
+  for (int k = 0; k < BS - 1; ++k) {
+    const T f = T(1.0) / D[k][k];
+    for (int i = k + 1; i < BS; ++i) {
+      const T m = f * D[i][k];
+      for (int j = k + 1; j < BS; ++j) D[i][j] -= m * D[k][j];
+      for (int c = 0; c < BS; ++c) E[i][c] -= m * E[k][c];
+    }
+  }
+  for (int c = 0; c < BS; ++c)
+    for (int i = BS - 1; i >= 0; --i) {
+      T s = E[i][c];
+      for (int j = i + 1; j < BS; ++j) s -= D[i][j] * inv[j * BS + c];
+      inv[i * BS + c] = s / D[i][i];
+    }
+}
+
+}  // namespace
+
+// One block SOR sweep: the full residual t of a block row with the current
+// x, then x += omega D^-1 t with the cached inverse of the diagonal block,
+// recomputed on the way when the values changed since the last sweep.
 template <class T, int BS>
 template <bool Backward>
 void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const {
   T* xd = x.data;
   const T w = omega;
+  const bool refresh = !diagInverseValid;
   T res = T(0.0);
   for (int idx = 0; idx < nBlockRows; ++idx) {
     const int rb = Backward ? nBlockRows - 1 - idx : idx;
     const int row0 = rb * BS;
     T t[BS];
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) t[k] = b.data[row0 + k];
-    const Block* diag = nullptr;
-    const Block* first = rowStart[rb];
-    const Block* last = rowStart[rb + 1];
-    const int n = static_cast<int>(last - first);
-    for (int m = 0; m < n; ++m) {
-      const Block* p = Backward ? last - 1 - m : first + m;
-      if (p->col0 == row0) diag = p;
-      const T* xv = xd + p->col0;
-#pragma GCC unroll 4
-      for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-        for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
-    }
+    rowResidual(rowStart[rb], rowStart[rb + 1], xd, b.data + row0, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) res = t[k] * t[k] + res;
-    if (!diag) continue;
-
-    T D[BS][BS];
+    const int diag = diagonalBlock[rb];
+    if (diag < 0) continue;
+    T* inv = diagInverse.data() + static_cast<size_t>(rb) * NN;
+    if (refresh) invertBlock<T, BS>(blocks[diag].values, inv);
 #pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k)
+    for (int k = 0; k < BS; ++k) {
+      T d = inv[k * BS] * t[0];
 #pragma GCC unroll 4
-      for (int c = 0; c < BS; ++c) D[k][c] = diag->values[k * BS + c];
-#pragma GCC unroll 4
-    for (int k = 0; k < BS - 1; ++k) {
-      const T f = T(1.0) / D[k][k];
-#pragma GCC unroll 4
-      for (int i = k + 1; i < BS; ++i) {
-        const T m = f * D[i][k];
-#pragma GCC unroll 4
-        for (int j = k + 1; j < BS; ++j) D[i][j] -= m * D[k][j];
-        t[i] -= m * t[k];
-      }
+      for (int c = 1; c < BS; ++c) d += inv[k * BS + c] * t[c];
+      xd[row0 + k] += w * d;
     }
-    T d[BS];
-#pragma GCC unroll 4
-    for (int i = BS - 1; i >= 0; --i) {
-      T s = t[i];
-#pragma GCC unroll 4
-      for (int j = i + 1; j < BS; ++j) s -= D[i][j] * d[j];
-      d[i] = s / D[i][i];
-    }
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) xd[row0 + k] += w * d[k];
   }
+  diagInverseValid = true;
   resSqr = res;
 }
 

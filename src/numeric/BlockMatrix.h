@@ -95,6 +95,25 @@ class BlockMatrix : public Matrix<T> {
   T maxAbs() const override;
   void absColumnSums(Vector<T>& y) const override;
 
+  // Cached inverses of the diagonal blocks, which the sweeps apply instead of
+  // eliminating anew in every row. Every member that changes values marks
+  // them stale and the next sweep recomputes them. Code that writes
+  // blocks[].values directly (a Galerkin refresh, rows rewritten for pinned
+  // unknowns) must call valuesChanged() afterwards, or the sweeps keep
+  // smoothing with the old diagonal.
+  void valuesChanged() { diagInverseValid = false; }
+
+  // y = blocks [first, last) times x for one block row, and t = b - y. The
+  // products are summed per block entry first and reduced once at the end,
+  // so the chains of additions are independent and the loop vectorises.
+  static void rowProduct(const Block* first, const Block* last, const T* x, T (&y)[BLOCK_SIZE]);
+  static void rowResidual(const Block* first, const Block* last, const T* x, const T* b,
+                          T (&t)[BLOCK_SIZE]) {
+    T y[BLOCK_SIZE];
+    rowProduct(first, last, x, y);
+    for (int k = 0; k < BLOCK_SIZE; ++k) t[k] = b[k] - y[k];
+  }
+
   // Replaces the matrix by the next record, validated against the header and
   // the bytes left, and freezes it; false (and an empty matrix) on a bad
   // record, among them one claiming far more block rows and columns than
@@ -109,7 +128,35 @@ class BlockMatrix : public Matrix<T> {
   void makeEmpty();
   template <bool Backward>
   void sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const;
+
+  // Index into blocks of each block row's diagonal block, -1 for none; set
+  // with the row index.
+  std::vector<int> diagonalBlock;
+  // N*N values per block row, sized with the row index and filled by the
+  // next sweep after a change of values, hence mutable.
+  mutable std::vector<T> diagInverse;
+  mutable bool diagInverseValid = false;
 };
+
+template <class T, int BS>
+inline void BlockMatrix<T, BS>::rowProduct(const Block* p, const Block* e, const T* x, T (&y)[BS]) {
+  T s[NN] = {};
+  for (; p != e; ++p) {
+    const T* xv = x + p->col0;
+    T xr[NN];
+#pragma GCC unroll 16
+    for (int q = 0; q < NN; ++q) xr[q] = xv[q % BS];
+#pragma GCC unroll 16
+    for (int q = 0; q < NN; ++q) s[q] += p->values[q] * xr[q];
+  }
+#pragma GCC unroll 4
+  for (int k = 0; k < BS; ++k) {
+    T r = s[k * BS];
+#pragma GCC unroll 4
+    for (int c = 1; c < BS; ++c) r += s[k * BS + c];
+    y[k] = r;
+  }
+}
 
 extern template class BlockMatrix<double, 2>;
 extern template class BlockMatrix<double, 3>;

@@ -28,6 +28,12 @@ class Multigrid {
   int nu1;                   // most pre-smoothing sweeps
   int nu2;                   // most post-smoothing sweeps
   T maxAbsA;
+  // Per level l >= 1, restriction[l-1] transposed (one row per fine
+  // unknown), owned; null where that restriction is missing or not packed.
+  // The cycle restricts the residual and adds the prolonged correction row
+  // by row through it, without a separate pass over a level vector. The
+  // restrictions must not change after construction.
+  PackedMatrix<T>** prolongation = nullptr;
   Iteration<T>* coarse = nullptr;  // owned solver of level 0
   bool ownsLevelMatrices = false;
   int basisType = 0;         // 0 PackedMatrix, 1 BlockMatrix<T,3>, 2 BlockMatrix<T,2>
@@ -45,6 +51,9 @@ class Multigrid {
   // 1 CGPreDiag, 2 GaussSeidel) on A[0], rhs[0], sol[0].
   void setCoarseSolver(int type);
 
+  // One V-cycle. The level sweeps of block matrices use the inverses of the
+  // diagonal blocks that each matrix caches (see BlockMatrix::valuesChanged
+  // for values written behind its back).
   void vCycle(T omega);
   void fullMultigrid(int cycles, T omega);
 
@@ -60,6 +69,10 @@ class Multigrid {
 
  private:
   void smooth(int l, int count, T omega);
+  // rhs[l-1] = restriction[l-1] (rhs[l] - A[l] sol[l]).
+  void restrictResidual(int l);
+  // sol[l] += restriction[l-1]^T sol[l-1].
+  void prolongAndCorrect(int l);
   void vCycleFrom(int top, T omega);
 };
 
