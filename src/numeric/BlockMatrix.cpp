@@ -90,8 +90,6 @@ void BlockMatrix<T, BS>::buildIndex() {
   for (Block* b = begin; b != end; ++b)
     if (b->row0 == b->col0 && b->row0 / BS < nBlockRows)
       diagonalBlock[b->row0 / BS] = static_cast<int>(b - begin);
-  diagInverse.assign(static_cast<size_t>(nBlockRows) * NN, T(0.0));
-  diagInverseValid = false;
   // Column chains in ascending row order; colTable[c] trails the chain's end.
   for (Block* b = begin; b != end; ++b) {
     Block*& head = colTable[b->col0 / BS];
@@ -183,7 +181,6 @@ void BlockMatrix<T, BS>::setElem(int i, int j, const T& v) {
     stopWith(
         "[BlockMatrix, setElem] Error: Initialization completed! Cannot add inexistent elements!");
   b->values[(i % BS) * BS + (j % BS)] = v;
-  valuesChanged();
 }
 
 template <class T, int BS>
@@ -201,7 +198,6 @@ void BlockMatrix<T, BS>::addElem(int i, int j, const T& v) {
     stopWith(
         "[BlockMatrix, addElem] Error: Initialization completed! Cannot add inexistent elements!");
   b->values[(i % BS) * BS + (j % BS)] += v;
-  valuesChanged();
 }
 
 template <class T, int BS>
@@ -217,7 +213,6 @@ void BlockMatrix<T, BS>::addElemBlock(int row, int col, const T* v) {
       stopWith("[BlockMatrix, addElemBlock] Error: Initialization completed! Cannot add elements!");
   }
   for (int k = 0; k < NN; ++k) b->values[k] += v[k];
-  valuesChanged();
 }
 
 // -------------------------------------------------- whole-array operations
@@ -226,7 +221,6 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::clear() {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] = T(0.0);
-  valuesChanged();
 }
 
 template <class T, int BS>
@@ -239,21 +233,18 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::scale(const T& s) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] *= s;
-  valuesChanged();
 }
 
 template <class T, int BS>
 void BlockMatrix<T, BS>::scaleDiagLeft(const Vector<T>& d) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] *= d.data[b.row0 + k / BS];
-  valuesChanged();
 }
 
 template <class T, int BS>
 void BlockMatrix<T, BS>::scaleDiagRight(const Vector<T>& d) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) b.values[k] *= d.data[b.col0 + k % BS];
-  valuesChanged();
 }
 
 template <class T, int BS>
@@ -278,7 +269,6 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::forEachValue(ValueFn fn, void* arg) {
   for (Block& b : blocks)
     for (int k = 0; k < NN; ++k) fn(&b.values[k], arg);
-  valuesChanged();
 }
 
 template <class T, int BS>
@@ -291,7 +281,6 @@ void BlockMatrix<T, BS>::structuredCopy(const BlockMatrix& src) {
   }
   for (size_t b = 0; b < blocks.size(); ++b)
     std::copy(src.blocks[b].values, src.blocks[b].values + NN, blocks[b].values);
-  valuesChanged();
 }
 
 // ---------------------------------------------------------- vector kernels
@@ -345,43 +334,54 @@ T BlockMatrix<T, BS>::residuumSqrSum(const Vector<T>& x, const Vector<T>& b) con
 
 namespace {
 
-// inv = D^-1 by the elimination without pivoting that a sweep once did per
-// row: the same pivots and multipliers, applied to the unit columns.
+// d = D^-1 t for a diagonal block D (row-major) by its adjugate: one
+// division per block row and no chain of divisions between the rows.
 template <class T, int BS>
-void invertBlock(const T* values, T* inv) {
-  T D[BS][BS], E[BS][BS];
-  for (int k = 0; k < BS; ++k)
-    for (int c = 0; c < BS; ++c) {
-      D[k][c] = values[k * BS + c];
-      E[k][c] = k == c ? T(1.0) : T(0.0);
+inline void solveDiagonal(const T* m, const T (&t)[BS], T (&d)[BS]) {
+  if constexpr (BS == 3) {
+    const T c00 = m[4] * m[8] - m[5] * m[7], c01 = m[5] * m[6] - m[3] * m[8],
+            c02 = m[3] * m[7] - m[4] * m[6];
+    const T f = T(1.0) / (m[0] * c00 + m[1] * c01 + m[2] * c02);
+    d[0] =
+        f * (c00 * t[0] + (m[2] * m[7] - m[1] * m[8]) * t[1] + (m[1] * m[5] - m[2] * m[4]) * t[2]);
+    d[1] =
+        f * (c01 * t[0] + (m[0] * m[8] - m[2] * m[6]) * t[1] + (m[2] * m[3] - m[0] * m[5]) * t[2]);
+    d[2] =
+        f * (c02 * t[0] + (m[1] * m[6] - m[0] * m[7]) * t[1] + (m[0] * m[4] - m[1] * m[3]) * t[2]);
+  } else if constexpr (BS == 2) {
+    const T f = T(1.0) / (m[0] * m[3] - m[1] * m[2]);
+    d[0] = f * (m[3] * t[0] - m[1] * t[1]);
+    d[1] = f * (m[0] * t[1] - m[2] * t[0]);
+  } else {
+    // Elimination without pivoting.
+    T D[BS][BS], r[BS];
+    for (int k = 0; k < BS; ++k) {
+      r[k] = t[k];
+      for (int c = 0; c < BS; ++c) D[k][c] = m[k * BS + c];
     }
-  for (int k = 0; k < BS - 1; ++k) {
-    const T f = T(1.0) / D[k][k];
-    for (int i = k + 1; i < BS; ++i) {
-      const T m = f * D[i][k];
-      for (int j = k + 1; j < BS; ++j) D[i][j] -= m * D[k][j];
-      for (int c = 0; c < BS; ++c) E[i][c] -= m * E[k][c];
+    for (int k = 0; k < BS - 1; ++k)
+      for (int i = k + 1; i < BS; ++i) {
+        const T f = D[i][k] / D[k][k];
+        for (int j = k + 1; j < BS; ++j) D[i][j] -= f * D[k][j];
+        r[i] -= f * r[k];
+      }
+    for (int i = BS - 1; i >= 0; --i) {
+      T s = r[i];
+      for (int j = i + 1; j < BS; ++j) s -= D[i][j] * d[j];
+      d[i] = s / D[i][i];
     }
   }
-  for (int c = 0; c < BS; ++c)
-    for (int i = BS - 1; i >= 0; --i) {
-      T s = E[i][c];
-      for (int j = i + 1; j < BS; ++j) s -= D[i][j] * inv[j * BS + c];
-      inv[i * BS + c] = s / D[i][i];
-    }
 }
 
 }  // namespace
 
 // One block SOR sweep: the full residual t of a block row with the current
-// x, then x += omega D^-1 t with the cached inverse of the diagonal block,
-// recomputed on the way when the values changed since the last sweep.
+// x, then x += omega D^-1 t with the row's diagonal block D.
 template <class T, int BS>
 template <bool Backward>
 void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const {
   T* xd = x.data;
   const T w = omega;
-  const bool refresh = !diagInverseValid;
   T res = T(0.0);
   for (int idx = 0; idx < nBlockRows; ++idx) {
     const int rb = Backward ? nBlockRows - 1 - idx : idx;
@@ -392,17 +392,11 @@ void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega,
     for (int k = 0; k < BS; ++k) res = t[k] * t[k] + res;
     const int diag = diagonalBlock[rb];
     if (diag < 0) continue;
-    T* inv = diagInverse.data() + static_cast<size_t>(rb) * NN;
-    if (refresh) invertBlock<T, BS>(blocks[diag].values, inv);
+    T d[BS];
+    solveDiagonal<T, BS>(blocks[diag].values, t, d);
 #pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) {
-      T d = inv[k * BS] * t[0];
-#pragma GCC unroll 4
-      for (int c = 1; c < BS; ++c) d += inv[k * BS + c] * t[c];
-      xd[row0 + k] += w * d;
-    }
+    for (int k = 0; k < BS; ++k) xd[row0 + k] += w * d[k];
   }
-  diagInverseValid = true;
   resSqr = res;
 }
 

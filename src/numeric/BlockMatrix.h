@@ -4,6 +4,7 @@
 // index; after freezing only values change, no block can be added.
 
 #include <map>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -95,17 +96,10 @@ class BlockMatrix : public Matrix<T> {
   T maxAbs() const override;
   void absColumnSums(Vector<T>& y) const override;
 
-  // Cached inverses of the diagonal blocks, which the sweeps apply instead of
-  // eliminating anew in every row. Every member that changes values marks
-  // them stale and the next sweep recomputes them. Code that writes
-  // blocks[].values directly (a Galerkin refresh, rows rewritten for pinned
-  // unknowns) must call valuesChanged() afterwards, or the sweeps keep
-  // smoothing with the old diagonal.
-  void valuesChanged() { diagInverseValid = false; }
-
   // y = blocks [first, last) times x for one block row, and t = b - y. The
-  // products are summed per block entry first and reduced once at the end,
-  // so the chains of additions are independent and the loop vectorises.
+  // products are summed per block entry and reduced once at the end, so the
+  // additions form N*N short chains instead of N long ones, in vector
+  // registers where the compiler offers them.
   static void rowProduct(const Block* first, const Block* last, const T* x, T (&y)[BLOCK_SIZE]);
   static void rowResidual(const Block* first, const Block* last, const T* x, const T* b,
                           T (&t)[BLOCK_SIZE]) {
@@ -132,31 +126,56 @@ class BlockMatrix : public Matrix<T> {
   // Index into blocks of each block row's diagonal block, -1 for none; set
   // with the row index.
   std::vector<int> diagonalBlock;
-  // N*N values per block row, sized with the row index and filled by the
-  // next sweep after a change of values, hence mutable.
-  mutable std::vector<T> diagInverse;
-  mutable bool diagInverseValid = false;
 };
 
 template <class T, int BS>
 inline void BlockMatrix<T, BS>::rowProduct(const Block* p, const Block* e, const T* x, T (&y)[BS]) {
-  T s[NN] = {};
-  for (; p != e; ++p) {
-    const T* xv = x + p->col0;
-    T xr[NN];
-#pragma GCC unroll 16
-    for (int q = 0; q < NN; ++q) xr[q] = xv[q % BS];
-#pragma GCC unroll 16
-    for (int q = 0; q < NN; ++q) s[q] += p->values[q] * xr[q];
+#if defined(__GNUC__)
+  if constexpr (std::is_same_v<T, double> && (BS == 2 || BS == 3)) {
+    // Partial sums s[q] += values[q] * x[q % N] two entries at a time; the
+    // same operations as the loop below, so the same results.
+    using V2 = double __attribute__((vector_size(16)));
+    auto load = [](const double* a) {
+      V2 v;
+      __builtin_memcpy(&v, a, sizeof v);
+      return v;
+    };
+    if constexpr (BS == 3) {
+      V2 s01 = {0.0, 0.0}, s23 = s01, s45 = s01, s67 = s01;
+      double s8 = 0.0;
+      for (; p != e; ++p) {
+        const double* xv = x + p->col0;
+        const double* v = p->values;
+        const V2 x01 = load(xv), x12 = load(xv + 1);
+        const V2 x20 = __builtin_shufflevector(x12, x01, 1, 2);
+        s01 += load(v) * x01;
+        s23 += load(v + 2) * x20;
+        s45 += load(v + 4) * x12;
+        s67 += load(v + 6) * x01;
+        s8 += v[8] * xv[2];
+      }
+      y[0] = s01[0] + s01[1] + s23[0];
+      y[1] = s23[1] + s45[0] + s45[1];
+      y[2] = s67[0] + s67[1] + s8;
+    } else {
+      V2 s01 = {0.0, 0.0}, s23 = s01;
+      for (; p != e; ++p) {
+        const V2 x01 = load(x + p->col0);
+        s01 += load(p->values) * x01;
+        s23 += load(p->values + 2) * x01;
+      }
+      y[0] = s01[0] + s01[1];
+      y[1] = s23[0] + s23[1];
+    }
+    return;
   }
-#pragma GCC unroll 4
+#endif
+  T s[NN] = {};
+  for (; p != e; ++p)
+    for (int q = 0; q < NN; ++q) s[q] += p->values[q] * x[p->col0 + q % BS];
   for (int k = 0; k < BS; ++k) {
     T r = s[k * BS];
-#pragma GCC unroll 4
     for (int c = 1; c < BS; ++c) r += s[k * BS + c];
     y[k] = r;
   }
 }
-
-extern template class BlockMatrix<double, 2>;
-extern template class BlockMatrix<double, 3>;

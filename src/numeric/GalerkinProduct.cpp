@@ -307,8 +307,6 @@ void coarseBlock(const BlockMatrix<T, N>& fine, const PackedMatrix<T>& R, int ro
 template <class T, int N>
 void blockProduct(BlockMatrix<T, N>& fine, PackedMatrix<T>& R, BlockMatrix<T, N>& coarse,
                   bool useStream) {
-  // The values are written in place; the coarse sweeps must see them.
-  coarse.valuesChanged();
   if (useStream) {
     streamProduct<T, BlockValues<T, N>, BlockValues<T, N>>(fine, R, coarse);
     return;

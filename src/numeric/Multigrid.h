@@ -51,9 +51,6 @@ class Multigrid {
   // 1 CGPreDiag, 2 GaussSeidel) on A[0], rhs[0], sol[0].
   void setCoarseSolver(int type);
 
-  // One V-cycle. The level sweeps of block matrices use the inverses of the
-  // diagonal blocks that each matrix caches (see BlockMatrix::valuesChanged
-  // for values written behind its back).
   void vCycle(T omega);
   void fullMultigrid(int cycles, T omega);
 

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -954,98 +953,6 @@ TYPED_TEST(BlockMatrixGaussSeidel, EqualsDenseBlockSweepWithFullDiagonalBlocks) 
       double ref = denseBlockSweep<N>(s.d, xr, b, 0.9, backward);
       EXPECT_NEAR(res, ref, 1e-11 * std::max(1.0, ref));
       EXPECT_LT(maxRelDiff(x.data, xr.data, x.n), 1e-12);
-    }
-  }
-}
-
-// The sweeps keep the inverses of the diagonal blocks between calls; after
-// every kind of value change the next sweep must use the new diagonal, as
-// the dense reference does.
-TYPED_TEST(BlockMatrixGaussSeidel, ValueChangesReachTheCachedDiagonalInverses) {
-  constexpr int N = TypeParam::value;
-  using Change = std::function<void(BM<N>&, Dense&)>;
-  const int nb = 6, n = nb * N;
-  // Scales row i and column j of both by f(i) g(j).
-  auto scaleBoth = [](BM<N>& m, Dense& d, auto f, auto g) {
-    for (auto& blk : m.blocks)
-      for (int k = 0; k < N * N; ++k) {
-        const int i = blk.row0 + k / N, j = blk.col0 + k % N;
-        blk.values[k] *= f(i) * g(j);
-        d(i, j) *= f(i) * g(j);
-      }
-  };
-  Vector<double> rowScale(n), colScale(n);
-  for (int i = 0; i < n; ++i) {
-    rowScale[i] = 1.0 + 0.1 * (i % 4);
-    colScale[i] = 2.0 - 0.05 * (i % 3);
-  }
-  const std::vector<std::pair<const char*, Change>> changes = {
-      {"setElem", [](BM<N>& m, Dense& d) { m.setElem(0, 0, d(0, 0) *= 3.0); }},
-      {"addElem", [](BM<N>& m, Dense& d) { m.addElem(N, N + 1, 0.5), d(N, N + 1) += 0.5; }},
-      {"addElemBlock",
-       [](BM<N>& m, Dense& d) {
-         double v[N * N];
-         for (int k = 0; k < N * N; ++k) v[k] = k % (N + 1) == 0 ? 7.0 : 0.25;
-         m.addElemBlock(2 * N, 2 * N, v);
-         for (int k = 0; k < N * N; ++k) d(2 * N + k / N, 2 * N + k % N) += v[k];
-       }},
-      {"scale",
-       [](BM<N>& m, Dense& d) {
-         m.scale(0.5);
-         for (double& v : d.a) v *= 0.5;
-       }},
-      {"scaleDiagLeft",
-       [&](BM<N>& m, Dense& d) {
-         BM<N> copy(m);
-         copy.scaleDiagLeft(rowScale);
-         m.structuredCopy(copy);  // structuredCopy changes values as well
-         for (int i = 0; i < n; ++i)
-           for (int j = 0; j < n; ++j) d(i, j) *= rowScale[i];
-       }},
-      {"scaleDiagRight",
-       [&](BM<N>& m, Dense& d) {
-         m.scaleDiagRight(colScale);
-         for (int i = 0; i < n; ++i)
-           for (int j = 0; j < n; ++j) d(i, j) *= colScale[j];
-       }},
-      {"forEachValue",
-       [](BM<N>& m, Dense& d) {
-         m.forEachValue([](double* v, void*) { *v *= 1.5; }, nullptr);
-         for (double& v : d.a) v *= 1.5;
-       }},
-      {"direct write and valuesChanged",
-       [&](BM<N>& m, Dense& d) {
-         scaleBoth(m, d, [](int i) { return 1.0 + 0.2 * (i % 2); }, [](int) { return 1.0; });
-         m.valuesChanged();
-       }},
-      {"record read",
-       [](BM<N>& m, Dense& d) {
-         BM<N> other(m);
-         other.scale(4.0);
-         std::stringstream s;
-         other.writeToFile(s);
-         ASSERT_TRUE(m.readFromFile(s));
-         for (double& v : d.a) v *= 4.0;
-       }},
-  };
-  for (const auto& [name, change] : changes) {
-    SCOPED_TRACE(name);
-    std::mt19937 rng(44);
-    auto s = dominantSample<N>(rng, nb, false);
-    Vector<double> b(n), x(n), xr(n);
-    fillVector(rng, b);
-    double res = 0;
-    s.m->gaussSeidelStep(x, b, 1.1, res);
-    denseBlockSweep<N>(s.d, xr, b, 1.1, false);
-    change(*s.m, s.d);
-    for (bool backward : {false, true}) {
-      const double ref = denseBlockSweep<N>(s.d, xr, b, 1.1, backward);
-      if (backward)
-        s.m->gaussSeidelBackStep(x, b, 1.1, res);
-      else
-        s.m->gaussSeidelStep(x, b, 1.1, res);
-      EXPECT_NEAR(res, ref, 1e-11 * std::max(1.0, ref));
-      EXPECT_LT(maxRelDiff(x.data, xr.data, n), 1e-12);
     }
   }
 }
