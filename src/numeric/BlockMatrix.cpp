@@ -10,6 +10,7 @@
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
 #include "ScatterStream.h"
+#include "ZoltAssert.h"
 
 namespace {
 
@@ -112,6 +113,25 @@ void BlockMatrix<T, BS>::buildDataStructs() {
   for (const auto& kv : *buildMap) blocks.push_back(kv.second);
   delete buildMap;
   buildMap = nullptr;
+  buildIndex();
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::freezeWith(std::vector<Block>&& sorted) {
+  ZOLT_ASSERT(buildMap != nullptr);
+  for (size_t k = 0; k < sorted.size(); ++k) {
+    const Block& b = sorted[k];
+    ZOLT_ASSERT(b.row0 >= 0 && b.row0 % BS == 0 && b.row0 / BS < nRow / BS);
+    ZOLT_ASSERT(b.col0 >= 0 && b.col0 % BS == 0 && b.col0 / BS < nCol / BS);
+    ZOLT_ASSERT(k == 0 || sorted[k - 1].row0 < b.row0 ||
+                (sorted[k - 1].row0 == b.row0 && sorted[k - 1].col0 < b.col0));
+  }
+  delete buildMap;
+  buildMap = nullptr;
+  nBlockRows = nRow / BS;
+  nBlockCols = nCol / BS;
+  blocks = std::move(sorted);
+  for (Block& b : blocks) b.nextInColumn = nullptr;
   buildIndex();
 }
 

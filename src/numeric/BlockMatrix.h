@@ -55,6 +55,10 @@ class BlockMatrix : public Matrix<T> {
   void addElemBlock(int row, int col, const T* v);
   // Freezes the pattern; does nothing when already frozen.
   void buildDataStructs();
+  // Freezes a matrix of the build phase with blocks made elsewhere instead
+  // of its map: sorted by (row0, col0), each position once, aligned and
+  // inside the matrix (an assembly that knows its pattern builds them so).
+  void freezeWith(std::vector<Block>&& sorted);
   // The stored block holding (i, j) of a frozen matrix, or null.
   Block* findBlock(int i, int j);
   const Block* findBlock(int i, int j) const;

@@ -673,6 +673,41 @@ TYPED_TEST(BlockMatrixBuild, FreezeSortsBlocksAndIndexesRowsAndColumns) {
   }
 }
 
+// Blocks made elsewhere freeze into the same matrix as the map would give:
+// same blocks, row ranges, column chains and products.
+TYPED_TEST(BlockMatrixBuild, FreezeWithSortedBlocksEqualsTheMapFreeze) {
+  constexpr int N = TypeParam::value;
+  std::mt19937 rng(22);
+  auto s = randomSample<N>(rng, 9, 7, 0.35, {0, 3, 4, 8});
+  BM<N> m(9 * N, 7 * N);
+  m.freezeWith(std::vector<typename BM<N>::Block>(s.m->blocks));
+  expectBitIdentical(m, *s.m);
+  for (int r = 0; r <= 9; ++r)
+    EXPECT_EQ(m.rowStart[r] - m.blocks.data(), s.m->rowStart[r] - s.m->blocks.data());
+  for (size_t k = 0; k < m.blocks.size(); ++k) {
+    const auto* next = s.m->blocks[k].nextInColumn;
+    EXPECT_EQ(m.blocks[k].nextInColumn ? m.blocks[k].nextInColumn - m.blocks.data() : -1,
+              next ? next - s.m->blocks.data() : -1);
+  }
+  Vector<double> x(7 * N), y(9 * N);
+  fillVector(rng, x);
+  m.mult(x, y);
+  for (int i = 0; i < 9 * N; ++i) {
+    double ref = 0;
+    for (int j = 0; j < 7 * N; ++j) ref += s.d(i, j) * x[j];
+    EXPECT_NEAR(y[i], ref, 1e-12);
+  }
+}
+
+TEST(BlockMatrixDeathTest, FreezeWithUnsortedBlocksStops) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::vector<BM<3>::Block> blocks(2);
+  blocks[0].row0 = 3;
+  blocks[1].row0 = 0;
+  BM<3> m(6, 6);
+  EXPECT_DEATH(m.freezeWith(std::move(blocks)), "Assertion `k == 0");
+}
+
 // ------------------------------------------------ operations vs dense
 
 template <class P>
