@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -196,11 +194,6 @@ void BM_VCycleBandwidth(benchmark::State& state) {
 void BM_LevelKernels(benchmark::State& state) {
   Problem& p = problem(kLarge);
   zolt::bench::Triad triad;
-  if (const char* dump = std::getenv("ZOLT_DUMP_K")) {
-    std::ofstream f(dump, std::ios::binary);
-    p.assembler->K3->writeToFile(f);
-    dynamic_cast<PackedMatrix<double>&>(*p.rp[p.levels - 2]).writeToFile(f);
-  }
   for (auto _ : state) {
     for (int l = p.levels - 1; l >= 1; --l) {
       auto& A = dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[l]);
