@@ -183,3 +183,6 @@ inline void BlockMatrix<T, BS>::rowProduct(const Block* p, const Block* e, const
     y[k] = r;
   }
 }
+
+extern template class BlockMatrix<double, 2>;
+extern template class BlockMatrix<double, 3>;
