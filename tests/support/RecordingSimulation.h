@@ -7,10 +7,6 @@
 
 #include "Simulation.h"
 
-// The simulation chain defines this destructor in the library; until a
-// program links that definition, this weak one stands in (the strong one wins).
-__attribute__((weak)) Simulation::~Simulation() = default;
-
 namespace zolt::test {
 
 struct Impulse {
@@ -24,9 +20,8 @@ class RecordingSimulation : public Simulation {
   std::vector<Impulse> impulses;
 
   RecordingSimulation() : Simulation(nullptr, nullptr, 3) {}
-
-  void addVertexValueFlagged(int vertex, const double* value, bool smooth) override {
-    impulses.push_back({vertex, {value[0], value[1], value[2]}, smooth});
+  void addVertexValueFlagged(int vertex, const double* v, bool smooth) override {
+    impulses.push_back({vertex, {v[0], v[1], v[2]}, smooth});
   }
 
   void reserved1() override {}
