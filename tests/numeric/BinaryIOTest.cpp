@@ -1,9 +1,9 @@
+#include "BinaryIO.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>
-
-#include "BinaryIO.h"
 
 using namespace zolt::bin;
 
