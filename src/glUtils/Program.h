@@ -12,8 +12,9 @@
 #include "UniformTypes.h"
 #include "ZoltAssert.h"
 
-// What a shader argument holds; any other value is refused.
-enum NORVA_SOURCE { NORVA_SOURCE_FILE = 0, NORVA_SOURCE_TEXT = 1 };
+// What a shader argument holds; any other value is refused (the fixed
+// underlying type makes every int a valid value to test).
+enum NORVA_SOURCE : int { NORVA_SOURCE_FILE = 0, NORVA_SOURCE_TEXT = 1 };
 
 class CProgram {
  public:

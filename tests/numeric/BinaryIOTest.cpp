@@ -37,7 +37,7 @@ TEST(BinaryIO, RoundTripAndShortReads) {
   double d;
   float f;
   ASSERT_TRUE(readI32(s, i));
-  EXPECT_EQ(bytesLeft(s), 12);
+  EXPECT_EQ(bytesLeft(s), 14);
   ASSERT_TRUE(readF64(s, d));
   ASSERT_TRUE(readF32(s, f));
   EXPECT_EQ(i, -123456);
