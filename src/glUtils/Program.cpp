@@ -28,9 +28,10 @@ bool readShaderFile(const char* name, std::string* text) {
     return false;
   }
   std::error_code ec;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (!std::filesystem::is_regular_file(name, ec) || !in || size < 0 || !in.seekg(0)) {
+  const bool regular = std::filesystem::is_regular_file(name, ec);
+  const std::streamoff size =
+      regular && in.seekg(0, std::ios::end) ? std::streamoff(in.tellg()) : -1;
+  if (size < 0 || !in.seekg(0)) {
     std::fprintf(stderr, "Error reading file %s\n", name);
     return false;
   }

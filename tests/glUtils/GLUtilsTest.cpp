@@ -5,14 +5,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "Capture.h"
-
 namespace fs = std::filesystem;
-using zolt::test::captureStdout;
 
 namespace {
 
@@ -213,61 +209,4 @@ TEST(GLUtils, TexturesAndBuffersHoldTheirTightlyPackedData) {
   GLUtils::deleteGPUBuffer(&buffer);
   EXPECT_FALSE(glIsBuffer(buffer));
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
-TEST(GLUtils, GLErrorsAreReportedAndIdsKept) {
-  openWindow();
-  const unsigned char pixel[4] = {};
-  const struct {
-    const char* name;
-    std::function<GLuint()> create;
-    const char* message;
-  } rows[] = {
-      {"2D",
-       [&] {
-         GLuint id = 0;
-         GLUtils::createTexture(&id, GL_RGB8, 1, 1, GL_FLOAT, GL_UNSIGNED_BYTE, pixel);
-         return id;
-       },
-       "[GLUtils, createTexture] GL-Error invalid enumerant\n"},
-      {"3D",
-       [&] {
-         GLuint id = 0;
-         GLUtils::create3DTexture(&id, GL_RGB8, 1, 1, 1, GL_FLOAT, GL_UNSIGNED_BYTE, pixel);
-         return id;
-       },
-       "[GLUtils, create3DTexture] GL-Error 1280\n"},
-      {"buffer",
-       [&] {
-         GLuint id = 0;
-         GLUtils::createGPUBuffer(pixel, -4, &id);
-         return id;
-       },
-       "[GLUtils, createGPUBuffer] GL-Error \n"},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
-    GLuint id = 0;
-    EXPECT_EQ(captureStdout([&] { id = r.create(); }), r.message);
-    EXPECT_NE(id, 0u);
-  }
-}
-
-TEST(GLUtils, ExtensionCheck) {
-  openWindow();
-  const struct {
-    const char* name;
-    bool present;
-  } rows[] = {{"GL_ARB_vertex_buffer_object", true},
-              {"GL_EXT_framebuffer_object", true},
-              {"GL_ARB_shader_objects", true},
-              {"GL_ZOLT_no_such_extension", false}};
-  for (const auto& r : rows) {
-    bool present = !r.present;
-    const std::string out = captureStdout([&] { present = GLUtils::checkExtensions(r.name); });
-    EXPECT_EQ(present, r.present) << r.name;
-    EXPECT_EQ(out, r.present ? std::string()
-                             : "[GLUtils, checkExtensions] Error: " + std::string(r.name) +
-                                   " not supported!\n");
-  }
 }
