@@ -2,13 +2,15 @@
 
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
+
 namespace fs = std::filesystem;
+using zolt::test::TempDir;
 
 namespace {
 
@@ -30,16 +32,6 @@ void openWindow() {
   ASSERT_EQ(glewInit(), static_cast<GLenum>(GLEW_OK));
   open = true;
 }
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "GLUtilsTestXXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string prefix() const { return path.string() + "/"; }
-};
 
 struct Rgb {
   int r, g, b;
@@ -76,12 +68,12 @@ TEST(GLUtils, ScreenshotOfAnOddWidthKeepsCornersAndChannelOrder) {
   glPixelStorei(GL_PACK_ALIGNMENT, 8);
 
   TempDir dir;
-  GLUtils::saveScreenshot(dir.prefix().c_str(), false);
-  GLUtils::saveScreenshot(dir.prefix().c_str(), true);
-  GLUtils::saveScreenshot(dir.prefix().c_str(), false);
+  GLUtils::saveScreenshot(dir.file("").c_str(), false);
+  GLUtils::saveScreenshot(dir.file("").c_str(), true);
+  GLUtils::saveScreenshot(dir.file("").c_str(), false);
   EXPECT_EQ(integer(GL_PACK_ALIGNMENT), 8);
-  const std::string bmp = dir.prefix() + "image0000.bmp", raw = dir.prefix() + "image0000.raw";
-  EXPECT_TRUE(fs::exists(dir.prefix() + "image0001.bmp"));
+  const std::string bmp = dir.file("") + "image0000.bmp", raw = dir.file("") + "image0000.raw";
+  EXPECT_TRUE(fs::exists(dir.file("") + "image0001.bmp"));
   ASSERT_EQ(fs::file_size(bmp), 54u + H * 2172u);
   ASSERT_EQ(fs::file_size(raw), 4u * W * H);
 

@@ -1,7 +1,6 @@
 #include "ImageFiles.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -10,30 +9,17 @@
 #include <vector>
 
 #include "Capture.h"
+#include "TempDir.h"
 
 namespace fs = std::filesystem;
 using zolt::test::captureStdout;
+using zolt::test::TempDir;
 
 namespace {
-
-// A fresh directory, removed with everything in it.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "ImageFilesTestXXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string file(const std::string& name) const { return (path / name).string(); }
-};
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 void put(std::string& s, uint32_t v, int bytes) {
@@ -109,7 +95,7 @@ TEST(ImageFiles, ReadBmpHonoursPixelOffsetAndMissingLastPadding) {
   file += std::string("\x01\x02\x03\x04\x05\x06\xee\xee", 8);
   file += std::string("\x07\x08\x09\x0a\x0b\x0c", 6);
   TempDir dir;
-  writeFile(dir.file("offset.bmp"), file);
+  dir.write("offset.bmp", file);
   GLUtils::BMPImage image;
   ASSERT_TRUE(GLUtils::readBMP(dir.file("offset.bmp").c_str(), &image));
   const std::vector<unsigned char> rgb(image.data, image.data + 12);
@@ -149,7 +135,7 @@ TEST(ImageFiles, ReadBmpRefusesBadFilesWithItsMessage) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     const std::string path = dir.file(std::string(r.name) + ".bmp");
-    if (!r.bytes.empty()) writeFile(path, r.bytes);
+    if (!r.bytes.empty()) dir.write(std::string(r.name) + ".bmp", r.bytes);
     char expected[512];
     std::snprintf(expected, sizeof expected, r.message, path.c_str());
     GLUtils::BMPImage image{-1, -1, reinterpret_cast<unsigned char*>(&image)};
@@ -158,22 +144,6 @@ TEST(ImageFiles, ReadBmpRefusesBadFilesWithItsMessage) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(image.data, nullptr);
   }
-}
-
-TEST(ImageFiles, WriteFailureIsReported) {
-  const unsigned char bgr[3] = {1, 2, 3};
-  const std::string path = "/nonexistent-dir/x.bmp";
-  EXPECT_EQ(captureStdout([&] { GLUtils::writeBMP(path.c_str(), bgr, 1, 1); }),
-            "Error while saving data into file " + path + ".\n");
-  EXPECT_EQ(captureStdout([&] { GLUtils::writeRaw(path.c_str(), bgr, 1, 1); }),
-            "Error while saving data into file " + path + ".\n");
-}
-
-TEST(ImageFiles, RawFrameIsTheBytesAsGiven) {
-  TempDir dir;
-  const std::vector<unsigned char> rgba = testPixels(4 * 3 * 2);
-  GLUtils::writeRaw(dir.file("f.raw").c_str(), rgba.data(), 3, 2);
-  EXPECT_EQ(readFile(dir.file("f.raw")), std::string(rgba.begin(), rgba.end()));
 }
 
 TEST(ImageFiles, NumberedNamesHaveAtLeastFourDigits) {
@@ -203,10 +173,10 @@ TEST(ImageFiles, NextFreeNameSkipsExistingFiles) {
   };
   EXPECT_EQ(next(prefix), prefix + "image0000.bmp");
   for (int i = 0; i < 10; ++i)
-    writeFile(GLUtils::numberedFileName(prefix.c_str(), "image", i, "bmp"), "");
+    std::ofstream(GLUtils::numberedFileName(prefix.c_str(), "image", i, "bmp"));
   EXPECT_EQ(next(prefix), prefix + "image0010.bmp");
   for (int i = 10; i < 1000; ++i)
-    writeFile(GLUtils::numberedFileName(prefix.c_str(), "image", i, "bmp"), "");
+    std::ofstream(GLUtils::numberedFileName(prefix.c_str(), "image", i, "bmp"));
   EXPECT_EQ(next(prefix), prefix + "image1000.bmp");
   // Other extensions are counted apart.
   EXPECT_EQ(next(prefix, "raw"), prefix + "image0000.raw");
@@ -216,6 +186,6 @@ TEST(ImageFiles, NextFreeNameSkipsExistingFiles) {
   for (int level = 0; level < 4; ++level) deep /= std::string(120, static_cast<char>('a' + level));
   fs::create_directories(deep);
   const std::string deepPrefix = deep.string() + "/";
-  writeFile(deepPrefix + "image0000.bmp", "");
+  std::ofstream(deepPrefix + "image0000.bmp");
   EXPECT_EQ(next(deepPrefix), deepPrefix + "image0001.bmp");
 }

@@ -2,19 +2,19 @@
 
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Capture.h"
+#include "TempDir.h"
 
 using zolt::test::captureStderr;
+using zolt::test::TempDir;
 
 namespace {
 
@@ -113,20 +113,6 @@ std::vector<unsigned char> drawRedQuad() {
   glReadPixels(W / 2, H / 2, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   return rgba;
 }
-
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "ProgramTestXXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string write(const char* name, const char* text) const {
-    const std::string file = (path / name).string();
-    std::ofstream(file) << text;
-    return file;
-  }
-};
 
 }  // namespace
 
@@ -229,12 +215,6 @@ TEST(CProgram, ShadersFromFiles) {
   auto notFile = build(dirName.c_str(), nullptr, NORVA_SOURCE_FILE, &err);
   EXPECT_FALSE(notFile->isInitialised());
   EXPECT_NE(err.find("Error reading file " + dirName + "\n"), std::string::npos) << err;
-
-  auto unknown = build(kPlainVertex, nullptr, static_cast<NORVA_SOURCE>(7), &err);
-  EXPECT_FALSE(unknown->isInitialised());
-  EXPECT_EQ(err,
-            "\nVERTEX SHADER:\nCProgram::LoadShader(const char*,GLenum,NORVA_SOURCE) - Unknown "
-            "source\n\nPROGRAM OBJECT: \nError in vertex shader\n");
 }
 
 TEST(CProgram, UniformsGetTheirDeclaredTypeFromEachForm) {
