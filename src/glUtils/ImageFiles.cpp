@@ -100,8 +100,9 @@ bool readBMP(const char* path, BMPImage* image) {
 }
 
 void writeBMP(const char* path, const unsigned char* bgr, int width, int height) {
-  std::ofstream out(path, std::ios::binary);
-  if (!out || !bgr || width <= 0 || height <= 0) {
+  std::ofstream out;
+  if (bgr && width > 0 && height > 0) out.open(path, std::ios::binary);
+  if (!out.is_open()) {
     std::printf("Error while saving data into file %s.\n", path);
     return;
   }
@@ -130,8 +131,9 @@ void writeBMP(const char* path, const unsigned char* bgr, int width, int height)
 }
 
 void writeRaw(const char* path, const unsigned char* rgba, int width, int height) {
-  std::ofstream out(path, std::ios::binary);
-  if (!out || !rgba || width <= 0 || height <= 0) {
+  std::ofstream out;
+  if (rgba && width > 0 && height > 0) out.open(path, std::ios::binary);
+  if (!out.is_open()) {
     std::printf("Error while saving data into file %s.\n", path);
     return;
   }
