@@ -156,10 +156,6 @@ class Run {
   // Implant field (type 5) over the soft finest elements (stiffness <= 0.1).
   // False, and the field unchanged, when there is none.
   static bool addImplant(DeformationForce* field, float a, float b, float c);
-  // Rebuilds the implant's vertex mask for the current vertex numbers: 0 for
-  // a vertex of an element outside the implant list. Call after the finest
-  // level was renumbered.
-  static void refreshImplantMask(DeformationForce* field);
 
   // Finest-level vertex for a 1-based configuration number (READ_HIERARCHY:
   // the finest vertex nearest to that level-0 vertex); null when none.

@@ -8,7 +8,6 @@
 #include <iostream>
 #include <limits>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "ConfigReader.h"
@@ -351,7 +350,7 @@ bool Run::addImplant(DeformationForce* field, float a, float b, float c) {
   auto soft = std::make_unique<std::vector<FiniteElement*>>();
   float centre[3] = {0.0f, 0.0f, 0.0f};
   for (FiniteElement* e : elements) {
-    if (e->getStiffness() > 0.1f) continue;
+    if (e->getStiffness() > 0.1) continue;
     soft->push_back(e);
     for (int i = 0; i < e->degreeOfFreedom(); ++i)
       for (int k = 0; k < 3; ++k) centre[k] += e->getVertex(i)->restPosition[k];
@@ -365,24 +364,6 @@ bool Run::addImplant(DeformationForce* field, float a, float b, float c) {
   field->param[2] = c;
   for (int k = 0; k < 3; ++k) field->vector[k] = centre[k] / count;
   field->elements = std::move(soft);
-  refreshImplantMask(field);
+  field->markSoftOnlyNodes();
   return true;
-}
-
-void Run::refreshImplantMask(DeformationForce* field) {
-  ZOLT_ASSERT(field->elements);
-  const std::vector<Vertex*>& vertices = finestVertices(field->hierarchy);
-  const size_t n = vertices.size();
-  field->vertexMask = std::make_unique<uint8_t[]>(n);
-  for (size_t i = 0; i < n; ++i) field->vertexMask[i] = 1;
-  const std::unordered_set<const FiniteElement*> soft(field->elements->begin(),
-                                                      field->elements->end());
-  for (const FiniteElement* e : finestElements(field->hierarchy)) {
-    if (soft.count(e)) continue;
-    for (int i = 0; i < e->degreeOfFreedom(); ++i) {
-      const int index = e->getVertex(i)->index;
-      ZOLT_ASSERT(index >= 0 && static_cast<size_t>(index) < n);
-      field->vertexMask[static_cast<size_t>(index)] = 0;
-    }
-  }
 }

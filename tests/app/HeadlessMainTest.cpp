@@ -25,12 +25,12 @@ std::string randomBytes(unsigned seed, size_t n) {
 struct Work {
   TempDir t;
   explicit Work(const std::string& config) {
-    mkdir((t / "models").c_str(), 0777);
-    writeCubeModel(t / "models/", "m", config);
+    mkdir((t.file("models")).c_str(), 0777);
+    writeCubeModel(t.file("models/"), "m", config);
   }
   ProgramResult run(std::vector<std::string> args) const {
     args.insert(args.begin(), ZOLT_HEADLESS);
-    return runProgram(t.path(), args);
+    return runProgram(t.file(""), args);
   }
   ProgramResult load(const std::vector<std::string>& extra = {}) const {
     std::vector<std::string> args = {"--models", "models", "--caches",   "caches",
@@ -68,7 +68,7 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
   EXPECT_EQ(r.err, "");
 
   // The same model through an init file naming the directories.
-  writeFile(w.t / "z.init", "MODELS_PATH models CACHES_PATH caches");
+  writeFile(w.t.file("z.init"), "MODELS_PATH models CACHES_PATH caches");
   const ProgramResult i = w.run({"--init", "z.init", "--model", "m", "--load-only"});
   EXPECT_EQ(i.status, 0);
   EXPECT_NE(i.out.find("Vertices / Elements on level 2: 125 / 384\n"), std::string::npos);
@@ -100,7 +100,7 @@ struct Malformed {
 void expectStatus1(const std::vector<Malformed>& rows) {
   for (const Malformed& row : rows) {
     Work w("LEVEL 2");
-    if (row.file) writeFile(w.t / "models/m." + row.file, row.text);
+    if (row.file) writeFile(w.t.file("models/m.") + row.file, row.text);
     const ProgramResult r = w.load(row.extra);
     SCOPED_TRACE(std::string(row.file ? row.file : "options") + " " + row.message);
     EXPECT_EQ(r.status, 1);

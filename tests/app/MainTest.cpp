@@ -19,30 +19,30 @@ const std::string kBanner =
 
 TEST(Main, AnyArgumentEndsAfterTheInitFile) {
   TempDir t;
-  mkdir((t / "work").c_str(), 0777);
-  ProgramResult r = runProgram(t / "work", {ZOLT_PROGRAM, "x"});
+  mkdir((t.file("work")).c_str(), 0777);
+  ProgramResult r = runProgram(t.file("work"), {ZOLT_PROGRAM, "x"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, kBanner + "EXIT.\n");
-  EXPECT_FALSE(exists(t / "caches"));  // no init file: no directory is looked at
+  EXPECT_FALSE(exists(t.file("caches")));  // no init file: no directory is looked at
 
   // Only MODELS_PATH: the default caches and movies directories are created.
-  writeFile(t / "work/ZOLT.init", "MODELS_PATH ./m/\n");
-  r = runProgram(t / "work", {ZOLT_PROGRAM, "x", "y"});
+  writeFile(t.file("work/ZOLT.init"), "MODELS_PATH ./m/\n");
+  r = runProgram(t.file("work"), {ZOLT_PROGRAM, "x", "y"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, kBanner +
                        "  Read models from \"./m/\"\n\n"
                        "  Create Directory ../caches/\n"
                        "  Create Directory ../movies/\n"
                        "EXIT.\n");
-  EXPECT_TRUE(exists(t / "caches"));
-  EXPECT_TRUE(exists(t / "movies"));
-  EXPECT_FALSE(exists(t / "work/m"));
+  EXPECT_TRUE(exists(t.file("caches")));
+  EXPECT_TRUE(exists(t.file("movies")));
+  EXPECT_FALSE(exists(t.file("work/m")));
   EXPECT_EQ(r.err, "");
 }
 
 TEST(Main, WithoutArgumentsEndsCleanlyWhileThereIsNoWindow) {
   TempDir t;
-  const ProgramResult r = runProgram(t.path(), {ZOLT_PROGRAM});
+  const ProgramResult r = runProgram(t.file(""), {ZOLT_PROGRAM});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, kBanner +
                        "Start Simulation\n\n"

@@ -33,48 +33,48 @@ TEST(Startup, TrailingSlash) {
 
 TEST(Startup, EnsureDirectoryCreatesParentsAndKeepsBlanks) {
   TempDir t;
-  const std::string nested = t / "a/b c/d/";
+  const std::string nested = t.file("a/b c/d/");
   EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(ensureDirectory(nested)); }),
             "  Create Directory " + nested + "\n");
-  EXPECT_TRUE(exists(t / "a/b c/d"));
-  EXPECT_FALSE(exists(t / "a/b"));
+  EXPECT_TRUE(exists(t.file("a/b c/d")));
+  EXPECT_FALSE(exists(t.file("a/b")));
   EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(ensureDirectory(nested)); }), "");
 
-  writeFile(t / "file", "");
-  const CapturedOutput o = captureBoth([&] { EXPECT_FALSE(ensureDirectory(t / "file/x/")); });
-  EXPECT_EQ(o.err, "[Startup] Error: Could not create directory \"" + t / "file/x/" +
+  writeFile(t.file("file"), "");
+  const CapturedOutput o = captureBoth([&] { EXPECT_FALSE(ensureDirectory(t.file("file/x/"))); });
+  EXPECT_EQ(o.err, "[Startup] Error: Could not create directory \"" + t.file("file/x/") +
                        "\": Not a directory\n");
 }
 
 TEST(Startup, InitFileSetsTheDirectoriesAndCreatesCachesAndMovies) {
   SavedPaths saved;
   TempDir t;
-  writeFile(t / "ZOLT.init", "# words that are no key are skipped\nMODELS_PATH \"" +
-                                 t / "my models" + "\"\nCACHES_PATH " + t / "c/d" +
-                                 "\nMOVIES_PATH " + t / "mv/" + " MOVIES");
-  const std::string out = captureStdout([&] { readInitFile((t / "ZOLT.init").c_str()); });
-  EXPECT_EQ(out, "  Read models from \"" + t / "my models/" + "\"\n" +
-                     "  Read/write cache files from \"" + t / "c/d/" + "\"\n" +
-                     "  Write movies to \"" + t / "mv/" + "\"\n\n" + "  Create Directory " +
-                     t / "c/d/" + "\n" + "  Create Directory " + t / "mv/" + "\n");
-  EXPECT_EQ(modelsPath, t / "my models/");
-  EXPECT_TRUE(exists(t / "c/d"));
-  EXPECT_TRUE(exists(t / "mv"));
-  EXPECT_FALSE(exists(t / "my models"));
+  writeFile(t.file("ZOLT.init"), "# words that are no key are skipped\nMODELS_PATH \"" +
+                                     t.file("my models") + "\"\nCACHES_PATH " + t.file("c/d") +
+                                     "\nMOVIES_PATH " + t.file("mv/") + " MOVIES");
+  const std::string out = captureStdout([&] { readInitFile((t.file("ZOLT.init")).c_str()); });
+  EXPECT_EQ(out, "  Read models from \"" + t.file("my models/") + "\"\n" +
+                     "  Read/write cache files from \"" + t.file("c/d/") + "\"\n" +
+                     "  Write movies to \"" + t.file("mv/") + "\"\n\n" + "  Create Directory " +
+                     t.file("c/d/") + "\n" + "  Create Directory " + t.file("mv/") + "\n");
+  EXPECT_EQ(modelsPath, t.file("my models/"));
+  EXPECT_TRUE(exists(t.file("c/d")));
+  EXPECT_TRUE(exists(t.file("mv")));
+  EXPECT_FALSE(exists(t.file("my models")));
 
   // Without the file nothing is printed, changed or created.
   modelsPath = "unchanged/";
-  EXPECT_EQ(captureStdout([&] { readInitFile((t / "none.init").c_str()); }), "");
+  EXPECT_EQ(captureStdout([&] { readInitFile((t.file("none.init")).c_str()); }), "");
   EXPECT_EQ(modelsPath, "unchanged/");
 }
 
 TEST(Startup, LoadModelRefusesUnknownIndicesAndUnusableModels) {
   SavedPaths saved;
   TempDir t;
-  modelsPath = t.path();
-  cachesPath = t.path();
-  writeCubeModel(t.path(), "cube", "");
-  writeCubeModel(t.path(), "bad", "FIXED_VERTICES 1 99");
+  modelsPath = t.file("");
+  cachesPath = t.file("");
+  writeCubeModel(t.file(""), "cube", "");
+  writeCubeModel(t.file(""), "bad", "FIXED_VERTICES 1 99");
   const struct {
     const char* name;
     int model, scheme;

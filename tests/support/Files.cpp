@@ -6,22 +6,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 namespace zolt::test {
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zolt-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
-  path_ = pattern + "/";
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 void writeFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -43,7 +31,7 @@ bool exists(const std::string& path) {
 ProgramResult runProgram(const std::string& dir, const std::vector<std::string>& args,
                          bool withoutDisplay) {
   TempDir io;
-  const std::string outPath = io / "out", errPath = io / "err";
+  const std::string outPath = io.file("out"), errPath = io.file("err");
   ProgramResult result;
   const pid_t pid = fork();
   if (pid == 0) {

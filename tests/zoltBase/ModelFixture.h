@@ -16,8 +16,8 @@ namespace zolt::test {
 
 struct ModelDirs {
   TempDir dir;
-  std::string models = dir / "models/";
-  std::string caches = dir / "caches/";
+  std::string models = dir.file("models/");
+  std::string caches = dir.file("caches/");
 
   ModelDirs() {
     mkdir(models.c_str(), 0777);

@@ -245,7 +245,7 @@ TEST(RunForces, ForceFieldKeywords) {
   }
 }
 
-TEST(RunForces, ImplantCentreMaskAndRenumbering) {
+TEST(RunForces, ImplantCentreAndMask) {
   ModelDirs d;
   // Soft: the four tetrahedra with centroid x <= 0.5; stiff: the first two,
   // whose corners are vertices 0, 1, 3, 5 and 7.
@@ -260,18 +260,20 @@ TEST(RunForces, ImplantCentreMaskAndRenumbering) {
     for (int i = 0; i < 4; ++i)
       for (int k = 0; k < 3; ++k) centre[k] += all[e]->getVertex(i)->restPosition[k] / 16.0;
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(f.vector[k], centre[k], 1e-6) << k;
+  // Per listed element and node: 1 when no stiff element holds the vertex.
   const std::set<int> stiff = {0, 1, 3, 5, 7};
-  for (int v = 0; v < 8; ++v) EXPECT_EQ(f.vertexMask[v], stiff.count(v) ? 0 : 1) << v;
-
-  // Renumbered in reverse, the mask follows the vertices.
-  for (Vertex* v : finest(*l.run)) v->index = 7 - v->index;
-  ::Run::refreshImplantMask(&f);
-  for (int p = 0; p < 8; ++p) EXPECT_EQ(f.vertexMask[7 - p], stiff.count(p) ? 0 : 1) << p;
+  ASSERT_EQ(f.nodeMask.size(), 16u);
+  for (int e = 0; e < 4; ++e)
+    for (int i = 0; i < 4; ++i) {
+      const int v = (*f.elements)[e]->getVertex(i)->index;
+      EXPECT_EQ(f.nodeMask[4 * e + i], stiff.count(v) ? 0 : 1) << e << " " << i;
+    }
 
   // Without a soft element the keyword is skipped.
   Loaded none = loadCube(d, "IMPLANT 1 2 3");
   EXPECT_EQ(none.run->settings.deformationForce->type, 0);
   EXPECT_EQ(none.run->settings.deformationForce->elements, nullptr);
+  EXPECT_TRUE(none.run->settings.deformationForce->nodeMask.empty());
   EXPECT_EQ(none.output.err,
             "[Run, readForces] Error: IMPLANT skipped: no finest-level element has a stiffness "
             "of at most 0.1\n");

@@ -76,7 +76,7 @@ TEST(Run, TextMeshRemovesDerivedCachesAndWritesTheMatrixCache) {
 TEST(Run, UnwritableMatrixCacheIsReportedAndLoadingGoesOn) {
   ModelDirs d;
   d.cube("m", "LEVEL 2");
-  cachesPath = d.dir / "missing/";
+  cachesPath = d.dir.file("missing/");
   std::unique_ptr<::Run> run;
   const std::string out = captureStdout([&] { run = std::make_unique<::Run>("m", false, 0, 0); });
   EXPECT_NE(out.find("[Run] Error opening file \"" + cachesPath + "m.cacheCauchy\" for writing\n"),
