@@ -77,19 +77,7 @@ void Run::construct(const char* name, bool rebuildCaches) {
   if (!meshFromCache) readParamsValues((modelsPath + name + ".params").c_str());
   if (!checkFixedVertices(name)) return;
 
-  matrixCachePath = cachesPath + name + "." + cacheWord(elementModel);
-  std::cout << std::endl << "Using cache file " << matrixCachePath << std::endl << std::endl;
-  openMatrixCache(generate);
-  settings.hierarchyCachePath = matrixCachePath + ".Mgrid";
-  renderSettings.volumeCachePath = cachesPath + name + ".cacheVolume";
-  renderSettings.surfaceCachePath = cachesPath + name + ".cacheSurface";
-  if (generate) {
-    for (const std::string& derived :
-         {settings.hierarchyCachePath, renderSettings.volumeCachePath,
-          renderSettings.surfaceCachePath, renderSettings.surfaceCachePath + ".weight",
-          renderSettings.surfaceCachePath + ".weightFur"})
-      std::remove(derived.c_str());
-  }
+  openCaches(name, generate);
 
   std::cout << std::endl;
   for (int l = 0; l < hierarchy->nLevels; ++l)
@@ -133,17 +121,32 @@ bool Run::checkFixedVertices(const char* name) {
   return true;
 }
 
-void Run::openMatrixCache(bool generate) {
+// The matrix cache is read when the mesh came from its cache and the
+// caches are not rebuilt, else (re)written; the caches derived from the
+// mesh are then removed.
+void Run::openCaches(const char* name, bool generate) {
+  matrixCachePath = cachesPath + name + "." + cacheWord(elementModel);
+  std::cout << std::endl << "Using cache file " << matrixCachePath << std::endl << std::endl;
+  generateCache = 1;
   if (!generate) {
     matrixCache.open(matrixCachePath, std::ios::in | std::ios::binary);
-    generateCache = 0;
-    if (matrixCache.is_open()) return;
+    generateCache = matrixCache.is_open() ? 0 : 1;
     matrixCache.clear();
   }
-  matrixCache.open(matrixCachePath, std::ios::out | std::ios::binary | std::ios::trunc);
-  generateCache = 1;
-  if (matrixCache.fail())
-    std::cout << "[Run] Error opening file \"" << matrixCachePath << "\" for writing" << std::endl;
+  if (generateCache) {
+    matrixCache.open(matrixCachePath, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (matrixCache.fail())
+      std::cout << "[Run] Error opening file \"" << matrixCachePath << "\" for writing"
+                << std::endl;
+  }
+  settings.hierarchyCachePath = matrixCachePath + ".Mgrid";
+  renderSettings.volumeCachePath = cachesPath + name + ".cacheVolume";
+  renderSettings.surfaceCachePath = cachesPath + name + ".cacheSurface";
+  if (!generate) return;
+  const std::string& surface = renderSettings.surfaceCachePath;
+  for (const std::string& derived : {settings.hierarchyCachePath, renderSettings.volumeCachePath,
+                                     surface, surface + ".weight", surface + ".weightFur"})
+    std::remove(derived.c_str());
 }
 
 Run::~Run() {

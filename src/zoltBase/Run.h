@@ -166,7 +166,7 @@ class Run {
   void readMeshText(const char* name);
   // Every fixed vertex names a finest-level vertex; else the model is refused.
   bool checkFixedVertices(const char* name);
-  void openMatrixCache(bool generate);
+  void openCaches(const char* name, bool generate);
 };
 
 // Creates the control object and the drawable through frontEnd, links them,

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "HeadlessOptions.h"
@@ -15,41 +14,6 @@ std::vector<const char*> argvOf(const std::vector<const char*>& args) {
 }
 
 }  // namespace
-
-TEST(HeadlessOptions, AcceptedCommandLines) {
-  auto fields = [](const HeadlessOptions& o) {
-    return std::make_tuple(o.model, o.modelsDir, o.cachesDir, o.initFile, o.rebuild, o.loadOnly,
-                           o.elementModel, o.scheme);
-  };
-  const struct {
-    std::vector<const char*> args;
-    void (*expect)(HeadlessOptions&);  // changes to the defaults
-  } rows[] = {
-      {{}, [](HeadlessOptions&) {}},
-      {{"--models", "m dir", "--caches", "c", "--model", "cube", "--rebuild", "--load-only"},
-       [](HeadlessOptions& o) {
-         o.modelsDir = "m dir";
-         o.cachesDir = "c";
-         o.model = "cube";
-         o.rebuild = o.loadOnly = true;
-       }},
-      {{"--init", "z.init", "--scheme", "3", "--element-model", "-1"},
-       [](HeadlessOptions& o) {
-         o.initFile = "z.init";
-         o.scheme = 3;
-         o.elementModel = -1;
-       }},
-  };
-  for (const auto& row : rows) {
-    const std::vector<const char*> argv = argvOf(row.args);
-    HeadlessOptions o, expected;
-    std::string error;
-    EXPECT_TRUE(parseHeadlessOptions(static_cast<int>(argv.size()), argv.data(), o, error))
-        << error;
-    row.expect(expected);
-    EXPECT_EQ(fields(o), fields(expected)) << argv.size();
-  }
-}
 
 TEST(HeadlessOptions, UsageErrors) {
   const std::pair<std::vector<const char*>, const char*> rows[] = {

@@ -25,12 +25,6 @@ struct SavedPaths {
 
 }  // namespace
 
-TEST(Startup, TrailingSlash) {
-  const std::vector<std::pair<std::string, std::string>> rows = {
-      {"a", "a/"}, {"a/", "a/"}, {"../x y", "../x y/"}, {"/", "/"}, {"", ""}};
-  for (const auto& [in, out] : rows) EXPECT_EQ(withTrailingSlash(in), out) << in;
-}
-
 TEST(Startup, EnsureDirectoryCreatesParentsAndKeepsBlanks) {
   TempDir t;
   const std::string nested = t.file("a/b c/d/");
