@@ -21,15 +21,23 @@ namespace {
 // 8^(LEVEL - 1), no longer fits in an int.
 constexpr int kMaxLevels = 11;
 
-// |(b - a) x (c - a)| > 1e-6 |b - a| |c - a|: the three points span a plane.
-bool spansPlane(const float* a, const float* b, const float* c) {
+double length(const double* v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+
+// n = (b - a) x (c - a) in double; returns |b - a| |c - a|.
+double cross(const float* a, const float* b, const float* c, double n[3]) {
   const double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
   const double w[3] = {double(c[0]) - a[0], double(c[1]) - a[1], double(c[2]) - a[2]};
-  const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
-                       u[0] * w[1] - u[1] * w[0]};
-  const double area = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-  const double sides = std::sqrt((u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) *
-                                 (w[0] * w[0] + w[1] * w[1] + w[2] * w[2]));
+  n[0] = u[1] * w[2] - u[2] * w[1];
+  n[1] = u[2] * w[0] - u[0] * w[2];
+  n[2] = u[0] * w[1] - u[1] * w[0];
+  return length(u) * length(w);
+}
+
+// The three points span a plane: |(b - a) x (c - a)| > 1e-6 |b - a| |c - a|.
+bool spansPlane(const float* a, const float* b, const float* c) {
+  double n[3];
+  const double sides = cross(a, b, c, n);
+  const double area = length(n);
   return std::isfinite(area) && area > 1e-6 * sides;
 }
 
@@ -43,15 +51,11 @@ bool spansSolid(const float* c) {
   for (const auto& f : kFaces)
     if (!spansPlane(p(f[0]), p(f[1]), p(f[2]))) return false;
   double n[3], extent = 0.0, height = 0.0;
-  const double u[3] = {double(c[3]) - c[0], double(c[4]) - c[1], double(c[5]) - c[2]};
-  const double w[3] = {double(c[6]) - c[0], double(c[7]) - c[1], double(c[8]) - c[2]};
-  n[0] = u[1] * w[2] - u[2] * w[1];
-  n[1] = u[2] * w[0] - u[0] * w[2];
-  n[2] = u[0] * w[1] - u[1] * w[0];
-  const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  cross(p(0), p(1), p(2), n);
+  const double len = length(n);
   for (int i = 1; i < 8; ++i) {
     const double d[3] = {double(p(i)[0]) - c[0], double(p(i)[1]) - c[1], double(p(i)[2]) - c[2]};
-    extent = std::fmax(extent, std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]));
+    extent = std::fmax(extent, length(d));
     height = std::fmax(height, std::fabs(n[0] * d[0] + n[1] * d[1] + n[2] * d[2]) / len);
   }
   return height > 1e-6 * extent;

@@ -221,38 +221,22 @@ TEST(RunMeshText, WritersReadBack) {
         << e;
 }
 
-// "fast" death tests: the child sees the parent's temporary directory.
-TEST(RunMeshTextDeathTest, BadFilesEndTheProgramNamingFileAndItem) {
+namespace {
+
+struct BadFile {
+  const char* file;  // extension in models/
+  std::string text;
+  std::string message;  // "M.ele" stands for the element file's path
+};
+
+// Each file of model m in turn replaced by a bad one: the load ends with
+// exit code 1 after the message, which names the file. "fast" death tests:
+// the child sees the parent's temporary directory.
+void expectExit(const char* config, const std::vector<BadFile>& rows) {
   GTEST_FLAG_SET(death_test_style, "fast");
-  const std::string pairs = sixPairs("1 1");
-  const std::string parentNode = std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n";
-  const struct {
-    const char* file;
-    std::string text;
-    std::string message;
-  } rows[] = {
-      {"node", "x 3 0 0", "Error: Could not read the node header of level 0"},
-      {"node", "-1 3 0 0", "Error: Bad node header of level 0 (-1 vertices, 0 attributes)"},
-      {"node", "2 3 0 0\n1 0 0 0\n2 1 0",
-       "Error: Could not read the coordinates of vertex 2 of "
-       "level 0"},
-      {"node", "1 3 0 1\n1 0 0 0 -1",
-       "Error: Could not read the interpolation count of vertex 1 "
-       "of level 0"},
-      {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
-      {"ele", "1 4 0\n1 1 2 3 9",
-       "Error: Vertex number out of range! (\"M.ele\", level 0, "
-       "element 1)"},
-      {"params", "abc", "Error: Could not read the element count"},
-      {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
-      {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},
-      {"params", pairs + "8 1 -1", "Error: Fixed vertex entry 1 (-1) names no vertex (8 vertices)"},
-      {"params", pairs + "8 2 1 x", "Error: Could not read fixed vertex entry 2"},
-  };
   ModelDirs d;
-  for (const auto& row : rows) {
-    d.cube("m", "");
-    std::remove((d.models + "m.params").c_str());
+  for (const BadFile& row : rows) {
+    d.cube("m", config);
     const std::string path = d.models + "m." + row.file;
     writeFile(path, row.text);
     std::string message = row.message;
@@ -262,14 +246,47 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheProgramNamingFileAndItem) {
     EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1), regexQuote(message + suffix) + "\n$")
         << row.text;
   }
+}
+
+}  // namespace
+
+TEST(RunMeshTextDeathTest, BadNodeFiles) {
+  const std::vector<BadFile> rows = {
+      {"node", "x 3 0 0", "Error: Could not read the node header of level 0"},
+      {"node", "-1 3 0 0", "Error: Bad node header of level 0 (-1 vertices, 0 attributes)"},
+      {"node", "2 3 0 0\n1 0 0 0\n2 1 0",
+       "Error: Could not read the coordinates of vertex 2 of level 0"},
+      {"node", "1 3 0 1\n1 0 0 0 -1",
+       "Error: Could not read the interpolation count of vertex 1 of level 0"},
+      {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
+  };
+  expectExit("", rows);
+}
+
+TEST(RunMeshTextDeathTest, NumbersNamingNoVertex) {
+  expectExit("", {{"ele", "1 4 0\n1 1 2 3 9",
+                   "Error: Vertex number out of range! (\"M.ele\", level 0, element 1)"}});
   // A parent must name a vertex of the level below.
-  d.cube("m", "LEVEL 2 READ_HIERARCHY");
-  writeFile(d.models + "m.node", parentNode);
-  EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1),
-              regexQuote("Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 "
-                         "vertices) in \"" +
-                         d.models + "m.node\"") +
-                  "\n$");
+  expectExit("LEVEL 2 READ_HIERARCHY",
+             {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
+               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
+}
+
+TEST(RunMeshTextDeathTest, BadParameterFiles) {
+  const std::string pairs = sixPairs("1 1");
+  const std::vector<BadFile> rows = {
+      {"params", "abc", "Error: Could not read the element count"},
+      {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
+      {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},
+      {"params", pairs + "8 1 -1", "Error: Fixed vertex entry 1 (-1) names no vertex (8 vertices)"},
+      {"params", pairs + "8 2 1 x", "Error: Could not read fixed vertex entry 2"},
+  };
+  expectExit("", rows);
+}
+
+TEST(RunMeshTextDeathTest, MissingFiles) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  ModelDirs d;
   for (const char* missing : {"node", "ele", "config"}) {
     d.cube("m", "");
     const std::string path = d.models + "m." + missing;

@@ -762,6 +762,10 @@ TEST(TetrahedronReadDeathTest, VertexNumberOutOfRange) {
               "^Error: Vertex number out of range!\n$");
   EXPECT_EXIT(readToStderr("1 4 0\n0 -2147483647 2 3 4\n", -5), testing::ExitedWithCode(1),
               "^Error: Vertex number out of range!\n$");
+}
+
+TEST(TetrahedronReadDeathTest, NumbersCountWithinTheRecordAndMessagesNameTheSource) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   // Numbers count within the record's own vertices: 0 names none of them.
   EXPECT_EXIT(readToStderr("1 4 0\n0 0 1 2 3\n", 1), testing::ExitedWithCode(1),
               "^Error: Vertex number out of range!\n$");
