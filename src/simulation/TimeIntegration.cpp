@@ -28,9 +28,8 @@ TimeIntegration::TimeIntegration(int s, PackedMatrix<double>* mass, Vector<doubl
   const double mu = material->friction;
   double dt = material->timeStep;
   frictionOn = zolt::isNonZero(mu);
-  // The mean runs over n / 3 unknowns whatever dim is; a body of fewer than
-  // three unknowns divides by 1 instead of by zero.
-  frictionFactor = (mu - damping) * rho / dt / std::max(n / 3, 1);
+  // The mean runs over n / 3 unknowns whatever dim is.
+  frictionFactor = (mu - damping) * rho / dt / (n / 3);
 
   switch (static_cast<IntegrationScheme>(scheme)) {
     case IntegrationScheme::Euler:
@@ -41,10 +40,7 @@ TimeIntegration::TimeIntegration(int s, PackedMatrix<double>* mass, Vector<doubl
         std::cout << "Initialize Euler time integration scheme with lumped mass matrix ..."
                   << std::endl;
       const double c = rho / (dt * dt) + rho * damping / (2.0 * dt);
-      if (isLumped(scheme))
-        K.addDiag(*lumpedMass, c);
-      else
-        K.addScaled(*M, c);
+      addMass(K, c);
       c0 = 2.0 * rho / (dt * dt);
       c1 = rho * damping / (2.0 * dt) - rho / (dt * dt);
       break;
@@ -60,10 +56,7 @@ TimeIntegration::TimeIntegration(int s, PackedMatrix<double>* mass, Vector<doubl
       acceleration = std::make_unique<Vector<double>>(n);
       previousAcceleration = std::make_unique<Vector<double>>(n);
       const double c = rho / (beta * dt * dt) + rho * damping * gamma / (beta * dt);
-      if (isLumped(scheme))
-        K.addDiag(*lumpedMass, c);
-      else
-        K.addScaled(*M, c);
+      addMass(K, c);
       c0 = c;
       cv = rho / (beta * dt) + rho * damping * (gamma / beta - 1.0);
       ca = rho * (0.5 - beta) / beta + rho * damping * dt * (0.5 * gamma / beta - 1.0);
@@ -90,6 +83,13 @@ TimeIntegration::TimeIntegration(int s, PackedMatrix<double>* mass, Vector<doubl
 }
 
 TimeIntegration::~TimeIntegration() = default;
+
+void TimeIntegration::addMass(Matrix<double>& K, double c) const {
+  if (isLumped(scheme))
+    K.addDiag(*lumpedMass, c);
+  else
+    K.addScaled(*M, c);
+}
 
 bool TimeIntegration::checkScheme(int s) {
   if (s >= static_cast<int>(IntegrationScheme::Euler) &&

@@ -85,6 +85,8 @@ class TimeIntegration {
   void forceToLoad(const Vector<double>& f, Vector<double>& y) const;
 
  private:
+  // K += c M, or c diag(m) for the lumped schemes.
+  void addMass(Matrix<double>& K, double c) const;
   void eulerRightSide(bool useForces, const double* f);
   void newmarkRightSide(bool useForces, const double* f);
   // b := M w (consistent) or b_i := m_i w_i (lumped), w being xPrev; then

@@ -65,6 +65,22 @@ double componentSum(const Vector<double>& v, int k) {
   return s;
 }
 
+// A lumped-mass scheme on the simulation's own vectors, owned by it; the
+// masses are 0.25, 0.5, 0.75, 1, 0.25, ...
+struct LumpedScheme {
+  PackedMatrix<double> M;  // not read by lumped schemes
+  Vector<double> lumped;
+  FullMatrix<double> K;
+  LumpedScheme(FEMSimulation& sim, int scheme, MaterialProperties* material)
+      : lumped(sim.displacement->n), K(lumped.n, lumped.n) {
+    for (int i = 0; i < lumped.n; ++i) lumped[i] = 0.25 * (1 + i % 4);
+    captureStdout([&] {
+      sim.integrator = new TimeIntegration(scheme, &M, &lumped, K, sim.displacement.get(),
+                                           sim.rightSide.get(), material, 3);
+    });
+  }
+};
+
 }  // namespace
 
 TEST(FEMSimulationGravity, LoadSumsToWeightOfTheBox) {
@@ -162,17 +178,7 @@ TEST(FEMSimulationQueues, VertexNumbersMapToTheirUnknowns) {
 TEST(FEMSimulationState, ResetClearsStateAndKeepsRightSideAndForces) {
   Model m(true);
   auto sim = std::make_unique<TestSimulation>(m.h.get(), &m.settings, 3);
-  const int n = sim->displacement->n;
-  // A Newmark scheme on the simulation's own vectors, owned by it.
-  SparseMatrix<double> identity(n, n);
-  for (int i = 0; i < n; ++i) identity.setElem(i, i, 1.0);
-  PackedMatrix<double> M(identity);
-  Vector<double> lumped(n);
-  FullMatrix<double> K(n, n);
-  captureStdout([&] {
-    sim->integrator = new TimeIntegration(2, &M, &lumped, K, sim->displacement.get(),
-                                          sim->rightSide.get(), m.settings.material, 3);
-  });
+  LumpedScheme scheme(*sim, 3, m.settings.material);  // Newmark
   const double v[3] = {1, 1, 1};
   sim->addGravity();
   sim->addVertexValue(m.settings.fixedCount, v);
@@ -245,16 +251,9 @@ TEST(FEMSimulationFreeze, PendingForcesBecomeStaticLoad) {
   Model m(true);
   TestSimulation sim(m.h.get(), &m.settings, 3);
   const int n = sim.displacement->n;
-  PackedMatrix<double> M;
-  Vector<double> lumped(n);
-  for (int i = 0; i < n; ++i) lumped[i] = 0.25 * (1 + i % 4);
-  FullMatrix<double> K(n, n);
   m.settings.material->timeStep = 0.5;
   m.settings.material->density = 2.0;
-  captureStdout([&] {
-    sim.integrator = new TimeIntegration(1, &M, &lumped, K, sim.displacement.get(),
-                                         sim.rightSide.get(), m.settings.material, 3);
-  });
+  LumpedScheme scheme(sim, 1, m.settings.material);
   const double c0 = 2 * 2.0 / 0.25;
 
   // Empty queues: b becomes 0 and nothing is added.
@@ -272,7 +271,7 @@ TEST(FEMSimulationFreeze, PendingForcesBecomeStaticLoad) {
   (*sim.forces)[0] = 8.0;
   sim.freezeForces();
   for (int i = 0; i < n; ++i) {
-    double expected = i == 0 ? 8.0 * lumped[0] * c0 : 0.0;
+    double expected = i == 0 ? 8.0 * scheme.lumped[0] * c0 : 0.0;
     if (i >= 3 && i < 6) expected += 2.0 / 70.0 * push[i - 3];
     EXPECT_NEAR((*sim.staticLoad)[i], expected, 1e-6) << i;
   }
