@@ -4,8 +4,8 @@
 #include "Multigrid.h"
 #include "PackedMatrix.h"
 
-// The multigrid goes before the solver and after K: neither touches K when
-// it is released.
+// In this order; neither the multigrid nor the solver touches K or the state
+// vectors when it is released.
 LinSimulation::~LinSimulation() {
   K.reset();
   unconstrainedK.reset();

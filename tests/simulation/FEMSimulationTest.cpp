@@ -277,4 +277,12 @@ TEST(FEMSimulationFreeze, PendingForcesBecomeStaticLoad) {
   }
   EXPECT_TRUE(sim.heldQueue.empty());
   EXPECT_TRUE(sim.impulseQueue.empty());
+
+  // Without a scheme the impulses give no load.
+  TestSimulation bare(m.h.get(), &m.settings, 3);
+  bare.addVertexValueFlagged(m.settings.fixedCount, push, false);
+  (*bare.forces)[0] = 8.0;
+  bare.freezeForces();
+  EXPECT_TRUE(std::all_of(bare.staticLoad->data, bare.staticLoad->data + n,
+                          [](double v) { return v == 0.0; }));
 }
