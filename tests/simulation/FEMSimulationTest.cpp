@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "Barrier.h"
 #include "Capture.h"
 #include "FEMSimulation.h"
 #include "FiniteElement.h"
@@ -179,6 +180,11 @@ TEST(FEMSimulationState, ResetClearsStateAndKeepsRightSideAndForces) {
   Model m(true);
   auto sim = std::make_unique<TestSimulation>(m.h.get(), &m.settings, 3);
   LumpedScheme scheme(*sim, 3, m.settings.material);  // Newmark
+  const float centre[3] = {0.0f, 1.0f, 0.0f};
+  auto* sphere = new SphereBarrier(centre, 0.5f);  // owned by the settings
+  m.settings.barrier = sphere;
+  sphere->setMoving(0.25f, 0.0f, 0.0f);
+  sphere->move();
   const double v[3] = {1, 1, 1};
   sim->addGravity();
   sim->addVertexValue(m.settings.fixedCount, v);
@@ -201,6 +207,7 @@ TEST(FEMSimulationState, ResetClearsStateAndKeepsRightSideAndForces) {
     EXPECT_TRUE(all(*w, 0.5));
   EXPECT_TRUE(sim->heldQueue.empty());
   EXPECT_TRUE(sim->impulseQueue.empty());
+  EXPECT_EQ(sphere->centre[0], 0.0f);  // the barrier is back where it started
   // Gravity that was on is gone from the static load but stays built.
   sim->addGravity();
   EXPECT_LT(componentSum(*sim->staticLoad, 1), 0.0);
