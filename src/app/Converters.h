@@ -10,7 +10,10 @@
 // it writes anything: counts must be non-negative and fit in the file,
 // vertex numbers must name a vertex of their block. A bad input prints one
 // line "[Converters, <name>] Error: <file>: <item> ..." on standard error
-// and the converter returns false with no output written.
+// and the converter returns false with no output written (the OBJ and
+// flow-field converters print their own messages for a missing file and a
+// mismatched flow file on standard output). Element file headers are taken
+// at their word: four corners, and the extras they announce.
 
 #include <array>
 #include <cstdint>
@@ -52,7 +55,8 @@ bool rewriteNodeEle(const std::string& inBase, const std::string& outPath);
 
 // Merges two hierarchies of `levels` levels level by level: A scaled by
 // scaleA, then B scaled by scaleB and moved by offset, B's vertex numbers
-// shifted by A's vertex count.
+// shifted by A's vertex count. Vertex lines hold one value after x y z; an
+// element's face mask is kept (0 when its file has none).
 bool convertMeshA(int levels, const float offset[3], float scaleA, float scaleB,
                   const std::string& outBase, const std::string& inBaseA,
                   const std::string& inBaseB);

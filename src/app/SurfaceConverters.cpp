@@ -47,8 +47,8 @@ bool convertSurfaceLevels(const std::string& inPath, const std::string& outBase)
     for (uint32_t i = 0; i < nIndices; ++i) {
       if (!bin::readU16(in, index[i])) return fail(level + "indices end early");
       if (index[i] >= nVertices)
-        return fail(level + "triangle " + std::to_string(i / 3 + 1) + ": vertex " +
-                    std::to_string(index[i]) + " of " + std::to_string(nVertices));
+        return fail(level + "triangle " + std::to_string(i / 3 + 1) + ": vertex index " +
+                    std::to_string(index[i]) + " out of range 0.." + std::to_string(nVertices - 1));
       used = std::max<uint32_t>(used, index[i] + 1u);
     }
 

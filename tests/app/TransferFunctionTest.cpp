@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Capture.h"
+#include "Converters.h"
+#include "ToolFiles.h"
+
+using namespace zolt::test;
+
+TEST(TransferFunction, RampAndSwitchedChannelsScaledToOne) {
+  ToolDir dir;
+  std::string in;
+  for (int i = 0; i < 256; ++i)
+    in += std::to_string(i) + " " + std::to_string(255 - i) + " 0 255\n";
+  dir.write("tf.txt", in);
+  const bool channels[4] = {true, false, true, true};
+  ASSERT_TRUE(convertTransferFunction(dir.path("tf.txt"), dir.path("out"), channels, -1.0f, 4.1f));
+  std::istringstream out(readFile(dir.path("out")));
+  std::string line;
+  int i = 0;
+  for (; std::getline(out, line); ++i) {
+    std::istringstream s(line);
+    float ramp, r, b, a, extra;
+    ASSERT_TRUE(s >> ramp >> r >> b >> a) << line;
+    EXPECT_FALSE(s >> extra);
+    EXPECT_NEAR(ramp, -1.0f + i * 5.1f / 255.0f, 1e-5f);
+    EXPECT_NEAR(r, i / 255.0f, 1e-6f);
+    EXPECT_EQ(b, 0.0f);
+    EXPECT_NEAR(a, 1.0f, 1e-6f);
+  }
+  EXPECT_EQ(i, 256);
+}
+
+TEST(TransferFunction, ShortOrOutOfRangeInputIsRefused) {
+  std::string full;
+  for (int i = 0; i < 256; ++i) full += "1 2 3 4\n";
+  const struct {
+    std::string text;
+    const char* what;
+  } rows[] = {
+      {full.substr(0, full.size() - 3), "line 256: the file ends before it"},
+      {"1 2 3 256\n" + full, "line 1: value 256 outside 0..255"},
+      {"1 -2 3 4\n" + full, "line 1: value -2 outside 0..255"},
+      {"1 2 x 4\n" + full, "line 1: not a number in range"},
+  };
+  for (const auto& r : rows) {
+    ToolDir dir;
+    const std::string in = dir.write("tf.txt", r.text);
+    const bool channels[4] = {true, true, true, true};
+    bool ok = true;
+    const std::string err = captureStderr(
+        [&] { ok = convertTransferFunction(in, dir.path("out"), channels, 0.0f, 1.0f); });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(err, "[Converters, convertTransferFunction] Error: " + in + ": " + r.what + "\n");
+    EXPECT_FALSE(dir.exists("out"));
+  }
+}
