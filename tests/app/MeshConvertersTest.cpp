@@ -1,23 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 
 #include "Capture.h"
 #include "Converters.h"
 #include "ToolFiles.h"
 
 using namespace zolt::test;
-
-namespace {
-
-// A two-level hierarchy with face masks: one tetrahedron, then two.
-const char kBaseNode[] =
-    "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n"
-    "5 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n5 -1 0.5 -0.25 0\n";
-const char kBaseEle[] = "1 4 1\n1 1 2 3 4 8\n2 4 1\n1 1 2 3 4 1\n2 5 1 3 4 2\n";
-
-}  // namespace
 
 TEST(MeshConverters, RewriteKeepsTheFirstAttributeAndCountsFromZero) {
   const struct {
@@ -32,79 +21,76 @@ TEST(MeshConverters, RewriteKeepsTheFirstAttributeAndCountsFromZero) {
     ToolDir dir;
     dir.write("in.node", r.node);
     dir.write("in.ele", r.ele);
-    ASSERT_TRUE(rewriteNodeEle(dir.path("in"), dir.path("out.txt")));
-    EXPECT_EQ(readFile(dir.path("out.txt")), r.expected);
+    ASSERT_TRUE(rewriteNodeEle(dir.path("in"), dir.path("out")));
+    EXPECT_EQ(readFile(dir.path("out")), r.expected);
   }
 }
 
 TEST(MeshConverters, MergeAppendsTheSecondMeshShiftedPerLevel) {
+  // Two levels with face masks; the same base is merged with itself.
+  const char node[] =
+      "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n"
+      "5 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n5 -1 0.5 -0.25 0\n";
+  const char ele[] = "1 4 1\n1 1 2 3 4 8\n2 4 1\n1 1 2 3 4 1\n2 5 1 3 4 2\n";
   const struct {
     float offset[3], scaleA, scaleB;
   } rows[] = {{{0, 0, 0}, 1, 1}, {{3, -1, 0.5f}, 2, 0.5f}};
   for (const auto& r : rows) {
     ToolDir dir;
-    dir.write("base.node", kBaseNode);
-    dir.write("base.ele", kBaseEle);
-    const std::string out = captureStdout([&] {
-      EXPECT_TRUE(convertMeshA(2, r.offset, r.scaleA, r.scaleB, dir.path("m"), dir.path("base"),
-                               dir.path("base")));
-    });
-    EXPECT_EQ(out, "Read: " + dir.path("base") + "\nRead: " + dir.path("base") + "\n");
-    const auto in = nodeBlocks(kBaseNode), node = nodeBlocks(readFile(dir.path("m.node")));
-    const auto inEle = eleBlocks(kBaseEle), ele = eleBlocks(readFile(dir.path("m.ele")));
-    ASSERT_EQ(node.size(), 2u);
-    ASSERT_EQ(ele.size(), 2u);
+    const std::string base = dir.path("base");
+    dir.write("base.node", node);
+    dir.write("base.ele", ele);
+    EXPECT_EQ(
+        captureStdout([&] {
+          EXPECT_TRUE(convertMeshA(2, r.offset, r.scaleA, r.scaleB, dir.path("m"), base, base));
+        }),
+        "Read: " + base + "\nRead: " + base + "\n");
+    const auto in = blocks(node, true), inEle = blocks(ele, false);
+    const auto out = blocks(readFile(dir.path("m.node")), true);
+    const auto outEle = blocks(readFile(dir.path("m.ele")), false);
+    ASSERT_EQ(out.size(), 2u);
+    ASSERT_EQ(outEle.size(), 2u);
     for (size_t l = 0; l < 2; ++l) {
-      const size_t n = in[l].x.size(), m = inEle[l].v.size();
-      ASSERT_EQ(node[l].x.size(), 2 * n);
-      ASSERT_EQ(ele[l].v.size(), 2 * m);
-      for (size_t i = 0; i < n; ++i)
-        for (int k = 0; k < 3; ++k) {
-          EXPECT_FLOAT_EQ(node[l].x[i][k], r.scaleA * in[l].x[i][k]);
-          EXPECT_FLOAT_EQ(node[l].x[n + i][k], r.scaleB * in[l].x[i][k] + r.offset[k]);
-          EXPECT_EQ(node[l].number[n + i], long(n + i));
+      const size_t n = in[l].v.size(), m = inEle[l].v.size();
+      ASSERT_EQ(out[l].v.size(), 2 * n);
+      ASSERT_EQ(outEle[l].v.size(), 2 * m);
+      for (size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(out[l].number[n + i], long(n + i));
+        for (size_t k = 0; k < 3; ++k) {
+          EXPECT_FLOAT_EQ(out[l].v[i][k], r.scaleA * in[l].v[i][k]);
+          EXPECT_FLOAT_EQ(out[l].v[n + i][k], r.scaleB * in[l].v[i][k] + r.offset[k]);
         }
-      for (size_t e = 0; e < m; ++e)
-        for (size_t k = 0; k < 4; ++k) {
-          EXPECT_EQ(ele[l].v[e][k], inEle[l].v[e][k]);
-          EXPECT_EQ(ele[l].v[m + e][k], inEle[l].v[e][k] + long(n));
-          EXPECT_EQ(ele[l].number[m + e], long(m + e));
-          EXPECT_EQ(ele[l].extra[m + e], inEle[l].extra[e]);
-        }
+      }
+      for (size_t e = 0; e < m; ++e) {
+        EXPECT_EQ(outEle[l].number[m + e], long(m + e));
+        for (size_t k = 0; k < 4; ++k) EXPECT_EQ(outEle[l].v[m + e][k], inEle[l].v[e][k] + n);
+        EXPECT_EQ(outEle[l].v[e], inEle[l].v[e]);
+        EXPECT_EQ(outEle[l].v[m + e][4], inEle[l].v[e][4]);  // face mask
+      }
     }
   }
 }
 
-TEST(MeshConverters, MinMaxKeepsTheMiddleElementsWithClosedBounds) {
+TEST(MeshConverters, MinMaxKeepsTheMiddleElementsWithClosedBoundsAndStackMakesLevels) {
   ToolDir dir;
-  // x spans 0..10 and z 0..10: kept are x in [3, 7] and z in [4, 6].
-  const std::string in = dir.write("pts.txt",
-                                   "# points\n5\n"
-                                   "0 -1 0 0.5 9 9 9 9 9\n10 1 10 1.5 9 9 9 9 9\n"
+  // x and z span 0..10: kept are x in [3, 7] and z in [4, 6].
+  const std::string in = dir.write("pts",
+                                   "# points\n5\n0 -1 0 0.5 9 9 9 9 9\n10 1 10 1.5 9 9 9 9 9\n"
                                    "5 0 5 2.5 0 0 0 0 0\n7 0 6 3.5 0 0 0 0 0\n"
-                                   "7.1 0 5 4.5 0 0 0 0 0\n"
-                                   "3\n2 3 2 3\n2 3 4 2\n0 2 3 2\n");
-  const std::string out =
-      captureStdout([&] { EXPECT_TRUE(convertMeshMinMax(dir.path("mm"), in)); });
-  EXPECT_EQ(out, "Read: " + in + "\nmin: 0; -1; 0\nmax: 10; 1; 10\n");
+                                   "7.1 0 5 4.5 0 0 0 0 0\n3\n2 3 2 3\n2 3 4 2\n0 2 3 2\n");
+  EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(convertMeshMinMax(dir.path("mm"), in)); }),
+            "Read: " + in + "\nmin: 0; -1; 0\nmax: 10; 1; 10\n");
   EXPECT_EQ(readFile(dir.path("mm.ele")), "1 4 0\n1 3 4 3 4\n");
-  const auto node = nodeBlocks(readFile(dir.path("mm.node")));
-  ASSERT_EQ(node.size(), 1u);
-  EXPECT_EQ(node[0].value, (std::vector<double>{0.5, 1.5, 2.5, 3.5, 4.5}));
-  EXPECT_EQ(node[0].number.back(), 5);
-}
+  EXPECT_EQ(blocks(readFile(dir.path("mm.node")), true)[0].v[4],
+            (std::vector<double>{7.1, 0, 5, 4.5}));
 
-TEST(MeshConverters, StackWritesOneLevelPerInput) {
-  ToolDir dir;
-  const std::string a = dir.write("a.txt", "4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n1\n9 1 2 3 4\n");
-  const std::string b = dir.write(
-      "b.txt", "5\n0 0 0\n2 0 0\n0 2 0\n0 0 2\n# apex\n-2 0 0\n2\n0 1 2 3 4\n0 5 1 3 4\n");
-  const std::string out = captureStdout([&] { EXPECT_TRUE(convertMeshC(dir.path("s"), {a, b})); });
-  EXPECT_EQ(out, "Read: " + a + "\nRead: " + b + "\n");
-  EXPECT_EQ(readFile(dir.path("s.node")),
-            "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n"
-            "5 3 0 1\n1 0 0 0 0\n2 2 0 0 0\n3 0 2 0 0\n4 0 0 2 0\n5 -2 0 0 0\n");
-  EXPECT_EQ(readFile(dir.path("s.ele")), "1 4 0\n1 1 2 3 4\n2 4 0\n1 1 2 3 4\n2 5 1 3 4\n");
+  const std::string a = dir.write("a", "4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n1\n9 1 2 3 4\n");
+  const std::string b = dir.write("b", "2\n0 0 0\n# apex\n-2 0 0\n2\n0 1 2 1 2\n0 2 1 2 1\n");
+  captureStdout([&] { EXPECT_TRUE(convertMeshC(dir.path("s"), {a, b})); });
+  EXPECT_EQ(
+      readFile(dir.path("s.node")),
+      "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n2 3 0 1\n1 0 0 0 0\n2 -2 0 0 0\n");
+  EXPECT_EQ(readFile(dir.path("s.ele")), "1 4 0\n1 1 2 3 4\n2 4 0\n1 1 2 1 2\n2 2 1 2 1\n");
 }
 
 TEST(MeshConverters, MalformedInputIsRefusedWithOneLineAndNoOutput) {
@@ -120,52 +106,39 @@ TEST(MeshConverters, MalformedInputIsRefusedWithOneLineAndNoOutput) {
   const Run stack = [](const ToolDir& d) {
     return convertMeshC(d.path("out"), {d.path("in.node")});
   };
-  const char kTet[] = "4 3 0 0\n1 0 0 0\n2 1 0 0\n3 0 1 0\n4 0 0 1\n";
-  const char kTet1[] = "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n";
-  const char kPts[] =
-      "4\n0 0 0 1 0 0 0 0 0\n1 0 0 1 0 0 0 0 0\n0 1 0 1 0 0 0 0 0\n0 0 1 1 0 0 0 0 0\n";
-  const std::string badIndex = std::string(kPts) + "1\n0 1 2 4\n";
-  const std::string hugeCount = std::string(kPts) + "100\n0 1 2 3\n";
+  const char tet[] = "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n";
+  const char pts[] = "1\n0 0 0 1 0 0 0 0 0\n";
   const struct {
     const char* method;
     Run run;
-    const char *node, *ele, *file, *what;
+    std::string node;
+    const char *ele, *file, *what;
   } rows[] = {
-      {"rewriteNodeEle", rewrite, "3 3 0 0\n1 0 0 0\n2 1 0 0\n", "0 4 0\n", "in.node",
+      {"rewriteNodeEle", rewrite, "3 3 0 0\n1 0 0 0\n2 1 0 0\n", "", "in.node",
        "vertex 3: the file ends before it"},
-      {"rewriteNodeEle", rewrite, "-2 3 0 0\n", "0 4 0\n", "in.node",
-       "vertex count -2 is negative"},
-      {"rewriteNodeEle", rewrite, "2000000000 3 0 0\n1 0 0 0\n", "0 4 0\n", "in.node",
+      {"rewriteNodeEle", rewrite, "-2 3 0 0\n", "", "in.node", "vertex count -2 is negative"},
+      {"rewriteNodeEle", rewrite, "2000000000 3 0 0\n1 0 0 0\n", "", "in.node",
        "vertex count 2000000000 exceeds the file"},
-      {"rewriteNodeEle", rewrite, "99999999999999999999 3 0 0\n", "", "in.node",
-       "vertex count: not a number in range"},
-      {"rewriteNodeEle", rewrite, kTet, "1 4 0\n1 1 2 3 9\n", "in.ele",
-       "element 1: vertex number 9 out of range 1..4"},
-      {"rewriteNodeEle", rewrite, kTet, "1 3 0\n1 1 2 3\n", "in.ele",
-       "corner count: 3, expected 4"},
-      {"convertMeshA", merge, kTet1, "1 4 1\n1 1 2 3 4 0\n", "in.node",
+      {"rewriteNodeEle", rewrite, tet, "1 3 0\n1 1 2 3\n", "in.ele", "corner count: 3, expected 4"},
+      {"convertMeshA", merge, tet, "1 4 1\n1 1 2 3 4 0\n", "in.node",
        "level 1 vertex count: the file ends before it"},
-      {"convertMeshA", merge, kTet1, "1 4 1\n1 1 2 0 4 0\n", "in.ele",
+      {"convertMeshA", merge, tet, "1 4 1\n1 1 2 0 4 0\n", "in.ele",
        "level 0 element 1: vertex number 0 out of range 1..4"},
-      {"convertMeshA", merge, kTet1, "1 4 2\n1 1 2 3 4 0 0\n", "in.ele",
+      {"convertMeshA", merge, tet, "1 4 2\n1 1 2 3 4 0 0\n", "in.ele",
        "level 0 extra count: 2 not allowed"},
-      {"convertMeshMinMax", minmax, "2\n0 0 0 1 0 0 0 0 0\n# padding, padding\n", "", "in.node",
-       "vertex 2: the file ends before it"},
       {"convertMeshMinMax", minmax, "1\n0 0 0 1 0 0 0 0 zz\n", "", "in.node",
        "vertex 1: not nine numbers"},
-      {"convertMeshMinMax", minmax, badIndex.c_str(), "", "in.node",
-       "element 1: vertex number 4 out of range 0..3"},
-      {"convertMeshMinMax", minmax, hugeCount.c_str(), "", "in.node",
+      {"convertMeshMinMax", minmax, std::string(pts) + "1\n0 0 1 0\n", "", "in.node",
+       "element 1: vertex number 1 out of range 0..0"},
+      {"convertMeshMinMax", minmax, std::string(pts) + "100\n0 0 0 0\n", "", "in.node",
        "element count 100 exceeds the file"},
-      {"convertMeshC", stack, "1\n0 0 0\n-1\n", "", "in.node", "element count -1 is negative"},
-      {"convertMeshC", stack, "many\n", "", "in.node", "vertex count: not a number in range"},
-      {"convertMeshC", stack, "1\n0 0 0\n1\n1 1 1 1 2\n", "", "in.node",
-       "element 1: vertex number 2 out of range 1..1"},
-      {"convertMeshC", stack, nullptr, "", "in.node", "cannot be opened"},
+      {"convertMeshC", stack, "1\n0 0 0\nmany\n", "", "in.node",
+       "element count: not a number in range"},
+      {"convertMeshC", stack, "", "", "in.node", "cannot be opened"},
   };
   for (const auto& r : rows) {
     ToolDir dir;
-    if (r.node) dir.write("in.node", r.node);
+    if (!r.node.empty()) dir.write("in.node", r.node);
     dir.write("in.ele", r.ele);
     bool ok = true;
     const std::string err = captureStderr([&] { captureStdout([&] { ok = r.run(dir); }); });

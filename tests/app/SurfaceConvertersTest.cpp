@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -146,31 +145,25 @@ TEST(SurfaceConverters, ObjRefusesMissingFilesAndBadVertices) {
   ToolDir dir;
   const std::string tri = dir.write("t.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   const std::string far = dir.write("far.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 -2 3\n");
-  const std::string flat = dir.write("flat.obj", "v 0 0\nf 1 1 1\n");
-  const std::string missing = dir.path("missing.obj");
+  const std::string flat = dir.write("flat.obj", "v 0 0\nf 1 1 1\n"), none = dir.path("none");
   const struct {
     std::vector<std::string> paths;
-    std::string out;
-    const char* err;
+    std::string out, err;
   } rows[] = {
       {{}, "Error: No Filename parameter given.\n", ""},
-      {{tri, missing}, "Error: The file " + missing + " could not be opened\n", ""},
-      {{tri, far}, "", "face 2: vertex number -2 out of range 1..3"},
-      {{flat}, "", "vertex 1: not three numbers"},
+      {{tri, none}, "Error: The file " + none + " could not be opened\n", ""},
+      {{tri, far}, "", far + ": face 2: vertex number -2 out of range 1..3"},
+      {{flat}, "", flat + ": vertex 1: not three numbers"},
   };
   for (const auto& r : rows) {
     bool ok = true;
     const auto io = captureBoth([&] { ok = convertObjMesh(dir.path("o"), r.paths); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(io.out, r.out);
-    const std::string file = r.paths.empty() ? "" : r.paths.back();
-    EXPECT_EQ(io.err,
-              *r.err ? "[Converters, convertObjMesh] Error: " + file + ": " + r.err + "\n" : "");
+    EXPECT_EQ(io.err, r.err.empty() ? "" : "[Converters, convertObjMesh] Error: " + r.err + "\n");
     EXPECT_FALSE(dir.exists("o.ele"));
   }
-
   // Two files give two levels, each counting its vertices from 1.
   ASSERT_TRUE(convertObjMesh(dir.path("two"), {tri, tri}));
-  EXPECT_EQ(eleBlocks(readFile(dir.path("two.ele"))).size(), 2u);
   EXPECT_EQ(readFile(dir.path("two.ele")), "1 3 0\n1 1 2 3\n1 3 0\n1 1 2 3\n");
 }

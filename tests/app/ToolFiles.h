@@ -1,10 +1,10 @@
 #pragma once
-// A private scratch directory per test and whole-file helpers.
+// A private scratch directory per test, whole-file reads, and the node and
+// element blocks the converters write, parsed independently of them.
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,14 +17,9 @@ class ToolDir {
  public:
   ToolDir() {
     char pattern[] = "/tmp/zolt-toolsXXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    dir_ = made ? made : "/tmp";
+    dir_ = mkdtemp(pattern) ? pattern : "/tmp";
   }
   ~ToolDir() { std::filesystem::remove_all(dir_); }
-  ToolDir(const ToolDir&) = delete;
-  ToolDir& operator=(const ToolDir&) = delete;
-
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   std::string write(const std::string& name, const std::string& text) const {
     std::ofstream(path(name), std::ios::binary) << text;
@@ -37,67 +32,52 @@ class ToolDir {
 };
 
 inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
-  s << in.rdbuf();
+  s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
 
-// Blocks of the node files the converters write: "n 3 0 k" and n lines
-// "number x y z value".
-struct NodeBlock {
+// One block of a file: header "count a b [c]", then per record its number
+// and `width` values (node blocks: x y z value; element blocks: corners and
+// extras as the header says).
+struct Block {
   std::vector<long> number;
-  std::vector<std::array<double, 3>> x;
-  std::vector<double> value;
+  std::vector<std::vector<double>> v;
 };
 
-inline std::vector<NodeBlock> nodeBlocks(const std::string& text) {
+// Node blocks have a four-item header and four values per line.
+inline std::vector<Block> blocks(const std::string& text, bool nodes) {
   std::istringstream in(text);
-  std::vector<NodeBlock> blocks;
-  long n, skip;
-  while (in >> n >> skip >> skip >> skip) {
-    NodeBlock b;
+  std::vector<Block> out;
+  long n, a, b, c = 0;
+  while (in >> n >> a >> b && (!nodes || in >> c)) {
+    Block block;
+    block.number.resize(size_t(n));
+    block.v.assign(size_t(n), std::vector<double>(size_t(nodes ? 4 : a + b)));
     for (long i = 0; i < n; ++i) {
-      long number;
-      std::array<double, 3> x;
-      double v;
-      in >> number >> x[0] >> x[1] >> x[2] >> v;
-      b.number.push_back(number);
-      b.x.push_back(x);
-      b.value.push_back(v);
+      in >> block.number[size_t(i)];
+      for (double& x : block.v[size_t(i)]) in >> x;
     }
-    EXPECT_TRUE(in) << "short node block";
-    blocks.push_back(b);
+    EXPECT_TRUE(in) << "short block";
+    out.push_back(block);
   }
-  return blocks;
+  return out;
 }
 
-// Blocks of element files: "m c e" and m lines "number", c corners, e extras.
-struct EleBlock {
-  int corners = 0;
-  std::vector<long> number;
-  std::vector<std::vector<long>> v;
-  std::vector<long> extra;
-};
+using Point = std::array<double, 3>;
 
-inline std::vector<EleBlock> eleBlocks(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<EleBlock> blocks;
-  long m, extras;
-  EleBlock b;
-  while (in >> m >> b.corners >> extras) {
-    b.number.assign(size_t(m), 0);
-    b.v.assign(size_t(m), std::vector<long>(size_t(b.corners)));
-    b.extra.assign(size_t(m), 0);
-    for (long e = 0; e < m; ++e) {
-      in >> b.number[size_t(e)];
-      for (long& k : b.v[size_t(e)]) in >> k;
-      for (long x = 0; x < extras; ++x) in >> b.extra[size_t(e)];
-    }
-    EXPECT_TRUE(in) << "short element block";
-    blocks.push_back(b);
-  }
-  return blocks;
+inline double signedVolume(const Point& a, const Point& b, const Point& c, const Point& d) {
+  const Point u{b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v{c[0] - a[0], c[1] - a[1], c[2] - a[2]},
+      w{d[0] - a[0], d[1] - a[1], d[2] - a[2]};
+  return (u[0] * (v[1] * w[2] - v[2] * w[1]) - u[1] * (v[0] * w[2] - v[2] * w[0]) +
+          u[2] * (v[0] * w[1] - v[1] * w[0])) /
+         6.0;
+}
+
+// Corner k of element e of an element block, as a point of its node block.
+inline Point corner(const Block& node, const Block& ele, size_t e, size_t k) {
+  const auto& x = node.v[size_t(ele.v[e][k]) - 1];
+  return {x[0], x[1], x[2]};
 }
 
 }  // namespace zolt::test

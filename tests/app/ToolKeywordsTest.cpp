@@ -12,20 +12,12 @@ TEST(ToolKeywords, LongerWordsWinOverTheirPrefixes) {
     int scheme;
     int model;
   } rows[] = {
-      {"nonlinear", 0, 2},
-      {"linear", 0, 0},
-      {"rotated", 0, 1},
-      {"partition", 0, 3},
-      {"eulerlump", 1, 0},
-      {"euler", 0, 0},
-      {"newmarklump", 3, 0},
-      {"newmark", 2, 0},
-      {"static", 4, 0},
-      {"explizit", 5, 0},
-      {"xx_newmarklump_xx", 3, 0},
-      {"nothing", 0, 0},
-      {"static nonlinear", 4, 2},
-      {"explizit eulerlump", 5, 0},
+      // clang-format off
+      {"nonlinear", 0, 2}, {"linear", 0, 0}, {"rotated", 0, 1}, {"partition", 0, 3},
+      {"eulerlump", 1, 0}, {"euler", 0, 0}, {"newmarklump", 3, 0}, {"newmark", 2, 0},
+      {"static", 4, 0}, {"explizit", 5, 0}, {"xx_newmarklump_xx", 3, 0}, {"nothing", 0, 0},
+      {"static nonlinear", 4, 2}, {"explizit eulerlump", 5, 0},
+      // clang-format on
   };
   for (const auto& r : rows) {
     EXPECT_EQ(static_cast<int>(parseIntegrationScheme(r.text)), r.scheme) << r.text;

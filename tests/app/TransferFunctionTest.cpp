@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "Capture.h"
@@ -16,20 +17,19 @@ TEST(TransferFunction, RampAndSwitchedChannelsScaledToOne) {
   dir.write("tf.txt", in);
   const bool channels[4] = {true, false, true, true};
   ASSERT_TRUE(convertTransferFunction(dir.path("tf.txt"), dir.path("out"), channels, -1.0f, 4.1f));
-  std::istringstream out(readFile(dir.path("out")));
-  std::string line;
-  int i = 0;
-  for (; std::getline(out, line); ++i) {
-    std::istringstream s(line);
-    float ramp, r, b, a, extra;
-    ASSERT_TRUE(s >> ramp >> r >> b >> a) << line;
-    EXPECT_FALSE(s >> extra);
-    EXPECT_NEAR(ramp, -1.0f + i * 5.1f / 255.0f, 1e-5f);
-    EXPECT_NEAR(r, i / 255.0f, 1e-6f);
-    EXPECT_EQ(b, 0.0f);
-    EXPECT_NEAR(a, 1.0f, 1e-6f);
+  // 256 lines of four values: the ramp and the channels r, b, a.
+  const std::string text = readFile(dir.path("out"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 256);
+  std::istringstream out(text);
+  double v[4];
+  for (int i = 0; i < 256; ++i) {
+    ASSERT_TRUE(out >> v[0] >> v[1] >> v[2] >> v[3]);
+    EXPECT_NEAR(v[0], -1.0 + i * 5.1 / 255.0, 1e-5);
+    EXPECT_NEAR(v[1], i / 255.0, 1e-6);
+    EXPECT_EQ(v[2], 0.0);
+    EXPECT_NEAR(v[3], 1.0, 1e-6);
   }
-  EXPECT_EQ(i, 256);
+  EXPECT_FALSE(out >> v[0]);
 }
 
 TEST(TransferFunction, ShortOrOutOfRangeInputIsRefused) {
