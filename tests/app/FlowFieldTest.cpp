@@ -19,21 +19,21 @@ const char kFlow[] =
 }  // namespace
 
 TEST(FlowField, WritesTetrahedraWithEnergyAndPrintsStatistics) {
-  ToolDir dir;
+  TempDir dir;
   const std::string grid = dir.write("g.txt", kGrid), flow = dir.write("f.txt", kFlow);
   int result = 0;
   const std::string out =
-      captureStdout([&] { result = convertFlowField(grid, flow, dir.path("o")); });
+      captureStdout([&] { result = convertFlowField(grid, flow, dir.file("o")); });
   EXPECT_EQ(result, 1);
   // x takes 0, 1, 0, 0, 1: mean 0.4, deviation sqrt(0.24).
   EXPECT_NE(out.find("min 0.00000   max 1.00000   avg 0.40000   dev 0.48990"), std::string::npos)
       << out;
   EXPECT_NE(out.find("min 1.00000   max 5.00000   avg 3.00000   dev 1.41421"), std::string::npos);
-  EXPECT_EQ(readFile(dir.path("o.node")),
+  EXPECT_EQ(readFile(dir.file("o.node")),
             "5 3 0 1\n1 0.000000 0.000000 0.000000 1.000000\n2 1.000000 0.000000 0.000000 "
             "2.000000\n3 0.000000 1.000000 0.000000 3.000000\n4 0.000000 0.000000 1.000000 "
             "4.000000\n5 1.000000 1.000000 1.000000 5.000000\n");
-  EXPECT_EQ(readFile(dir.path("o.ele")), "2 4 0\n1 1 2 3 4\n2 2 3 4 5\n");
+  EXPECT_EQ(readFile(dir.file("o.ele")), "2 4 0\n1 1 2 3 4\n2 2 3 4 5\n");
 }
 
 TEST(FlowField, MismatchedOrMalformedInputWritesNothing) {
@@ -51,20 +51,20 @@ TEST(FlowField, MismatchedOrMalformedInputWritesNothing) {
        "tetrahedron 2: vertex number 6 out of range 1..5"},
   };
   for (const auto& r : rows) {
-    ToolDir dir;
+    TempDir dir;
     const std::string g = dir.write("g.txt", r.grid), f = dir.write("f.txt", r.flow);
     int result = 1;
-    const auto io = captureBoth([&] { result = convertFlowField(g, f, dir.path("o")); });
+    const auto io = captureBoth([&] { result = convertFlowField(g, f, dir.file("o")); });
     EXPECT_EQ(result, 0) << r.err;
     EXPECT_NE(io.out.find(r.out), std::string::npos) << io.out;
-    EXPECT_EQ(io.err, *r.err ? "[Converters, convertFlowField] Error: " + dir.path(r.file) + ": " +
+    EXPECT_EQ(io.err, *r.err ? "[Converters, convertFlowField] Error: " + dir.file(r.file) + ": " +
                                    r.err + "\n"
                              : "");
-    EXPECT_FALSE(dir.exists("o.node"));
+    EXPECT_FALSE(exists(dir, "o.node"));
   }
-  ToolDir dir;
+  TempDir dir;
   EXPECT_EQ(captureBoth([&] {
-              EXPECT_EQ(convertFlowField(dir.path("none"), dir.path("none"), dir.path("o")), 0);
+              EXPECT_EQ(convertFlowField(dir.file("none"), dir.file("none"), dir.file("o")), 0);
             }).err,
-            "[Converters, convertFlowField] Error: " + dir.path("none") + ": cannot be opened\n");
+            "[Converters, convertFlowField] Error: " + dir.file("none") + ": cannot be opened\n");
 }

@@ -18,11 +18,11 @@ TEST(MeshConverters, RewriteKeepsTheFirstAttributeAndCountsFromZero) {
       {"1 3 0 0\n1 2 3 4\n", "0 4 0\n", "1 0\n2 3 4 0\n"},
   };
   for (const auto& r : rows) {
-    ToolDir dir;
+    TempDir dir;
     dir.write("in.node", r.node);
     dir.write("in.ele", r.ele);
-    ASSERT_TRUE(rewriteNodeEle(dir.path("in"), dir.path("out")));
-    EXPECT_EQ(readFile(dir.path("out")), r.expected);
+    ASSERT_TRUE(rewriteNodeEle(dir.file("in"), dir.file("out")));
+    EXPECT_EQ(readFile(dir.file("out")), r.expected);
   }
 }
 
@@ -36,18 +36,18 @@ TEST(MeshConverters, MergeAppendsTheSecondMeshShiftedPerLevel) {
     float offset[3], scaleA, scaleB;
   } rows[] = {{{0, 0, 0}, 1, 1}, {{3, -1, 0.5f}, 2, 0.5f}};
   for (const auto& r : rows) {
-    ToolDir dir;
-    const std::string base = dir.path("base");
+    TempDir dir;
+    const std::string base = dir.file("base");
     dir.write("base.node", node);
     dir.write("base.ele", ele);
     EXPECT_EQ(
         captureStdout([&] {
-          EXPECT_TRUE(convertMeshA(2, r.offset, r.scaleA, r.scaleB, dir.path("m"), base, base));
+          EXPECT_TRUE(convertMeshA(2, r.offset, r.scaleA, r.scaleB, dir.file("m"), base, base));
         }),
         "Read: " + base + "\nRead: " + base + "\n");
     const auto in = blocks(node, true), inEle = blocks(ele, false);
-    const auto out = blocks(readFile(dir.path("m.node")), true);
-    const auto outEle = blocks(readFile(dir.path("m.ele")), false);
+    const auto out = blocks(readFile(dir.file("m.node")), true);
+    const auto outEle = blocks(readFile(dir.file("m.ele")), false);
     ASSERT_EQ(out.size(), 2u);
     ASSERT_EQ(outEle.size(), 2u);
     for (size_t l = 0; l < 2; ++l) {
@@ -72,39 +72,39 @@ TEST(MeshConverters, MergeAppendsTheSecondMeshShiftedPerLevel) {
 }
 
 TEST(MeshConverters, MinMaxKeepsTheMiddleElementsWithClosedBoundsAndStackMakesLevels) {
-  ToolDir dir;
+  TempDir dir;
   // x and z span 0..10: kept are x in [3, 7] and z in [4, 6].
   const std::string in = dir.write("pts",
                                    "# points\n5\n0 -1 0 0.5 9 9 9 9 9\n10 1 10 1.5 9 9 9 9 9\n"
                                    "5 0 5 2.5 0 0 0 0 0\n7 0 6 3.5 0 0 0 0 0\n"
                                    "7.1 0 5 4.5 0 0 0 0 0\n3\n2 3 2 3\n2 3 4 2\n0 2 3 2\n");
-  EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(convertMeshMinMax(dir.path("mm"), in)); }),
+  EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(convertMeshMinMax(dir.file("mm"), in)); }),
             "Read: " + in + "\nmin: 0; -1; 0\nmax: 10; 1; 10\n");
-  EXPECT_EQ(readFile(dir.path("mm.ele")), "1 4 0\n1 3 4 3 4\n");
-  EXPECT_EQ(blocks(readFile(dir.path("mm.node")), true)[0].v[4],
+  EXPECT_EQ(readFile(dir.file("mm.ele")), "1 4 0\n1 3 4 3 4\n");
+  EXPECT_EQ(blocks(readFile(dir.file("mm.node")), true)[0].v[4],
             (std::vector<double>{7.1, 0, 5, 4.5}));
 
   const std::string a = dir.write("a", "4\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n1\n9 1 2 3 4\n");
   const std::string b = dir.write("b", "2\n0 0 0\n# apex\n-2 0 0\n2\n0 1 2 1 2\n0 2 1 2 1\n");
-  captureStdout([&] { EXPECT_TRUE(convertMeshC(dir.path("s"), {a, b})); });
+  captureStdout([&] { EXPECT_TRUE(convertMeshC(dir.file("s"), {a, b})); });
   EXPECT_EQ(
-      readFile(dir.path("s.node")),
+      readFile(dir.file("s.node")),
       "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n2 3 0 1\n1 0 0 0 0\n2 -2 0 0 0\n");
-  EXPECT_EQ(readFile(dir.path("s.ele")), "1 4 0\n1 1 2 3 4\n2 4 0\n1 1 2 1 2\n2 2 1 2 1\n");
+  EXPECT_EQ(readFile(dir.file("s.ele")), "1 4 0\n1 1 2 3 4\n2 4 0\n1 1 2 1 2\n2 2 1 2 1\n");
 }
 
 TEST(MeshConverters, MalformedInputIsRefusedWithOneLineAndNoOutput) {
-  using Run = std::function<bool(const ToolDir&)>;
-  const Run rewrite = [](const ToolDir& d) { return rewriteNodeEle(d.path("in"), d.path("out")); };
-  const Run merge = [](const ToolDir& d) {
+  using Run = std::function<bool(const TempDir&)>;
+  const Run rewrite = [](const TempDir& d) { return rewriteNodeEle(d.file("in"), d.file("out")); };
+  const Run merge = [](const TempDir& d) {
     const float zero[3] = {0, 0, 0};
-    return convertMeshA(2, zero, 1, 1, d.path("out"), d.path("in"), d.path("in"));
+    return convertMeshA(2, zero, 1, 1, d.file("out"), d.file("in"), d.file("in"));
   };
-  const Run minmax = [](const ToolDir& d) {
-    return convertMeshMinMax(d.path("out"), d.path("in.node"));
+  const Run minmax = [](const TempDir& d) {
+    return convertMeshMinMax(d.file("out"), d.file("in.node"));
   };
-  const Run stack = [](const ToolDir& d) {
-    return convertMeshC(d.path("out"), {d.path("in.node")});
+  const Run stack = [](const TempDir& d) {
+    return convertMeshC(d.file("out"), {d.file("in.node")});
   };
   const char tet[] = "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n";
   const char pts[] = "1\n0 0 0 1 0 0 0 0 0\n";
@@ -137,14 +137,14 @@ TEST(MeshConverters, MalformedInputIsRefusedWithOneLineAndNoOutput) {
       {"convertMeshC", stack, "", "", "in.node", "cannot be opened"},
   };
   for (const auto& r : rows) {
-    ToolDir dir;
+    TempDir dir;
     if (!r.node.empty()) dir.write("in.node", r.node);
     dir.write("in.ele", r.ele);
     bool ok = true;
     const std::string err = captureStderr([&] { captureStdout([&] { ok = r.run(dir); }); });
     EXPECT_FALSE(ok) << r.what;
-    EXPECT_EQ(err, std::string("[Converters, ") + r.method + "] Error: " + dir.path(r.file) + ": " +
+    EXPECT_EQ(err, std::string("[Converters, ") + r.method + "] Error: " + dir.file(r.file) + ": " +
                        r.what + "\n");
-    EXPECT_FALSE(dir.exists("out") || dir.exists("out.node") || dir.exists("out.ele")) << r.what;
+    EXPECT_FALSE(exists(dir, "out") || exists(dir, "out.node") || exists(dir, "out.ele")) << r.what;
   }
 }

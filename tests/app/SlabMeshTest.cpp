@@ -17,10 +17,10 @@ using namespace zolt::test;
 TEST(SlabMesh, LevelsTileTheSlab) {
   const std::pair<int, float> rows[] = {{1, 2.5f}, {3, 0.2f}};
   for (const auto& [levels, thickness] : rows) {
-    ToolDir dir;
-    ASSERT_TRUE(generateSlabMesh(dir.path("slab"), levels, thickness));
-    const auto node = blocks(readFile(dir.path("slab.node")), true);
-    const auto ele = blocks(readFile(dir.path("slab.ele")), false);
+    TempDir dir;
+    ASSERT_TRUE(generateSlabMesh(dir.file("slab"), levels, thickness));
+    const auto node = blocks(readFile(dir.file("slab.node")), true);
+    const auto ele = blocks(readFile(dir.file("slab.ele")), false);
     ASSERT_EQ(node.size(), size_t(levels));
     ASSERT_EQ(ele.size(), size_t(levels));
     for (size_t l = 0; l < node.size(); ++l) {
@@ -63,10 +63,10 @@ TEST(SlabMesh, LevelsTileTheSlab) {
 
 // The model loader's element reader orients every tetrahedron positive.
 TEST(SlabMesh, LoadsWithPositiveVolumes) {
-  ToolDir dir;
-  ASSERT_TRUE(generateSlabMesh(dir.path("slab"), 3, 0.2f));
-  const auto node = blocks(readFile(dir.path("slab.node")), true);
-  std::istringstream ele(readFile(dir.path("slab.ele")));
+  TempDir dir;
+  ASSERT_TRUE(generateSlabMesh(dir.file("slab"), 3, 0.2f));
+  const auto node = blocks(readFile(dir.file("slab.node")), true);
+  std::istringstream ele(readFile(dir.file("slab.ele")));
   TetHierarchy h(3);
   for (int l = 0; l < 3; ++l) {
     for (size_t i = 0; i < node[size_t(l)].v.size(); ++i) {

@@ -52,14 +52,14 @@ int literalCase(std::vector<std::array<int, 3>>& list, int a, int b, int c) {
 }  // namespace
 
 TEST(SurfaceConverters, LevelsNegateYAndSizeNodesByTheLargestIndex) {
-  ToolDir dir;
+  TempDir dir;
   const std::string in =
       dir.write("s.bin", surfaceFile(2, kCoordinates, {{0, 2, 1}, {0, 1, 3, 3, 1, 0}}));
   const std::string out =
-      captureStdout([&] { EXPECT_TRUE(convertSurfaceLevels(in, dir.path("o"))); });
+      captureStdout([&] { EXPECT_TRUE(convertSurfaceLevels(in, dir.file("o"))); });
   EXPECT_EQ(out, "#Levels: 2\n#Vertices: 12\n#Triangles: 3\n#Triangles: 6\n");
-  EXPECT_EQ(readFile(dir.path("o.ele")), "1 3 0\n1 1 3 2\n2 3 0\n1 1 2 4\n2 4 2 1\n");
-  EXPECT_EQ(readFile(dir.path("o.node")),
+  EXPECT_EQ(readFile(dir.file("o.ele")), "1 3 0\n1 1 3 2\n2 3 0\n1 1 2 4\n2 4 2 1\n");
+  EXPECT_EQ(readFile(dir.file("o.node")),
             "3 3 0 1\n1 1 -2 3 0\n2 -4 -5 -6 0\n3 7 32768 9 0\n"
             "4 3 0 1\n1 1 -2 3 0\n2 -4 -5 -6 0\n3 7 32768 9 0\n4 10 -11 12 0\n");
 }
@@ -80,14 +80,14 @@ TEST(SurfaceConverters, MalformedLevelsAreRefused) {
        "level 0 triangle 1: vertex index 4 out of range 0..3"},
   };
   for (const auto& r : rows) {
-    ToolDir dir;
+    TempDir dir;
     const std::string in = dir.write("s.bin", r.bytes);
     bool ok = true;
     const std::string err = captureStderr(
-        [&] { captureStdout([&] { ok = convertSurfaceLevels(in, dir.path("o")); }); });
+        [&] { captureStdout([&] { ok = convertSurfaceLevels(in, dir.file("o")); }); });
     EXPECT_FALSE(ok) << r.what;
     EXPECT_EQ(err, "[Converters, convertSurfaceLevels] Error: " + in + ": " + r.what + "\n");
-    EXPECT_FALSE(dir.exists("o.node"));
+    EXPECT_FALSE(exists(dir, "o.node"));
   }
 }
 
@@ -129,23 +129,23 @@ TEST(SurfaceConverters, ObjFaceFormsCasesAndBadLines) {
        "1 3 0\n1 3 2 1\n"},
   };
   for (const auto& r : rows) {
-    ToolDir dir;
+    TempDir dir;
     const std::string in = dir.write("m.obj", std::string(kQuad) + r.faces);
     bool ok = false;
-    const std::string out = captureStdout([&] { ok = convertObjMesh(dir.path("o"), {in}); });
+    const std::string out = captureStdout([&] { ok = convertObjMesh(dir.file("o"), {in}); });
     EXPECT_TRUE(ok) << r.faces;
     EXPECT_EQ(out, r.out) << r.faces;
-    EXPECT_EQ(readFile(dir.path("o.ele")), r.ele) << r.faces;
-    EXPECT_EQ(readFile(dir.path("o.node")),
+    EXPECT_EQ(readFile(dir.file("o.ele")), r.ele) << r.faces;
+    EXPECT_EQ(readFile(dir.file("o.node")),
               "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 1 1 0 0\n4 0 1 0 0\n");
   }
 }
 
 TEST(SurfaceConverters, ObjRefusesMissingFilesAndBadVertices) {
-  ToolDir dir;
+  TempDir dir;
   const std::string tri = dir.write("t.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   const std::string far = dir.write("far.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 -2 3\n");
-  const std::string flat = dir.write("flat.obj", "v 0 0\nf 1 1 1\n"), none = dir.path("none");
+  const std::string flat = dir.write("flat.obj", "v 0 0\nf 1 1 1\n"), none = dir.file("none");
   const struct {
     std::vector<std::string> paths;
     std::string out, err;
@@ -157,13 +157,13 @@ TEST(SurfaceConverters, ObjRefusesMissingFilesAndBadVertices) {
   };
   for (const auto& r : rows) {
     bool ok = true;
-    const auto io = captureBoth([&] { ok = convertObjMesh(dir.path("o"), r.paths); });
+    const auto io = captureBoth([&] { ok = convertObjMesh(dir.file("o"), r.paths); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(io.out, r.out);
     EXPECT_EQ(io.err, r.err.empty() ? "" : "[Converters, convertObjMesh] Error: " + r.err + "\n");
-    EXPECT_FALSE(dir.exists("o.ele"));
+    EXPECT_FALSE(exists(dir, "o.ele"));
   }
   // Two files give two levels, each counting its vertices from 1.
-  ASSERT_TRUE(convertObjMesh(dir.path("two"), {tri, tri}));
-  EXPECT_EQ(readFile(dir.path("two.ele")), "1 3 0\n1 1 2 3\n1 3 0\n1 1 2 3\n");
+  ASSERT_TRUE(convertObjMesh(dir.file("two"), {tri, tri}));
+  EXPECT_EQ(readFile(dir.file("two.ele")), "1 3 0\n1 1 2 3\n1 3 0\n1 1 2 3\n");
 }

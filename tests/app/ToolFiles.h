@@ -1,6 +1,6 @@
 #pragma once
-// A private scratch directory per test, whole-file reads, and the node and
-// element blocks the converters write, parsed independently of them.
+// Whole-file reads and the node and element blocks the converters write,
+// parsed independently of them.
 
 #include <gtest/gtest.h>
 
@@ -11,25 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
+
 namespace zolt::test {
 
-class ToolDir {
- public:
-  ToolDir() {
-    char pattern[] = "/tmp/zolt-toolsXXXXXX";
-    dir_ = mkdtemp(pattern) ? pattern : "/tmp";
-  }
-  ~ToolDir() { std::filesystem::remove_all(dir_); }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string write(const std::string& name, const std::string& text) const {
-    std::ofstream(path(name), std::ios::binary) << text;
-    return path(name);
-  }
-  bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
-
- private:
-  std::string dir_;
-};
+inline bool exists(const TempDir& dir, const std::string& name) {
+  return std::filesystem::exists(dir.file(name));
+}
 
 inline std::string readFile(const std::string& path) {
   std::ostringstream s;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
 #include "ToolFiles.h"
 
@@ -16,22 +16,34 @@ struct ToolRun {
   std::string out, err;
 };
 
-// Runs zolt_tools in dir with the given arguments (shell words).
-ToolRun runTools(const ToolDir& dir, const std::string& args) {
-  const std::string command = "cd " + dir.path("") + " && " ZOLT_TOOLS_PATH " " + args + " > " +
-                              dir.path("stdout") + " 2> " + dir.path("stderr");
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.path("stdout")),
-          readFile(dir.path("stderr"))};
+// Runs zolt_tools once per entry (arguments as shell words), each in its own
+// directory, all at once.
+std::vector<ToolRun> runTools(const std::vector<std::pair<const TempDir*, std::string>>& runs) {
+  std::string script;
+  for (const auto& [dir, args] : runs)
+    script += "(cd " + dir->file("") + " && " ZOLT_TOOLS_PATH " " + args +
+              " > stdout 2> stderr; echo $? > code) & ";
+  std::system((script + "wait").c_str());
+  std::vector<ToolRun> results;
+  for (const auto& run : runs) {
+    const std::string code = readFile(run.first->file("code"));
+    results.push_back({code.empty() ? -1 : std::stoi(code), readFile(run.first->file("stdout")),
+                       readFile(run.first->file("stderr"))});
+  }
+  return results;
+}
+
+ToolRun runTools(const TempDir& dir, const std::string& args) {
+  return runTools({{&dir, args}})[0];
 }
 
 }  // namespace
 
 TEST(ToolsMain, SlabLevelsHoldFourTimesTheThickness) {
-  ToolDir dir;
-  ASSERT_EQ(runTools(dir, "slab " + dir.path("slab") + " 3 0.2").exitCode, 0);
-  const auto node = blocks(readFile(dir.path("slab.node")), true);
-  const auto ele = blocks(readFile(dir.path("slab.ele")), false);
+  TempDir dir;
+  ASSERT_EQ(runTools(dir, "slab " + dir.file("slab") + " 3 0.2").exitCode, 0);
+  const auto node = blocks(readFile(dir.file("slab.node")), true);
+  const auto ele = blocks(readFile(dir.file("slab.ele")), false);
   ASSERT_EQ(ele.size(), 3u);
   for (size_t l = 0; l < 3; ++l) {
     double volume = 0.0;
@@ -43,7 +55,7 @@ TEST(ToolsMain, SlabLevelsHoldFourTimesTheThickness) {
   }
 }
 
-TEST(ToolsMain, UsageErrorsExitWithTwo) {
+TEST(ToolsMain, UsageErrorsExitWithTwoAndHelpListsEveryCommand) {
   const struct {
     const char *args, *err;
     int code;
@@ -53,19 +65,20 @@ TEST(ToolsMain, UsageErrorsExitWithTwo) {
       {"slab a 3", "Usage: zolt_tools slab <outBase> <levels> <thickness>", 2},
       {"slab a 3x 0.2", "zolt_tools: bad argument \"3x\"", 2},
       {"transfer a b 1 0 2 1 0 1", "zolt_tools: bad argument \"2\"", 2},
+      {"--help", "", 0},
   };
-  for (const auto& r : rows) {
-    ToolDir dir;
-    const ToolRun run = runTools(dir, r.args);
-    EXPECT_EQ(run.exitCode, r.code) << r.args;
-    EXPECT_EQ(run.err.rfind(r.err, 0), 0u) << r.args << ": " << run.err;
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::pair<const TempDir*, std::string>> runs;
+  for (const auto& r : rows) runs.emplace_back(dirs.emplace_back(new TempDir).get(), r.args);
+  const auto results = runTools(runs);
+  for (size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].exitCode, rows[i].code) << rows[i].args;
+    EXPECT_EQ(results[i].err.rfind(rows[i].err, 0), 0u) << rows[i].args << ": " << results[i].err;
   }
-  ToolDir dir;
-  const ToolRun help = runTools(dir, "--help");
-  EXPECT_EQ(help.exitCode, 0);
   for (const char* command :
        {"transfer", "rewrite", "merge", "slab", "minmax", "stack", "surface", "obj", "flow"})
-    EXPECT_NE(help.out.find(std::string("\n  ") + command + " <"), std::string::npos) << command;
+    EXPECT_NE(results.back().out.find(std::string("\n  ") + command + " <"), std::string::npos)
+        << command;
 }
 
 // One malformed input per converter: exit code 1 and one error line.
@@ -89,13 +102,18 @@ TEST(ToolsMain, MalformedInputExitsWithOne) {
       {"slab out 12 1", "in", "", "[Converters, generateSlabMesh]"},
       {"slab out 2 -1", "in", "", "[Converters, generateSlabMesh]"},
   };
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::pair<const TempDir*, std::string>> runs;
   for (const auto& r : rows) {
-    ToolDir dir;
-    dir.write(r.file, r.text);
-    const ToolRun run = runTools(dir, r.args);
-    EXPECT_EQ(run.exitCode, 1) << r.args;
-    EXPECT_EQ(run.err.rfind(r.err, 0), 0u) << r.args << ": " << run.err;
+    dirs.emplace_back(new TempDir)->write(r.file, r.text);
+    runs.emplace_back(dirs.back().get(), r.args);
+  }
+  const auto results = runTools(runs);
+  for (size_t i = 0; i < results.size(); ++i) {
+    const ToolRun& run = results[i];
+    EXPECT_EQ(run.exitCode, 1) << rows[i].args;
+    EXPECT_EQ(run.err.rfind(rows[i].err, 0), 0u) << rows[i].args << ": " << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_FALSE(dir.exists("out.node") || dir.exists("out")) << r.args;
+    EXPECT_FALSE(exists(*dirs[i], "out.node") || exists(*dirs[i], "out")) << rows[i].args;
   }
 }

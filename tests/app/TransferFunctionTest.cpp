@@ -10,15 +10,15 @@
 using namespace zolt::test;
 
 TEST(TransferFunction, RampAndSwitchedChannelsScaledToOne) {
-  ToolDir dir;
+  TempDir dir;
   std::string in;
   for (int i = 0; i < 256; ++i)
     in += std::to_string(i) + " " + std::to_string(255 - i) + " 0 255\n";
   dir.write("tf.txt", in);
   const bool channels[4] = {true, false, true, true};
-  ASSERT_TRUE(convertTransferFunction(dir.path("tf.txt"), dir.path("out"), channels, -1.0f, 4.1f));
+  ASSERT_TRUE(convertTransferFunction(dir.file("tf.txt"), dir.file("out"), channels, -1.0f, 4.1f));
   // 256 lines of four values: the ramp and the channels r, b, a.
-  const std::string text = readFile(dir.path("out"));
+  const std::string text = readFile(dir.file("out"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 256);
   std::istringstream out(text);
   double v[4];
@@ -45,14 +45,14 @@ TEST(TransferFunction, ShortOrOutOfRangeInputIsRefused) {
       {"1 2 x 4\n" + full, "line 1: not a number in range"},
   };
   for (const auto& r : rows) {
-    ToolDir dir;
+    TempDir dir;
     const std::string in = dir.write("tf.txt", r.text);
     const bool channels[4] = {true, true, true, true};
     bool ok = true;
     const std::string err = captureStderr(
-        [&] { ok = convertTransferFunction(in, dir.path("out"), channels, 0.0f, 1.0f); });
+        [&] { ok = convertTransferFunction(in, dir.file("out"), channels, 0.0f, 1.0f); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(err, "[Converters, convertTransferFunction] Error: " + in + ": " + r.what + "\n");
-    EXPECT_FALSE(dir.exists("out"));
+    EXPECT_FALSE(exists(dir, "out"));
   }
 }
