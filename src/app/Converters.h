@@ -22,7 +22,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "SimulationCodes.h"
+#include "ElementModel.h"
+#include "TimeIntegration.h"
 
 // Removes a trailing ".config" from a model name, in place.
 void stripConfigSuffix(char* name);

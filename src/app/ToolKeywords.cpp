@@ -23,8 +23,8 @@ Code firstMatch(const char* text, const std::pair<const char*, Code> (&table)[N]
 IntegrationScheme parseIntegrationScheme(const char* text) {
   // Longer words first: "eulerlump" also contains "euler".
   static const std::pair<const char*, IntegrationScheme> kWords[] = {
-      {"explizit", IntegrationScheme::Explicit}, {"eulerlump", IntegrationScheme::EulerLumped},
-      {"euler", IntegrationScheme::Euler},       {"newmarklump", IntegrationScheme::NewmarkLumped},
+      {"explizit", IntegrationScheme::Explizit}, {"eulerlump", IntegrationScheme::EulerLump},
+      {"euler", IntegrationScheme::Euler},       {"newmarklump", IntegrationScheme::NewmarkLump},
       {"newmark", IntegrationScheme::Newmark},   {"static", IntegrationScheme::Static},
   };
   return firstMatch(text, kWords);
