@@ -5,13 +5,11 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "TetMesh.h"
+
 namespace zolt::modelgen {
 
 namespace {
-
-// As in the voxel meshes: corner bits 1 x, 2 y, 4 z.
-constexpr int kCubeTets[6][4] = {{0, 1, 3, 7}, {0, 1, 5, 7}, {0, 2, 3, 7},
-                                 {0, 2, 6, 7}, {0, 4, 5, 7}, {0, 4, 6, 7}};
 
 class Extractor {
  public:
@@ -31,7 +29,7 @@ class Extractor {
     for (int k = 0; k < cells_[2]; ++k)
       for (int j = 0; j < cells_[1]; ++j)
         for (int i = 0; i < cells_[0]; ++i)
-          for (const auto& tet : kCubeTets) {
+          for (const auto& tet : kCubeTetrahedra) {
             size_t corner[4];
             for (int c = 0; c < 4; ++c)
               corner[c] = pointIndex(i + (tet[c] & 1), j + (tet[c] >> 1 & 1), k + (tet[c] >> 2));

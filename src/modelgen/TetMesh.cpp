@@ -7,10 +7,6 @@ namespace zolt::modelgen {
 
 namespace {
 
-// Corners of the faces of the bits 8, 4, 2, 1.
-constexpr int kFaces[4][3] = {{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}};
-constexpr uint8_t kFaceBits[4] = {8, 4, 2, 1};
-
 uint64_t faceKey(int a, int b, int c) {
   int s[3] = {a, b, c};
   std::sort(s, s + 3);
@@ -49,13 +45,13 @@ std::vector<uint8_t> countBoundaryFaces(const std::vector<Corners>& tets) {
   std::unordered_map<uint64_t, int> uses;
   uses.reserve(tets.size() * 4);
   for (const Corners& t : tets)
-    for (const auto& f : kFaces) ++uses[faceKey(t[f[0]], t[f[1]], t[f[2]])];
+    for (const auto& f : kFaceCorners) ++uses[faceKey(t[f[0]], t[f[1]], t[f[2]])];
   std::vector<uint8_t> masks(tets.size(), 0);
   for (size_t e = 0; e < tets.size(); ++e)
     for (int f = 0; f < 4; ++f) {
       const Corners& t = tets[e];
-      if (uses[faceKey(t[kFaces[f][0]], t[kFaces[f][1]], t[kFaces[f][2]])] == 1)
-        masks[e] |= kFaceBits[f];
+      if (uses[faceKey(t[kFaceCorners[f][0]], t[kFaceCorners[f][1]], t[kFaceCorners[f][2]])] == 1)
+        masks[e] |= static_cast<uint8_t>(8 >> f);
     }
   return masks;
 }

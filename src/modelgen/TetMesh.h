@@ -28,6 +28,15 @@ struct TetMesh {
   const float* position(int v) const { return &positions[3 * static_cast<size_t>(v)]; }
 };
 
+// Corners of the faces with the mask bits 8, 4, 2 and 1 (bit 8 >> f).
+inline constexpr int kFaceCorners[4][3] = {{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}};
+
+// The six tetrahedra of a cube, by corner bits (1 x, 2 y, 4 z): the paths
+// from corner 0 to corner 7 along the three axes in every order. Cubes of a
+// grid split this way cut each common face along the same diagonal.
+inline constexpr int kCubeTetrahedra[6][4] = {{0, 1, 3, 7}, {0, 1, 5, 7}, {0, 2, 3, 7},
+                                              {0, 2, 6, 7}, {0, 4, 5, 7}, {0, 4, 6, 7}};
+
 // det(p1 - p0, p2 - p0, p3 - p0) of element e, in float and in the
 // reader's order of operations.
 float readerDeterminant(const TetMesh& mesh, int e);

@@ -9,11 +9,6 @@ namespace zolt::modelgen {
 
 namespace {
 
-// Six tetrahedra of a cube: corner bits (1 x, 2 y, 4 z) along the paths
-// from corner 0 to corner 7 through the three axes in every order.
-constexpr int kCubeTets[6][4] = {{0, 1, 3, 7}, {0, 1, 5, 7}, {0, 2, 3, 7},
-                                 {0, 2, 6, 7}, {0, 4, 5, 7}, {0, 4, 6, 7}};
-
 // The largest face-connected group of the marked cells (the first found of
 // equal ones); every other cell is unmarked.
 void keepLargestGroup(std::vector<uint8_t>& inside, const int n[3]) {
@@ -99,7 +94,7 @@ TetMesh voxelise(const Implicit& shape, const VoxelGrid& grid) {
     for (int j = 0; j < n[1]; ++j)
       for (int i = 0; i < n[0]; ++i) {
         if (!inside[(static_cast<size_t>(k) * n[1] + j) * n[0] + i]) continue;
-        for (const auto& tet : kCubeTets) {
+        for (const auto& tet : kCubeTetrahedra) {
           Corners t;
           for (int c = 0; c < 4; ++c)
             t[c] = number[pointOf(i + (tet[c] & 1), j + (tet[c] >> 1 & 1), k + (tet[c] >> 2))];
@@ -117,14 +112,12 @@ void fitBoundary(TetMesh& mesh, const Implicit& shape, double spacing, double mi
   const int nv = mesh.vertexCount();
   std::vector<uint8_t> boundary(static_cast<size_t>(nv), 0);
   std::vector<std::vector<int>> around(static_cast<size_t>(nv));
-  // Corners of the faces of the bits 8, 4, 2, 1.
-  static const int kFaces[4][3] = {{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}};
   for (int e = 0; e < mesh.elementCount(); ++e) {
     const Corners& t = mesh.tets[e];
     for (int c = 0; c < 4; ++c) around[t[c]].push_back(e);
     for (int f = 0; f < 4; ++f)
       if (mesh.masks[e] & (8 >> f))
-        for (int c : kFaces[f]) boundary[t[c]] = 1;
+        for (int c : kFaceCorners[f]) boundary[t[c]] = 1;
   }
 
   // Targets: the surface point reached from the grid position, at most

@@ -5,11 +5,9 @@
 // arrays; closedness, orientation and size of triangle surfaces.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -24,25 +22,6 @@
 #include "Vertex.h"
 
 namespace zolt::modelgen::test {
-
-// A fresh empty directory under the test temporary directory, private to
-// this process (the tests of one suite run in parallel processes).
-inline std::string freshDirectory(const std::string& name) {
-  const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) /
-                                    ("modelgen_" + name + "_" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string() + "/";
-}
-
-// A fresh directory that is removed again at the end of the scope.
-struct ScratchDirectory {
-  std::string path;  // ends in '/'
-  explicit ScratchDirectory(const std::string& name) : path(freshDirectory(name)) {}
-  ~ScratchDirectory() { std::filesystem::remove_all(path); }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-};
 
 // Reads base.node (header "n dim attributes k", k = 0) into level 0 and
 // base.ele with Tetrahedron::read, then refines to nLevels levels.
@@ -64,13 +43,6 @@ inline std::unique_ptr<TetHierarchy> loadHierarchy(const std::string& base, int 
   Tetrahedron::read(ele, h.get(), 0, 0);
   h->buildNestedHierarchy();
   return h;
-}
-
-inline std::unique_ptr<TetHierarchy> writeAndLoad(const TetMesh& mesh, int nLevels,
-                                                  const std::string& dir) {
-  EXPECT_TRUE(writeNodeFile(dir + "mesh.node", mesh));
-  EXPECT_TRUE(writeEleFile(dir + "mesh.ele", mesh));
-  return loadHierarchy(dir + "mesh", nLevels);
 }
 
 // The loaded level equals the generator's level bit for bit: positions,
