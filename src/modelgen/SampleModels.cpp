@@ -105,7 +105,7 @@ SampleModel beam(const char* name, double h) {
 // A free rounded block 0.5 wide above the ground plane y = -1.
 SampleModel groundDrop() {
   SampleModel m = named("groundDrop", 2);
-  const Implicit shape = roundedBox({-0.25, -0.25, -0.25}, {0.25, 0.25, 0.25}, 0.1);
+  const Implicit shape = roundedBox({-0.25, -0.25, -0.25}, {0.25, 0.25, 0.25}, 0.16);
   const VoxelGrid grid{{-0.25, -0.25, -0.25}, 0.0625, {8, 8, 8}};
   m.mesh = voxelise(shape, grid);
   fitBoundary(m.mesh, shape, grid.spacing);
