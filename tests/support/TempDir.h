@@ -1,8 +1,7 @@
 #pragma once
-// A fresh directory under the test temp directory, removed with its files
-// when the object goes, and helpers to write and read whole files there.
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -12,32 +11,32 @@
 
 namespace zolt::test {
 
-class TempDir {
- public:
+struct TempDir {
+  std::filesystem::path path;
+
   TempDir() {
-    std::string pattern = testing::TempDir() + "zolt-XXXXXX";
-    if (mkdtemp(pattern.data())) path_ = pattern;
-    EXPECT_FALSE(path_.empty()) << "no temp directory";
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zoltTestXXXXXX").string();
+    if (mkdtemp(tmpl.data())) path = tmpl;
   }
   ~TempDir() {
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    if (!path.empty()) std::filesystem::remove_all(path, ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // path/name
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  std::string write(const std::string& name, const std::string& bytes) const {
-    const std::string p = file(name);
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p;
-  }
+  // The path of a file in the directory, with a trailing "/" for "".
+  std::string file(const std::string& name) const { return (path / name).string(); }
 
- private:
-  std::string path_;
+  // Writes bytes to a file in the directory; returns its path.
+  std::string write(const std::string& name, const std::string& bytes) const {
+    const std::string f = file(name);
+    std::ofstream(f, std::ios::binary) << bytes;
+    return f;
+  }
 };
 
+// The whole content of a file; empty when it cannot be read.
 inline std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
