@@ -140,6 +140,63 @@ void scoreFaces(const std::vector<Candidate>& all, const std::vector<uint32_t>& 
   }
 }
 
+// Stores the binding of vertex i to the best face, and the normal frame and
+// face coordinates that go with it into the weight file.
+void bindVertex(SurfaceMesh& surface, size_t i, const BestFace& best) {
+  const float* p = &surface.restPositions[3 * i];
+  const Candidate& e = *best.element;
+  const FaceCorners& face = kFaces[best.face];
+  const int local[4] = {face.corner[0], face.corner[1], face.corner[2], face.opposite};
+  for (int j = 0; j < 4; ++j) {
+    surface.weights[4 * i + j] = best.shape[local[j]];
+    surface.nodeIndices[4 * i + j] = e.node[local[j]];
+  }
+  const float* a = e.corner[local[0]];
+  const float* b = e.corner[local[1]];
+  const float* c = e.corner[local[2]];
+  float q[3], distance;
+  SurfaceMesh::projectOntoFacePlane(a, b, c, p, q, distance);
+
+  // Barycentric coordinates of q on the face.
+  double bary[3];
+  double sum = 0.0;
+  for (int j = 0; j < 3; ++j) {
+    bary[j] = std::fmax(0.0, e.shape.value(local[j], q));
+    sum += bary[j];
+  }
+  for (int j = 0; j < 3; ++j) bary[j] = sum > 0.0 ? bary[j] / sum : 1.0 / 3.0;
+
+  // Node normal blended over the face; zero without the drawable's normals.
+  float m[3] = {0.0f, 0.0f, 0.0f};
+  if (surface.nodeNormals && surface.nodeIndexMap) {
+    for (int j = 0; j < 3; ++j) {
+      const float* n =
+          surface.nodeNormals + 3 * static_cast<size_t>(surface.nodeIndexMap[e.node[local[j]]]);
+      for (int k = 0; k < 3; ++k) m[k] += static_cast<float>(bary[j]) * n[k];
+    }
+  }
+  float f[3];
+  const float* fn = e.normal[best.face];
+  for (int k = 0; k < 3; ++k) f[k] = fn[k] / e.normalLength[best.face];
+  const float* v = &surface.normals[3 * i];
+  const float fv = f[0] * v[0] + f[1] * v[1] + f[2] * v[2];
+  const float fm = f[0] * m[0] + f[1] * m[1] + f[2] * m[2];
+  float r = fv / fm;
+  if (!std::isfinite(r)) r = 0.0f;  // normal blend parallel to the face
+  float x[3];
+  for (int k = 0; k < 3; ++k) {
+    surface.normalFrame[4 * i + k] = v[k] - r * m[k];
+    x[k] = q[k] + surface.normalFrame[4 * i + k];
+  }
+  surface.normalFrame[4 * i + 3] = r;
+  surface.faceCoords[4 * i + 0] = static_cast<float>(bary[0]);
+  surface.faceCoords[4 * i + 1] = static_cast<float>(bary[1]);
+  surface.faceCoords[4 * i + 2] =
+      static_cast<float>(e.shape.value(local[0], x) - e.shape.value(local[0], q));
+  surface.faceCoords[4 * i + 3] =
+      static_cast<float>(e.shape.value(local[1], x) - e.shape.value(local[1], q));
+}
+
 }  // namespace
 
 int SurfaceMesh::octantOf(const float* p) {
@@ -189,63 +246,14 @@ bool SurfaceMesh::searchWeights(float weighting) {
     const float* p = &restPositions[3 * i];
     BestFace best;
     scoreFaces(candidates, buckets[octantOf(p)], p, weighting, best);
-    // An empty or distant octant: any boundary face, by the same score.
+    // An octant without boundary elements: any boundary face, same score.
     if (!best.element) scoreFaces(candidates, allCandidates, p, weighting, best);
     if (!best.element) {
       std::printf(" Error: no face found!! \n");
       complete = false;
       break;
     }
-    const Candidate& e = *best.element;
-    const FaceCorners& face = kFaces[best.face];
-    const int local[4] = {face.corner[0], face.corner[1], face.corner[2], face.opposite};
-    for (int j = 0; j < 4; ++j) {
-      weights[4 * i + j] = best.shape[local[j]];
-      nodeIndices[4 * i + j] = e.node[local[j]];
-    }
-    const float* a = e.corner[local[0]];
-    const float* b = e.corner[local[1]];
-    const float* c = e.corner[local[2]];
-    float q[3], distance;
-    projectOntoFacePlane(a, b, c, p, q, distance);
-
-    // Barycentric coordinates of q on the face.
-    double bary[3];
-    double sum = 0.0;
-    for (int j = 0; j < 3; ++j) {
-      bary[j] = std::fmax(0.0, e.shape.value(local[j], q));
-      sum += bary[j];
-    }
-    for (int j = 0; j < 3; ++j) bary[j] = sum > 0.0 ? bary[j] / sum : 1.0 / 3.0;
-
-    // Node normal blended over the face; zero without the drawable's normals.
-    float m[3] = {0.0f, 0.0f, 0.0f};
-    if (nodeNormals && nodeIndexMap) {
-      for (int j = 0; j < 3; ++j) {
-        const float* n = nodeNormals + 3 * static_cast<size_t>(nodeIndexMap[e.node[local[j]]]);
-        for (int k = 0; k < 3; ++k) m[k] += static_cast<float>(bary[j]) * n[k];
-      }
-    }
-    float f[3];
-    const float* fn = e.normal[best.face];
-    for (int k = 0; k < 3; ++k) f[k] = fn[k] / e.normalLength[best.face];
-    const float* v = &normals[3 * i];
-    const float fv = f[0] * v[0] + f[1] * v[1] + f[2] * v[2];
-    const float fm = f[0] * m[0] + f[1] * m[1] + f[2] * m[2];
-    float r = fv / fm;
-    if (!std::isfinite(r)) r = 0.0f;  // normal blend parallel to the face
-    float x[3];
-    for (int k = 0; k < 3; ++k) {
-      normalFrame[4 * i + k] = v[k] - r * m[k];
-      x[k] = q[k] + normalFrame[4 * i + k];
-    }
-    normalFrame[4 * i + 3] = r;
-    faceCoords[4 * i + 0] = static_cast<float>(bary[0]);
-    faceCoords[4 * i + 1] = static_cast<float>(bary[1]);
-    faceCoords[4 * i + 2] =
-        static_cast<float>(e.shape.value(local[0], x) - e.shape.value(local[0], q));
-    faceCoords[4 * i + 3] =
-        static_cast<float>(e.shape.value(local[1], x) - e.shape.value(local[1], q));
+    bindVertex(*this, i, best);
     bar.step();
   }
   bar.finish();
