@@ -68,31 +68,17 @@ TEST(SurfaceMeshReader, FaceFormsGiveTheSameTriangles) {
 
 TEST(SurfaceMeshReader, TextureCoordinatesBecomeVertices) {
   TempDir dir;
-  const std::string tris = "f 1/1 2/2 3/3\nf 3/3 4/4 1/5\n";
-  const struct {
-    std::string vt;
-    U indices;
-    size_t vertices;
-  } rows[] = {
-      // Position 1 has two texture coordinates: it is split; vt 6 is unused.
-      {"vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 2 0\nvt 9 9\n", {0, 1, 2, 2, 3, 4}, 6},
-      // Fewer coordinates than positions: kept as read.
-      {"vt 0 0\nvt 1 0\nvt 1 1\n", {}, 4},
-  };
-  {
-    Read r = readText(dir, kSquare + rows[0].vt + tris);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.m.indices, rows[0].indices);
-    EXPECT_EQ(r.m.restPositions, (F{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(r.m.textured, 1);
-  }
-  {
-    Read r = readText(dir, kSquare + rows[1].vt + "f 1/1 2/2 3/3\n");
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.m.indices, (U{0, 1, 2}));
-    EXPECT_EQ(r.m.restPositions.size(), 12u);
-    EXPECT_EQ(r.m.texCoords.size(), 6u);
-  }
+  // Position 1 has two texture coordinates and is split; vt 6 is unused.
+  Read r = readText(dir, kSquare + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 2 0\nvt 9 9\n" +
+                             "f 1/1 2/2 3/3\nf 3/3 4/4 1/5\n");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.m.indices, (U{0, 1, 2, 2, 3, 4}));
+  EXPECT_EQ(r.m.restPositions, (F{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(r.m.textured, 1);
+  // Fewer coordinates than positions: kept as read.
+  Read few = readText(dir, kSquare + "vt 0 0\nvt 1 0\nvt 1 1\nf 1/1 2/2 3/3\n");
+  EXPECT_EQ(few.m.indices, (U{0, 1, 2}));
+  EXPECT_EQ(few.m.restPositions.size(), 12u);
 }
 
 TEST(SurfaceMeshReader, FilesAreTransformedScaledCentredAndOffset) {
@@ -149,6 +135,9 @@ TEST(SurfaceMeshReader, BadFacesAreSkipped) {
 
 TEST(SurfaceMeshReader, NothingToReadYieldsNoGeometry) {
   TempDir dir;
+  const std::string good = dir.write("good.obj", kSquare + "f 1 2 3\n");
+  const std::string faceless = dir.write("faceless.obj", "vt 0 0\nvn 0 0 1\n");
+  const SurfaceFile missing = entry("/nonexistent/b.obj", F(16, 0.0f));
   const struct {
     const char* path;
     std::vector<SurfaceFile> extra;
@@ -156,29 +145,17 @@ TEST(SurfaceMeshReader, NothingToReadYieldsNoGeometry) {
   } rows[] = {
       {nullptr, {}, "Error: No Filename parameter given.\n"},
       {"", {}, " Error: no vertices found.\n"},
+      {faceless.c_str(), {}, " Error: no vertices found.\n"},
       {"/nonexistent/a.obj", {}, "Error: The file /nonexistent/a.obj could not be opened\n"},
-      {"",
-       {entry("/nonexistent/b.obj", F(16, 0.0f))},
-       "Error: The file /nonexistent/b.obj could not be opened\n"},
+      // A missing second file drops the first one too.
+      {good.c_str(), {missing}, "Error: The file /nonexistent/b.obj could not be opened\n"},
   };
-  const std::string good = dir.write("good.obj", kSquare + "f 1 2 3\n");
   for (const auto& row : rows) {
     SurfaceMesh m;
     bool ok = true;
-    std::vector<SurfaceFile> extra = row.extra;
-    const std::string out =
-        captureStdout([&] { ok = m.readMesh(row.path, extra, kUnitScale, kNoCentre); });
+    EXPECT_EQ(captureStdout([&] { ok = m.readMesh(row.path, row.extra, kUnitScale, kNoCentre); }),
+              row.message);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(out, row.message);
     EXPECT_TRUE(m.restPositions.empty() && m.indices.empty());
   }
-  // A missing second file drops the first one too.
-  SurfaceMesh m;
-  captureStdout([&] {
-    EXPECT_FALSE(m.readMesh(good.c_str(), {entry("/nonexistent/c.obj", F(16, 0.0f))}, kUnitScale,
-                            kNoCentre));
-  });
-  EXPECT_TRUE(m.restPositions.empty());
-  Read faceless = readText(dir, "vt 0 0\nf 1 2 3\n");
-  EXPECT_FALSE(faceless.ok);
 }

@@ -13,6 +13,7 @@
 #include "TempDir.h"
 #include "TestMeshes.h"
 #include "TetHierarchy.h"
+#include "Tetrahedron.h"
 #include "Vertex.h"
 
 using zolt::test::Point;
@@ -47,24 +48,17 @@ std::unique_ptr<TetHierarchy> centredBox(int n, int levels = 1) {
 // Points near the centroid of every boundary face: `depth` along the inward
 // normal (negative: outside).
 std::vector<Point> nearFaces(const std::vector<FiniteElement*>& elements, float depth) {
-  static const int kCorners[4][3] = {{1, 3, 2}, {0, 2, 3}, {0, 3, 1}, {0, 1, 2}};
   std::vector<Point> points;
-  for (const FiniteElement* e : elements) {
+  for (const FiniteElement* e : elements)
     for (int f = 0; f < 4; ++f) {
       if (!(e->getFaceMask() & (1 << f))) continue;
-      Point g{0, 0, 0};
-      for (int k : kCorners[f])
-        for (int c = 0; c < 3; ++c) g[c] += e->getVertex(k)->restPosition[c] / 3.0f;
-      const float* opposite = e->getVertex(f)->restPosition;
-      float in[3], length = 0;
-      for (int c = 0; c < 3; ++c) {
-        in[c] = opposite[c] - g[c];
-        length += in[c] * in[c];
-      }
-      for (int c = 0; c < 3; ++c) g[c] += depth * in[c] / std::sqrt(length);
-      points.push_back(g);
+      double g[3];
+      static_cast<const Tetrahedron*>(e)->faceCentroid(f, g);
+      const float* o = e->getVertex(f)->restPosition;  // the corner opposite face f
+      const double s = depth / std::hypot(o[0] - g[0], o[1] - g[1], o[2] - g[2]);
+      points.push_back({float(g[0] + s * (o[0] - g[0])), float(g[1] + s * (o[1] - g[1])),
+                        float(g[2] + s * (o[2] - g[2]))});
     }
-  }
   return points;
 }
 
