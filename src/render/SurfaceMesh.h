@@ -11,15 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "RenderSettings.h"
+
 class FiniteElement;
 class TetHierarchy;
-
-// One surface file and the transform applied to its "v" points:
-// x' = m0 x + m1 y + m2 z + m3, likewise rows 2 and 3 (row 4 is unused).
-struct SurfaceFile {
-  std::string path;
-  float matrix[16];
-};
 
 class SurfaceMesh {
  public:
@@ -64,12 +59,14 @@ class SurfaceMesh {
   // node.
   void attachMesh(TetHierarchy* h);
 
-  // Reads path (when not empty) and then every entry of surfaces, with its
-  // transform, into restPositions, texCoords, indices and texCoordIndices;
-  // each position is scaled by scale and moved by -centre. Re-indexes by
+  // Reads path (when not empty) and then every entry of surfaces (a path and
+  // the transform of its "v" points: x' = m0 x + m1 y + m2 z + m3, likewise
+  // rows 2 and 3) into restPositions, texCoords, indices and
+  // texCoordIndices; each position is then scaled by scale and moved by
+  // -centre. Re-indexes by
   // texture coordinates. False (and vertexCount 0) when nothing was read.
   // `textured` is cleared when the files hold no texture coordinate.
-  bool readMesh(const char* path, const std::vector<SurfaceFile>& surfaces, const float scale[3],
+  bool readMesh(const char* path, const std::vector<MeshEntry>& surfaces, const float scale[3],
                 const double centre[3]);
   // One render vertex per texture coordinate, when every corner names one.
   void reindexByTexCoords();

@@ -168,7 +168,7 @@ class SurfaceFileReader {
 
 }  // namespace
 
-bool SurfaceMesh::readMesh(const char* path, const std::vector<SurfaceFile>& surfaces,
+bool SurfaceMesh::readMesh(const char* path, const std::vector<MeshEntry>& surfaces,
                            const float scale[3], const double centre[3]) {
   clearMesh();
   vertexCount = 0;
@@ -180,7 +180,7 @@ bool SurfaceMesh::readMesh(const char* path, const std::vector<SurfaceFile>& sur
   if (*path) opened = SurfaceFileReader(*this, nullptr, scale, centre).read(path);
   for (size_t i = 0; opened && i < surfaces.size(); ++i)
     opened =
-        SurfaceFileReader(*this, surfaces[i].matrix, scale, centre).read(surfaces[i].path.c_str());
+        SurfaceFileReader(*this, surfaces[i].matrix, scale, centre).read(surfaces[i].name.c_str());
   if (!opened) {
     clearMesh();
     return false;

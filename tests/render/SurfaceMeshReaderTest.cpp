@@ -24,7 +24,7 @@ struct Read {
   std::string out;
 };
 
-Read readText(const TempDir& dir, const std::string& text, std::vector<SurfaceFile> extra = {},
+Read readText(const TempDir& dir, const std::string& text, std::vector<MeshEntry> extra = {},
               const float* scale = kUnitScale, const double* centre = kNoCentre) {
   Read r;
   const std::string path = text.empty() ? "" : dir.write("surface.obj", text);
@@ -33,8 +33,9 @@ Read readText(const TempDir& dir, const std::string& text, std::vector<SurfaceFi
   return r;
 }
 
-SurfaceFile entry(const std::string& path, std::vector<float> m) {
-  SurfaceFile f{path, {}};
+MeshEntry entry(const std::string& path, std::vector<float> m) {
+  MeshEntry f;
+  f.name = path;
   for (int i = 0; i < 16; ++i) f.matrix[i] = m[i];
   return f;
 }
@@ -86,7 +87,7 @@ TEST(SurfaceMeshReader, FilesAreTransformedScaledCentredAndOffset) {
   const std::string second =
       dir.write("second.obj", "vt 0 0\nvt 1 0\nvt 0 1\nv 1 2 3\nv 0 0 0\nv 0 1 0\nf 1/1 2/2 3/3\n");
   // x' = 2x + 10, y' = z, z' = -y
-  const SurfaceFile move = entry(second, {2, 0, 0, 10, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1});
+  const MeshEntry move = entry(second, {2, 0, 0, 10, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1});
   const float scale[3] = {1, 2, 1};
   const double centre[3] = {1, 0, 0.5};
   Read r = readText(dir, "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n",
@@ -137,10 +138,10 @@ TEST(SurfaceMeshReader, NothingToReadYieldsNoGeometry) {
   TempDir dir;
   const std::string good = dir.write("good.obj", kSquare + "f 1 2 3\n");
   const std::string faceless = dir.write("faceless.obj", "vt 0 0\nvn 0 0 1\n");
-  const SurfaceFile missing = entry("/nonexistent/b.obj", F(16, 0.0f));
+  const MeshEntry missing = entry("/nonexistent/b.obj", F(16, 0.0f));
   const struct {
     const char* path;
-    std::vector<SurfaceFile> extra;
+    std::vector<MeshEntry> extra;
     const char* message;
   } rows[] = {
       {nullptr, {}, "Error: No Filename parameter given.\n"},
