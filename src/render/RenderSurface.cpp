@@ -47,7 +47,6 @@ RenderSurface::RenderSurface(const SurfaceLink& link, TetHierarchy* mesh,
 }
 
 RenderSurface::~RenderSurface() {
-  program.reset();
   if (indexBuffer) glDeleteBuffers(1, &indexBuffer);
   if (texCoordBuffer) glDeleteBuffers(1, &texCoordBuffer);
   if (texture.texture) glDeleteTextures(1, &texture.texture);

@@ -25,7 +25,7 @@ struct SurfaceLink {
   const float* offsets = nullptr;      // collision offsets, 3 per node, or null
   const float* nodeNormals = nullptr;  // 3 per drawable entry
   const int* nodeIndexMap = nullptr;   // node number -> drawable entry
-  // GUI words.
+  // GUI words; required.
   const int* texturing = nullptr;
   const int* shadowOn = nullptr;
   const int* pixelLighting = nullptr;

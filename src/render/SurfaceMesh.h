@@ -63,9 +63,10 @@ class SurfaceMesh {
   // the transform of its "v" points: x' = m0 x + m1 y + m2 z + m3, likewise
   // rows 2 and 3) into restPositions, texCoords, indices and
   // texCoordIndices; each position is then scaled by scale and moved by
-  // -centre. Re-indexes by
-  // texture coordinates. False (and vertexCount 0) when nothing was read.
-  // `textured` is cleared when the files hold no texture coordinate.
+  // -centre. Faces naming no point of their file are skipped with a warning.
+  // Re-indexes by texture coordinates. False (and vertexCount 0) when
+  // nothing was read; `textured` is cleared when no file holds a texture
+  // coordinate.
   bool readMesh(const char* path, const std::vector<MeshEntry>& surfaces, const float scale[3],
                 const double centre[3]);
   // One render vertex per texture coordinate, when every corner names one.
