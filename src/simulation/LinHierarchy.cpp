@@ -216,6 +216,7 @@ void LinSimulation::updateHierarchy() {
   prescribed.clear();
   const MaterialProperties& m = *settings->material;
   const double E = ((3.0 * m.lambda + (m.mu + m.mu)) * m.mu) / (m.lambda + m.mu);
+  pinModulus = E;
   for (const Vertex* v : hierarchy->vertices[hierarchy->nLevels - 1]) {
     const int i = v->index - settings->fixedCount;
     if (!v->fixed || i < 0) continue;

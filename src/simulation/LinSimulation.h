@@ -42,6 +42,9 @@ class LinSimulation : public FEMSimulation {
   std::unique_ptr<Multigrid<double>> multigrid;
   std::unique_ptr<Iteration<double>> solver;  // null: one V-cycle per solve
   std::vector<PrescribedValue> prescribed;
+  // The diagonal of pinned rows (Young's modulus): prescribed values are
+  // this times the pinned displacement.
+  double pinModulus = 1.0;
 
   // Free bytes of memory; setSolver(2) refuses a dense inverse larger than
   // this. Reads the system's available memory; tests may replace it.

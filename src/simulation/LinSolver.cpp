@@ -133,6 +133,9 @@ void LinSimulation::solveOnce() {
   } else {
     multigrid->vCycle(1.7);
   }
+  // An inexact solve (a V-cycle's coarse correction, a relaxed sweep) moves
+  // pinned unknowns a little; they are held exactly.
+  for (const PrescribedValue& p : prescribed) (*displacement)[p.dof] = p.value / pinModulus;
 }
 
 void LinSimulation::computeStep(bool computeStress, bool computeResidual, int extraPasses,
