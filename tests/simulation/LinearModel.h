@@ -30,7 +30,11 @@ struct LinearModel {
   // `fixed` holds are fixed.
   LinearModel(int k, int l, int m, float edge, int levels,
               std::function<bool(const float*)> fixed = nullptr)
-      : h(box(k, l, m, edge, levels)) {
+      : LinearModel(box(k, l, m, edge, levels), fixed) {}
+
+  LinearModel(std::unique_ptr<TetHierarchy> hierarchy, std::function<bool(const float*)> fixed)
+      : h(std::move(hierarchy)) {
+    const int levels = h->nLevels;
     MatrixAssembler::progressBarFactory = silentBar;
     settings.material = new MaterialProperties;
     MaterialProperties& mat = *settings.material;
