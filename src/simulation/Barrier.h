@@ -56,9 +56,11 @@ class GroundBarrier : public Barrier {
   unsigned char moving = 0;
   int stepCount = 0;
   unsigned char listTextured = 0;
+  float home[4][3];  // corners when the motion started; resetPosition restores them
 
   // c: the corners c0..c3, x y z each.
   explicit GroundBarrier(const float* c);
+  ~GroundBarrier() override;
   void draw(bool textured) override;
   void handleCollisions() override;
   void setMoving(float dx, float dy, float dz) override;
@@ -74,8 +76,10 @@ class SphereBarrier : public Barrier {
   unsigned char moving = 0;
   float offsetVector[3] = {0.0f, 0.0f, 0.0f};
   int stepCount = 0;
+  float home[3];  // centre when the motion started; resetPosition restores it
 
   SphereBarrier(const float* centre, float radius);
+  ~SphereBarrier() override;
   void draw(bool textured) override;
   void handleCollisions() override;
   void setMoving(float dx, float dy, float dz) override;
@@ -91,9 +95,11 @@ class QuaderBarrier : public Barrier {
   unsigned char moving = 0;
   float velocity[3] = {0.0f, 0.0f, 0.0f};
   int stepCount = 0;
+  float home[8][3];  // corners when the motion started; resetPosition restores them
 
   // c: the corners c0..c7, x y z each; normals point out of the solid.
   explicit QuaderBarrier(const float* c);
+  ~QuaderBarrier() override;
   void draw(bool textured) override;
   void handleCollisions() override;
   void setMoving(float dx, float dy, float dz) override;
@@ -110,6 +116,7 @@ class BoxBarrier : public Barrier {
 
   // c: the corners c0..c7, x y z each; normals point into the box.
   explicit BoxBarrier(const float* c);
+  ~BoxBarrier() override;
   void draw(bool textured) override;
   void handleCollisions() override;
   void setMoving(float dx, float dy, float dz) override;

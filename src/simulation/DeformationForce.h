@@ -34,14 +34,22 @@ struct DeformationForce {
   float phase = 0.0f;
   // Types 5 and 6: the elements the field acts on; null until configured.
   std::unique_ptr<std::vector<FiniteElement*>> elements;
-  // Type 5: per finest-level vertex, 1 when it belongs to soft elements only.
-  std::unique_ptr<uint8_t[]> vertexMask;
+  // Type 5: for each entry of `elements` in order, one byte per node
+  // j < degreeOfFreedom(): 1 when that node belongs to soft elements only (it
+  // receives nothing). Keyed by element and node, not by vertex index, so it
+  // stays right when preprocessing renumbers the vertices. Filled by
+  // markSoftOnlyNodes.
+  std::vector<uint8_t> nodeMask;
 
   DeformationForce(TetHierarchy* hierarchy, const float* forceNorm, const uint8_t* forceFieldOn,
                    uint8_t dim)
       : hierarchy(hierarchy), forceNorm(forceNorm), forceFieldOn(forceFieldOn), dim(dim) {}
 
   // Adds the field's forces to b (m: lumped mass per unknown) and advances
-  // the phase of types 1 and 3.
+  // the phase of types 1 and 3. Random draws come from rand().
   void apply(const Vector<double>& m, Vector<double>& b, const int* fixedCount);
+
+  // Type 5: fills nodeMask for the current `elements` from the stiffness
+  // factors of the finest level's elements (above 0.1: stiff).
+  void markSoftOnlyNodes();
 };

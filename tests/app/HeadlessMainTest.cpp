@@ -1,0 +1,169 @@
+// zolt_headless run for real on hand-written and malformed models.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "CubeModel.h"
+#include "Files.h"
+
+using namespace zolt::test;
+
+namespace {
+
+std::string randomBytes(unsigned seed, size_t n) {
+  std::mt19937 generator(seed);
+  std::string bytes(n, '\0');
+  for (char& b : bytes) b = static_cast<char>(generator() & 0xff);
+  return bytes;
+}
+
+// A working directory with models/m.* (the cube with this configuration).
+struct Work {
+  TempDir t;
+  explicit Work(const std::string& config) {
+    mkdir((t.file("models")).c_str(), 0777);
+    writeCubeModel(t.file("models/"), "m", config);
+  }
+  ProgramResult run(std::vector<std::string> args) const {
+    args.insert(args.begin(), ZOLT_HEADLESS);
+    return runProgram(t.file(""), args);
+  }
+  ProgramResult load(const std::vector<std::string>& extra = {}) const {
+    std::vector<std::string> args = {"--models", "models", "--caches",   "caches",
+                                     "--model",  "m",      "--load-only"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(args);
+  }
+};
+
+}  // namespace
+
+TEST(HeadlessMain, LoadsTheOneCubeModel) {
+  Work w("LEVEL 3\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
+  const ProgramResult r = w.load();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "  Create Directory caches/\n"
+            "Using configure file models/m.config\n\n"
+            "Material Properties: \n"
+            "  Elasticity:             1e+06 [N/m^2]\n"
+            "  Transverse contraction: 0.33\n"
+            "  Density:                1 [g/cm^3]\n"
+            "  Damping:                5\n"
+            "  Friction:               1\n"
+            "  Timestep (Frequency):   0.05 [sec]  ( 20 [Hz] )\n\n\n"
+            "Reading level 0: 8 Vertices,  0 Attribs\n"
+            "Reading level 0: 6 Elements\n\n"
+            "Set Center of gravity\n"
+            "Center of object: 0.5, 0.5, 0.5\n"
+            "Build nested hierarchy ... \n\n"
+            "Using cache file caches/m.cacheCauchy\n\n\n"
+            "Vertices / Elements on level 0: 8 / 6\n"
+            "Vertices / Elements on level 1: 27 / 48\n"
+            "Vertices / Elements on level 2: 125 / 384\n\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(HeadlessMain, InitFileNamesTheDirectories) {
+  Work w("LEVEL 3");
+  writeFile(w.t.file("z.init"), "MODELS_PATH models CACHES_PATH caches");
+  const ProgramResult i = w.run({"--init", "z.init", "--model", "m", "--load-only"});
+  EXPECT_EQ(i.status, 0);
+  EXPECT_NE(i.out.find("Vertices / Elements on level 2: 125 / 384\n"), std::string::npos);
+}
+
+// One program run per test, so that each keeps well inside its time limit
+// under the sanitizers on a busy machine.
+struct BadRun {
+  const char* name;
+  int status;
+  const char* file;  // replaced in models/, or null
+  std::string text;
+  std::vector<std::string> options;  // after the cube-loading ones
+  std::string message;               // expected on either stream
+};
+
+void PrintTo(const BadRun& row, std::ostream* os) { *os << row.name; }
+
+class HeadlessMainBadRun : public testing::TestWithParam<BadRun> {};
+
+TEST_P(HeadlessMainBadRun, EndsWithMessageAndStatus) {
+  const BadRun& row = GetParam();
+  Work w("LEVEL 2");
+  if (row.file) writeFile(w.t.file("models/m.") + row.file, row.text);
+  const ProgramResult r = row.status == 2 ? w.run(row.options) : w.load(row.options);
+  EXPECT_EQ(r.status, row.status);
+  EXPECT_NE((r.out + r.err).find(row.message), std::string::npos) << r.out << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , HeadlessMainBadRun,
+    testing::Values(
+        BadRun{
+            "modelsWithoutCaches", 2, nullptr, "", {"--models", "models"}, "usage: zolt_headless"},
+        BadRun{"unknownOption", 2, nullptr, "", {"--bogus"}, "usage: zolt_headless"},
+        BadRun{"missingInitFile", 2, nullptr, "", {"--init", "none.init"}, "usage: zolt_headless"},
+        BadRun{"missingModel",
+               1,
+               nullptr,
+               "",
+               {"--model", "none"},
+               "Error: File \"models/none.config\" doesn`t exist!"},
+        BadRun{"unparsableLevel",
+               1,
+               "config",
+               "LEVEL abc",
+               {},
+               "[Run, readConfig] Error: Could not read the values of LEVEL"},
+        BadRun{"truncatedMesh",
+               1,
+               "config",
+               "MESH m 1 0 0",
+               {},
+               "[Run, readConfig] Error: Could not read the values of MESH"},
+        BadRun{"truncatedForce",
+               1,
+               "config",
+               "FORCE_VERTICES 1 1 0",
+               {},
+               "[Run, readForces] Error: Could not read the values of FORCE_VERTICES"},
+        BadRun{"fixedVertexOutOfRange",
+               1,
+               "config",
+               "FIXED_VERTICES 1 99",
+               {},
+               "[Run] Error: Fixed vertex 99 of model \"m\""},
+        BadRun{"randomConfig", 1, "config", randomBytes(1, 2048), {}, "is not a text file"},
+        BadRun{"randomNode", 1, "node", randomBytes(2, 2048), {}, "\"models/m.node\""},
+        BadRun{"randomEle", 1, "ele", randomBytes(3, 2048), {}, "\"models/m.ele\""},
+        BadRun{"randomParams", 1, "params", randomBytes(4, 2048), {}, "\"models/m.params\""},
+        BadRun{"noElements",
+               1,
+               "ele",
+               "0 4 0\n",
+               {},
+               "[Run] Error: Model \"m\" has no elements on level 1"},
+        BadRun{"elementModel9",
+               1,
+               nullptr,
+               "",
+               {"--element-model", "9"},
+               "Error: Element model 9 is not one of 0 .. 5"},
+        BadRun{"scheme6",
+               1,
+               nullptr,
+               "",
+               {"--scheme", "6"},
+               "Error: Integration scheme 6 is not one of 0 .. 5"}),
+    [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
+
+TEST(HeadlessMain, HelpListsTheOptions) {
+  Work w("");
+  const ProgramResult help = w.run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: zolt_headless ", 0), 0u);
+}
