@@ -25,6 +25,7 @@
 #include "SilentProgress.h"
 #include "TestMeshes.h"
 #include "Triad.h"
+#include "VCycleBound.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -128,64 +129,17 @@ void BM_VCycle(benchmark::State& state) {
   report(state, p, seconds / state.iterations(), 1);
 }
 
-// Bytes one V-cycle must stream at the least. On every level above the
-// coarsest each of the nu1 + nu2 sweeps and the residual read the matrix as
-// stored (blocks and row starts); a sweep reads b and reads and writes x,
-// the residual reads x and b. The restriction and the prolongation each
-// read the restriction matrix as stored; the one writes the coarse
-// right-hand side, the other reads the coarse correction while x is read
-// and written; the coarse correction is zeroed once. The coarsest solve
-// reads its dense inverse.
-double vCycleBytes(const Multigrid<double>& mg) {
-  double bytes = 8.0 * mg.rhs[0].n * mg.rhs[0].n;
-  for (int l = 1; l < mg.levels; ++l) {
-    const auto& A = dynamic_cast<const BlockMatrix<double, 3>&>(*mg.A[l]);
-    const auto& R = dynamic_cast<const PackedMatrix<double>&>(*mg.restriction[l - 1]);
-    const double n = A.nRow, nc = R.nRow;
-    const double matrix = A.blocks.size() * sizeof(BlockMatrix<double, 3>::Block) +
-                          (A.nBlockRows + 1.0) * sizeof(void*);
-    const double restriction =
-        R.nnz * sizeof(MatrixEntry<double>) + nc * (sizeof(void*) + sizeof(int));
-    bytes += (mg.nu1 + mg.nu2) * (matrix + 24 * n);
-    bytes += matrix + 16 * n + restriction + 8 * nc;
-    bytes += restriction + 8 * nc + 16 * n;
-    bytes += 8 * nc;
-  }
-  return bytes;
-}
-
-// Median of single V-cycles from x = 0, each after a triad run that also
-// leaves the caches cold, against the median triad bandwidth of those runs;
-// and the mean residual reduction of cycles 3 to 10.
+// Median single V-cycle against the bytes it must stream, and the mean
+// residual reduction of cycles 3 to 10.
 void BM_VCycleBandwidth(benchmark::State& state) {
   Problem& p = problem(kLarge);
-  zolt::bench::Triad triad;
-  const double bytes = vCycleBytes(*p.mg);
-  std::vector<double> cycle, bandwidth;
-  for (auto _ : state) {
-    for (int rep = 0; rep < 25; ++rep) {
-      bandwidth.push_back(triad.run());
-      std::fill(p.x.data, p.x.data + p.x.n, 0.0);
-      const auto t0 = Clock::now();
-      p.mg->vCycle(1.7);
-      cycle.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-  }
+  zolt::bench::VCycleTiming t{};
+  for (auto _ : state) t = zolt::bench::timeVCycles(*p.mg, p.x, 25);
   std::fill(p.x.data, p.x.data + p.x.n, 0.0);
   for (int c = 0; c < 2; ++c) p.mg->vCycle(1.7);
   const double r2 = p.relResidual();
   for (int c = 0; c < 8; ++c) p.mg->vCycle(1.7);
-  const double factor = std::pow(p.relResidual() / r2, 1.0 / 8);
-
-  const double t = zolt::bench::median(cycle), bw = zolt::bench::median(bandwidth);
-  state.counters["vcycle_ms"] = 1e3 * t;
-  state.counters["triad_GBps"] = bw * 1e-9;
-  state.counters["MB"] = bytes * 1e-6;
-  state.counters["vs_bound"] = t / (bytes / bw);
-  state.counters["best_vs_bound"] = *std::min_element(cycle.begin(), cycle.end()) /
-                                    (bytes / *std::max_element(bandwidth.begin(), bandwidth.end()));
-  state.counters["factor"] = factor;
-  state.counters["unknowns"] = p.b.n;
+  zolt::bench::reportVCycle(state, *p.mg, t, std::pow(p.relResidual() / r2, 1.0 / 8));
 }
 
 // Per level above the coarsest: one forward sweep and one product of the
