@@ -123,8 +123,8 @@ void runOnBoth(Threads& worker, bool& threaded, Helper helper, Own own) {
   if (!threaded) helper();
 }
 
-// One thread's rows of the global matrices.
-struct RowPart {
+// One thread's rows of the global matrices, on cache lines of its own.
+struct alignas(64) RowPart {
   int first = 0, last = 0;      // vertices first .. last-1
   std::vector<int> neighbours;  // sorted, per vertex of the range in turn
   std::vector<int> count;       // neighbours per vertex of the range
@@ -300,8 +300,9 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
   MatrixEntry<double>* sAt[2] = {S->entries, S->entries + parts[0].sBound};
   auto sumRows = [&](int k, long blockOffset) {
     RowPart& part = parts[k];
-    MatrixEntry<double>*& mNext = mAt[k];
-    MatrixEntry<double>*& sNext = sAt[k];
+    // Local write positions: the two threads' positions share a cache line.
+    MatrixEntry<double>* mNext = mAt[k];
+    MatrixEntry<double>* sNext = sAt[k];
     std::vector<int> position(nNodes);
     std::vector<double> kSum, mSum, sSum;
     const int* nb = part.neighbours.data();
@@ -363,6 +364,8 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
         S->rowLen[row] = static_cast<int>(sNext - S->rowStart[row]);
       }
     }
+    mAt[k] = mNext;
+    sAt[k] = sNext;
   };
   runOnBoth(
       worker, threaded, [&] { sumRows(1, parts[0].kBlocks); }, [&] { sumRows(0, 0); });
