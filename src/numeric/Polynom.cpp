@@ -5,12 +5,7 @@
 #include "ZoltAssert.h"
 
 namespace zolt {
-std::pmr::memory_resource* polynomPool() {
-  // Never destroyed: polynomials with static storage may outlive any other
-  // static object.
-  static auto* pool = new std::pmr::synchronized_pool_resource();
-  return pool;
-}
+std::pmr::memory_resource* polynomPool() { return std::pmr::new_delete_resource(); }
 
 void polynomStop() { ZOLT_ASSERT(0); }
 }  // namespace zolt

@@ -7,8 +7,9 @@
 #include <memory_resource>
 
 namespace zolt {
-// Thread-safe pool of fixed-size nodes shared by all polynomials; the
-// assembly creates and destroys terms on two threads at once.
+// The memory of all polynomial terms: the global operator new, whose
+// per-thread caches let the two assembly threads create and destroy terms
+// at once without contending for a shared lock.
 std::pmr::memory_resource* polynomPool();
 [[noreturn]] void polynomStop();
 }  // namespace zolt
