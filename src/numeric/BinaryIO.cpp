@@ -24,6 +24,7 @@ bool getLE(std::istream& s, uint64_t& bits) {
 }  // namespace
 
 void writeU8(std::ostream& s, uint8_t v) { putLE<1>(s, v); }
+void writeU16(std::ostream& s, uint16_t v) { putLE<2>(s, v); }
 void writeI32(std::ostream& s, int32_t v) { putLE<4>(s, static_cast<uint32_t>(v)); }
 void writeU32(std::ostream& s, uint32_t v) { putLE<4>(s, v); }
 void writeF32(std::ostream& s, float v) {
@@ -41,6 +42,12 @@ bool readU8(std::istream& s, uint8_t& v) {
   uint64_t b;
   if (!getLE<1>(s, b)) return false;
   v = static_cast<uint8_t>(b);
+  return true;
+}
+bool readU16(std::istream& s, uint16_t& v) {
+  uint64_t b;
+  if (!getLE<2>(s, b)) return false;
+  v = static_cast<uint16_t>(b);
   return true;
 }
 bool readI32(std::istream& s, int32_t& v) {

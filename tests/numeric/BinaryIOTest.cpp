@@ -10,16 +10,19 @@ using namespace zolt::bin;
 TEST(BinaryIO, FieldsAreLittleEndianWithoutPadding) {
   std::stringstream s;
   writeU8(s, 1);
+  writeU16(s, 0x0102);
   writeI32(s, -2);
   writeU32(s, 0x01020304u);
   writeF32(s, 1.0f);
   writeF64(s, 1.0);
-  const std::string expected("\x01"
-                             "\xfe\xff\xff\xff"
-                             "\x04\x03\x02\x01"
-                             "\x00\x00\x80\x3f"
-                             "\x00\x00\x00\x00\x00\x00\xf0\x3f",
-                             21);
+  const std::string expected(
+      "\x01"
+      "\x02\x01"
+      "\xfe\xff\xff\xff"
+      "\x04\x03\x02\x01"
+      "\x00\x00\x80\x3f"
+      "\x00\x00\x00\x00\x00\x00\xf0\x3f",
+      23);
   EXPECT_EQ(s.str(), expected);
 }
 
@@ -28,17 +31,21 @@ TEST(BinaryIO, RoundTripAndShortReads) {
   writeI32(s, -123456);
   writeF64(s, -0.1);
   writeF32(s, NAN);
-  EXPECT_EQ(bytesLeft(s), 16);
+  writeU16(s, 0xfffe);
+  EXPECT_EQ(bytesLeft(s), 18);
   int32_t i;
   double d;
   float f;
   ASSERT_TRUE(readI32(s, i));
-  EXPECT_EQ(bytesLeft(s), 12);
+  EXPECT_EQ(bytesLeft(s), 14);
   ASSERT_TRUE(readF64(s, d));
   ASSERT_TRUE(readF32(s, f));
   EXPECT_EQ(i, -123456);
   EXPECT_EQ(d, -0.1);
   EXPECT_TRUE(std::isnan(f));
+  uint16_t h;
+  ASSERT_TRUE(readU16(s, h));
+  EXPECT_EQ(h, 0xfffe);
   uint8_t b;
   EXPECT_FALSE(readU8(s, b));
 
