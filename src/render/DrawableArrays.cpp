@@ -1,7 +1,10 @@
 #include "DrawableArrays.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <numeric>
+#include <set>
 
 #include "FiniteElement.h"
 #include "Vertex.h"
@@ -30,12 +33,17 @@ int buildRenderOrder(const std::vector<Vertex*>& vertices, bool allSurface,
 
 void attachPositions(const std::vector<Vertex*>& vertices, const int* renderIndexOfVertex,
                      float* restPositions, float* positions) {
-  for (Vertex* v : vertices) {
+  for (const Vertex* v : vertices) {
     const int r = renderIndexOfVertex[v->index];
     for (int k = 0; k < 3; ++k)
       restPositions[3 * r + k] = positions[3 * r + k] = v->restPosition[k];
-    v->currentPosition = positions + 3 * r;
   }
+  pointCurrentPositions(vertices, renderIndexOfVertex, positions);
+}
+
+void pointCurrentPositions(const std::vector<Vertex*>& vertices, const int* renderIndexOfVertex,
+                           float* positions) {
+  for (Vertex* v : vertices) v->currentPosition = positions + 3 * renderIndexOfVertex[v->index];
 }
 
 int collectTriangles(const std::vector<FiniteElement*>& elements, const int* renderIndexOfVertex,
@@ -131,6 +139,71 @@ void computeTexCoords(int mode, float scale, const float* positions, const float
     }
   }
   std::fill(texCoords, texCoords + 2 * n, 0.0f);
+}
+
+namespace {
+
+template <int K, class T>
+void swapSlots(T* a, int i, int j) {
+  for (int k = 0; k < K; ++k) std::swap(a[K * i + k], a[K * j + k]);
+}
+
+// A face with its smallest corner first, winding kept.
+std::array<uint32_t, 3> canonicalFace(const uint32_t* c) {
+  const int first = c[0] <= c[1] && c[0] <= c[2] ? 0 : (c[1] <= c[2] ? 1 : 2);
+  return {c[first], c[(first + 1) % 3], c[(first + 2) % 3]};
+}
+
+}  // namespace
+
+int moveIntoSurface(const RenderSlots& s, int n, int surfaceCount, const std::vector<int>& vertices,
+                    std::vector<int>& newOfOld) {
+  // oldAt[r]: the old render index whose slot now sits at r.
+  std::vector<int> oldAt(n);
+  std::iota(oldAt.begin(), oldAt.end(), 0);
+  for (int v : vertices) {
+    const int r = s.renderIndexOfVertex[v];
+    if (r < surfaceCount) continue;
+    const int t = surfaceCount++;
+    if (r == t) continue;
+    const int u = s.vertexOfRenderIndex[t];
+    std::swap(s.vertexOfRenderIndex[r], s.vertexOfRenderIndex[t]);
+    s.renderIndexOfVertex[v] = t;
+    s.renderIndexOfVertex[u] = r;
+    swapSlots<3>(s.positions, r, t);
+    swapSlots<3>(s.restPositions, r, t);
+    swapSlots<3>(s.normals, r, t);
+    swapSlots<2>(s.texCoords, r, t);
+    swapSlots<3>(s.colours, r, t);
+    swapSlots<1>(s.scalars, r, t);
+    std::swap(oldAt[r], oldAt[t]);
+  }
+  newOfOld.assign(n, 0);
+  for (int r = 0; r < n; ++r) newOfOld[oldAt[r]] = r;
+  return surfaceCount;
+}
+
+void reworkTriangles(std::vector<uint32_t>& triangles, int& boundaryCount,
+                     const std::vector<int>& newOfOld, const std::vector<uint32_t>& faces,
+                     int surfaceCount) {
+  for (uint32_t& c : triangles) c = static_cast<uint32_t>(newOfOld[c]);
+  std::set<std::array<uint32_t, 3>> revealed;
+  for (size_t f = 0; f + 2 < faces.size(); f += 3) {
+    const uint32_t* c = &faces[f];
+    if (c[0] < uint32_t(surfaceCount) && c[1] < uint32_t(surfaceCount) &&
+        c[2] < uint32_t(surfaceCount))
+      revealed.insert(canonicalFace(c));
+  }
+  const int count = static_cast<int>(triangles.size() / 3);
+  std::vector<uint32_t> front, back;
+  for (int t = 0; t < count; ++t) {
+    const uint32_t* c = &triangles[3 * t];
+    auto& out = (t < boundaryCount || revealed.count(canonicalFace(c))) ? front : back;
+    out.insert(out.end(), c, c + 3);
+  }
+  boundaryCount = static_cast<int>(front.size() / 3);
+  front.insert(front.end(), back.begin(), back.end());
+  triangles.swap(front);
 }
 
 void pointBox(const float* points, int n, float boxMin[3], float boxMax[3]) {

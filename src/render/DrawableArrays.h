@@ -27,6 +27,10 @@ int buildRenderOrder(const std::vector<Vertex*>& vertices, bool allSurface,
 void attachPositions(const std::vector<Vertex*>& vertices, const int* renderIndexOfVertex,
                      float* restPositions, float* positions);
 
+// Each vertex's current position = its entry of positions.
+void pointCurrentPositions(const std::vector<Vertex*>& vertices, const int* renderIndexOfVertex,
+                           float* positions);
+
 // The triangles of the elements in render indices: the boundary faces of
 // every element in element order, then the inner faces of every element.
 // Returns the number of boundary triangles (a prefix of the list).
@@ -54,6 +58,36 @@ enum class TexCoordMode : int { Spherical = 0, DominantAxis = 1, Planar = 2 };
 // Any other mode gives zeros.
 void computeTexCoords(int mode, float scale, const float* positions, const float* normals,
                       const float* restPositions, int n, float* texCoords);
+
+// The per-vertex arrays kept by render index, moved together when a vertex
+// changes its render index. Every pointer must be valid.
+struct RenderSlots {
+  int* renderIndexOfVertex;
+  int* vertexOfRenderIndex;
+  float* positions;      // 3 per index
+  float* restPositions;  // 3 per index
+  float* normals;        // 3 per index
+  float* texCoords;      // 2 per index
+  float* colours;        // 3 per index
+  float* scalars;        // 1 per index
+};
+
+// Brings the listed vertices (vertex indices, in order) into the surface
+// range: a vertex beyond it swaps render slots with the first index after
+// the range, which then grows by one; a vertex already inside stays.
+// newOfOld (n entries) maps every old render index to its new one. Returns
+// the new surface count.
+int moveIntoSurface(const RenderSlots& slots, int n, int surfaceCount,
+                    const std::vector<int>& vertices, std::vector<int>& newOfOld);
+
+// Renumbers the triangles through newOfOld and reorders them stably: first
+// the old boundary triangles, then the listed faces (render indices after
+// the move, 3 per face, matched with their winding) whose corners all lie
+// below surfaceCount, then the rest. boundaryCount becomes the length of
+// that prefix.
+void reworkTriangles(std::vector<uint32_t>& triangles, int& boundaryCount,
+                     const std::vector<int>& newOfOld, const std::vector<uint32_t>& faces,
+                     int surfaceCount);
 
 // Smallest and largest x, y, z of n points (3 floats each); min starts at 1e8
 // and max at -1e8, so no points give an inverted box.
