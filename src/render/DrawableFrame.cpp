@@ -62,7 +62,7 @@ void vectorNorm(const DofLayout& layout, StateArray values, const ColourBlend& c
 }
 
 // Von Mises from the C normal components and the S - C shears that follow
-// them, in single precision.
+// them.
 template <int C, int S>
 void vonMises(const DofLayout& layout, StateArray stress, const ColourBlend& colours, float* out,
               float* scalars) {
@@ -73,15 +73,15 @@ void vonMises(const DofLayout& layout, StateArray stress, const ColourBlend& col
       blend.plain(out + 3 * r);
       continue;
     }
-    float s[S];
-    for (int k = 0; k < S; ++k) s[k] = static_cast<float>(stress.data[first + k]);
-    float mean = 0.0f;
+    const double* s = stress.data + first;
+    // A third of the normal components' sum, also with two of them.
+    double mean = 0.0;
     for (int k = 0; k < C; ++k) mean += s[k];
-    mean *= 0.33333334f;
-    float q = 0.0f;
+    mean /= 3.0;
+    double q = 0.0;
     for (int k = 0; k < C; ++k) q += (s[k] - mean) * (s[k] - mean);
-    for (int k = C; k < S; ++k) q += 2.0f * s[k] * s[k];
-    const float m = std::sqrt(1.5f * q) / colours.baseForce;
+    for (int k = C; k < S; ++k) q += 2.0 * s[k] * s[k];
+    const float m = static_cast<float>(std::sqrt(1.5 * q)) / colours.baseForce;
     blend.mix(m, out + 3 * r);
     scalars[r] = m;
   }

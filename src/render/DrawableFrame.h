@@ -46,7 +46,8 @@ void colourByVectorNorm(const DofLayout& layout, StateArray values, const Colour
 // Colouring by the von Mises stress of each vertex (fixed ones included):
 // S = 6 values a vertex with 3 components (xx, yy, zz, then three shears),
 // 3 with 2 (xx, yy, shear), starting at S v. m = sqrt(1.5 q) / baseForce
-// with q the squared deviatoric norm, in single precision. Vertices whose
+// with q the squared deviatoric norm (the normal components' deviations
+// from a third of their sum, plus twice each shear squared). Vertices whose
 // values lie beyond the vector get the base colour and keep their scalar.
 void colourByStress(const DofLayout& layout, StateArray stress, const ColourBlend& blend,
                     float* colours, float* scalars);
