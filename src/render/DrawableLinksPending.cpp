@@ -1,19 +1,12 @@
-// The drawable's links while the render surface, render volume and scene
-// pass are not part of the program: no surface, volume or shadow map is made,
-// so only creation and deletion of nothing are reached. Replaced by the
-// definitions next to those classes.
+// The drawable's links while the render volume and the scene pass are not
+// part of the program: no volume or shadow map is made, so only deletion of
+// nothing is reached. Replaced by the definitions next to that code.
 
 #include <GL/glew.h>
 
 #include "DrawableLinks.h"
 #include "GuiSettings.h"
 #include "ZoltRenderable.h"
-
-RenderSurface* newRenderSurface(ZoltRenderable*, bool) { return nullptr; }
-void deleteRenderSurface(RenderSurface*) {}
-void copySurfaceDisplacements(RenderSurface*) {}
-void addSurfaceNodeOffsets(RenderSurface*) {}
-void runFurCommand(RenderSurface*, int) {}
 
 void deleteRenderVolume(RenderVolume*) {}
 void configureRenderVolume(RenderVolume*, float*) {}

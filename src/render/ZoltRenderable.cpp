@@ -17,6 +17,7 @@
 #include "Matrix.h"
 #include "Program.h"
 #include "RenderSettings.h"
+#include "RenderSurface.h"
 #include "Simulation.h"
 #include "SimulationSettings.h"
 #include "TetHierarchy.h"
@@ -233,7 +234,7 @@ void ZoltRenderable::update() {
   const ColourBlend blend{baseColour, settings->accentColour, gui.baseForceValue};
   colourVertices(layout, sources, blend, colours.data(), colourScalars.data());
 
-  if (gui.renderSurfaceOn && renderSurface) copySurfaceDisplacements(renderSurface);
+  if (gui.renderSurfaceOn && renderSurface) renderSurface->copyDisplacements();
   if (gui.renderVolumeOn && renderVolume) updateVolumeDisplacements(renderVolume);
 }
 
@@ -241,7 +242,7 @@ void ZoltRenderable::applyPendingChanges() {
   GuiSettings& gui = guiSettings;
   if (gui.volumeChanged && renderVolume)
     configureRenderVolume(renderVolume, reinterpret_cast<float*>(&gui.volumeParameters));
-  if (gui.furCommand > 0 && renderSurface) runFurCommand(renderSurface, gui.furCommand);
+  if (gui.furCommand > 0 && renderSurface) runFurCommand(gui.furCommand);
   if (gui.classificationChanged) {
     for (int r = 0; r < vertexCount; ++r)
       std::memcpy(&colours[3 * r], baseColour, sizeof baseColour);
@@ -260,24 +261,62 @@ void ZoltRenderable::applyPendingChanges() {
     const DofLayout layout{vertexOfRenderIndex.data(), vertexCount, firstFreeNode, components};
     addOffsets(layout, offsets, positions.data());
   }
-  if (gui.renderSurfaceOn && renderSurface) addSurfaceNodeOffsets(renderSurface);
+  if (gui.renderSurfaceOn && renderSurface) renderSurface->addNodeOffsets();
   if (gui.renderVolumeOn && renderVolume) addVolumeOffsets(renderVolume);
 }
 
+void ZoltRenderable::runFurCommand(int command) {
+  switch (command) {
+    case 1:
+      renderSurface->scaleFurTexCoords(1.06f);
+      break;
+    case 2:
+      renderSurface->scaleFurTexCoords(0.94f);
+      break;
+    case 3:
+      renderSurface->scaleFurLength(0.9f);
+      break;
+    case 4:
+      renderSurface->scaleFurLength(1.1f);
+      break;
+    case 5:
+      renderSurface->removeFurLayer();
+      break;
+    case 6:
+      renderSurface->addFurLayer();
+      break;
+    default:
+      break;
+  }
+}
+
 void ZoltRenderable::createRenderSurface() {
-  deleteRenderSurface(renderSurface);
+  delete renderSurface;
   renderSurface = nullptr;
-  const bool fur = guiSettings.furOn != 0;
-  const bool shown = guiSettings.renderSurfaceOn != 0;
+  GuiSettings& gui = guiSettings;
+  const bool fur = gui.furOn != 0;
+  const bool shown = gui.renderSurfaceOn != 0;
   std::cout << (fur ? "\nDebug: rSurface = 'RenderSurfaceFur' "
                     : "\nDebug: rSurface = 'RenderSurface' ")
             << std::endl;
-  renderSurface = newRenderSurface(this, fur);
-  // No surface at all ends like a surface without geometry.
-  if (!renderSurface) guiSettings.renderSurfaceOn = guiSettings.furOn = 0;
-  // A model is never left invisible: a surface meant to be shown that could
-  // not be built leaves the mesh on.
-  if (shown && !guiSettings.renderSurfaceOn) guiSettings.drawSimulationMesh = 1;
+  SurfaceLink link;
+  link.displacement = displacement;
+  link.firstFreeNode = firstFreeNode;
+  link.hasSimulation = hasSimulation != 0;
+  link.offsets = offsets;
+  link.nodeNormals = normals.data();
+  link.nodeIndexMap = renderIndexOfVertex.data();
+  link.texturing = &gui.texturing;
+  link.shadowOn = &gui.shadowOn;
+  link.pixelLighting = &gui.pixelLighting;
+  link.renderSurfaceOn = &gui.renderSurfaceOn;
+  link.furOn = &gui.furOn;
+  link.lightPosition = gui.lightPosition;
+  link.frameLightPosition = gui.frameLightPosition;
+  renderSurface = new RenderSurface(link, mesh, settings, fur);
+  // A model is never left invisible: a surface meant to be shown that has no
+  // geometry leaves the mesh on.
+  if (shown && !gui.renderSurfaceOn) gui.drawSimulationMesh = 1;
 }
 
 void ZoltRenderable::revealElements(std::vector<FiniteElement*>& elements) {
@@ -333,7 +372,7 @@ ZoltRenderable::~ZoltRenderable() {
   glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
   glutPostRedisplay();
   delete surfaceProgram;
-  deleteRenderSurface(renderSurface);
+  delete renderSurface;
   deleteRenderVolume(renderVolume);
   deleteShadowMap(shadowMap);
   glDeleteTextures(1, &surfaceTexture);

@@ -99,6 +99,9 @@ class ZoltRenderable {
 
  private:
   void uploadArrays();
+  // Fur commands 1-6: texture scale up, down, length down, up, a layer
+  // less, a layer more; a surface without fur ignores them.
+  void runFurCommand(int command);
   std::vector<float> wallOffsets;  // display-wall mode only
 };
 

@@ -17,6 +17,7 @@
 #include "GLUtils.h"
 #include "GuiSettings.h"
 #include "RenderSettings.h"
+#include "RenderSurface.h"
 #include "StateSimulation.h"
 #include "TempDir.h"
 #include "TestMeshes.h"
@@ -48,6 +49,7 @@ void openWindow() {
 
 // A box body with settings, a control object and its drawable.
 struct Scene {
+  zolt::test::TempDir dir;
   std::unique_ptr<TetHierarchy> mesh;
   SimulationSettings settings;
   RenderSettings render;
@@ -56,9 +58,11 @@ struct Scene {
   std::unique_ptr<ZoltRenderable> drawable;
   std::string log;
 
-  // A body of k x l x m cubes of edge `edge` centred on the origin; with
-  // fixed > 0 a simulation with that many fixed vertices.
-  Scene(int k, int l, int m, float edge, int fixed, bool withSimulation = true) {
+  // A body of k x l x m cubes of edge `edge` centred on the origin, with a
+  // simulation with `fixed` fixed vertices, and the render surface file
+  // `surface` when that is not empty.
+  Scene(int k, int l, int m, float edge, int fixed, bool withSimulation = true,
+        const std::string& surface = "") {
     openWindow();
     initGuiDefaults();
     guiSettings.windowWidth = W;
@@ -67,6 +71,8 @@ struct Scene {
     double centre[3];
     log = zolt::test::captureStdout([&] { mesh->setCenterOfGravity(centre); });
     settings.fixedCount = fixed;
+    if (!surface.empty()) render.surfacePath = dir.write("body.obj", surface);
+    render.surfaceCachePath = dir.file("body.cacheSurface");
     const int n = static_cast<int>(mesh->vertices[0].size());
     if (withSimulation) simulation = std::make_unique<StateSimulation>(&settings, n, 3);
     control = std::make_unique<ZoltControl>(mesh.get(), simulation.get(), &settings, &render);
@@ -247,14 +253,33 @@ TEST(ZoltRenderable, AModelWithoutRenderSurfaceDrawsItsMesh) {
   EXPECT_LT(lit, W * H);
 
   // A surface that cannot be built switches itself off and the mesh on.
-  s.render.surfacePath = "nowhere.surf";
+  s.render.surfacePath = s.dir.file("missing.obj");
   guiSettings.renderSurfaceOn = guiSettings.furOn = 1;
   guiSettings.drawSimulationMesh = 0;
   const std::string out = zolt::test::captureStdout([&] { s.drawable->update(); });
-  EXPECT_EQ(out, "\nDebug: rSurface = 'RenderSurfaceFur' \n");
-  EXPECT_EQ(s.drawable->renderSurface, nullptr);
+  EXPECT_EQ(out.rfind("\nDebug: rSurface = 'RenderSurfaceFur' \n", 0), 0u) << out;
   EXPECT_EQ(guiSettings.renderSurfaceOn + guiSettings.furOn, 0);
   EXPECT_EQ(guiSettings.drawSimulationMesh, 1);
+}
+
+TEST(ZoltRenderable, TheRenderSurfaceFollowsTheSimulation) {
+  // A square inside the body: skinning reproduces a translation of every
+  // node exactly (the binding weights sum to one).
+  Scene s(2, 2, 2, 0.5f, 0, true,
+          "v -0.3 -0.3 0.1\nv 0.3 -0.3 0.1\nv 0.3 0.3 0.1\nv -0.3 0.3 0.1\nf 1 2 3 4\n");
+  EXPECT_EQ(guiSettings.renderSurfaceOn, 1);
+  zolt::test::captureStdout([&] { s.drawable->update(); });
+  RenderSurface* surface = s.drawable->renderSurface;
+  ASSERT_NE(surface, nullptr);
+  ASSERT_EQ(surface->vertexCount, 4u);
+  EXPECT_EQ(guiSettings.drawSimulationMesh, 0);
+  for (int i = 0; i < s.simulation->displacement.n; i += 3) s.simulation->displacement[i] = 0.1;
+  s.drawable->update();
+  surface->update();
+  for (uint32_t v = 0; v < 4; ++v) {
+    EXPECT_NEAR(surface->positions[3 * v], surface->restPositions[3 * v] + 0.1f, 1e-6f) << v;
+    EXPECT_NEAR(surface->positions[3 * v + 1], surface->restPositions[3 * v + 1], 1e-6f) << v;
+  }
 }
 
 TEST(ZoltRenderable, RevealedElementsBringTheirVerticesToTheSurface) {
