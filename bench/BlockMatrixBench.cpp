@@ -18,35 +18,16 @@
 #include "BlockMatrix.h"
 #include "PackedMatrix.h"
 #include "SparseMatrix.h"
+#include "Triad.h"
 
 namespace {
 
 using Block3 = BlockMatrix<double, 3>;
 using EigenCsr = Eigen::SparseMatrix<double, Eigen::RowMajor, int>;
 
-constexpr size_t kTriadLength = size_t(1) << 25;  // 3 x 256 MB, far beyond any cache
+using zolt::bench::kTriadLength;
+using zolt::bench::triad;
 double gTriadBytesPerSecond = 0.0;
-
-__attribute__((noinline)) void triad(double* a, const double* b, const double* c, double s,
-                                     size_t n) {
-  for (size_t i = 0; i < n; ++i) a[i] = b[i] + s * c[i];
-}
-
-// Best of several runs, counting 24 bytes per element as STREAM does.
-double measureTriad() {
-  std::vector<double> a(kTriadLength, 0.0), b(kTriadLength, 1.0), c(kTriadLength, 2.0);
-  double best = 0.0;
-  for (int rep = 0; rep < 10; ++rep) {
-    auto t0 = std::chrono::steady_clock::now();
-    triad(a.data(), b.data(), c.data(), 3.0, kTriadLength);
-    benchmark::ClobberMemory();
-    auto t1 = std::chrono::steady_clock::now();
-    double s = std::chrono::duration<double>(t1 - t0).count();
-    best = std::max(best, 24.0 * kTriadLength / s);
-  }
-  benchmark::DoNotOptimize(a.data());
-  return best;
-}
 
 // One problem size in all three storage kinds.
 struct Problem {
@@ -239,7 +220,7 @@ void blockGaussSeidel(benchmark::State& state, int g) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  gTriadBytesPerSecond = measureTriad();
+  gTriadBytesPerSecond = zolt::bench::Triad().best(10);
   benchmark::AddCustomContext("triad_GiB_per_second",
                               std::to_string(gTriadBytesPerSecond / (1024.0 * 1024 * 1024)));
 

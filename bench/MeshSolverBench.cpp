@@ -1,5 +1,6 @@
 // Solvers on the stiffness system of a refined box (elasticity, lambda =
-// mu = 1, floor fixed): one V-cycle, multigrid-preconditioned CG of this
+// mu = 1, floor fixed): one V-cycle, its time against the bytes it must
+// stream at the triad bandwidth of the same run, multigrid-preconditioned CG of this
 // system and Eigen's solvers on the same matrix, each as a time and as a
 // ratio to one V-cycle on that matrix measured in the same run. The large
 // box has about 118k vertices (346k unknowns); Eigen's sparse LDLT does not
@@ -23,6 +24,8 @@
 #include "Multigrid.h"
 #include "SilentProgress.h"
 #include "TestMeshes.h"
+#include "Triad.h"
+#include "VCycleBound.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -49,7 +52,8 @@ struct Problem {
     for (int l = 0; l < levels; ++l) {
       auto& list = h->vertices[l];
       for (Vertex* v : list) v->fixed = v->restPosition[2] == 0.0f;
-      std::stable_partition(list.begin(), list.end(), [](const Vertex* v) { return v->fixed != 0; });
+      std::stable_partition(list.begin(), list.end(),
+                            [](const Vertex* v) { return v->fixed != 0; });
       nFixed = 0;
       for (size_t i = 0; i < list.size(); ++i) {
         list[i]->index = static_cast<int>(i);
@@ -125,6 +129,57 @@ void BM_VCycle(benchmark::State& state) {
   report(state, p, seconds / state.iterations(), 1);
 }
 
+// Median single V-cycle against the bytes it must stream, and the mean
+// residual reduction of cycles 3 to 10.
+void BM_VCycleBandwidth(benchmark::State& state) {
+  Problem& p = problem(kLarge);
+  zolt::bench::VCycleTiming t{};
+  for (auto _ : state) t = zolt::bench::timeVCycles(*p.mg, p.x, 25);
+  std::fill(p.x.data, p.x.data + p.x.n, 0.0);
+  for (int c = 0; c < 2; ++c) p.mg->vCycle(1.7);
+  const double r2 = p.relResidual();
+  for (int c = 0; c < 8; ++c) p.mg->vCycle(1.7);
+  zolt::bench::reportVCycle(state, *p.mg, t, std::pow(p.relResidual() / r2, 1.0 / 8));
+}
+
+// Per level above the coarsest: one forward sweep and one product of the
+// level matrix, each as a ratio of its time to its bytes at the triad
+// bandwidth (medians of runs behind a triad run each).
+void BM_LevelKernels(benchmark::State& state) {
+  Problem& p = problem(kLarge);
+  zolt::bench::Triad triad;
+  for (auto _ : state) {
+    for (int l = p.levels - 1; l >= 1; --l) {
+      auto& A = dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[l]);
+      const double n = A.nRow;
+      const double matrix = A.blocks.size() * sizeof(BlockMatrix<double, 3>::Block) +
+                            (A.nBlockRows + 1.0) * sizeof(void*);
+      Vector<double> x(A.nRow), y(A.nRow), b(A.nRow);
+      for (int i = 0; i < b.n; ++i) b[i] = 1.0;
+      std::vector<double> sweep, product, bandwidth;
+      for (int rep = 0; rep < 15; ++rep) {
+        bandwidth.push_back(triad.run());
+        double res;
+        auto t0 = Clock::now();
+        A.gaussSeidelStep(x, b, 1.7, res);
+        sweep.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+        bandwidth.push_back(triad.run());
+        t0 = Clock::now();
+        A.mult(x, y);
+        product.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+      }
+      const double bw = zolt::bench::median(bandwidth);
+      const std::string level = std::to_string(l);
+      state.counters["sweep_vs_bound_" + level] =
+          zolt::bench::median(sweep) / ((matrix + 24 * n) / bw);
+      state.counters["mult_vs_bound_" + level] =
+          zolt::bench::median(product) / ((matrix + 16 * n) / bw);
+      state.counters["MB_" + level] = matrix * 1e-6;
+      state.counters["blocks_per_row_" + level] = A.blocks.size() / (n / 3);
+    }
+  }
+}
+
 void BM_MultigridCG(benchmark::State& state) {
   Problem& p = problem(kLarge);
   for (auto _ : state) {
@@ -189,6 +244,8 @@ void BM_EigenLDLTFactorAndSolve(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(BM_VCycleBandwidth)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LevelKernels)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VCycle)->Arg(kLarge)->Arg(kSmall)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MultigridCG)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EigenCGDiagonal)->Iterations(1)->Unit(benchmark::kMillisecond);

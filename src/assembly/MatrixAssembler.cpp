@@ -10,6 +10,7 @@
 #include "FiniteElement.h"
 #include "IntegrationDomain.h"
 #include "ProgressBar.h"
+#include "Tetrahedron.h"
 #include "Vertex.h"
 #include "ZoltAssert.h"
 
@@ -115,6 +116,12 @@ void MatrixAssembler::prepareElements(int from, int to, ProgressBar* bar) {
   IntegrationDomain dom;
   for (int i = from; i < to; ++i) {
     FiniteElement* e = (*elements)[i];
+    if (auto* t = dynamic_cast<Tetrahedron*>(e)) {
+      double grad[4][3];
+      t->prepareLinear(calcGradients, grad);
+      if (bar) bar->step();
+      continue;
+    }
     e->computeShapeFunctions();
     e->computeIntegrationDomain(dom);
     e->computeLoadMatrix(dom);
@@ -345,6 +352,11 @@ void MatrixAssembler::assemble(int firstDof, int nDofs, FullMatrix<double>* stif
   const int nStrain = dim == 3 ? 6 : 3;
   ZOLT_ASSERT(firstDof >= 0 && nDofs >= 0 && firstDof + nDofs <= N);
   if (dim == 2 || dim == 3) ZOLT_ASSERT(firstDof % dim == 0 && nDofs % dim == 0);
+
+  if (linearTetrahedra()) {
+    assembleLinear(firstDof, nDofs);
+    return;
+  }
 
   if (dim == 3)
     K3 = new BlockMatrix<double, 3>(N, N);

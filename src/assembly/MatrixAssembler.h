@@ -103,6 +103,10 @@ class MatrixAssembler {
   BlockMatrix<double, 2>* workerK2 = nullptr;
 
   int elementCount() const;
+  // Three dimensions and only tetrahedra (and no forceSymbolic): the
+  // closed forms of LinearAssembly.cpp apply.
+  bool linearTetrahedra() const;
+  void assembleLinear(int firstDof, int nDofs);
   void assembleElements(int from, int to, bool asWorker);
   void prepareElements(int from, int to, ProgressBar* bar);
   void addPair(const PairContribution& c, BlockMatrix<double, 3>* k3, BlockMatrix<double, 2>* k2);

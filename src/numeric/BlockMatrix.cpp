@@ -10,6 +10,7 @@
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
 #include "ScatterStream.h"
+#include "ZoltAssert.h"
 
 namespace {
 
@@ -86,6 +87,10 @@ void BlockMatrix<T, BS>::buildIndex() {
     while (p != rowStart[nBlockRows] && p->row0 == BS * (r - 1)) ++p;
     rowStart[r] = p;
   }
+  diagonalBlock.assign(nBlockRows, -1);
+  for (Block* b = begin; b != end; ++b)
+    if (b->row0 == b->col0 && b->row0 / BS < nBlockRows)
+      diagonalBlock[b->row0 / BS] = static_cast<int>(b - begin);
   // Column chains in ascending row order; colTable[c] trails the chain's end.
   for (Block* b = begin; b != end; ++b) {
     Block*& head = colTable[b->col0 / BS];
@@ -108,6 +113,25 @@ void BlockMatrix<T, BS>::buildDataStructs() {
   for (const auto& kv : *buildMap) blocks.push_back(kv.second);
   delete buildMap;
   buildMap = nullptr;
+  buildIndex();
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::freezeWith(std::vector<Block>&& sorted) {
+  ZOLT_ASSERT(buildMap != nullptr);
+  for (size_t k = 0; k < sorted.size(); ++k) {
+    const Block& b = sorted[k];
+    ZOLT_ASSERT(b.row0 >= 0 && b.row0 % BS == 0 && b.row0 / BS < nRow / BS);
+    ZOLT_ASSERT(b.col0 >= 0 && b.col0 % BS == 0 && b.col0 / BS < nCol / BS);
+    ZOLT_ASSERT(k == 0 || sorted[k - 1].row0 < b.row0 ||
+                (sorted[k - 1].row0 == b.row0 && sorted[k - 1].col0 < b.col0));
+  }
+  delete buildMap;
+  buildMap = nullptr;
+  nBlockRows = nRow / BS;
+  nBlockCols = nCol / BS;
+  blocks = std::move(sorted);
+  for (Block& b : blocks) b.nextInColumn = nullptr;
   buildIndex();
 }
 
@@ -283,21 +307,11 @@ void BlockMatrix<T, BS>::structuredCopy(const BlockMatrix& src) {
 
 template <class T, int BS>
 void BlockMatrix<T, BS>::mult(const Vector<T>& x, Vector<T>& y) const {
-  const T* xd = x.data;
-  T* yd = y.data;
   for (int r = 0; r < nBlockRows; ++r) {
     T acc[BS];
+    rowProduct(rowStart[r], rowStart[r + 1], x.data, acc);
 #pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) acc[k] = T(0.0);
-    for (const Block *b = rowStart[r], *e = rowStart[r + 1]; b != e; ++b) {
-      const T* xv = xd + b->col0;
-#pragma GCC unroll 4
-      for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-        for (int c = 0; c < BS; ++c) acc[k] += b->values[k * BS + c] * xv[c];
-    }
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) yd[r * BS + k] = acc[k];
+    for (int k = 0; k < BS; ++k) y.data[r * BS + k] = acc[k];
   }
 }
 
@@ -316,29 +330,11 @@ void BlockMatrix<T, BS>::multTransposed(const Vector<T>& x, Vector<T>& y) const 
   }
 }
 
-namespace {
-
-// t = b - A x over one block row of blocks [p, e).
-template <class Block, class T, int BS>
-inline void blockRowResidual(const Block* p, const Block* e, const T* xd, const T* bd, T (&t)[BS]) {
-#pragma GCC unroll 4
-  for (int k = 0; k < BS; ++k) t[k] = bd[k];
-  for (; p != e; ++p) {
-    const T* xv = xd + p->col0;
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-      for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
-  }
-}
-
-}  // namespace
-
 template <class T, int BS>
 void BlockMatrix<T, BS>::residuum(const Vector<T>& x, const Vector<T>& b, Vector<T>& r) const {
   for (int rb = 0; rb < nBlockRows; ++rb) {
     T t[BS];
-    blockRowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
+    rowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) r.data[rb * BS + k] = t[k];
   }
@@ -349,15 +345,58 @@ T BlockMatrix<T, BS>::residuumSqrSum(const Vector<T>& x, const Vector<T>& b) con
   T sum = T(0.0);
   for (int rb = 0; rb < nBlockRows; ++rb) {
     T t[BS];
-    blockRowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
+    rowResidual(rowStart[rb], rowStart[rb + 1], x.data, b.data + rb * BS, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) sum = t[k] * t[k] + sum;
   }
   return sum;
 }
 
-// One block SOR sweep: the full residual of a block row with the current x,
-// then the correction D^-1 t by elimination without pivoting.
+namespace {
+
+// d = D^-1 t for a diagonal block D (row-major) by its adjugate: one
+// division per block row and no chain of divisions between the rows.
+template <class T, int BS>
+inline void solveDiagonal(const T* m, const T (&t)[BS], T (&d)[BS]) {
+  if constexpr (BS == 3) {
+    const T c00 = m[4] * m[8] - m[5] * m[7], c01 = m[5] * m[6] - m[3] * m[8],
+            c02 = m[3] * m[7] - m[4] * m[6];
+    const T f = T(1.0) / (m[0] * c00 + m[1] * c01 + m[2] * c02);
+    d[0] =
+        f * (c00 * t[0] + (m[2] * m[7] - m[1] * m[8]) * t[1] + (m[1] * m[5] - m[2] * m[4]) * t[2]);
+    d[1] =
+        f * (c01 * t[0] + (m[0] * m[8] - m[2] * m[6]) * t[1] + (m[2] * m[3] - m[0] * m[5]) * t[2]);
+    d[2] =
+        f * (c02 * t[0] + (m[1] * m[6] - m[0] * m[7]) * t[1] + (m[0] * m[4] - m[1] * m[3]) * t[2]);
+  } else if constexpr (BS == 2) {
+    const T f = T(1.0) / (m[0] * m[3] - m[1] * m[2]);
+    d[0] = f * (m[3] * t[0] - m[1] * t[1]);
+    d[1] = f * (m[0] * t[1] - m[2] * t[0]);
+  } else {
+    // Elimination without pivoting.
+    T D[BS][BS], r[BS];
+    for (int k = 0; k < BS; ++k) {
+      r[k] = t[k];
+      for (int c = 0; c < BS; ++c) D[k][c] = m[k * BS + c];
+    }
+    for (int k = 0; k < BS - 1; ++k)
+      for (int i = k + 1; i < BS; ++i) {
+        const T f = D[i][k] / D[k][k];
+        for (int j = k + 1; j < BS; ++j) D[i][j] -= f * D[k][j];
+        r[i] -= f * r[k];
+      }
+    for (int i = BS - 1; i >= 0; --i) {
+      T s = r[i];
+      for (int j = i + 1; j < BS; ++j) s -= D[i][j] * d[j];
+      d[i] = s / D[i][i];
+    }
+  }
+}
+
+}  // namespace
+
+// One block SOR sweep: the full residual t of a block row with the current
+// x, then x += omega D^-1 t with the row's diagonal block D.
 template <class T, int BS>
 template <bool Backward>
 void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const {
@@ -368,49 +407,13 @@ void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega,
     const int rb = Backward ? nBlockRows - 1 - idx : idx;
     const int row0 = rb * BS;
     T t[BS];
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) t[k] = b.data[row0 + k];
-    const Block* diag = nullptr;
-    const Block* first = rowStart[rb];
-    const Block* last = rowStart[rb + 1];
-    const int n = static_cast<int>(last - first);
-    for (int m = 0; m < n; ++m) {
-      const Block* p = Backward ? last - 1 - m : first + m;
-      if (p->col0 == row0) diag = p;
-      const T* xv = xd + p->col0;
-#pragma GCC unroll 4
-      for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-        for (int c = 0; c < BS; ++c) t[k] -= p->values[k * BS + c] * xv[c];
-    }
+    rowResidual(rowStart[rb], rowStart[rb + 1], xd, b.data + row0, t);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) res = t[k] * t[k] + res;
-    if (!diag) continue;
-
-    T D[BS][BS];
-#pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k)
-#pragma GCC unroll 4
-      for (int c = 0; c < BS; ++c) D[k][c] = diag->values[k * BS + c];
-#pragma GCC unroll 4
-    for (int k = 0; k < BS - 1; ++k) {
-      const T f = T(1.0) / D[k][k];
-#pragma GCC unroll 4
-      for (int i = k + 1; i < BS; ++i) {
-        const T m = f * D[i][k];
-#pragma GCC unroll 4
-        for (int j = k + 1; j < BS; ++j) D[i][j] -= m * D[k][j];
-        t[i] -= m * t[k];
-      }
-    }
+    const int diag = diagonalBlock[rb];
+    if (diag < 0) continue;
     T d[BS];
-#pragma GCC unroll 4
-    for (int i = BS - 1; i >= 0; --i) {
-      T s = t[i];
-#pragma GCC unroll 4
-      for (int j = i + 1; j < BS; ++j) s -= D[i][j] * d[j];
-      d[i] = s / D[i][i];
-    }
+    solveDiagonal<T, BS>(blocks[diag].values, t, d);
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) xd[row0 + k] += w * d[k];
   }
@@ -575,6 +578,13 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
   if (!readI32(f, count) || count < 0) return false;
   // Blocks are distinct positions of the block grid, each 8 + 8 N^2 bytes.
   if (static_cast<int64_t>(count) > static_cast<int64_t>(bRows) * bCols) return false;
+  // The row and column tables take a pointer per block row and column. A
+  // stored matrix holds blocks in (nearly) every block row, so tables that
+  // outweigh the blocks beyond a small allowance mean a corrupt header, not a
+  // matrix to allocate gigabytes for.
+  constexpr int64_t kFreeLines = int64_t(1) << 16;
+  constexpr int64_t kLinesPerBlock = 8;
+  if (static_cast<int64_t>(bRows) + bCols > kFreeLines + kLinesPerBlock * count) return false;
   const int64_t left = bytesLeft(f);
   const int64_t blockBytes = 8 + 8 * NN;
   if (left >= 0 && left < blockBytes * count) return false;

@@ -4,6 +4,7 @@
 // index; after freezing only values change, no block can be added.
 
 #include <map>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,10 @@ class BlockMatrix : public Matrix<T> {
   void addElemBlock(int row, int col, const T* v);
   // Freezes the pattern; does nothing when already frozen.
   void buildDataStructs();
+  // Freezes a matrix of the build phase with blocks made elsewhere instead
+  // of its map: sorted by (row0, col0), each position once, aligned and
+  // inside the matrix (an assembly that knows its pattern builds them so).
+  void freezeWith(std::vector<Block>&& sorted);
   // The stored block holding (i, j) of a frozen matrix, or null.
   Block* findBlock(int i, int j);
   const Block* findBlock(int i, int j) const;
@@ -95,9 +100,23 @@ class BlockMatrix : public Matrix<T> {
   T maxAbs() const override;
   void absColumnSums(Vector<T>& y) const override;
 
+  // y = blocks [first, last) times x for one block row, and t = b - y. The
+  // products are summed per block entry and reduced once at the end, so the
+  // additions form N*N short chains instead of N long ones, in vector
+  // registers where the compiler offers them.
+  static void rowProduct(const Block* first, const Block* last, const T* x, T (&y)[BLOCK_SIZE]);
+  static void rowResidual(const Block* first, const Block* last, const T* x, const T* b,
+                          T (&t)[BLOCK_SIZE]) {
+    T y[BLOCK_SIZE];
+    rowProduct(first, last, x, y);
+    for (int k = 0; k < BLOCK_SIZE; ++k) t[k] = b[k] - y[k];
+  }
+
   // Replaces the matrix by the next record, validated against the header and
   // the bytes left, and freezes it; false (and an empty matrix) on a bad
-  // record. A record of the other block size stops the program.
+  // record, among them one claiming far more block rows and columns than
+  // its blocks justify (more than 65536 + 8 per block). A record of the
+  // other block size stops the program.
   bool readFromFile(std::istream& f);
 
  private:
@@ -107,7 +126,63 @@ class BlockMatrix : public Matrix<T> {
   void makeEmpty();
   template <bool Backward>
   void sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const;
+
+  // Index into blocks of each block row's diagonal block, -1 for none; set
+  // with the row index.
+  std::vector<int> diagonalBlock;
 };
+
+template <class T, int BS>
+inline void BlockMatrix<T, BS>::rowProduct(const Block* p, const Block* e, const T* x, T (&y)[BS]) {
+#if defined(__GNUC__)
+  if constexpr (std::is_same_v<T, double> && (BS == 2 || BS == 3)) {
+    // Partial sums s[q] += values[q] * x[q % N] two entries at a time; the
+    // same operations as the loop below, so the same results.
+    using V2 = double __attribute__((vector_size(16)));
+    auto load = [](const double* a) {
+      V2 v;
+      __builtin_memcpy(&v, a, sizeof v);
+      return v;
+    };
+    if constexpr (BS == 3) {
+      V2 s01 = {0.0, 0.0}, s23 = s01, s45 = s01, s67 = s01;
+      double s8 = 0.0;
+      for (; p != e; ++p) {
+        const double* xv = x + p->col0;
+        const double* v = p->values;
+        const V2 x01 = load(xv), x12 = load(xv + 1);
+        const V2 x20 = __builtin_shufflevector(x12, x01, 1, 2);
+        s01 += load(v) * x01;
+        s23 += load(v + 2) * x20;
+        s45 += load(v + 4) * x12;
+        s67 += load(v + 6) * x01;
+        s8 += v[8] * xv[2];
+      }
+      y[0] = s01[0] + s01[1] + s23[0];
+      y[1] = s23[1] + s45[0] + s45[1];
+      y[2] = s67[0] + s67[1] + s8;
+    } else {
+      V2 s01 = {0.0, 0.0}, s23 = s01;
+      for (; p != e; ++p) {
+        const V2 x01 = load(x + p->col0);
+        s01 += load(p->values) * x01;
+        s23 += load(p->values + 2) * x01;
+      }
+      y[0] = s01[0] + s01[1];
+      y[1] = s23[0] + s23[1];
+    }
+    return;
+  }
+#endif
+  T s[NN] = {};
+  for (; p != e; ++p)
+    for (int q = 0; q < NN; ++q) s[q] += p->values[q] * x[p->col0 + q % BS];
+  for (int k = 0; k < BS; ++k) {
+    T r = s[k * BS];
+    for (int c = 1; c < BS; ++c) r += s[k * BS + c];
+    y[k] = r;
+  }
+}
 
 extern template class BlockMatrix<double, 2>;
 extern template class BlockMatrix<double, 3>;

@@ -44,6 +44,16 @@ Multigrid<T>::Multigrid(Matrix<T>& fine, Matrix<T>** restr, Vector<T>& b, Vector
     }
   }
   ZOLT_ASSERT(mem_ptr == mem_pool + mem_size);
+
+  if (levels > 1) {
+    prolongation = new PackedMatrix<T>*[levels]();
+    for (int l = 1; l < levels; ++l) {
+      const auto* R =
+          restriction ? dynamic_cast<const PackedMatrix<T>*>(restriction[l - 1]) : nullptr;
+      if (R && R->nRow == rhs[l - 1].n && R->nCol == rhs[l].n && !R->symmetric)
+        prolongation[l] = PackedMatrix<T>::transposed(*R);
+    }
+  }
 }
 
 template <class T>
@@ -57,6 +67,9 @@ Multigrid<T>::~Multigrid() {
   delete[] pool;
   delete coarse;
   delete work;
+  if (prolongation)
+    for (int l = 1; l < levels; ++l) delete prolongation[l];
+  delete[] prolongation;
 }
 
 template <class T>
@@ -146,18 +159,80 @@ void Multigrid<T>::smooth(int l, int count, T omega) {
   }
 }
 
+namespace {
+
+// rc = P^T (b - A x) in one pass over A: each block row's residual goes
+// straight into the coarse entries its fine rows feed. For every coarse
+// entry the terms arrive in ascending fine order, as R's rows hold them.
+template <class T, int N>
+void blockResidualRestrict(const BlockMatrix<T, N>& A, const PackedMatrix<T>& P, const T* x,
+                           const T* b, T* rc, int nc) {
+  std::fill(rc, rc + nc, T(0));
+  for (int rb = 0; rb < A.nBlockRows; ++rb) {
+    T t[N];
+    BlockMatrix<T, N>::rowResidual(A.rowStart[rb], A.rowStart[rb + 1], x, b + rb * N, t);
+    for (int k = 0; k < N; ++k) {
+      const MatrixEntry<T>* e = P.rowStart[rb * N + k];
+      const int len = P.rowLen[rb * N + k];
+      for (int q = 0; q < len; ++q) rc[e[q].col] = rc[e[q].col] + e[q].val * t[k];
+    }
+  }
+}
+
+template <class T, int N>
+bool tryBlockResidualRestrict(Matrix<T>* A, const PackedMatrix<T>* P, const Vector<T>& x,
+                              const Vector<T>& b, Vector<T>& rc) {
+  auto* blockA = dynamic_cast<BlockMatrix<T, N>*>(A);
+  if (!blockA || !blockA->frozen() || blockA->nRow != blockA->nBlockRows * N) return false;
+  blockResidualRestrict<T, N>(*blockA, *P, x.data, b.data, rc.data, rc.n);
+  return true;
+}
+
+}  // namespace
+
+template <class T>
+void Multigrid<T>::restrictResidual(int l) {
+  const PackedMatrix<T>* P = prolongation ? prolongation[l] : nullptr;
+  if (P && A[l]->nRow == P->nRow &&
+      (tryBlockResidualRestrict<T, 3>(A[l], P, sol[l], rhs[l], rhs[l - 1]) ||
+       tryBlockResidualRestrict<T, 2>(A[l], P, sol[l], rhs[l], rhs[l - 1])))
+    return;
+  A[l]->residuum(sol[l], rhs[l], res[l]);
+  restriction[l - 1]->mult(res[l], rhs[l - 1]);
+}
+
+// Row i of P^T gathers in ascending coarse order, the order in which the
+// transposed product of R would scatter into entry i, so the sums are the
+// same.
+template <class T>
+void Multigrid<T>::prolongAndCorrect(int l) {
+  const PackedMatrix<T>* P = prolongation ? prolongation[l] : nullptr;
+  if (!P) {
+    restriction[l - 1]->multTransposed(sol[l - 1], res[l]);
+    for (int i = 0; i < sol[l].n; ++i) sol[l].data[i] += res[l].data[i];
+    return;
+  }
+  const T* xc = sol[l - 1].data;
+  T* x = sol[l].data;
+  for (int i = 0; i < P->nRow; ++i) {
+    const MatrixEntry<T>* e = P->rowStart[i];
+    const int len = P->rowLen[i];
+    T s = T(0);
+    for (int q = 0; q < len; ++q) s = s + e[q].val * xc[e[q].col];
+    x[i] += s;
+  }
+}
+
 template <class T>
 void Multigrid<T>::vCycleFrom(int top, T omega) {
   for (int l = top; l >= 1; --l) {
     smooth(l, nu1, omega);
-    A[l]->residuum(sol[l], rhs[l], res[l]);
-    restriction[l - 1]->mult(res[l], rhs[l - 1]);
+    restrictResidual(l);
     std::fill(sol[l - 1].data, sol[l - 1].data + sol[l - 1].n, T(0));
   }
   coarse->solve();
   for (int l = 1; l <= top; ++l) {
-    restriction[l - 1]->multTransposed(sol[l - 1], res[l]);
-    for (int i = 0; i < sol[l].n; ++i) sol[l].data[i] += res[l].data[i];
+    prolongAndCorrect(l);
     smooth(l, nu2, omega);
   }
 }

@@ -28,6 +28,12 @@ class Multigrid {
   int nu1;                   // most pre-smoothing sweeps
   int nu2;                   // most post-smoothing sweeps
   T maxAbsA;
+  // Per level l >= 1, restriction[l-1] transposed (one row per fine
+  // unknown), owned; null where that restriction is missing or not packed.
+  // The cycle restricts the residual and adds the prolonged correction row
+  // by row through it, without a separate pass over a level vector. The
+  // restrictions must not change after construction.
+  PackedMatrix<T>** prolongation = nullptr;
   Iteration<T>* coarse = nullptr;  // owned solver of level 0
   bool ownsLevelMatrices = false;
   int basisType = 0;         // 0 PackedMatrix, 1 BlockMatrix<T,3>, 2 BlockMatrix<T,2>
@@ -60,6 +66,10 @@ class Multigrid {
 
  private:
   void smooth(int l, int count, T omega);
+  // rhs[l-1] = restriction[l-1] (rhs[l] - A[l] sol[l]).
+  void restrictResidual(int l);
+  // sol[l] += restriction[l-1]^T sol[l-1].
+  void prolongAndCorrect(int l);
   void vCycleFrom(int top, T omega);
 };
 

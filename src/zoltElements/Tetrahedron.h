@@ -50,6 +50,12 @@ class Tetrahedron : public FiniteElement {
   void computeMassMatrix(Matrix<double>& Me, IntegrationDomain& dom) override;
   void integrateMap(PolynomMap& m, IntegrationDomain& dom) override;
   void computeGradients(IntegrationDomain& dom) override;
+  // The preparation of a cold load in closed form: the shape functions as
+  // computeShapeFunctions sets them, the volume |det| / 6 and the load
+  // matrix (every corner a quarter of the volume) that computeLoadMatrix
+  // integrates, and the gradients when asked. grad[i] receives the constant
+  // gradient of N_i. Returns the volume.
+  double prepareLinear(bool withGradients, double (&grad)[4][3]);
   SparseMatrix<double>* getLoadMatrix() const override { return loadMatrix; }
   double* getGradients() const override { return gradients; }
   bool containsPoint(const float p[3]) const override;

@@ -2,6 +2,7 @@
 
 #include "TetrahedronMatrices.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "IntegrationDomain.h"
@@ -367,7 +368,12 @@ void scalePolynomByVolumeFn(Polynom<double>* p, void* dom) {
   scalePolynomByVolume(p, static_cast<IntegrationDomain*>(dom));
 }
 
-void Tetrahedron::computeShapeFunctions() {
+namespace {
+
+// Coefficients c[i] = (c0, cx, cy, cz) of the shape functions
+// N_i = c0 + cx x + cy y + cz z of the corners v; returns the determinant
+// of the corner matrix, six times the signed volume.
+double linearShapeCoefficients(Vertex* const (&v)[4], double (&c)[4][4]) {
   double a[4][4];
   for (int j = 0; j < 4; ++j) {
     a[j][0] = 1.0;
@@ -381,26 +387,56 @@ void Tetrahedron::computeShapeFunctions() {
     for (int j = 0; j < 4; ++j)
       if (j != i) r[n++] = j;
     for (int k = 0; k < 4; ++k) {
-      int c[3];
+      int col[3];
       int m = 0;
       for (int j = 0; j < 4; ++j)
-        if (j != k) c[m++] = j;
-      const double minor =
-          det3(a[r[0]][c[0]], a[r[0]][c[1]], a[r[0]][c[2]], a[r[1]][c[0]], a[r[1]][c[1]],
-               a[r[1]][c[2]], a[r[2]][c[0]], a[r[2]][c[1]], a[r[2]][c[2]]);
+        if (j != k) col[m++] = j;
+      const double minor = det3(a[r[0]][col[0]], a[r[0]][col[1]], a[r[0]][col[2]],
+                                a[r[1]][col[0]], a[r[1]][col[1]], a[r[1]][col[2]],
+                                a[r[2]][col[0]], a[r[2]][col[1]], a[r[2]][col[2]]);
       cof[i][k] = (i + k) % 2 == 0 ? minor : -minor;
     }
   }
   const double D = cof[0][0] + cof[1][0] + cof[2][0] + cof[3][0];
   const double invD = 1.0 / D;
-  for (int i = 0; i < 4; ++i) {
-    // Rebuilt completely, so a coefficient that became zero leaves no stale
-    // term behind.
-    double c[4];
-    for (int k = 0; k < 4; ++k) c[k] = cof[i][k] * invD;
-    assignTerms(N[i], kMonomial, c, 4);
-  }
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 4; ++k) c[i][k] = cof[i][k] * invD;
+  return D;
+}
+
+}  // namespace
+
+void Tetrahedron::computeShapeFunctions() {
+  double c[4][4];
+  linearShapeCoefficients(v, c);
+  // Rebuilt completely, so a coefficient that became zero leaves no stale
+  // term behind.
+  for (int i = 0; i < 4; ++i) assignTerms(N[i], kMonomial, c[i], 4);
   shapeFunctionsReady = true;
+}
+
+double Tetrahedron::prepareLinear(bool withGradients, double (&grad)[4][3]) {
+  double c[4][4];
+  const double D = linearShapeCoefficients(v, c);
+  for (int i = 0; i < 4; ++i) assignTerms(N[i], kMonomial, c[i], 4);
+  shapeFunctionsReady = true;
+  // A coefficient the polynomial does not hold (zero or NaN) derives to 0.
+  for (int i = 0; i < 4; ++i)
+    for (int d = 0; d < 3; ++d) grad[i][d] = nonZero(c[i][d + 1]) ? c[i][d + 1] : 0.0;
+  volume = std::fabs(D) / 6.0;
+  // Each corner's shape function integrates to a quarter of the volume.
+  delete loadMatrix;
+  loadMatrix = new SparseMatrix<double>(12, 3);
+  const double load = 0.25 * volume;
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 3; ++k) loadMatrix->setElem(3 * i + k, k, load);
+  if (withGradients) {
+    delete[] gradients;
+    gradients = new double[12];
+    for (int i = 0; i < 4; ++i)
+      for (int d = 0; d < 3; ++d) gradients[4 * d + i] = grad[i][d];
+  }
+  return volume;
 }
 
 void Tetrahedron::computeStrainMatrix(Matrix<Polynom<double>>& B) {

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -420,6 +421,72 @@ TYPED_TEST(BlockMatrixRecord, BadRecordEmptiesAFilledMatrix) {
   EXPECT_EQ(y[0], 5.0);
 }
 
+// In a child process: lets the address space grow by at most 256 MB beyond
+// what is mapped now, then exits 0 when read() returns true, 1 when false;
+// a failed allocation kills the child.
+template <class Read>
+[[noreturn]] void exitWithReadUnderMemoryLimit(Read read) {
+  long pages = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  if (pages <= 0) std::_Exit(3);
+  const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (rlim_t(256) << 20);
+  const rlimit r{limit, limit};
+  if (setrlimit(RLIMIT_AS, &r) != 0) std::_Exit(4);
+  std::_Exit(read() ? 0 : 1);
+}
+
+template <class Read>
+void readUnderMemoryLimit(Read read, bool expectAccepted) {
+  EXPECT_EXIT(exitWithReadUnderMemoryLimit(read), ::testing::ExitedWithCode(expectAccepted ? 0 : 1),
+              "");
+}
+
+TYPED_TEST(BlockMatrixRecord, DimensionsBeyondTheBlocksAreRefusedWithoutAllocating) {
+  constexpr int N = TypeParam::value;
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int big = std::numeric_limits<int32_t>::max();
+  struct Row {
+    int rows, cols, count;
+    bool accepted;
+  };
+  // Tables of 2^31 / N pointers are gigabytes; the header alone is 21 bytes.
+  const Row table[] = {
+      {big, big, 0, false},
+      {big, N, 0, false},
+      {N, big, 0, false},
+      {N * 40000, N * 40000, 2, false},  // 80000 lines for two blocks
+      {N * 30000, N * 30000, 0, true},   // within the allowance of an empty matrix
+      {N * 40000, N * 40000, 2000, true},
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(testing::Message() << row.rows << " x " << row.cols << ", " << row.count);
+    std::vector<std::pair<int, int>> pos;
+    for (int k = 0; k < row.count; ++k) pos.emplace_back(N * k, 0);
+    const std::string rec =
+        blockRecord<N>(0, row.rows, row.cols, row.rows / N, row.cols / N, row.count, pos);
+    readUnderMemoryLimit(
+        [&] {
+          std::stringstream s(rec);
+          BM<N> m(s);
+          return !s.fail() && m.nRow == row.rows && m.blocks.size() == pos.size();
+        },
+        row.accepted);
+    readUnderMemoryLimit(
+        [&] {
+          PipeBuf pipe(rec);
+          std::istream p(&pipe);
+          BM<N> m(0, 0);
+          const bool ok = m.readFromFile(p);
+          if (!ok && (m.nRow != 0 || !m.blocks.empty())) std::_Exit(2);
+          return ok;
+        },
+        row.accepted);
+  }
+}
+
 // ------------------------------------------------------------- stops
 
 TEST(BlockMatrixDeathTest, RecordOfTheOtherBlockSizeStops) {
@@ -604,6 +671,41 @@ TYPED_TEST(BlockMatrixBuild, FreezeSortsBlocksAndIndexesRowsAndColumns) {
     m.buildDataStructs();  // already frozen: nothing changes
     EXPECT_EQ(m.blocks.data(), before);
   }
+}
+
+// Blocks made elsewhere freeze into the same matrix as the map would give:
+// same blocks, row ranges, column chains and products.
+TYPED_TEST(BlockMatrixBuild, FreezeWithSortedBlocksEqualsTheMapFreeze) {
+  constexpr int N = TypeParam::value;
+  std::mt19937 rng(22);
+  auto s = randomSample<N>(rng, 9, 7, 0.35, {0, 3, 4, 8});
+  BM<N> m(9 * N, 7 * N);
+  m.freezeWith(std::vector<typename BM<N>::Block>(s.m->blocks));
+  expectBitIdentical(m, *s.m);
+  for (int r = 0; r <= 9; ++r)
+    EXPECT_EQ(m.rowStart[r] - m.blocks.data(), s.m->rowStart[r] - s.m->blocks.data());
+  for (size_t k = 0; k < m.blocks.size(); ++k) {
+    const auto* next = s.m->blocks[k].nextInColumn;
+    EXPECT_EQ(m.blocks[k].nextInColumn ? m.blocks[k].nextInColumn - m.blocks.data() : -1,
+              next ? next - s.m->blocks.data() : -1);
+  }
+  Vector<double> x(7 * N), y(9 * N);
+  fillVector(rng, x);
+  m.mult(x, y);
+  for (int i = 0; i < 9 * N; ++i) {
+    double ref = 0;
+    for (int j = 0; j < 7 * N; ++j) ref += s.d(i, j) * x[j];
+    EXPECT_NEAR(y[i], ref, 1e-12);
+  }
+}
+
+TEST(BlockMatrixDeathTest, FreezeWithUnsortedBlocksStops) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  std::vector<BM<3>::Block> blocks(2);
+  blocks[0].row0 = 3;
+  blocks[1].row0 = 0;
+  BM<3> m(6, 6);
+  EXPECT_DEATH(m.freezeWith(std::move(blocks)), "Assertion `k == 0");
 }
 
 // ------------------------------------------------ operations vs dense
@@ -854,18 +956,16 @@ TYPED_TEST(BlockMatrixGaussSeidel, EqualsScalarSweepWhenDiagonalBlocksAreDiagona
     fillVector(rng, b);
     fillVector(rng, xb);
     for (int i = 0; i < xb.n; ++i) xs[i] = xb[i];
-    for (int sweep = 0; sweep < 3; ++sweep) {
+    for (int sweep = 0; sweep < 6; ++sweep) {
       double rb = -1, rs = -2;
-      s.m->gaussSeidelStep(xb, b, omega, rb);
-      p->gaussSeidelStep(xs, b, omega, rs);
-      EXPECT_EQ(rb, rs);
-      for (int i = 0; i < xb.n; ++i) EXPECT_EQ(xb[i], xs[i]) << i;
-    }
-    for (int sweep = 0; sweep < 3; ++sweep) {
-      double rb = -1, rs = -2;
-      s.m->gaussSeidelBackStep(xb, b, omega, rb);
-      p->gaussSeidelBackStep(xs, b, omega, rs);
-      // The backward sweeps add a row's terms in different orders.
+      if (sweep < 3) {
+        s.m->gaussSeidelStep(xb, b, omega, rb);
+        p->gaussSeidelStep(xs, b, omega, rs);
+      } else {
+        s.m->gaussSeidelBackStep(xb, b, omega, rb);
+        p->gaussSeidelBackStep(xs, b, omega, rs);
+      }
+      // The sweeps add a row's terms in different orders.
       EXPECT_NEAR(rb, rs, 1e-12 * std::max(1.0, rs));
       EXPECT_LT(maxRelDiff(xb.data, xs.data, xb.n), 1e-12);
     }

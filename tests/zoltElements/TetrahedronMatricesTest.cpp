@@ -270,6 +270,42 @@ TEST(TetrahedronMatrices, LoadAndMassAreBarycentricFractionsOfTheVolume) {
   }
 }
 
+// The closed-form preparation gives the shape functions bit for bit, the
+// gradients as computeGradients derives them, and the volume and load
+// matrix of the exact integration within rounding; a flat element has no
+// volume and no load.
+TEST(TetrahedronMatrices, ClosedFormPreparationMatchesTheIntegration) {
+  std::mt19937 rng(19);
+  for (int trial = 0; trial < 41; ++trial) {
+    std::array<Point, 4> p = randomCorners(rng);
+    if (trial == 40) p = {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}};
+    Element ref(p), e(p);
+    ref.t.computeShapeFunctions();
+    IntegrationDomain dom;
+    ref.t.computeIntegrationDomain(dom);
+    ref.t.computeLoadMatrix(dom);
+    ref.t.computeGradients(dom);
+    double grad[4][3];
+    const double volume = e.t.prepareLinear(true, grad);
+    EXPECT_TRUE(e.t.shapeFunctionsReady);
+    EXPECT_EQ(volume, e.t.getVolume());
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(e.t.N[i], ref.t.N[i]) << trial;
+    for (int k = 0; k < 12; ++k) {
+      ASSERT_TRUE(sameBits(e.t.getGradients()[k], ref.t.getGradients()[k])) << trial << " " << k;
+      ASSERT_TRUE(sameBits(grad[k % 4][k / 4], ref.t.getGradients()[k])) << trial << " " << k;
+    }
+    const double v = ref.t.getVolume();
+    EXPECT_NEAR(volume, v, 1e-13 * v) << trial;
+    for (int r = 0; r < 12; ++r)
+      for (int c = 0; c < 3; ++c) {
+        const double load = (*ref.t.getLoadMatrix())(r, c);
+        EXPECT_NEAR((*e.t.getLoadMatrix())(r, c), load, 1e-13 * v) << trial;
+        // A zero load is no stored entry, in both.
+        EXPECT_EQ(e.t.getLoadMatrix()->rows[r].size(), ref.t.getLoadMatrix()->rows[r].size());
+      }
+  }
+}
+
 // The element integrals are exactly (bit for bit) the symbolic integrals of
 // the polynomial calculus applied to the element's shape functions.
 TEST(TetrahedronMatrices, IntegralsEqualTheSymbolicIntegrationExactly) {
