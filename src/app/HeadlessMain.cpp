@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
 
   if (!loadModel({o.model, o.rebuild, o.elementModel, o.scheme})) return 1;
   if (!o.loadOnly)
-    std::cerr << "zolt_headless: preprocessing and stepping are not built yet; the model was "
-                 "loaded only"
+    std::cerr << "zolt_headless: stepping is not built yet; the model was loaded and "
+                 "preprocessed only"
               << std::endl;
   unloadModel();
   return 0;
