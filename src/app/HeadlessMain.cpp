@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include "Barrier.h"
 #include "HeadlessOptions.h"
 #include "Matrix.h"
 #include "Run.h"
@@ -35,6 +36,37 @@ struct Positions {
             v->restPosition[k] +
             (v->index >= fixedCount && i < x.n ? static_cast<float>(x[i]) : 0.0f);
       }
+  }
+};
+
+// The barrier's view of the finest vertices: positions in array order,
+// their numbers, and displacements per number, as the drawable keeps them.
+struct Collisions {
+  std::vector<float> positions, displacements;
+  std::vector<int> indices;
+  void attach(Run& run) {
+    const std::vector<Vertex*>& vs = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
+    positions.resize(3 * vs.size());
+    displacements.assign(3 * vs.size(), 0.0f);
+    indices.resize(vs.size());
+    for (size_t i = 0; i < vs.size(); ++i) indices[i] = vs[i]->index;
+    run.settings.barrier->setCollisionData(positions.data(), indices.data(), displacements.data(),
+                                           static_cast<int>(vs.size()), run.simulation.get());
+  }
+  // Moves the barrier and pushes the vertices out of it, from the last step's
+  // displacement.
+  void pass(Run& run) {
+    const Vector<double>& x = *run.simulation->getDisplacement();
+    const int fixedCount = run.settings.fixedCount;
+    const std::vector<Vertex*>& vs = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
+    for (size_t i = 0; i < vs.size(); ++i)
+      for (int k = 0; k < 3; ++k) {
+        const int v = vs[i]->index, j = 3 * (v - fixedCount) + k;
+        displacements[3 * v + k] = v >= fixedCount && j < x.n ? static_cast<float>(x[j]) : 0.0f;
+        positions[3 * i + k] = vs[i]->restPosition[k] + displacements[3 * v + k];
+      }
+    run.settings.barrier->move();
+    run.settings.barrier->handleCollisions();
   }
 };
 
@@ -74,11 +106,14 @@ int step(Run& run, const HeadlessOptions& o) {
     positions.update(run);
     run.settings.forceFieldOn = 1;
   }
+  Collisions collisions;
+  if (run.settings.barrier) collisions.attach(run);
   std::cout << std::setprecision(9);
   const auto start = std::chrono::steady_clock::now();
   for (int n = 0; n < o.steps; ++n) {
     if (n == o.freezeAt) sim.freezeForces();
     if (n == o.resetAt) sim.resetState();
+    if (run.settings.barrier) collisions.pass(run);
     sim.computeStep(o.stress, o.residual, o.extraPasses, o.average);
     if (o.forces) positions.update(run);
     if (o.printEvery > 0 && (n + 1) % o.printEvery == 0) {

@@ -24,7 +24,8 @@ void copyModel(const TempDir& t, const std::string& name, const std::string& key
                const std::string& line) {
   mkdir(t.file("models").c_str(), 0777);
   for (const char* ext : {".node", ".ele", ".params"})
-    writeFile(t.file("models/" + name + ext), readFile(kModels + name + ext));
+    if (exists(kModels + name + ext))
+      writeFile(t.file("models/" + name + ext), readFile(kModels + name + ext));
   std::istringstream in(readFile(kModels + name + ".config"));
   std::string config, l;
   while (std::getline(in, l)) config += (!line.empty() && l.rfind(key, 0) == 0 ? line : l) + "\n";
