@@ -107,7 +107,10 @@ Run* loadModel(const LoadRequest& request) {
   }
   currentRun =
       new Run(name, request.rebuildCaches, request.elementModel, request.integrationScheme);
-  if (currentRun->refused) unloadModel();
+  if (currentRun->refused)
+    unloadModel();
+  else
+    currentRun->preprocess(true);
   return currentRun;
 }
 
