@@ -15,8 +15,9 @@ struct InterpolationEntry {
 struct Vertex {
   // Number within its level: a level of n vertices holds exactly 0 .. n-1.
   int index = 0;
-  // Non-zero: held in place; owns no degrees of freedom, gets no
-  // interpolation.
+  // Non-zero: held in place. A vertex fixed at load owns no degrees of
+  // freedom and gets no interpolation; a free vertex that the user marks
+  // later keeps its unknowns, which the simulation pins.
   uint8_t fixed = 0;
   // Non-zero: a corner of a boundary face.
   uint8_t onSurface = 0;

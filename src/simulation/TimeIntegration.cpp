@@ -1,0 +1,215 @@
+#include "TimeIntegration.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "Matrix.h"
+#include "PackedMatrix.h"
+
+namespace {
+
+bool isLumped(int scheme) {
+  return scheme == static_cast<int>(IntegrationScheme::EulerLump) ||
+         scheme == static_cast<int>(IntegrationScheme::NewmarkLump) ||
+         scheme == static_cast<int>(IntegrationScheme::Explizit);
+}
+
+}  // namespace
+
+TimeIntegration::TimeIntegration(int s, PackedMatrix<double>* mass, Vector<double>* lumped,
+                                 Matrix<double>& K, Vector<double>* xv, Vector<double>* bv,
+                                 MaterialProperties* mat, uint8_t d)
+    : scheme(s), M(mass), lumpedMass(lumped), x(xv), b(bv), material(mat), dim(d) {
+  const int n = x->n;
+  xPrev = std::make_unique<Vector<double>>(n);
+
+  const double rho = material->density;
+  const double damping = material->damping;
+  const double mu = material->friction;
+  double dt = material->timeStep;
+  frictionOn = zolt::isNonZero(mu);
+  // The mean runs over n / 3 unknowns whatever dim is.
+  frictionFactor = (mu - damping) * rho / dt / (n / 3);
+
+  switch (static_cast<IntegrationScheme>(scheme)) {
+    case IntegrationScheme::Euler:
+    case IntegrationScheme::EulerLump: {
+      if (scheme == static_cast<int>(IntegrationScheme::Euler))
+        std::cout << "Initialize Euler time integration scheme ...." << std::endl;
+      else
+        std::cout << "Initialize Euler time integration scheme with lumped mass matrix ..."
+                  << std::endl;
+      const double c = rho / (dt * dt) + rho * damping / (2.0 * dt);
+      addMass(K, c);
+      c0 = 2.0 * rho / (dt * dt);
+      c1 = rho * damping / (2.0 * dt) - rho / (dt * dt);
+      break;
+    }
+    case IntegrationScheme::Newmark:
+    case IntegrationScheme::NewmarkLump: {
+      if (scheme == static_cast<int>(IntegrationScheme::Newmark))
+        std::cout << "Initialize Newmark time integration scheme ...." << std::endl;
+      else
+        std::cout << "Initialize Newmark time integration scheme with lumped mass matrix ...."
+                  << std::endl;
+      velocity = std::make_unique<Vector<double>>(n);
+      acceleration = std::make_unique<Vector<double>>(n);
+      previousAcceleration = std::make_unique<Vector<double>>(n);
+      const double c = rho / (beta * dt * dt) + rho * damping * gamma / (beta * dt);
+      addMass(K, c);
+      c0 = c;
+      cv = rho / (beta * dt) + rho * damping * (gamma / beta - 1.0);
+      ca = rho * (0.5 - beta) / beta + rho * damping * dt * (0.5 * gamma / beta - 1.0);
+      a0 = 1.0 / (beta * dt * dt);
+      a2 = 1.0 / (beta * dt);
+      a3 = (0.5 - beta) / beta;
+      a6 = (1.0 - gamma) * dt;
+      a7 = gamma * dt;
+      break;
+    }
+    case IntegrationScheme::Explizit:
+      std::cout << "Initialize explizit Euler time integration scheme with lumped mass matrix ..."
+                << std::endl;
+      dt *= 0.2;
+      material->timeStep = dt;
+      c0 = 2.0 * rho / (dt * dt);
+      c1 = rho * damping / (2.0 * dt) - rho / (dt * dt);
+      a0 = -1.0 / (rho / (dt * dt) + rho * damping / (2.0 * dt));
+      implicit = false;
+      break;
+    default:  // static, or no scheme: K stays as it is
+      break;
+  }
+}
+
+TimeIntegration::~TimeIntegration() = default;
+
+void TimeIntegration::addMass(Matrix<double>& K, double c) const {
+  if (isLumped(scheme))
+    K.addDiag(*lumpedMass, c);
+  else
+    K.addScaled(*M, c);
+}
+
+bool TimeIntegration::checkScheme(int s) {
+  if (s >= static_cast<int>(IntegrationScheme::Euler) &&
+      s <= static_cast<int>(IntegrationScheme::Explizit))
+    return true;
+  std::cout << "[TimeIntegration, checkScheme] Error: Unknown integration scheme " << s
+            << " (0 to 5 are defined)!" << std::endl;
+  return false;
+}
+
+TimeIntegration* TimeIntegration::create(int s, PackedMatrix<double>* mass, Vector<double>* lumped,
+                                         Matrix<double>& K, Vector<double>* xv, Vector<double>* bv,
+                                         MaterialProperties* mat, uint8_t d) {
+  if (!checkScheme(s)) return nullptr;
+  return new TimeIntegration(s, mass, lumped, K, xv, bv, mat, d);
+}
+
+void TimeIntegration::calcRightSide(bool useForces, const Vector<double>& forces) {
+  const int n = x->n;
+  const double* X = x->data;
+  double* P = xPrev->data;
+  const double* f = useForces ? forces.data : nullptr;
+
+  if (frictionOn) {
+    for (int k = 0; k < dim; ++k) frictionOffset[k] = 0.0;
+    for (int i = 0; i < n; ++i) frictionOffset[i % dim] += X[i] - P[i];
+    for (int k = 0; k < dim; ++k) frictionOffset[k] *= frictionFactor;
+  }
+  // A pushed unknown enters the step without a displacement history.
+  if (useForces)
+    for (int i = 0; i < n; ++i)
+      if (zolt::isNonZero(f[i])) P[i] = X[i];
+
+  switch (static_cast<IntegrationScheme>(scheme)) {
+    case IntegrationScheme::Euler:
+    case IntegrationScheme::EulerLump:
+    case IntegrationScheme::Explizit:
+      eulerRightSide(useForces, f);
+      break;
+    case IntegrationScheme::Newmark:
+    case IntegrationScheme::NewmarkLump:
+      newmarkRightSide(useForces, f);
+      break;
+    case IntegrationScheme::Static:
+      std::fill(b->data, b->data + b->n, 0.0);
+      break;
+    default:
+      break;
+  }
+}
+
+void TimeIntegration::eulerRightSide(bool useForces, const double* f) {
+  const int n = x->n;
+  const double* X = x->data;
+  double* w = xPrev->data;
+  for (int i = 0; i < n; ++i) {
+    double v = c1 * w[i] + c0 * X[i];
+    if (useForces) v += c0 * f[i];
+    if (frictionOn) v -= frictionOffset[i % dim];
+    w[i] = v;
+  }
+  finishRightSide(scheme == static_cast<int>(IntegrationScheme::Euler));
+}
+
+void TimeIntegration::newmarkRightSide(bool useForces, const double* f) {
+  const int n = x->n;
+  const double* X = x->data;
+  double* w = xPrev->data;
+  double* v = velocity->data;
+  double* a = acceleration->data;
+  double* aPrev = previousAcceleration->data;
+  for (int i = 0; i < n; ++i) {
+    aPrev[i] = a[i];
+    double ai = a0 * (X[i] - w[i]) - a2 * v[i] - a3 * aPrev[i];
+    if (useForces) ai += a0 * f[i];
+    a[i] = ai;
+    v[i] += a6 * aPrev[i] + a7 * ai;
+    double wi = c0 * X[i] + cv * v[i] + ca * ai;
+    if (useForces) wi += c0 * f[i];
+    if (frictionOn) wi -= frictionOffset[i % dim];
+    w[i] = wi;
+  }
+  finishRightSide(scheme == static_cast<int>(IntegrationScheme::Newmark));
+}
+
+void TimeIntegration::finishRightSide(bool consistent) {
+  const int n = x->n;
+  if (consistent) {
+    M->mult(*xPrev, *b);
+  } else {
+    const double* m = lumpedMass->data;
+    for (int i = 0; i < n; ++i) b->data[i] = xPrev->data[i] * m[i];
+  }
+  std::copy(x->data, x->data + n, xPrev->data);
+}
+
+void TimeIntegration::explicitUpdate(const Matrix<double>& K) {
+  K.mult(*xPrev, *x);
+  const int n = x->n;
+  double* X = x->data;
+  const double* m = lumpedMass->data;
+  for (int i = 0; i < n; ++i)
+    X[i] = zolt::isNonZero(m[i]) ? (X[i] - b->data[i]) * a0 / m[i] : xPrev->data[i];
+}
+
+void TimeIntegration::forceToLoad(const Vector<double>& f, Vector<double>& y) const {
+  const int n = y.n;
+  switch (static_cast<IntegrationScheme>(scheme)) {
+    case IntegrationScheme::Euler:
+    case IntegrationScheme::Newmark:
+      M->mult(f, y);
+      for (int i = 0; i < n; ++i) y.data[i] *= c0;
+      break;
+    case IntegrationScheme::EulerLump:
+    case IntegrationScheme::NewmarkLump:
+    case IntegrationScheme::Explizit:
+      for (int i = 0; i < n; ++i) y.data[i] = f.data[i] * lumpedMass->data[i] * c0;
+      break;
+    default:
+      std::fill(y.data, y.data + n, 0.0);
+      break;
+  }
+}
