@@ -9,9 +9,15 @@
 // clang-format on
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Image.h"
+
+// From GLX: the X window of the current context. Declared here because the
+// X headers' macros (None, Status) clash with names of the code under test.
+extern "C" unsigned long glXGetCurrentDrawable();
+extern "C" void glXWaitGL();
 
 namespace zolt::test {
 
@@ -48,6 +54,14 @@ inline Image readFrame(int width, int height, GLenum buffer = GL_BACK) {
   glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
   glPixelStorei(GL_PACK_ALIGNMENT, alignment);
   return fromBottomUp(width, height, rgb);
+}
+
+// What the X server shows of the current window (after a swap), through
+// ImageMagick's import. Empty on failure.
+inline Image screenshotCurrentWindow() {
+  glFinish();
+  glXWaitGL();
+  return screenshotWindow(std::to_string(static_cast<unsigned long>(glXGetCurrentDrawable())));
 }
 
 // Mean of (r + g + b) / 3 over a region of the image.
