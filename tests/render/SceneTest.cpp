@@ -151,6 +151,22 @@ TEST(Scene, BodyCoversTheCentreAndWireframeFewerPixels) {
   EXPECT_LT(wirePixels, filledPixels / 2);
 }
 
+TEST(Scene, RunningModelIsDrawnOncePerUpdateAndAPausedOneAlways) {
+  Model model(false);
+  GuiSettings& g = guiSettings;
+  model.drawable->hasSimulation = 1;  // frames wait for the next update
+  const long filled = countNotBlack(frame());
+  EXPECT_EQ(frameDrawn, 1);
+  g.renderMode = 0;
+  EXPECT_EQ(countNotBlack(frame()), filled);  // not drawn again
+  g.paused = 1;
+  EXPECT_LT(countNotBlack(frame()), filled);
+  g.paused = 0;
+  model.drawable->update();  // clears the mark
+  g.renderMode = 1;
+  EXPECT_EQ(countNotBlack(frame()), filled);
+}
+
 TEST(Scene, BarrierIsDrawnInItsColourWithoutLight) {
   Model model;
   guiSettings.lightingOn = 0;

@@ -1,7 +1,6 @@
 #pragma once
 // One GLUT window per test process, on the display xvfb-run.sh provides,
-// and read-backs of its back buffer as an Image. Header only: the support
-// library itself links without GL.
+// and its pixels as an Image: the back buffer, or the window as shown.
 
 // clang-format off
 #include <GL/glew.h>  // before any other GL header
@@ -9,15 +8,9 @@
 // clang-format on
 
 #include <cstdio>
-#include <string>
 #include <vector>
 
 #include "Image.h"
-
-// From GLX: the X window of the current context. Declared here because the
-// X headers' macros (None, Status) clash with names of the code under test.
-extern "C" unsigned long glXGetCurrentDrawable();
-extern "C" void glXWaitGL();
 
 namespace zolt::test {
 
@@ -56,13 +49,10 @@ inline Image readFrame(int width, int height, GLenum buffer = GL_BACK) {
   return fromBottomUp(width, height, rgb);
 }
 
-// What the X server shows of the current window (after a swap), through
-// ImageMagick's import. Empty on failure.
-inline Image screenshotCurrentWindow() {
-  glFinish();
-  glXWaitGL();
-  return screenshotWindow(std::to_string(static_cast<unsigned long>(glXGetCurrentDrawable())));
-}
+// What the X server shows of the current window after a swap, read from
+// the server (WindowShot.cpp, library zolt_testsupport_gl). Empty on
+// failure.
+Image screenshotCurrentWindow();
 
 // Mean of (r + g + b) / 3 over a region of the image.
 inline double meanLuminance(const Image& img, int x0, int y0, int w, int h) {
