@@ -25,6 +25,7 @@ bool getLE(std::istream& s, uint64_t& bits) {
 
 void writeU8(std::ostream& s, uint8_t v) { putLE<1>(s, v); }
 void writeU16(std::ostream& s, uint16_t v) { putLE<2>(s, v); }
+void writeI16(std::ostream& s, int16_t v) { putLE<2>(s, static_cast<uint16_t>(v)); }
 void writeI32(std::ostream& s, int32_t v) { putLE<4>(s, static_cast<uint32_t>(v)); }
 void writeU32(std::ostream& s, uint32_t v) { putLE<4>(s, v); }
 void writeF32(std::ostream& s, float v) {
@@ -48,6 +49,12 @@ bool readU16(std::istream& s, uint16_t& v) {
   uint64_t b;
   if (!getLE<2>(s, b)) return false;
   v = static_cast<uint16_t>(b);
+  return true;
+}
+bool readI16(std::istream& s, int16_t& v) {
+  uint64_t b;
+  if (!getLE<2>(s, b)) return false;
+  v = static_cast<int16_t>(static_cast<uint16_t>(b));
   return true;
 }
 bool readI32(std::istream& s, int32_t& v) {

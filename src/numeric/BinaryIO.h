@@ -10,6 +10,7 @@ namespace zolt::bin {
 
 void writeU8(std::ostream& s, uint8_t v);
 void writeU16(std::ostream& s, uint16_t v);
+void writeI16(std::ostream& s, int16_t v);
 void writeI32(std::ostream& s, int32_t v);
 void writeU32(std::ostream& s, uint32_t v);
 void writeF32(std::ostream& s, float v);
@@ -17,6 +18,7 @@ void writeF64(std::ostream& s, double v);
 
 bool readU8(std::istream& s, uint8_t& v);
 bool readU16(std::istream& s, uint16_t& v);
+bool readI16(std::istream& s, int16_t& v);
 bool readI32(std::istream& s, int32_t& v);
 bool readU32(std::istream& s, uint32_t& v);
 bool readF32(std::istream& s, float& v);

@@ -16,6 +16,7 @@
 #include "GuiSettings.h"
 #include "Program.h"
 #include "RenderSettings.h"
+#include "Run.h"
 #include "SceneLinks.h"
 #include "SceneMatrices.h"
 #include "ScenePass.h"

@@ -1,10 +1,7 @@
 #pragma once
-// What the scene pass asks of the render surface and the render volume, and
-// the movies directory of the start-up. SceneLinksPending.cpp defines them
-// while those parts are not in the program: there is never a surface or a
-// volume to draw, and frames go to "../movies/".
-
-#include <string>
+// What the scene pass asks of the render surface and the render volume.
+// SceneLinksPending.cpp defines them while those parts are not in the
+// program: there is never a surface or a volume to draw.
 
 class RenderSurface;
 class RenderVolume;
@@ -14,6 +11,3 @@ void updateRenderSurface(RenderSurface* surface);
 // Draws the surface; depthPass: positions only, for the shadow map.
 void renderRenderSurface(RenderSurface* surface, bool depthPass);
 void drawRenderVolume(RenderVolume* volume);
-
-// Directory of saved frames (ends with "/").
-extern std::string moviesPath;

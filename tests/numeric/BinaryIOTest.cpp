@@ -53,3 +53,18 @@ TEST(BinaryIO, RoundTripAndShortReads) {
   uint32_t u;
   EXPECT_FALSE(readU32(shortRecord, u));
 }
+
+TEST(BinaryIO, SixteenBitFieldsKeepTheirSign) {
+  std::stringstream s;
+  writeU16(s, 0xfffe);
+  writeI16(s, -32768);
+  writeI16(s, 258);
+  EXPECT_EQ(s.str(), std::string("\xfe\xff\x00\x80\x02\x01", 6));
+  uint16_t u;
+  int16_t a, b, c;
+  ASSERT_TRUE(readU16(s, u) && readI16(s, a) && readI16(s, b));
+  EXPECT_EQ(u, 0xfffe);
+  EXPECT_EQ(a, -32768);
+  EXPECT_EQ(b, 258);
+  EXPECT_FALSE(readI16(s, c));
+}

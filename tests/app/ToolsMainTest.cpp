@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "ToolFiles.h"
+
+using namespace zolt::test;
+
+namespace {
+
+struct ToolRun {
+  int exitCode;
+  std::string out, err;
+};
+
+// Runs zolt_tools once per entry (arguments as shell words), each in its own
+// directory, all at once.
+std::vector<ToolRun> runTools(const std::vector<std::pair<const TempDir*, std::string>>& runs) {
+  std::string script;
+  for (const auto& [dir, args] : runs)
+    script += "(cd " + dir->file("") + " && " ZOLT_TOOLS_PATH " " + args +
+              " > stdout 2> stderr; echo $? > code) & ";
+  std::system((script + "wait").c_str());
+  std::vector<ToolRun> results;
+  for (const auto& run : runs) {
+    const std::string code = readFile(run.first->file("code"));
+    results.push_back({code.empty() ? -1 : std::stoi(code), readFile(run.first->file("stdout")),
+                       readFile(run.first->file("stderr"))});
+  }
+  return results;
+}
+
+ToolRun runTools(const TempDir& dir, const std::string& args) {
+  return runTools({{&dir, args}})[0];
+}
+
+}  // namespace
+
+TEST(ToolsMain, SlabLevelsHoldFourTimesTheThickness) {
+  TempDir dir;
+  ASSERT_EQ(runTools(dir, "slab " + dir.file("slab") + " 3 0.2").exitCode, 0);
+  const auto node = blocks(readFile(dir.file("slab.node")), true);
+  const auto ele = blocks(readFile(dir.file("slab.ele")), false);
+  ASSERT_EQ(ele.size(), 3u);
+  for (size_t l = 0; l < 3; ++l) {
+    double volume = 0.0;
+    for (size_t e = 0; e < ele[l].v.size(); ++e)
+      volume +=
+          std::fabs(signedVolume(corner(node[l], ele[l], e, 0), corner(node[l], ele[l], e, 1),
+                                 corner(node[l], ele[l], e, 2), corner(node[l], ele[l], e, 3)));
+    EXPECT_NEAR(volume, 4.0 * 0.2, 1e-12) << "level " << l;
+  }
+}
+
+TEST(ToolsMain, UsageErrorsExitWithTwoAndHelpListsEveryCommand) {
+  const struct {
+    const char *args, *err;
+    int code;
+  } rows[] = {
+      {"", "Usage: zolt_tools <command> <arguments>", 2},
+      {"cut a b", "zolt_tools: unknown command \"cut\"", 2},
+      {"slab a 3", "Usage: zolt_tools slab <outBase> <levels> <thickness>", 2},
+      {"slab a 3x 0.2", "zolt_tools: bad argument \"3x\"", 2},
+      {"transfer a b 1 0 2 1 0 1", "zolt_tools: bad argument \"2\"", 2},
+      {"--help", "", 0},
+  };
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::pair<const TempDir*, std::string>> runs;
+  for (const auto& r : rows) runs.emplace_back(dirs.emplace_back(new TempDir).get(), r.args);
+  const auto results = runTools(runs);
+  for (size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].exitCode, rows[i].code) << rows[i].args;
+    EXPECT_EQ(results[i].err.rfind(rows[i].err, 0), 0u) << rows[i].args << ": " << results[i].err;
+  }
+  for (const char* command :
+       {"transfer", "rewrite", "merge", "slab", "minmax", "stack", "surface", "obj", "flow"})
+    EXPECT_NE(results.back().out.find(std::string("\n  ") + command + " <"), std::string::npos)
+        << command;
+}
+
+// One malformed input per converter: exit code 1 and one error line.
+TEST(ToolsMain, MalformedInputExitsWithOne) {
+  const struct {
+    const char* args;
+    const char* file;
+    std::string text;
+    const char* err;
+  } rows[] = {
+      {"transfer in out 1 1 1 1 0 1", "in", "1 2 3\n", "[Converters, convertTransferFunction]"},
+      {"rewrite in out", "in.node", "5 3 0 0\n1 0 0 0\n", "[Converters, rewriteNodeEle]"},
+      {"merge 1 0 0 0 1 1 out in in", "in.node", "-3 3 0 1\n", "[Converters, convertMeshA]"},
+      {"minmax out in", "in", "1\n0 0 0 0 0 0 0 0 0\n1\n0 0 0 1\n",
+       "[Converters, convertMeshMinMax]"},
+      {"stack out in", "in", "99999\n0 0 0\n", "[Converters, convertMeshC]"},
+      {"surface in out", "in", std::string("\x01\x00\xff\xff\xff\xff", 6),
+       "[Converters, convertSurfaceLevels]"},
+      {"obj out in", "in", "v 0 0 0\nf 1 2 3\n", "[Converters, convertObjMesh]"},
+      {"flow in in out", "in", "1 0 0\nVERTICES\n0 0\n", "[Converters, convertFlowField]"},
+      {"slab out 12 1", "in", "", "[Converters, generateSlabMesh]"},
+      {"slab out 2 -1", "in", "", "[Converters, generateSlabMesh]"},
+  };
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::pair<const TempDir*, std::string>> runs;
+  for (const auto& r : rows) {
+    dirs.emplace_back(new TempDir)->write(r.file, r.text);
+    runs.emplace_back(dirs.back().get(), r.args);
+  }
+  const auto results = runTools(runs);
+  for (size_t i = 0; i < results.size(); ++i) {
+    const ToolRun& run = results[i];
+    EXPECT_EQ(run.exitCode, 1) << rows[i].args;
+    EXPECT_EQ(run.err.rfind(rows[i].err, 0), 0u) << rows[i].args << ": " << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(exists(*dirs[i], "out.node") || exists(*dirs[i], "out")) << rows[i].args;
+  }
+}
