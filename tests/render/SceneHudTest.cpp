@@ -1,5 +1,5 @@
 // The head-up plan of a frame: texts, screenshots and movie frames by the
-// GUI words, and the pointer and text placement in device units.
+// GUI words.
 
 #include <gtest/gtest.h>
 
@@ -36,24 +36,6 @@ TEST(SceneHud, PlanByRecordingAndScreenshotRequests) {
     EXPECT_EQ(p.saveFrame, r.saveFrame) << at;
     EXPECT_EQ(p.recordingLabel, r.label) << at;
   }
-}
-
-TEST(SceneHud, PointerPixelsMapToDeviceUnits) {
-  const float rows[][4] = {
-      {0, 0, -1, 1}, {800, 600, 1, -1}, {400, 300, 0, 0}, {200, 450, -0.5f, -0.5f}};
-  for (const auto& r : rows) {
-    float x, y;
-    pointerToDevice(int(r[0]), int(r[1]), 800, 600, &x, &y);
-    EXPECT_FLOAT_EQ(x, r[2]);
-    EXPECT_FLOAT_EQ(y, r[3]);
-  }
-}
-
-TEST(SceneHud, CentredTextStartsHalfItsWidthLeft) {
-  // 101 pixels wide in a 1024 window: 50 pixels left of the centre.
-  EXPECT_FLOAT_EQ(centredTextX(0.0f, 101, 1024), -50.0f / 512);
-  EXPECT_FLOAT_EQ(centredTextX(0.5f, 0, 1024), 0.5f);
-  EXPECT_FLOAT_EQ(centredTextX(0.0f, 40, 1), -20.0f);  // no division by zero
 }
 
 }  // namespace

@@ -231,16 +231,6 @@ TEST(SceneMatrices, SceneProjectionByProjectionMode) {
   EXPECT_NEAR(c[1], 1, 1e-6);
   EXPECT_NEAR(c[2], -0.5, 1e-6);
 
-  for (int side : {-1, 1}) {
-    StereoParams p;
-    p.tile = side < 0 ? 0 : 1;
-    p.separation = 0.04f;
-    const float eye[3] = {0, 0, 0}, centre[3] = {0, 0, -1};
-    buildStereoFrustum(want, &p, 45, 1024.0f / 768, 0.2f, 100, 1, eye, centre);
-    sceneProjection(side, true, -5, 1024, 768, out);
-    for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(out[i], want[i]);
-  }
-
   sceneProjection(0, true, -5, 640, 0, out);  // a minimised window
   for (float v : out) EXPECT_TRUE(std::isfinite(v));
 }
