@@ -3,12 +3,12 @@
 // frame is saved. Drawn by the scene pass in device coordinates.
 
 // The texts, as shown on screen.
-constexpr const char* kMaxFpsText = "MAX FPS";
-constexpr const char* kThrottledFpsText = "Throttled FPS";
-constexpr const char* kControlsHintText = "Press [u] to show controls";
-constexpr const char* kRecordingText = "REC FRAMES";
-constexpr const char* kLoadingText = "... Loading Model ... ";
-constexpr const char* kSelectModelText = "Select a Model";
+inline constexpr char kMaxFpsText[] = "MAX FPS";
+inline constexpr char kThrottledFpsText[] = "Throttled FPS";
+inline constexpr char kControlsHintText[] = "Press [u] to show controls";
+inline constexpr char kRecordingText[] = "REC FRAMES";
+inline constexpr char kLoadingText[] = "... Loading Model ... ";
+inline constexpr char kSelectModelText[] = "Select a Model";
 
 // Movie frames are recorded only at this window size.
 constexpr int kMovieWidth = 720;

@@ -29,7 +29,7 @@ TEST(SceneHud, PlanByRecordingAndScreenshotRequests) {
   for (const Row& r : rows) {
     const HudPlan p = planHud(r.record, r.save, r.maxFps, r.autoHide, r.sprite, r.w, r.h);
     const std::string at = std::to_string(&r - rows);
-    EXPECT_EQ(p.fpsLabel, r.fps) << at;
+    EXPECT_STREQ(p.fpsLabel, r.fps) << at;
     EXPECT_EQ(p.controlsHint, r.hint) << at;
     EXPECT_EQ(p.clearSaveRequest, r.clear) << at;
     EXPECT_EQ(p.drawSprite, r.drawSprite) << at;
