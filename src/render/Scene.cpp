@@ -16,6 +16,7 @@
 #include "GuiSettings.h"
 #include "Program.h"
 #include "RenderSettings.h"
+#include "RenderSurface.h"
 #include "Run.h"
 #include "SceneLinks.h"
 #include "SceneMatrices.h"
@@ -219,7 +220,9 @@ void renderShadowDepth(ZoltRenderable* d, const GuiSettings& g) {
   glClear(GL_DEPTH_BUFFER_BIT);
   sm->depthProgram->Enable();
   if (g.renderSurfaceOn && d->renderSurface) {
-    renderRenderSurface(d->renderSurface, true);
+    d->renderSurface->depthPass = 1;
+    d->renderSurface->render();
+    d->renderSurface->depthPass = 0;
   } else {
     uploadPositions(d, d->surfaceVertexCount);
     glVertexPointer(3, GL_FLOAT, 0, nullptr);
@@ -535,7 +538,7 @@ void renderScene(ZoltRenderable* d) {
   const bool surface = g.renderSurfaceOn && d->renderSurface;
   if (surface) {
     d->computeNormals();
-    updateRenderSurface(d->renderSurface);
+    d->renderSurface->update();
   } else if (g.threeDimensional && g.drawSimulationMesh) {
     d->computeNormals();
   }
@@ -551,7 +554,7 @@ void renderScene(ZoltRenderable* d) {
   glDisable(GL_POLYGON_OFFSET_LINE);
   glDisable(GL_POLYGON_OFFSET_FILL);
   drawBarrier(d, g);
-  if (surface) renderRenderSurface(d->renderSurface, false);
+  if (surface) d->renderSurface->render();
   finishShadows(d);
   glDisable(GL_COLOR_MATERIAL);
   glDisable(GL_LIGHTING);

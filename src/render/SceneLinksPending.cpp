@@ -1,8 +1,6 @@
-// The scene pass's links while no render surface or render volume exists in
-// the program. Replaced by the definitions next to those parts.
+// The scene pass's link while no render volume exists in the program.
+// Replaced by the definition next to the volume.
 
 #include "SceneLinks.h"
 
-void updateRenderSurface(RenderSurface*) {}
-void renderRenderSurface(RenderSurface*, bool) {}
 void drawRenderVolume(RenderVolume*) {}
