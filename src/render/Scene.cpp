@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 
 #include "Barrier.h"
 #include "FiniteElement.h"
@@ -31,6 +33,13 @@ namespace {
 // The selection rectangle's corners in window pixels.
 bool selectionStarted = false;
 int selectionStart[2] = {0, 0};
+
+// The clip plane, copied out of the packed block, which keeps its doubles
+// only 4-byte aligned.
+void clipPlane(const GuiSettings& g, double* plane) {
+  std::memcpy(plane, reinterpret_cast<const char*>(&g) + offsetof(GuiSettings, clipPlaneEquation),
+              4 * sizeof(double));
+}
 
 const std::vector<Vertex*>& finestVertices(const ZoltRenderable* d) {
   return d->mesh->vertices[d->mesh->nLevels - 1];
@@ -141,8 +150,10 @@ void display() {
     glEnable(GL_NORMALIZE);
   }
   setPolygonMode(g.renderMode);
+  double plane[4];
+  clipPlane(g, plane);
   if (g.clipPlaneOn) {
-    glClipPlane(GL_CLIP_PLANE0, g.clipPlaneEquation);
+    glClipPlane(GL_CLIP_PLANE0, plane);
     glEnable(GL_CLIP_PLANE0);
   }
   renderScene(drawable);
@@ -151,8 +162,7 @@ void display() {
   glDisable(GL_CULL_FACE);
   glDisable(GL_CLIP_PLANE0);
   glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-  if (g.showGround)
-    drawGroundPlane(g.clipPlaneEquation, g.zoom, g.groundOrientation, g.groundTexture);
+  if (g.showGround) drawGroundPlane(plane, g.zoom, g.groundOrientation, g.groundTexture);
 
   glDisable(GL_DEPTH_TEST);
   glMatrixMode(GL_MODELVIEW);

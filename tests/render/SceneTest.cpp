@@ -167,6 +167,34 @@ TEST(Scene, RunningModelIsDrawnOncePerUpdateAndAPausedOneAlways) {
   EXPECT_EQ(countNotBlack(frame()), filled);
 }
 
+TEST(Scene, ClipPlaneCutsTheBodyWithAndWithoutTheSurfaceProgram) {
+  Model model(false);
+  GuiSettings& g = guiSettings;
+  g.clipPlaneEquation[0] = 1;  // keep x >= 0: the left half goes
+  g.clipPlaneEquation[2] = 0;
+  // Lit pixels left and right of the centre.
+  auto halves = [](const Image& img, long* left, long* right) {
+    *left = *right = 0;
+    for (int y = H / 4; y < 3 * H / 4; ++y)
+      for (int x = W / 4; x < 3 * W / 4; ++x) {
+        const Rgb p = img.at(x, y);
+        if (p.r + p.g + p.b <= 24 || std::abs(x - W / 2) < 4) continue;
+        ++*(x < W / 2 ? left : right);
+      }
+  };
+  for (int shader = 0; shader < 2; ++shader) {
+    g.pixelLighting = shader;
+    long left, right;
+    g.clipPlaneOn = 0;
+    halves(frame(), &left, &right);
+    EXPECT_GT(left, 500) << shader;
+    g.clipPlaneOn = 1;
+    halves(frame(), &left, &right);
+    EXPECT_EQ(left, 0) << shader;
+    EXPECT_GT(right, 500) << shader;
+  }
+}
+
 TEST(Scene, BarrierIsDrawnInItsColourWithoutLight) {
   Model model;
   guiSettings.lightingOn = 0;
