@@ -1,0 +1,113 @@
+// The matrix-cache header: its byte layout, and for every stored field a
+// changed value that gives exactly its warning (or none) and marks the
+// cache stale.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "LinearModel.h"
+
+using namespace zolt::test;
+
+namespace {
+
+class HeaderSimulation : public FEMSimulation {
+ public:
+  using FEMSimulation::FEMSimulation;
+  void setSolver(int) override {}
+  void computeStep(bool, bool, int, bool) override {}
+  void updateHierarchy() override {}
+};
+
+struct HeaderModel : LinearModel {
+  std::string path = dir.file("header");
+  HeaderModel() : LinearModel(2, 1, 1, 0.5f, 2, onFloor) {}
+
+  std::string written() {
+    HeaderSimulation sim(h.get(), &settings, 3);
+    std::fstream f(path, std::ios::binary | std::ios::out | std::ios::trunc);
+    sim.readWriteCacheHeader(true, f);
+    f.close();
+    return readFile(path);
+  }
+  // What checking `bytes` prints, and cacheInvalid afterwards.
+  std::pair<std::string, int> check(const std::string& bytes) {
+    writeFile(path, bytes);
+    HeaderSimulation sim(h.get(), &settings, 3);
+    std::fstream f(path, std::ios::binary | std::ios::in);
+    cacheInvalid = 0;
+    std::string out = captureStdout([&] { sim.readWriteCacheHeader(false, f); });
+    return {out, cacheInvalid};
+  }
+};
+
+template <class T>
+T at(const std::string& bytes, size_t offset) {
+  T v;
+  std::memcpy(&v, bytes.data() + offset, sizeof v);
+  return v;
+}
+
+template <class T>
+std::string with(std::string bytes, size_t offset, T v) {
+  std::memcpy(&bytes[offset], &v, sizeof v);
+  return bytes;
+}
+
+std::string numbers(double stored, double current) {
+  std::ostringstream s;
+  s << "  (" << stored << " != " << current << ")\n";
+  return s.str();
+}
+
+}  // namespace
+
+TEST(CacheHeader, EachChangedFieldGivesItsWarning) {
+  HeaderModel m;
+  const std::string good = m.written();
+  ASSERT_EQ(good.size(), 88u);
+  EXPECT_EQ(good.substr(0, 8), std::string("\x05\x00\x91\x7A\x08\x00\x00\x00", 8));
+  EXPECT_EQ(at<double>(good, 72), 2.0);  // unit stiffness and density factors
+  const double lambda = at<double>(good, 24), s = at<double>(good, 72), g = at<double>(good, 80);
+  const std::string counts = "WARNING: Number of Vertices/Elements changed!\n";
+  const std::string material = "WARNING: Material Properties changed!\n";
+  const std::string incomplete = "WARNING: Cache header incomplete!\n";
+  struct Row {
+    std::string bytes, warning;
+    int invalid;
+  } rows[] = {
+      {good, "", 0},
+      {with<uint32_t>(good, 0, 0x7A910004), "", 1},
+      {with<uint32_t>(good, 4, 4), "WARNING: FLOAT/DOUBLE Precision changed!\n", 1},
+      {with<uint32_t>(good, 8, 3), "WARNING: Levels of Hierarchy changed!\n", 1},
+      {with<uint32_t>(good, 12, 44), counts, 1},
+      {with<uint32_t>(good, 16, 95), counts, 1},
+      {with<uint32_t>(good, 20, 2), "WARNING: Number of fixed Vertices changed!\n", 1},
+      {with<double>(good, 24, lambda * (1 + 1e-10)), "", 0},
+      {with<double>(good, 24, lambda * (1 + 1e-8)), material, 1},
+      {with<double>(good, 32, 3e5 * (1 - 1e-8)), material, 1},
+      {with<double>(good, 40, 2.0), "", 0},  // density to time step: hierarchy only
+      {with<double>(good, 64, 2.0), "", 0},
+      {with<double>(good, 72, s * (1 + 1e-6)),
+       "WARNING: Stiffness/Density distribution changed!" + numbers(s * (1 + 1e-6), s), 1},
+      {with<double>(good, 72, s * (1 + 1e-9)), "", 0},
+      {with<double>(good, 80, g * 1.5), "WARNING: Mesh changed!" + numbers(g * 1.5, g), 1},
+      {with<double>(good, 80, -0.001), "", 0},  // a centred mesh's fingerprint says nothing
+      {good.substr(0, 87), incomplete, 1},
+      {good.substr(0, 30), incomplete, 1},
+      {"", "", 1},
+  };
+  for (const Row& r : rows) {
+    auto [out, invalid] = m.check(r.bytes);
+    EXPECT_EQ(out, r.warning) << r.bytes.size();
+    EXPECT_EQ(invalid, r.invalid) << r.warning << " " << r.bytes.size();
+  }
+  // Poisson ratio 0: lambda 0 matches itself and nothing else.
+  m.settings.material->lambda = 0.0;
+  const std::string zero = m.written();
+  EXPECT_EQ(m.check(zero).second, 0);
+  m.settings.material->lambda = 1e-300;
+  EXPECT_EQ(m.check(zero).second, 1);
+}
