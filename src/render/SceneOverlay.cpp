@@ -97,7 +97,9 @@ void drawPointerSprite(int pointerX, int pointerY, int width, int height) {
 
 void drawGroundPlane(const double* plane, float zoom, bool orientation, bool textured) {
   const double a = plane[0], b = plane[1], c = plane[2], d = plane[3];
-  const double t = -d / (a * a + b * b + c * c);
+  const double n2 = a * a + b * b + c * c;
+  if (!(n2 > 0.0)) return;  // no plane
+  const double t = -d / n2;
   const double p[3] = {t * a, t * b, t * c};
   const double h = -0.5 * zoom;
   // Corner offsets from p, texture coordinates and untextured colours.

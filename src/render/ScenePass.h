@@ -48,7 +48,8 @@ void drawLogoOverlay();
 // The pointer sprite with its tip at the pointer (window pixels, y down).
 void drawPointerSprite(int pointerX, int pointerY, int width, int height);
 // The translucent ground plane: a square of side -zoom centred on the point
-// of the plane (a, b, c, d) nearest the origin, in the model's coordinates.
+// of the plane (a, b, c, d) nearest the origin, in the model's coordinates;
+// nothing for a zero normal.
 void drawGroundPlane(const double* plane, float zoom, bool orientation, bool textured);
 // The blue outline of the selection rectangle between two pointer corners.
 void drawSelectionRectangle(const int* start, const int* end, int width, int height);
