@@ -18,6 +18,7 @@
 #include "Program.h"
 #include "RenderSettings.h"
 #include "RenderSurface.h"
+#include "ScenePass.h"
 #include "Simulation.h"
 #include "SimulationSettings.h"
 #include "TetHierarchy.h"

@@ -93,6 +93,9 @@ class ZoltRenderable {
   void createRenderSurface();
   // Loads the projection for the window size and projectionSide.
   void setProjection();
+  // Stereo side: -1 left, +1 right (right wins), 0 neither; then the
+  // projection (display-wall mode only).
+  void setProjectionSide(bool left, bool right);
   // Makes hidden elements visible: their new surface vertices move into the
   // surface range and their faces join the triangle list.
   void revealElements(std::vector<FiniteElement*>& elements);
