@@ -1,12 +1,19 @@
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iostream>
+
+#include "Run.h"
+#include "Startup.h"
 
 int main(int argc, char** argv) {
+  flushDenormals();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
-  std::printf("\nZolt - Simulation using 3D Finite Elements\n");
-  std::printf("------------------------------------------\n\n");
+  currentRun = nullptr;
+  graphicsInitialised = false;
+  printBanner();
+  readInitFile();
+  std::atexit(onExit);
   if (argc > 1) return 0;
-  // Model loading and the window come with the model and interface layers.
-  return 0;
+  std::cout << "Start Simulation" << std::endl << std::endl;
+  return runWindowed(argc, argv);
 }

@@ -31,8 +31,16 @@ double valueAt(const Polynom<double>& n, const float p[3]) {
   return n.eval(static_cast<double>(p[0]), static_cast<double>(p[1]), static_cast<double>(p[2]));
 }
 
-[[noreturn]] void readError(const char* message) {
-  std::cout << message << std::endl;
+// With a source, the line also names the file, the level and the element.
+[[noreturn]] void readError(const char* message, const char* source = nullptr, int level = 0,
+                            int element = -1) {
+  std::cout << message;
+  if (source) {
+    std::cout << " (\"" << source << "\", level " << level;
+    if (element >= 0) std::cout << ", element " << element + 1;
+    std::cout << ")";
+  }
+  std::cout << std::endl;
   std::exit(1);
 }
 
@@ -172,14 +180,15 @@ float Tetrahedron::getCurrentVolume() const {
                       v[3]->currentPosition);
 }
 
-void Tetrahedron::read(std::istream& in, TetHierarchy* h, int level, int vertexOffset) {
+void Tetrahedron::read(std::istream& in, TetHierarchy* h, int level, int vertexOffset,
+                       const char* source) {
   ZOLT_ASSERT(h != nullptr && level >= 0 && level < h->nLevels);
   int nElements = 0, nVerticesPerElement = 0, nExtras = 0;
   in >> nElements >> nVerticesPerElement >> nExtras;
-  if (!in) readError("Error: Could not read the element header!");
-  if (nVerticesPerElement != 4) readError("Error: Wrong number of vertices!");
-  if (nExtras != 0 && nExtras != 1) readError("Error: Wrong number of extras!");
-  if (nElements < 0) readError("Error: Wrong number of elements!");
+  if (!in) readError("Error: Could not read the element header!", source, level);
+  if (nVerticesPerElement != 4) readError("Error: Wrong number of vertices!", source, level);
+  if (nExtras != 0 && nExtras != 1) readError("Error: Wrong number of extras!", source, level);
+  if (nElements < 0) readError("Error: Wrong number of elements!", source, level);
 
   std::vector<Vertex*>& levelVertices = h->vertices[level];
   std::vector<FiniteElement*>& levelElements = h->elements[level];
@@ -188,11 +197,13 @@ void Tetrahedron::read(std::istream& in, TetHierarchy* h, int level, int vertexO
     int number = 0, k[4] = {0, 0, 0, 0}, mask = 0;
     in >> number >> k[0] >> k[1] >> k[2] >> k[3];
     if (nExtras == 1) in >> mask;
-    if (!in) readError("Error: Could not read an element!");
+    if (!in) readError("Error: Could not read an element!", source, level, e);
     Vertex* corner[4];
     for (int i = 0; i < 4; ++i) {
+      // Numbers count from 1 within this record's own vertices.
       const long long entry = static_cast<long long>(vertexOffset) + k[i] - 1;
-      if (entry < 0 || entry >= nVertices) readError("Error: Vertex number out of range!");
+      if (k[i] < 1 || entry >= nVertices)
+        readError("Error: Vertex number out of range!", source, level, e);
       corner[i] = levelVertices[static_cast<size_t>(entry)];
     }
 

@@ -76,8 +76,10 @@ class Tetrahedron : public FiniteElement {
   // elements to h's list of that level; vertex k names entry
   // vertexOffset + k - 1 of that level's vertex list. Corners are stored so
   // that getCurrentVolume() at rest is positive. A bad record prints one
-  // "Error: ..." line on standard output and ends the program (exit code 1).
-  static void read(std::istream& in, TetHierarchy* h, int level, int vertexOffset);
+  // "Error: ..." line on standard output (naming source, the level and the
+  // element when a source is given) and ends the program (exit code 1).
+  static void read(std::istream& in, TetHierarchy* h, int level, int vertexOffset,
+                   const char* source = nullptr);
 
   // 0..3 for the corner p, -1 when p is no corner.
   int vertexIndex(const Vertex* p) const;

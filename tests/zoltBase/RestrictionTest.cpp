@@ -29,7 +29,6 @@ Counts count(const PackedMatrix<double>& R) {
   return c;
 }
 
-
 // Affine field, one value per component.
 double field(const float* p, int d) { return 0.5 + (d + 1) * p[0] - 2.0 * p[1] + 0.25 * d * p[2]; }
 

@@ -700,12 +700,12 @@ namespace {
 
 // Runs the reader on `text` in a child whose standard output goes to
 // standard error, where the death test sees it.
-void readToStderr(const std::string& text, int vertexOffset = 0) {
+void readToStderr(const std::string& text, int vertexOffset = 0, const char* source = nullptr) {
   auto h = withVertices({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}, {0, 1, 0}});
   std::istringstream in(text);
   std::fflush(stdout);
   dup2(STDERR_FILENO, STDOUT_FILENO);
-  Tetrahedron::read(in, h.get(), 0, vertexOffset);
+  Tetrahedron::read(in, h.get(), 0, vertexOffset, source);
 }
 
 }  // namespace
@@ -762,4 +762,14 @@ TEST(TetrahedronReadDeathTest, VertexNumberOutOfRange) {
               "^Error: Vertex number out of range!\n$");
   EXPECT_EXIT(readToStderr("1 4 0\n0 -2147483647 2 3 4\n", -5), testing::ExitedWithCode(1),
               "^Error: Vertex number out of range!\n$");
+}
+
+TEST(TetrahedronReadDeathTest, NumbersCountWithinTheRecordAndMessagesNameTheSource) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Numbers count within the record's own vertices: 0 names none of them.
+  EXPECT_EXIT(readToStderr("1 4 0\n0 0 1 2 3\n", 1), testing::ExitedWithCode(1),
+              "^Error: Vertex number out of range!\n$");
+  // With a source the line names the file, the level and the element.
+  EXPECT_EXIT(readToStderr("2 4 0\n0 1 2 3 4\n1 1 2 3 5\n", 0, "m.ele"), testing::ExitedWithCode(1),
+              "^Error: Vertex number out of range! \\(\"m\\.ele\", level 0, element 2\\)\n$");
 }

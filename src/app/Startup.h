@@ -1,0 +1,59 @@
+#pragma once
+// Start-up shared by the program and the batch tool: the banner, the init
+// file with the three working directories, the exit handler, and loading a
+// model without a window.
+
+#include <string>
+
+class Run;
+
+// Set once the window and OpenGL were started.
+extern bool graphicsInitialised;
+// Shuts the window side down; set by the window layer, called by onExit.
+extern void (*shutdownGraphics)();
+
+// Flush-to-zero and denormals-are-zero for this thread's floating point.
+void flushDenormals();
+
+// An empty line, the banner, 42 hyphens and an empty line.
+void printBanner();
+
+// Reads the init file: MODELS_PATH, CACHES_PATH and MOVIES_PATH, each
+// followed by a directory (one word, or a double-quoted string that may hold
+// blanks); other words are skipped. When the file was read, missing caches
+// and movies directories are created. Without the file nothing changes.
+void readInitFile(const char* path = "ZOLT.init");
+
+// path with a trailing "/" ("" stays "", the working directory).
+std::string withTrailingSlash(std::string path);
+
+// Creates the directory path and its missing parents with mkdir(2),
+// printing "  Create Directory <path>" first; false, with a message on
+// standard error, when it still is no directory afterwards.
+bool ensureDirectory(const std::string& path);
+
+// Registered with atexit: shuts the graphics down when they were started,
+// then prints "EXIT.".
+void onExit();
+
+struct LoadRequest {
+  std::string name;  // bare model name
+  bool rebuildCaches = false;
+  int elementModel = 0;
+  int integrationScheme = 0;
+};
+
+// Unloads the current model and builds the requested one as currentRun. An
+// element model or integration scheme outside 0 .. 5 and a model the Run
+// refuses are reported and leave no model loaded (null).
+Run* loadModel(const LoadRequest& request);
+// Deletes the current model; currentRun becomes null.
+void unloadModel();
+
+// The windowed program after "Start Simulation". The window is not part of
+// this build yet: prints so and returns 0.
+int runWindowed(int argc, char** argv);
+
+// Windowed start with a given model; nothing in the program calls it.
+void startWithModel(const char* modelName, bool rebuildCaches, int elementModel, int scheme,
+                    int skipPreprocess, int argc, char** argv);

@@ -1,0 +1,54 @@
+#include "ConfigReader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+void exitMissingFile(const std::string& path) {
+  std::cout << "Error: File \"" << path << "\" doesn`t exist!" << std::endl;
+  std::exit(1);
+}
+
+void exitBadFile(const std::string& path, const std::string& what) {
+  std::cout << "Error: " << what << " in \"" << path << "\"" << std::endl;
+  std::exit(1);
+}
+
+ConfigReader::ConfigReader(const char* method, const char* path)
+    : in(path), method_(method), path_(path) {
+  if (!in.is_open()) exitMissingFile(path_);
+}
+
+bool ConfigReader::next(std::string& word) {
+  word.clear();
+  if (failed_ || !(in >> word)) return false;
+  for (char c : word) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7f) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02x", b);
+      fail("\"" + path_ + "\" is not a text file (byte " + code + ")");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ConfigReader::check(const char* keyword) {
+  if (!in.fail()) return true;
+  fail(std::string("Could not read the values of ") + keyword + " in \"" + path_ + "\"");
+  return false;
+}
+
+void ConfigReader::fail(const std::string& text) {
+  refuse(text);
+  failed_ = true;
+}
+
+void ConfigReader::refuse(const std::string& text) {
+  std::cerr << "[Run, " << method_ << "] Error: " << text << std::endl;
+}
+
+void ConfigReader::warn(const std::string& text) {
+  std::cerr << "[Run, " << method_ << "] Warning: " << text << std::endl;
+}

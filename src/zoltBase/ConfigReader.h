@@ -1,0 +1,49 @@
+#pragma once
+// Word-by-word reading of a model's configuration file, shared by both
+// passes, and the messages with which a model file ends the program.
+
+#include <fstream>
+#include <string>
+
+// "Error: File "<path>" doesn`t exist!" on standard output, exit code 1.
+[[noreturn]] void exitMissingFile(const std::string& path);
+// "Error: <what> in "<path>"" on standard output, exit code 1.
+[[noreturn]] void exitBadFile(const std::string& path, const std::string& what);
+
+class ConfigReader {
+ public:
+  // method: "readConfig" or "readForces", for the messages. A file that
+  // cannot be opened ends the program (exitMissingFile).
+  ConfigReader(const char* method, const char* path);
+
+  // The next word; false at the end of the file, after an error, or on a
+  // word holding control bytes (a binary file: reported as an error).
+  bool next(std::string& word);
+
+  // Reads the values of `keyword` in order with formatted extraction; false,
+  // reported once, when one does not parse.
+  template <class... T>
+  bool values(const char* keyword, T&... v) {
+    ((in >> v), ...);
+    return check(keyword);
+  }
+  // False, reported, when the stream failed while reading keyword's values.
+  bool check(const char* keyword);
+
+  // "[Run, <method>] Error: <text>" on standard error; ends the pass.
+  void fail(const std::string& text);
+  // "[Run, <method>] Error: <text>" on standard error; the pass goes on.
+  void refuse(const std::string& text);
+  // "[Run, <method>] Warning: <text>" on standard error.
+  void warn(const std::string& text);
+
+  bool failed() const { return failed_; }
+  const std::string& path() const { return path_; }
+  std::istream& stream() { return in; }
+
+ private:
+  std::ifstream in;
+  std::string method_;
+  std::string path_;
+  bool failed_ = false;
+};

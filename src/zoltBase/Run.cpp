@@ -1,0 +1,177 @@
+#include "Run.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "Barrier.h"
+#include "DeformationForce.h"
+#include "FiniteElement.h"
+#include "Simulation.h"
+#include "TetHierarchy.h"
+
+std::string modelsPath = "../models/";
+std::string cachesPath = "../caches/";
+std::string moviesPath = "../movies/";
+Run* currentRun = nullptr;
+
+const char* cacheWord(ElementModel model) {
+  switch (model) {
+    case ElementModel::Cauchy:
+      return "cacheCauchy";
+    case ElementModel::Rotated:
+      return "cacheRotated";
+    case ElementModel::Green:
+      return "cacheGreen";
+    case ElementModel::Partition:
+      return "cachePartition";
+    case ElementModel::CutCauchy:
+      return "cacheCutCauchy";
+    case ElementModel::Explicit:
+      return "cacheExplicit";
+  }
+  return "cache";
+}
+
+Run::Run(const char* name, bool rebuildCaches, int model, int scheme)
+    : elementModel(static_cast<ElementModel>(model)), integrationScheme(scheme) {
+  // E = 1e6 N/m^2 and nu = 0.33 through the MATERIAL formulas.
+  settings.material =
+      new MaterialProperties{729765.590446705, 375939.84962406015, 1000.0, 5.0, 1.0, 0.05};
+  construct(name, rebuildCaches);
+}
+
+void Run::construct(const char* name, bool rebuildCaches) {
+  const std::string configPath = modelsPath + name + ".config";
+  renderSettings.basePath = modelsPath + name;
+
+  std::cout << "Using configure file " << configPath << std::endl << std::endl;
+  if (!readConfig(configPath.c_str())) {
+    refused = 1;
+    return;
+  }
+  std::cout << std::endl;
+
+  const std::string meshPath = cachesPath + name + ".mesh";
+  if (!rebuildCaches) meshFromCache = readMesh(meshPath.c_str());
+  meshCachePath = meshPath;
+  bool generate = rebuildCaches;
+  if (!meshFromCache) {
+    readMeshText(name);
+    generate = true;
+  }
+  const int finest = hierarchy->nLevels - 1;
+  if (hierarchy->elements[finest].empty()) {
+    std::cerr << "[Run] Error: Model \"" << name << "\" has no elements on level " << finest
+              << "; it is not loaded" << std::endl;
+    refused = 1;
+    return;
+  }
+
+  settings.deformationForce =
+      new DeformationForce(hierarchy.get(), &settings.forceNorm, &settings.forceFieldOn, dim);
+  if (!readForces(configPath.c_str())) {
+    refused = 1;
+    return;
+  }
+  renderSettings.barrier = settings.barrier;
+  if (!meshFromCache) readParamsValues((modelsPath + name + ".params").c_str());
+  if (!checkFixedVertices(name)) return;
+
+  openCaches(name, generate);
+
+  std::cout << std::endl;
+  for (int l = 0; l < hierarchy->nLevels; ++l)
+    std::cout << "Vertices / Elements on level " << l << ": " << hierarchy->vertices[l].size()
+              << " / " << hierarchy->elements[l].size() << std::endl;
+  std::cout << std::endl;
+}
+
+void Run::readMeshText(const char* name) {
+  hierarchy = std::make_unique<TetHierarchy>(levels);
+  const int fileLevels = readHierarchy ? levels : 1;
+  if (!meshEntries || meshEntries->empty()) {
+    readNodeLevel((modelsPath + name + ".node").c_str(), fileLevels, nullptr);
+    readEleLevel((modelsPath + name + ".ele").c_str(), fileLevels);
+  } else {
+    for (const MeshEntry& m : *meshEntries) {
+      readNodeLevel((modelsPath + m.name + ".node").c_str(), fileLevels, m.matrix);
+      readEleLevel((modelsPath + m.name + ".ele").c_str(), fileLevels);
+    }
+  }
+  double* c = renderSettings.centre;
+  hierarchy->setCenterOfGravity(c);
+  std::cout << "Center of object: " << c[0] << ", " << c[1] << ", " << c[2] << std::endl;
+  if (!readHierarchy) {
+    std::cout << "Build nested hierarchy ... " << std::endl;
+    hierarchy->buildNestedHierarchy();
+  }
+}
+
+bool Run::checkFixedVertices(const char* name) {
+  const long long nFinest =
+      static_cast<long long>(hierarchy->vertices[hierarchy->nLevels - 1].size());
+  for (int v : fixedVertices) {
+    if (v >= 0 && v < nFinest) continue;
+    std::cerr << "[Run] Error: Fixed vertex "
+              << (v < 0 ? std::string("below 1") : std::to_string(v + 1)) << " of model \"" << name
+              << "\" does not exist (" << nFinest << " vertices); it is not loaded" << std::endl;
+    refused = 1;
+    return false;
+  }
+  return true;
+}
+
+// The matrix cache is read when the mesh came from its cache and the
+// caches are not rebuilt, else (re)written; the caches derived from the
+// mesh are then removed.
+void Run::openCaches(const char* name, bool generate) {
+  matrixCachePath = cachesPath + name + "." + cacheWord(elementModel);
+  std::cout << std::endl << "Using cache file " << matrixCachePath << std::endl << std::endl;
+  generateCache = 1;
+  if (!generate) {
+    matrixCache.open(matrixCachePath, std::ios::in | std::ios::binary);
+    generateCache = matrixCache.is_open() ? 0 : 1;
+    matrixCache.clear();
+  }
+  if (generateCache) {
+    matrixCache.open(matrixCachePath, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (matrixCache.fail())
+      std::cout << "[Run] Error opening file \"" << matrixCachePath << "\" for writing"
+                << std::endl;
+  }
+  settings.hierarchyCachePath = matrixCachePath + ".Mgrid";
+  renderSettings.volumeCachePath = cachesPath + name + ".cacheVolume";
+  renderSettings.surfaceCachePath = cachesPath + name + ".cacheSurface";
+  if (!generate) return;
+  const std::string& surface = renderSettings.surfaceCachePath;
+  for (const std::string& derived : {settings.hierarchyCachePath, renderSettings.volumeCachePath,
+                                     surface, surface + ".weight", surface + ".weightFur"})
+    std::remove(derived.c_str());
+}
+
+Run::~Run() {
+  matrixCache.close();
+  if (renderable && frontEnd.deleteDrawable) frontEnd.deleteDrawable(renderable);
+  renderable = nullptr;
+  if (control && frontEnd.deleteControl) frontEnd.deleteControl(control);
+  control = nullptr;
+  simulation.reset();
+  hierarchy.reset();
+  fixedVertices.clear();
+  meshEntries.reset();
+  // settings (barrier, force field, material) and then renderSettings go
+  // with the members, in reverse declaration order.
+}
+
+int framesPerSecond(double timeStep) { return static_cast<int>(1.0 / timeStep); }
+
+void startSimulation(Run* run, bool withControl, bool withDrawable, const FrontEnd& frontEnd) {
+  run->frontEnd = frontEnd;
+  run->control = withControl && frontEnd.createControl ? frontEnd.createControl(*run) : nullptr;
+  run->renderable = withDrawable && frontEnd.createDrawable
+                        ? frontEnd.createDrawable(*run, run->control)
+                        : nullptr;
+  if (withControl && frontEnd.setRenderData) frontEnd.setRenderData(run->control, run->renderable);
+  const int rate = framesPerSecond(run->settings.material->timeStep);
+  if (frontEnd.startLoop) frontEnd.startLoop(run->control, run->renderable, rate);
+}

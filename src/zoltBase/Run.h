@@ -1,0 +1,177 @@
+#pragma once
+// The scene object of one loaded model: its mesh hierarchy, simulation,
+// control object and drawable, the matrix-cache stream, and the render and
+// simulation settings read from the model's configuration file. One Run
+// exists at a time (currentRun).
+//
+// Construction reads configuration pass 1, the mesh (binary cache or text
+// levels), centres and refines it, reads pass 2 (forces, classification),
+// the parameter file and opens the matrix cache. The control object and the
+// drawable live on the GL side: startSimulation creates them through the
+// caller's FrontEnd, so this layer never links GL.
+//
+// Files: Run.cpp (construction, paths, start), RunConfig.cpp (pass 1),
+// RunForces.cpp (pass 2), RunMeshText.cpp (text mesh levels and parameter
+// file), RunMeshCache.cpp (binary mesh cache).
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RenderSettings.h"
+#include "SimulationSettings.h"
+
+class FiniteElement;
+class Simulation;
+class TetHierarchy;
+class ZoltControl;
+class ZoltRenderable;
+struct DeformationForce;
+struct Vertex;
+
+// Element kinds; the value is stored in the mesh cache.
+enum class ElementType : int {
+  TRIANGLE = 0,
+  QUAD = 1,
+  TRIANGLE3D = 2,
+  TETRAHEDRON = 3,
+  SERENDIPITY_TET = 4,
+  QUADRATIC_QUAD = 5,
+  HEXAHEDRON = 6,
+};
+
+// Strain models; the value names the matrix cache. Only Cauchy is simulated.
+enum class ElementModel : int {
+  Cauchy = 0,
+  Rotated = 1,
+  Green = 2,
+  Partition = 3,
+  CutCauchy = 4,
+  Explicit = 5,
+};
+
+// "cacheCauchy" .. "cacheExplicit"; "cache" for a value outside the enum.
+const char* cacheWord(ElementModel model);
+
+// Directories of the model files, the caches and saved frames, each ending
+// in "/" and joined to file names by concatenation; set at start-up.
+extern std::string modelsPath;
+extern std::string cachesPath;
+extern std::string moviesPath;
+
+class Run;
+// The loaded model; null while none is loaded.
+extern Run* currentRun;
+
+// How startSimulation makes, links, starts and frees the GL-side objects.
+// Supplied by the window layer; a missing function is skipped.
+struct FrontEnd {
+  std::function<ZoltControl*(Run&)> createControl;
+  std::function<ZoltRenderable*(Run&, ZoltControl*)> createDrawable;
+  std::function<void(ZoltControl*, ZoltRenderable*)> setRenderData;
+  std::function<void(ZoltControl*, ZoltRenderable*, int framesPerSecond)> startLoop;
+  std::function<void(ZoltRenderable*)> deleteDrawable;
+  std::function<void(ZoltControl*)> deleteControl;
+};
+
+class Run {
+ public:
+  std::unique_ptr<TetHierarchy> hierarchy;  // level 0 coarsest; null while refused early
+  std::vector<int> fixedVertices;           // 0-based finest-level positions
+  std::fstream matrixCache;
+  uint8_t generateCache = 0;  // 1: the matrix cache is being (re)written
+  std::unique_ptr<Simulation> simulation;
+  ZoltRenderable* renderable = nullptr;  // owned; freed through frontEnd.deleteDrawable
+  ZoltControl* control = nullptr;        // owned; freed through frontEnd.deleteControl
+  ElementType elementType = ElementType::TETRAHEDRON;
+  ElementModel elementModel;
+  int integrationScheme;
+  uint8_t dim = 3;
+  int levels = 1;
+  int partitions = 1;
+  RenderSettings renderSettings;
+  SimulationSettings settings;
+  uint8_t readHierarchy = 0;    // every level comes from the mesh files
+  uint8_t fixedFromParams = 0;  // the parameter file listed fixed vertices
+  uint8_t meshFromCache = 0;
+  std::string meshCachePath;
+  std::string matrixCachePath;
+  std::unique_ptr<std::vector<MeshEntry>> meshEntries;  // MESH entries; null until the first
+  // Per level, the vertex count before the mesh file being read.
+  std::vector<int> vertexOffsets;
+  // Set when the model cannot be used (a configuration value that does not
+  // parse, no finest-level element, a fixed vertex that does not exist): the
+  // constructor stops after its message and only the destructor may follow.
+  uint8_t refused = 0;
+  FrontEnd frontEnd;  // set by startSimulation
+
+  // name: the bare model name. Missing configuration or mesh files end the
+  // program with exit code 1 after their message.
+  Run(const char* name, bool rebuildCaches, int elementModel, int integrationScheme);
+  // Frees the drawable, the control object, the simulation, the hierarchy,
+  // then the settings (barrier, force field, material).
+  ~Run();
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  // Configuration pass 1. False when a value does not parse or the file is
+  // not text (reported once); the model is then refused.
+  bool readConfig(const char* path);
+  // Configuration pass 2: forces, force field, classification. Needs the
+  // hierarchy and the force field. False as readConfig.
+  bool readForces(const char* path);
+  // Rewrites the MATERIAL values (lambda, mu, density, damping, friction,
+  // time step) of a configuration file as E, nu and the rest.
+  static void writeMaterial(const char* path, const double material[6]);
+
+  // Binary mesh cache; true when it exists and matches the configuration.
+  bool readMesh(const char* path);
+
+  // Text mesh levels: node and element blocks of `levels` levels. A missing
+  // file or a bad count, number or value ends the program with exit code 1
+  // after one "Error: ..." line naming the file and the item.
+  void readNodeLevel(const char* path, int levels, const float* matrix);
+  void readEleLevel(const char* path, int levels);
+  // Optional per-element stiffness and density and the fixed vertices.
+  void readParamsValues(const char* path);
+  void writeParamsValues(const char* path) const;
+  void writeNodeLevel(const char* path, int levels) const;
+  void flagSurfaces(const char* name);
+  void writeEleFlags(const char* path, int levels) const;
+
+  // Stiffness and density of the finest elements from a byte volume of
+  // nx * ny * nz samples over box (xmin, xmax, ymin, ymax, zmin, zmax) and
+  // two 256-entry tables. A flat box or a non-positive count is refused.
+  static void classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* volumeFile,
+                               const float box[6], const char* stiffnessTable,
+                               const char* densityTable);
+  // Softens the elements around the finest vertex nearest to point (or
+  // around vertex) and pushes their other nodes away from it with
+  // `magnitude`.
+  static void addBellow(TetHierarchy* h, std::vector<VertexForce>* forces, float magnitude,
+                        const float* point, Vertex* vertex);
+  // Implant field (type 5) over the soft finest elements (stiffness <= 0.1).
+  // False, and the field unchanged, when there is none.
+  static bool addImplant(DeformationForce* field, float a, float b, float c);
+
+  // Finest-level vertex for a 1-based configuration number (READ_HIERARCHY:
+  // the finest vertex nearest to that level-0 vertex); null when none.
+  Vertex* configVertex(int number) const;
+
+ private:
+  void construct(const char* name, bool rebuildCaches);
+  void readMeshText(const char* name);
+  // Every fixed vertex names a finest-level vertex; else the model is refused.
+  bool checkFixedVertices(const char* name);
+  void openCaches(const char* name, bool generate);
+};
+
+// Creates the control object and the drawable through frontEnd, links them,
+// and starts the frame loop at (int)(1 / time step) frames per second.
+void startSimulation(Run* run, bool withControl, bool withDrawable, const FrontEnd& frontEnd);
+
+// Target frame rate of a time step: 1 / dt truncated toward zero.
+int framesPerSecond(double timeStep);

@@ -1,0 +1,253 @@
+// Text mesh levels (.node / .ele, several levels per file, appended to the
+// levels already read) and the parameter file (.params). Every count,
+// number and value is checked against the level and the stream: a bad one
+// ends the program with exit code 1, like a missing file.
+
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "ConfigReader.h"
+#include "FiniteElement.h"
+#include "Run.h"
+#include "TetHierarchy.h"
+#include "Tetrahedron.h"
+#include "ZoltAssert.h"
+
+namespace {
+
+std::string at(int level, long long vertex) {
+  return "vertex " + std::to_string(vertex + 1) + " of level " + std::to_string(level);
+}
+
+// Node files of serendipity and quadratic elements fill every other level.
+int levelStep(ElementType type) {
+  return type == ElementType::SERENDIPITY_TET || type == ElementType::QUADRATIC_QUAD ? 2 : 1;
+}
+
+// Nodes per element as written to an element file.
+int nodesPerElement(ElementType type) {
+  switch (type) {
+    case ElementType::TRIANGLE:
+    case ElementType::TRIANGLE3D:
+      return 3;
+    case ElementType::HEXAHEDRON:
+      return 8;
+    default:
+      return 4;
+  }
+}
+
+// One vertex line after its number and coordinates: the interpolation list
+// (attribute count 1; kept above level 0) or `attribs` skipped integers.
+std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::string& path, int level,
+                                               long long i, int attribs,
+                                               const std::vector<Vertex*>* coarse) {
+  std::vector<InterpolationEntry> parents;
+  if (attribs != 1) {
+    for (int a = 0; a < attribs; ++a) {
+      long long skipped;
+      if (!(in >> skipped)) exitBadFile(path, "Could not read the attributes of " + at(level, i));
+    }
+    return parents;
+  }
+  long long m = 0;
+  if (!(in >> m) || m < 0)
+    exitBadFile(path, "Could not read the interpolation count of " + at(level, i));
+  for (long long j = 0; j < m; ++j) {
+    long long parent = 0;
+    float weight = 0.0f;
+    if (!(in >> parent >> weight))
+      exitBadFile(path, "Could not read interpolation entry " + std::to_string(j + 1) + " of " +
+                            at(level, i));
+    if (!coarse) continue;  // level 0 has no coarser level: the list is dropped
+    if (parent < 1 || parent > static_cast<long long>(coarse->size()))
+      exitBadFile(path, "Parent " + std::to_string(parent) + " of " + at(level, i) +
+                            " names no vertex of level " + std::to_string(level - 1) + " (" +
+                            std::to_string(coarse->size()) + " vertices)");
+    parents.push_back({(*coarse)[static_cast<size_t>(parent - 1)], weight});
+  }
+  return parents;
+}
+
+}  // namespace
+
+void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
+  std::ifstream in(path);
+  if (!in.is_open()) exitMissingFile(path);
+  ZOLT_ASSERT(hierarchy && nLevels >= 1 && nLevels <= hierarchy->nLevels);
+  vertexOffsets.resize(static_cast<size_t>(nLevels), 0);
+  const float* s = renderSettings.scale;
+  const bool swap = renderSettings.swapXY != 0;
+
+  for (int l = 0; l < nLevels; l += levelStep(elementType)) {
+    std::vector<Vertex*>& level = hierarchy->vertices[l];
+    vertexOffsets[l] = static_cast<int>(level.size());
+    long long n = 0, ignored = 0;
+    int attribs = 0;
+    if (!(in >> n >> ignored >> ignored >> attribs))
+      exitBadFile(path, "Could not read the node header of level " + std::to_string(l));
+    if (n < 0 || n > std::numeric_limits<int>::max() - vertexOffsets[l] || attribs < 0)
+      exitBadFile(path, "Bad node header of level " + std::to_string(l) + " (" + std::to_string(n) +
+                            " vertices, " + std::to_string(attribs) + " attributes)");
+    const std::vector<Vertex*>* coarse = l > 0 ? &hierarchy->vertices[l - 1] : nullptr;
+    for (long long i = 0; i < n; ++i) {
+      long long number;
+      float a, b, z;
+      if (!(in >> number >> a >> b >> z))
+        exitBadFile(path, "Could not read the coordinates of " + at(l, i));
+      float x = swap ? b : a, y = swap ? a : b;
+      if (matrix) {
+        const float* m = matrix;
+        const float tx = m[0] * x + m[1] * y + m[2] * z + m[3];
+        const float ty = m[4] * x + m[5] * y + m[6] * z + m[7];
+        z = m[8] * x + m[9] * y + m[10] * z + m[11];
+        x = tx;
+        y = ty;
+      }
+      std::vector<InterpolationEntry> parents = readVertexTail(in, path, l, i, attribs, coarse);
+      auto* v = new Vertex;
+      v->index = vertexOffsets[l] + static_cast<int>(i);
+      v->parents = std::move(parents);
+      v->restPosition[0] = x * s[0];
+      v->restPosition[1] = y * s[1];
+      v->restPosition[2] = z * s[2];
+      level.push_back(v);
+    }
+    std::cout << "Reading level " << l << ": " << n << " Vertices,  " << attribs << " Attribs"
+              << std::endl;
+  }
+}
+
+void Run::readEleLevel(const char* path, int nLevels) {
+  std::ifstream in(path);
+  if (!in.is_open()) exitMissingFile(path);
+  ZOLT_ASSERT(hierarchy && nLevels >= 1 && nLevels <= hierarchy->nLevels);
+  for (int l = 0; l < nLevels; ++l) {
+    const size_t before = hierarchy->elements[l].size();
+    const int offset = static_cast<size_t>(l) < vertexOffsets.size() ? vertexOffsets[l] : 0;
+    if (elementType == ElementType::TETRAHEDRON)
+      Tetrahedron::read(in, hierarchy.get(), l, offset, path);
+    std::cout << "Reading level " << l << ": " << hierarchy->elements[l].size() - before
+              << " Elements" << std::endl;
+  }
+}
+
+void Run::readParamsValues(const char* path) {
+  std::ifstream in(path);
+  if (!in.is_open()) return;
+  std::cout << "Read Stiffness/Density/FixedVerts File \"" << path << "\"" << std::endl;
+  const std::vector<FiniteElement*>& elements = hierarchy->elements[hierarchy->nLevels - 1];
+  const std::vector<Vertex*>& vertices = hierarchy->vertices[hierarchy->nLevels - 1];
+
+  long long count = 0;
+  if (!(in >> count)) exitBadFile(path, "Could not read the element count");
+  if (count != static_cast<long long>(elements.size())) {
+    std::cerr << "[Run, readParamsValues] Error: Number of Elements in File does not match "
+                 "actual number!"
+              << std::endl;
+    return;
+  }
+  for (size_t e = 0; e < elements.size(); ++e) {
+    float stiffness, density;
+    if (!(in >> stiffness >> density))
+      exitBadFile(path,
+                  "Could not read the stiffness and density of element " + std::to_string(e + 1));
+    // Values a classification keyword set already are kept.
+    if (elements[e]->getStiffness() == 1.0f) elements[e]->setStiffness(stiffness);
+    if (elements[e]->getDensity() == 1.0f) elements[e]->setDensity(density);
+  }
+
+  const long long nVertices = static_cast<long long>(vertices.size());
+  if (!(in >> count)) exitBadFile(path, "Could not read the vertex count");
+  if (count != nVertices) {
+    std::cerr << "[Run, readParamsValues] Error: Number of Vertices in File does not match "
+                 "actual number!"
+              << std::endl;
+    return;
+  }
+  long long nFixed = 0;
+  if (!(in >> nFixed) || nFixed < 0 || nFixed > nVertices)
+    exitBadFile(path, "Bad fixed vertex count (" + std::to_string(nVertices) + " vertices)");
+  fixedFromParams = nFixed != 0;
+  if (nFixed == 0) return;
+  fixedVertices.clear();
+  for (long long i = 0; i < nFixed; ++i) {
+    long long p = -1;
+    if (!(in >> p)) exitBadFile(path, "Could not read fixed vertex entry " + std::to_string(i + 1));
+    if (p < 0 || p >= nVertices)
+      exitBadFile(path, "Fixed vertex entry " + std::to_string(i + 1) + " (" + std::to_string(p) +
+                            ") names no vertex (" + std::to_string(nVertices) + " vertices)");
+    fixedVertices.push_back(static_cast<int>(p));
+    vertices[static_cast<size_t>(p)]->fixed = 1;
+  }
+}
+
+void Run::writeParamsValues(const char* path) const {
+  std::ofstream out(path);
+  if (!out.is_open()) {
+    std::cout << "Error: File \"" << path << "\" could not be created!" << std::endl;
+    return;
+  }
+  const std::vector<FiniteElement*>& elements = hierarchy->elements[hierarchy->nLevels - 1];
+  const std::vector<Vertex*>& vertices = hierarchy->vertices[hierarchy->nLevels - 1];
+  out << elements.size() << " \n";
+  for (const FiniteElement* e : elements)
+    out << e->getStiffness() << " " << e->getDensity() << " \n";
+  out << vertices.size() << " \n";
+  size_t nFixed = 0;
+  for (const Vertex* v : vertices) nFixed += v->fixed ? 1 : 0;
+  out << nFixed << " \n";
+  for (size_t i = 0; i < vertices.size(); ++i)
+    if (vertices[i]->fixed) out << i << " \n";
+}
+
+void Run::writeNodeLevel(const char* path, int nLevels) const {
+  std::ofstream out(path);
+  if (!out.is_open()) exitMissingFile(path);
+  const float* s = renderSettings.scale;
+  const double* c = renderSettings.centre;
+  // Enough digits that the coordinates read back as they were.
+  out << std::setprecision(17);
+  for (int l = 0; l < nLevels && l < hierarchy->nLevels; ++l) {
+    const std::vector<Vertex*>& level = hierarchy->vertices[l];
+    out << level.size() << " " << 3 << " " << 0 << " " << 1 << "\n";
+    for (size_t i = 0; i < level.size(); ++i) {
+      const float* p = level[i]->restPosition;
+      const double x = (p[0] + c[0]) / s[0], y = (p[1] + c[1]) / s[1], z = (p[2] + c[2]) / s[2];
+      const bool swap = renderSettings.swapXY != 0;
+      out << i + 1 << " \t" << (swap ? y : x) << " \t" << (swap ? x : y) << " \t" << z << " \t" << 0
+          << "\n";
+    }
+  }
+}
+
+void Run::flagSurfaces(const char* name) {
+  const int n = readHierarchy ? levels : 1;
+  for (int l = 0; l < n; ++l) {
+    std::cout << "Flag Surfaces on level " << l << std::endl;
+    const std::vector<FiniteElement*>& level = hierarchy->elements[l];
+    for (FiniteElement* e : level) e->computeFaceMask(level.begin(), level.end());
+  }
+  writeEleFlags((modelsPath + name + ".ele").c_str(), n);
+}
+
+void Run::writeEleFlags(const char* path, int nLevels) const {
+  std::ofstream out(path);
+  if (!out.is_open()) exitMissingFile(path);
+  const int nodes = nodesPerElement(elementType);
+  for (int l = 0; l < nLevels && l < hierarchy->nLevels; ++l) {
+    const std::vector<FiniteElement*>& level = hierarchy->elements[l];
+    if (level.empty()) continue;
+    out << level.size() << " " << nodes << " " << 1 << "\n";
+    for (size_t e = 0; e < level.size(); ++e) {
+      out << e + 1 << " \t";
+      for (int i = 0; i < level[e]->degreeOfFreedom(); ++i)
+        out << level[e]->getVertex(i)->index + 1 << " \t";
+      out << static_cast<int>(level[e]->getFaceMask()) << " \t\n";
+    }
+  }
+}

@@ -1,0 +1,145 @@
+// zolt_headless run for real on hand-written and malformed models.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "CubeModel.h"
+#include "Files.h"
+
+using namespace zolt::test;
+
+namespace {
+
+std::string randomBytes(unsigned seed, size_t n) {
+  std::mt19937 generator(seed);
+  std::string bytes(n, '\0');
+  for (char& b : bytes) b = static_cast<char>(generator() & 0xff);
+  return bytes;
+}
+
+// A working directory with models/m.* (the cube with this configuration).
+struct Work {
+  TempDir t;
+  explicit Work(const std::string& config) {
+    mkdir((t.file("models")).c_str(), 0777);
+    writeCubeModel(t.file("models/"), "m", config);
+  }
+  ProgramResult run(std::vector<std::string> args) const {
+    args.insert(args.begin(), ZOLT_HEADLESS);
+    return runProgram(t.file(""), args);
+  }
+  ProgramResult load(const std::vector<std::string>& extra = {}) const {
+    std::vector<std::string> args = {"--models", "models", "--caches",   "caches",
+                                     "--model",  "m",      "--load-only"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(args);
+  }
+};
+
+}  // namespace
+
+TEST(HeadlessMain, LoadsTheOneCubeModel) {
+  Work w("LEVEL 3\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
+  const ProgramResult r = w.load();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "  Create Directory caches/\n"
+            "Using configure file models/m.config\n\n"
+            "Material Properties: \n"
+            "  Elasticity:             1e+06 [N/m^2]\n"
+            "  Transverse contraction: 0.33\n"
+            "  Density:                1 [g/cm^3]\n"
+            "  Damping:                5\n"
+            "  Friction:               1\n"
+            "  Timestep (Frequency):   0.05 [sec]  ( 20 [Hz] )\n\n\n"
+            "Reading level 0: 8 Vertices,  0 Attribs\n"
+            "Reading level 0: 6 Elements\n\n"
+            "Set Center of gravity\n"
+            "Center of object: 0.5, 0.5, 0.5\n"
+            "Build nested hierarchy ... \n\n"
+            "Using cache file caches/m.cacheCauchy\n\n\n"
+            "Vertices / Elements on level 0: 8 / 6\n"
+            "Vertices / Elements on level 1: 27 / 48\n"
+            "Vertices / Elements on level 2: 125 / 384\n\n");
+  EXPECT_EQ(r.err, "");
+
+  // The same model through an init file naming the directories.
+  writeFile(w.t.file("z.init"), "MODELS_PATH models CACHES_PATH caches");
+  const ProgramResult i = w.run({"--init", "z.init", "--model", "m", "--load-only"});
+  EXPECT_EQ(i.status, 0);
+  EXPECT_NE(i.out.find("Vertices / Elements on level 2: 125 / 384\n"), std::string::npos);
+}
+
+TEST(HeadlessMain, UsageErrorsEndWithStatus2) {
+  Work w("");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--models", "models"}, {"--bogus"}, {"--init", "missing.init"}}) {
+    const ProgramResult r = w.run(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_NE(r.err.find("usage: zolt_headless "), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  const ProgramResult help = w.run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: zolt_headless ", 0), 0u);
+}
+
+namespace {
+
+struct Malformed {
+  const char* file;  // replaced in models/, or null
+  std::string text;
+  std::vector<std::string> extra;
+  std::string message;  // expected on either stream
+};
+
+void expectStatus1(const std::vector<Malformed>& rows) {
+  for (const Malformed& row : rows) {
+    Work w("LEVEL 2");
+    if (row.file) writeFile(w.t.file("models/m.") + row.file, row.text);
+    const ProgramResult r = w.load(row.extra);
+    SCOPED_TRACE(std::string(row.file ? row.file : "options") + " " + row.message);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE((r.out + r.err).find(row.message), std::string::npos) << r.out << r.err;
+  }
+}
+
+}  // namespace
+
+// Three program runs per test keep each well inside its time limit under
+// the sanitizers.
+TEST(HeadlessMain, MissingOrUnparsableConfigurationEndsWithStatus1) {
+  expectStatus1({
+      {nullptr, "", {"--model", "none"}, "Error: File \"models/none.config\" doesn`t exist!"},
+      {"config", "LEVEL abc", {}, "[Run, readConfig] Error: Could not read the values of LEVEL"},
+      {"config", "MESH m 1 0 0", {}, "[Run, readConfig] Error: Could not read the values of MESH"},
+  });
+}
+
+TEST(HeadlessMain, BinaryOrUnusableConfigurationEndsWithStatus1) {
+  expectStatus1({
+      {"config", randomBytes(1, 2048), {}, "is not a text file"},
+      {"config", "FORCE_VERTICES 1 1 0", {}, "Error: Could not read the values of FORCE_VERTICES"},
+      {"config", "FIXED_VERTICES 1 99", {}, "[Run] Error: Fixed vertex 99 of model \"m\""},
+  });
+}
+
+TEST(HeadlessMain, RandomMeshFilesEndWithStatus1) {
+  expectStatus1({
+      {"node", randomBytes(2, 2048), {}, "\"models/m.node\""},
+      {"ele", randomBytes(3, 2048), {}, "\"models/m.ele\""},
+      {"params", randomBytes(4, 2048), {}, "\"models/m.params\""},
+  });
+}
+
+TEST(HeadlessMain, UnknownIndicesOrNoElementsEndWithStatus1) {
+  expectStatus1({
+      {nullptr, "", {"--element-model", "9"}, "Error: Element model 9 is not one of 0 .. 5"},
+      {nullptr, "", {"--scheme", "6"}, "Error: Integration scheme 6 is not one of 0 .. 5"},
+      {"ele", "0 4 0\n", {}, "[Run] Error: Model \"m\" has no elements on level 1"},
+  });
+}

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Capture.h"
+#include "CubeModel.h"
+#include "Files.h"
+#include "Run.h"
+#include "Startup.h"
+
+using namespace zolt::test;
+
+namespace {
+
+// Restores the process-wide directories when a test changed them.
+struct SavedPaths {
+  std::string models = modelsPath, caches = cachesPath, movies = moviesPath;
+  ~SavedPaths() {
+    modelsPath = models;
+    cachesPath = caches;
+    moviesPath = movies;
+  }
+};
+
+}  // namespace
+
+TEST(Startup, EnsureDirectoryCreatesParentsAndKeepsBlanks) {
+  TempDir t;
+  const std::string nested = t.file("a/b c/d/");
+  EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(ensureDirectory(nested)); }),
+            "  Create Directory " + nested + "\n");
+  EXPECT_TRUE(exists(t.file("a/b c/d")));
+  EXPECT_FALSE(exists(t.file("a/b")));
+  EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(ensureDirectory(nested)); }), "");
+
+  writeFile(t.file("file"), "");
+  const CapturedOutput o = captureBoth([&] { EXPECT_FALSE(ensureDirectory(t.file("file/x/"))); });
+  EXPECT_EQ(o.err, "[Startup] Error: Could not create directory \"" + t.file("file/x/") +
+                       "\": Not a directory\n");
+}
+
+TEST(Startup, InitFileSetsTheDirectoriesAndCreatesCachesAndMovies) {
+  SavedPaths saved;
+  TempDir t;
+  writeFile(t.file("ZOLT.init"), "# words that are no key are skipped\nMODELS_PATH \"" +
+                                     t.file("my models") + "\"\nCACHES_PATH " + t.file("c/d") +
+                                     "\nMOVIES_PATH " + t.file("mv/") + " MOVIES");
+  const std::string out = captureStdout([&] { readInitFile((t.file("ZOLT.init")).c_str()); });
+  EXPECT_EQ(out, "  Read models from \"" + t.file("my models/") + "\"\n" +
+                     "  Read/write cache files from \"" + t.file("c/d/") + "\"\n" +
+                     "  Write movies to \"" + t.file("mv/") + "\"\n\n" + "  Create Directory " +
+                     t.file("c/d/") + "\n" + "  Create Directory " + t.file("mv/") + "\n");
+  EXPECT_EQ(modelsPath, t.file("my models/"));
+  EXPECT_TRUE(exists(t.file("c/d")));
+  EXPECT_TRUE(exists(t.file("mv")));
+  EXPECT_FALSE(exists(t.file("my models")));
+
+  // Without the file nothing is printed, changed or created.
+  modelsPath = "unchanged/";
+  EXPECT_EQ(captureStdout([&] { readInitFile((t.file("none.init")).c_str()); }), "");
+  EXPECT_EQ(modelsPath, "unchanged/");
+}
+
+TEST(Startup, LoadModelRefusesUnknownIndicesAndUnusableModels) {
+  SavedPaths saved;
+  TempDir t;
+  modelsPath = t.file("");
+  cachesPath = t.file("");
+  writeCubeModel(t.file(""), "cube", "");
+  writeCubeModel(t.file(""), "bad", "FIXED_VERTICES 1 99");
+  const struct {
+    const char* name;
+    int model, scheme;
+    const char* err;
+  } rows[] = {
+      {"cube", 6, 0, "[Startup, loadModel] Error: Element model 6 is not one of 0 .. 5"},
+      {"cube", -1, 0, "[Startup, loadModel] Error: Element model -1 is not one of 0 .. 5"},
+      {"cube", 0, 6, "[Startup, loadModel] Error: Integration scheme 6 is not one of 0 .. 5"},
+      {"cube", 0, -2, "[Startup, loadModel] Error: Integration scheme -2 is not one of 0 .. 5"},
+      {"bad", 0, 0, "[Run] Error: Fixed vertex 99"},
+      {"cube", 5, 5, nullptr},
+  };
+  for (const auto& row : rows) {
+    ::Run* run = nullptr;
+    const CapturedOutput o = captureBoth([&] {
+      run = loadModel({row.name, false, row.model, row.scheme});
+    });
+    EXPECT_EQ(run, currentRun);
+    EXPECT_EQ(run == nullptr, row.err != nullptr) << row.name << row.model << row.scheme;
+    if (row.err) {
+      EXPECT_EQ(o.err.rfind(row.err, 0), 0u) << o.err;
+    }
+  }
+  EXPECT_NE(currentRun, nullptr);
+  unloadModel();
+  EXPECT_EQ(currentRun, nullptr);
+}
+
+TEST(Startup, FlushDenormals) {
+  volatile float tiny = 1e-30f;
+  EXPECT_GT(tiny * 1e-10f, 0.0f);  // a denormal result
+  flushDenormals();
+  EXPECT_EQ(tiny * 1e-10f, 0.0f);
+}

@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FiniteElement.h"
+#include "ModelFixture.h"
+#include "TestMeshes.h"
+#include "TetHierarchy.h"
+#include "Tetrahedron.h"
+
+using namespace zolt::test;
+
+namespace {
+
+using Position = std::array<float, 3>;
+
+// Uncentred level-0 positions in vertex order.
+std::vector<Position> positions(const ::Run& run) {
+  std::vector<Position> out;
+  for (const Vertex* v : run.hierarchy->vertices[0]) {
+    Position p;
+    for (int k = 0; k < 3; ++k)
+      p[k] = static_cast<float>(v->restPosition[k] + run.renderSettings.centre[k]);
+    out.push_back(p);
+  }
+  return out;
+}
+
+std::string sixPairs(const char* pair) {
+  std::string s = "6\n";
+  for (int i = 0; i < 6; ++i) s += std::string(pair) + "\n";
+  return s;
+}
+
+std::string regexQuote(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (std::string("()[]{}.*+?|^$\\").find(c) != std::string::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// Loads model m in a child whose standard output goes to standard error.
+void loadToStderr() {
+  std::fflush(stdout);
+  dup2(STDERR_FILENO, STDOUT_FILENO);
+  ::Run run("m", false, 0, 0);
+}
+
+}  // namespace
+
+TEST(RunMeshText, NodeAttributesAndSwap) {
+  const std::vector<Position> cube = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0},
+                                      {0, 0, 1}, {1, 0, 1}, {0, 1, 1}, {1, 1, 1}};
+  std::vector<Position> swapped = cube;
+  for (Position& p : swapped) std::swap(p[0], p[1]);
+  std::string withZero = "8 3 0 1\n", withTwo = "8 3 0 2\n";
+  for (int i = 0; i < 8; ++i) {
+    const std::string line = std::to_string(i + 1) + " " + std::to_string(int(cube[i][0])) + " " +
+                             std::to_string(int(cube[i][1])) + " " +
+                             std::to_string(int(cube[i][2]));
+    withZero += line + " 0\n";
+    withTwo += line + " 7 -3\n";
+  }
+  const struct {
+    const char* config;
+    std::string node;
+    const std::vector<Position>& expected;
+  } rows[] = {{"", withZero, cube}, {"", withTwo, cube}, {"SWAP_X_Y", kCubeNode, swapped}};
+  ModelDirs d;
+  for (const auto& row : rows) {
+    d.cube("m", row.config);
+    writeFile(d.models + "m.node", row.node);
+    auto run = loadRun("m");
+    ASSERT_FALSE(run->refused) << row.node;
+    EXPECT_EQ(positions(*run), row.expected) << row.node;
+  }
+}
+
+// The corner numbers of every face whose bit is set; in the file as in the
+// element, bit 1 << f marks the face opposite corner f.
+std::set<std::set<int>> flaggedFaces(const int corner[4], int mask) {
+  std::set<std::set<int>> faces;
+  for (int f = 0; f < 4; ++f) {
+    if (!(mask & (1 << f))) continue;
+    std::set<int> face;
+    for (int i = 0; i < 4; ++i)
+      if (i != f) face.insert(corner[i]);
+    faces.insert(face);
+  }
+  return faces;
+}
+
+TEST(RunMeshText, PositiveOrientationSwapsTheLastTwoCornersAndTheirFaceBits) {
+  // File corners a b c d with ((b - a) x (c - a)) . (d - a) = +1, or -1 with
+  // c and d listed the other way; the flagged faces stay the same faces.
+  const struct {
+    int corners[4];
+    int mask, storedMask;
+  } rows[] = {{{0, 1, 2, 3}, 8, 4},  {{0, 1, 2, 3}, 12, 12}, {{0, 1, 2, 3}, 9, 5},
+              {{0, 1, 2, 3}, 2, 2},  {{0, 1, 3, 2}, 8, 8},   {{0, 1, 3, 2}, 4, 4},
+              {{0, 1, 3, 2}, 15, 15}};
+  ModelDirs d;
+  writeFile(d.models + "m.config", "");
+  writeFile(d.models + "m.node", "4 3 0 0\n1 0 0 0\n2 1 0 0\n3 0 1 0\n4 0 0 1\n");
+  for (const auto& row : rows) {
+    std::string text = "1";
+    for (int c : row.corners) text += " " + std::to_string(c + 1);
+    text += " " + std::to_string(row.mask);
+    writeFile(d.models + "m.ele", "1 4 1\n" + text + "\n");
+    auto run = loadRun("m");
+    const auto* t = dynamic_cast<const Tetrahedron*>(run->hierarchy->elements[0][0]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_GT(restVolume(*t), 0.0) << text;
+    EXPECT_EQ(t->faceMask, row.storedMask) << text;
+    const int stored[4] = {t->v[0]->index, t->v[1]->index, t->v[2]->index, t->v[3]->index};
+    EXPECT_EQ(flaggedFaces(stored, t->faceMask), flaggedFaces(row.corners, row.mask)) << text;
+  }
+}
+
+TEST(RunMeshText, ParameterFile) {
+  ModelDirs d;
+  const std::string pairs = sixPairs("2 0.5");
+  const struct {
+    const char* config;
+    std::string params;
+    float stiffness, density;
+    std::vector<int> fixed;
+    uint8_t fromParams;
+    const char* err;
+  } rows[] = {
+      {"", pairs + "8 2 7 0", 2, 0.5f, {7, 0}, 1, ""},
+      // No fixed vertex in the file: the configuration's list stays.
+      {"FIXED_VERTICES 2 1 2", pairs + "8 0", 2, 0.5f, {0, 1}, 0, ""},
+      // Values set by classification are kept.
+      {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2.5 3", pairs + "8 0", 2.5f, 3, {}, 0, ""},
+      {"",
+       "5\n" + pairs,
+       1,
+       1,
+       {},
+       0,
+       "[Run, readParamsValues] Error: Number of Elements in File does not match actual "
+       "number!\n"},
+      {"FIXED_VERTICES 1 3",
+       pairs + "9 1 4",
+       2,
+       0.5f,
+       {2},
+       0,
+       "[Run, readParamsValues] Error: Number of Vertices in File does not match actual "
+       "number!\n"},
+  };
+  for (const auto& row : rows) {
+    d.cube("m", row.config);
+    writeFile(d.models + "m.params", row.params);
+    std::unique_ptr<::Run> run;
+    const CapturedOutput o = captureBoth([&] { run = std::make_unique<::Run>("m", false, 0, 0); });
+    EXPECT_NE(o.out.find("Read Stiffness/Density/FixedVerts File \"" + d.models + "m.params\"\n"),
+              std::string::npos);
+    EXPECT_EQ(o.err, row.err) << row.params;
+    for (const FiniteElement* e : run->hierarchy->elements[0]) {
+      EXPECT_EQ(e->getStiffness(), row.stiffness) << row.params;
+      EXPECT_EQ(e->getDensity(), row.density) << row.params;
+    }
+    EXPECT_EQ(run->fixedVertices, row.fixed) << row.params;
+    EXPECT_EQ(run->fixedFromParams, row.fromParams) << row.params;
+    std::set<int> flagged;
+    for (const Vertex* v : run->hierarchy->vertices[0])
+      if (v->fixed) flagged.insert(v->index);
+    EXPECT_EQ(flagged, (row.fromParams ? std::set<int>(row.fixed.begin(), row.fixed.end())
+                                       : std::set<int>()))
+        << row.params;
+  }
+}
+
+TEST(RunMeshText, WritersReadBack) {
+  ModelDirs d;
+  d.cube("m", "SCALE 2 1 0.5 SWAP_X_Y LEVEL 2");
+  auto a = loadRun("m");
+  const auto& elements = a->hierarchy->elements[1];
+  for (size_t e = 0; e < elements.size(); ++e) {
+    elements[e]->setStiffness(1.0f + 0.25f * (e % 7));
+    elements[e]->setDensity(0.5f * (e % 3));
+  }
+  a->hierarchy->vertices[1][3]->fixed = 1;
+  a->hierarchy->vertices[1][20]->fixed = 1;
+  a->writeParamsValues((d.models + "m.params").c_str());
+  a->writeNodeLevel((d.models + "copy.node").c_str(), 1);
+  writeFile(d.models + "copy.config", "SCALE 2 1 0.5 SWAP_X_Y LEVEL 2");
+  writeFile(d.models + "copy.ele", kCubeEle);
+  // Face masks recomputed from the cube's own boundary.
+  writeFile(d.models + "flags.config", "");
+  writeFile(d.models + "flags.node", kCubeNode);
+  writeFile(d.models + "flags.ele",
+            "6 4 0\n1 1 2 4 8\n2 1 2 6 8\n3 1 3 4 8\n"
+            "4 1 3 7 8\n5 1 5 6 8\n6 1 5 7 8\n");
+  auto unflagged = loadRun("flags");
+  captureStdout([&] { unflagged->flagSurfaces("flags"); });
+
+  auto b = loadRun("m");
+  for (size_t e = 0; e < elements.size(); ++e) {
+    EXPECT_EQ(b->hierarchy->elements[1][e]->getStiffness(), elements[e]->getStiffness());
+    EXPECT_EQ(b->hierarchy->elements[1][e]->getDensity(), elements[e]->getDensity());
+  }
+  EXPECT_EQ(b->fixedVertices, (std::vector<int>{3, 20}));
+  auto copy = loadRun("copy");
+  EXPECT_EQ(positions(*copy), positions(*a));
+  auto flags = loadRun("flags");
+  d.cube("plain", "");
+  auto plain = loadRun("plain");
+  for (size_t e = 0; e < 6; ++e)
+    EXPECT_EQ(flags->hierarchy->elements[0][e]->getFaceMask(),
+              plain->hierarchy->elements[0][e]->getFaceMask())
+        << e;
+}
+
+namespace {
+
+struct BadFile {
+  const char* file;  // extension in models/
+  std::string text;
+  std::string message;  // "M.ele" stands for the element file's path
+};
+
+// Each file of model m in turn replaced by a bad one: the load ends with
+// exit code 1 after the message, which names the file. "fast" death tests:
+// the child sees the parent's temporary directory.
+void expectExit(const char* config, const std::vector<BadFile>& rows) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  ModelDirs d;
+  for (const BadFile& row : rows) {
+    d.cube("m", config);
+    const std::string path = d.models + "m." + row.file;
+    writeFile(path, row.text);
+    std::string message = row.message;
+    const size_t at = message.find("M.ele");
+    if (at != std::string::npos) message.replace(at, 5, path);
+    const std::string suffix = at != std::string::npos ? "" : " in \"" + path + "\"";
+    EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1), regexQuote(message + suffix) + "\n$")
+        << row.text;
+  }
+}
+
+}  // namespace
+
+TEST(RunMeshTextDeathTest, BadNodeFiles) {
+  const std::vector<BadFile> rows = {
+      {"node", "x 3 0 0", "Error: Could not read the node header of level 0"},
+      {"node", "-1 3 0 0", "Error: Bad node header of level 0 (-1 vertices, 0 attributes)"},
+      {"node", "2 3 0 0\n1 0 0 0\n2 1 0",
+       "Error: Could not read the coordinates of vertex 2 of level 0"},
+      {"node", "1 3 0 1\n1 0 0 0 -1",
+       "Error: Could not read the interpolation count of vertex 1 of level 0"},
+      {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
+  };
+  expectExit("", rows);
+}
+
+TEST(RunMeshTextDeathTest, NumbersNamingNoVertex) {
+  expectExit("", {{"ele", "1 4 0\n1 1 2 3 9",
+                   "Error: Vertex number out of range! (\"M.ele\", level 0, element 1)"}});
+  // A parent must name a vertex of the level below.
+  expectExit("LEVEL 2 READ_HIERARCHY",
+             {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
+               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
+}
+
+TEST(RunMeshTextDeathTest, BadParameterFiles) {
+  const std::string pairs = sixPairs("1 1");
+  const std::vector<BadFile> rows = {
+      {"params", "abc", "Error: Could not read the element count"},
+      {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
+      {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},
+      {"params", pairs + "8 1 -1", "Error: Fixed vertex entry 1 (-1) names no vertex (8 vertices)"},
+      {"params", pairs + "8 2 1 x", "Error: Could not read fixed vertex entry 2"},
+  };
+  expectExit("", rows);
+}
+
+TEST(RunMeshTextDeathTest, MissingFiles) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  ModelDirs d;
+  for (const char* missing : {"node", "ele", "config"}) {
+    d.cube("m", "");
+    const std::string path = d.models + "m." + missing;
+    std::remove(path.c_str());
+    EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1),
+                regexQuote("Error: File \"" + path + "\" doesn`t exist!") + "\n$");
+  }
+}
