@@ -1,7 +1,6 @@
 #include "FpsCounter.h"
 
 #include <cmath>
-#include <cstdio>
 
 void FpsCounter::start(const timeval& now) {
   timer_ = FrameTimer();
@@ -24,9 +23,4 @@ bool FpsCounter::count(const timeval& now) {
   }
   frames_ += 1.0f;
   return finished;
-}
-
-void formatFpsTitle(char* out, std::size_t size, const char* title, float fps, const char* status) {
-  if (size == 0) return;
-  std::snprintf(out, size, "%s @ %.2f fps -- %s", title, static_cast<double>(fps), status);
 }

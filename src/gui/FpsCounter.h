@@ -3,8 +3,6 @@
 // 999 ms have passed since its mark, gives the rate over that time. The
 // clock is the caller's, so the counter runs without a window.
 
-#include <cstddef>
-
 #include "FramePacing.h"
 
 class FpsCounter {
@@ -23,6 +21,3 @@ class FpsCounter {
   int markMs_ = 0;
   float frames_ = 0.0f;
 };
-
-// "<title> @ <fps with 2 decimals> fps -- <status>", cut to size bytes.
-void formatFpsTitle(char* out, std::size_t size, const char* title, float fps, const char* status);
