@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "Barrier.h"
 #include "DeformationForce.h"
-#include "FiniteElement.h"
 #include "Simulation.h"
 #include "TetHierarchy.h"
 

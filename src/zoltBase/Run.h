@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ElementModel.h"
 #include "RenderSettings.h"
 #include "SimulationSettings.h"
 
@@ -41,16 +42,6 @@ enum class ElementType : int {
   SERENDIPITY_TET = 4,
   QUADRATIC_QUAD = 5,
   HEXAHEDRON = 6,
-};
-
-// Strain models; the value names the matrix cache. Only Cauchy is simulated.
-enum class ElementModel : int {
-  Cauchy = 0,
-  Rotated = 1,
-  Green = 2,
-  Partition = 3,
-  CutCauchy = 4,
-  Explicit = 5,
 };
 
 // "cacheCauchy" .. "cacheExplicit"; "cache" for a value outside the enum.

@@ -66,80 +66,104 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
             "Vertices / Elements on level 1: 27 / 48\n"
             "Vertices / Elements on level 2: 125 / 384\n\n");
   EXPECT_EQ(r.err, "");
+}
 
-  // The same model through an init file naming the directories.
+TEST(HeadlessMain, InitFileNamesTheDirectories) {
+  Work w("LEVEL 3");
   writeFile(w.t.file("z.init"), "MODELS_PATH models CACHES_PATH caches");
   const ProgramResult i = w.run({"--init", "z.init", "--model", "m", "--load-only"});
   EXPECT_EQ(i.status, 0);
   EXPECT_NE(i.out.find("Vertices / Elements on level 2: 125 / 384\n"), std::string::npos);
 }
 
-TEST(HeadlessMain, UsageErrorsEndWithStatus2) {
+// One program run per test, so that each keeps well inside its time limit
+// under the sanitizers on a busy machine.
+struct BadRun {
+  const char* name;
+  int status;
+  const char* file;  // replaced in models/, or null
+  std::string text;
+  std::vector<std::string> options;  // after the cube-loading ones
+  std::string message;               // expected on either stream
+};
+
+void PrintTo(const BadRun& row, std::ostream* os) { *os << row.name; }
+
+class HeadlessMainBadRun : public testing::TestWithParam<BadRun> {};
+
+TEST_P(HeadlessMainBadRun, EndsWithMessageAndStatus) {
+  const BadRun& row = GetParam();
+  Work w("LEVEL 2");
+  if (row.file) writeFile(w.t.file("models/m.") + row.file, row.text);
+  const ProgramResult r = row.status == 2 ? w.run(row.options) : w.load(row.options);
+  EXPECT_EQ(r.status, row.status);
+  EXPECT_NE((r.out + r.err).find(row.message), std::string::npos) << r.out << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , HeadlessMainBadRun,
+    testing::Values(
+        BadRun{
+            "modelsWithoutCaches", 2, nullptr, "", {"--models", "models"}, "usage: zolt_headless"},
+        BadRun{"unknownOption", 2, nullptr, "", {"--bogus"}, "usage: zolt_headless"},
+        BadRun{"missingInitFile", 2, nullptr, "", {"--init", "none.init"}, "usage: zolt_headless"},
+        BadRun{"missingModel",
+               1,
+               nullptr,
+               "",
+               {"--model", "none"},
+               "Error: File \"models/none.config\" doesn`t exist!"},
+        BadRun{"unparsableLevel",
+               1,
+               "config",
+               "LEVEL abc",
+               {},
+               "[Run, readConfig] Error: Could not read the values of LEVEL"},
+        BadRun{"truncatedMesh",
+               1,
+               "config",
+               "MESH m 1 0 0",
+               {},
+               "[Run, readConfig] Error: Could not read the values of MESH"},
+        BadRun{"truncatedForce",
+               1,
+               "config",
+               "FORCE_VERTICES 1 1 0",
+               {},
+               "[Run, readForces] Error: Could not read the values of FORCE_VERTICES"},
+        BadRun{"fixedVertexOutOfRange",
+               1,
+               "config",
+               "FIXED_VERTICES 1 99",
+               {},
+               "[Run] Error: Fixed vertex 99 of model \"m\""},
+        BadRun{"randomConfig", 1, "config", randomBytes(1, 2048), {}, "is not a text file"},
+        BadRun{"randomNode", 1, "node", randomBytes(2, 2048), {}, "\"models/m.node\""},
+        BadRun{"randomEle", 1, "ele", randomBytes(3, 2048), {}, "\"models/m.ele\""},
+        BadRun{"randomParams", 1, "params", randomBytes(4, 2048), {}, "\"models/m.params\""},
+        BadRun{"noElements",
+               1,
+               "ele",
+               "0 4 0\n",
+               {},
+               "[Run] Error: Model \"m\" has no elements on level 1"},
+        BadRun{"elementModel9",
+               1,
+               nullptr,
+               "",
+               {"--element-model", "9"},
+               "Error: Element model 9 is not one of 0 .. 5"},
+        BadRun{"scheme6",
+               1,
+               nullptr,
+               "",
+               {"--scheme", "6"},
+               "Error: Integration scheme 6 is not one of 0 .. 5"}),
+    [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
+
+TEST(HeadlessMain, HelpListsTheOptions) {
   Work w("");
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--models", "models"}, {"--bogus"}, {"--init", "missing.init"}}) {
-    const ProgramResult r = w.run(args);
-    EXPECT_EQ(r.status, 2) << args[0];
-    EXPECT_NE(r.err.find("usage: zolt_headless "), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-  }
   const ProgramResult help = w.run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: zolt_headless ", 0), 0u);
-}
-
-namespace {
-
-struct Malformed {
-  const char* file;  // replaced in models/, or null
-  std::string text;
-  std::vector<std::string> extra;
-  std::string message;  // expected on either stream
-};
-
-void expectStatus1(const std::vector<Malformed>& rows) {
-  for (const Malformed& row : rows) {
-    Work w("LEVEL 2");
-    if (row.file) writeFile(w.t.file("models/m.") + row.file, row.text);
-    const ProgramResult r = w.load(row.extra);
-    SCOPED_TRACE(std::string(row.file ? row.file : "options") + " " + row.message);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE((r.out + r.err).find(row.message), std::string::npos) << r.out << r.err;
-  }
-}
-
-}  // namespace
-
-// Three program runs per test keep each well inside its time limit under
-// the sanitizers.
-TEST(HeadlessMain, MissingOrUnparsableConfigurationEndsWithStatus1) {
-  expectStatus1({
-      {nullptr, "", {"--model", "none"}, "Error: File \"models/none.config\" doesn`t exist!"},
-      {"config", "LEVEL abc", {}, "[Run, readConfig] Error: Could not read the values of LEVEL"},
-      {"config", "MESH m 1 0 0", {}, "[Run, readConfig] Error: Could not read the values of MESH"},
-  });
-}
-
-TEST(HeadlessMain, BinaryOrUnusableConfigurationEndsWithStatus1) {
-  expectStatus1({
-      {"config", randomBytes(1, 2048), {}, "is not a text file"},
-      {"config", "FORCE_VERTICES 1 1 0", {}, "Error: Could not read the values of FORCE_VERTICES"},
-      {"config", "FIXED_VERTICES 1 99", {}, "[Run] Error: Fixed vertex 99 of model \"m\""},
-  });
-}
-
-TEST(HeadlessMain, RandomMeshFilesEndWithStatus1) {
-  expectStatus1({
-      {"node", randomBytes(2, 2048), {}, "\"models/m.node\""},
-      {"ele", randomBytes(3, 2048), {}, "\"models/m.ele\""},
-      {"params", randomBytes(4, 2048), {}, "\"models/m.params\""},
-  });
-}
-
-TEST(HeadlessMain, UnknownIndicesOrNoElementsEndWithStatus1) {
-  expectStatus1({
-      {nullptr, "", {"--element-model", "9"}, "Error: Element model 9 is not one of 0 .. 5"},
-      {nullptr, "", {"--scheme", "6"}, "Error: Integration scheme 6 is not one of 0 .. 5"},
-      {"ele", "0 4 0\n", {}, "[Run] Error: Model \"m\" has no elements on level 1"},
-  });
 }

@@ -20,14 +20,17 @@ const std::string kBanner =
 TEST(Main, AnyArgumentEndsAfterTheInitFile) {
   TempDir t;
   mkdir((t.file("work")).c_str(), 0777);
-  ProgramResult r = runProgram(t.file("work"), {ZOLT_PROGRAM, "x"});
+  const ProgramResult r = runProgram(t.file("work"), {ZOLT_PROGRAM, "x"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, kBanner + "EXIT.\n");
   EXPECT_FALSE(exists(t.file("caches")));  // no init file: no directory is looked at
+}
 
-  // Only MODELS_PATH: the default caches and movies directories are created.
+TEST(Main, InitFileWithOnlyTheModelsDirectoryStillCreatesCachesAndMovies) {
+  TempDir t;
+  mkdir(t.file("work").c_str(), 0777);
   writeFile(t.file("work/ZOLT.init"), "MODELS_PATH ./m/\n");
-  r = runProgram(t.file("work"), {ZOLT_PROGRAM, "x", "y"});
+  const ProgramResult r = runProgram(t.file("work"), {ZOLT_PROGRAM, "x", "y"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, kBanner +
                        "  Read models from \"./m/\"\n\n"

@@ -1,0 +1,257 @@
+#include "SampleModels.h"
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <system_error>
+
+#include "ModelFiles.h"
+#include "Refinement.h"
+#include "Textures.h"
+#include "VoxelMesh.h"
+
+namespace zolt::modelgen {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using VertexTest = std::function<bool(const float*)>;
+
+SampleModel named(const char* name, int levels) {
+  SampleModel m;
+  m.name = name;
+  m.levels = levels;
+  return m;
+}
+
+// A box of cells x cells y cells z cubes of edge h from origin.
+TetMesh boxMesh(Vec3 origin, double h, int nx, int ny, int nz) {
+  const Vec3 hi = origin + Vec3{nx * h, ny * h, nz * h};
+  return voxelise(boxShape(origin, hi), {origin, h, {nx, ny, nz}});
+}
+
+// Fills the level sizes and, with a test, the clamped finest vertices and
+// the parameter file.
+void refineAndClamp(SampleModel& m, const VertexTest& clamped) {
+  const std::vector<TetMesh> levels = buildLevels(m.mesh, m.levels);
+  for (const TetMesh& level : levels) {
+    m.levelVertices.push_back(level.vertexCount());
+    m.levelElements.push_back(level.elementCount());
+  }
+  if (!clamped) return;
+  m.hasParams = true;
+  const TetMesh& finest = levels.back();
+  for (int v = 0; v < finest.vertexCount(); ++v)
+    if (clamped(finest.position(v))) m.fixed.push_back(v);
+}
+
+std::string materialLine(double e, double nu, double density, double damping, double dt) {
+  // Friction equal to damping: no friction offsets (their factor is the
+  // difference of the two).
+  char line[128];
+  std::snprintf(line, sizeof line, "MATERIAL %g %g %g %g %g %g\n", e, nu, density, damping, damping,
+                dt);
+  return line;
+}
+
+std::string header(int levels, const char* colour) {
+  return "TETRAHEDRON\nLEVEL " + std::to_string(levels) + "\nCOLOR " + colour + "\n";
+}
+
+VertexTest onPlane(int axis, float value) {
+  return [axis, value](const float* p) { return std::abs(p[axis] - value) < 1e-5f; };
+}
+
+SampleModel cube1() {
+  SampleModel m = named("cube1", 3);
+  m.mesh = boxMesh({0, 0, 0}, 1.0, 1, 1, 1);
+  refineAndClamp(m, nullptr);
+  m.config = header(3, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05);
+  return m;
+}
+
+SampleModel cube3() {
+  SampleModel m = named("cube3", 2);
+  m.mesh = boxMesh({0, 0, 0}, 1.0 / 3.0, 3, 3, 3);
+  refineAndClamp(m, onPlane(1, 0.0f));
+  m.config = header(2, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05);
+  return m;
+}
+
+// 0.2 x 1.0 x 0.2 along y, clamped at y = 0, pulled up at y = 1.
+SampleModel bar() {
+  SampleModel m = named("bar", 2);
+  m.mesh = boxMesh({0, 0, 0}, 0.1, 2, 10, 2);
+  refineAndClamp(m, onPlane(1, 0.0f));
+  m.config = header(2, "190 200 230") + materialLine(1e6, 0.3, 1000, 5, 0.05) +
+             "GRAVITY 0 0 0\nFORCE_PLANE 1 0 40 0\n";
+  return m;
+}
+
+// 1.0 x 0.1 x 0.1 cantilever along x, clamped at x = 0, sagging under
+// gravity.
+SampleModel beam(const char* name, double h) {
+  SampleModel m = named(name, 3);
+  const int n = static_cast<int>(std::lround(0.1 / h));
+  m.mesh = boxMesh({0, 0, 0}, h, 10 * n, n, n);
+  refineAndClamp(m, onPlane(0, 0.0f));
+  m.config = header(3, "230 200 150") + materialLine(1e7, 0.3, 1000, 2, 0.05);
+  return m;
+}
+
+// A free rounded block 0.5 wide above the ground plane y = -1.
+SampleModel groundDrop() {
+  SampleModel m = named("groundDrop", 2);
+  const Implicit shape = roundedBox({-0.25, -0.25, -0.25}, {0.25, 0.25, 0.25}, 0.16);
+  const VoxelGrid grid{{-0.25, -0.25, -0.25}, 0.0625, {8, 8, 8}};
+  m.mesh = voxelise(shape, grid);
+  fitBoundary(m.mesh, shape, grid.spacing);
+  refineAndClamp(m, nullptr);
+  // Corners counter-clockwise seen from above: the normal points up.
+  m.config = header(2, "120 200 140") + materialLine(2e5, 0.3, 1000, 1, 0.05) +
+             "GROUND_BARRIER -1.5 -1 -1.5 -1.5 -1 1.5 1.5 -1 1.5 1.5 -1 -1.5\n";
+  return m;
+}
+
+// A post clamped at its foot and a ball that rolls into it along x.
+SampleModel ballPush() {
+  SampleModel m = named("ballPush", 2);
+  m.mesh = boxMesh({-0.15, -0.45, -0.15}, 0.1, 3, 9, 3);
+  refineAndClamp(m, onPlane(1, -0.45f));
+  m.config = header(2, "220 170 120") + materialLine(2e5, 0.3, 1000, 1, 0.05) +
+             "SPHERE_BARRIER -0.7 0.2 0 0.2\nMOVE_BARRIER 0.25 0 0\n";
+  return m;
+}
+
+// The creature on cubes of 0.11, its surface fitted to the shape, clamped
+// at the soles of its feet (y = 0), which stay flat.
+SampleModel creatureModel(const char* name, int levels) {
+  SampleModel m = named(name, levels);
+  const Implicit shape = creature();
+  const double h = 0.11;
+  const VoxelGrid grid{{-7 * h, 0.0, -4 * h}, h, {14, 13, 8}};
+  m.mesh = voxelise(shape, grid);
+  fitBoundary(m.mesh, shape, h, 0.3, 0.0);
+  refineAndClamp(m, [](const float* p) { return p[1] == 0.0f; });
+  return m;
+}
+
+// Soft: the slowest swing of the creature lasts some sixteen steps of
+// 0.05 s, and a third of it is left after one period.
+const char* const kSoftCreature = "MATERIAL 400000 0.3 1000 0.5 0.5 0.05\n";
+
+SampleModel bunny() {
+  SampleModel m = creatureModel("bunny", 2);
+  m.config = header(2, "210 190 170") + materialLine(3e5, 0.3, 1000, 1, 0.05) + "DRAW_SURFACE\n";
+  return m;
+}
+
+SampleModel bunnyLarge() {
+  SampleModel m = creatureModel("bunnyLarge", 4);
+  m.config = header(4, "210 190 170") + kSoftCreature + "DRAW_SURFACE\n";
+  return m;
+}
+
+SampleModel bunnyFurTex() {
+  SampleModel m = creatureModel("bunnyFurTex", 3);
+  m.surfaceFile = "bunnyFurTex.obj";
+  m.textureFile = "bunnyFurTex.tga";
+  m.config = header(3, "200 180 160") + kSoftCreature + "SPEC_COLOR 40 40 40\nDRAW_SURFACE\n" +
+             "RENDER_SURFACE_PATH " + m.surfaceFile + "\nTEXTURE_PATH ../models/" + m.textureFile +
+             "\n";
+  // The grid is offset from y = 0 so that no grid point lies on the soles.
+  m.surface = extractSurface(creature(), {-0.75, -0.031, -0.4}, {0.75, 1.4, 0.4}, 0.05);
+  SideView view{1e9, -1e9, 1e9, -1e9};
+  for (const Vec3& v : m.surface.vertices) {
+    view.x0 = std::min(view.x0, v.x);
+    view.x1 = std::max(view.x1, v.x);
+    view.y0 = std::min(view.y0, v.y);
+    view.y1 = std::max(view.y1, v.y);
+  }
+  for (const Vec3& v : m.surface.vertices)
+    m.texCoords.push_back(
+        {(v.x - view.x0) / (view.x1 - view.x0), (v.y - view.y0) / (view.y1 - view.y0)});
+  m.texture = furTexture(256, view);
+  return m;
+}
+
+void removeCaches(const std::string& cachesDir, const std::string& name) {
+  std::error_code ec;
+  std::vector<fs::path> stale;
+  for (const auto& entry : fs::directory_iterator(cachesDir, ec))
+    if (entry.path().filename().string().rfind(name + ".", 0) == 0) stale.push_back(entry.path());
+  for (const fs::path& p : stale) fs::remove(p, ec);
+}
+
+}  // namespace
+
+std::vector<std::string> sampleModelNames() {
+  return {"cube1",      "cube3",    "bar",   "beam",        "beamFine",
+          "groundDrop", "ballPush", "bunny", "bunnyFurTex", "bunnyLarge"};
+}
+
+SampleModel buildSampleModel(const std::string& name) {
+  if (name == "cube1") return cube1();
+  if (name == "cube3") return cube3();
+  if (name == "bar") return bar();
+  if (name == "beam") return beam("beam", 0.1);
+  if (name == "beamFine") return beam("beamFine", 0.05);
+  if (name == "groundDrop") return groundDrop();
+  if (name == "ballPush") return ballPush();
+  if (name == "bunny") return bunny();
+  if (name == "bunnyFurTex") return bunnyFurTex();
+  if (name == "bunnyLarge") return bunnyLarge();
+  return {};
+}
+
+bool writeSampleModel(const SampleModel& m, const std::string& modelsDir) {
+  const std::string base = modelsDir + m.name;
+  bool ok = writeTextFile(base + ".config", m.config) && writeNodeFile(base + ".node", m.mesh) &&
+            writeEleFile(base + ".ele", m.mesh);
+  if (ok && m.hasParams)
+    ok = writeParamsFile(base + ".params", m.levelElements.back(), m.levelVertices.back(), m.fixed);
+  if (ok && !m.surfaceFile.empty())
+    ok = writeSurfaceFile(modelsDir + m.surfaceFile, m.surface, m.texCoords);
+  if (ok && !m.textureFile.empty()) ok = writeTGA(modelsDir + m.textureFile, m.texture);
+  return ok;
+}
+
+bool writeRunDirectory(const std::string& runDir, std::ostream& log) {
+  const std::string root = runDir.empty() || runDir.back() == '/' ? runDir : runDir + "/";
+  for (const char* dir : {"bin", "models", "caches", "movies", "imageData"}) {
+    std::error_code ec;
+    fs::create_directories(root + dir, ec);
+    if (ec) {
+      std::cerr << "[SampleModels, writeRunDirectory] Error: cannot create \"" << root << dir
+                << "\": " << ec.message() << "\n";
+      return false;
+    }
+  }
+  bool ok = writeTextFile(root + "bin/ZOLT.init",
+                          "MODELS_PATH ../models/\nCACHES_PATH ../caches/\n"
+                          "MOVIES_PATH ../movies/\n") &&
+            writeBMP(root + "imageData/texture.bmp", meshTexture(256));
+  for (const std::string& name : sampleModelNames()) {
+    if (!ok) break;
+    const auto start = std::chrono::steady_clock::now();
+    const SampleModel m = buildSampleModel(name);
+    ok = writeSampleModel(m, root + "models/");
+    removeCaches(root + "caches/", name);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    log << "  " << name << ": LEVEL " << m.levels << ", vertices";
+    for (int n : m.levelVertices) log << ' ' << n;
+    log << ", elements";
+    for (int n : m.levelElements) log << ' ' << n;
+    log << ", fixed " << m.fixed.size();
+    if (!m.surfaceFile.empty()) log << ", surface vertices " << m.surface.vertices.size();
+    char time[32];
+    std::snprintf(time, sizeof time, " (%.2f s)\n", seconds.count());
+    log << time;
+  }
+  return ok;
+}
+
+}  // namespace zolt::modelgen

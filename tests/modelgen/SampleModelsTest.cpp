@@ -1,0 +1,391 @@
+// The sample models read back the way the model loader reads them: every
+// model's levels from its text files through the mesh library.
+
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
+#include <Eigen/Sparse>
+#include <Eigen/SparseCholesky>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <set>
+#include <sstream>
+
+#include "ImageFiles.h"
+#include "ModelgenTesting.h"
+#include "Refinement.h"
+#include "SampleModels.h"
+#include "TempDir.h"
+#include "TestMeshes.h"
+
+using namespace zolt::modelgen;
+using namespace zolt::modelgen::test;
+
+namespace {
+
+// One model's files in a private directory.
+struct WrittenModel {
+  SampleModel model;
+  zolt::test::TempDir tmp;
+  std::string dir = tmp.file("");
+  explicit WrittenModel(const std::string& name) : model(buildSampleModel(name)) {
+    EXPECT_TRUE(writeSampleModel(model, dir));
+  }
+  std::string base() const { return dir + model.name; }
+};
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The words following a keyword of a configuration file (empty when it is
+// not there).
+std::vector<std::string> keywordArguments(const std::string& config, const std::string& keyword,
+                                          int count) {
+  std::istringstream in(config);
+  std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
+  for (size_t i = 0; i < words.size(); ++i)
+    if (words[i] == keyword && i + count < words.size())
+      return {words.begin() + i + 1, words.begin() + i + 1 + count};
+  return {};
+}
+
+struct Params {
+  unsigned elements = 0, vertices = 0;
+  std::vector<int> fixed;
+};
+
+Params readParams(const std::string& path) {
+  std::ifstream in(path);
+  Params p;
+  unsigned nFixed = 0;
+  in >> p.elements;
+  // One "stiffness density" line per element.
+  for (unsigned e = 0; e <= p.elements; ++e)
+    in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  in >> p.vertices >> nFixed;
+  p.fixed.resize(nFixed);
+  for (int& v : p.fixed) in >> v;
+  EXPECT_TRUE(in) << path;
+  return p;
+}
+
+}  // namespace
+
+// Every level of a model: read with the element reader and refined by the
+// hierarchy, equal to the generator's replica, positive volumes, and level-0
+// masks equal to an independent face count.
+class SampleModelLevels : public testing::TestWithParam<std::string> {};
+
+TEST_P(SampleModelLevels, LoadWithPositiveVolumesAndMatchTheReplica) {
+  const WrittenModel written(GetParam());
+  const SampleModel& m = written.model;
+  const std::string config = fileText(written.base() + ".config");
+  ASSERT_EQ(keywordArguments(config, "LEVEL", 1),
+            std::vector<std::string>{std::to_string(m.levels)});
+  EXPECT_NE(config.find("TETRAHEDRON"), std::string::npos);
+  const auto h = loadHierarchy(written.base(), m.levels);
+  EXPECT_EQ(zolt::test::boundaryMasks(h->elements[0]), m.mesh.masks);
+  const std::vector<TetMesh> replica = buildLevels(m.mesh, m.levels);
+  for (int l = 0; l < m.levels; ++l) {
+    expectSameLevel(*h, l, replica[l]);
+    int nonPositive = 0;
+    for (int e = 0; e < replica[l].elementCount(); ++e)
+      nonPositive +=
+          !(volume(replica[l], e) > 0.0) || !(zolt::test::restVolume(*h->elements[l][e]) > 0.0);
+    EXPECT_EQ(nonPositive, 0) << "level " << l;
+  }
+}
+
+// bunnyLarge shares bunnyFurTex's level 0 (checked below); its 460k-element
+// last level is checked by counts.
+INSTANTIATE_TEST_SUITE_P(AllButTheLargeOne, SampleModelLevels,
+                         testing::Values("cube1", "cube3", "bar", "beam", "beamFine", "groundDrop",
+                                         "ballPush", "bunny", "bunnyFurTex"));
+
+// Clamped faces: the parameter file names exactly the finest vertices of
+// the face, (2^(levels-1) n + 1)^2 of them for an end face of n x n cubes;
+// the creatures' soles (their count is checked below) are all that lies on
+// the floor.
+struct EndFace {
+  const char* name;
+  int axis;
+  float plane;
+  size_t expected;  // 0: not checked here
+};
+
+void PrintTo(const EndFace& face, std::ostream* os) { *os << face.name; }
+
+class SampleModelEndFaces : public testing::TestWithParam<EndFace> {};
+
+TEST_P(SampleModelEndFaces, ParamsClampExactlyTheFace) {
+  const EndFace& face = GetParam();
+  const WrittenModel written(face.name);
+  const int levels = written.model.levels;
+  const auto h = loadHierarchy(written.base(), levels);
+  const auto& finest = h->vertices[levels - 1];
+  const Params p = readParams(written.base() + ".params");
+  EXPECT_EQ(p.elements, h->elements[levels - 1].size());
+  EXPECT_EQ(p.vertices, finest.size());
+  std::vector<int> onPlane;
+  for (const Vertex* v : finest)
+    if (v->restPosition[face.axis] == face.plane) onPlane.push_back(v->index);
+  EXPECT_EQ(p.fixed, onPlane);
+  if (face.expected > 0) {
+    EXPECT_EQ(p.fixed.size(), face.expected);
+  }
+  for (const Vertex* v : finest) EXPECT_GE(v->restPosition[face.axis], face.plane);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clamped, SampleModelEndFaces,
+    testing::Values(EndFace{"cube3", 1, 0.0f, 7 * 7}, EndFace{"bar", 1, 0.0f, 5 * 5},
+                    EndFace{"beam", 0, 0.0f, 5 * 5}, EndFace{"beamFine", 0, 0.0f, 9 * 9},
+                    EndFace{"ballPush", 1, -0.45f, 7 * 7}, EndFace{"bunny", 1, 0.0f, 0},
+                    EndFace{"bunnyFurTex", 1, 0.0f, 0}),
+    [](const testing::TestParamInfo<EndFace>& info) { return std::string(info.param.name); });
+
+// The benchmark model: the creatures' level 0, standing on four feet, with
+// more levels. Its counts follow from level 0 alone: one refinement of a mesh with V
+// vertices, E edges, F triangles and T tetrahedra has V + E vertices,
+// 2E + 3F + T edges, 4F + 8T triangles and 8T tetrahedra; the flat soles,
+// a triangulated region with V, E, F, have V + E, 2E + 3F and 4F.
+TEST(SampleModelsLarge, CountsFollowFromLevelZero) {
+  const WrittenModel large("bunnyLarge"), small("bunny");
+  EXPECT_EQ(fileText(large.base() + ".node"), fileText(small.base() + ".node"));
+  EXPECT_EQ(fileText(large.base() + ".ele"), fileText(small.base() + ".ele"));
+  ASSERT_EQ(keywordArguments(fileText(large.base() + ".config"), "LEVEL", 1),
+            std::vector<std::string>{"4"});
+
+  const auto h = loadHierarchy(large.base(), 1);
+  std::set<std::pair<const Vertex*, const Vertex*>> edges, soleEdges;
+  std::set<std::array<const Vertex*, 3>> faces;
+  std::set<const Vertex*> soleVertices;
+  long long soleFaces = 0;
+  for (const FiniteElement* e : h->elements[0])
+    for (int skip = 0; skip < 4; ++skip) {
+      std::array<const Vertex*, 3> f;
+      for (int c = 0, k = 0; c < 4; ++c)
+        if (c != skip) f[k++] = e->getVertex(c);
+      std::sort(f.begin(), f.end());
+      faces.insert(f);
+      for (int i = 0; i < 3; ++i) edges.insert(std::minmax(f[i], f[(i + 1) % 3]));
+      const bool onSole = (e->getFaceMask() & (1 << skip)) && f[0]->restPosition[1] == 0.0f &&
+                          f[1]->restPosition[1] == 0.0f && f[2]->restPosition[1] == 0.0f;
+      if (!onSole) continue;
+      ++soleFaces;
+      for (int i = 0; i < 3; ++i) {
+        soleVertices.insert(f[i]);
+        soleEdges.insert(std::minmax(f[i], f[(i + 1) % 3]));
+      }
+    }
+  long long V = static_cast<long long>(h->vertices[0].size()), E = edges.size(), F = faces.size(),
+            T = h->elements[0].size();
+  int feet[4] = {0, 0, 0, 0};  // hind and front, left and right
+  for (const Vertex* v : soleVertices)
+    ++feet[(v->restPosition[0] > 0.15f) * 2 + (v->restPosition[2] > 0.0f)];
+  for (int n : feet) EXPECT_GT(n, 0);
+  long long sV = soleVertices.size(), sE = soleEdges.size(), sF = soleFaces;
+  for (int l = 1; l < 4; ++l) {
+    V += E, E = 2 * E + 3 * F + T, F = 4 * F + 8 * T, T *= 8;
+    sV += sE, sE = 2 * sE + 3 * sF, sF *= 4;
+  }
+  const Params p = readParams(large.base() + ".params");
+  EXPECT_EQ(p.vertices, V);
+  EXPECT_EQ(p.elements, T);
+  EXPECT_EQ(static_cast<long long>(p.fixed.size()), sV);
+  EXPECT_NEAR(p.vertices, 80000, 10000);
+  EXPECT_NEAR(p.elements, 440000, 40000);
+  EXPECT_NEAR(h->vertices[0].size(), 300, 30);
+}
+
+// bunnyFurTex's render surface: closed, wound outward, a few thousand
+// vertices, close to the boundary of its tetrahedral mesh; fur grows on it
+// almost everywhere.
+TEST(SampleModelsFur, SurfaceIsClosedOutwardAndHugsTheMesh) {
+  const WrittenModel written("bunnyFurTex");
+  TriangleSurface s;
+  std::vector<std::array<float, 2>> uv;
+  std::ifstream in(written.dir + "bunnyFurTex.obj");
+  for (std::string line; std::getline(in, line);) {
+    float a, b, c;
+    int i[6];
+    if (std::sscanf(line.c_str(), "v %f %f %f", &a, &b, &c) == 3)
+      s.vertices.push_back({a, b, c});
+    else if (std::sscanf(line.c_str(), "vt %f %f", &a, &b) == 2)
+      uv.push_back({a, b});
+    else if (std::sscanf(line.c_str(), "f %d/%d %d/%d %d/%d", i, i + 1, i + 2, i + 3, i + 4,
+                         i + 5) == 6)
+      s.triangles.push_back({i[0] - 1, i[2] - 1, i[4] - 1});
+  }
+  ASSERT_EQ(uv.size(), s.vertices.size());
+  EXPECT_GT(s.vertices.size(), 2000u);
+  EXPECT_LT(s.vertices.size(), 8000u);
+  const SurfaceMeasures measures = measure(s);
+  EXPECT_EQ(measures.badEdges, 0);
+  EXPECT_EQ(measures.euler, 2);
+
+  const auto h = loadHierarchy(written.base(), 1);
+  double meshVolume = 0.0;
+  std::vector<Vertex*> faces;
+  for (const FiniteElement* e : h->elements[0]) {
+    meshVolume += zolt::test::restVolume(*e);
+    e->collectBoundaryFaces(faces);
+  }
+  EXPECT_NEAR(measures.volume, meshVolume, 0.1 * meshVolume);
+  // Distance of each surface vertex to the nearest boundary triangle.
+  double sum = 0.0, worst = 0.0;
+  for (const Vec3& p : s.vertices) {
+    double best = 1e9;
+    for (size_t f = 0; f < faces.size(); f += 3) {
+      Vec3 t[3];
+      for (int k = 0; k < 3; ++k)
+        t[k] = {faces[f + k]->restPosition[0], faces[f + k]->restPosition[1],
+                faces[f + k]->restPosition[2]};
+      best = std::min(best, pointTriangleDistance(p, t[0], t[1], t[2]));
+    }
+    sum += best;
+    worst = std::max(worst, best);
+  }
+  EXPECT_LT(sum / s.vertices.size(), 0.02);  // the cubes are 0.11 wide
+  EXPECT_LT(worst, 0.08);
+
+  // Fur grows (alpha >= 0.1) where nearly every vertex maps into the
+  // texture, but not everywhere (bare eyes and nose).
+  const std::string tga = fileText(written.dir + "bunnyFurTex.tga");
+  const int w = static_cast<uint8_t>(tga[12]) + 256 * static_cast<uint8_t>(tga[13]);
+  const int ht = static_cast<uint8_t>(tga[14]) + 256 * static_cast<uint8_t>(tga[15]);
+  ASSERT_EQ(tga.size(), 18u + 4u * w * ht);
+  int furred = 0;
+  for (const auto& t : uv) {
+    const int x = std::min(w - 1, static_cast<int>(t[0] * w));
+    const int y = std::min(ht - 1, static_cast<int>(t[1] * ht));
+    furred += static_cast<uint8_t>(tga[18 + 4 * (y * w + x) + 3]) >= 26;
+  }
+  EXPECT_GT(furred, 0.95 * uv.size());
+  EXPECT_LT(furred, static_cast<int>(uv.size()));  // bare eyes and nose
+}
+
+// The soft creature swings visibly at the step of 0.05 s: its slowest mode
+// (from linear elasticity on level 1, assembled here from the closed forms of
+// the linear tetrahedron) lasts several steps, and the implicit step, which
+// shrinks a mode by 1 / sqrt(1 + (omega dt)^2) per step, leaves a good part
+// of a swing after one period.
+TEST(SampleModelsFur, SoftCreatureSwingsForSeveralSteps) {
+  const WrittenModel furred("bunnyFurTex");
+  const std::string config = fileText(furred.base() + ".config");
+  const auto material = keywordArguments(config, "MATERIAL", 6);
+  ASSERT_EQ(material.size(), 6u);
+  const double E = std::stod(material[0]), nu = std::stod(material[1]);
+  const double rho = std::stod(material[2]), dt = std::stod(material[5]);
+  const double lambda = E * nu / ((1 + nu) * (1 - 2 * nu)), mu = E / (2 * (1 + nu));
+
+  const auto h = loadHierarchy(furred.base(), 2);
+  const auto& vertices = h->vertices[1];
+  std::vector<int> dof(vertices.size(), -1);
+  int n = 0;
+  for (const Vertex* v : vertices)
+    if (v->restPosition[1] > 0.0f) dof[v->index] = 3 * (n++);
+  n *= 3;
+  std::vector<Eigen::Triplet<double>> k, m;
+  k.reserve(h->elements[1].size() * 144);
+  m.reserve(h->elements[1].size() * 48);
+  for (const FiniteElement* e : h->elements[1]) {
+    Eigen::Matrix3d J;
+    for (int c = 0; c < 3; ++c)
+      for (int r = 0; r < 3; ++r)
+        J(r, c) = double(e->getVertex(c + 1)->restPosition[r]) - e->getVertex(0)->restPosition[r];
+    const double V = std::abs(J.determinant()) / 6.0;
+    const Eigen::Matrix3d inv = J.inverse();
+    double g[4][3];  // shape-function gradients
+    for (int i = 0; i < 3; ++i) {
+      for (int a = 1; a < 4; ++a) g[a][i] = inv(a - 1, i);
+      g[0][i] = -(g[1][i] + g[2][i] + g[3][i]);
+    }
+    for (int a = 0; a < 4; ++a)
+      for (int b = 0; b < 4; ++b) {
+        const int ra = dof[e->getVertex(a)->index], rb = dof[e->getVertex(b)->index];
+        if (ra < 0 || rb < 0) continue;
+        const double gab = g[a][0] * g[b][0] + g[a][1] * g[b][1] + g[a][2] * g[b][2];
+        for (int i = 0; i < 3; ++i) {
+          for (int j = 0; j < 3; ++j)
+            k.emplace_back(ra + i, rb + j,
+                           V * (lambda * g[a][i] * g[b][j] + mu * g[b][i] * g[a][j] +
+                                (i == j ? mu * gab : 0.0)));
+          m.emplace_back(ra + i, rb + i, rho * V / 20.0 * (a == b ? 2.0 : 1.0));
+        }
+      }
+  }
+  Eigen::SparseMatrix<double> K(n, n), M(n, n);
+  K.setFromTriplets(k.begin(), k.end());
+  M.setFromTriplets(m.begin(), m.end());
+  Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> solver(K);
+  ASSERT_EQ(solver.info(), Eigen::Success);
+  // Inverse iteration towards the smallest omega^2 of K x = omega^2 M x.
+  Eigen::VectorXd x = Eigen::VectorXd::Ones(n);
+  double omega2 = 0.0;
+  for (int iteration = 0; iteration < 20; ++iteration) {
+    x = solver.solve(M * x);
+    x /= std::sqrt(x.dot(M * x));
+    omega2 = x.dot(K * x);
+  }
+  const double omega = std::sqrt(omega2);
+  const double stepsPerPeriod = 2 * M_PI / omega / dt;
+  const double keptPerPeriod = std::pow(1.0 + omega2 * dt * dt, -0.5 * stepsPerPeriod);
+  RecordProperty("stepsPerPeriod", std::to_string(stepsPerPeriod));
+  EXPECT_GT(stepsPerPeriod, 8.0);
+  EXPECT_LT(stepsPerPeriod, 40.0);
+  EXPECT_GT(keptPerPeriod, 0.25);
+}
+
+// Two runs write the same bytes, the directory the program expects, and
+// remove the caches of the models they write, which would no longer match.
+TEST(SampleModelsRun, RunsAreByteIdenticalLaidOutForTheProgramAndDropStaleCaches) {
+  const zolt::test::TempDir first, secondRun;
+  const std::string runDir = first.file(""), second = secondRun.file("");
+  std::ostringstream log;
+  ASSERT_TRUE(writeRunDirectory(runDir, log));
+  std::filesystem::create_directories(second + "caches");
+  writeTextFile(second + "caches/bunny.mesh", "stale");
+  writeTextFile(second + "caches/other.mesh", "kept");
+  ASSERT_TRUE(writeRunDirectory(second, log));
+  EXPECT_EQ(fileText(runDir + "bin/ZOLT.init"),
+            "MODELS_PATH ../models/\nCACHES_PATH ../caches/\nMOVIES_PATH ../movies/\n");
+  EXPECT_TRUE(std::filesystem::is_directory(runDir + "movies"));
+  GLUtils::BMPImage meshTexture{0, 0, nullptr};
+  EXPECT_TRUE(GLUtils::readBMP((runDir + "imageData/texture.bmp").c_str(), &meshTexture));
+  EXPECT_EQ(meshTexture.width % 4, 0);  // rows without padding
+  delete[] meshTexture.data;
+  // Surface paths are taken in the models directory, texture paths from
+  // the program's directory bin/.
+  const std::string config = fileText(runDir + "models/bunnyFurTex.config");
+  const auto surface = keywordArguments(config, "RENDER_SURFACE_PATH", 1);
+  const auto texture = keywordArguments(config, "TEXTURE_PATH", 1);
+  ASSERT_EQ(surface.size() + texture.size(), 2u);
+  EXPECT_TRUE(std::filesystem::exists(runDir + "models/" + surface[0]));
+  EXPECT_TRUE(std::filesystem::exists(runDir + "bin/" + texture[0]));
+
+  EXPECT_FALSE(std::filesystem::exists(second + "caches/bunny.mesh"));
+  EXPECT_TRUE(std::filesystem::exists(second + "caches/other.mesh"));
+  std::filesystem::remove(second + "caches/other.mesh");
+
+  int files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(runDir)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string relative = std::filesystem::relative(entry.path(), runDir).string();
+    SCOPED_TRACE(relative);
+    ++files;
+    ASSERT_TRUE(std::filesystem::exists(second + relative));
+    EXPECT_TRUE(fileText(entry.path().string()) == fileText(second + relative));
+  }
+  int secondFiles = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(second))
+    secondFiles += entry.is_regular_file();
+  EXPECT_EQ(files, secondFiles);
+  EXPECT_GT(files, 30);
+}
