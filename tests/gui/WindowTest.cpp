@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <regex>
 #include <string>
 
 #include "CubeModel.h"
@@ -35,8 +34,25 @@ bool endsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Base title, two blanks, the rate, and the status after it.
-const std::regex kFpsTitle(R"(ZOLT v[0-9.]+ \([^)]+\)  @ ([0-9]+\.[0-9][0-9]) fps -- .*)");
+// The base title: "ZOLT v<version> (<date>) ".
+bool isBaseTitle(const std::string& t) {
+  return t.rfind("ZOLT v", 0) == 0 && t.size() > 9 && t.compare(t.size() - 2, 2, ") ") == 0 &&
+         t.find(" (") != std::string::npos;
+}
+
+// The base title, a blank, "@ <rate with two decimals> fps -- " and the
+// status; the rate, or -1 when the title is not of that form.
+double titleRate(const std::string& t) {
+  const size_t at = t.find(" @ ");
+  if (at == std::string::npos || !isBaseTitle(t.substr(0, at))) return -1.0;
+  const size_t fps = t.find(" fps -- ", at);
+  const std::string rate = t.substr(at + 3, fps == std::string::npos ? 0 : fps - at - 3);
+  const size_t dot = rate.find('.');
+  if (dot == std::string::npos || dot == 0 || rate.size() - dot != 3 ||
+      rate.find_first_not_of("0123456789.") != std::string::npos)
+    return -1.0;
+  return std::atof(rate.c_str());
+}
 
 void quitWithQ(XProgram& p) {
   p.key("q");
@@ -78,9 +94,9 @@ TEST(Window, DefaultModelLoadsAndTheTitleShowsARateNotAboveTheTarget) {
   // The first rate covers the first second of the paced loop.
   const std::string title =
       p.waitForTitle([](const std::string& t) { return t.find('@') != t.npos; }, 6.0);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(title, m, kFpsTitle)) << title;
-  EXPECT_LE(std::atof(m[1].str().c_str()), 21.0) << title;
+  const double rate = titleRate(title);
+  EXPECT_GT(rate, 0.0) << title;
+  EXPECT_LE(rate, 21.0) << title;
   EXPECT_NE(p.out().find(std::string(42, '-') + "\n\nLoad file \"bunnyFurTex\" ...\n"),
             std::string::npos)
       << p.out();
@@ -96,7 +112,7 @@ TEST(Window, WithoutTheDefaultModelTheWindowWaitsForAChoice) {
   ASSERT_NE(p.waitForWindow("ZOLT", 10.0), "") << p.err();
   sleepSeconds(1.1);
   // No frames run: the title keeps the base title, nothing was loaded.
-  EXPECT_TRUE(std::regex_match(p.title(), std::regex(R"(ZOLT v[0-9.]+ \([^)]+\) )"))) << p.title();
+  EXPECT_TRUE(isBaseTitle(p.title())) << p.title();
   EXPECT_EQ(p.out().find("Load file"), std::string::npos);
   quitWithQ(p);
 }
