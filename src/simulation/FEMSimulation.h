@@ -8,10 +8,15 @@
 // the pointer (fixed count, gravity, material, force norm, barrier).
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 
 #include "ForceQueue.h"
 #include "Simulation.h"
+
+// Set to 1 by a matrix-cache check that finds the cache stale; the model
+// set-up clears it after rebuilding.
+extern int cacheInvalid;
 
 class FEMSimulation : public Simulation {
  public:
@@ -57,6 +62,19 @@ class FEMSimulation : public Simulation {
   Vector<double>* getPreviousForces() override { return previousForces.get(); }
   // The largest Euclidean norm of a vertex's displacement.
   double maxVertexNorm() override;
+
+  // The 88-byte matrix-cache header: written at the stream's position, or
+  // read and compared with the model (mesh sizes, fixed count, lambda and mu,
+  // factor and mesh fingerprints). A mismatch prints its warning and sets
+  // cacheInvalid.
+  virtual void readWriteCacheHeader(bool write, std::fstream& stream);
+
+  // After a solve: pulls the nodes of every inverted finest element back
+  // (towards their previous positions, or towards the element's centroid
+  // when it was inverted before the step) and adds the load of those forces
+  // to b. True when an element was inverted. Leaves the correction forces
+  // in the force vector; uses the residual vector as scratch.
+  bool correctInversion();
 
   // Strain components per vertex: the stress rows of one vertex.
   static int strainComponents(uint8_t dim) { return dim == 3 ? 6 : 3; }

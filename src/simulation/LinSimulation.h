@@ -19,6 +19,8 @@ template <class T>
 class Multigrid;
 template <class T>
 class Iteration;
+template <class T>
+class FullMatrix;
 
 // An unknown whose right-hand side entry is overwritten on every step.
 struct PrescribedValue {
@@ -40,17 +42,55 @@ class LinSimulation : public FEMSimulation {
   std::unique_ptr<Multigrid<double>> multigrid;
   std::unique_ptr<Iteration<double>> solver;  // null: one V-cycle per solve
   std::vector<PrescribedValue> prescribed;
+  // The diagonal of pinned rows (Young's modulus): prescribed values are
+  // this times the pinned displacement.
+  double pinModulus = 1.0;
 
-  // Assembles or reads the matrices, creates the scheme and the multigrid
-  // hierarchy (or reads it from the hierarchy cache).
+  // Free bytes of memory; setSolver(2) refuses a dense inverse larger than
+  // this. Reads the system's available memory; tests may replace it.
+  static uint64_t (*availableMemory)();
+
+  // Assembles the matrices and writes them after the header into
+  // matrixCache (generate), or reads them from it; a stale or damaged cache
+  // sets cacheInvalid and leaves a shell without matrices that the caller
+  // deletes before it rebuilds. Then creates the scheme (none for scheme 6)
+  // and the multigrid hierarchy, read from the hierarchy cache when that
+  // matches the scheme and material, else built and cached. A failed cache
+  // write removes the file.
   LinSimulation(TetHierarchy* hierarchy, SimulationSettings* settings, std::fstream* matrixCache,
                 bool generate, int integrationScheme, uint8_t dim);
   ~LinSimulation() override;
 
+  // 0 V-cycle, 1 diagonal CG, 2 dense inverse, 3 multigrid CG; any other
+  // kind the V-cycle without a message.
   void setSolver(int kind) override;
   void setSolverParameters(float accuracy, int preSweeps, int postSweeps) override;
   void getSolverParameters(float* accuracy, int* preSweeps, int* postSweeps) override;
   void computeStep(bool computeStress, bool computeResidual, int extraPasses,
                    bool averageForces) override;
+  // Pins every free vertex whose fixed flag is set at its current
+  // displacement: rewrites its rows of K (from the unconstrained copy) and
+  // its prescribed right-hand side entries, then refreshes the coarse levels.
   void updateHierarchy() override;
+
+ private:
+  // The hierarchy's restrictions as the multigrid takes them (not owned).
+  std::vector<Matrix<double>*> restrictionView;
+
+  bool setUpMatrices(std::fstream& cache, bool generate);
+  bool readMatrices(std::fstream& cache);
+  void setUpHierarchy(bool generate, int scheme);
+  bool hierarchyCacheMatches(std::istream& in, int scheme) const;
+  // Restrictions, level matrices (coarse to fine order reversed: index l
+  // for level l) and the coarse solver; false on anything inconsistent.
+  bool readHierarchyCache(std::istream& in, std::vector<std::unique_ptr<Matrix<double>>>& levels,
+                          int& coarseKind, std::unique_ptr<FullMatrix<double>>& inverse);
+  void buildHierarchy(int scheme);
+  void createMultigrid();
+  // Unknowns of level l: its vertices that are neither removed nor fixed.
+  int levelUnknowns(int l) const;
+  // After K's values changed: recomputes the coarse matrices of mg and the
+  // inverse diagonal of its coarse diagonal CG.
+  void refreshCoarseLevels(Multigrid<double>& mg);
+  void solveOnce();
 };

@@ -35,6 +35,8 @@ struct SimulationSettings {
   uint8_t forceFieldOn = 0;                      // the force field acts only while set
   int fixedCount = 0;
   std::string hierarchyCachePath;
+  // The file behind the matrix-cache stream; removed when a write fails.
+  std::string matrixCachePath;
 
   SimulationSettings() = default;
   ~SimulationSettings();

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace zolt::test {
@@ -34,5 +35,11 @@ struct TempDir {
     return f;
   }
 };
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 }  // namespace zolt::test

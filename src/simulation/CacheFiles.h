@@ -1,0 +1,47 @@
+#pragma once
+// Shared steps of the simulation's cache files: a checked end of a write,
+// and a block record read that refuses a wrong shape before the reader sees
+// it.
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "BinaryIO.h"
+#include "BlockMatrix.h"
+
+namespace zolt::cache {
+
+// Flushes the stream; when anything written failed, closes it and removes
+// the file so that no partial cache is left. True when the write succeeded.
+template <class Stream>
+bool finishWrite(Stream& s, const std::string& path, const char* method) {
+  s.flush();
+  if (s.good()) return true;
+  std::cout << "[LinSimulation, " << method << "] Error: Could not write the cache file \"" << path
+            << "\"; it is removed." << std::endl;
+  s.close();
+  std::remove(path.c_str());
+  return false;
+}
+
+// The next record as an n x n block matrix, or null when the record is bad
+// or has another shape (the reader would stop the program on a record of
+// the other block size, so the shape is checked first).
+template <int BS>
+std::unique_ptr<BlockMatrix<double, BS>> readBlockRecord(std::istream& f, int n) {
+  using namespace zolt::bin;
+  const std::istream::pos_type at = f.tellg();
+  uint8_t sym;
+  int32_t rows, cols, blockRows, blockCols;
+  const bool shape = readU8(f, sym) && readI32(f, rows) && readI32(f, cols) &&
+                     readI32(f, blockRows) && readI32(f, blockCols) && rows == n && cols == n &&
+                     blockRows == n / BS && blockCols == n / BS && n % BS == 0;
+  if (!shape || !f.seekg(at)) return nullptr;
+  auto A = std::make_unique<BlockMatrix<double, BS>>(0, 0);
+  if (!A->readFromFile(f)) return nullptr;
+  return A;
+}
+
+}  // namespace zolt::cache

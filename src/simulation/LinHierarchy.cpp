@@ -1,0 +1,272 @@
+// The multigrid hierarchy of the linear simulation: the hierarchy cache
+// (scheme, material, restrictions, coarse matrices, coarse inverse), its
+// construction, and pinning vertices afterwards.
+//
+// Hierarchy cache, little-endian: i32 scheme; six f64 material (after the
+// scheme may have shortened the time step); the restriction records; for
+// each coarse level L-2 .. 0 an i32 basis kind and the level matrix; i32
+// coarse-solver kind (0 Invert, followed by the inverse; 1 CGPreDiag;
+// 2 GaussSeidel).
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <unordered_set>
+
+#include "BinaryIO.h"
+#include "BlockMatrix.h"
+#include "CacheFiles.h"
+#include "Iteration.h"
+#include "LinSimulation.h"
+#include "MatrixAssembler.h"
+#include "Multigrid.h"
+#include "ProgressBar.h"
+#include "SimulationSettings.h"
+#include "TetHierarchy.h"
+
+namespace {
+
+enum BasisKind : int32_t { kPacked = 0, kBlock3 = 1, kBlock2 = 2 };
+enum CoarseKind : int32_t { kInvert = 0, kDiagonalCG = 1, kGaussSeidel = 2 };
+
+void materialValues(const MaterialProperties& m, double* v) {
+  const double all[6] = {m.lambda, m.mu, m.density, m.damping, m.friction, m.timeStep};
+  std::copy(all, all + 6, v);
+}
+
+// Lame parameters match within 1e-9 of the larger magnitude (zero matches
+// zero); the other four values exactly.
+bool sameMaterial(const double* stored, const double* cur) {
+  for (int k = 0; k < 2; ++k)
+    if (!(std::fabs(stored[k] - cur[k]) <=
+          1e-9 * std::fmax(std::fabs(stored[k]), std::fabs(cur[k]))))
+      return false;
+  for (int k = 2; k < 6; ++k)
+    if (!(stored[k] == cur[k])) return false;
+  return true;
+}
+
+// d_i = 1 / A(i, i), replaced by 1 where its magnitude exceeds 1.
+void refreshInverseDiagonal(CGPreDiag<double>& cg, const Matrix<double>& A) {
+  Vector<double>& d = *cg.invDiag;
+  for (int i = 0; i < d.n; ++i) {
+    const double v = 1.0 / A(i, i);
+    d[i] = std::fabs(v) > 1.0 ? 1.0 : v;
+  }
+}
+
+template <int BS>
+void pinRow(BlockMatrix<double, BS>& K, int dof, double E) {
+  const int r = dof % BS;
+  const int blockRow = dof / BS;
+  using Block = typename BlockMatrix<double, BS>::Block;
+  for (Block *b = K.rowStart[blockRow], *e = K.rowStart[blockRow + 1]; b != e; ++b) {
+    std::fill(b->values + r * BS, b->values + (r + 1) * BS, 0.0);
+    if (b->col0 == b->row0) b->values[r * BS + r] = E;
+  }
+}
+
+}  // namespace
+
+int LinSimulation::levelUnknowns(int l) const {
+  const std::unordered_set<const Vertex*> removed(hierarchy->removed[l].begin(),
+                                                  hierarchy->removed[l].end());
+  int n = 0;
+  for (const Vertex* v : hierarchy->vertices[l]) n += !v->fixed && !removed.count(v);
+  return dim * n;
+}
+
+void LinSimulation::createMultigrid() {
+  const int L = hierarchy->nLevels;
+  restrictionView.assign(hierarchy->restriction, hierarchy->restriction + (L - 1));
+  const int sweeps = settings->fixedCount != 0 ? 1 : 3;
+  multigrid = std::make_unique<Multigrid<double>>(*K, restrictionView.data(), *rightSide,
+                                                  *displacement, 1e-4, L, sweeps, sweeps, true);
+}
+
+void LinSimulation::setUpHierarchy(bool generate, int scheme) {
+  std::vector<std::unique_ptr<Matrix<double>>> levels;
+  std::unique_ptr<FullMatrix<double>> inverse;
+  int coarseKind = kInvert;
+  bool reuse = false;
+  if (!generate) {
+    std::ifstream in(settings->hierarchyCachePath, std::ios::binary);
+    if (hierarchyCacheMatches(in, scheme)) {
+      std::cout << "Reading Interpolation & Restriction ........." << std::endl;
+      reuse = readHierarchyCache(in, levels, coarseKind, inverse);
+      if (!reuse)
+        std::cout << "[LinSimulation, readHierarchyCache] Error: Bad record in \""
+                  << settings->hierarchyCachePath << "\"; the hierarchy is rebuilt." << std::endl;
+    }
+  }
+  if (!reuse) return buildHierarchy(scheme);
+
+  createMultigrid();
+  std::cout << "Reading Matrix Hierarchy ........." << std::endl;
+  Multigrid<double>& mg = *multigrid;
+  mg.ownsLevelMatrices = true;
+  mg.basisType = dim == 3 ? kBlock3 : kBlock2;
+  for (int l = 0; l < hierarchy->nLevels - 1; ++l) mg.A[l] = levels[l].release();
+  if (coarseKind == kInvert) {
+    delete mg.coarse;
+    mg.coarse = new Invert<double>(*mg.A[0], mg.rhs[0], mg.sol[0], inverse.release());
+    mg.coarseSolverType = kInvert;
+  } else {
+    mg.setCoarseSolver(coarseKind);
+  }
+}
+
+bool LinSimulation::hierarchyCacheMatches(std::istream& in, int scheme) const {
+  int32_t stored;
+  double storedMaterial[6], cur[6];
+  if (!zolt::bin::readI32(in, stored)) return false;
+  for (double& v : storedMaterial)
+    if (!zolt::bin::readF64(in, v)) return false;
+  materialValues(*settings->material, cur);
+  return stored == scheme && sameMaterial(storedMaterial, cur);
+}
+
+bool LinSimulation::readHierarchyCache(std::istream& in,
+                                       std::vector<std::unique_ptr<Matrix<double>>>& levels,
+                                       int& coarseKind,
+                                       std::unique_ptr<FullMatrix<double>>& inverse) {
+  const int L = hierarchy->nLevels;
+  if (!hierarchy->readRestrictions(in)) return false;
+  for (int l = 0; l < L - 1; ++l)
+    if (hierarchy->restriction[l]->nRow != levelUnknowns(l)) return false;
+  if (L > 1 && hierarchy->restriction[L - 2]->nCol != K->nRow) return false;
+
+  levels.resize(L - 1);
+  const int32_t basis = dim == 3 ? kBlock3 : kBlock2;
+  for (int l = L - 2; l >= 0; --l) {
+    int32_t kind;
+    if (!zolt::bin::readI32(in, kind) || kind != basis) return false;
+    const int n = hierarchy->restriction[l]->nRow;
+    if (dim == 3)
+      levels[l] = zolt::cache::readBlockRecord<3>(in, n);
+    else
+      levels[l] = zolt::cache::readBlockRecord<2>(in, n);
+    if (!levels[l]) return false;
+  }
+
+  int32_t kind;
+  if (!zolt::bin::readI32(in, kind) || kind < kInvert || kind > kGaussSeidel) return false;
+  coarseKind = kind;
+  if (kind == kInvert) {
+    const int n = L > 1 ? hierarchy->restriction[0]->nRow : K->nRow;
+    inverse = std::make_unique<FullMatrix<double>>(0, 0);
+    if (!inverse->readFromFile(in) || inverse->nRow != n || inverse->nCol != n) return false;
+  }
+  return zolt::bin::bytesLeft(in) == 0;
+}
+
+void LinSimulation::buildHierarchy(int scheme) {
+  const std::string& path = settings->hierarchyCachePath;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  double material[6];
+  materialValues(*settings->material, material);
+  zolt::bin::writeI32(out, scheme);
+  for (double v : material) zolt::bin::writeF64(out, v);
+  std::cout << "Generating Interpolation & Restriction ........." << std::endl;
+  hierarchy->generateRestrictions(0, settings->fixedCount * dim, dim, 0.005f);
+  hierarchy->writeRestrictions(out);
+
+  createMultigrid();
+  Multigrid<double>& mg = *multigrid;
+  std::cout << "Generating Matrix Hierarchy ........." << std::endl;
+  ProgressBar* bar = MatrixAssembler::progressBarFactory("Generate Matrix Hierarchy", 1);
+  mg.calcHierarchy(bar);
+  delete bar;
+  mg.setCoarseSolver(kInvert);
+  std::cout << "Caching Matrix Hierarchy in file \"" << path << "\"" << std::endl;
+  for (int l = hierarchy->nLevels - 2; l >= 0; --l) {
+    zolt::bin::writeI32(out, mg.basisType);
+    mg.A[l]->writeToFile(out);
+  }
+  zolt::bin::writeI32(out, kInvert);
+  mg.coarse->writeToFile(out);
+  zolt::cache::finishWrite(out, path, "buildHierarchy");
+}
+
+void LinSimulation::updateHierarchy() {
+  if (!K || !multigrid) return;
+  // 1. Back to the unconstrained operator; the first call keeps a copy and
+  // gives the coarse level a solver that follows value changes.
+  if (unconstrainedK) {
+    if (dim == 3)
+      static_cast<BlockMatrix<double, 3>&>(*K).structuredCopy(
+          static_cast<BlockMatrix<double, 3>&>(*unconstrainedK));
+    else
+      static_cast<BlockMatrix<double, 2>&>(*K).structuredCopy(
+          static_cast<BlockMatrix<double, 2>&>(*unconstrainedK));
+    K->symmetric = unconstrainedK->symmetric;
+  } else {
+    if (dim == 3)
+      unconstrainedK =
+          std::make_unique<BlockMatrix<double, 3>>(static_cast<BlockMatrix<double, 3>&>(*K));
+    else
+      unconstrainedK =
+          std::make_unique<BlockMatrix<double, 2>>(static_cast<BlockMatrix<double, 2>&>(*K));
+    multigrid->setCoarseSolver(kDiagonalCG);
+  }
+
+  // 2.-3. Rows of pinned unknowns become E x = E x_pinned.
+  prescribed.clear();
+  const MaterialProperties& m = *settings->material;
+  const double E = ((3.0 * m.lambda + (m.mu + m.mu)) * m.mu) / (m.lambda + m.mu);
+  pinModulus = E;
+  for (const Vertex* v : hierarchy->vertices[hierarchy->nLevels - 1]) {
+    const int i = v->index - settings->fixedCount;
+    if (!v->fixed || i < 0) continue;
+    for (int k = 0; k < dim; ++k) {
+      const int dof = dim * i + k;
+      prescribed.push_back({dof, E * (*displacement)[dof]});
+      if (dim == 3)
+        pinRow(static_cast<BlockMatrix<double, 3>&>(*K), dof, E);
+      else
+        pinRow(static_cast<BlockMatrix<double, 2>&>(*K), dof, E);
+    }
+  }
+  // Rewritten rows leave K unsymmetric; the Galerkin products must not
+  // mirror one triangle.
+  if (!prescribed.empty()) K->symmetric = false;
+
+  // 4. Coarse levels of every multigrid on K; a diagonal CG follows K.
+  refreshCoarseLevels(*multigrid);
+  if (auto* cg = dynamic_cast<CGPreMgrid<double>*>(solver.get()))
+    refreshCoarseLevels(*cg->multigrid);
+  else if (auto* cg = dynamic_cast<CGPreDiag<double>*>(solver.get()))
+    refreshInverseDiagonal(*cg, *K);
+}
+
+void LinSimulation::refreshCoarseLevels(Multigrid<double>& mg) {
+  for (int l = mg.levels - 2; l >= 0; --l) {
+    Matrix<double>& fine = *mg.A[l + 1];
+    Matrix<double>& coarse = *mg.A[l];
+    auto& R = static_cast<PackedMatrix<double>&>(*mg.restriction[l]);
+    coarse.symmetric = fine.symmetric;
+    switch (mg.basisType) {
+      case kPacked:
+        Multigrid<double>::galerkinProduct(static_cast<PackedMatrix<double>&>(fine), R,
+                                           static_cast<PackedMatrix<double>&>(coarse), false);
+        break;
+      case kBlock3:
+        Multigrid<double>::galerkinProduct(static_cast<BlockMatrix<double, 3>&>(fine), R,
+                                           static_cast<BlockMatrix<double, 3>&>(coarse), false);
+        break;
+      case kBlock2:
+        Multigrid<double>::galerkinProduct(static_cast<BlockMatrix<double, 2>&>(fine), R,
+                                           static_cast<BlockMatrix<double, 2>&>(coarse), false);
+        break;
+      default:
+        std::cout.flush();
+        std::cerr << "[Multigrid, updateHierarchy]: Error: Neither PackedMatrix nor BlockMatrix "
+                     "is used as Basis!!"
+                  << std::endl;
+        std::exit(1);
+    }
+  }
+  if (auto* cg = dynamic_cast<CGPreDiag<double>*>(mg.coarse)) refreshInverseDiagonal(*cg, *mg.A[0]);
+}

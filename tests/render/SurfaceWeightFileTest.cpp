@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Capture.h"
+#include "SurfaceMesh.h"
+#include "SurfaceShapes.h"
+#include "TempDir.h"
+#include "TestMeshes.h"
+#include "TetHierarchy.h"
+
+using zolt::test::captureStdout;
+using zolt::test::readAll;
+
+namespace {
+
+void putU32(std::string& s, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+void putF32(std::string& s, float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  putU32(s, u);
+}
+
+// A sphere surface inside a centred box; each object binds its own copy.
+struct Model {
+  zolt::test::TempDir dir;
+  std::unique_ptr<TetHierarchy> h = zolt::test::box(3, 3, 3, 1.0f);
+  Model() {
+    double centre[3];
+    h->setCenterOfGravity(centre);
+  }
+  std::string cache() const { return dir.file("model.cacheSurface"); }
+  std::string file() const { return cache() + ".weight"; }
+  uint32_t elements() const { return static_cast<uint32_t>(h->elements[0].size()); }
+  uint32_t nodes() const { return static_cast<uint32_t>(h->vertices[0].size()); }
+
+  // Binds a fresh surface; out receives what it printed.
+  std::unique_ptr<SurfaceMesh> bind(std::string& out, int rings = 6) const {
+    auto s = std::make_unique<SurfaceMesh>();
+    zolt::test::uvSphere(*s, rings, 8, 1.4f);
+    s->attachMesh(h.get());
+    out = captureStdout([&] { s->generateWeights(cache().c_str(), false, 2.0f); });
+    return s;
+  }
+};
+
+bool sameBinding(const SurfaceMesh& a, const SurfaceMesh& b) {
+  return a.nodeIndices == b.nodeIndices && a.weights == b.weights &&
+         a.normalFrame == b.normalFrame && a.faceCoords == b.faceCoords;
+}
+
+}  // namespace
+
+TEST(SurfaceWeightFile, WrittenOnceThenRead) {
+  Model model;
+  std::string first, second;
+  auto a = model.bind(first);
+  const uint32_t v = a->vertexCount;
+  EXPECT_NE(first.find("\nGenerating surface weights\n"), std::string::npos);
+  const std::string bytes = readAll(model.file());
+  ASSERT_EQ(bytes.size(), 8u + 64u * v);
+  // The file is the hand-assembled record of the arrays.
+  std::string expected;
+  putU32(expected, v);
+  putU32(expected, model.elements());
+  for (uint32_t k : a->nodeIndices) putU32(expected, k);
+  for (const auto* array : {&a->weights, &a->normalFrame, &a->faceCoords})
+    for (float x : *array) putF32(expected, x);
+  EXPECT_EQ(bytes, expected);
+  for (float x : a->normalFrame) EXPECT_TRUE(std::isfinite(x));
+
+  auto b = model.bind(second);
+  EXPECT_NE(second.find("Read Weights from File: " + model.file() + "\n"), std::string::npos);
+  EXPECT_EQ(second.find("Generating surface weights"), std::string::npos);
+  EXPECT_TRUE(sameBinding(*a, *b));
+}
+
+TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
+  Model model;
+  std::string out;
+  auto good = model.bind(out);
+  const std::string bytes = readAll(model.file());
+  const uint32_t v = good->vertexCount;
+  auto setU32 = [](std::string s, size_t at, uint32_t value) {
+    std::string field;
+    putU32(field, value);
+    return s.replace(at, 4, field);
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+  } rows[] = {
+      {"vertex count", setU32(bytes, 0, v + 1)},
+      {"element count", setU32(bytes, 4, model.elements() - 1)},
+      {"truncated", bytes.substr(0, bytes.size() - 4)},
+      {"header only", bytes.substr(0, 8)},
+      {"too long", bytes + std::string(4, '\0')},
+      {"node out of range", setU32(bytes, 8 + 4 * 5, model.nodes())},
+      {"weight not finite", setU32(bytes, 8 + 16 * v, 0x7fc00000u)},
+      {"empty", ""},
+  };
+  for (const auto& row : rows) {
+    model.dir.write("model.cacheSurface.weight", row.bytes);
+    auto s = model.bind(out);
+    EXPECT_NE(out.find("Stored weight file does not match current object.\n"), std::string::npos)
+        << row.what;
+    EXPECT_NE(out.find("Generating surface weights"), std::string::npos) << row.what;
+    EXPECT_TRUE(sameBinding(*s, *good)) << row.what;
+    EXPECT_EQ(readAll(model.file()), bytes) << row.what;
+  }
+}
+
+TEST(SurfaceWeightFile, UnwritableFileKeepsTheWeights) {
+  Model model;
+  std::string out;
+  auto s = std::make_unique<SurfaceMesh>();
+  zolt::test::uvSphere(*s, 4, 6, 1.0f);
+  s->attachMesh(model.h.get());
+  const std::string cache = model.dir.file("missing/dir/model");
+  out = captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
+  EXPECT_NE(out.find("Can't read the file " + cache + ".weightFur!\n"), std::string::npos);
+  EXPECT_NE(out.find("Error: The file " + cache +
+                     ".weightFur could not be opened\n"
+                     "Error: Can't save the weight to file!\n"),
+            std::string::npos);
+  EXPECT_EQ(s->weights.size(), 4u * s->vertexCount);
+  EXPECT_FALSE(std::filesystem::exists(cache + ".weightFur"));
+}
