@@ -104,6 +104,7 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
   createGui(mainWindow);
   createSceneTextures();
   shutdownGraphics = shutdownGL;
+  unloadGraphics = stopFrameLoop;
 }
 
 void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
