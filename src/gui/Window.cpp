@@ -1,7 +1,7 @@
 #include "Window.h"
 
 #include <GL/glew.h>
-#include <GL/glut.h>
+#include <GL/freeglut.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -245,7 +245,8 @@ void stopFrameLoop() {
   pacer.unload();
   currentControl = nullptr;
   currentDrawable = nullptr;
-  if (mainWindow == 0) return;
+  // At exit GLUT may have closed the window already.
+  if (mainWindow == 0 || !glutGet(GLUT_INIT_STATE)) return;
   glutSetWindow(mainWindow);
   glutIdleFunc(nullptr);
   glutSetWindowTitle(baseTitle);
