@@ -71,11 +71,6 @@ TempDir* ModelLoading::dir = nullptr;
 
 }  // namespace
 
-TEST_F(ModelLoading, TheListHoldsTheConfigNamesSortedByBytes) {
-  const std::vector<std::string> expected = {"Cube", "broken", "bunny", "bunnyFur"};
-  EXPECT_EQ(modelChoice.models, expected);
-}
-
 TEST_F(ModelLoading, SelectionByNameLoadsOnlyTheExactMatchWithMappedChoices) {
   const struct {
     const char* name;
