@@ -57,27 +57,6 @@ TEST(GuiSettings, DefaultsSitAtTheirWords) {
   EXPECT_EQ(std::memcmp(&g, &fresh, kStateBytes), 0);
 }
 
-TEST(GuiSettings, NamedBytesAndWordsAreWhereTheTableSaysThey) {
-  GuiSettings g;
-  std::memset(static_cast<void*>(&g), 0, sizeof g);
-  g.modelLoaded = 1;
-  g.projectionChanged = 2;
-  g.groundOrientation = 3;
-  g.volumeParameters.colourSource = 4;
-  g.volumeParameters.flags[0] = 5;
-  g.volumeParameters.refreshOnReshape = 6;
-  g.simulationReset = 7;
-  g.leftDrag = 8;
-  EXPECT_EQ(wordAs<uint8_t>(g, 62, 1), 1);
-  EXPECT_EQ(wordAs<uint8_t>(g, 62, 0), 2);
-  EXPECT_EQ(wordAs<uint8_t>(g, 17, 0), 3);
-  EXPECT_EQ(wordAs<int32_t>(g, 88 + 7), 4);
-  EXPECT_EQ(wordAs<uint8_t>(g, 88 + 8), 5);
-  EXPECT_EQ(wordAs<int32_t>(g, 88 + 9), 6);
-  EXPECT_EQ(wordAs<uint8_t>(g, kGuiWordCount, 5), 7);
-  EXPECT_EQ(wordAs<uint8_t>(g, kGuiWordCount, 9), 8);
-}
-
 TEST(GuiSettings, ANewModelKeepsTheWindowWordsAndResetsTheRest) {
   GuiSettings g;
   scramble(g);
