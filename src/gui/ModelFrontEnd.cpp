@@ -5,22 +5,41 @@
 
 #include <cstdlib>
 
+#include "TetHierarchy.h"
 #include "Window.h"
-
-// Until the control object, the drawable and the scene pass are part of the
-// build, a model runs without them: frames are paced and counted, the
-// display clears the window, and q quits.
+#include "ZoltControl.h"
+#include "ZoltRenderable.h"
 
 FrontEnd modelFrontEnd() {
   FrontEnd f;
+  f.createControl = [](Run& run) {
+    return new ZoltControl(run.hierarchy.get(), run.simulation.get(), &run.settings,
+                           &run.renderSettings);
+  };
+  f.createDrawable = [](Run& run, ZoltControl* control) {
+    return new ZoltRenderable(run.hierarchy.get(), &run.renderSettings, control);
+  };
+  f.setRenderData = [](ZoltControl* control, ZoltRenderable* drawable) {
+    if (control) control->setRenderData(drawable);
+  };
   f.startLoop = startLoop;
+  f.deleteDrawable = [](ZoltRenderable* drawable) { delete drawable; };
+  f.deleteControl = [](ZoltControl* control) { delete control; };
   return f;
 }
 
-void updateModelFrame(ZoltControl*, ZoltRenderable*, char*) {}
+void updateModelFrame(ZoltControl* control, ZoltRenderable* drawable, char* status) {
+  if (control) control->update(status);
+  if (drawable) drawable->update();
+  if (control) control->updateRenderData();
+}
 
-void stepModel(ZoltControl*) {}
+void stepModel(ZoltControl* control) {
+  if (control) control->step();
+}
 
+// Until the scene pass is part of the build the display only clears the
+// window, and q is the one key: the key dispatcher replaces quitKey.
 void drawScene() {
   glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

@@ -1,7 +1,7 @@
 #include "Window.h"
 
 #include <GL/glew.h>
-#include <GL/freeglut.h>
+#include <GL/glut.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -105,6 +105,9 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
   createSceneTextures();
   shutdownGraphics = shutdownGL;
   unloadGraphics = stopFrameLoop;
+  // GLUT closes the window in an exit handler of its own, registered above;
+  // handlers run last registered first, so the model goes while GLUT lives.
+  std::atexit(shutdownGL);
 }
 
 void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
@@ -213,6 +216,9 @@ void reshapeCallback(int w, int h) {
 }
 
 void shutdownGL() {
+  static bool done = false;
+  if (done) return;
+  done = true;
   unloadModel();
   destroyGui();
   deleteGroundTextures();
@@ -245,8 +251,7 @@ void stopFrameLoop() {
   pacer.unload();
   currentControl = nullptr;
   currentDrawable = nullptr;
-  // At exit GLUT may have closed the window already.
-  if (mainWindow == 0 || !glutGet(GLUT_INIT_STATE)) return;
+  if (mainWindow == 0) return;
   glutSetWindow(mainWindow);
   glutIdleFunc(nullptr);
   glutSetWindowTitle(baseTitle);

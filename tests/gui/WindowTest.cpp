@@ -40,6 +40,18 @@ bool isBaseTitle(const std::string& t) {
          t.find(" (") != std::string::npos;
 }
 
+// The control object's status: the force ("No Force" or "<value> N"), then
+// " -- Gravity" or " -- No Gravity", then the largest displacement when the
+// model has a simulation.
+bool isStatus(const std::string& s) {
+  const size_t g = s.find(" -- ");
+  const std::string force = s.substr(0, g);
+  const bool forceOk =
+      force == "No Force" || (force.size() > 2 && force.compare(force.size() - 2, 2, " N") == 0);
+  const std::string rest = g == std::string::npos ? "" : s.substr(g);
+  return forceOk && (rest.rfind(" -- Gravity", 0) == 0 || rest.rfind(" -- No Gravity", 0) == 0);
+}
+
 // The base title, a blank, "@ <rate with two decimals> fps -- " and the
 // status; the rate, or -1 when the title is not of that form.
 double titleRate(const std::string& t) {
@@ -49,7 +61,7 @@ double titleRate(const std::string& t) {
   const std::string rate = t.substr(at + 3, fps == std::string::npos ? 0 : fps - at - 3);
   const size_t dot = rate.find('.');
   if (dot == std::string::npos || dot == 0 || rate.size() - dot != 3 ||
-      rate.find_first_not_of("0123456789.") != std::string::npos)
+      rate.find_first_not_of("0123456789.") != std::string::npos || !isStatus(t.substr(fps + 8)))
     return -1.0;
   return std::atof(rate.c_str());
 }
