@@ -1,0 +1,130 @@
+// The program run for real on private Xvfb screens, in a working directory
+// laid out like the generated one: bin/ (started there), models/, caches/,
+// movies/.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "CubeModel.h"
+#include "Files.h"
+#include "XSession.h"
+
+using namespace zolt::test;
+
+namespace {
+
+struct RunDirectory {
+  TempDir t;
+  RunDirectory() {
+    for (const char* d : {"bin", "models", "caches", "movies"}) mkdir(t.file(d).c_str(), 0777);
+    writeFile(t.file("bin/ZOLT.init"),
+              "MODELS_PATH ../models/\nCACHES_PATH ../caches/\nMOVIES_PATH ../movies/\n");
+  }
+  // The cube as a model with 20 steps per second.
+  void addModel(const std::string& name) {
+    writeCubeModel(t.file("models/"), name, "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
+  }
+  std::string bin() const { return t.file("bin"); }
+};
+
+bool endsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The base title: "ZOLT v<version> (<date>) ".
+bool isBaseTitle(const std::string& t) {
+  return t.rfind("ZOLT v", 0) == 0 && t.size() > 9 && t.compare(t.size() - 2, 2, ") ") == 0 &&
+         t.find(" (") != std::string::npos;
+}
+
+// The control object's status: the force ("No Force" or "<value> N"), then
+// " -- Gravity" or " -- No Gravity", then the largest displacement when the
+// model has a simulation.
+bool isStatus(const std::string& s) {
+  const size_t g = s.find(" -- ");
+  const std::string force = s.substr(0, g);
+  const bool forceOk =
+      force == "No Force" || (force.size() > 2 && force.compare(force.size() - 2, 2, " N") == 0);
+  const std::string rest = g == std::string::npos ? "" : s.substr(g);
+  return forceOk && (rest.rfind(" -- Gravity", 0) == 0 || rest.rfind(" -- No Gravity", 0) == 0);
+}
+
+// The base title, a blank, "@ <rate with two decimals> fps -- " and the
+// status; the rate, or -1 when the title is not of that form.
+double titleRate(const std::string& t) {
+  const size_t at = t.find(" @ ");
+  if (at == std::string::npos || !isBaseTitle(t.substr(0, at))) return -1.0;
+  const size_t fps = t.find(" fps -- ", at);
+  const std::string rate = t.substr(at + 3, fps == std::string::npos ? 0 : fps - at - 3);
+  const size_t dot = rate.find('.');
+  if (dot == std::string::npos || dot == 0 || rate.size() - dot != 3 ||
+      rate.find_first_not_of("0123456789.") != std::string::npos || !isStatus(t.substr(fps + 8)))
+    return -1.0;
+  return std::atof(rate.c_str());
+}
+
+void quitWithQ(XProgram& p) {
+  p.key("q");
+  ASSERT_TRUE(p.waitForExit(5.0));
+  EXPECT_EQ(p.status, 0) << p.err();
+  EXPECT_TRUE(endsWith(p.out(), "\nEXIT.\n")) << p.out();
+}
+
+}  // namespace
+
+TEST(Window, SizeFollowsTheScreenCentredAndQQuits) {
+  RunDirectory dir;  // no model: the window waits for a choice
+  XServer large("1280x1024x24"), small("1024x768x24");
+  ASSERT_TRUE(large.ok() && small.ok());
+  XProgram onLarge(large, dir.bin(), {ZOLT_PROGRAM}), onSmall(small, dir.bin(), {ZOLT_PROGRAM});
+  const struct {
+    XProgram& program;
+    WindowGeometry expected;
+  } rows[] = {{onLarge, {128, 128, 1024, 768}}, {onSmall, {112, 84, 800, 600}}};
+  for (const auto& r : rows) {
+    ASSERT_NE(r.program.waitForWindow("ZOLT", 10.0), "") << r.program.err();
+    const WindowGeometry g = r.program.geometry();
+    EXPECT_EQ(g.x, r.expected.x);
+    EXPECT_EQ(g.y, r.expected.y);
+    EXPECT_EQ(g.width, r.expected.width);
+    EXPECT_EQ(g.height, r.expected.height);
+    quitWithQ(r.program);
+  }
+}
+
+TEST(Window, DefaultModelLoadsAndTheTitleShowsARateNotAboveTheTarget) {
+  RunDirectory dir;
+  dir.addModel("bunnyFurTex");
+  dir.addModel("bunny");
+  XServer x;
+  ASSERT_TRUE(x.ok());
+  XProgram p(x, dir.bin(), {ZOLT_PROGRAM});
+  ASSERT_NE(p.waitForWindow("ZOLT", 10.0), "") << p.err();
+  // The first rate covers the first second of the paced loop.
+  const std::string title =
+      p.waitForTitle([](const std::string& t) { return t.find('@') != t.npos; }, 6.0);
+  const double rate = titleRate(title);
+  EXPECT_GT(rate, 0.0) << title;
+  EXPECT_LE(rate, 21.0) << title;
+  EXPECT_NE(p.out().find(std::string(42, '-') + "\n\nLoad file \"bunnyFurTex\" ...\n"),
+            std::string::npos)
+      << p.out();
+  quitWithQ(p);
+}
+
+TEST(Window, WithoutTheDefaultModelTheWindowWaitsForAChoice) {
+  RunDirectory dir;
+  dir.addModel("bunny");
+  XServer x;
+  ASSERT_TRUE(x.ok());
+  XProgram p(x, dir.bin(), {ZOLT_PROGRAM});
+  ASSERT_NE(p.waitForWindow("ZOLT", 10.0), "") << p.err();
+  sleepSeconds(1.1);
+  // No frames run: the title keeps the base title, nothing was loaded.
+  EXPECT_TRUE(isBaseTitle(p.title())) << p.title();
+  EXPECT_EQ(p.out().find("Load file"), std::string::npos);
+  quitWithQ(p);
+}
