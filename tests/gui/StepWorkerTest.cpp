@@ -14,9 +14,8 @@ namespace {
 // the hand-off's ordering ThreadSanitizer reports them as races.
 class CountingParts : public FrameParts {
  public:
-  int prepared = 0;         // frames prepared (main thread)
-  int steps = 0;            // steps taken (worker)
-  int stepSawPrepared = 0;  // prepared count the last step saw
+  int prepared = 0;  // frames prepared (main thread)
+  int steps = 0;     // steps taken (worker)
   int presented = 0;
   int staleSteps = 0;  // steps that did not see their frame's data
   std::atomic<bool> inStep{false};
@@ -32,7 +31,6 @@ class CountingParts : public FrameParts {
   void step() override {
     inStep = true;
     if (steps + 1 != prepared && !recordOrder) ++staleSteps;
-    stepSawPrepared = prepared;
     volatile double work = 0;  // long enough to overlap the drawing
     for (int i = 0; i < 2000; ++i) work = work + i;
     ++steps;
