@@ -110,7 +110,7 @@ Run* loadModel(const LoadRequest& request) {
       new Run(name, request.rebuildCaches, request.elementModel, request.integrationScheme);
   if (currentRun->refused)
     unloadModel();
-  else
+  else if (!request.skipPreprocess)
     currentRun->preprocess(true);
   return currentRun;
 }

@@ -47,9 +47,10 @@ struct LoadRequest {
   bool skipPreprocess = false;  // build the Run only
 };
 
-// Unloads the current model and builds the requested one as currentRun. An
-// element model or integration scheme outside 0 .. 5 and a model the Run
-// refuses are reported and leave no model loaded (null).
+// Unloads the current model, builds the requested one as currentRun and
+// preprocesses it (unless skipPreprocess). An element model or integration
+// scheme outside 0 .. 5 and a model the Run refuses are reported and leave
+// no model loaded (null).
 Run* loadModel(const LoadRequest& request);
 // Ends the window's frame loop for it, then deletes the current model;
 // currentRun becomes null.

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "Scene.h"
 #include "TetHierarchy.h"
 #include "Window.h"
 #include "ZoltControl.h"
@@ -38,19 +39,11 @@ void stepModel(ZoltControl* control) {
   if (control) control->step();
 }
 
-// Until the scene pass is part of the build the display only clears the
-// window, and q is the one key: the key dispatcher replaces quitKey.
-void drawScene() {
-  glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  glutSwapBuffers();
-}
-
-void createSceneTextures() {}
-
-void deleteSceneTextures() {}
+void drawScene() { display(); }
 
 namespace {
+
+// Until the key dispatcher is part of the build, q is the one key.
 
 void quitKey(unsigned char key, int, int) {
   if (key == 'q' || key == 'Q') std::exit(0);

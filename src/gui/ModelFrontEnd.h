@@ -16,9 +16,5 @@ void stepModel(ZoltControl* control);
 // The scene pass of the display callback.
 void drawScene();
 
-// Ground and logo textures of the scene.
-void createSceneTextures();
-void deleteSceneTextures();
-
 // Keyboard, special keys and mouse.
 void registerInputCallbacks();

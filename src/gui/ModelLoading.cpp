@@ -28,7 +28,6 @@ void loadModelFile(LoadRequest request) {
     return;
   }
   clearGlError();
-  // Preprocessing (simulation and caches) joins here once it is built.
   startSimulation(run, true, true, modelFrontEnd());
   guiSettings.useWorkerThread = 1;
 }

@@ -13,6 +13,7 @@
 #include "GuiSettings.h"
 #include "ModelFrontEnd.h"
 #include "ModelLoading.h"
+#include "ScenePass.h"
 #include "Startup.h"
 #include "StatusText.h"
 #include "StepWorker.h"
@@ -102,7 +103,7 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
 
   guiSettings.groundTexture = 1;
   createGui(mainWindow);
-  createSceneTextures();
+  createGroundTextures(guiSettings.groundTexture != 0);
   shutdownGraphics = shutdownGL;
   unloadGraphics = stopFrameLoop;
   // GLUT closes the window in an exit handler of its own, registered above;
@@ -224,8 +225,6 @@ void shutdownGL() {
   deleteGroundTextures();
   worker.stop();
 }
-
-void deleteGroundTextures() { deleteSceneTextures(); }
 
 void createGui(int /*window*/) {
   guiSettings.panelAutoHide = 0;

@@ -61,7 +61,6 @@ void reshapeCallback(int w, int h);
 
 // At exit: the model, the GUI and the ground textures go, then the worker.
 void shutdownGL();
-void deleteGroundTextures();
 void createGui(int window);
 void destroyGui();
 int getMainWindowId();

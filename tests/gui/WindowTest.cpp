@@ -109,6 +109,7 @@ TEST(Window, DefaultModelLoadsAndTheTitleShowsARateNotAboveTheTarget) {
   const double rate = titleRate(title);
   EXPECT_GT(rate, 0.0) << title;
   EXPECT_LE(rate, 21.0) << title;
+  EXPECT_NE(title.find(" -- maxu: "), std::string::npos) << title;
   EXPECT_NE(p.out().find(std::string(42, '-') + "\n\nLoad file \"bunnyFurTex\" ...\n"),
             std::string::npos)
       << p.out();
@@ -126,5 +127,19 @@ TEST(Window, WithoutTheDefaultModelTheWindowWaitsForAChoice) {
   // No frames run: the title keeps the base title, nothing was loaded.
   EXPECT_TRUE(isBaseTitle(p.title())) << p.title();
   EXPECT_EQ(p.out().find("Load file"), std::string::npos);
+  // "Select a Model": white text in the centre of the window, and only there.
+  const Image shot = p.screenshot();
+  ASSERT_FALSE(shot.empty());
+  long white = 0, whiteInCentre = 0;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = 0; x < shot.width; ++x) {
+      const Rgb c = shot.at(x, y);
+      if (c.r < 200 || c.g < 200 || c.b < 200) continue;
+      ++white;
+      whiteInCentre +=
+          std::abs(2 * x - shot.width) < shot.width / 4 && std::abs(2 * y - shot.height) < 40;
+    }
+  EXPECT_GT(whiteInCentre, 100);
+  EXPECT_EQ(white, whiteInCentre);
   quitWithQ(p);
 }

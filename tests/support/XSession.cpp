@@ -148,6 +148,12 @@ void XProgram::key(const std::string& keys) const {
   server_.run("xdotool key --window " + window_ + " " + keys);
 }
 
+Image XProgram::screenshot() const {
+  const std::string path = io_.file("shot.ppm");
+  server_.run("import -window " + window_ + " -depth 8 ppm:" + path);
+  return loadPPM(path);
+}
+
 bool XProgram::waitForExit(double timeout) {
   const double end = monotonicSeconds() + timeout;
   int st = 0;

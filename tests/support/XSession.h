@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Image.h"
 #include "TempDir.h"
 
 namespace zolt::test {
@@ -54,6 +55,8 @@ class XProgram {
   template <class Pred>
   std::string waitForTitle(Pred pred, double timeout);
   void key(const std::string& keys) const;
+  // The window's pixels; empty on failure.
+  Image screenshot() const;
 
   // Waits up to timeout seconds for the exit; false (and the program is
   // killed) when it did not end.
