@@ -32,9 +32,10 @@ struct Cube {
 };
 
 // Back to freshly read elements: no shape functions, load matrices or
-// gradients, as on a cold model load, and the freed heap handed back to the
-// system, so that the element data is faulted in afresh as in a new process.
-void makeCold(Cube& c) {
+// gradients, as on a cold model load. With freshPages the freed heap goes
+// back to the system, so that the element data is faulted in afresh as in a
+// new process; without, it is reused and the run shows the work alone.
+void makeCold(Cube& c, bool freshPages) {
   for (FiniteElement* e : c.h->elements[c.finest]) {
     auto* t = static_cast<Tetrahedron*>(e);
     for (auto& n : t->N) n = Polynom<double>();
@@ -44,7 +45,7 @@ void makeCold(Cube& c) {
     delete[] t->gradients;
     t->gradients = nullptr;
   }
-  malloc_trim(0);
+  if (freshPages) malloc_trim(0);
 }
 
 Cube& cube(int levels) {
@@ -54,7 +55,7 @@ Cube& cube(int levels) {
 }
 
 // range(0): levels (2: 24576 elements, 3: 196608); range(1): threads;
-// range(2): 1 for the general polynomial products.
+// range(2): 1 for the general polynomial products; range(3): fresh pages.
 void BM_Assemble(benchmark::State& state) {
   Cube& c = cube(static_cast<int>(state.range(0)));
   MaterialProperties material;
@@ -65,7 +66,7 @@ void BM_Assemble(benchmark::State& state) {
   auto* old = std::cout.rdbuf(quiet.rdbuf());
   for (auto _ : state) {
     state.PauseTiming();
-    makeCold(c);
+    makeCold(c, state.range(3) == 1);
     state.ResumeTiming();
     MatrixAssembler a(&c.h->elements[c.finest], &material,
                       static_cast<int>(c.h->vertices[c.finest].size()), 3);
@@ -84,14 +85,15 @@ void BM_Assemble(benchmark::State& state) {
       benchmark::Counter(c.nElements(), benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Element preparation only (the cached-matrices road).
+// Element preparation only (the cached-matrices road); range(2): fresh
+// pages.
 void BM_GenerateShapeFunctions(benchmark::State& state) {
   Cube& c = cube(static_cast<int>(state.range(0)));
   MaterialProperties material;
   MatrixAssembler::progressBarFactory = silentBar;
   for (auto _ : state) {
     state.PauseTiming();
-    makeCold(c);
+    makeCold(c, state.range(2) == 1);
     state.ResumeTiming();
     MatrixAssembler a(&c.h->elements[c.finest], &material,
                       static_cast<int>(c.h->vertices[c.finest].size()), 3);
@@ -105,23 +107,27 @@ void BM_GenerateShapeFunctions(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Assemble)
-    ->ArgNames({"levels", "threads", "symbolic"})
-    ->Args({2, 1, 0})
-    ->Args({2, 2, 0})
-    ->Args({2, 1, 1})
-    ->Args({2, 2, 1})
-    ->Args({3, 1, 0})
-    ->Args({3, 2, 0})
-    ->Args({3, 1, 1})
-    ->Args({3, 2, 1})
+    ->ArgNames({"levels", "threads", "symbolic", "fresh"})
+    ->Args({2, 1, 0, 1})
+    ->Args({2, 2, 0, 1})
+    ->Args({2, 1, 1, 1})
+    ->Args({2, 2, 1, 1})
+    ->Args({3, 1, 0, 1})
+    ->Args({3, 2, 0, 1})
+    ->Args({3, 1, 0, 0})
+    ->Args({3, 2, 0, 0})
+    ->Args({3, 1, 1, 1})
+    ->Args({3, 2, 1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_GenerateShapeFunctions)
-    ->ArgNames({"levels", "threads"})
-    ->Args({2, 1})
-    ->Args({2, 2})
-    ->Args({3, 1})
-    ->Args({3, 2})
+    ->ArgNames({"levels", "threads", "fresh"})
+    ->Args({2, 1, 1})
+    ->Args({2, 2, 1})
+    ->Args({3, 1, 1})
+    ->Args({3, 2, 1})
+    ->Args({3, 1, 0})
+    ->Args({3, 2, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
