@@ -15,8 +15,8 @@ echo "== AddressSanitizer + UBSan build"
 bash tools/build.sh build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLT_SANITIZE=address -DZOLT_BUILD_BENCH=OFF
 (cd build/asan && UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j "$jobs")
 
-echo "== ThreadSanitizer build (thread, assembly and end-to-end tests)"
+echo "== ThreadSanitizer build (thread, assembly, frame hand-off and end-to-end tests)"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLT_SANITIZE=thread \
   -DZOLT_BUILD_BENCH=OFF -DZOLT_BUILD_GL=OFF >/dev/null
-cmake --build build/tsan -j "$jobs" --target ThreadsTest MatrixAssemblerTest MeshMultigridTest
+cmake --build build/tsan -j "$jobs" --target ThreadsTest MatrixAssemblerTest MeshMultigridTest StepWorkerTest
 (cd build/tsan && ctest --output-on-failure -j "$jobs" -L tsan)

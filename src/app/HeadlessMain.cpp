@@ -1,11 +1,149 @@
 // zolt_headless: loads a model over the GL-free libraries.
 
+#include <chrono>
+#include <cmath>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
+#include <vector>
 
+#include "Barrier.h"
 #include "HeadlessOptions.h"
+#include "Matrix.h"
 #include "Run.h"
+#include "Simulation.h"
 #include "Startup.h"
+#include "TetHierarchy.h"
+
+namespace {
+
+// Current positions of the finest vertices (rest + displacement), kept
+// where the drawable keeps them, for the force field.
+struct Positions {
+  std::vector<float> xyz;
+  void attach(Run& run) {
+    std::vector<Vertex*>& vs = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
+    xyz.resize(3 * vs.size());
+    for (size_t i = 0; i < vs.size(); ++i) vs[i]->currentPosition = &xyz[3 * i];
+  }
+  void update(Run& run) {
+    const Vector<double>& x = *run.simulation->getDisplacement();
+    const int fixedCount = run.settings.fixedCount;
+    for (Vertex* v : run.hierarchy->vertices[run.hierarchy->nLevels - 1])
+      for (int k = 0; k < 3; ++k) {
+        const int i = 3 * (v->index - fixedCount) + k;
+        v->currentPosition[k] =
+            v->restPosition[k] +
+            (v->index >= fixedCount && i < x.n ? static_cast<float>(x[i]) : 0.0f);
+      }
+  }
+};
+
+// The barrier's view of the finest vertices: positions in array order,
+// their numbers, and displacements per number, as the drawable keeps them.
+struct Collisions {
+  std::vector<float> positions, displacements;
+  std::vector<int> indices;
+  void attach(Run& run) {
+    const std::vector<Vertex*>& vs = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
+    positions.resize(3 * vs.size());
+    displacements.assign(3 * vs.size(), 0.0f);
+    indices.resize(vs.size());
+    for (size_t i = 0; i < vs.size(); ++i) indices[i] = vs[i]->index;
+    run.settings.barrier->setCollisionData(positions.data(), indices.data(), displacements.data(),
+                                           static_cast<int>(vs.size()), run.simulation.get());
+  }
+  // Moves the barrier and pushes the vertices out of it, from the last step's
+  // displacement.
+  void pass(Run& run) {
+    const Vector<double>& x = *run.simulation->getDisplacement();
+    const int fixedCount = run.settings.fixedCount;
+    const std::vector<Vertex*>& vs = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
+    for (size_t i = 0; i < vs.size(); ++i)
+      for (int k = 0; k < 3; ++k) {
+        const int v = vs[i]->index, j = 3 * (v - fixedCount) + k;
+        displacements[3 * v + k] = v >= fixedCount && j < x.n ? static_cast<float>(x[j]) : 0.0f;
+        positions[3 * i + k] = vs[i]->restPosition[k] + displacements[3 * v + k];
+      }
+    run.settings.barrier->move();
+    run.settings.barrier->handleCollisions();
+  }
+};
+
+// Displacement of finest vertex number v (zero for a fixed one).
+void vertexDisplacement(Run& run, int v, double out[3]) {
+  const Vector<double>& x = *run.simulation->getDisplacement();
+  for (int k = 0; k < 3; ++k) {
+    const int i = 3 * (v - run.settings.fixedCount) + k;
+    out[k] = i >= 0 && i < x.n ? x[i] : 0.0;
+  }
+}
+
+int step(Run& run, const HeadlessOptions& o) {
+  Simulation& sim = *run.simulation;
+  const int nVertices =
+      static_cast<int>(run.hierarchy->vertices[run.hierarchy->nLevels - 1].size());
+  if (o.vertex >= nVertices) {
+    std::cerr << "zolt_headless: vertex " << o.vertex + 1 << " does not exist" << std::endl;
+    return 2;
+  }
+  if (o.solver >= 0) sim.setSolver(o.solver);
+  if (!o.pins.empty()) {
+    for (int p : o.pins) {
+      if (p >= nVertices) {
+        std::cerr << "zolt_headless: vertex " << p + 1 << " does not exist" << std::endl;
+        return 2;
+      }
+      for (Vertex* v : run.hierarchy->vertices[run.hierarchy->nLevels - 1])
+        if (v->index == p) v->fixed = 1;
+    }
+    sim.updateHierarchy();
+  }
+  if (o.gravity) sim.addGravity();
+  Positions positions;
+  if (o.forces) {
+    positions.attach(run);
+    positions.update(run);
+    run.settings.forceFieldOn = 1;
+  }
+  Collisions collisions;
+  if (run.settings.barrier) collisions.attach(run);
+  std::cout << std::setprecision(9);
+  const auto start = std::chrono::steady_clock::now();
+  for (int n = 0; n < o.steps; ++n) {
+    if (n == o.freezeAt) sim.freezeForces();
+    if (n == o.resetAt) sim.resetState();
+    if (run.settings.barrier) collisions.pass(run);
+    sim.computeStep(o.stress, o.residual, o.extraPasses, o.average);
+    if (o.forces) positions.update(run);
+    if (o.printEvery > 0 && (n + 1) % o.printEvery == 0) {
+      std::cout << "step " << n + 1 << " maxu " << sim.maxVertexNorm();
+      if (o.vertex >= 0) {
+        double u[3];
+        vertexDisplacement(run, o.vertex, u);
+        std::cout << " u " << u[0] << " " << u[1] << " " << u[2];
+      }
+      std::cout << std::endl;
+    }
+  }
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::cout << "steps " << o.steps << " total_ms " << ms << " ms_per_step "
+            << (o.steps > 0 ? ms / o.steps : 0.0) << std::endl;
+  if (!o.dumpDisplacement.empty()) {
+    std::ofstream out(o.dumpDisplacement);
+    out << std::setprecision(17);
+    const Vector<double>& x = *sim.getDisplacement();
+    for (int i = 0; i < x.n; ++i) out << x[i] << "\n";
+    if (!out) {
+      std::cerr << "zolt_headless: cannot write \"" << o.dumpDisplacement << "\"" << std::endl;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   flushDenormals();
@@ -35,10 +173,14 @@ int main(int argc, char** argv) {
   }
 
   if (!loadModel({o.model, o.rebuild, o.elementModel, o.scheme})) return 1;
-  if (!o.loadOnly)
-    std::cerr << "zolt_headless: preprocessing and stepping are not built yet; the model was "
-                 "loaded only"
-              << std::endl;
+  int status = 0;
+  if (!o.loadOnly) {
+    if (currentRun->simulation)
+      status = step(*currentRun, o);
+    else
+      std::cerr << "zolt_headless: element model " << o.elementModel << " has no simulation to step"
+                << std::endl;
+  }
   unloadModel();
-  return 0;
+  return status;
 }

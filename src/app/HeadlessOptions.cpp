@@ -41,6 +41,43 @@ const Option kOptions[] = {
      [](HeadlessOptions& o, const char*) { return o.rebuild = true; }},
     {"--load-only", nullptr, "stop after the model is loaded",
      [](HeadlessOptions& o, const char*) { return o.loadOnly = true; }},
+    {"--steps", "N", "compute N time steps after loading",
+     [](HeadlessOptions& o, const char* v) { return toInt(v, o.steps) && o.steps >= 0; }},
+    {"--print-every", "M", "print \"step <n> maxu <value>\" every M steps",
+     [](HeadlessOptions& o, const char* v) { return toInt(v, o.printEvery) && o.printEvery >= 0; }},
+    {"--vertex", "V", "also print the displacement of vertex V (1-based)",
+     [](HeadlessOptions& o, const char* v) { return toInt(v, o.vertex) && o.vertex-- >= 1; }},
+    {"--gravity", nullptr, "switch gravity on",
+     [](HeadlessOptions& o, const char*) { return o.gravity = true; }},
+    {"--forces", nullptr, "switch the force field on",
+     [](HeadlessOptions& o, const char*) { return o.forces = true; }},
+    {"--freeze-at", "N", "freeze the forces before step N",
+     [](HeadlessOptions& o, const char* v) { return toInt(v, o.freezeAt); }},
+    {"--reset-at", "N", "reset the simulation before step N",
+     [](HeadlessOptions& o, const char* v) { return toInt(v, o.resetAt); }},
+    {"--pin", "V", "pin vertex V (1-based) where it is; repeatable",
+     [](HeadlessOptions& o, const char* v) {
+       int n = 0;
+       if (!toInt(v, n) || n < 1) return false;
+       o.pins.push_back(n - 1);
+       return true;
+     }},
+    {"--solver", "K", "solver 0 V-cycle, 1 CG, 2 dense inverse, 3 multigrid CG",
+     [](HeadlessOptions& o, const char* v) {
+       return toInt(v, o.solver) && o.solver >= 0 && o.solver <= 3;
+     }},
+    {"--extra-passes", "K", "extra solves after the inversion check",
+     [](HeadlessOptions& o, const char* v) {
+       return toInt(v, o.extraPasses) && o.extraPasses >= 0;
+     }},
+    {"--stress", nullptr, "compute the stress every step",
+     [](HeadlessOptions& o, const char*) { return o.stress = true; }},
+    {"--residual", nullptr, "compute the residual every step",
+     [](HeadlessOptions& o, const char*) { return o.residual = true; }},
+    {"--average", nullptr, "average the forces with the previous step",
+     [](HeadlessOptions& o, const char*) { return o.average = true; }},
+    {"--dump-displacement", "FILE", "write the final displacement, one value a line",
+     [](HeadlessOptions& o, const char* v) { return !(o.dumpDisplacement = v).empty(); }},
     {"--help", nullptr, "print this text",
      [](HeadlessOptions& o, const char*) { return o.help = true; }},
 };
@@ -84,7 +121,8 @@ bool parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions& o,
 
 std::string headlessUsage() {
   return "usage: zolt_headless [--init FILE | --models DIR --caches DIR] [--model NAME]"
-         " [--element-model N] [--scheme N] [--rebuild] [--load-only] [--help]\n";
+         " [--element-model N] [--scheme N] [--rebuild] [--load-only] [--steps N] [options]"
+         " [--help]\n";
 }
 
 std::string headlessHelp() {

@@ -4,6 +4,7 @@
 // makes the --help text.
 
 #include <string>
+#include <vector>
 
 struct HeadlessOptions {
   std::string initFile;   // --init FILE
@@ -15,6 +16,21 @@ struct HeadlessOptions {
   int elementModel = 0;
   int scheme = 0;
   bool help = false;
+  // Stepping: each option maps to the action of the interactive program.
+  int steps = 0;
+  int printEvery = 0;
+  int vertex = -1;  // 0-based finest-level vertex number, -1: none
+  bool gravity = false;
+  bool forces = false;
+  int freezeAt = -1;
+  int resetAt = -1;
+  std::vector<int> pins;  // 0-based vertex numbers pinned before stepping
+  int solver = -1;        // -1: keep the default
+  int extraPasses = 0;
+  bool stress = false;
+  bool residual = false;
+  bool average = false;
+  std::string dumpDisplacement;
 };
 
 // Fills o from argv[1 ..]; false, with the reason in error, on a usage error

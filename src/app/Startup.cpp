@@ -14,6 +14,7 @@
 
 bool graphicsInitialised = false;
 void (*shutdownGraphics)() = nullptr;
+void (*unloadGraphics)() = nullptr;
 
 void flushDenormals() {
   // FTZ (bit 15) and DAZ (bit 6) of MXCSR.
@@ -107,22 +108,15 @@ Run* loadModel(const LoadRequest& request) {
   }
   currentRun =
       new Run(name, request.rebuildCaches, request.elementModel, request.integrationScheme);
-  if (currentRun->refused) unloadModel();
+  if (currentRun->refused)
+    unloadModel();
+  else if (!request.skipPreprocess)
+    currentRun->preprocess(true);
   return currentRun;
 }
 
 void unloadModel() {
+  if (unloadGraphics) unloadGraphics();
   delete currentRun;
   currentRun = nullptr;
-}
-
-int runWindowed(int /*argc*/, char** /*argv*/) {
-  std::cout << "The window is not part of this build yet; zolt_headless loads models." << std::endl;
-  return 0;
-}
-
-void startWithModel(const char* modelName, bool rebuildCaches, int elementModel, int scheme,
-                    int /*skipPreprocess*/, int argc, char** argv) {
-  loadModel({modelName, rebuildCaches, elementModel, scheme});
-  runWindowed(argc, argv);
 }

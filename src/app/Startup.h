@@ -11,6 +11,9 @@ class Run;
 extern bool graphicsInitialised;
 // Shuts the window side down; set by the window layer, called by onExit.
 extern void (*shutdownGraphics)();
+// Ends the frame loop of the model that goes; set by the window layer,
+// called by unloadModel before the model is deleted.
+extern void (*unloadGraphics)();
 
 // Flush-to-zero and denormals-are-zero for this thread's floating point.
 void flushDenormals();
@@ -41,19 +44,14 @@ struct LoadRequest {
   bool rebuildCaches = false;
   int elementModel = 0;
   int integrationScheme = 0;
+  bool skipPreprocess = false;  // build the Run only
 };
 
-// Unloads the current model and builds the requested one as currentRun. An
-// element model or integration scheme outside 0 .. 5 and a model the Run
-// refuses are reported and leave no model loaded (null).
+// Unloads the current model, builds the requested one as currentRun and
+// preprocesses it (unless skipPreprocess). An element model or integration
+// scheme outside 0 .. 5 and a model the Run refuses are reported and leave
+// no model loaded (null).
 Run* loadModel(const LoadRequest& request);
-// Deletes the current model; currentRun becomes null.
+// Ends the window's frame loop for it, then deletes the current model;
+// currentRun becomes null.
 void unloadModel();
-
-// The windowed program after "Start Simulation". The window is not part of
-// this build yet: prints so and returns 0.
-int runWindowed(int argc, char** argv);
-
-// Windowed start with a given model; nothing in the program calls it.
-void startWithModel(const char* modelName, bool rebuildCaches, int elementModel, int scheme,
-                    int skipPreprocess, int argc, char** argv);

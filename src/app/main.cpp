@@ -4,6 +4,7 @@
 
 #include "Run.h"
 #include "Startup.h"
+#include "WindowStart.h"
 
 int main(int argc, char** argv) {
   flushDenormals();

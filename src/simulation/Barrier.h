@@ -57,6 +57,7 @@ class GroundBarrier : public Barrier {
   int stepCount = 0;
   unsigned char listTextured = 0;
   float home[4][3];  // corners when the motion started; resetPosition restores them
+  float listOrigin[3] = {0.0f, 0.0f, 0.0f};  // c0 when the display list was built
 
   // c: the corners c0..c3, x y z each.
   explicit GroundBarrier(const float* c);

@@ -77,6 +77,20 @@ void Barrier::push(int v, const float* w) {
   target->addVertexValueFlagged(v, force, false);
 }
 
+namespace {
+
+// Velocity per frame step; the step count restarts.
+void startMotion(float dx, float dy, float dz, float* velocity, unsigned char& moving,
+                 int& stepCount) {
+  velocity[0] = dx;
+  velocity[1] = dy;
+  velocity[2] = dz;
+  moving = 1;
+  stepCount = 0;
+}
+
+}  // namespace
+
 // ---- GroundBarrier ------------------------------------------------------------
 
 GroundBarrier::GroundBarrier(const float* c) {
@@ -89,11 +103,7 @@ GroundBarrier::GroundBarrier(const float* c) {
 GroundBarrier::~GroundBarrier() = default;
 
 void GroundBarrier::setMoving(float dx, float dy, float dz) {
-  velocity[0] = dx;
-  velocity[1] = dy;
-  velocity[2] = dz;
-  moving = 1;
-  stepCount = 0;
+  startMotion(dx, dy, dz, velocity, moving, stepCount);
   std::memcpy(home, corners, sizeof(home));
 }
 
@@ -122,11 +132,7 @@ SphereBarrier::SphereBarrier(const float* c, float r) : radius(r) {
 SphereBarrier::~SphereBarrier() = default;
 
 void SphereBarrier::setMoving(float dx, float dy, float dz) {
-  velocity[0] = dx;
-  velocity[1] = dy;
-  velocity[2] = dz;
-  moving = 1;
-  stepCount = 0;
+  startMotion(dx, dy, dz, velocity, moving, stepCount);
   std::memcpy(home, centre, sizeof(home));
 }
 
@@ -152,11 +158,7 @@ QuaderBarrier::QuaderBarrier(const float* c) {
 QuaderBarrier::~QuaderBarrier() = default;
 
 void QuaderBarrier::setMoving(float dx, float dy, float dz) {
-  velocity[0] = dx;
-  velocity[1] = dy;
-  velocity[2] = dz;
-  moving = 1;
-  stepCount = 0;
+  startMotion(dx, dy, dz, velocity, moving, stepCount);
   std::memcpy(home, corners, sizeof(home));
 }
 

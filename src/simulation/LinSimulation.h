@@ -81,8 +81,9 @@ class LinSimulation : public FEMSimulation {
   bool readMatrices(std::fstream& cache);
   void setUpHierarchy(bool generate, int scheme);
   bool hierarchyCacheMatches(std::istream& in, int scheme) const;
-  // Restrictions, level matrices (coarse to fine order reversed: index l
-  // for level l) and the coarse solver; false on anything inconsistent.
+  // Restrictions (into the hierarchy), the coarse level matrices (levels[l]
+  // for level l) and the coarse solver's kind and inverse; false on anything
+  // inconsistent with the model or the bytes left.
   bool readHierarchyCache(std::istream& in, std::vector<std::unique_ptr<Matrix<double>>>& levels,
                           int& coarseKind, std::unique_ptr<FullMatrix<double>>& inverse);
   void buildHierarchy(int scheme);

@@ -10,6 +10,15 @@
 // "Error: <what> in "<path>"" on standard output, exit code 1.
 [[noreturn]] void exitBadFile(const std::string& path, const std::string& what);
 
+class Run;
+class ConfigReader;
+
+// One configuration keyword and what reading it does to the model.
+struct ConfigKeyword {
+  const char* word;
+  void (*apply)(Run&, ConfigReader&);
+};
+
 class ConfigReader {
  public:
   // method: "readConfig" or "readForces", for the messages. A file that
@@ -36,6 +45,21 @@ class ConfigReader {
   void refuse(const std::string& text);
   // "[Run, <method>] Warning: <text>" on standard error.
   void warn(const std::string& text);
+
+  // Reads the whole file, applying the matching keyword to every word that
+  // is one (other words are skipped); false when the pass failed.
+  template <size_t N>
+  bool run(Run& model, const ConfigKeyword (&keywords)[N]) {
+    std::string word;
+    while (next(word)) {
+      for (const ConfigKeyword& k : keywords) {
+        if (word != k.word) continue;
+        k.apply(model, *this);
+        break;
+      }
+    }
+    return !failed();
+  }
 
   bool failed() const { return failed_; }
   const std::string& path() const { return path_; }

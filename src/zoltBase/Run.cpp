@@ -138,6 +138,7 @@ void Run::openCaches(const char* name, bool generate) {
                 << std::endl;
   }
   settings.hierarchyCachePath = matrixCachePath + ".Mgrid";
+  settings.matrixCachePath = matrixCachePath;
   renderSettings.volumeCachePath = cachesPath + name + ".cacheVolume";
   renderSettings.surfaceCachePath = cachesPath + name + ".cacheSurface";
   if (!generate) return;

@@ -12,7 +12,8 @@
 //
 // Files: Run.cpp (construction, paths, start), RunConfig.cpp (pass 1),
 // RunForces.cpp (pass 2), RunMeshText.cpp (text mesh levels and parameter
-// file), RunMeshCache.cpp (binary mesh cache).
+// file), RunMeshCache.cpp (binary mesh cache),
+// RunPreprocess.cpp (numbering, simulation set-up).
 
 #include <cstdint>
 #include <fstream>
@@ -118,8 +119,21 @@ class Run {
   // time step) of a configuration file as E, nu and the rest.
   static void writeMaterial(const char* path, const double material[6]);
 
-  // Binary mesh cache; true when it exists and matches the configuration.
+  // Binary mesh cache; true when it exists, matches the configuration and
+  // every count and index in it is consistent (else the hierarchy is kept).
   bool readMesh(const char* path);
+  // Writes the hierarchy with its numbering; a failed write removes the file.
+  void writeMesh(const char* path);
+
+  // Numbers the fixed vertices first, completes and caches the mesh, builds
+  // the partitions and (createSimulation) the simulation, rebuilding a stale
+  // matrix cache once.
+  void preprocess(bool createSimulation);
+  // Fixed vertices get numbers 0 .. *fixedCount-1, the others follow in
+  // array order; duplicate entries count once and entries that match no
+  // vertex are dropped (reported). markCoarseLevels flags the coarse vertex
+  // nearest to each fixed one.
+  void sortVertices(int* fixedCount, bool markCoarseLevels);
 
   // Text mesh levels: node and element blocks of `levels` levels. A missing
   // file or a bad count, number or value ends the program with exit code 1

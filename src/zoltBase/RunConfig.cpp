@@ -219,13 +219,8 @@ void readMesh(Run& run, ConfigReader& r) {
   run.meshEntries->push_back(entry);
 }
 
-struct Keyword {
-  const char* word;
-  void (*apply)(Run&, ConfigReader&);
-};
-
 // Compared in this order.
-const Keyword kKeywords[] = {
+const ConfigKeyword kKeywords[] = {
     {"FIXED_VERTICES", readFixedVertices},
     {"SCALE",
      [](Run& run, ConfigReader& r) {
@@ -386,15 +381,7 @@ const Keyword kKeywords[] = {
 
 bool Run::readConfig(const char* path) {
   ConfigReader r("readConfig", path);
-  std::string word;
-  while (r.next(word)) {
-    for (const Keyword& k : kKeywords) {
-      if (word != k.word) continue;
-      k.apply(*this, r);
-      break;
-    }
-  }
-  return !r.failed();
+  return r.run(*this, kKeywords);
 }
 
 namespace {

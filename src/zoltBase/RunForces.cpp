@@ -180,13 +180,8 @@ void readImplant(Run& run, ConfigReader& r) {
     r.refuse("IMPLANT skipped: no finest-level element has a stiffness of at most 0.1");
 }
 
-struct Keyword {
-  const char* word;
-  void (*apply)(Run&, ConfigReader&);
-};
-
 // Compared in this order.
-const Keyword kKeywords[] = {
+const ConfigKeyword kKeywords[] = {
     {"FORCE_VERTICES",
      [](Run& run, ConfigReader& r) {
        readVertexVectors(run, r, "FORCE_VERTICES", run.settings.forces);
@@ -248,15 +243,7 @@ Vertex* Run::configVertex(int number) const {
 bool Run::readForces(const char* path) {
   ZOLT_ASSERT(hierarchy && settings.deformationForce);
   ConfigReader r("readForces", path);
-  std::string word;
-  while (r.next(word)) {
-    for (const Keyword& k : kKeywords) {
-      if (word != k.word) continue;
-      k.apply(*this, r);
-      break;
-    }
-  }
-  return !r.failed();
+  return r.run(*this, kKeywords);
 }
 
 void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* volumeFile,

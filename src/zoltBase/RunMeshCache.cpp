@@ -1,4 +1,177 @@
-#include "Run.h"
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <unordered_map>
+#include <vector>
 
-// The binary mesh cache comes with preprocessing; until then every load reads the text levels.
-bool Run::readMesh(const char* /*path*/) { return false; }
+#include "BinaryIO.h"
+#include "FiniteElement.h"
+#include "Run.h"
+#include "TetHierarchy.h"
+#include "Tetrahedron.h"
+
+using namespace zolt::bin;
+
+void Run::writeMesh(const char* path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    std::cout << "Error: File \"" << path << "\" could not be created!" << std::endl << std::endl;
+    return;
+  }
+  std::cout << "Write Mesh to file \"" << path << "\"" << std::endl;
+  const TetHierarchy& h = *hierarchy;
+  writeI32(out, h.nLevels);
+  writeI32(out, settings.fixedCount);
+  for (double c : renderSettings.centre) writeF64(out, c);
+  writeI32(out, static_cast<int32_t>(elementType));
+  const int32_t nEntries = meshEntries ? static_cast<int32_t>(meshEntries->size()) : 0;
+  writeI32(out, nEntries);
+  for (int32_t e = 0; e < nEntries; ++e)
+    for (float m : (*meshEntries)[static_cast<size_t>(e)].matrix) writeF32(out, m);
+
+  std::unordered_map<const Vertex*, int32_t> previous, current;
+  for (int l = 0; l < h.nLevels; ++l) {
+    const std::vector<Vertex*>& vs = h.vertices[l];
+    current.clear();
+    for (size_t i = 0; i < vs.size(); ++i) current[vs[i]] = static_cast<int32_t>(i);
+    writeI32(out, static_cast<int32_t>(vs.size()));
+    for (const Vertex* v : vs) {
+      for (float x : v->restPosition) writeF32(out, x);
+      writeI32(out, v->index);
+      writeU8(out, v->fixed);
+      writeU8(out, v->onSurface);
+      const size_t p = v->parents.size() > 255 ? 255 : v->parents.size();
+      writeU8(out, static_cast<uint8_t>(p));
+      for (size_t k = 0; k < p; ++k) {
+        const auto it = previous.find(v->parents[k].parent);
+        writeI32(out, it == previous.end() ? -1 : it->second);
+        writeF32(out, v->parents[k].weight);
+      }
+    }
+    writeI32(out, static_cast<int32_t>(h.removed[l].size()));
+    for (const Vertex* v : h.removed[l]) writeI32(out, current.at(v));
+    const std::vector<FiniteElement*>& es = h.elements[l];
+    writeI32(out, static_cast<int32_t>(es.size()));
+    if (!es.empty()) writeI32(out, es.front()->degreeOfFreedom());
+    for (const FiniteElement* e : es) {
+      for (int k = 0; k < e->degreeOfFreedom(); ++k) writeI32(out, current.at(e->getVertex(k)));
+      writeI32(out, e->getFaceMask());
+      writeF32(out, e->getStiffness());
+      writeF32(out, e->getDensity());
+    }
+    previous.swap(current);
+  }
+  out.close();
+  if (out.fail()) {
+    std::cerr << "[Run, writeMesh] Error: Writing \"" << path << "\" failed; file removed"
+              << std::endl;
+    std::remove(path);
+  }
+}
+
+namespace {
+
+// Reads one level of the cache into h; false on any count, index or size
+// that disagrees with the bytes left or the level before.
+bool readLevel(std::istream& in, TetHierarchy& h, int l, ElementType type) {
+  int32_t n = 0;
+  if (!readI32(in, n) || n < 0 || n > bytesLeft(in) / 19) return false;
+  std::vector<Vertex*>& vs = h.vertices[l];
+  const std::vector<Vertex*>* coarse = l > 0 ? &h.vertices[l - 1] : nullptr;
+  std::vector<uint8_t> seen(static_cast<size_t>(n), 0);
+  vs.reserve(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) {
+    auto* v = new Vertex;
+    vs.push_back(v);
+    uint8_t p = 0;
+    for (float& x : v->restPosition)
+      if (!readF32(in, x)) return false;
+    if (!readI32(in, v->index) || !readU8(in, v->fixed) || !readU8(in, v->onSurface) ||
+        !readU8(in, p))
+      return false;
+    if (v->index < 0 || v->index >= n || seen[static_cast<size_t>(v->index)]++) return false;
+    for (int k = 0; k < p; ++k) {
+      int32_t at = 0;
+      float w = 0;
+      if (!readI32(in, at) || !readF32(in, w)) return false;
+      if (!coarse) continue;
+      if (at < 0 || static_cast<size_t>(at) >= coarse->size()) return false;
+      v->parents.push_back({(*coarse)[static_cast<size_t>(at)], w});
+    }
+  }
+  int32_t r = 0;
+  if (!readI32(in, r) || r < 0 || r > n) return false;
+  for (int32_t i = 0; i < r; ++i) {
+    int32_t at = 0;
+    if (!readI32(in, at) || at < 0 || at >= n) return false;
+    h.removed[l].push_back(vs[static_cast<size_t>(at)]);
+  }
+  int32_t e = 0, k = 0;
+  if (!readI32(in, e) || e < 0) return false;
+  if (e == 0) return true;
+  if (!readI32(in, k) || k < 1 || k > 64 || e > bytesLeft(in) / (4 * k + 12)) return false;
+  if (type == ElementType::TETRAHEDRON && k != 4) return false;
+  for (int32_t j = 0; j < e; ++j) {
+    int32_t node[64];
+    int32_t mask = 0;
+    float stiffness = 0, density = 0;
+    for (int32_t q = 0; q < k; ++q)
+      if (!readI32(in, node[q]) || node[q] < 0 || node[q] >= n) return false;
+    if (!readI32(in, mask) || !readF32(in, stiffness) || !readF32(in, density)) return false;
+    if (type != ElementType::TETRAHEDRON) continue;
+    auto* t = new Tetrahedron(vs[static_cast<size_t>(node[0])], vs[static_cast<size_t>(node[1])],
+                              vs[static_cast<size_t>(node[2])], vs[static_cast<size_t>(node[3])],
+                              static_cast<uint8_t>(mask));
+    t->id = static_cast<int>(h.elements[l].size());
+    h.elements[l].push_back(t);
+    t->setStiffness(stiffness);
+    t->setDensity(density);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Run::readMesh(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::cout << "File \"" << path << "\" could not be opened!" << std::endl << std::endl;
+    return false;
+  }
+  int32_t nLevels = 0, fixedCount = 0, type = 0, nEntries = 0;
+  double centre[3];
+  if (!readI32(in, nLevels) || nLevels != levels) return false;
+  if (!readI32(in, fixedCount)) return false;
+  for (double& c : centre)
+    if (!readF64(in, c)) return false;
+  if (!readI32(in, type) || type != static_cast<int32_t>(elementType)) return false;
+  const size_t expected = meshEntries ? meshEntries->size() : 0;
+  if (!readI32(in, nEntries) || nEntries < 0 || static_cast<size_t>(nEntries) != expected)
+    return false;
+  for (size_t e = 0; e < expected; ++e)
+    for (float m : (*meshEntries)[e].matrix) {
+      float stored = 0;
+      if (!readF32(in, stored) || stored < m || stored > m) return false;
+    }
+
+  std::cout << "Read Mesh from file \"" << path << "\"" << std::endl << std::endl;
+  auto h = std::make_unique<TetHierarchy>(nLevels);
+  bool ok = true;
+  for (int l = 0; ok && l < nLevels; ++l) ok = readLevel(in, *h, l, elementType);
+  // The numbering invariant: fixed vertices are exactly those below the count.
+  const std::vector<Vertex*>& finest = h->vertices[nLevels - 1];
+  ok = ok && bytesLeft(in) == 0 && fixedCount >= 0 &&
+       static_cast<size_t>(fixedCount) <= finest.size();
+  for (size_t i = 0; ok && i < finest.size(); ++i)
+    ok = (finest[i]->index < fixedCount) == (finest[i]->fixed != 0);
+  if (!ok) {
+    std::cerr << "[Run, readMesh] Error: Mesh cache \"" << path
+              << "\" is truncated or inconsistent; the mesh is rebuilt" << std::endl;
+    return false;
+  }
+  settings.fixedCount = fixedCount;
+  for (int c = 0; c < 3; ++c) renderSettings.centre[c] = centre[c];
+  hierarchy = std::move(h);
+  return true;
+}

@@ -43,12 +43,13 @@ TEST(Main, InitFileWithOnlyTheModelsDirectoryStillCreatesCachesAndMovies) {
   EXPECT_EQ(r.err, "");
 }
 
-TEST(Main, WithoutArgumentsEndsCleanlyWhileThereIsNoWindow) {
+TEST(Main, WithoutADisplayTheWindowFailsAndTheExitHandlerStillRuns) {
   TempDir t;
   const ProgramResult r = runProgram(t.file(""), {ZOLT_PROGRAM});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kBanner +
                        "Start Simulation\n\n"
-                       "The window is not part of this build yet; zolt_headless loads models.\n"
+                       "Initialize OpenGL...\n"
                        "EXIT.\n");
+  EXPECT_NE(r.err.find("failed to open display"), std::string::npos) << r.err;
 }

@@ -1,12 +1,13 @@
 #pragma once
-// A box model for the linear simulation tests: a refined hierarchy whose
-// vertices on chosen faces are fixed (flags on every level, the finest
-// level numbered fixed first as the model set-up numbers it), a material,
-// and both cache files in a private directory.
+// A model for the linear simulation tests: a hierarchy whose chosen vertices
+// are fixed (flags on every level, the finest level numbered fixed first as
+// the model set-up numbers it), a material, and both caches in a private
+// directory.
 
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -20,36 +21,29 @@
 
 namespace zolt::test {
 
+using Where = std::function<bool(const float*)>;
+
+inline bool onFloor(const float* p) { return p[2] == 0.0f; }
+
 struct LinearModel {
   std::unique_ptr<TetHierarchy> h;
   SimulationSettings settings;
   TempDir dir;
   std::string output;  // what the last load printed
 
-  // k x l x m cubes of edge `edge`, refined to `levels`; vertices where
-  // `fixed` holds are fixed.
-  LinearModel(int k, int l, int m, float edge, int levels,
-              std::function<bool(const float*)> fixed = nullptr)
+  // k x l x m cubes of edge `edge`, refined to `levels`.
+  LinearModel(int k, int l, int m, float edge, int levels, Where fixed = nullptr)
       : LinearModel(box(k, l, m, edge, levels), fixed) {}
 
-  LinearModel(std::unique_ptr<TetHierarchy> hierarchy, std::function<bool(const float*)> fixed)
-      : h(std::move(hierarchy)) {
-    const int levels = h->nLevels;
+  LinearModel(std::unique_ptr<TetHierarchy> hierarchy, Where fixed) : h(std::move(hierarchy)) {
     MatrixAssembler::progressBarFactory = silentBar;
-    settings.material = new MaterialProperties;
-    MaterialProperties& mat = *settings.material;
-    mat.lambda = 4e5;
-    mat.mu = 3e5;
-    mat.density = 1000.0;
-    mat.damping = 10.0;
-    mat.timeStep = 0.01;
+    settings.material = new MaterialProperties{4e5, 3e5, 1000.0, 10.0, 0.0, 0.01};
     settings.hierarchyCachePath = dir.file("model.cacheCauchy.Mgrid");
     settings.matrixCachePath = dir.file("model.cacheCauchy");
     if (!fixed) return;
-    for (int lev = 0; lev < levels; ++lev)
-      for (Vertex* v : h->vertices[lev]) v->fixed = fixed(v->restPosition);
-    auto& list = h->vertices[levels - 1];
-    std::vector<Vertex*> order(list);
+    for (int l = 0; l < h->nLevels; ++l)
+      for (Vertex* v : h->vertices[l]) v->fixed = fixed(v->restPosition);
+    std::vector<Vertex*> order(finest());
     std::stable_partition(order.begin(), order.end(), [](const Vertex* v) { return v->fixed; });
     for (size_t i = 0; i < order.size(); ++i) {
       order[i]->index = static_cast<int>(i);
@@ -59,8 +53,8 @@ struct LinearModel {
 
   std::vector<Vertex*>& finest() { return h->vertices[h->nLevels - 1]; }
 
-  // Builds the simulation as the model set-up does: generate writes both
-  // caches, otherwise they are read. cacheInvalid is cleared first.
+  // As the model set-up builds it: generate writes both caches, otherwise
+  // they are read. cacheInvalid is cleared first.
   std::unique_ptr<LinSimulation> load(bool generate, int scheme = 0) {
     cacheInvalid = 0;
     std::fstream cache(
@@ -73,5 +67,18 @@ struct LinearModel {
     return sim;
   }
 };
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline bool contains(const std::string& s, const std::string& part) {
+  return s.find(part) != std::string::npos;
+}
 
 }  // namespace zolt::test

@@ -1,0 +1,63 @@
+#include "ModelLoading.h"
+
+#include <iostream>
+
+#include "GuiSettings.h"
+#include "ModelFrontEnd.h"
+#include "ModelList.h"
+#include "Run.h"
+#include "Window.h"
+
+ModelChoice modelChoice;
+
+void readModelList(const char* dir, const char* suffix) {
+  modelChoice.models = listFiles(dir, suffix);
+}
+
+void loadModelFile(LoadRequest request) {
+  unloadModel();
+  guiSettings.modelLoaded = 0;
+  if (request.name.empty()) return;
+  guiSettings.modelLoaded = 1;
+  std::cout << std::string(42, '-') << "\n\n"
+            << "Load file \"" << request.name << "\" ..." << std::endl;
+  Run* run = loadModel(request);
+  if (!run) {
+    // Refused: the display says so instead of waiting for the model.
+    guiSettings.modelLoaded = 0;
+    return;
+  }
+  clearGlError();
+  startSimulation(run, true, true, modelFrontEnd());
+  guiSettings.useWorkerThread = 1;
+}
+
+namespace {
+
+LoadRequest requestFor(const std::string& name, bool rebuildCaches) {
+  LoadRequest r;
+  r.name = name;
+  r.rebuildCaches = rebuildCaches;
+  r.elementModel = elementModelForChoice(modelChoice.elementModel);
+  r.integrationScheme = schemeForSelection(modelChoice.scheme);
+  r.skipPreprocess = modelChoice.skipPreprocess;
+  return r;
+}
+
+}  // namespace
+
+void selectModel(bool rebuildCaches, int elementModel, int scheme, const std::string& name,
+                 bool skipPreprocess) {
+  modelChoice.listIndex = modelListIndex(modelChoice.models, name);
+  modelChoice.elementModel = elementModel;
+  modelChoice.scheme = scheme;
+  modelChoice.skipPreprocess = skipPreprocess;
+  modelChoice.rebuildCaches = rebuildCaches;
+  loadModelFile(
+      requestFor(modelListEntry(modelChoice.models, modelChoice.listIndex), rebuildCaches));
+}
+
+void modelListCallback(int /*id*/) {
+  modelChoice.rebuildCaches = false;
+  loadModelFile(requestFor(modelListEntry(modelChoice.models, modelChoice.listIndex), false));
+}

@@ -1,0 +1,68 @@
+#include "StepWorker.h"
+
+namespace {
+// Step request values; the worker ends on kQuit.
+constexpr int kIdle = 0;
+constexpr int kStep = 1;
+constexpr int kQuit = -1;
+}  // namespace
+
+bool StepWorker::start(FrameParts* parts) {
+  parts_ = parts;
+  return threads_.start(&StepWorker::main, this);
+}
+
+void* StepWorker::main(void* self) {
+  auto* w = static_cast<StepWorker*>(self);
+  Threads& t = w->threads_;
+  for (;;) {
+    pthread_mutex_lock(&t.mutex);
+    while (t.flag == kIdle) pthread_cond_wait(&t.cond, &t.mutex);
+    const bool quit = t.flag == kQuit;
+    pthread_mutex_unlock(&t.mutex);
+    if (quit) return nullptr;
+    w->parts_->step();
+    pthread_mutex_lock(&t.mutex);
+    t.flag = kIdle;
+    pthread_cond_signal(&t.cond);
+    pthread_mutex_unlock(&t.mutex);
+  }
+}
+
+void StepWorker::release() {
+  pthread_mutex_lock(&threads_.mutex);
+  threads_.flag = kStep;
+  pthread_cond_signal(&threads_.cond);
+  pthread_mutex_unlock(&threads_.mutex);
+}
+
+void StepWorker::waitForStep() {
+  pthread_mutex_lock(&threads_.mutex);
+  while (threads_.flag != kIdle) pthread_cond_wait(&threads_.cond, &threads_.mutex);
+  pthread_mutex_unlock(&threads_.mutex);
+}
+
+void StepWorker::frame(bool useWorker) {
+  if (useWorker && running()) {
+    parts_->prepare();
+    release();
+    parts_->present(true);
+    waitForStep();
+    return;
+  }
+  if (parts_) {
+    parts_->step();
+    parts_->prepare();
+    parts_->present(false);
+  }
+}
+
+void StepWorker::stop() {
+  if (!running()) return;
+  waitForStep();
+  pthread_mutex_lock(&threads_.mutex);
+  threads_.flag = kQuit;
+  pthread_cond_signal(&threads_.cond);
+  pthread_mutex_unlock(&threads_.mutex);
+  threads_.join();
+}

@@ -1,0 +1,257 @@
+#include "Window.h"
+
+#include <GL/glew.h>
+#include <GL/glut.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "FpsCounter.h"
+#include "FramePacing.h"
+#include "GuiSettings.h"
+#include "ModelFrontEnd.h"
+#include "ModelLoading.h"
+#include "ScenePass.h"
+#include "Startup.h"
+#include "StatusText.h"
+#include "StepWorker.h"
+#include "WindowLayout.h"
+
+ZoltControl* currentControl = nullptr;
+ZoltRenderable* currentDrawable = nullptr;
+char baseTitle[kBaseTitleSize] = "";
+char statusText[kStatusSize] = "";
+const char* modelsDirectory = "";
+const char* modelListSuffix = "";
+
+namespace {
+
+int mainWindow = 0;
+FramePacer pacer;
+FpsCounter fpsCounter;
+char titleText[kTitleSize] = "";
+int savedX = 0, savedY = 0, savedWidth = 0, savedHeight = 0;
+
+// The worker: its holder first, so that it is destroyed after the worker.
+Threads renderThread;
+StepWorker worker(renderThread);
+
+// One frame of the loaded model: the control object and the drawable named
+// by the current pointers, the frame-rate title and the scene.
+class WindowFrame : public FrameParts {
+ public:
+  void prepare() override { updateModelFrame(currentControl, currentDrawable, statusText); }
+  // The worker reads the control pointer without the lock: it changes only
+  // between frames, while the worker waits.
+  void step() override { stepModel(currentControl); }
+  void present(bool direct) override { redisplay(direct); }
+};
+WindowFrame windowFrame;
+
+void runFrame() {
+  glutSetWindow(mainWindow);
+  worker.frame(guiSettings.useWorkerThread != 0);
+}
+
+void displayCallback() { drawScene(); }
+
+}  // namespace
+
+void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix) {
+  std::cout << "Initialize OpenGL..." << std::endl;
+  currentControl = nullptr;
+  currentDrawable = nullptr;
+  pacer.timer.reset();
+  pacer.loopStopped = false;
+  modelsDirectory = modelsDir;
+  modelListSuffix = suffix;
+
+  glutInit(&argc, argv);
+  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_ALPHA | GLUT_DEPTH);
+  const WindowLayout layout =
+      windowLayoutForScreen(glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT));
+  guiSettings.windowWidth = layout.width;
+  guiSettings.windowHeight = layout.height;
+  glutInitWindowSize(layout.width, layout.height);
+  glutInitWindowPosition(layout.x, layout.y);
+  std::snprintf(baseTitle, sizeof baseTitle, "ZOLT v%s (%s) ", ZOLT_VERSION, "Dec 2026");
+  mainWindow = glutCreateWindow(baseTitle);
+
+  const GLenum err = glewInit();
+  if (err != GLEW_OK) {
+    std::cerr << "GLEW Error: " << glewGetErrorString(err) << std::endl;
+    std::exit(-1);
+  }
+  if (!glewIsSupported("GL_VERSION_2_0")) {
+    std::cerr << "Error: OpenGL 2.0 required! Exit!" << std::endl;
+    std::exit(-1);
+  }
+
+  glutDisplayFunc(displayCallback);
+  glutIdleFunc(nullptr);
+  glutReshapeFunc(reshapeCallback);
+  registerInputCallbacks();
+
+  startFpsCounter();
+
+  std::cout << "  Use separate Rendering Thread " << std::endl;
+  guiSettings.useWorkerThread = 1;
+  // Without a worker the frames step inline instead of waiting for one.
+  if (!worker.start(&windowFrame)) guiSettings.useWorkerThread = 0;
+
+  guiSettings.groundTexture = 1;
+  createGui(mainWindow);
+  createGroundTextures(guiSettings.groundTexture != 0);
+  shutdownGraphics = shutdownGL;
+  unloadGraphics = stopFrameLoop;
+  // GLUT closes the window in an exit handler of its own, registered above;
+  // handlers run last registered first, so the model goes while GLUT lives.
+  std::atexit(shutdownGL);
+}
+
+void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
+  pacer.loopStopped = false;
+  glutSetWindow(mainWindow);
+  currentControl = control;
+  currentDrawable = drawable;
+  startFpsCounter();
+  pacer.start(targetFps, currentTime());
+  glutIdleFunc(nullptr);
+  glutTimerFunc(0, timerFrame, 0);
+}
+
+void timerFrame(int value) {
+  if (!pacer.acceptTimerCallback(value)) return;
+  runFrame();
+  const PacingResult next = pacer.afterTimerFrame(value, currentTime());
+  switch (next.next) {
+    case PacingResult::Next::End:
+      break;
+    case PacingResult::Next::Idle:
+      guiSettings.maxFps = 1;
+      glutIdleFunc(idleFrame);
+      break;
+    case PacingResult::Next::Timer:
+      glutTimerFunc(static_cast<unsigned>(next.delay), timerFrame, value + 1);
+      break;
+  }
+}
+
+void idleFrame() {
+  pacer.timerGuard = false;
+  runFrame();
+}
+
+void startFpsCounter() { fpsCounter.start(currentTime()); }
+
+void updateFpsTitle(const char* title, const char* status) {
+  if (!fpsCounter.count(currentTime())) return;
+  formatFpsTitle(titleText, sizeof titleText, title, fpsCounter.fps, status);
+  glutSetWindowTitle(titleText);
+}
+
+void redisplay(bool direct) {
+  updateFpsTitle(baseTitle, statusText);
+  if (direct)
+    drawScene();
+  else
+    glutPostRedisplay();
+}
+
+void startTimerLoop() {
+  pacer.loopStopped = false;
+  glutSetWindow(mainWindow);
+  pacer.restartClock(currentTime());
+  glutIdleFunc(nullptr);
+  glutTimerFunc(0, timerFrame, 0);
+}
+
+void startIdleLoop() {
+  pacer.loopStopped = false;
+  glutSetWindow(mainWindow);
+  pacer.restartClock(currentTime());
+  glutIdleFunc(idleFrame);
+}
+
+void stopAnimation() {
+  glutSetWindow(mainWindow);
+  pacer.restartClock(currentTime());
+  glutIdleFunc(nullptr);
+  pacer.loopStopped = true;
+}
+
+void singleStep() {
+  glutSetWindow(mainWindow);
+  stepModel(currentControl);
+  updateFpsTitle(baseTitle, statusText);
+  glutPostRedisplay();
+  updateModelFrame(currentControl, currentDrawable, statusText);
+}
+
+void enterFullscreen(int width, int height) {
+  glutSetWindow(mainWindow);
+  // Without the decoration the window manager adds.
+  savedX = glutGet(GLUT_WINDOW_X) - 4;
+  savedY = glutGet(GLUT_WINDOW_Y) - 30;
+  savedWidth = glutGet(GLUT_WINDOW_WIDTH);
+  savedHeight = glutGet(GLUT_WINDOW_HEIGHT);
+  if (width != 0 || height != 0)
+    glutReshapeWindow(width, height);
+  else
+    glutFullScreen();
+}
+
+void leaveFullscreen() {
+  glutSetWindow(mainWindow);
+  glutPositionWindow(savedX, savedY);
+  glutReshapeWindow(savedWidth, savedHeight);
+}
+
+void reshapeCallback(int w, int h) {
+  guiSettings.windowWidth = std::max(w, 1);
+  guiSettings.windowHeight = std::max(h, 1);
+  guiSettings.projectionChanged = 1;
+  // The control panel follows the size once it exists.
+}
+
+void shutdownGL() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  unloadModel();
+  destroyGui();
+  deleteGroundTextures();
+  worker.stop();
+}
+
+void createGui(int /*window*/) {
+  guiSettings.panelAutoHide = 0;
+  guiSettings.panelSeparateWindow = 0;
+  guiSettings.modelLoaded = 0;
+  // The colour picker and the control panel are created here once they are
+  // part of the build; the model list is read for the model choice now.
+  readModelList(modelsDirectory, modelListSuffix);
+}
+
+void destroyGui() {
+  // Nothing to free until the control panel and the colour picker exist.
+}
+
+int getMainWindowId() { return mainWindow; }
+
+unsigned clearGlError() {
+  glutSetWindow(mainWindow);
+  return glGetError();
+}
+
+void stopFrameLoop() {
+  pacer.unload();
+  currentControl = nullptr;
+  currentDrawable = nullptr;
+  if (mainWindow == 0) return;
+  glutSetWindow(mainWindow);
+  glutIdleFunc(nullptr);
+  glutSetWindowTitle(baseTitle);
+}

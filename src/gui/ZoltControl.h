@@ -1,0 +1,100 @@
+#pragma once
+// The interactive side of one loaded model: keeps the model's hierarchy,
+// simulation and settings, steps the simulation on the worker thread, writes
+// the one-line status, owns the collision offsets that the barrier fills and
+// the drawable reads, and resets the GUI settings when a model is loaded.
+// One exists per loaded model; the constructor makes it the current one.
+//
+// update and updateRenderData run on the main thread before the worker is
+// released; step runs on the worker; so no field is touched by both at once.
+
+#include <cstdint>
+#include <fstream>
+#include <vector>
+
+class TetHierarchy;
+class Simulation;
+struct SimulationSettings;
+struct RenderSettings;
+class FiniteElement;
+class ZoltRenderable;
+class ZoltControl;
+
+// The control panel as the control object uses it; the panel implements it.
+class PanelLink {
+ public:
+  virtual ~PanelLink() = default;
+  virtual void setControl(ZoltControl* control) = 0;
+  virtual void show() = 0;
+  virtual void hide() = 0;
+  virtual bool hasOwnWindow() const = 0;
+  // Re-reads the view window's live variables after the view changed.
+  virtual void syncLive() = 0;
+};
+
+// The panel, or null while none exists.
+extern PanelLink* controlPanel;
+
+// Size of a ".path" record.
+constexpr int kPathRecordSize = 136;
+
+class ZoltControl {
+ public:
+  TetHierarchy* hierarchy;         // not owned
+  Simulation* simulation;          // not owned; null: nothing is stepped
+  SimulationSettings* settings;    // not owned
+  RenderSettings* renderSettings;  // not owned
+  // 3 floats per finest-level vertex (by vertex index): zeroed every frame,
+  // filled by the barrier, read by the drawable.
+  std::vector<float> collisionOffsets;
+  std::fstream sequenceStream;          // ".sequence" displacement frames
+  std::fstream pathStream;              // ".path" interaction records
+  FiniteElement* tipElement = nullptr;  // element under the pointer at drag start
+  double viewAxis[3] = {0, 0, 0};
+  float dragView[16] = {};
+  int dragStartX = 0, dragStartY = 0;
+  float dragScale = 0.0f;  // mean finest-level element volume
+  bool dragPending = false;
+  int pendingX = 0, pendingY = 0;
+  int modifiers = 0;
+  bool pickBusy = false;
+  uint8_t pathRecord[kPathRecordSize] = {};
+  bool ownsRenderArrays = false;  // always false: the arrays are the drawable's
+  // The drawable's arrays (not owned): positions 3 floats and the vertex
+  // index one int per render index.
+  float* nodePositions = nullptr;
+  float* restPositions = nullptr;
+  float* colours = nullptr;
+  int* nodeIndexMap = nullptr;
+  int nodeCount = 0, surfaceNodeCount = 0, triangleCount = 0, boundaryTriangleCount = 0;
+  ZoltRenderable* drawable = nullptr;
+
+  // Resets the GUI settings for this model (see resetGuiForNewModel) and
+  // sets the model's switches. None of the pointers is owned; simulation
+  // may be null.
+  ZoltControl(TetHierarchy* hierarchy, Simulation* simulation, SimulationSettings* settings,
+              RenderSettings* renderSettings);
+  ~ZoltControl();
+  ZoltControl(const ZoltControl&) = delete;
+  ZoltControl& operator=(const ZoltControl&) = delete;
+
+  // Takes the drawable's arrays (drawable may be null) and gives the
+  // barrier its collision data.
+  void setRenderData(ZoltRenderable* drawable);
+  // Per frame: view rotation, the ".path" frame and the status text
+  // (kStatusSize bytes).
+  void update(char* status);
+  // Per frame: zeroes the collision offsets, moves the barrier and lets it
+  // test the drawable's positions.
+  void updateRenderData();
+  // One time step on the worker thread, or one replayed frame.
+  void step();
+
+  // The pull force of one step from the pending pointer position.
+  void zoltReact(int x, int y);
+  // Records or replays one ".path" record.
+  void updatePath();
+};
+
+// The current control object; null while none exists.
+extern ZoltControl* controlInstance;

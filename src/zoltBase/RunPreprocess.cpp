@@ -1,0 +1,132 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <vector>
+
+#include "FEMSimulation.h"
+#include "LinSimulation.h"
+#include "Run.h"
+#include "TetHierarchy.h"
+
+namespace {
+
+float distance(const float* a, const float* b) {
+  const float dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+// The vertex of list nearest to p; the first of equally near ones.
+Vertex* nearest(const std::vector<Vertex*>& list, const float* p) {
+  Vertex* best = nullptr;
+  float bestDistance = 1e16f;
+  for (Vertex* v : list) {
+    const float d = distance(v->restPosition, p);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = v;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
+  std::cout << "Sorting Vertices " << std::endl;
+  const int finestLevel = hierarchy->nLevels - 1;
+  const std::vector<Vertex*>& finest = hierarchy->vertices[finestLevel];
+  std::vector<int> fixed;  // finest-level vertex numbers, each once
+  std::vector<int> dropped;
+  for (int entry : fixedVertices) {
+    int number = entry;
+    if (!fixedFromParams && readHierarchy) {
+      const std::vector<Vertex*>& coarse = hierarchy->vertices[0];
+      const Vertex* v = entry >= 0 && static_cast<size_t>(entry) < coarse.size()
+                            ? nearest(finest, coarse[static_cast<size_t>(entry)]->restPosition)
+                            : nullptr;
+      number = v ? v->index : -1;
+    }
+    if (number < 0 || static_cast<size_t>(number) >= finest.size() ||
+        std::find(fixed.begin(), fixed.end(), number) != fixed.end())
+      dropped.push_back(entry);
+    else
+      fixed.push_back(number);
+  }
+  std::vector<uint8_t> isFixed(finest.size(), 0);
+  for (int number : fixed) isFixed[static_cast<size_t>(number)] = 1;
+  const int count = static_cast<int>(fixed.size());
+  int nextFixed = 0, nextFree = count;
+  std::vector<Vertex*> fixedOrder;
+  for (Vertex* v : finest) {
+    const bool f = v->index >= 0 && static_cast<size_t>(v->index) < finest.size() &&
+                   isFixed[static_cast<size_t>(v->index)];
+    if (f) fixedOrder.push_back(v);
+    v->fixed = f ? 1 : 0;
+    v->index = f ? nextFixed++ : nextFree++;
+  }
+  if (!dropped.empty()) {
+    std::cerr << "[Run, sortVertices] Error: Fixed vertices do not exist" << nextFixed << ", "
+              << fixedVertices.size() << ": dropped entries";
+    for (int d : dropped) std::cerr << " " << d + 1;
+    std::cerr << std::endl;
+  }
+  *fixedCount = nextFixed;
+  if (!markCoarseLevels) return;
+  for (int l = finestLevel - 1; l >= 0; --l)
+    for (const Vertex* f : fixedOrder)
+      if (Vertex* v = nearest(hierarchy->vertices[l], f->restPosition)) v->fixed = 1;
+}
+
+void Run::preprocess(bool createSimulation) {
+  if (!meshFromCache) {
+    sortVertices(&settings.fixedCount, true);
+    if (readHierarchy) {
+      std::cout << "Build Interpolation ... " << std::endl << std::endl;
+      if (elementType == ElementType::SERENDIPITY_TET || elementType == ElementType::QUADRATIC_QUAD)
+        hierarchy->buildInterpolationEveryOtherLevel(true);
+      else
+        hierarchy->buildInterpolation(true);
+    }
+    writeMesh(meshCachePath.c_str());
+  }
+  if (elementModel == ElementModel::Partition && partitions < 2) partitions = 8;
+  hierarchy->buildPartitions(partitions);
+  std::cout << std::endl;
+  if (!createSimulation) return;
+
+  const size_t nElements = hierarchy->elements[hierarchy->nLevels - 1].size();
+  if (elementModel == ElementModel::Green || elementModel == ElementModel::Partition) {
+    if (elementType == ElementType::TETRAHEDRON && nElements > 25000) {
+      std::cout << "ERROR: Too many Tetrahedron for nonlinear Green Tensor!" << std::endl;
+      std::exit(1);
+    }
+    if (elementType == ElementType::SERENDIPITY_TET && nElements > 10000) {
+      std::cout << "ERROR: Too many Serendipity Tetrahedron for nonlinear Green Tensor!"
+                << std::endl;
+      std::exit(1);
+    }
+  }
+  auto create = [&] {
+    if (elementModel == ElementModel::Cauchy)
+      simulation = std::make_unique<LinSimulation>(hierarchy.get(), &settings, &matrixCache,
+                                                   generateCache != 0, integrationScheme, dim);
+  };
+  create();
+  if (generateCache == 0 && cacheInvalid) {
+    simulation.reset();
+    cacheInvalid = 0;
+    generateCache = 1;
+    matrixCache.close();
+    std::remove(matrixCachePath.c_str());
+    matrixCache.clear();
+    std::cout << "Open Cache file \"" << matrixCachePath << "\" for writing" << std::endl;
+    matrixCache.open(matrixCachePath, std::ios::out | std::ios::trunc | std::ios::binary);
+    create();
+  }
+  cacheInvalid = 0;
+  std::cout << "*** Finished Preprocessing." << std::endl << std::endl;
+  matrixCache.flush();
+  matrixCache.close();
+}

@@ -1,0 +1,126 @@
+// Loading and switching models in a real window, in process: the window is
+// opened once, models are loaded by name and through the model list, and
+// the frame loop's GLUT events are run by hand.
+
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Capture.h"
+#include "CubeModel.h"
+#include "GuiSettings.h"
+#include "ModelLoading.h"
+#include "Run.h"
+#include "Window.h"
+#include "XSession.h"
+
+using namespace zolt::test;
+
+namespace {
+
+const char* const kCube = "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\n";
+
+class ModelLoading : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = new TempDir;
+    for (const char* d : {"models", "caches"}) mkdir(dir->file(d).c_str(), 0777);
+    for (const char* name : {"bunny", "bunnyFur", "Cube"}) writeCubeModel(models(), name, kCube);
+    writeCubeModel(models(), "broken", "LEVEL abc\n");
+    modelsPath = models();
+    cachesPath = dir->file("caches/");
+    static char arg0[] = "ModelLoadingTest";
+    static char* argv[] = {arg0, nullptr};
+    captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
+  }
+  static void TearDownTestSuite() {
+    captureStdout(shutdownGL);
+    delete dir;
+  }
+  static std::string models() { return dir->file("models/"); }
+
+  // Runs GLUT's pending events and timers for about the given time.
+  static void runEvents(double seconds) {
+    const double end = monotonicSeconds() + seconds;
+    while (monotonicSeconds() < end) {
+      glutMainLoopEvent();
+      sleepSeconds(0.002);
+    }
+  }
+  static std::string title() {
+    FILE* p = popen("xdotool search --name '^ZOLT' getwindowname 2>/dev/null", "r");
+    std::string t;
+    char buf[256];
+    while (p && std::fgets(buf, sizeof buf, p)) t = buf;
+    if (p) pclose(p);
+    if (!t.empty() && t.back() == '\n') t.pop_back();
+    return t;
+  }
+  static std::string loadedName() {
+    if (!currentRun) return "";
+    return currentRun->renderSettings.basePath.substr(models().size());
+  }
+
+  static TempDir* dir;
+};
+
+TempDir* ModelLoading::dir = nullptr;
+
+}  // namespace
+
+TEST_F(ModelLoading, SelectionByNameLoadsOnlyTheExactMatchWithMappedChoices) {
+  const struct {
+    const char* name;
+    int elementModel, scheme;
+    const char* loaded;  // "" = nothing loaded
+    int listIndex, runElementModel, runScheme;
+  } rows[] = {
+      {"bunnyFur", 0, 0, "bunnyFur", 4, 0, 0},
+      {"bunny", 5, 4, "bunny", 3, 0, 5},  // element model 5 is not offered; 4 and 5 swap
+      {"Cube", 2, 5, "Cube", 1, 2, 4},
+      {"bunnyF", 0, 0, "", 0, 0, 0},
+      {"broken", 0, 0, "", 2, 0, 0},  // refused by its configuration
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const CapturedOutput out =
+        captureBoth([&] { selectModel(false, r.elementModel, r.scheme, r.name, false); });
+    EXPECT_EQ(loadedName(), r.loaded);
+    EXPECT_EQ(modelChoice.listIndex, r.listIndex);
+    if (!*r.loaded) {
+      EXPECT_EQ(guiSettings.modelLoaded, 0);  // the display offers a choice
+      continue;
+    }
+    EXPECT_EQ(static_cast<int>(currentRun->elementModel), r.runElementModel);
+    EXPECT_EQ(currentRun->integrationScheme, r.runScheme);
+    EXPECT_NE(out.out.find(std::string(42, '-') + "\n\nLoad file \"" + r.name + "\" ...\n"),
+              std::string::npos);
+  }
+}
+
+TEST_F(ModelLoading, TheModelListReloadsAndItsEmptyEntryUnloads) {
+  captureStdout([] { selectModel(true, 3, 1, "bunny", false); });
+  ASSERT_EQ(loadedName(), "bunny");
+  // Frames run: the title shows a rate after a second.
+  runEvents(1.3);
+  EXPECT_NE(title().find(" @ "), std::string::npos) << title();
+
+  // Reload with the kept choices; caches are not rebuilt this time.
+  const std::string reload = captureStdout([] { modelListCallback(0); });
+  EXPECT_NE(reload.find("Load file \"bunny\" ..."), std::string::npos);
+  EXPECT_EQ(loadedName(), "bunny");
+  EXPECT_FALSE(modelChoice.rebuildCaches);
+  EXPECT_EQ(static_cast<int>(currentRun->elementModel), 3);
+  EXPECT_EQ(currentRun->integrationScheme, 1);
+
+  modelChoice.listIndex = 0;
+  captureStdout([] { modelListCallback(0); });
+  EXPECT_EQ(currentRun, nullptr);
+  EXPECT_EQ(guiSettings.modelLoaded, 0);
+  // The old chain's timer callbacks are dropped: no more frames, base title.
+  runEvents(1.3);
+  EXPECT_EQ(title(), baseTitle);
+}

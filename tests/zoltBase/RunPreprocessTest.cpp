@@ -1,0 +1,69 @@
+// Preprocessing: fixed vertices are numbered first whatever the fixed list
+// holds, and the matrix cache is written once and then read.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "FEMSimulation.h"
+#include "ModelFixture.h"
+#include "TetHierarchy.h"
+
+using namespace zolt::test;
+
+TEST(RunPreprocess, FixedVerticesAreNumberedFirst) {
+  const struct {
+    const char* config;
+    int fixedCount;
+    bool reported;
+  } cases[] = {
+      {"LEVEL 1", 0, false},
+      {"LEVEL 1 FIXED_VERTICES 2 3 8", 2, false},
+      {"LEVEL 2 FIXED_VERTICES 3 8 1 8", 2, true},
+      {"LEVEL 2 FIXED_VERTICES 4 5 5 5 5", 1, true},
+      {"LEVEL 3 FIXED_VERTICES 4 1 2 3 4", 4, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    ModelDirs dirs;
+    dirs.cube("c", c.config);
+    std::unique_ptr<::Run> run = loadRun("c");
+    const std::string err = captureBoth([&] { run->preprocess(false); }).err;
+    EXPECT_EQ(c.reported, err.find("Fixed vertices do not exist") != std::string::npos) << err;
+    EXPECT_EQ(run->settings.fixedCount, c.fixedCount);
+    const std::vector<Vertex*>& finest = run->hierarchy->vertices[run->hierarchy->nLevels - 1];
+    std::vector<int> numbers;
+    for (const Vertex* v : finest) {
+      numbers.push_back(v->index);
+      EXPECT_EQ(v->fixed != 0, v->index < c.fixedCount) << v->index;
+    }
+    std::sort(numbers.begin(), numbers.end());
+    for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i));
+  }
+}
+
+TEST(RunPreprocess, MatrixCacheIsWrittenOnceThenRead) {
+  ModelDirs dirs;
+  dirs.cube("c", "LEVEL 2 FIXED_VERTICES 4 1 2 3 4");
+  const struct {
+    bool rebuild;
+    bool generates;
+  } loads[] = {{false, true}, {false, false}, {true, true}, {false, false}};
+  for (const auto& l : loads) {
+    std::unique_ptr<::Run> run;
+    const std::string out = captureBoth([&] {
+                              run = std::make_unique<::Run>("c", l.rebuild, 0, 0);
+                              run->preprocess(true);
+                            }).out;
+    EXPECT_EQ(l.generates, out.find("Generating K") != std::string::npos) << out;
+    EXPECT_EQ(!l.generates, out.find("Reading K") != std::string::npos);
+    EXPECT_NE(out.find("*** Finished Preprocessing."), std::string::npos);
+    EXPECT_TRUE(run->simulation);
+    EXPECT_EQ(cacheInvalid, 0);
+  }
+  EXPECT_TRUE(exists(dirs.caches + "c.mesh"));
+  EXPECT_TRUE(exists(dirs.caches + "c.cacheCauchy"));
+  EXPECT_TRUE(exists(dirs.caches + "c.cacheCauchy.Mgrid"));
+}
