@@ -94,7 +94,16 @@ class ZoltControl {
   void zoltReact(int x, int y);
   // Records or replays one ".path" record.
   void updatePath();
+  // Model actions, ids 101-134; other ids do nothing.
+  void handleControl(int id);
+  // Ids 117, 118, 131 and 132: start recording or replaying the ".sequence"
+  // or ".path" file.
+  void startRecording(int id);
 };
+
+// Every user action ends here: ids below 14 are window and loop actions,
+// the others go to the current control object.
+void controlCallback(int id);
 
 // The current control object; null while none exists.
 extern ZoltControl* controlInstance;
