@@ -7,6 +7,19 @@
 #include <vector>
 
 namespace GLUtils {
+namespace {
+
+// Nearest filtering and clamped coordinates for the bound texture.
+void setNearestClamped(GLenum target) {
+  glTexParameteri(target, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(target, GL_TEXTURE_WRAP_S, GL_CLAMP);
+  glTexParameteri(target, GL_TEXTURE_WRAP_T, GL_CLAMP);
+  if (target == GL_TEXTURE_3D) glTexParameteri(target, GL_TEXTURE_WRAP_R, GL_CLAMP);
+}
+
+}  // namespace
+
 void clearGLErrors() {
   // Bounded: without a context glGetError may never report GL_NO_ERROR.
   for (int k = 0; k < 64 && glGetError() != GL_NO_ERROR; ++k) {
@@ -80,10 +93,7 @@ void createTexture(GLuint* id, GLint internalFormat, int width, int height, GLen
   glActiveTexture(GL_TEXTURE0);
   glBindTexture(GL_TEXTURE_2D, *id);
   glEnable(GL_TEXTURE_2D);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+  setNearestClamped(GL_TEXTURE_2D);
   {
     PixelStore tight(GL_UNPACK_ALIGNMENT, 1);
     glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, width, height, 0, format, type, data);
@@ -100,11 +110,7 @@ void create3DTexture(GLuint* id, GLint internalFormat, int width, int height, in
   clearGLErrors();
   glGenTextures(1, id);
   glBindTexture(GL_TEXTURE_3D, *id);
-  glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-  glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-  glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP);
-  glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  setNearestClamped(GL_TEXTURE_3D);
   {
     PixelStore tight(GL_UNPACK_ALIGNMENT, 1);
     glTexImage3D(GL_TEXTURE_3D, 0, internalFormat, width, height, depth, 0, format, type, data);

@@ -36,6 +36,16 @@ bool readRows(std::ifstream& in, unsigned char* data, int64_t width, int64_t hei
   return static_cast<bool>(in);
 }
 
+void saveFailed(const char* path) { std::printf("Error while saving data into file %s.\n", path); }
+
+// Opens path for writing when there is something to write; reports when
+// nothing is opened.
+bool openOutput(std::ofstream& out, const char* path, bool haveData) {
+  if (haveData) out.open(path, std::ios::binary);
+  if (!out.is_open()) saveFailed(path);
+  return out.is_open();
+}
+
 }  // namespace
 
 bool readBMP(const char* path, BMPImage* image) {
@@ -45,41 +55,27 @@ bool readBMP(const char* path, BMPImage* image) {
     std::printf("File Not Found : %s\n", path);
     return false;
   }
+  // Prints a message naming the file; false for the caller to return.
+  auto refuse = [path](const char* format, unsigned value = 0) {
+    std::printf(format, path, value);
+    return false;
+  };
   uint32_t offset = 0;
   int32_t width = 0, height = 0;
   uint16_t planes = 0, bpp = 0;
   in.ignore(10);
   const bool haveOffset = zolt::bin::readU32(in, offset);
   in.ignore(4);
-  if (!haveOffset || !zolt::bin::readI32(in, width) || width <= 0) {
-    std::printf("Error reading width from %s.\n", path);
-    return false;
-  }
-  if (!zolt::bin::readI32(in, height) || height <= 0) {
-    std::printf("Error reading height from %s.\n", path);
-    return false;
-  }
-  if (!zolt::bin::readU16(in, planes)) {
-    std::printf("Error reading planes from %s.\n", path);
-    return false;
-  }
-  if (planes != 1) {
-    std::printf("Planes from %s is not 1: %u\n", path, static_cast<unsigned>(planes));
-    return false;
-  }
-  if (!zolt::bin::readU16(in, bpp)) {
-    std::printf("Error reading bpp from %s.\n", path);
-    return false;
-  }
-  if (bpp != 24) {
-    std::printf("Bpp from %s is not 24: %u\n", path, static_cast<unsigned>(bpp));
-    return false;
-  }
+  if (!haveOffset || !zolt::bin::readI32(in, width) || width <= 0)
+    return refuse("Error reading width from %s.\n");
+  if (!zolt::bin::readI32(in, height) || height <= 0)
+    return refuse("Error reading height from %s.\n");
+  if (!zolt::bin::readU16(in, planes)) return refuse("Error reading planes from %s.\n");
+  if (planes != 1) return refuse("Planes from %s is not 1: %u\n", planes);
+  if (!zolt::bin::readU16(in, bpp)) return refuse("Error reading bpp from %s.\n");
+  if (bpp != 24) return refuse("Bpp from %s is not 24: %u\n", bpp);
   // Sizes are checked against the file before anything is allocated.
-  if (!pixelsFit(in, offset, width, height)) {
-    std::printf("Error reading image data from %s.\n", path);
-    return false;
-  }
+  if (!pixelsFit(in, offset, width, height)) return refuse("Error reading image data from %s.\n");
   const int64_t bytes = int64_t{3} * width * height;
   unsigned char* data = new (std::nothrow) unsigned char[bytes];
   if (!data) {
@@ -88,9 +84,8 @@ bool readBMP(const char* path, BMPImage* image) {
     return false;
   }
   if (!readRows(in, data, width, height)) {
-    std::printf("Error reading image data from %s.\n", path);
     delete[] data;
-    return false;
+    return refuse("Error reading image data from %s.\n");
   }
   image->width = width;
   image->height = height;
@@ -101,11 +96,7 @@ bool readBMP(const char* path, BMPImage* image) {
 
 void writeBMP(const char* path, const unsigned char* bgr, int width, int height) {
   std::ofstream out;
-  if (bgr && width > 0 && height > 0) out.open(path, std::ios::binary);
-  if (!out.is_open()) {
-    std::printf("Error while saving data into file %s.\n", path);
-    return;
-  }
+  if (!openOutput(out, path, bgr && width > 0 && height > 0)) return;
   const int64_t row = 3 * int64_t{width}, padded = rowSize(width);
   using namespace zolt::bin;
   out.write("BM", 2);
@@ -127,18 +118,14 @@ void writeBMP(const char* path, const unsigned char* bgr, int width, int height)
       out.write(zeros, padded - row);
     }
   }
-  if (!out.flush()) std::printf("Error while saving data into file %s.\n", path);
+  if (!out.flush()) saveFailed(path);
 }
 
 void writeRaw(const char* path, const unsigned char* rgba, int width, int height) {
   std::ofstream out;
-  if (rgba && width > 0 && height > 0) out.open(path, std::ios::binary);
-  if (!out.is_open()) {
-    std::printf("Error while saving data into file %s.\n", path);
-    return;
-  }
+  if (!openOutput(out, path, rgba && width > 0 && height > 0)) return;
   out.write(reinterpret_cast<const char*>(rgba), int64_t{4} * width * height);
-  if (!out.flush()) std::printf("Error while saving data into file %s.\n", path);
+  if (!out.flush()) saveFailed(path);
 }
 
 std::string numberedFileName(const char* dir, const char* base, int number, const char* ext) {

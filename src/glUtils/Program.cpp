@@ -248,39 +248,17 @@ void CProgram::setUniform(const GLchar* name, UniformArgs args, const float* f,
   if (!activeUniformType(name, &type)) return;
   const UniformSetter setter = uniformSetter(type, args);
   if (setter.call == UniformCall::Float) {
+    // GLEW's entry points are variables set by glewInit: read them per call.
+    const PFNGLUNIFORM1FVPROC setFloats[4] = {glUniform1fv, glUniform2fv, glUniform3fv,
+                                              glUniform4fv};
     float v[4] = {};
     for (int k = 0; k < setter.count; ++k) v[k] = args == UniformArgs::Ints ? i[k] : f[k];
-    switch (setter.count) {
-      case 1:
-        glUniform1f(location, v[0]);
-        break;
-      case 2:
-        glUniform2f(location, v[0], v[1]);
-        break;
-      case 3:
-        glUniform3f(location, v[0], v[1], v[2]);
-        break;
-      case 4:
-        glUniform4f(location, v[0], v[1], v[2], v[3]);
-        break;
-    }
+    setFloats[setter.count - 1](location, 1, v);
   } else if (setter.call == UniformCall::Int) {
+    const PFNGLUNIFORM1IVPROC setInts[4] = {glUniform1iv, glUniform2iv, glUniform3iv, glUniform4iv};
     int v[4] = {};
     for (int k = 0; k < setter.count; ++k)
       v[k] = args == UniformArgs::Ints ? i[k] : truncateToInt(f[k]);
-    switch (setter.count) {
-      case 1:
-        glUniform1i(location, v[0]);
-        break;
-      case 2:
-        glUniform2i(location, v[0], v[1]);
-        break;
-      case 3:
-        glUniform3i(location, v[0], v[1], v[2]);
-        break;
-      case 4:
-        glUniform4i(location, v[0], v[1], v[2], v[3]);
-        break;
-    }
+    setInts[setter.count - 1](location, 1, v);
   }
 }

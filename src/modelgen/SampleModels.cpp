@@ -57,36 +57,37 @@ std::string materialLine(double e, double nu, double density, double damping, do
   return line;
 }
 
-std::string header(int levels, const char* colour) {
-  return "TETRAHEDRON\nLEVEL " + std::to_string(levels) + "\nCOLOR " + colour + "\n";
+// The configuration's first lines, for the model's own level count.
+std::string header(const SampleModel& m, const char* colour) {
+  return "TETRAHEDRON\nLEVEL " + std::to_string(m.levels) + "\nCOLOR " + colour + "\n";
 }
 
 VertexTest onPlane(int axis, float value) {
   return [axis, value](const float* p) { return std::abs(p[axis] - value) < 1e-5f; };
 }
 
-SampleModel cube1() {
-  SampleModel m = named("cube1", 3);
+SampleModel cube1(const char* name) {
+  SampleModel m = named(name, 3);
   m.mesh = boxMesh({0, 0, 0}, 1.0, 1, 1, 1);
   refineAndClamp(m, nullptr);
-  m.config = header(3, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05);
+  m.config = header(m, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05);
   return m;
 }
 
-SampleModel cube3() {
-  SampleModel m = named("cube3", 2);
+SampleModel cube3(const char* name) {
+  SampleModel m = named(name, 2);
   m.mesh = boxMesh({0, 0, 0}, 1.0 / 3.0, 3, 3, 3);
   refineAndClamp(m, onPlane(1, 0.0f));
-  m.config = header(2, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05);
+  m.config = header(m, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05);
   return m;
 }
 
 // 0.2 x 1.0 x 0.2 along y, clamped at y = 0, pulled up at y = 1.
-SampleModel bar() {
-  SampleModel m = named("bar", 2);
+SampleModel bar(const char* name) {
+  SampleModel m = named(name, 2);
   m.mesh = boxMesh({0, 0, 0}, 0.1, 2, 10, 2);
   refineAndClamp(m, onPlane(1, 0.0f));
-  m.config = header(2, "190 200 230") + materialLine(1e6, 0.3, 1000, 5, 0.05) +
+  m.config = header(m, "190 200 230") + materialLine(1e6, 0.3, 1000, 5, 0.05) +
              "GRAVITY 0 0 0\nFORCE_PLANE 1 0 40 0\n";
   return m;
 }
@@ -98,30 +99,30 @@ SampleModel beam(const char* name, double h) {
   const int n = static_cast<int>(std::lround(0.1 / h));
   m.mesh = boxMesh({0, 0, 0}, h, 10 * n, n, n);
   refineAndClamp(m, onPlane(0, 0.0f));
-  m.config = header(3, "230 200 150") + materialLine(1e7, 0.3, 1000, 2, 0.05);
+  m.config = header(m, "230 200 150") + materialLine(1e7, 0.3, 1000, 2, 0.05);
   return m;
 }
 
 // A free rounded block 0.5 wide above the ground plane y = -1.
-SampleModel groundDrop() {
-  SampleModel m = named("groundDrop", 2);
+SampleModel groundDrop(const char* name) {
+  SampleModel m = named(name, 2);
   const Implicit shape = roundedBox({-0.25, -0.25, -0.25}, {0.25, 0.25, 0.25}, 0.16);
   const VoxelGrid grid{{-0.25, -0.25, -0.25}, 0.0625, {8, 8, 8}};
   m.mesh = voxelise(shape, grid);
   fitBoundary(m.mesh, shape, grid.spacing);
   refineAndClamp(m, nullptr);
   // Corners counter-clockwise seen from above: the normal points up.
-  m.config = header(2, "120 200 140") + materialLine(2e5, 0.3, 1000, 1, 0.05) +
+  m.config = header(m, "120 200 140") + materialLine(2e5, 0.3, 1000, 1, 0.05) +
              "GROUND_BARRIER -1.5 -1 -1.5 -1.5 -1 1.5 1.5 -1 1.5 1.5 -1 -1.5\n";
   return m;
 }
 
 // A post clamped at its foot and a ball that rolls into it along x.
-SampleModel ballPush() {
-  SampleModel m = named("ballPush", 2);
+SampleModel ballPush(const char* name) {
+  SampleModel m = named(name, 2);
   m.mesh = boxMesh({-0.15, -0.45, -0.15}, 0.1, 3, 9, 3);
   refineAndClamp(m, onPlane(1, -0.45f));
-  m.config = header(2, "220 170 120") + materialLine(2e5, 0.3, 1000, 1, 0.05) +
+  m.config = header(m, "220 170 120") + materialLine(2e5, 0.3, 1000, 1, 0.05) +
              "SPHERE_BARRIER -0.7 0.2 0 0.2\nMOVE_BARRIER 0.25 0 0\n";
   return m;
 }
@@ -143,23 +144,23 @@ SampleModel creatureModel(const char* name, int levels) {
 // 0.05 s, and a third of it is left after one period.
 const char* const kSoftCreature = "MATERIAL 400000 0.3 1000 0.5 0.5 0.05\n";
 
-SampleModel bunny() {
-  SampleModel m = creatureModel("bunny", 2);
-  m.config = header(2, "210 190 170") + materialLine(3e5, 0.3, 1000, 1, 0.05) + "DRAW_SURFACE\n";
+SampleModel bunny(const char* name) {
+  SampleModel m = creatureModel(name, 2);
+  m.config = header(m, "210 190 170") + materialLine(3e5, 0.3, 1000, 1, 0.05) + "DRAW_SURFACE\n";
   return m;
 }
 
-SampleModel bunnyLarge() {
-  SampleModel m = creatureModel("bunnyLarge", 4);
-  m.config = header(4, "210 190 170") + kSoftCreature + "DRAW_SURFACE\n";
+SampleModel bunnyLarge(const char* name) {
+  SampleModel m = creatureModel(name, 4);
+  m.config = header(m, "210 190 170") + kSoftCreature + "DRAW_SURFACE\n";
   return m;
 }
 
-SampleModel bunnyFurTex() {
-  SampleModel m = creatureModel("bunnyFurTex", 3);
-  m.surfaceFile = "bunnyFurTex.obj";
-  m.textureFile = "bunnyFurTex.tga";
-  m.config = header(3, "200 180 160") + kSoftCreature + "SPEC_COLOR 40 40 40\nDRAW_SURFACE\n" +
+SampleModel bunnyFurTex(const char* name) {
+  SampleModel m = creatureModel(name, 3);
+  m.surfaceFile = m.name + ".obj";
+  m.textureFile = m.name + ".tga";
+  m.config = header(m, "200 180 160") + kSoftCreature + "SPEC_COLOR 40 40 40\nDRAW_SURFACE\n" +
              "RENDER_SURFACE_PATH " + m.surfaceFile + "\nTEXTURE_PATH ../models/" + m.textureFile +
              "\n";
   // The grid is offset from y = 0 so that no grid point lies on the soles.
@@ -178,6 +179,24 @@ SampleModel bunnyFurTex() {
   return m;
 }
 
+// The models in the order they are written, each built under its name.
+struct Entry {
+  const char* name;
+  SampleModel (*build)(const char* name);
+};
+const Entry kCatalogue[] = {
+    {"cube1", cube1},
+    {"cube3", cube3},
+    {"bar", bar},
+    {"beam", [](const char* name) { return beam(name, 0.1); }},
+    {"beamFine", [](const char* name) { return beam(name, 0.05); }},
+    {"groundDrop", groundDrop},
+    {"ballPush", ballPush},
+    {"bunny", bunny},
+    {"bunnyFurTex", bunnyFurTex},
+    {"bunnyLarge", bunnyLarge},
+};
+
 void removeCaches(const std::string& cachesDir, const std::string& name) {
   std::error_code ec;
   std::vector<fs::path> stale;
@@ -189,21 +208,14 @@ void removeCaches(const std::string& cachesDir, const std::string& name) {
 }  // namespace
 
 std::vector<std::string> sampleModelNames() {
-  return {"cube1",      "cube3",    "bar",   "beam",        "beamFine",
-          "groundDrop", "ballPush", "bunny", "bunnyFurTex", "bunnyLarge"};
+  std::vector<std::string> names;
+  for (const Entry& entry : kCatalogue) names.push_back(entry.name);
+  return names;
 }
 
 SampleModel buildSampleModel(const std::string& name) {
-  if (name == "cube1") return cube1();
-  if (name == "cube3") return cube3();
-  if (name == "bar") return bar();
-  if (name == "beam") return beam("beam", 0.1);
-  if (name == "beamFine") return beam("beamFine", 0.05);
-  if (name == "groundDrop") return groundDrop();
-  if (name == "ballPush") return ballPush();
-  if (name == "bunny") return bunny();
-  if (name == "bunnyFurTex") return bunnyFurTex();
-  if (name == "bunnyLarge") return bunnyLarge();
+  for (const Entry& entry : kCatalogue)
+    if (name == entry.name) return entry.build(entry.name);
   return {};
 }
 

@@ -42,17 +42,18 @@ double volume(const TetMesh& mesh, int e) {
 }
 
 std::vector<uint8_t> countBoundaryFaces(const std::vector<Corners>& tets) {
-  std::unordered_map<uint64_t, int> uses;
-  uses.reserve(tets.size() * 4);
+  // Keys of face f of element e at 4 e + f, made once for both passes.
+  std::vector<uint64_t> keys;
+  keys.reserve(tets.size() * 4);
   for (const Corners& t : tets)
-    for (const auto& f : kFaceCorners) ++uses[faceKey(t[f[0]], t[f[1]], t[f[2]])];
+    for (const auto& f : kFaceCorners) keys.push_back(faceKey(t[f[0]], t[f[1]], t[f[2]]));
+  std::unordered_map<uint64_t, int> uses;
+  uses.reserve(keys.size());
+  for (uint64_t key : keys) ++uses[key];
   std::vector<uint8_t> masks(tets.size(), 0);
   for (size_t e = 0; e < tets.size(); ++e)
-    for (int f = 0; f < 4; ++f) {
-      const Corners& t = tets[e];
-      if (uses[faceKey(t[kFaceCorners[f][0]], t[kFaceCorners[f][1]], t[kFaceCorners[f][2]])] == 1)
-        masks[e] |= static_cast<uint8_t>(8 >> f);
-    }
+    for (int f = 0; f < 4; ++f)
+      if (uses[keys[4 * e + f]] == 1) masks[e] |= static_cast<uint8_t>(8 >> f);
   return masks;
 }
 

@@ -54,12 +54,13 @@ void keepLargestGroup(std::vector<uint8_t>& inside, const int n[3]) {
 TetMesh voxelise(const Implicit& shape, const VoxelGrid& grid) {
   const int* n = grid.cells;
   const double h = grid.spacing;
+  auto cellOf = [n](int i, int j, int k) { return (static_cast<size_t>(k) * n[1] + j) * n[0] + i; };
   std::vector<uint8_t> inside(static_cast<size_t>(n[0]) * n[1] * n[2], 0);
   for (int k = 0; k < n[2]; ++k)
     for (int j = 0; j < n[1]; ++j)
       for (int i = 0; i < n[0]; ++i) {
         const Vec3 centre = grid.origin + Vec3{(i + 0.5) * h, (j + 0.5) * h, (k + 0.5) * h};
-        inside[(static_cast<size_t>(k) * n[1] + j) * n[0] + i] = shape(centre) < 0.0;
+        inside[cellOf(i, j, k)] = shape(centre) < 0.0;
       }
   keepLargestGroup(inside, n);
 
@@ -72,7 +73,7 @@ TetMesh voxelise(const Implicit& shape, const VoxelGrid& grid) {
   for (int k = 0; k < n[2]; ++k)
     for (int j = 0; j < n[1]; ++j)
       for (int i = 0; i < n[0]; ++i)
-        if (inside[(static_cast<size_t>(k) * n[1] + j) * n[0] + i])
+        if (inside[cellOf(i, j, k)])
           for (int c = 0; c < 8; ++c)
             number[pointOf(i + (c & 1), j + (c >> 1 & 1), k + (c >> 2))] = 0;
 
@@ -93,7 +94,7 @@ TetMesh voxelise(const Implicit& shape, const VoxelGrid& grid) {
   for (int k = 0; k < n[2]; ++k)
     for (int j = 0; j < n[1]; ++j)
       for (int i = 0; i < n[0]; ++i) {
-        if (!inside[(static_cast<size_t>(k) * n[1] + j) * n[0] + i]) continue;
+        if (!inside[cellOf(i, j, k)]) continue;
         for (const auto& tet : kCubeTetrahedra) {
           Corners t;
           for (int c = 0; c < 4; ++c)
@@ -147,18 +148,19 @@ void fitBoundary(TetMesh& mesh, const Implicit& shape, double spacing, double mi
     for (int v = 0; v < nv; ++v) {
       if (!boundary[v]) continue;
       float* x = &mesh.positions[3 * static_cast<size_t>(v)];
-      const float kept[3] = {x[0], x[1], x[2]};
       const Vec3 from = {x[0], x[1], x[2]};
-      for (double share : {1.0, 0.5, 0.25}) {
-        const Vec3 p = from + share * (target[v] - from);
+      auto place = [x](Vec3 p) {
         x[0] = static_cast<float>(p.x);
         x[1] = static_cast<float>(p.y);
         x[2] = static_cast<float>(p.z);
+      };
+      for (double share : {1.0, 0.5, 0.25}) {
+        place(from + share * (target[v] - from));
         bool valid = true;
         for (int e : around[v])
           valid = valid && volume(mesh, e) >= minVolume && readerDeterminant(mesh, e) < 0.0f;
         if (valid) break;
-        for (int k = 0; k < 3; ++k) x[k] = kept[k];
+        place(from);  // exact: from holds the float position
       }
     }
 }
