@@ -1,12 +1,12 @@
 #include "GLUtils.h"
 
-#include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "GLWindow.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -17,21 +17,7 @@ namespace {
 // Rows of 723 RGB pixels are 2169 bytes, not a multiple of 4.
 const int W = 723, H = 301;
 
-void openWindow() {
-  static bool open = false;
-  if (open) return;
-  int argc = 1;
-  char arg0[] = "GLUtilsTest";
-  char* argv[] = {arg0, nullptr};
-  glutInit(&argc, argv);
-  glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
-  glutInitWindowSize(W, H);
-  glutCreateWindow("glutils");
-  glutDisplayFunc([] {});
-  for (int i = 0; i < 5; ++i) glutMainLoopEvent();
-  ASSERT_EQ(glewInit(), static_cast<GLenum>(GLEW_OK));
-  open = true;
-}
+void openWindow() { zolt::test::openGLWindow("glutils", W, H); }
 
 struct Rgb {
   int r, g, b;
@@ -57,25 +43,23 @@ TEST(GLUtils, ScreenshotOfAnOddWidthKeepsCornersAndChannelOrder) {
   glViewport(0, 0, W, H);
   glEnable(GL_SCISSOR_TEST);
   const Rgb grey{90, 90, 90};
-  // Corners as GL numbers rows: bottom-left, bottom-right, top-left, top-right.
   const Rgb corner[4] = {{200, 40, 10}, {10, 200, 40}, {40, 10, 200}, {250, 130, 60}};
+  // 4 x 4 corner squares as GL numbers rows: bottom-left, bottom-right,
+  // top-left, top-right.
+  const int xs[4] = {0, W - 4, 0, W - 4}, ys[4] = {0, 0, H - 4, H - 4};
   fillRect(0, 0, W, H, grey);
-  fillRect(0, 0, 4, 4, corner[0]);
-  fillRect(W - 4, 0, 4, 4, corner[1]);
-  fillRect(0, H - 4, 4, 4, corner[2]);
-  fillRect(W - 4, H - 4, 4, 4, corner[3]);
+  for (int c = 0; c < 4; ++c) fillRect(xs[c], ys[c], 4, 4, corner[c]);
   glDisable(GL_SCISSOR_TEST);
   glPixelStorei(GL_PACK_ALIGNMENT, 8);
 
   TempDir dir;
-  GLUtils::saveScreenshot(dir.file("").c_str(), false);
-  GLUtils::saveScreenshot(dir.file("").c_str(), true);
-  GLUtils::saveScreenshot(dir.file("").c_str(), false);
+  for (bool raw : {false, true, false}) GLUtils::saveScreenshot(dir.file("").c_str(), raw);
   EXPECT_EQ(integer(GL_PACK_ALIGNMENT), 8);
-  const std::string bmp = dir.file("") + "image0000.bmp", raw = dir.file("") + "image0000.raw";
-  EXPECT_TRUE(fs::exists(dir.file("") + "image0001.bmp"));
+  const std::string bmp = dir.file("image0000.bmp");
+  EXPECT_TRUE(fs::exists(dir.file("image0001.bmp")));
   ASSERT_EQ(fs::file_size(bmp), 54u + H * 2172u);
-  ASSERT_EQ(fs::file_size(raw), 4u * W * H);
+  const std::string rgba = zolt::test::readAll(dir.file("image0000.raw"));
+  ASSERT_EQ(rgba.size(), 4u * W * H);
 
   GLUtils::BMPImage image;
   ASSERT_TRUE(GLUtils::readBMP(bmp.c_str(), &image));
@@ -85,26 +69,19 @@ TEST(GLUtils, ScreenshotOfAnOddWidthKeepsCornersAndChannelOrder) {
     const unsigned char* p = image.data + 3 * (W * y + x);
     return Rgb{p[0], p[1], p[2]};
   };
-  std::vector<unsigned char> rgba(4u * W * H);
-  {
-    FILE* f = std::fopen(raw.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fread(rgba.data(), 1, rgba.size(), f), rgba.size());
-    std::fclose(f);
-  }
   auto rawAt = [&](int x, int y) {
-    const unsigned char* p = rgba.data() + 4 * (W * y + x);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(&rgba[4 * (W * y + x)]);
     EXPECT_EQ(p[3], 255);
     return Rgb{p[0], p[1], p[2]};
   };
-  const int xs[4] = {0, W - 1, 0, W - 1}, ys[4] = {0, 0, H - 1, H - 1};
   for (int c = 0; c < 4; ++c) {
     SCOPED_TRACE(c);
-    EXPECT_TRUE(bmpAt(xs[c], ys[c]) == corner[c]);
-    EXPECT_TRUE(rawAt(xs[c], ys[c]) == corner[c]);
-    // Just inside the corner square, and just outside it.
+    // The square's outer and inner corners, and the pixel beside it.
+    const int outerX = xs[c] == 0 ? 0 : W - 1, outerY = ys[c] == 0 ? 0 : H - 1;
+    EXPECT_TRUE(bmpAt(outerX, outerY) == corner[c]);
+    EXPECT_TRUE(rawAt(outerX, outerY) == corner[c]);
     EXPECT_TRUE(bmpAt(xs[c] == 0 ? 3 : W - 4, ys[c] == 0 ? 3 : H - 4) == corner[c]);
-    EXPECT_TRUE(bmpAt(xs[c] == 0 ? 4 : W - 5, ys[c]) == grey);
+    EXPECT_TRUE(bmpAt(xs[c] == 0 ? 4 : W - 5, outerY) == grey);
   }
   EXPECT_TRUE(bmpAt(W / 2, H / 2) == grey);
   delete[] image.data;

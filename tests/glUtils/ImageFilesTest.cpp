@@ -13,14 +13,10 @@
 
 namespace fs = std::filesystem;
 using zolt::test::captureStdout;
+using zolt::test::readAll;
 using zolt::test::TempDir;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void put(std::string& s, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
@@ -51,38 +47,30 @@ std::vector<unsigned char> testPixels(int count) {
 }  // namespace
 
 TEST(ImageFiles, BmpRoundTripPadsRowsToFourBytes) {
-  struct Row {
+  const struct {
     int width, rowBytes;
-  };
-  const Row rows[] = {{1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {8, 24}};
+  } rows[] = {{1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {8, 24}};
   TempDir dir;
   const int height = 3;
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.width);
     const std::string path = dir.file("w" + std::to_string(r.width) + ".bmp");
     const std::vector<unsigned char> bgr = testPixels(3 * r.width * height);
     GLUtils::writeBMP(path.c_str(), bgr.data(), r.width, height);
-
-    const std::string bytes = readFile(path);
-    const uint32_t size = 54 + height * r.rowBytes;
-    ASSERT_EQ(bytes.size(), size);
-    EXPECT_EQ(bytes.substr(0, 54), header(size, 54, r.width, height));
+    std::string expected = header(54 + height * r.rowBytes, 54, r.width, height);
     for (int y = 0; y < height; ++y) {
-      const std::string row = bytes.substr(54 + y * r.rowBytes, r.rowBytes);
-      EXPECT_EQ(row.substr(0, 3 * r.width),
-                std::string(bgr.begin() + 3 * r.width * y, bgr.begin() + 3 * r.width * (y + 1)));
-      EXPECT_EQ(row.substr(3 * r.width), std::string(r.rowBytes - 3 * r.width, '\0'));
+      expected.append(bgr.begin() + 3 * r.width * y, bgr.begin() + 3 * r.width * (y + 1));
+      expected.append(r.rowBytes - 3 * r.width, '\0');
     }
+    EXPECT_EQ(readAll(path), expected);
 
+    std::vector<unsigned char> rgb = bgr;
+    for (size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
     GLUtils::BMPImage image;
     ASSERT_TRUE(GLUtils::readBMP(path.c_str(), &image));
     EXPECT_EQ(image.width, r.width);
     EXPECT_EQ(image.height, height);
-    for (int i = 0; i < 3 * r.width * height; i += 3) {
-      EXPECT_EQ(image.data[i], bgr[i + 2]);
-      EXPECT_EQ(image.data[i + 1], bgr[i + 1]);
-      EXPECT_EQ(image.data[i + 2], bgr[i]);
-    }
+    EXPECT_EQ(std::vector<unsigned char>(image.data, image.data + rgb.size()), rgb);
     delete[] image.data;
   }
 }
@@ -151,10 +139,7 @@ TEST(ImageFiles, NumberedNamesHaveAtLeastFourDigits) {
     int number;
     const char* name;
   } rows[] = {{0, "d/image0000.bmp"},
-              {7, "d/image0007.bmp"},
-              {10, "d/image0010.bmp"},
               {999, "d/image0999.bmp"},
-              {1000, "d/image1000.bmp"},
               {12345, "d/image12345.bmp"},
               {2147483647, "d/image2147483647.bmp"}};
   for (const auto& r : rows)

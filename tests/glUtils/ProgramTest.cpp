@@ -1,16 +1,14 @@
 #include "Program.h"
 
-#include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <functional>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Capture.h"
+#include "GLWindow.h"
 #include "TempDir.h"
 
 using zolt::test::captureStderr;
@@ -20,20 +18,7 @@ namespace {
 
 const int W = 32, H = 32;
 
-void openWindow() {
-  static bool open = false;
-  if (open) return;
-  int argc = 1;
-  char arg0[] = "ProgramTest";
-  char* argv[] = {arg0, nullptr};
-  glutInit(&argc, argv);
-  glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
-  glutInitWindowSize(W, H);
-  glutCreateWindow("program");
-  glutDisplayFunc([] {});
-  for (int i = 0; i < 5; ++i) glutMainLoopEvent();
-  open = true;
-}
+void openWindow() { zolt::test::openGLWindow("program", W, H); }
 
 // A window whose GLSL support has been checked, so that the check's report
 // is not part of what a test captures.
@@ -95,19 +80,8 @@ GLint currentProgram() {
 
 // Draws a red quad over the whole window and returns the centre pixel.
 std::vector<unsigned char> drawRedQuad() {
-  glViewport(0, 0, W, H);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glDisable(GL_DEPTH_TEST);
   glColor3f(1.0f, 0.0f, 0.0f);
-  glBegin(GL_QUADS);
-  glVertex2f(-1, -1);
-  glVertex2f(1, -1);
-  glVertex2f(1, 1);
-  glVertex2f(-1, 1);
-  glEnd();
+  glRectf(-1, -1, 1, 1);
   glFinish();
   std::vector<unsigned char> rgba(4);
   glReadPixels(W / 2, H / 2, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
@@ -129,25 +103,66 @@ TEST(CProgram, InitializeReportsOnceAndThenStaysSilent) {
       testing::ExitedWithCode(0), "OpenGL 2.0 supported\n");
 }
 
-TEST(CProgram, CompileErrorListsNumberedSourceAndLeavesAnInertProgram) {
-  std::string err;
-  auto bad = build(kBadVertex, kGreen, NORVA_SOURCE_TEXT, &err);
-  EXPECT_EQ(err.rfind("\nVERTEX SHADER:\n", 0), 0u) << err;
-  const std::string tail =
-      "---------- ERROR -----------\n"
-      "(001) void main() {\n"
-      "(002)   gl_Position = undefinedThing;\n"
-      "\nFRAGMENT SHADER:\nOK.\n"
-      "\nPROGRAM OBJECT: \n"
-      "Error in vertex shader\n";
-  ASSERT_GE(err.size(), tail.size());
-  EXPECT_EQ(err.substr(err.size() - tail.size()), tail) << err;
-  EXPECT_EQ(err.find("(003)"), std::string::npos);
-  EXPECT_FALSE(bad->isInitialised());
-  EXPECT_EQ(bad->getProgram(), 0u);
+// What each build reports on standard error, ending with the program
+// object's verdict; a compile error lists the numbered source up to its last
+// newline, a missing or unreadable file is named.
+TEST(CProgram, BuildOutcomesAndTheirReports) {
+  TempDir dir;
+  const std::string vsFile = dir.write("plain.vert", kPlainVertex);
+  const std::string fsFile = dir.write("green.frag", kGreen);
+  const std::string missing = dir.file("missing.vert"), folder = dir.path.string();
+  const std::string ok = "\nPROGRAM OBJECT: \nOK.\n\n";
+  const struct {
+    const char* name;
+    const char *vs, *fs;
+    NORVA_SOURCE kind;
+    bool built;
+    std::string ending;
+    bool whole;  // the ending is the whole report
+  } rows[] = {
+      {"both good", kVertex, kFragment, NORVA_SOURCE_TEXT, true, ok, false},
+      {"vertex only", kPlainVertex, nullptr, NORVA_SOURCE_TEXT, true, ok, false},
+      {"fragment only", nullptr, kGreen, NORVA_SOURCE_TEXT, true, ok, false},
+      {"bad vertex", kBadVertex, kGreen, NORVA_SOURCE_TEXT, false,
+       "---------- ERROR -----------\n"
+       "(001) void main() {\n"
+       "(002)   gl_Position = undefinedThing;\n"
+       "\nFRAGMENT SHADER:\nOK.\n"
+       "\nPROGRAM OBJECT: \n"
+       "Error in vertex shader\n",
+       false},
+      {"bad fragment", kPlainVertex, kBadFragment, NORVA_SOURCE_TEXT, false,
+       "Error in fragment shader\n", false},
+      {"both bad", kBadVertex, kBadFragment, NORVA_SOURCE_TEXT, false,
+       "Error in vertex and fragment shaders\n", false},
+      {"link error", kNoMain, kGreen, NORVA_SOURCE_TEXT, false, "\n", false},
+      {"files", vsFile.c_str(), fsFile.c_str(), NORVA_SOURCE_FILE, true, ok, false},
+      {"missing file", missing.c_str(), fsFile.c_str(), NORVA_SOURCE_FILE, false,
+       "\nVERTEX SHADER:\nCProgram::LoadShader() - File " + missing + "not found!\nERROR IN: " +
+           missing + "\n\nFRAGMENT SHADER:\nOK.\n\nPROGRAM OBJECT: \nError in vertex shader\n",
+       true},
+      {"directory", folder.c_str(), nullptr, NORVA_SOURCE_FILE, false,
+       "\nVERTEX SHADER:\nError reading file " + folder + "\nERROR IN: " + folder +
+           "\n\nPROGRAM OBJECT: \nError in vertex shader\n",
+       true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::string err;
+    auto p = build(r.vs, r.fs, r.kind, &err);
+    EXPECT_EQ(p->isInitialised(), r.built);
+    EXPECT_EQ(p->getProgram() != 0, r.built);
+    EXPECT_EQ(err.rfind(r.vs ? "\nVERTEX SHADER:\n" : "\nFRAGMENT SHADER:\n", 0), 0u) << err;
+    ASSERT_GE(err.size(), r.ending.size()) << err;
+    EXPECT_EQ(r.whole ? err : err.substr(err.size() - r.ending.size()), r.ending);
+    EXPECT_EQ(err.find(ok) != std::string::npos, r.built) << err;
+  }
+}
 
-  // Harmless: nothing is enabled, uniforms are ignored, drawing stays on the
-  // fixed-function path, while a built program draws with its shader.
+// Harmless: nothing is enabled, uniforms are ignored, drawing stays on the
+// fixed-function path, while a built program draws with its shader.
+TEST(CProgram, AFailedProgramIsInert) {
+  auto bad = build(kBadVertex, kGreen, NORVA_SOURCE_TEXT);
   bad->Enable();
   EXPECT_EQ(currentProgram(), 0);
   const float values[1] = {1.0f};
@@ -165,56 +180,6 @@ TEST(CProgram, CompileErrorListsNumberedSourceAndLeavesAnInertProgram) {
   EXPECT_EQ(drawRedQuad(), (std::vector<unsigned char>{0, 255, 0, 255}));
   green->Disable();
   EXPECT_EQ(currentProgram(), 0);
-}
-
-TEST(CProgram, BuildOutcomesAndTheirReports) {
-  const struct {
-    const char* name;
-    const char *vs, *fs;
-    bool built;
-    const char* ending;
-  } rows[] = {
-      {"both good", kVertex, kFragment, true, "\nPROGRAM OBJECT: \nOK.\n\n"},
-      {"vertex only", kPlainVertex, nullptr, true, "\nPROGRAM OBJECT: \nOK.\n\n"},
-      {"fragment only", nullptr, kGreen, true, "\nPROGRAM OBJECT: \nOK.\n\n"},
-      {"bad vertex", kBadVertex, kGreen, false, "Error in vertex shader\n"},
-      {"bad fragment", kPlainVertex, kBadFragment, false, "Error in fragment shader\n"},
-      {"both bad", kBadVertex, kBadFragment, false, "Error in vertex and fragment shaders\n"},
-      {"link error", kNoMain, kGreen, false, "\n"},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
-    std::string err;
-    auto p = build(r.vs, r.fs, NORVA_SOURCE_TEXT, &err);
-    EXPECT_EQ(p->isInitialised(), r.built);
-    EXPECT_EQ(p->getProgram() != 0, r.built);
-    const std::string ending = r.ending;
-    ASSERT_GE(err.size(), ending.size()) << err;
-    EXPECT_EQ(err.substr(err.size() - ending.size()), ending) << err;
-    EXPECT_EQ(err.find("\nPROGRAM OBJECT: \nOK.\n\n") != std::string::npos, r.built) << err;
-  }
-}
-
-TEST(CProgram, ShadersFromFiles) {
-  TempDir dir;
-  const std::string vs = dir.write("plain.vert", kPlainVertex);
-  const std::string fs = dir.write("green.frag", kGreen);
-  auto good = build(vs.c_str(), fs.c_str(), NORVA_SOURCE_FILE);
-  EXPECT_TRUE(good->isInitialised());
-
-  const std::string missing = (dir.path / "missing.vert").string();
-  std::string err;
-  auto bad = build(missing.c_str(), fs.c_str(), NORVA_SOURCE_FILE, &err);
-  EXPECT_FALSE(bad->isInitialised());
-  EXPECT_EQ(err, "\nVERTEX SHADER:\nCProgram::LoadShader() - File " + missing +
-                     "not found!\nERROR IN: " + missing +
-                     "\n\nFRAGMENT SHADER:\nOK.\n\nPROGRAM OBJECT: \nError in vertex shader\n");
-
-  // A directory is not a shader file.
-  const std::string dirName = dir.path.string();
-  auto notFile = build(dirName.c_str(), nullptr, NORVA_SOURCE_FILE, &err);
-  EXPECT_FALSE(notFile->isInitialised());
-  EXPECT_NE(err.find("Error reading file " + dirName + "\n"), std::string::npos) << err;
 }
 
 TEST(CProgram, UniformsGetTheirDeclaredTypeFromEachForm) {
@@ -236,77 +201,56 @@ TEST(CProgram, UniformsGetTheirDeclaredTypeFromEachForm) {
   }
   ASSERT_TRUE(indexIsNotLocation);
 
-  // The array form reads only as many values as the uniform has: a vec3
-  // from a 3-float array on the heap (an over-read shows under ASan).
-  auto three = std::make_unique<float[]>(3);
-  three[0] = 1.0f, three[1] = 2.0f, three[2] = 3.0f;
-  const float oneFloat[1] = {3.7f};
-  const float cellsIn[3] = {1.9f, -2.7f, 3.2f};
-
-  using Set = std::function<void(const CProgram&)>;
-  const struct {
-    const char* uniform;
-    Set set;
-    std::vector<float> expected;
+  enum Form { Array, Floats, Ints };
+  struct Row {
+    const char* name;
+    Form form;
+    float in[4];
+    std::vector<float> expected;  // read back from the uniform; empty: not read
     bool isInt;
-  } rows[] = {
-      {"cells", [&](const CProgram& q) { q.SetUniformVector("cells", cellsIn); }, {1, -2, 3}, true},
-      {"cells",
-       [](const CProgram& q) { q.SetUniformVector("cells", 4.99f, 0.5f, -0.5f, 9.f); },
-       {4, 0, 0},
-       true},
-      {"cells",
-       [](const CProgram& q) { q.SetUniformVector("cells", 7, 8, 9, 10); },
-       {7, 8, 9},
-       true},
-      {"mode",
-       [](const CProgram& q) { q.SetUniformVector("mode", -3.9f, 0.f, 0.f, 0.f); },
-       {-3},
-       true},
-      {"lit", [](const CProgram& q) { q.SetUniformVector("lit", 1.0f, 0.f, 0.f, 0.f); }, {1}, true},
-      {"lit", [](const CProgram& q) { q.SetUniformVector("lit", 0, 1, 1, 1); }, {0}, true},
-      {"flags", [](const CProgram& q) { q.SetUniformVector("flags", 0, 1, 0, 0); }, {0, 1}, true},
-      {"scale", [&](const CProgram& q) { q.SetUniformVector("scale", oneFloat); }, {3.7f}, false},
-      {"scale", [](const CProgram& q) { q.SetUniformVector("scale", 3, 0, 0, 0); }, {3}, false},
-      {"tint",
-       [&](const CProgram& q) { q.SetUniformVector("tint", three.get()); },
-       {1, 2, 3},
-       false},
-      {"tint",
-       [](const CProgram& q) { q.SetUniformVector("tint", -1, 0, 4, 8); },
-       {-1, 0, 4},
-       false},
-      // Matrices and unknown names are left alone.
-      {"basis",
-       [](const CProgram& q) { q.SetUniformVector("basis", 1.f, 1.f, 1.f, 1.f); },
-       {0, 0, 0},
-       false},
-      {"basis",
-       [](const CProgram& q) { q.SetUniformVector("nosuch", 1.f, 1.f, 1.f, 1.f); },
-       {0, 0, 0},
-       false},
   };
-  p->Enable();
+  std::vector<Row> rows = {
+      {"cells", Array, {1.9f, -2.7f, 3.2f}, {1, -2, 3}, true},
+      {"cells", Floats, {4.99f, 0.5f, -0.5f, 9.f}, {4, 0, 0}, true},
+      {"cells", Ints, {7, 8, 9, 10}, {7, 8, 9}, true},
+      {"mode", Floats, {-3.9f}, {-3}, true},
+      {"lit", Floats, {1.0f}, {1}, true},
+      {"lit", Ints, {0, 1, 1, 1}, {0}, true},
+      {"flags", Ints, {0, 1}, {0, 1}, true},
+      {"scale", Array, {3.7f}, {3.7f}, false},
+      {"scale", Ints, {3}, {3}, false},
+      {"tint", Array, {1, 2, 3}, {1, 2, 3}, false},
+      {"tint", Ints, {-1, 0, 4, 8}, {-1, 0, 4}, false},
+      // Matrices and unknown names are left alone.
+      {"basis", Floats, {1, 1, 1, 1}, {0, 0, 0}, false},
+      {"nosuch", Floats, {1, 1, 1, 1}, {}, false},
+  };
   // Every sampler, the shadow sampler included, through each form.
-  int unit = 1;
+  float unit = 1;
   for (const char* sampler : {"ramp", "colourMap", "volume", "shadowMap"}) {
-    const float asArray[1] = {unit + 0.75f};
-    const int expected[3] = {unit, unit + 1, unit + 2};
-    p->SetUniformVector(sampler, asArray);
-    GLint got[3] = {-1, -1, -1};
-    glGetUniformiv(id, glGetUniformLocation(id, sampler), &got[0]);
-    p->SetUniformVector(sampler, unit + 1, 0, 0, 0);
-    glGetUniformiv(id, glGetUniformLocation(id, sampler), &got[1]);
-    p->SetUniformVector(sampler, unit + 2.9f, 0.0f, 0.0f, 0.0f);
-    glGetUniformiv(id, glGetUniformLocation(id, sampler), &got[2]);
-    for (int form = 0; form < 3; ++form) EXPECT_EQ(got[form], expected[form]) << sampler << form;
+    rows.push_back({sampler, Array, {unit + 0.75f}, {unit}, true});
+    rows.push_back({sampler, Ints, {unit + 1}, {unit + 1}, true});
+    rows.push_back({sampler, Floats, {unit + 2.9f}, {unit + 2}, true});
     unit += 3;
   }
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.uniform);
-    r.set(*p);
+  p->Enable();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.name << " form " << r.form);
+    const float* in = r.in;
+    if (r.form == Array) {
+      // As many values as the uniform has, on the heap: an over-read shows
+      // under ASan.
+      auto exact = std::make_unique<float[]>(r.expected.size());
+      std::copy(in, in + r.expected.size(), exact.get());
+      p->SetUniformVector(r.name, exact.get());
+    } else if (r.form == Floats) {
+      p->SetUniformVector(r.name, in[0], in[1], in[2], in[3]);
+    } else {
+      p->SetUniformVector(r.name, int(in[0]), int(in[1]), int(in[2]), int(in[3]));
+    }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    const GLint location = glGetUniformLocation(id, r.uniform);
+    if (r.expected.empty()) continue;
+    const GLint location = glGetUniformLocation(id, r.name);
     ASSERT_NE(location, -1);
     GLint ints[9] = {};
     GLfloat floats[9] = {};
