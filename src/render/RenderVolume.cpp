@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "DrawableLinks.h"
+#include "GLUtils.h"
 #include "RenderSettings.h"
 #include "SceneLinks.h"
 #include "ZoltRenderable.h"
@@ -40,7 +41,7 @@ void RenderVolume::uploadTexture() {
     glTexParameterf(GL_TEXTURE_3D, wrap, GL_MIRRORED_REPEAT);
   glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
   glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  GLUtils::PixelStore unpack(GL_UNPACK_ALIGNMENT, 1);  // rows of any width
   glTexImage3D(GL_TEXTURE_3D, 0, GL_LUMINANCE, im.width, im.height, im.depth, 0, GL_LUMINANCE,
                GL_UNSIGNED_BYTE, im.voxels.data());
   glBindTexture(GL_TEXTURE_3D, 0);

@@ -6,11 +6,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "FiniteElement.h"
 #include "RecordingFiles.h"
 #include "TempDir.h"
-#include "TestMeshes.h"
-#include "Vertex.h"
 
 namespace {
 
@@ -52,16 +49,6 @@ TEST(PathRecord, FieldsSitAtTheirOffsets) {
   PathRecord kept;
   EXPECT_FALSE(readPathRecord(shortRecord, kept));
   EXPECT_EQ(kept.forceNorm, 0.0f);
-}
-
-TEST(PathRecord, DragTakesTheElementsVerticesAndForce) {
-  auto mesh = zolt::test::box(1, 1, 1);
-  const FiniteElement& e = *mesh->elements[0][5];
-  PathRecord r;
-  const double f[3] = {1.5, -2.0, 0.25};
-  r.setDrag(e, f);
-  for (int k = 0; k < 4; ++k) EXPECT_EQ(r.vertices[k], e.getVertex(k)->index);
-  for (int k = 0; k < 3; ++k) EXPECT_EQ(r.dragForce[k], f[k]);
 }
 
 struct ReplayFileRow {

@@ -63,12 +63,10 @@ TEST(RenderVolume, UploadsItsImageAndFollowsTheDrawable) {
   EXPECT_NE(log.find(" 3D Texture (4 x 3 x 2):  "), std::string::npos) << log;
   ASSERT_NE(v->volumeTexture, 0u);
   EXPECT_TRUE(v->image.voxels.empty());  // handed to GL, not kept
-  GLint size[3];
+  GLint size[3], k = 0;
   glBindTexture(GL_TEXTURE_3D, v->volumeTexture);
-  glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &size[0]);
-  glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, GL_TEXTURE_HEIGHT, &size[1]);
-  glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, GL_TEXTURE_DEPTH, &size[2]);
-  glBindTexture(GL_TEXTURE_3D, 0);
+  for (GLenum q : {GL_TEXTURE_WIDTH, GL_TEXTURE_HEIGHT, GL_TEXTURE_DEPTH})
+    glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, q, &size[k++]);
   EXPECT_EQ(size[0] * 100 + size[1] * 10 + size[2], 432);
 
   // A uniform translation of the body moves every node by it.
@@ -101,16 +99,6 @@ TEST(RenderVolume, UploadsItsImageAndFollowsTheDrawable) {
   const GLuint texture = v->volumeTexture;
   b.drawable.reset();  // deletes the volume and its texture
   EXPECT_FALSE(glIsTexture(texture));
-}
-
-TEST(RenderVolume, NoTextureUnlessAllowed) {
-  Body b;
-  std::unique_ptr<RenderVolume> v;
-  zolt::test::captureStdout([&] {
-    v = std::make_unique<RenderVolume>(b.drawable.get(), b.mesh.get(), &b.render, true, 0, false);
-  });
-  EXPECT_EQ(v->volumeTexture, 0u);
-  EXPECT_NEAR(v->scalars[0], 1.0f, 1e-5);  // sampled all the same
 }
 
 }  // namespace

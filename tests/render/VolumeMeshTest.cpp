@@ -158,8 +158,18 @@ TEST(VolumeMesh, WeightsReproduceTheNodeAndFollowALinearField) {
   std::vector<float> displaced = v->positions;
   v->positions = v->restPositions;
   v->addNodeOffsets(offsets.data(), int(offsets.size()));
+  // Colour scalars y + 2z by render index (vertex order reversed) interpolate likewise.
+  std::vector<float> colourScalars(vertices.size());
+  std::vector<int> renderIndex(vertices.size());
+  for (const Vertex* x : vertices) {
+    renderIndex[size_t(x->index)] = int(vertices.size()) - 1 - x->index;
+    colourScalars[size_t(renderIndex[size_t(x->index)])] =
+        x->restPosition[1] + 2 * x->restPosition[2];
+  }
+  v->interpolateFrom(colourScalars.data(), renderIndex.data(), int(vertices.size()), 0);
   for (size_t i = 0; i < points.size(); ++i)
     for (int r = 0; r < 3; ++r) {
+      EXPECT_NEAR(v->scalars[i], points[i][1] + 2 * points[i][2], 1e-5) << i;
       double expected = points[i][r] + b[r];
       for (int c = 0; c < 3; ++c) expected += A[r][c] * points[i][c];
       EXPECT_NEAR(displaced[3 * i + r], expected, 1e-5) << i;
