@@ -3,6 +3,7 @@
 // themselves are written and read by ZoltControl::step.
 
 #include <algorithm>
+#include <cmath>
 
 #include "GuiSettings.h"
 #include "Matrix.h"
@@ -26,6 +27,12 @@ void queueConfiguredForces(ZoltControl& c) {
 }
 
 float fraction(int pixels, int size) { return size > 0 ? float(pixels) / float(size) : 0.0f; }
+
+// Pixels of a fraction read from a file; 0 where it is no number or far off.
+int pixels(float fraction, int size) {
+  const float p = float(size) * fraction;
+  return std::fabs(p) < 1e9f ? static_cast<int>(p) : 0;
+}
 
 void recordPathFrame(ZoltControl& c) {
   const GuiSettings& g = guiSettings;
@@ -52,8 +59,8 @@ void applyPathRecord(ZoltControl& c, const PathRecord& previous, const PathRecor
   g.shiftX = r.shiftX;
   g.shiftY = r.shiftY;
   g.zoom = r.zoom;
-  g.pointerX = static_cast<int>(float(g.windowWidth) * r.pointerX);
-  g.pointerY = static_cast<int>(float(g.windowHeight) * r.pointerY);
+  g.pointerX = pixels(r.pointerX, g.windowWidth);
+  g.pointerY = pixels(r.pointerY, g.windowHeight);
 
   if (r.gravityOn != previous.gravityOn) r.gravityOn ? sim.addGravity() : sim.removeGravity();
   if (r.forcesOn != previous.forcesOn) {
