@@ -1,5 +1,6 @@
 #include "VolumeImage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 
@@ -13,11 +14,11 @@ bool readRawVolume(const std::string& path, int width, int height, int depth, Vo
   image.height = height;
   image.depth = depth;
   image.voxels.assign(image.size(), 0);
-  char c = 0;
-  for (uint8_t& v : image.voxels) {
-    in.get(c);  // at the end c keeps the last byte read
-    v = static_cast<uint8_t>(c);
-  }
+  in.read(reinterpret_cast<char*>(image.voxels.data()), std::streamsize(image.size()));
+  const size_t got = size_t(in.gcount());
+  if (got > 0)
+    std::fill(image.voxels.begin() + std::ptrdiff_t(got), image.voxels.end(),
+              image.voxels[got - 1]);
   return true;
 }
 
