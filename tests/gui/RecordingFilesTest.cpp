@@ -1,5 +1,5 @@
-// The ".path" record against bytes laid out by hand, and the refusal of
-// replay files that hold no complete record.
+// The ".path" record against bytes laid out by hand. Replay files that hold
+// no complete record are refused in ZoltControlRecordingTest.
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "RecordingFiles.h"
-#include "TempDir.h"
 
 namespace {
 
@@ -49,28 +48,6 @@ TEST(PathRecord, FieldsSitAtTheirOffsets) {
   PathRecord kept;
   EXPECT_FALSE(readPathRecord(shortRecord, kept));
   EXPECT_EQ(kept.forceNorm, 0.0f);
-}
-
-struct ReplayFileRow {
-  const char* name;
-  int bytes;  // -1: no file
-  bool opens;
-};
-
-TEST(PathRecord, ReplayNeedsOneCompleteRecord) {
-  zolt::test::TempDir dir;
-  const ReplayFileRow rows[] = {
-      {"missing", -1, false}, {"empty", 0, false}, {"short", 135, false}, {"one", 136, true}};
-  for (const ReplayFileRow& row : rows) {
-    const std::string path =
-        row.bytes < 0 ? dir.file(row.name) : dir.write(row.name, std::string(row.bytes, 'x'));
-    std::fstream s;
-    EXPECT_EQ(openForReplay(s, path, kPathRecordSize), row.opens) << row.name;
-    EXPECT_EQ(s.good(), row.opens) << row.name;  // a refused file is never read
-  }
-  std::fstream s;
-  EXPECT_FALSE(openForRecording(s, dir.file("no/such/dir/x.path")));
-  EXPECT_TRUE(openForRecording(s, dir.file("new.path")));
 }
 
 }  // namespace

@@ -144,37 +144,34 @@ TEST(VolumeMesh, WeightsReproduceTheNodeAndFollowALinearField) {
     EXPECT_NEAR(v->weights[12 + k], 0.25, 1e-6);
   }
 
-  // u(x) = A x + b at every mesh vertex moves every node by A p + b.
-  const double A[3][3] = {{0.1, -0.2, 0.05}, {0.3, 0.0, -0.1}, {-0.05, 0.2, 0.15}},
-               b[3] = {1, -2, 3};
-  std::vector<double> u(3 * vertices.size());
-  for (const Vertex* x : vertices)
-    for (int r = 0; r < 3; ++r) {
-      u[3 * size_t(x->index) + r] = b[r];
-      for (int c = 0; c < 3; ++c) u[3 * size_t(x->index) + r] += A[r][c] * x->restPosition[c];
-    }
-  v->displace(u.data(), int(u.size()));
-  std::vector<float> offsets(u.begin(), u.end());
-  std::vector<float> displaced = v->positions;
-  v->positions = v->restPositions;
-  v->addNodeOffsets(offsets.data(), int(offsets.size()));
-  // Colour scalars y + 2z by render index (vertex order reversed) interpolate likewise.
-  std::vector<float> colourScalars(vertices.size());
-  std::vector<int> renderIndex(vertices.size());
+  // u(x) = A x + b at every mesh vertex moves every node by A p + b; colour
+  // scalars y + 2z by render index (vertex order reversed) interpolate alike.
+  const double A[3][3] = {{0.1, -0.2, 0.05}, {0.3, 0.0, -0.1}, {-0.05, 0.2, 0.15}};
+  auto field = [&](const float* x, int r) {
+    return r - 2.0 + A[r][0] * x[0] + A[r][1] * x[1] + A[r][2] * x[2];
+  };
+  const size_t nv = vertices.size();
+  std::vector<double> u(3 * nv);
+  std::vector<float> colourScalars(nv);
+  std::vector<int> renderIndex(nv);
   for (const Vertex* x : vertices) {
-    renderIndex[size_t(x->index)] = int(vertices.size()) - 1 - x->index;
-    colourScalars[size_t(renderIndex[size_t(x->index)])] =
-        x->restPosition[1] + 2 * x->restPosition[2];
+    for (int r = 0; r < 3; ++r) u[3 * size_t(x->index) + r] = field(x->restPosition, r);
+    renderIndex[size_t(x->index)] = int(nv) - 1 - x->index;
+    colourScalars[nv - 1 - size_t(x->index)] = x->restPosition[1] + 2 * x->restPosition[2];
   }
-  v->interpolateFrom(colourScalars.data(), renderIndex.data(), int(vertices.size()), 0);
-  for (size_t i = 0; i < points.size(); ++i)
+  v->displace(u.data(), int(u.size()));
+  const std::vector<float> displaced = v->positions;
+  v->positions = v->restPositions;
+  const std::vector<float> offsets(u.begin(), u.end());
+  v->addNodeOffsets(offsets.data(), int(offsets.size()));
+  v->interpolateFrom(colourScalars.data(), renderIndex.data(), int(nv), 0);
+  for (size_t i = 0; i < points.size(); ++i) {
+    EXPECT_NEAR(v->scalars[i], points[i][1] + 2 * points[i][2], 1e-5) << i;
     for (int r = 0; r < 3; ++r) {
-      EXPECT_NEAR(v->scalars[i], points[i][1] + 2 * points[i][2], 1e-5) << i;
-      double expected = points[i][r] + b[r];
-      for (int c = 0; c < 3; ++c) expected += A[r][c] * points[i][c];
-      EXPECT_NEAR(displaced[3 * i + r], expected, 1e-5) << i;
-      EXPECT_NEAR(v->positions[3 * i + r], expected, 1e-5) << i;
+      EXPECT_NEAR(displaced[3 * i + r], points[i][r] + field(points[i].data(), r), 1e-5) << i;
+      EXPECT_NEAR(v->positions[3 * i + r], points[i][r] + field(points[i].data(), r), 1e-5) << i;
     }
+  }
 }
 
 TEST(VolumeMesh, FixedVerticesGetNoWeightAndNumbersCountFreeNodes) {
