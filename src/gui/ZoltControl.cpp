@@ -128,11 +128,7 @@ void ZoltControl::step() {
   if (!simulation) return;
   GuiSettings& gui = guiSettings;
   Vector<double>* u = simulation->getDisplacement();
-  // A frame holds the unknowns of the free finest-level vertices, never more
-  // than the vector has.
-  const int vertices = static_cast<int>(hierarchy->vertices[hierarchy->nLevels - 1].size());
-  const int freeVertices = vertices - settings->fixedCount;
-  const int frame = u ? std::min(u->n, std::max(0, simulation->dim * freeVertices)) : 0;
+  const int frame = sequenceFrameLength();
 
   if (!gui.replayDisplacements && !gui.loopReplay) {
     if (dragPending) zoltReact(pendingX, pendingY);
@@ -145,10 +141,10 @@ void ZoltControl::step() {
   // A short last frame ends the replay at once instead of showing half of it.
   if (sequenceStream.good() && u && readFrame(sequenceStream, u->data, frame)) return;
   gui.replayDisplacements = 0;
-  if (gui.loopReplay) {
-    sequenceStream.close();
-    sequenceStream.clear();
-    sequenceStream.open(renderSettings->basePath + ".sequence", std::ios::in | std::ios::binary);
-  }
+  // A loop that finds no frame after the wrap stops instead of resetting
+  // every step.
+  if (gui.loopReplay &&
+      !openForReplay(sequenceStream, renderSettings->basePath + ".sequence", 8 * int64_t(frame)))
+    gui.loopReplay = 0;
   simulation->resetState();
 }

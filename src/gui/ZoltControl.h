@@ -12,6 +12,8 @@
 #include <fstream>
 #include <vector>
 
+#include "RecordingFiles.h"
+
 class TetHierarchy;
 class Simulation;
 struct SimulationSettings;
@@ -35,9 +37,6 @@ class PanelLink {
 // The panel, or null while none exists.
 extern PanelLink* controlPanel;
 
-// Size of a ".path" record.
-constexpr int kPathRecordSize = 136;
-
 class ZoltControl {
  public:
   TetHierarchy* hierarchy;         // not owned
@@ -58,7 +57,10 @@ class ZoltControl {
   int pendingX = 0, pendingY = 0;
   int modifiers = 0;
   bool pickBusy = false;
-  uint8_t pathRecord[kPathRecordSize] = {};
+  // The current ".path" record; its drag fields come from the mouse code
+  // (PathRecord::setDrag, pull, squeeze) and its event bytes from ids 105
+  // and 106 while recordEvents is set.
+  PathRecord pathRecord;
   bool ownsRenderArrays = false;  // always false: the arrays are the drawable's
   // The drawable's arrays (not owned): positions 3 floats and the vertex
   // index one int per render index.
@@ -94,6 +96,9 @@ class ZoltControl {
   void zoltReact(int x, int y);
   // Records or replays one ".path" record.
   void updatePath();
+  // Doubles in one ".sequence" frame: dim per free finest-level vertex, at
+  // most the displacement vector's length; 0 without a simulation.
+  int sequenceFrameLength() const;
   // Model actions, ids 101-134; other ids do nothing.
   void handleControl(int id);
   // Ids 117, 118, 131 and 132: start recording or replaying the ".sequence"

@@ -6,7 +6,5 @@
 #include "ZoltControl.h"
 
 void ZoltControl::zoltReact(int, int) {}
-void ZoltControl::updatePath() {}
 void ZoltControl::handleControl(int) {}
-void ZoltControl::startRecording(int) {}
 void controlCallback(int) {}

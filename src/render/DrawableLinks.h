@@ -1,8 +1,6 @@
 #pragma once
 // What the drawable asks of the render volume, which it owns but does not
-// build itself. The drawable calls only these functions, so it builds and
-// runs before the volume exists; DrawableLinksPending.cpp defines them until
-// then: no volume is ever made.
+// build itself; defined next to RenderVolume.
 
 class ZoltRenderable;
 class RenderVolume;

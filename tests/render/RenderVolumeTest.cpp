@@ -1,0 +1,102 @@
+// The render volume attached to a real drawable: the 3D texture it uploads,
+// the displacements it follows through the drawable's links, and red
+// triangles on screen.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "Capture.h"
+#include "DrawableLinks.h"
+#include "GLWindow.h"
+#include "GuiSettings.h"
+#include "RenderSettings.h"
+#include "RenderVolume.h"
+#include "SceneLinks.h"
+#include "StateSimulation.h"
+#include "TempDir.h"
+#include "TestMeshes.h"
+#include "ZoltControl.h"
+#include "ZoltRenderable.h"
+
+namespace {
+
+using zolt::test::StateSimulation;
+
+const int W = 64, H = 64;
+
+struct Body {
+  zolt::test::TempDir dir;
+  std::unique_ptr<TetHierarchy> mesh = zolt::test::box(1, 1, 1);
+  SimulationSettings settings;
+  RenderSettings render;
+  std::unique_ptr<StateSimulation> simulation;
+  std::unique_ptr<ZoltControl> control;
+  std::unique_ptr<ZoltRenderable> drawable;
+
+  Body() {
+    zolt::test::openGLWindow("volume", W, H);
+    initGuiDefaults();
+    simulation = std::make_unique<StateSimulation>(&settings, 8, 3);
+    control = std::make_unique<ZoltControl>(mesh.get(), simulation.get(), &settings, &render);
+    zolt::test::captureStdout(
+        [&] { drawable = std::make_unique<ZoltRenderable>(mesh.get(), &render, control.get()); });
+    control->setRenderData(drawable.get());
+    render.volumePath = dir.file("vol");
+    render.volumeCachePath = dir.file("vol.cacheVolume");
+    dir.write("vol.node", "4 3 0 0\n1 0.1 0.1 0.1\n2 0.9 0.1 0.1\n3 0.1 0.9 0.1\n4 0.1 0.1 0.9\n");
+    dir.write("vol.ele", "1 4 0\n1 1 2 3 4\n");
+    render.volumeTexturePath = dir.write("vol.raw", std::string(4 * 3 * 2, '\xff'));
+    render.volumeSamples[0] = 4;
+    render.volumeSamples[1] = 3;
+    render.volumeSamples[2] = 2;
+    render.volumeTexture3D = 1;
+  }
+};
+
+TEST(RenderVolume, UploadsItsImageAndFollowsTheDrawable) {
+  Body b;
+  RenderVolume* v = nullptr;
+  const std::string log = zolt::test::captureStdout(
+      [&] { v = new RenderVolume(b.drawable.get(), b.mesh.get(), &b.render, true, 0, true); });
+  b.drawable->renderVolume = v;
+  EXPECT_NE(log.find(" 3D Texture (4 x 3 x 2):  "), std::string::npos) << log;
+  ASSERT_NE(v->volumeTexture, 0u);
+  EXPECT_TRUE(v->image.voxels.empty());  // handed to GL, not kept
+  GLint size[3], k = 0;
+  glBindTexture(GL_TEXTURE_3D, v->volumeTexture);
+  for (GLenum q : {GL_TEXTURE_WIDTH, GL_TEXTURE_HEIGHT, GL_TEXTURE_DEPTH})
+    glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, q, &size[k++]);
+  EXPECT_EQ(size[0] * 100 + size[1] * 10 + size[2], 432);
+
+  // A uniform translation of the body moves every node by it.
+  for (int i = 0; i < b.simulation->displacement.n; ++i)
+    b.simulation->displacement[i] = i % 3 == 0 ? 0.5 : 0.0;
+  guiSettings.renderVolumeOn = 1;
+  b.drawable->update();
+  for (int i = 0; i < v->nodeCount; ++i)
+    EXPECT_NEAR(v->positions[3 * size_t(i)], v->restPositions[3 * size_t(i)] + 0.5f, 1e-6);
+
+  // Scalars 1: the faces are drawn full red.
+  glViewport(0, 0, W, H);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, 2, 0, 1, -2, 2);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glDisable(GL_LIGHTING);
+  glDisable(GL_DEPTH_TEST);
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT);
+  drawRenderVolume(v);
+  unsigned char pixel[4] = {0, 0, 0, 0};
+  glReadBuffer(GL_BACK);
+  glReadPixels(25, 19, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);  // (0.8, 0.3): in face 0 1 2
+  EXPECT_EQ(pixel[0], 255);
+  EXPECT_EQ(pixel[1] + pixel[2], 0);
+  const GLuint texture = v->volumeTexture;
+  b.drawable.reset();  // deletes the volume and its texture
+  EXPECT_FALSE(glIsTexture(texture));
+}
+
+}  // namespace
