@@ -110,8 +110,7 @@ TEST(ControlPanel, DragSpeedsFollowTheZoom) {
   PanelDriver d;
   panel.viewWindow->show();
   d.frame(2);
-  d.drag(PanelDriver::cx(panel.zoomControl), PanelDriver::cy(panel.zoomControl), 0, -10, 2,
-         false);
+  d.drag(PanelDriver::cx(panel.zoomControl), PanelDriver::cy(panel.zoomControl), 0, -10, 2, false);
   EXPECT_NEAR(guiSettings.zoom, -20.0f + 10 * std::sqrt(5.0f) * 0.04f, 1e-4);
 }
 

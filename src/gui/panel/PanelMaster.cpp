@@ -30,7 +30,15 @@ ImGuiContext* Master::context() {
   return context_;
 }
 
-void Master::addWindow(Window* w) { windows_.push_back(w); }
+void Master::addWindow(Window* w) {
+  windows_.push_back(w);
+  windowShown();
+}
+
+void Master::windowShown() {
+  settleFrames_ = 3;
+  redraw();
+}
 
 void Master::removeWindow(Window* w) {
   windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
@@ -144,7 +152,8 @@ bool Master::frame(float width, float height, float seconds) {
     dispatchScheduled_ = true;
     scheduleDispatch();
   }
-  if (inputPending()) redraw();
+  if (settleFrames_ > 0) --settleFrames_;
+  if (inputPending() || settleFrames_ > 0) redraw();
   return true;
 }
 

@@ -62,6 +62,9 @@ class Master {
   bool inputPending() const;
 
   void addWindow(Window* w);
+  // A window appears: it takes its size over the next frames, so ask for
+  // them even when nothing else draws.
+  void windowShown();
   void removeWindow(Window* w);
   bool anyVisible() const;
   // Asks for a frame (the window system's redisplay).
@@ -94,6 +97,7 @@ class Master {
   bool dispatchScheduled_ = false;
   int capturedButtons_ = 0;  // buttons pressed on a panel, not released yet
   bool popupOpen_ = false;
+  int settleFrames_ = 0;
 };
 
 }  // namespace panel

@@ -19,7 +19,7 @@ Window::~Window() { Master::get().removeWindow(this); }
 
 void Window::show() {
   visible_ = true;
-  Master::get().redraw();
+  Master::get().windowShown();
 }
 
 void Window::hide() {

@@ -3,11 +3,10 @@
 // everything. The panel must still appear, untinted, and the state must
 // come back unchanged.
 
-#include "PanelGlut.h"
-
 #include <gtest/gtest.h>
 
 #include "GLWindow.h"
+#include "PanelGlut.h"
 #include "PanelWindow.h"
 
 using namespace zolt::test;
