@@ -56,6 +56,8 @@ ControlPanel::ControlPanel(ZoltControl* control, int mainWindow, int elementMode
 
 ControlPanel::~ControlPanel() {
   if (controlPanelInstance == this) controlPanelInstance = nullptr;
+  panel->close();
+  viewWindow->close();
   modelChoice.models.clear();
 }
 

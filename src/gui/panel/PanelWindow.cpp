@@ -15,10 +15,11 @@ Window::Window(const std::string& name, Placement placement)
   Master::get().addWindow(this);
 }
 
-Window::~Window() { Master::get().removeWindow(this); }
+Window::~Window() { close(); }
 
 void Window::show() {
-  visible_ = true;
+  if (closed_) return;
+  visible_ = raise_ = true;
   Master::get().windowShown();
 }
 
@@ -26,6 +27,13 @@ void Window::hide() {
   visible_ = false;
   windowRect = {};
   Master::get().redraw();
+}
+
+void Window::close() {
+  if (closed_) return;
+  hide();
+  closed_ = true;
+  Master::get().removeWindow(this);
 }
 
 void Window::syncLive() { Master::get().redraw(); }
@@ -54,6 +62,8 @@ void Window::drawWindow(float displayWidth, float displayHeight) {
       flags |= ImGuiWindowFlags_AlwaysAutoResize;
       break;
   }
+  if (raise_) ImGui::SetNextWindowFocus();
+  raise_ = false;
   // The label names the window; the id keeps two windows of one name apart.
   const std::string title = label_ + "###" + std::to_string(reinterpret_cast<uintptr_t>(this));
   ImGui::Begin(title.c_str(), nullptr, flags);

@@ -15,8 +15,11 @@ class Window : public Container {
   Window(const std::string& name, Placement placement);
   ~Window() override;
 
+  // show also raises the window above the other panels.
   void show();
   void hide();
+  // Hidden for good and no longer drawn or hit; the owner frees it.
+  void close();
   bool isVisible() const { return visible_; }
   // Controls read their live variables every frame; this only asks for one.
   void syncLive();
@@ -33,6 +36,8 @@ class Window : public Container {
  private:
   Placement placement_;
   bool visible_ = true;
+  bool raise_ = false;
+  bool closed_ = false;
 };
 
 }  // namespace panel
