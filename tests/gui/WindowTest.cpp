@@ -111,9 +111,15 @@ TEST(Window, WithoutTheDefaultModelTheWindowWaitsForAChoice) {
   EXPECT_EQ(p.out().find("Load file"), std::string::npos);
   // "Select a Model": white text in the centre of the window, and only there
   // below the control panel, which shows while no model is loaded.
-  const Image shot = p.screenshot();
-  ASSERT_FALSE(shot.empty());
+  // The panel takes its size over its first frames: a loaded machine may
+  // not have drawn them yet.
   const int panelBottom = 110;
+  Image shot = p.screenshot();
+  for (int i = 0; i < 40 && countDiffering(shot, {0, 0, 0}, 10) < 0.9 * shot.width * 100; ++i) {
+    sleepSeconds(0.1);
+    shot = p.screenshot();
+  }
+  ASSERT_FALSE(shot.empty());
   EXPECT_GT(countDiffering(shot, {0, 0, 0}, 10), 0.9 * shot.width * 100);
   long white = 0, whiteInCentre = 0;
   for (int y = panelBottom; y < shot.height; ++y)

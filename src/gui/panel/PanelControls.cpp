@@ -42,16 +42,14 @@ void Control::drawControl() {
   ImGui::PopID();
 }
 
-void Control::queue(std::function<void()> write) { queue(std::move(write), callback_, id_); }
-
-void Control::queue(std::function<void()> write, Callback callback, int id) {
+void Control::queue(std::function<void()> write) {
   ++pending_;
   Master::get().queueChange({window_,
                              [this, write = std::move(write)] {
                                write();
                                --pending_;
                              },
-                             callback, id});
+                             callback_, id_});
 }
 
 void Container::enable() {

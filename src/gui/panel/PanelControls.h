@@ -58,8 +58,6 @@ class Control {
   virtual void draw() = 0;
   // Queues a change: write runs, then the callback, between frames.
   void queue(std::function<void()> write);
-  void queue(std::function<void()> write, Callback callback, int id);
-  Window* window() const { return window_; }
 
   std::string label_;
   int id_;
