@@ -99,19 +99,22 @@ void Master::mouse(int button, int state, int x, int y) {
   if (mouseFunc) mouseFunc(button, state, x, y);
 }
 
-void Master::motion(int x, int y) {
-  if (capturedButtons_ == 0 && motionFunc) motionFunc(x, y);
-  if (!anyVisible()) return;
+void Master::queueMove(int x, int y) {
   // Moves between two frames collapse into the last one.
   if (!input_.empty() && input_.back().button < 0) input_.pop_back();
   input_.push_back({float(x), float(y), -1, false});
+}
+
+void Master::motion(int x, int y) {
+  if (capturedButtons_ == 0 && motionFunc) motionFunc(x, y);
+  if (!anyVisible()) return;
+  queueMove(x, y);
   if (capturedButtons_ != 0) redraw();
 }
 
 void Master::passiveMotion(int x, int y) {
   if (anyVisible()) {
-    if (!input_.empty() && input_.back().button < 0) input_.pop_back();
-    input_.push_back({float(x), float(y), -1, false});
+    queueMove(x, y);
     if (hitsPanel(float(x), float(y))) redraw();
   }
   if (passiveMotionFunc) passiveMotionFunc(x, y);

@@ -88,6 +88,7 @@ class Master {
     bool down;
   };
   bool hitsPanel(float x, float y) const;
+  void queueMove(int x, int y);
   void feedInput();
 
   ImGuiContext* context_ = nullptr;
