@@ -9,7 +9,6 @@
 // calls the callback between frames. Until then the control shows the
 // queued value, so changes made on frames in a row build on each other.
 
-#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -126,6 +125,7 @@ class RadioGroup : public Container {
 
 class RadioButton : public Control {
  public:
+  // Made by RadioGroup::addButton; parent is the group.
   RadioButton(Container* parent, std::string label, int index);
 
  protected:
