@@ -8,16 +8,23 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "ControlPanel.h"
 #include "FpsCounter.h"
 #include "FramePacing.h"
 #include "GuiSettings.h"
 #include "ModelFrontEnd.h"
 #include "ModelLoading.h"
+#include "PanelGlut.h"
+#include "Scene.h"
 #include "ScenePass.h"
 #include "Startup.h"
 #include "StatusText.h"
 #include "StepWorker.h"
 #include "WindowLayout.h"
+
+// Keys u and q through the panel master until the key dispatcher is part of
+// the program (PanelKeysPending.cpp).
+void registerPendingPanelKeys();
 
 ZoltControl* currentControl = nullptr;
 ZoltRenderable* currentDrawable = nullptr;
@@ -93,6 +100,9 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
   glutIdleFunc(nullptr);
   glutReshapeFunc(reshapeCallback);
   registerInputCallbacks();
+  registerPendingPanelKeys();
+  panel::setPassiveMotionFunc(passiveMotionCallback);
+  panel::setEntryFunc(entryCallback);
 
   startFpsCounter();
 
@@ -213,7 +223,7 @@ void reshapeCallback(int w, int h) {
   guiSettings.windowWidth = std::max(w, 1);
   guiSettings.windowHeight = std::max(h, 1);
   guiSettings.projectionChanged = 1;
-  // The control panel follows the size once it exists.
+  if (controlPanelInstance) controlPanelInstance->reshape(w, h);
 }
 
 void shutdownGL() {
@@ -226,17 +236,21 @@ void shutdownGL() {
   worker.stop();
 }
 
-void createGui(int /*window*/) {
+void createGui(int window) {
   guiSettings.panelAutoHide = 0;
   guiSettings.panelSeparateWindow = 0;
   guiSettings.modelLoaded = 0;
-  // The colour picker and the control panel are created here once they are
-  // part of the build; the model list is read for the model choice now.
-  readModelList(modelsDirectory, modelListSuffix);
+  // The colour picker is created here once it is part of the build.
+  panel::attachGlut(window);
+  sceneOverlay = panel::drawOverlay;
+  controlPanel = new ControlPanel(nullptr, window, 0, 0, 0, false, false);
 }
 
 void destroyGui() {
-  // Nothing to free until the control panel and the colour picker exist.
+  delete controlPanel;
+  controlPanel = nullptr;
+  sceneOverlay = nullptr;
+  panel::detachGlut();
 }
 
 int getMainWindowId() { return mainWindow; }

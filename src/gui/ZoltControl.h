@@ -32,6 +32,7 @@ class PanelLink {
   virtual bool hasOwnWindow() const = 0;
   // Re-reads the view window's live variables after the view changed.
   virtual void syncLive() = 0;
+  virtual void updateControls() = 0;
 };
 
 // The panel, or null while none exists.

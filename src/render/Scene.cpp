@@ -28,6 +28,8 @@
 #include "Vertex.h"
 #include "ZoltRenderable.h"
 
+void (*sceneOverlay)() = nullptr;
+
 namespace {
 
 // The selection rectangle's corners in window pixels.
@@ -58,6 +60,7 @@ void drawNoModel(const GuiSettings& g) {
   glColor3f(1.0f, 1.0f, 1.0f);
   drawCenteredText(0.0f, 0.0f, noModelText(g.modelLoaded));
   if (g.groundTexture) drawLogoOverlay();
+  if (sceneOverlay) sceneOverlay();
   glutSwapBuffers();
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
@@ -177,6 +180,7 @@ void display() {
   glMatrixMode(GL_MODELVIEW);
   glPopMatrix();
   if (displayWallMode) returnZeroStub();
+  if (sceneOverlay) sceneOverlay();
   glutSwapBuffers();
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }

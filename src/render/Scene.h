@@ -10,6 +10,9 @@ class ZoltRenderable;
 
 // The GLUT display callback; the frame callbacks call it directly too.
 void display();
+// Drawn over every frame just before the buffer swap, after a recorded
+// frame was saved (the control panel); null: nothing.
+extern void (*sceneOverlay)();
 // Draws the model of the drawable; called by display.
 void renderScene(ZoltRenderable* drawable);
 // The drawable's surface program for the GUI's shadow and skin switches.

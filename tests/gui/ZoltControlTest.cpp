@@ -90,6 +90,7 @@ struct PanelSpy : PanelLink {
   void hide() override { ++hides; }
   bool hasOwnWindow() const override { return own; }
   void syncLive() override {}
+  void updateControls() override {}
 };
 
 TEST(ZoltControl, ThePanelIsAttachedHiddenAndShownAgain) {
