@@ -17,8 +17,8 @@
 
 namespace {
 
-void syncPanel() {
-  if (controlPanel) controlPanel->syncLive();
+void updatePanel() {
+  if (controlPanel) controlPanel->updateControls();
 }
 
 void queueConfiguredForces(ZoltControl& c) {
@@ -103,7 +103,7 @@ void replayPathFrame(ZoltControl& c) {
   if (g.loopEventReplay &&
       !openForReplay(c.pathStream, c.renderSettings->basePath + ".path", kPathRecordSize))
     g.loopEventReplay = 0;
-  if (!g.loopEventReplay) syncPanel();
+  if (!g.loopEventReplay) updatePanel();
 }
 
 }  // namespace
@@ -144,7 +144,7 @@ void ZoltControl::startRecording(int id) {
       g.recordEvents = 0;
       if (!openForReplay(pathStream, path, kPathRecordSize)) {
         g.replayEvents = g.loopEventReplay = 0;
-        syncPanel();
+        updatePanel();
       }
       return;
     default:
