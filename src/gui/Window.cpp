@@ -55,7 +55,11 @@ void runFrame() {
   worker.frame(guiSettings.useWorkerThread != 0);
 }
 
-void displayCallback() { drawScene(); }
+// Timer frames from now on, idle frames off.
+void startTimerChain() {
+  glutIdleFunc(nullptr);
+  glutTimerFunc(0, timerFrame, 0);
+}
 
 }  // namespace
 
@@ -89,7 +93,7 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
     std::exit(-1);
   }
 
-  glutDisplayFunc(displayCallback);
+  glutDisplayFunc(drawScene);
   glutIdleFunc(nullptr);
   glutReshapeFunc(reshapeCallback);
   registerInputCallbacks();
@@ -112,14 +116,12 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
 }
 
 void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
-  pacer.loopStopped = false;
   glutSetWindow(mainWindow);
   currentControl = control;
   currentDrawable = drawable;
   startFpsCounter();
   pacer.start(targetFps, currentTime());
-  glutIdleFunc(nullptr);
-  glutTimerFunc(0, timerFrame, 0);
+  startTimerChain();
 }
 
 void timerFrame(int value) {
@@ -164,8 +166,7 @@ void startTimerLoop() {
   pacer.loopStopped = false;
   glutSetWindow(mainWindow);
   pacer.restartClock(currentTime());
-  glutIdleFunc(nullptr);
-  glutTimerFunc(0, timerFrame, 0);
+  startTimerChain();
 }
 
 void startIdleLoop() {
@@ -185,8 +186,7 @@ void stopAnimation() {
 void singleStep() {
   glutSetWindow(mainWindow);
   stepModel(currentControl);
-  updateFpsTitle(baseTitle, statusText);
-  glutPostRedisplay();
+  redisplay(false);
   updateModelFrame(currentControl, currentDrawable, statusText);
 }
 

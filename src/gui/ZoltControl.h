@@ -59,15 +59,7 @@ class ZoltControl {
   int modifiers = 0;
   bool pickBusy = false;
   uint8_t pathRecord[kPathRecordSize] = {};
-  bool ownsRenderArrays = false;  // always false: the arrays are the drawable's
-  // The drawable's arrays (not owned): positions 3 floats and the vertex
-  // index one int per render index.
-  float* nodePositions = nullptr;
-  float* restPositions = nullptr;
-  float* colours = nullptr;
-  int* nodeIndexMap = nullptr;
-  int nodeCount = 0, surfaceNodeCount = 0, triangleCount = 0, boundaryTriangleCount = 0;
-  ZoltRenderable* drawable = nullptr;
+  ZoltRenderable* drawable = nullptr;  // not owned; its arrays are the render data
 
   // Resets the GUI settings for this model (see resetGuiForNewModel) and
   // sets the model's switches. None of the pointers is owned; simulation
@@ -78,8 +70,8 @@ class ZoltControl {
   ZoltControl(const ZoltControl&) = delete;
   ZoltControl& operator=(const ZoltControl&) = delete;
 
-  // Takes the drawable's arrays (drawable may be null) and gives the
-  // barrier its collision data.
+  // Takes the drawable (may be null) and gives the barrier its positions
+  // and vertex indices as collision data.
   void setRenderData(ZoltRenderable* drawable);
   // Per frame: view rotation, the ".path" frame and the status text
   // (kStatusSize bytes).

@@ -6,16 +6,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <string>
 
 #include "Capture.h"
 #include "CubeModel.h"
+#include "Files.h"
 #include "GuiSettings.h"
 #include "ModelLoading.h"
 #include "Run.h"
 #include "Window.h"
-#include "XSession.h"
 
 using namespace zolt::test;
 
@@ -51,11 +50,8 @@ class ModelLoading : public testing::Test {
     }
   }
   static std::string title() {
-    FILE* p = popen("xdotool search --name '^ZOLT' getwindowname 2>/dev/null", "r");
-    std::string t;
-    char buf[256];
-    while (p && std::fgets(buf, sizeof buf, p)) t = buf;
-    if (p) pclose(p);
+    std::string t =
+        runProgram("/", {"xdotool", "search", "--name", "^ZOLT", "getwindowname"}, false).out;
     if (!t.empty() && t.back() == '\n') t.pop_back();
     return t;
   }
