@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "CubeModel.h"
 #include "Files.h"
@@ -69,11 +70,9 @@ TEST(Window, SizeFollowsTheScreenCentredAndQQuits) {
   } rows[] = {{onLarge, {128, 128, 1024, 768}}, {onSmall, {112, 84, 800, 600}}};
   for (const auto& r : rows) {
     ASSERT_NE(r.program.waitForWindow("ZOLT", 10.0), "") << r.program.err();
-    const WindowGeometry g = r.program.geometry();
-    EXPECT_EQ(g.x, r.expected.x);
-    EXPECT_EQ(g.y, r.expected.y);
-    EXPECT_EQ(g.width, r.expected.width);
-    EXPECT_EQ(g.height, r.expected.height);
+    const WindowGeometry g = r.program.geometry(), e = r.expected;
+    EXPECT_EQ(std::vector<int>({g.x, g.y, g.width, g.height}),
+              std::vector<int>({e.x, e.y, e.width, e.height}));
     quitWithQ(r.program);
   }
 }
