@@ -1,12 +1,8 @@
-// The control object's dragging force, key actions and recording while the
-// mouse, key and recording code are not part of the program: no drag is
-// ever pending, no action does anything and nothing is recorded or
-// replayed. Replaced by the definitions next to that code.
+// The control object's recording while the recording code is not part of
+// the program: nothing is recorded or replayed. Replaced by the definitions
+// next to that code.
 
 #include "ZoltControl.h"
 
-void ZoltControl::zoltReact(int, int) {}
 void ZoltControl::updatePath() {}
-void ZoltControl::handleControl(int) {}
 void ZoltControl::startRecording(int) {}
-void controlCallback(int) {}

@@ -89,6 +89,10 @@ struct PanelSpy : PanelLink {
   void hide() override { ++hides; }
   bool hasOwnWindow() const override { return own; }
   void syncLive() override {}
+  void updateControls() override {}
+  void togglePanel() override {}
+  void toggleView() override {}
+  void rebuild() override {}
 };
 
 TEST(ZoltControl, ThePanelIsAttachedHiddenAndShownAgain) {
