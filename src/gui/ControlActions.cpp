@@ -1,5 +1,6 @@
 // The model actions, ids 101-134.
 
+#include "ControlDispatch.h"
 #include "FiniteElement.h"
 #include "GuiSettings.h"
 #include "MouseDrag.h"
@@ -151,14 +152,14 @@ void ZoltControl::handleControl(int id) {
     case 133:
       if ((id == 127 && g.shadowOn) || (id == 133 && g.skinShading)) g.pixelLighting = 1;
       g.coloursChanged = 1;
-      controlCallback(6);
+      sendControl(6);
       break;
     case 129:
-      controlCallback(6);
+      sendControl(6);
       break;
     case 130:
       if (!g.pixelLighting) g.shadowOn = 0;
-      controlCallback(6);
+      sendControl(6);
       break;
     case 134:
       if (sim) sim->benchmarkSolver();

@@ -4,6 +4,7 @@
 #include "ZoltControl.h"
 
 WindowHost* windowHost = nullptr;
+void (*sendControl)(int id) = controlCallback;
 
 namespace {
 
@@ -100,41 +101,41 @@ void keyboardCallback(unsigned char key, int, int) {
     if (controlPanel) controlPanel->togglePanel();
     return;
   }
-  if (key == 'q' || key == 'Q') return controlCallback(1);
+  if (key == 'q' || key == 'Q') return sendControl(1);
   if (!controlInstance) return;
   switch (key) {
     case ' ':
-      return controlCallback(3);
+      return sendControl(3);
     case '+':
-      return controlCallback(4);
+      return sendControl(4);
     case '-':
-      return controlCallback(5);
+      return sendControl(5);
     case 'G':
     case 'g':
       toggle(g.gravityOn);
-      return controlCallback(102);
+      return sendControl(102);
     case 'L':
     case 'l':
       toggle(g.pixelLighting);
-      return controlCallback(130);
+      return sendControl(130);
     case 'M':
     case 'm':
       g.mouseMode = (g.mouseMode + 1) % 3;
       return;
     case 'N':
     case 'n':
-      return controlCallback(106);
+      return sendControl(106);
     case 'P':
     case 'p':
       toggle(g.paused);
-      return controlCallback(2);
+      return sendControl(2);
     case 'R':
     case 'r':
-      return controlCallback(105);
+      return sendControl(105);
     case 'T':
     case 't':
       toggle(g.texturing);
-      return controlCallback(128);
+      return sendControl(128);
     case 'V':
     case 'v':
       if (controlPanel) controlPanel->toggleView();
@@ -144,9 +145,9 @@ void keyboardCallback(unsigned char key, int, int) {
       return;
     case 's':
       toggle(g.shadowOn);
-      return controlCallback(127);
+      return sendControl(127);
     case 'z':
-      return controlCallback(134);
+      return sendControl(134);
     default:
       return;
   }
@@ -157,12 +158,12 @@ void specialCallback(int key, int, int) {
   if (!controlInstance) return;
   if (key >= kKeyF1 && key <= kKeyF3) {
     g.renderMode = key - kKeyF1;
-    controlCallback(6);
+    sendControl(6);
   } else if (key == kKeyF8) {
     toggle(g.maxFps);
-    controlCallback(10);
+    sendControl(10);
   } else if (key == kKeyF9) {
     toggle(g.fullScreen);
-    controlCallback(8);
+    sendControl(8);
   }
 }

@@ -20,6 +20,10 @@ class WindowHost {
 // The window of the program; null: window actions do nothing.
 extern WindowHost* windowHost;
 
+// Where keys and the model actions send their ids: controlCallback, or a
+// recorder in tests.
+extern void (*sendControl)(int id);
+
 // GLUT's codes of the function keys that act.
 constexpr int kKeyF1 = 1, kKeyF2 = 2, kKeyF3 = 3, kKeyF8 = 8, kKeyF9 = 9;
 
