@@ -81,6 +81,12 @@ void XProgram::key(const std::string& keys) const {
   server_.run("xdotool key --window " + window_ + " " + keys);
 }
 
+void XProgram::xdotool(std::string commands) const {
+  for (size_t at = commands.find("%w"); at != std::string::npos; at = commands.find("%w", at))
+    commands.replace(at, 2, window_);
+  server_.run("xdotool " + commands);
+}
+
 Image XProgram::screenshot() const {
   if (window_.empty()) return {};
   return screenshotWindow(server_.display, std::strtoul(window_.c_str(), nullptr, 10));

@@ -45,6 +45,8 @@ class XProgram : public Program {
   template <class Pred>
   std::string waitForTitle(Pred pred, double timeout);
   void key(const std::string& keys) const;
+  // Runs xdotool with the commands; "%w" in them stands for the window.
+  void xdotool(std::string commands) const;
   // The window's pixels; empty on failure.
   Image screenshot() const;
 
