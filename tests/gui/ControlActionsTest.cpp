@@ -32,7 +32,8 @@ struct PanelCount : PanelLink {
   void rebuild() override {}
 };
 
-using Word = int32_t GuiSettings::*;
+using G = GuiSettings;
+using Word = int32_t G::*;
 
 class ControlActions : public testing::Test {
  protected:
@@ -55,23 +56,19 @@ class ControlActions : public testing::Test {
 };
 
 TEST_F(ControlActions, SimulationActions) {
+  // clang-format off
   const struct {
     int id;
     Word word;
     int value;
     const char* log;
   } rows[] = {
-      {101, &GuiSettings::forcesOn, 1, "add 2 1 2 3 "},
-      {101, &GuiSettings::forcesOn, 0, "purge "},
-      {102, &GuiSettings::gravityOn, 1, "gravity+ "},
-      {102, &GuiSettings::gravityOn, 0, "gravity- "},
-      {104, nullptr, 0, "smooth 1 0 0 -1 "},
-      {105, nullptr, 0, "reset "},
-      {106, nullptr, 0, "freeze "},
-      {134, nullptr, 0, "benchmark "},
-      {100, nullptr, 0, ""},
-      {135, nullptr, 0, ""},
-  };
+      {101, &G::forcesOn, 1, "add 2 1 2 3 "}, {101, &G::forcesOn, 0, "purge "},
+      {102, &G::gravityOn, 1, "gravity+ "}, {102, &G::gravityOn, 0, "gravity- "},
+      {104, nullptr, 0, "smooth 1 0 0 -1 "}, {105, nullptr, 0, "reset "},
+      {106, nullptr, 0, "freeze "}, {134, nullptr, 0, "benchmark "}, {100, nullptr, 0, ""},
+      {135, nullptr, 0, ""}};
+  // clang-format on
   for (bool withSimulation : {true, false}) {
     if (!withSimulation) control->simulation = nullptr;
     for (const auto& r : rows) {
@@ -109,17 +106,16 @@ TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
   GuiSettings& g = guiSettings;
   g.volumeParameters.scale = 0.9f;
   g.renderVolumeOn = 1;
+  // clang-format off
   const struct {
     Word word;
     int value, id;
     int rightSide, stress, residual;
   } steps[] = {
-      {&GuiSettings::colourByRightSide, 1, 112, 1, 0, 0},
-      {&GuiSettings::computeStress, 1, 113, 0, 1, 0},
-      {&GuiSettings::computeResidual, 1, 121, 0, 0, 1},
-      {&GuiSettings::colourByRightSide, 1, 112, 1, 0, 0},
-      {&GuiSettings::colourByRightSide, 0, 112, 0, 0, 0},
-  };
+      {&G::colourByRightSide, 1, 112, 1, 0, 0}, {&G::computeStress, 1, 113, 0, 1, 0},
+      {&G::computeResidual, 1, 121, 0, 0, 1}, {&G::colourByRightSide, 1, 112, 1, 0, 0},
+      {&G::colourByRightSide, 0, 112, 0, 0, 0}};
+  // clang-format on
   for (const auto& s : steps) {
     g.*s.word = s.value;
     g.volumeChanged = g.classificationChanged = 0;
@@ -152,14 +148,14 @@ TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
 
 TEST_F(ControlActions, DrawingsAndColours) {
   GuiSettings& g = guiSettings;
+  // clang-format off
   const struct {
     Word on;
     int id, before, after;
   } rows[] = {
-      {&GuiSettings::renderSurfaceOn, 116, 1, 0}, {nullptr, 116, 0, 1},
-      {&GuiSettings::volumeModeA, 110, 1, 0},     {&GuiSettings::renderVolumeOn, 111, 0, 0},
-      {&GuiSettings::renderVolumeOn, 115, 1, 0},  {nullptr, 115, 0, 1},
-  };
+      {&G::renderSurfaceOn, 116, 1, 0}, {nullptr, 116, 0, 1}, {&G::volumeModeA, 110, 1, 0},
+      {&G::renderVolumeOn, 111, 0, 0}, {&G::renderVolumeOn, 115, 1, 0}, {nullptr, 115, 0, 1}};
+  // clang-format on
   for (const auto& r : rows) {
     g = loaded;
     g.renderSurfaceOn = 0;

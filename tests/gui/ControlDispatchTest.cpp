@@ -49,7 +49,8 @@ struct PanelLog : PanelLink {
   void rebuild() override { log += "rebuild "; }
 };
 
-using Word = int32_t GuiSettings::*;
+using G = GuiSettings;
+using Word = int32_t G::*;
 
 class ControlDispatch : public testing::Test {
  protected:
@@ -74,45 +75,51 @@ class ControlDispatch : public testing::Test {
 };
 
 TEST_F(ControlDispatch, KeysToggleTheirWordThenSendTheirId) {
+  // Key, the word it toggles (or none), the word before and after, the id
+  // sent (0: none). M cycles squeezing, pulling, point pick; S, C and Z act
+  // in lower case only.
+  // clang-format off
   const struct {
     unsigned char key;
     Word word;
-    int before, after;
-    std::vector<int> ids;
+    int before, after, id;
   } rows[] = {
-      {' ', nullptr, 0, 0, {3}},
-      {'+', nullptr, 0, 0, {4}},
-      {'-', nullptr, 0, 0, {5}},
-      {'g', &GuiSettings::gravityOn, 0, 1, {102}},
-      {'G', &GuiSettings::gravityOn, 1, 0, {102}},
-      {'l', &GuiSettings::pixelLighting, 0, 1, {130}},
-      {'L', &GuiSettings::pixelLighting, 1, 0, {130}},
-      {'m', &GuiSettings::mouseMode, 1, 2, {}},
-      {'M', &GuiSettings::mouseMode, 2, 0, {}},  // squeezing, pulling, point pick
-      {'n', nullptr, 0, 0, {106}},
-      {'p', &GuiSettings::paused, 0, 1, {2}},
-      {'P', &GuiSettings::paused, 1, 0, {2}},
-      {'q', nullptr, 0, 0, {1}},
-      {'Q', nullptr, 0, 0, {1}},
-      {'r', nullptr, 0, 0, {105}},
-      {'T', &GuiSettings::texturing, 1, 0, {128}},
-      {'s', &GuiSettings::shadowOn, 0, 1, {127}},
-      {'S', &GuiSettings::shadowOn, 0, 0, {}},  // lower case only
-      {'c', &GuiSettings::showGround, 0, 1, {}},
-      {'C', &GuiSettings::showGround, 0, 0, {}},
-      {'z', nullptr, 0, 0, {134}},
-      {'x', nullptr, 0, 0, {}},
-  };
+      {' ', nullptr, 0, 0, 3}, {'+', nullptr, 0, 0, 4}, {'-', nullptr, 0, 0, 5},
+      {'n', nullptr, 0, 0, 106}, {'Q', nullptr, 0, 0, 1}, {'r', nullptr, 0, 0, 105},
+      {'z', nullptr, 0, 0, 134}, {'Z', nullptr, 0, 0, 0}, {'x', nullptr, 0, 0, 0},
+      {'g', &G::gravityOn, 0, 1, 102}, {'G', &G::gravityOn, 1, 0, 102},
+      {'l', &G::pixelLighting, 0, 1, 130}, {'L', &G::pixelLighting, 1, 0, 130},
+      {'p', &G::paused, 0, 1, 2}, {'P', &G::paused, 1, 0, 2}, {'T', &G::texturing, 1, 0, 128},
+      {'s', &G::shadowOn, 0, 1, 127}, {'S', &G::shadowOn, 0, 0, 0},
+      {'c', &G::showGround, 0, 1, 0}, {'C', &G::showGround, 0, 0, 0},
+      {'m', &G::mouseMode, 1, 2, 0}, {'M', &G::mouseMode, 2, 0, 0}};
+  // clang-format on
   sendControl = record;
   for (const auto& r : rows) {
     guiSettings = loaded;
     if (r.word) guiSettings.*r.word = r.before;
     sent.clear();
     keyboardCallback(r.key, 5, 5);
-    EXPECT_EQ(sent, r.ids) << r.key;
-    if (r.word) {
-      EXPECT_EQ(guiSettings.*r.word, r.after) << r.key;
-    }
+    EXPECT_EQ(sent, r.id ? std::vector<int>{r.id} : std::vector<int>{}) << r.key;
+    EXPECT_EQ(r.word ? guiSettings.*r.word : 0, r.after) << r.key;
+  }
+  // Function keys set or toggle their word, then send their id.
+  // clang-format off
+  const struct {
+    int key;
+    Word word;
+    int after, id;
+  } special[] = {
+      {kKeyF1, &G::renderMode, 0, 6}, {kKeyF2, &G::renderMode, 1, 6},
+      {kKeyF3, &G::renderMode, 2, 6}, {kKeyF8, &G::maxFps, 1, 10}, {kKeyF9, &G::fullScreen, 1, 8},
+      {5, &G::renderMode, 1, 0}};
+  // clang-format on
+  for (const auto& r : special) {
+    guiSettings = loaded;
+    sent.clear();
+    specialCallback(r.key, 0, 0);
+    EXPECT_EQ(sent, r.id ? std::vector<int>{r.id} : std::vector<int>{}) << r.key;
+    EXPECT_EQ(guiSettings.*r.word, r.after) << r.key;
   }
   panel.log.clear();
   keyboardCallback('u', 0, 0);
@@ -132,49 +139,23 @@ TEST_F(ControlDispatch, KeysToggleTheirWordThenSendTheirId) {
   EXPECT_EQ(guiSettings.renderMode, loaded.renderMode);
 }
 
-TEST_F(ControlDispatch, FunctionKeys) {
-  const struct {
-    int key;
-    Word word;
-    int after;
-    std::vector<int> ids;
-  } rows[] = {
-      {kKeyF1, &GuiSettings::renderMode, 0, {6}}, {kKeyF2, &GuiSettings::renderMode, 1, {6}},
-      {kKeyF3, &GuiSettings::renderMode, 2, {6}}, {kKeyF8, &GuiSettings::maxFps, 1, {10}},
-      {kKeyF9, &GuiSettings::fullScreen, 1, {8}}, {5, &GuiSettings::renderMode, 1, {}},
-  };
-  sendControl = record;
-  for (const auto& r : rows) {
-    guiSettings = loaded;
-    sent.clear();
-    specialCallback(r.key, 0, 0);
-    EXPECT_EQ(sent, r.ids) << r.key;
-    EXPECT_EQ(guiSettings.*r.word, r.after) << r.key;
-  }
-}
-
 TEST_F(ControlDispatch, WindowAndLoopIds) {
+  // Id, a word set to 1 besides paused, paused, the host calls. Id 2
+  // always restarts the timer loop; F8's id 10 while paused does nothing.
+  // clang-format off
   const struct {
     int id;
-    Word word;  // set to 1 before the id, besides paused
+    Word word;
     int paused;
     const char* host;
   } rows[] = {
-      {2, nullptr, 1, "stop "},
-      {2, &GuiSettings::maxFps, 0, "timer "},  // id 2 always restarts the timer loop
-      {3, nullptr, 1, "step "},
-      {3, nullptr, 0, ""},
-      {6, nullptr, 1, "redisplay "},
-      {6, nullptr, 0, ""},
-      {7, nullptr, 1, "redisplay "},
-      {8, &GuiSettings::fullScreen, 0, "full 0x0 "},
-      {8, nullptr, 0, "leave "},
-      {9, &GuiSettings::recordFrames, 0, "full 720x576 "},
-      {10, &GuiSettings::maxFps, 1, ""},  // F8 while paused only toggles the word
-      {10, &GuiSettings::maxFps, 0, "idle "},
-      {10, nullptr, 0, "timer "},
-      {11, nullptr, 0, ""},
-  };
+      {2, nullptr, 1, "stop "}, {2, &G::maxFps, 0, "timer "}, {3, nullptr, 1, "step "},
+      {3, nullptr, 0, ""}, {6, nullptr, 1, "redisplay "}, {6, nullptr, 0, ""},
+      {7, nullptr, 1, "redisplay "}, {8, &G::fullScreen, 0, "full 0x0 "},
+      {8, nullptr, 0, "leave "}, {9, &G::recordFrames, 0, "full 720x576 "},
+      {10, &G::maxFps, 1, ""}, {10, &G::maxFps, 0, "idle "}, {10, nullptr, 0, "timer "},
+      {11, nullptr, 0, ""}};
+  // clang-format on
   for (const auto& r : rows) {
     guiSettings = loaded;
     if (r.word) guiSettings.*r.word = 1;

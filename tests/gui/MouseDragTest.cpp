@@ -77,13 +77,11 @@ TEST(MouseDrag, SelectionRecords) {
   const struct {
     int size, hits, nearest;
     std::vector<int> all;
-  } rows[] = {
-      {16, 3, 2, {4, 8, 2}},  // a tie goes to the later record; the last name counts
-      {16, 4, 2, {4, 8, 2}},  // a record without names is skipped
-      {16, -1, -1, {}},       // overflow
-      {12, 3, -1, {}},        // a record past the buffer's end
-      {16, 1, 4, {4}},
-  };
+  } rows[] = {{16, 3, 2, {4, 8, 2}},  // a tie goes to the later record; the last name counts
+              {16, 4, 2, {4, 8, 2}},  // a record without names is skipped
+              {16, -1, -1, {}},       // overflow
+              {12, 3, -1, {}},        // a record past the buffer's end
+              {16, 1, 4, {4}}};
   for (const auto& r : rows) {
     EXPECT_EQ(nearestHit(buffer, r.size, r.hits), r.nearest) << r.hits;
     EXPECT_EQ(allHits(buffer, r.size, r.hits), r.all) << r.hits;
