@@ -19,19 +19,6 @@ namespace {
 std::vector<int> sent;
 void record(int id) { sent.push_back(id); }
 
-struct PanelCount : PanelLink {
-  int updates = 0;
-  void setControl(ZoltControl*) override {}
-  void show() override {}
-  void hide() override {}
-  bool hasOwnWindow() const override { return true; }
-  void syncLive() override {}
-  void updateControls() override { ++updates; }
-  void togglePanel() override {}
-  void toggleView() override {}
-  void rebuild() override {}
-};
-
 using G = GuiSettings;
 using Word = int32_t G::*;
 
@@ -144,38 +131,6 @@ TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
   sendControl = record;
   for (int id : {127, 128, 129, 130, 133}) control->handleControl(id);
   EXPECT_EQ(sent, std::vector<int>(5, 6));
-}
-
-TEST_F(ControlActions, DrawingsAndColours) {
-  GuiSettings& g = guiSettings;
-  // clang-format off
-  const struct {
-    Word on;
-    int id, before, after;
-  } rows[] = {
-      {&G::renderSurfaceOn, 116, 1, 0}, {nullptr, 116, 0, 1}, {&G::volumeModeA, 110, 1, 0},
-      {&G::renderVolumeOn, 111, 0, 0}, {&G::renderVolumeOn, 115, 1, 0}, {nullptr, 115, 0, 1}};
-  // clang-format on
-  for (const auto& r : rows) {
-    g = loaded;
-    g.renderSurfaceOn = 0;
-    g.drawSimulationMesh = r.before;
-    if (r.on) g.*r.on = 1;
-    control->handleControl(r.id);
-    EXPECT_EQ(g.drawSimulationMesh, r.after) << r.id;
-  }
-  // Brighter then darker is the colour again; the picker's notification
-  // leaves the panel alone.
-  PanelCount panel;
-  controlPanel = &panel;
-  render.colour[0] = 0.4f;
-  control->handleControl(119);
-  EXPECT_FLOAT_EQ(render.colour[0], 0.44f);
-  control->handleControl(120);
-  EXPECT_FLOAT_EQ(render.colour[0], 0.4f);
-  EXPECT_EQ(render.colour[3], 1.0f);
-  control->handleControl(126);
-  EXPECT_EQ(panel.updates, 2);
 }
 
 }  // namespace
