@@ -3,15 +3,26 @@
 #include "GuiSettings.h"
 #include "ZoltControl.h"
 
-WindowHost* windowHost = nullptr;
-void (*sendControl)(int id) = controlCallback;
-
 namespace {
+
+// The window before there is one: window actions do nothing.
+class NoWindow : public WindowHost {
+ public:
+  void quit() override {}
+  void stopAnimation() override {}
+  void startTimerLoop() override {}
+  void startIdleLoop() override {}
+  void singleStep() override {}
+  void postRedisplay() override {}
+  void enterFullscreen(int, int) override {}
+  void leaveFullscreen() override {}
+};
+NoWindow noWindow;
 
 void toggle(int32_t& word) { word = word ? 0 : 1; }
 
 void redisplayWhenPaused() {
-  if (guiSettings.paused && windowHost) windowHost->postRedisplay();
+  if (guiSettings.paused) windowHost->postRedisplay();
 }
 
 // The window-side ids; false for an id handed on to the control object.
@@ -20,14 +31,13 @@ bool windowAction(int id) {
   WindowHost* w = windowHost;
   switch (id) {
     case 2:
-      if (!w) break;
       if (g.paused)
         w->stopAnimation();
       else
         w->startTimerLoop();
       break;
     case 3:
-      if (g.paused && w) w->singleStep();
+      if (g.paused) w->singleStep();
       break;
     case 4:
     case 5:
@@ -46,7 +56,6 @@ bool windowAction(int id) {
     case 8:
     case 9: {
       const bool on = id == 8 ? g.fullScreen : g.recordFrames;
-      if (!w) break;
       if (!on)
         w->leaveFullscreen();
       else if (id == 8)
@@ -56,7 +65,7 @@ bool windowAction(int id) {
       break;
     }
     case 10:
-      if (g.paused || !w) break;
+      if (g.paused) break;
       if (g.maxFps)
         w->startIdleLoop();
       else
@@ -76,12 +85,12 @@ bool windowAction(int id) {
 
 }  // namespace
 
+WindowHost* windowHost = &noWindow;
+void (*sendControl)(int id) = controlCallback;
+
 void controlCallback(int id) {
   GuiSettings& g = guiSettings;
-  if (id == 1) {
-    if (windowHost) windowHost->quit();
-    return;
-  }
+  if (id == 1) return windowHost->quit();
   if (id == 13) {
     if (!controlPanel) return;
     g.panelAutoHide = g.panelSeparateWindow ? 0 : 1;

@@ -17,7 +17,7 @@ class WindowHost {
   virtual void leaveFullscreen() = 0;
 };
 
-// The window of the program; null: window actions do nothing.
+// The window of the program; until it is set, one that does nothing.
 extern WindowHost* windowHost;
 
 // Where keys and the model actions send their ids: controlCallback, or a

@@ -62,6 +62,7 @@ class ControlDispatch : public testing::Test {
   const GuiSettings loaded = guiSettings;
   HostLog host;
   PanelLog panel;
+  WindowHost* const noWindow = windowHost;
 
   void SetUp() override {
     windowHost = &host;
@@ -69,7 +70,7 @@ class ControlDispatch : public testing::Test {
   }
   void TearDown() override {
     sendControl = controlCallback;
-    windowHost = nullptr;
+    windowHost = noWindow;
     controlPanel = nullptr;
   }
 };
