@@ -43,7 +43,7 @@ int selectionPass(const ZoltControl& c, int x, int y, int w, int h, std::vector<
   glMatrixMode(GL_MODELVIEW);
   glPushMatrix();
   glLoadMatrixf(c.dragView);
-  glPushAttrib(GL_ENABLE_BIT | GL_POLYGON_BIT);
+  glPushAttrib(GL_ENABLE_BIT | GL_POLYGON_BIT | GL_TRANSFORM_BIT);
   GLint program = 0;
   glGetIntegerv(GL_CURRENT_PROGRAM, &program);
   glUseProgram(0);
@@ -58,7 +58,6 @@ int selectionPass(const ZoltControl& c, int x, int y, int w, int h, std::vector<
   }
   glRenderMode(GL_SELECT);
   setPickProjection(x, y, w, h);
-  glLoadMatrixf(c.dragView);
   glInitNames();
   glPushName(0);
   for (int i = 0; i < names; ++i) {
