@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +12,6 @@
 #include "RenderSettings.h"
 #include "SimulationSettings.h"
 #include "TestMeshes.h"
-#include "ViewRotation.h"
 #include "ZoltControl.h"
 
 namespace {
@@ -21,32 +19,28 @@ namespace {
 std::vector<int> sent;
 void record(int id) { sent.push_back(id); }
 
-struct HostLog : WindowHost {
-  std::string log;
-  void quit() override { log += "quit "; }
-  void stopAnimation() override { log += "stop "; }
-  void startTimerLoop() override { log += "timer "; }
-  void startIdleLoop() override { log += "idle "; }
-  void singleStep() override { log += "step "; }
-  void postRedisplay() override { log += "redisplay "; }
+// The window and the panel, each call logged as one word.
+struct Log : WindowHost, PanelLink {
+  std::string host, panel;
+  void quit() override { host += "quit "; }
+  void stopAnimation() override { host += "stop "; }
+  void startTimerLoop() override { host += "timer "; }
+  void startIdleLoop() override { host += "idle "; }
+  void singleStep() override { host += "step "; }
+  void postRedisplay() override { host += "redisplay "; }
   void enterFullscreen(int w, int h) override {
-    log += "full " + std::to_string(w) + "x" + std::to_string(h) + " ";
+    host += "full " + std::to_string(w) + "x" + std::to_string(h) + " ";
   }
-  void leaveFullscreen() override { log += "leave "; }
-};
-
-struct PanelLog : PanelLink {
-  std::string log;
-  bool own = false;
+  void leaveFullscreen() override { host += "leave "; }
   void setControl(ZoltControl*) override {}
-  void show() override { log += "show "; }
+  void show() override { panel += "show "; }
   void hide() override {}
-  bool hasOwnWindow() const override { return own; }
-  void syncLive() override { log += "sync "; }
-  void updateControls() override { log += "update "; }
-  void togglePanel() override { log += "panel "; }
-  void toggleView() override { log += "view "; }
-  void rebuild() override { log += "rebuild "; }
+  bool hasOwnWindow() const override { return false; }
+  void syncLive() override { panel += "sync "; }
+  void updateControls() override { panel += "update "; }
+  void togglePanel() override { panel += "panel "; }
+  void toggleView() override { panel += "view "; }
+  void rebuild() override { panel += "rebuild "; }
 };
 
 using G = GuiSettings;
@@ -60,13 +54,12 @@ class ControlDispatch : public testing::Test {
   std::unique_ptr<ZoltControl> control =
       std::make_unique<ZoltControl>(mesh.get(), nullptr, &settings, &render);
   const GuiSettings loaded = guiSettings;
-  HostLog host;
-  PanelLog panel;
+  Log log;
   WindowHost* const noWindow = windowHost;
 
   void SetUp() override {
-    windowHost = &host;
-    controlPanel = &panel;
+    windowHost = &log;
+    controlPanel = &log;
   }
   void TearDown() override {
     sendControl = controlCallback;
@@ -122,20 +115,20 @@ TEST_F(ControlDispatch, KeysToggleTheirWordThenSendTheirId) {
     EXPECT_EQ(sent, r.id ? std::vector<int>{r.id} : std::vector<int>{}) << r.key;
     EXPECT_EQ(guiSettings.*r.word, r.after) << r.key;
   }
-  panel.log.clear();
+  log.panel.clear();
   keyboardCallback('u', 0, 0);
   keyboardCallback('v', 0, 0);
-  EXPECT_EQ(panel.log, "panel view ");
+  EXPECT_EQ(log.panel, "panel view ");
 
   // Without a control object only u and q act.
   control.reset();
   guiSettings = loaded;
-  panel.log.clear();
+  log.panel.clear();
   sent.clear();
   for (unsigned char key : {'g', ' ', 'p', 'v', 'z', 'u', 'q'}) keyboardCallback(key, 0, 0);
   for (int key : {kKeyF1, kKeyF8}) specialCallback(key, 0, 0);
   EXPECT_EQ(sent, std::vector<int>{1});
-  EXPECT_EQ(panel.log, "panel ");
+  EXPECT_EQ(log.panel, "panel ");
   EXPECT_EQ(guiSettings.gravityOn + guiSettings.paused + guiSettings.maxFps, 0);
   EXPECT_EQ(guiSettings.renderMode, loaded.renderMode);
 }
@@ -161,47 +154,25 @@ TEST_F(ControlDispatch, WindowAndLoopIds) {
     guiSettings = loaded;
     if (r.word) guiSettings.*r.word = 1;
     guiSettings.paused = r.paused;
-    host.log.clear();
-    panel.log.clear();
+    log.host.clear();
+    log.panel.clear();
     controlCallback(r.id);
-    EXPECT_EQ(host.log, r.host) << r.id;
-    EXPECT_EQ(panel.log, r.id == 11 ? "" : "update ") << r.id;
+    EXPECT_EQ(log.host, r.host) << r.id;
+    EXPECT_EQ(log.panel, r.id == 11 ? "" : "update ") << r.id;
   }
-  panel.log.clear();
+  log.panel.clear();
   controlCallback(1);
-  EXPECT_EQ(host.log, "quit ");
-  EXPECT_EQ(panel.log, "");
+  EXPECT_EQ(log.host, "quit ");
+  EXPECT_EQ(log.panel, "");
   // 13 rebuilds a panel; without one nothing happens, not even to its words.
   guiSettings.panelSeparateWindow = 0;
   controlCallback(13);
-  EXPECT_EQ(panel.log, "rebuild show update ");
+  EXPECT_EQ(log.panel, "rebuild show update ");
   EXPECT_EQ(guiSettings.panelAutoHide, 1);
   controlPanel = nullptr;
   guiSettings.panelAutoHide = 7;
   controlCallback(13);
   EXPECT_EQ(guiSettings.panelAutoHide, 7);
-}
-
-TEST_F(ControlDispatch, ZoomAndViewReset) {
-  GuiSettings& g = guiSettings;
-  for (int perspective : {1, 0}) {
-    g = loaded;
-    g.perspectiveProjection = perspective;
-    panel.log.clear();
-    controlCallback(4);
-    EXPECT_FLOAT_EQ(g.zoom, -5.0f / 1.4f);
-    EXPECT_EQ(g.projectionChanged, 1 - perspective);
-    controlCallback(5);
-    EXPECT_FLOAT_EQ(g.zoom, -5.0f);
-    EXPECT_EQ(panel.log, "sync update sync update ");
-  }
-  rotateViewMatrix(g.viewRotation, 30.0f, 20.0f);
-  g.shiftX = g.shiftY = 2.0f;
-  g.zoom = -9.0f;
-  controlCallback(12);
-  EXPECT_EQ(std::memcmp(g.viewRotation, loaded.viewRotation, sizeof g.viewRotation), 0);
-  EXPECT_EQ(g.shiftX + g.shiftY, 0.0f);
-  EXPECT_EQ(g.zoom, -5.0f);
 }
 
 }  // namespace
