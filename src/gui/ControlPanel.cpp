@@ -45,11 +45,22 @@ ControlPanel::ControlPanel(ZoltControl* control, int mainWindow, int elementMode
   viewVisible = false;
   viewWindow->hide();
 
-  panel = std::make_unique<panel::Window>("Control", separateWindow
-                                                         ? panel::Window::Placement::Floating
-                                                         : panel::Window::Placement::TopStrip);
   readModelList(modelsDirectory, modelListSuffix);
   visible = true;
+  this->control = control;
+  buildWindow();
+}
+
+void ControlPanel::rebuild() {
+  panel->close();
+  separateWindow_ = guiSettings.panelSeparateWindow != 0;
+  buildWindow();
+}
+
+void ControlPanel::buildWindow() {
+  panel = std::make_unique<panel::Window>("Control", separateWindow_
+                                                         ? panel::Window::Placement::Floating
+                                                         : panel::Window::Placement::TopStrip);
   buildControls();
   setControl(control);
 }

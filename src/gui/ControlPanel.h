@@ -47,13 +47,18 @@ class ControlPanel : public PanelLink {
   void hide() override;
   bool hasOwnWindow() const override { return separateWindow_; }
   void syncLive() override;
-  void togglePanel();
-  void toggleView();
+  void togglePanel() override;
+  void toggleView() override;
+  // Builds the panel window again (id 13), separate when panelSeparateWindow
+  // is set.
+  void rebuild() override;
   bool isVisible() const { return visible; }
   // Follows a main-window reshape.
   void reshape(int w, int h);
 
  private:
+  // The panel window with its controls, for the current control.
+  void buildWindow();
   bool separateWindow_;
 };
 

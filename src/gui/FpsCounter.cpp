@@ -3,11 +3,9 @@
 #include <cmath>
 
 void FpsCounter::start(const timeval& now) {
-  timer_ = FrameTimer();
   timer_.restart(now);
-  timer_.read(now);
-  markMs_ = static_cast<int>(std::floor(0.001 * timer_.elapsedUs));
-  frames_ = 0.0f;
+  markMs_ = 0;
+  frames_ = 0;
 }
 
 bool FpsCounter::count(const timeval& now) {
@@ -18,9 +16,9 @@ bool FpsCounter::count(const timeval& now) {
   if (d > 999) {
     fps = static_cast<float>(frames_ * 1000.0 / d);
     markMs_ = currentMs;
-    frames_ = 0.0f;
+    frames_ = 0;
     finished = true;
   }
-  frames_ += 1.0f;
+  ++frames_;
   return finished;
 }

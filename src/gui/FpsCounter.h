@@ -19,5 +19,5 @@ class FpsCounter {
  private:
   FrameTimer timer_;
   int markMs_ = 0;
-  float frames_ = 0.0f;
+  int frames_ = 0;
 };

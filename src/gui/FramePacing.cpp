@@ -4,15 +4,11 @@
 #include <cmath>
 
 void FrameTimer::restart(const timeval& t) {
-  now = t;
   startUs = microseconds(t);
   frames = 0;
 }
 
-void FrameTimer::read(const timeval& t) {
-  now = t;
-  elapsedUs = microseconds(t) - startUs;
-}
+void FrameTimer::read(const timeval& t) { elapsedUs = microseconds(t) - startUs; }
 
 double microseconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec);
@@ -42,9 +38,8 @@ PacingStep pacingStep(uint32_t frames, uint32_t targetFps, double elapsedUs, int
 
 void FramePacer::start(int targetFps, const timeval& now) {
   loopStopped = false;
-  timer = std::make_unique<FrameTimer>();
+  timer.emplace();
   timer->restart(now);
-  timer->elapsedUs = 0.0;
   timer->targetFps = effectiveTargetFps(targetFps);
 }
 

@@ -8,11 +8,10 @@
 #include <sys/time.h>
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 
 // Clock of the paced loop and of the frame-rate counter.
 struct FrameTimer {
-  timeval now{};           // time of the last reading
   double startUs = 0.0;    // start of the measured span
   double elapsedUs = 0.0;  // now - startUs at the last reading
   uint32_t frames = 0;     // frames counted since startUs
@@ -50,12 +49,12 @@ struct PacingResult {
   int delay;  // for Timer: ms, never negative
 };
 
-// State of the paced loop: the pacing clock (null while no model runs), the
+// State of the paced loop: the pacing clock (empty while no model runs), the
 // previous delay, the stop switch and the guard against timer callbacks of a
 // chain that an unload ended.
 class FramePacer {
  public:
-  std::unique_ptr<FrameTimer> timer;
+  std::optional<FrameTimer> timer;
   int lastDelay = 0;
   bool loopStopped = false;
   bool timerGuard = false;

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "ControlDispatch.h"
+#include "PanelGlut.h"
 #include "Scene.h"
 #include "TetHierarchy.h"
 #include "Window.h"
@@ -43,12 +45,30 @@ void drawScene() { display(); }
 
 namespace {
 
-// Until the key dispatcher is part of the build, q is the one key.
+// The window actions of the dispatch on the GLUT window.
+class GlutWindow : public WindowHost {
+ public:
+  void quit() override { std::exit(0); }
+  void stopAnimation() override { ::stopAnimation(); }
+  void startTimerLoop() override { ::startTimerLoop(); }
+  void startIdleLoop() override { ::startIdleLoop(); }
+  void singleStep() override { ::singleStep(); }
+  void postRedisplay() override { glutPostRedisplay(); }
+  void enterFullscreen(int width, int height) override { ::enterFullscreen(width, height); }
+  void leaveFullscreen() override { ::leaveFullscreen(); }
+};
+GlutWindow glutWindow;
 
-void quitKey(unsigned char key, int, int) {
-  if (key == 'q' || key == 'Q') std::exit(0);
-}
+static_assert(kKeyF1 == GLUT_KEY_F1 && kKeyF2 == GLUT_KEY_F2 && kKeyF3 == GLUT_KEY_F3 &&
+              kKeyF8 == GLUT_KEY_F8 && kKeyF9 == GLUT_KEY_F9);
 
 }  // namespace
 
-void registerInputCallbacks() { glutKeyboardFunc(quitKey); }
+void registerInputCallbacks() {
+  windowHost = &glutWindow;
+  // Through the panel master, which passes on what the panel does not take.
+  panel::setKeyboardFunc(keyboardCallback);
+  panel::setSpecialFunc(specialCallback);
+  panel::setMouseFunc(mouseCallback);
+  panel::setMotionFunc(motionCallback);
+}

@@ -1,10 +1,13 @@
 #include "ModelList.h"
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cstring>
 
-std::vector<std::string> listFiles(DIR* dir, const char* suffix) {
+std::vector<std::string> listFiles(const char* path, const char* suffix) {
   std::vector<std::string> names;
+  DIR* dir = opendir(path);
   if (!dir) return names;
   const size_t n = std::strlen(suffix);
   while (const dirent* entry = readdir(dir)) {
@@ -12,15 +15,8 @@ std::vector<std::string> listFiles(DIR* dir, const char* suffix) {
     if (len > n && std::memcmp(entry->d_name + len - n, suffix, n) == 0)
       names.emplace_back(entry->d_name, len - n);
   }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::string> listFiles(const char* path, const char* suffix) {
-  DIR* dir = opendir(path);
-  if (!dir) return {};
-  std::vector<std::string> names = listFiles(dir, suffix);
   closedir(dir);
+  std::sort(names.begin(), names.end());
   return names;
 }
 

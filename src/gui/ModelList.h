@@ -3,16 +3,12 @@
 // the models are the entries of the models directory that end in ".config",
 // named without it.
 
-#include <dirent.h>
-
 #include <string>
 #include <vector>
 
-// Names of the entries of dir that end in suffix (a name no longer than the
-// suffix does not count), without it, sorted byte-wise ascending.
-std::vector<std::string> listFiles(DIR* dir, const char* suffix);
-
-// listFiles of the directory at path; empty when it cannot be opened.
+// Names of the entries of the directory at path that end in suffix (a name
+// no longer than the suffix does not count), without it, sorted byte-wise
+// ascending; empty when the directory cannot be opened.
 std::vector<std::string> listFiles(const char* path, const char* suffix);
 
 // 1 + the position of the entry equal to name, 0 when there is none.

@@ -34,14 +34,15 @@ void loadModelFile(LoadRequest request) {
 
 namespace {
 
-LoadRequest requestFor(const std::string& name, bool rebuildCaches) {
+// Loads the list entry at the list index with the kept options.
+void loadChosenModel() {
   LoadRequest r;
-  r.name = name;
-  r.rebuildCaches = rebuildCaches;
+  r.name = modelListEntry(modelChoice.models, modelChoice.listIndex);
+  r.rebuildCaches = modelChoice.rebuildCaches;
   r.elementModel = elementModelForChoice(modelChoice.elementModel);
   r.integrationScheme = schemeForSelection(modelChoice.scheme);
   r.skipPreprocess = modelChoice.skipPreprocess;
-  return r;
+  loadModelFile(r);
 }
 
 }  // namespace
@@ -53,11 +54,10 @@ void selectModel(bool rebuildCaches, int elementModel, int scheme, const std::st
   modelChoice.scheme = scheme;
   modelChoice.skipPreprocess = skipPreprocess;
   modelChoice.rebuildCaches = rebuildCaches;
-  loadModelFile(
-      requestFor(modelListEntry(modelChoice.models, modelChoice.listIndex), rebuildCaches));
+  loadChosenModel();
 }
 
 void modelListCallback(int /*id*/) {
   modelChoice.rebuildCaches = false;
-  loadModelFile(requestFor(modelListEntry(modelChoice.models, modelChoice.listIndex), false));
+  loadChosenModel();
 }

@@ -22,16 +22,13 @@ void* StepWorker::main(void* self) {
     pthread_mutex_unlock(&t.mutex);
     if (quit) return nullptr;
     w->parts_->step();
-    pthread_mutex_lock(&t.mutex);
-    t.flag = kIdle;
-    pthread_cond_signal(&t.cond);
-    pthread_mutex_unlock(&t.mutex);
+    w->post(kIdle);
   }
 }
 
-void StepWorker::release() {
+void StepWorker::post(int request) {
   pthread_mutex_lock(&threads_.mutex);
-  threads_.flag = kStep;
+  threads_.flag = request;
   pthread_cond_signal(&threads_.cond);
   pthread_mutex_unlock(&threads_.mutex);
 }
@@ -45,7 +42,7 @@ void StepWorker::waitForStep() {
 void StepWorker::frame(bool useWorker) {
   if (useWorker && running()) {
     parts_->prepare();
-    release();
+    post(kStep);
     parts_->present(true);
     waitForStep();
     return;
@@ -60,9 +57,6 @@ void StepWorker::frame(bool useWorker) {
 void StepWorker::stop() {
   if (!running()) return;
   waitForStep();
-  pthread_mutex_lock(&threads_.mutex);
-  threads_.flag = kQuit;
-  pthread_cond_signal(&threads_.cond);
-  pthread_mutex_unlock(&threads_.mutex);
+  post(kQuit);
   threads_.join();
 }

@@ -43,7 +43,8 @@ class StepWorker {
 
  private:
   static void* main(void* self);
-  void release();
+  // Sets the step request and wakes the other side.
+  void post(int request);
   void waitForStep();
 
   Threads& threads_;

@@ -22,10 +22,6 @@
 #include "StepWorker.h"
 #include "WindowLayout.h"
 
-// Keys u and q through the panel master until the key dispatcher is part of
-// the program (PanelKeysPending.cpp).
-void registerPendingPanelKeys();
-
 ZoltControl* currentControl = nullptr;
 ZoltRenderable* currentDrawable = nullptr;
 char baseTitle[kBaseTitleSize] = "";
@@ -62,7 +58,11 @@ void runFrame() {
   worker.frame(guiSettings.useWorkerThread != 0);
 }
 
-void displayCallback() { drawScene(); }
+// Timer frames from now on, idle frames off.
+void startTimerChain() {
+  glutIdleFunc(nullptr);
+  glutTimerFunc(0, timerFrame, 0);
+}
 
 }  // namespace
 
@@ -96,11 +96,10 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
     std::exit(-1);
   }
 
-  glutDisplayFunc(displayCallback);
+  glutDisplayFunc(drawScene);
   glutIdleFunc(nullptr);
   glutReshapeFunc(reshapeCallback);
   registerInputCallbacks();
-  registerPendingPanelKeys();
   panel::setPassiveMotionFunc(passiveMotionCallback);
   panel::setEntryFunc(entryCallback);
 
@@ -122,14 +121,12 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
 }
 
 void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
-  pacer.loopStopped = false;
   glutSetWindow(mainWindow);
   currentControl = control;
   currentDrawable = drawable;
   startFpsCounter();
   pacer.start(targetFps, currentTime());
-  glutIdleFunc(nullptr);
-  glutTimerFunc(0, timerFrame, 0);
+  startTimerChain();
 }
 
 void timerFrame(int value) {
@@ -174,8 +171,7 @@ void startTimerLoop() {
   pacer.loopStopped = false;
   glutSetWindow(mainWindow);
   pacer.restartClock(currentTime());
-  glutIdleFunc(nullptr);
-  glutTimerFunc(0, timerFrame, 0);
+  startTimerChain();
 }
 
 void startIdleLoop() {
@@ -195,8 +191,7 @@ void stopAnimation() {
 void singleStep() {
   glutSetWindow(mainWindow);
   stepModel(currentControl);
-  updateFpsTitle(baseTitle, statusText);
-  glutPostRedisplay();
+  redisplay(false);
   updateModelFrame(currentControl, currentDrawable, statusText);
 }
 

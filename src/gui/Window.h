@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "StatusText.h"
+
 class ZoltControl;
 class ZoltRenderable;
 
@@ -20,7 +22,7 @@ extern ZoltRenderable* currentDrawable;
 // writes each frame.
 constexpr std::size_t kBaseTitleSize = 144;
 extern char baseTitle[kBaseTitleSize];
-extern char statusText[128];
+extern char statusText[kStatusSize];
 
 // The models directory and the list suffix, kept for the model list.
 extern const char* modelsDirectory;

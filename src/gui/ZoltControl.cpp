@@ -67,18 +67,10 @@ ZoltControl::~ZoltControl() {
 
 void ZoltControl::setRenderData(ZoltRenderable* d) {
   drawable = d;
-  ownsRenderArrays = false;
-  nodePositions = d ? d->positions.data() : nullptr;
-  restPositions = d ? d->restPositions.data() : nullptr;
-  colours = d ? d->colours.data() : nullptr;
-  nodeIndexMap = d ? d->vertexOfRenderIndex.data() : nullptr;
-  nodeCount = d ? d->vertexCount : 0;
-  surfaceNodeCount = d ? d->surfaceVertexCount : 0;
-  triangleCount = d ? d->triangleCount : 0;
-  boundaryTriangleCount = d ? d->boundaryTriangleCount : 0;
   if (settings->barrier)
-    settings->barrier->setCollisionData(nodePositions, nodeIndexMap, collisionOffsets.data(),
-                                        nodeCount, simulation);
+    settings->barrier->setCollisionData(
+        d ? d->positions.data() : nullptr, d ? d->vertexOfRenderIndex.data() : nullptr,
+        collisionOffsets.data(), d ? d->vertexCount : 0, simulation);
 }
 
 void ZoltControl::update(char* status) {
@@ -134,7 +126,7 @@ void ZoltControl::step() {
     if (dragPending) zoltReact(pendingX, pendingY);
     simulation->computeStep(gui.computeStress != 0, gui.computeResidual != 0,
                             gui.extraPassesOn ? gui.extraPassCount : 0, gui.averageForces != 0);
-    if (gui.recordDisplacements && !sequenceStream.bad() && !sequenceStream.fail() && u)
+    if (gui.recordDisplacements && !sequenceStream.fail() && u)
       writeFrame(sequenceStream, u->data, frame);
     return;
   }

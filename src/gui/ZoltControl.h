@@ -19,6 +19,7 @@ class Simulation;
 struct SimulationSettings;
 struct RenderSettings;
 class FiniteElement;
+struct Vertex;
 class ZoltRenderable;
 class ZoltControl;
 
@@ -32,7 +33,14 @@ class PanelLink {
   virtual bool hasOwnWindow() const = 0;
   // Re-reads the view window's live variables after the view changed.
   virtual void syncLive() = 0;
+  // Re-reads every live variable and the enable rules after an action.
   virtual void updateControls() = 0;
+  // Keys u and v: the panel, and its view window, shown or hidden.
+  virtual void togglePanel() = 0;
+  virtual void toggleView() = 0;
+  // Builds the panel's windows again with its start options and the
+  // current panelSeparateWindow.
+  virtual void rebuild() = 0;
 };
 
 // The panel, or null while none exists.
@@ -62,15 +70,7 @@ class ZoltControl {
   // (PathRecord::setDrag, pull, squeeze) and its event bytes from ids 105
   // and 106 while recordEvents is set.
   PathRecord pathRecord;
-  bool ownsRenderArrays = false;  // always false: the arrays are the drawable's
-  // The drawable's arrays (not owned): positions 3 floats and the vertex
-  // index one int per render index.
-  float* nodePositions = nullptr;
-  float* restPositions = nullptr;
-  float* colours = nullptr;
-  int* nodeIndexMap = nullptr;
-  int nodeCount = 0, surfaceNodeCount = 0, triangleCount = 0, boundaryTriangleCount = 0;
-  ZoltRenderable* drawable = nullptr;
+  ZoltRenderable* drawable = nullptr;  // not owned; its arrays are the render data
 
   // Resets the GUI settings for this model (see resetGuiForNewModel) and
   // sets the model's switches. None of the pointers is owned; simulation
@@ -81,8 +81,8 @@ class ZoltControl {
   ZoltControl(const ZoltControl&) = delete;
   ZoltControl& operator=(const ZoltControl&) = delete;
 
-  // Takes the drawable's arrays (drawable may be null) and gives the
-  // barrier its collision data.
+  // Takes the drawable (may be null) and gives the barrier its positions
+  // and vertex indices as collision data.
   void setRenderData(ZoltRenderable* drawable);
   // Per frame: view rotation, the ".path" frame and the status text
   // (kStatusSize bytes).
@@ -102,6 +102,28 @@ class ZoltControl {
   int sequenceFrameLength() const;
   // Model actions, ids 101-134; other ids do nothing.
   void handleControl(int id);
+  // Mouse: left button pressed, moved and released (ZoltControlMouse.cpp).
+  void initDragging(int x, int y);
+  void dragByMouseMode(int x, int y);
+  void endDragging(int x, int y);
+  // Drag view and view axis from the GUI view.
+  void captureView();
+  // The squeeze of mouse mode 0 at pointer (x, y).
+  void squeeze(int x, int y);
+  // Selection picks against the drag view (ZoltControlPick.cpp): the
+  // element face or vertex under (x, y), null when none; every vertex in
+  // the w x h rectangle around (cx, cy).
+  FiniteElement* pickElement(int x, int y);
+  Vertex* pickNode(int x, int y);
+  std::vector<Vertex*> pickNodesInRect(int cx, int cy, int w, int h);
+  // Ray picks through the point under (x, y): every element hit; the
+  // nearest ones, at most once a frame.
+  std::vector<FiniteElement*> findElementAt(int x, int y);
+  void beginPick(int x, int y);
+  // Mode 5 release: a click toggles the vertex under the pointer, a
+  // rectangle sets every free vertex in it by majority.
+  void mouseButton(int cx, int cy, int w, int h);
+
   // Ids 117, 118, 131 and 132: start recording or replaying the ".sequence"
   // or ".path" file.
   void startRecording(int id);
@@ -113,3 +135,10 @@ void controlCallback(int id);
 
 // The current control object; null while none exists.
 extern ZoltControl* controlInstance;
+
+// GLUT mouse callbacks; only with a current control object.
+void mouseCallback(int button, int state, int x, int y);
+void motionCallback(int x, int y);
+// The pick projection: the w x h pixel region around (x, y) of the scene's
+// projection; leaves the model-view matrix current.
+void setPickProjection(int x, int y, int w, int h);

@@ -52,4 +52,6 @@ class Simulation {
   virtual Vector<double>* getForces() = 0;
   virtual Vector<double>* getPreviousForces() = 0;
   virtual double maxVertexNorm() = 0;
+  // Measures the solver on the current step's system; nothing by default.
+  virtual void benchmarkSolver() {}
 };

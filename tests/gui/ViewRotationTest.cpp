@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 
 #include "ViewRotation.h"
 
@@ -55,6 +56,19 @@ TEST(ViewRotation, TurnsAboutTheScreenAxes) {
     EXPECT_EQ(R[12], 1.5f);
     EXPECT_EQ(R[15], 1.0f);
   }
+}
+
+TEST(ViewRotation, ThousandRandomTurnsStayOrthonormal) {
+  float R[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  std::srand(7);
+  for (int n = 0; n < 1000; ++n)
+    rotateViewMatrix(R, std::rand() % 3600 / 10.0f - 180.0f, std::rand() % 3600 / 10.0f - 180.0f);
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b) {
+      double dot = 0.0;
+      for (int k = 0; k < 3; ++k) dot += double(R[4 * a + k]) * R[4 * b + k];
+      EXPECT_NEAR(dot, a == b ? 1.0 : 0.0, 1e-4) << a << b;
+    }
 }
 
 }  // namespace

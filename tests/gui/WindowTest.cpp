@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "CubeModel.h"
 #include "Files.h"
@@ -23,9 +25,9 @@ struct RunDirectory {
     writeFile(t.file("bin/ZOLT.init"),
               "MODELS_PATH ../models/\nCACHES_PATH ../caches/\nMOVIES_PATH ../movies/\n");
   }
-  // The cube as a model with 20 steps per second.
-  void addModel(const std::string& name) {
-    writeCubeModel(t.file("models/"), name, "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
+  // The cube as a model with 20 steps per second; extra lines follow.
+  void addModel(const std::string& name, const std::string& extra = "") {
+    writeCubeModel(t.file("models/"), name, "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\n" + extra);
   }
   std::string bin() const { return t.file("bin"); }
 };
@@ -49,6 +51,36 @@ double titleRate(const std::string& t) {
   return std::atof(t.c_str() + at + 3);
 }
 
+// The largest displacement a title shows; -1 without one.
+double maxu(const std::string& t) {
+  const size_t at = t.find("maxu: ");
+  return at == t.npos ? -1.0 : std::atof(t.c_str() + at + 6);
+}
+
+// A program on the default model, its first frame rate shown.
+struct RunningModel {
+  RunDirectory dir;
+  XServer x;
+  std::unique_ptr<XProgram> p;
+  explicit RunningModel(const std::string& extra) {
+    dir.addModel("bunnyFurTex", extra);
+    p = std::make_unique<XProgram>(x, dir.bin(), std::vector<std::string>{ZOLT_PROGRAM});
+    p->waitForWindow("ZOLT", 10.0);
+    p->waitForTitle([](const std::string& t) { return t.find('@') != t.npos; }, 6.0);
+  }
+  // Waits for a title that holds part and whose maxu satisfies pred.
+  template <class Pred>
+  std::string waitFor(const std::string& part, Pred pred, double timeout = 4.0) {
+    return p->waitForTitle(
+        [&](const std::string& t) { return t.find(part) != t.npos && pred(maxu(t)); }, timeout);
+  }
+  // Pixels that differ from the background (the top left corner).
+  long bodyPixels() const {
+    const Image shot = p->screenshot();
+    return shot.empty() ? -1 : countDiffering(shot, shot.at(2, 2), 24);
+  }
+};
+
 void quitWithQ(XProgram& p) {
   p.key("q");
   ASSERT_TRUE(p.waitForExit(5.0));
@@ -69,11 +101,9 @@ TEST(Window, SizeFollowsTheScreenCentredAndQQuits) {
   } rows[] = {{onLarge, {128, 128, 1024, 768}}, {onSmall, {112, 84, 800, 600}}};
   for (const auto& r : rows) {
     ASSERT_NE(r.program.waitForWindow("ZOLT", 10.0), "") << r.program.err();
-    const WindowGeometry g = r.program.geometry();
-    EXPECT_EQ(g.x, r.expected.x);
-    EXPECT_EQ(g.y, r.expected.y);
-    EXPECT_EQ(g.width, r.expected.width);
-    EXPECT_EQ(g.height, r.expected.height);
+    const WindowGeometry g = r.program.geometry(), e = r.expected;
+    EXPECT_EQ(std::vector<int>({g.x, g.y, g.width, g.height}),
+              std::vector<int>({e.x, e.y, e.width, e.height}));
     quitWithQ(r.program);
   }
 }
@@ -132,5 +162,78 @@ TEST(Window, WithoutTheDefaultModelTheWindowWaitsForAChoice) {
     }
   EXPECT_GT(whiteInCentre, 100);
   EXPECT_EQ(white, whiteInCentre);
+  quitWithQ(p);
+}
+
+TEST(Window, KeysDriveTheModel) {
+  RunningModel m("");  // a free cube: gravity makes it fall for ever
+  XProgram& p = *m.p;
+  p.key("g");
+  const double falling = maxu(m.waitFor(" -- Gravity -- ", [](double u) { return u > 0; }));
+  EXPECT_GT(falling, 0.0) << p.title();
+  EXPECT_GT(maxu(m.waitFor("", [&](double u) { return u > falling; })), falling);
+  // Paused, the title stands still; a blank advances one step.
+  p.key("p");
+  sleepSeconds(1.2);
+  const std::string paused = p.title();
+  sleepSeconds(1.2);
+  EXPECT_EQ(p.title(), paused);
+  p.key("space");
+  sleepSeconds(1.1);
+  p.key("space");
+  EXPECT_GT(maxu(m.waitFor(
+                "", [&](double u) { return u > maxu(paused); }, 2.0)),
+            maxu(paused));
+  p.key("p r");
+  const std::string reset = m.waitFor(
+      "No Gravity -- maxu: 0.0000", [](double) { return true; }, 4.0);
+  EXPECT_NE(reset.find("No Gravity -- maxu: 0.0000"), std::string::npos) << reset;
+  // Wireframe draws fewer pixels of the body.
+  const long filled = m.bodyPixels();
+  p.key("F1");
+  sleepSeconds(0.5);
+  EXPECT_LT(m.bodyPixels(), filled * 3 / 4) << filled;
+  quitWithQ(p);
+}
+
+TEST(Window, TheMousePullsRotatesAndZooms) {
+  RunningModel m("FIXED_VERTICES 4 1 2 5 6\n");  // held at its y = 0 face
+  XProgram& p = *m.p;
+  const Image shot = p.screenshot();
+  ASSERT_FALSE(shot.empty());
+  // The body's centre on the screen.
+  const Rgb background = shot.at(2, 2);
+  long n = 0, sx = 0, sy = 0;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = 0; x < shot.width; ++x) {
+      const Rgb c = shot.at(x, y);
+      if (std::abs(c.r - background.r) + std::abs(c.g - background.g) +
+              std::abs(c.b - background.b) >
+          72) {
+        ++n;
+        sx += x;
+        sy += y;
+      }
+    }
+  ASSERT_GT(n, 1000);
+  const std::string at = std::to_string(sx / n) + " " + std::to_string(sy / n);
+  // A left drag in pull mode moves the body; after the release it returns.
+  p.xdotool("mousemove --window %w " + at + " sleep 0.2 mousedown 1 sleep 0.2 " +
+            "mousemove_relative 120 0 sleep 0.2");
+  const double pulled = maxu(m.waitFor("", [](double u) { return u > 0.01; }));
+  p.xdotool("mouseup 1");
+  EXPECT_GT(pulled, 0.01) << p.title();
+  EXPECT_LT(maxu(m.waitFor(
+                "", [&](double u) { return u < pulled / 2; }, 6.0)),
+            pulled / 2);
+  // A right drag turns the view: the silhouette changes.
+  const Image before = p.screenshot();
+  p.xdotool("mousemove --window %w " + at + " sleep 0.2 mousedown 3 sleep 0.2 " +
+            "mousemove_relative 0 80 sleep 0.3 mouseup 3 sleep 0.5");
+  EXPECT_GT(countDifferentPixels(before, p.screenshot(), 24), 2000);
+  // The wheel down zooms out: a smaller body.
+  const long near = m.bodyPixels();
+  p.xdotool("mousemove --window %w " + at + " click --repeat 3 --delay 150 5 sleep 0.5");
+  EXPECT_LT(m.bodyPixels(), near * 3 / 4) << near;
   quitWithQ(p);
 }

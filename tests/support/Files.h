@@ -1,6 +1,8 @@
 #pragma once
-// Whole-file reads and writes for tests, and a program run in a given
-// working directory.
+// Whole-file reads and writes for tests, and programs run for tests: in the background or to their
+// end, in a given working directory, with both output streams kept in files.
+
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
@@ -14,12 +16,45 @@ void writeFile(const std::string& path, const std::string& text);
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 
+// Seconds since an arbitrary start.
+double monotonicSeconds();
+void sleepSeconds(double s);
+
+class Program {
+ public:
+  // Starts args[0] (looked up in PATH when it has no "/") with args in
+  // directory dir. env entries "NAME=value" are set, entries "NAME" removed
+  // from the environment the program inherits.
+  Program(const std::string& dir, const std::vector<std::string>& args,
+          const std::vector<std::string>& env = {});
+  // Ends a program that still runs.
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Whether the program has ended (status is then set); does not wait.
+  bool exited();
+  // Waits up to timeout seconds (below 0: as long as it takes) for the exit;
+  // false (and the program is ended) when it did not exit.
+  bool waitForExit(double timeout = -1.0);
+  int status = -1;  // exit status once exited; -2 when it did not exit normally
+  std::string out() const;
+  std::string err() const;
+
+ private:
+  // SIGTERM, then SIGKILL when the program does not go.
+  void end();
+
+  pid_t pid_ = -1;
+  TempDir io_;
+};
+
 struct ProgramResult {
   int status = -1;  // exit status, or -1 when the program did not exit normally
   std::string out, err;
 };
 
-// Runs args[0] with args in directory dir, without DISPLAY when
+// Runs args[0] with args in directory dir to its end, without DISPLAY when
 // withoutDisplay, and collects both output streams.
 ProgramResult runProgram(const std::string& dir, const std::vector<std::string>& args,
                          bool withoutDisplay = true);

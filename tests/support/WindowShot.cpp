@@ -1,10 +1,12 @@
 // Window screenshots straight from the X server (XGetImage), without a
-// helper process: what the window shows after a swap.
+// helper process: what a window shows after a swap.
 
 // clang-format off
 #include "GLWindow.h"  // GLEW before the GLX header
 #include <GL/glx.h>
 // clang-format on
+
+#include "XSession.h"
 
 namespace zolt::test {
 
@@ -16,13 +18,7 @@ int shiftOf(unsigned long mask) {
   return s;
 }
 
-}  // namespace
-
-Image screenshotCurrentWindow() {
-  glFinish();
-  glXWaitGL();
-  Display* display = glXGetCurrentDisplay();
-  const Window window = glXGetCurrentDrawable();
+Image windowImage(Display* display, Window window) {
   XWindowAttributes attributes;
   if (!display || !window || !XGetWindowAttributes(display, window, &attributes)) return {};
   XImage* x =
@@ -42,6 +38,25 @@ Image screenshotCurrentWindow() {
       t[2] = static_cast<uint8_t>((p & x->blue_mask) >> bs);
     }
   XDestroyImage(x);
+  return img;
+}
+
+}  // namespace
+
+Image screenshotCurrentWindow() {
+  glFinish();
+  glXWaitGL();
+  return windowImage(glXGetCurrentDisplay(), glXGetCurrentDrawable());
+}
+
+Image screenshotWindow(const std::string& display, unsigned long window) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (!d) return {};
+  // A window that went away is a failed shot, not the end of the test.
+  const XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  Image img = windowImage(d, window);
+  XSetErrorHandler(previous);
+  XCloseDisplay(d);
   return img;
 }
 

@@ -1,15 +1,13 @@
 #pragma once
 // A private Xvfb server of a chosen screen size, and a program running on it
-// in the background, for tests that drive real windows: window geometry and
-// title through xdotool, keys, exit status and both output streams.
-
-#include <sys/types.h>
+// in the background, for tests that drive real windows: window geometry,
+// title and pixels, keys, exit status and both output streams.
 
 #include <string>
 #include <vector>
 
+#include "Files.h"
 #include "Image.h"
-#include "TempDir.h"
 
 namespace zolt::test {
 
@@ -17,9 +15,6 @@ class XServer {
  public:
   // screen: width x height x depth, e.g. "1280x1024x24".
   explicit XServer(const std::string& screen = "1280x1024x24");
-  ~XServer();
-  XServer(const XServer&) = delete;
-  XServer& operator=(const XServer&) = delete;
 
   bool ok() const { return !display.empty(); }
   // Runs a shell command on this display; its standard output.
@@ -28,22 +23,17 @@ class XServer {
   std::string display;  // ":N"; empty when the server did not start
 
  private:
-  pid_t pid_ = -1;
-  TempDir dir_;
+  Program server_;
 };
 
 struct WindowGeometry {
   int x = -1, y = -1, width = -1, height = -1;
 };
 
-class XProgram {
+class XProgram : public Program {
  public:
   // Starts args[0] with args in directory dir on the server's display.
   XProgram(const XServer& server, const std::string& dir, const std::vector<std::string>& args);
-  // Kills a program that still runs.
-  ~XProgram();
-  XProgram(const XProgram&) = delete;
-  XProgram& operator=(const XProgram&) = delete;
 
   // Id of the first window whose title starts with prefix, waiting up to
   // timeout seconds; empty when none appeared.
@@ -55,26 +45,19 @@ class XProgram {
   template <class Pred>
   std::string waitForTitle(Pred pred, double timeout);
   void key(const std::string& keys) const;
+  // Runs xdotool with the commands; "%w" in them stands for the window.
+  void xdotool(std::string commands) const;
   // The window's pixels; empty on failure.
   Image screenshot() const;
 
-  // Waits up to timeout seconds for the exit; false (and the program is
-  // killed) when it did not end.
-  bool waitForExit(double timeout);
-  int status = -1;  // exit status after waitForExit; -2 when it did not exit normally
-  std::string out() const;
-  std::string err() const;
-
  private:
   const XServer& server_;
-  pid_t pid_ = -1;
   std::string window_;
-  TempDir io_;
 };
 
-// Seconds since an arbitrary start.
-double monotonicSeconds();
-void sleepSeconds(double s);
+// What the X server shows of a window of a display (WindowShot.cpp); empty
+// on failure.
+Image screenshotWindow(const std::string& display, unsigned long window);
 
 template <class Pred>
 std::string XProgram::waitForTitle(Pred pred, double timeout) {
