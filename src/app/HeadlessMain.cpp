@@ -13,6 +13,7 @@
 #include "Run.h"
 #include "Simulation.h"
 #include "Startup.h"
+#include "TestDriver.h"
 #include "TetHierarchy.h"
 
 namespace {
@@ -172,9 +173,15 @@ int main(int argc, char** argv) {
     readInitFile();
   }
 
+  if (!o.testRuns.empty()) {
+    runTests(o.scheme, o.testRuns);
+    return 0;
+  }
   if (!loadModel({o.model, o.rebuild, o.elementModel, o.scheme})) return 1;
   int status = 0;
-  if (!o.loadOnly) {
+  if (o.benchmarkSeconds >= 0) {
+    status = currentRun->benchmark(o.benchmarkSeconds) ? 0 : 1;
+  } else if (!o.loadOnly) {
     if (currentRun->simulation)
       status = step(*currentRun, o);
     else

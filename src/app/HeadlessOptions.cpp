@@ -78,6 +78,14 @@ const Option kOptions[] = {
      [](HeadlessOptions& o, const char*) { return o.average = true; }},
     {"--dump-displacement", "FILE", "write the final displacement, one value a line",
      [](HeadlessOptions& o, const char* v) { return !(o.dumpDisplacement = v).empty(); }},
+    {"--benchmark", "S", "time S simulated seconds of stepping instead of --steps",
+     [](HeadlessOptions& o, const char* v) {
+       return toInt(v, o.benchmarkSeconds) && o.benchmarkSeconds >= 0;
+     }},
+    {"--run-tests", "LIST",
+     "time the models of LIST (\"default\" or name[:elementModel[:seconds]],...)"
+     " instead of loading --model",
+     [](HeadlessOptions& o, const char* v) { return parseTestRuns(v, o.testRuns); }},
     {"--help", nullptr, "print this text",
      [](HeadlessOptions& o, const char*) { return o.help = true; }},
 };
