@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "Files.h"
 #include "ToolFiles.h"
 
 using namespace zolt::test;
@@ -53,6 +54,14 @@ TEST(ToolsMain, SlabLevelsHoldFourTimesTheThickness) {
                                  corner(node[l], ele[l], e, 2), corner(node[l], ele[l], e, 3)));
     EXPECT_NEAR(volume, 4.0 * 0.2, 1e-12) << "level " << l;
   }
+  // The three levels load as a model's hierarchy.
+  dir.write("slab.config", "LEVEL 3 READ_HIERARCHY\n");
+  const ProgramResult load = runProgram(dir.file(""), {ZOLT_HEADLESS, "--models", ".", "--caches",
+                                                       "caches", "--model", "slab", "--load-only"});
+  EXPECT_EQ(load.status, 0) << load.err;
+  for (const char* level : {"level 0: 8 / 6\n", "level 1: 18 / 24\n", "level 2: 50 / 96\n"})
+    EXPECT_NE(load.out.find(std::string("Vertices / Elements on ") + level), std::string::npos)
+        << load.out;
 }
 
 TEST(ToolsMain, UsageErrorsExitWithTwoAndHelpListsEveryCommand) {
