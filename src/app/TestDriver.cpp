@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "Run.h"
 #include "Startup.h"
@@ -11,40 +10,6 @@ const std::vector<TestRun> kBuiltInTestRuns = {
     {"bunnyHigh", 0, 20}, {"liverHigh", 0, 20}, {"bunny", 0, 50},
     {"brsc3", 2, 20},     {"bunny", 2, 20},
 };
-
-namespace {
-
-bool toCount(const std::string& text, int low, int high, int& out) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  out = std::stoi(text);
-  return out >= low && out <= high;
-}
-
-}  // namespace
-
-bool parseTestRuns(const std::string& text, std::vector<TestRun>& runs) {
-  runs.clear();
-  if (text == "default") {
-    runs = kBuiltInTestRuns;
-    return true;
-  }
-  std::istringstream list(text);
-  std::string entry;
-  while (std::getline(list, entry, ',')) {
-    std::istringstream fields(entry);
-    std::string name, model, seconds;
-    std::getline(fields, name, ':');
-    TestRun run{name};
-    if (name.empty() ||
-        (std::getline(fields, model, ':') && !toCount(model, 0, 5, run.elementModel)) ||
-        (std::getline(fields, seconds, ':') && !toCount(seconds, 0, 1000000, run.seconds)) ||
-        !fields.eof())
-      return false;
-    runs.push_back(run);
-  }
-  return !runs.empty() && text.back() != ',';
-}
 
 void runTests(int integrationScheme, const std::vector<TestRun>& runs) {
   for (const TestRun& t : runs) {

@@ -14,11 +14,6 @@ struct TestRun {
 // bunnyHigh, liverHigh, bunny (linear), brsc3 and bunny (Green).
 extern const std::vector<TestRun> kBuiltInTestRuns;
 
-// "default" for kBuiltInTestRuns, else comma-separated entries
-// "name[:elementModel[:seconds]]" (element model 0 .. 5, seconds >= 0).
-// False on a malformed list.
-bool parseTestRuns(const std::string& text, std::vector<TestRun>& runs);
-
 // Per run: the heading, the load and preprocessing, the timings and a
 // closing line of dashes. A model without a configuration file is reported
 // and skipped; so is the timing of one whose element model creates no

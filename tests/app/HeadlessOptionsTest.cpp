@@ -59,6 +59,8 @@ TEST(HeadlessOptions, TestRunLists) {
     for (const TestRun& r : o.testRuns)
       parsed +=
           r.model + ":" + std::to_string(r.elementModel) + ":" + std::to_string(r.seconds) + " ";
-    if (runs) EXPECT_EQ(parsed, runs);
+    if (runs) {
+      EXPECT_EQ(parsed, runs);
+    }
   }
 }
