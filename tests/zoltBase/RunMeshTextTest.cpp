@@ -250,7 +250,8 @@ void expectExit(const char* config, const std::vector<BadFile>& rows) {
 
 }  // namespace
 
-TEST(RunMeshTextDeathTest, BadNodeFiles) {
+TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
+  const std::string pairs = sixPairs("1 1");
   const std::vector<BadFile> rows = {
       {"node", "x 3 0 0", "Error: Could not read the node header of level 0"},
       {"node", "-1 3 0 0", "Error: Bad node header of level 0 (-1 vertices, 0 attributes)"},
@@ -259,22 +260,8 @@ TEST(RunMeshTextDeathTest, BadNodeFiles) {
       {"node", "1 3 0 1\n1 0 0 0 -1",
        "Error: Could not read the interpolation count of vertex 1 of level 0"},
       {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
-  };
-  expectExit("", rows);
-}
-
-TEST(RunMeshTextDeathTest, NumbersNamingNoVertex) {
-  expectExit("", {{"ele", "1 4 0\n1 1 2 3 9",
-                   "Error: Vertex number out of range! (\"M.ele\", level 0, element 1)"}});
-  // A parent must name a vertex of the level below.
-  expectExit("LEVEL 2 READ_HIERARCHY",
-             {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
-               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
-}
-
-TEST(RunMeshTextDeathTest, BadParameterFiles) {
-  const std::string pairs = sixPairs("1 1");
-  const std::vector<BadFile> rows = {
+      {"ele", "1 4 0\n1 1 2 3 9",
+       "Error: Vertex number out of range! (\"M.ele\", level 0, element 1)"},
       {"params", "abc", "Error: Could not read the element count"},
       {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
       {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},
@@ -282,6 +269,10 @@ TEST(RunMeshTextDeathTest, BadParameterFiles) {
       {"params", pairs + "8 2 1 x", "Error: Could not read fixed vertex entry 2"},
   };
   expectExit("", rows);
+  // A parent must name a vertex of the level below.
+  expectExit("LEVEL 2 READ_HIERARCHY",
+             {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
+               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
 }
 
 TEST(RunMeshTextDeathTest, MissingFiles) {
