@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "Files.h"
 #include "ToolFiles.h"
 
 using namespace zolt::test;
