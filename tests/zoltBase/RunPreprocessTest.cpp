@@ -69,6 +69,8 @@ TEST(RunPreprocess, MatrixCacheIsWrittenOnceThenRead) {
   EXPECT_TRUE(exists(dirs.caches + "c.cacheCauchy.Mgrid"));
 }
 
+namespace {
+
 // A row of unit cubes along x, six tetrahedra each, cut off after `count`.
 void writeCubeRow(const std::string& base, int count) {
   const int cubes = (count + 5) / 6;
@@ -92,6 +94,8 @@ void writeCubeRow(const std::string& base, int count) {
   writeFile(base + ".ele", ele);
   writeFile(base + ".config", "LEVEL 1\n");
 }
+
+}  // namespace
 
 TEST(RunPreprocess, GreenTensorLimitOfTetrahedra) {
   ModelDirs dirs;
