@@ -125,6 +125,10 @@ TEST(RunMeshText, PositiveOrientationSwapsTheLastTwoCornersAndTheirFaceBits) {
 }
 
 TEST(RunMeshText, ParameterFile) {
+  const auto mismatch = [](const char* what) {
+    return std::string("[Run, readParamsValues] Error: Number of ") + what +
+           " in File does not match actual number!\n";
+  };
   ModelDirs d;
   const std::string pairs = sixPairs("2 0.5");
   const struct {
@@ -133,29 +137,15 @@ TEST(RunMeshText, ParameterFile) {
     float stiffness, density;
     std::vector<int> fixed;
     uint8_t fromParams;
-    const char* err;
+    std::string err;
   } rows[] = {
       {"", pairs + "8 2 7 0", 2, 0.5f, {7, 0}, 1, ""},
       // No fixed vertex in the file: the configuration's list stays.
       {"FIXED_VERTICES 2 1 2", pairs + "8 0", 2, 0.5f, {0, 1}, 0, ""},
       // Values set by classification are kept.
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2.5 3", pairs + "8 0", 2.5f, 3, {}, 0, ""},
-      {"",
-       "5\n" + pairs,
-       1,
-       1,
-       {},
-       0,
-       "[Run, readParamsValues] Error: Number of Elements in File does not match actual "
-       "number!\n"},
-      {"FIXED_VERTICES 1 3",
-       pairs + "9 1 4",
-       2,
-       0.5f,
-       {2},
-       0,
-       "[Run, readParamsValues] Error: Number of Vertices in File does not match actual "
-       "number!\n"},
+      {"", "5\n" + pairs, 1, 1, {}, 0, mismatch("Elements")},
+      {"FIXED_VERTICES 1 3", pairs + "9 1 4", 2, 0.5f, {2}, 0, mismatch("Vertices")},
   };
   for (const auto& row : rows) {
     d.cube("m", row.config);
