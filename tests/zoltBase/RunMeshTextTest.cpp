@@ -150,8 +150,7 @@ TEST(RunMeshText, ParameterFile) {
   for (const auto& row : rows) {
     d.cube("m", row.config);
     writeFile(d.models + "m.params", row.params);
-    std::unique_ptr<::Run> run;
-    const CapturedOutput o = captureBoth([&] { run = std::make_unique<::Run>("m", false, 0, 0); });
+    const auto [run, o] = loadCaptured("m");
     EXPECT_NE(o.out.find("Read Stiffness/Density/FixedVerts File \"" + d.models + "m.params\"\n"),
               std::string::npos);
     EXPECT_EQ(o.err, row.err) << row.params;

@@ -127,8 +127,7 @@ TEST(Run, UnusableModelsAreRefused) {
   ModelDirs d;
   for (const auto& [config, message] : rows) {
     d.cube("m", config);
-    std::unique_ptr<::Run> run;
-    const CapturedOutput o = captureBoth([&] { run = std::make_unique<::Run>("m", false, 0, 0); });
+    const auto [run, o] = loadCaptured("m");
     EXPECT_TRUE(run->refused) << config;
     EXPECT_EQ(o.err.rfind(message, 0), 0u) << config << ": " << o.err;
     EXPECT_EQ(o.out.find("Using cache file"), std::string::npos) << config;
