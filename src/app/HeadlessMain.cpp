@@ -13,9 +13,18 @@
 #include "Run.h"
 #include "Simulation.h"
 #include "Startup.h"
+#include "TestDriver.h"
 #include "TetHierarchy.h"
 
 namespace {
+
+// Component k of the displacement of finest vertex number v (zero for a
+// fixed one).
+double displacement(const Run& run, int v, int k) {
+  const Vector<double>& x = *run.simulation->getDisplacement();
+  const int i = 3 * (v - run.settings.fixedCount) + k;
+  return i >= 0 && i < x.n ? x[i] : 0.0;
+}
 
 // Current positions of the finest vertices (rest + displacement), kept
 // where the drawable keeps them, for the force field.
@@ -27,15 +36,10 @@ struct Positions {
     for (size_t i = 0; i < vs.size(); ++i) vs[i]->currentPosition = &xyz[3 * i];
   }
   void update(Run& run) {
-    const Vector<double>& x = *run.simulation->getDisplacement();
-    const int fixedCount = run.settings.fixedCount;
     for (Vertex* v : run.hierarchy->vertices[run.hierarchy->nLevels - 1])
-      for (int k = 0; k < 3; ++k) {
-        const int i = 3 * (v->index - fixedCount) + k;
+      for (int k = 0; k < 3; ++k)
         v->currentPosition[k] =
-            v->restPosition[k] +
-            (v->index >= fixedCount && i < x.n ? static_cast<float>(x[i]) : 0.0f);
-      }
+            v->restPosition[k] + static_cast<float>(displacement(run, v->index, k));
   }
 };
 
@@ -56,28 +60,17 @@ struct Collisions {
   // Moves the barrier and pushes the vertices out of it, from the last step's
   // displacement.
   void pass(Run& run) {
-    const Vector<double>& x = *run.simulation->getDisplacement();
-    const int fixedCount = run.settings.fixedCount;
     const std::vector<Vertex*>& vs = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
     for (size_t i = 0; i < vs.size(); ++i)
       for (int k = 0; k < 3; ++k) {
-        const int v = vs[i]->index, j = 3 * (v - fixedCount) + k;
-        displacements[3 * v + k] = v >= fixedCount && j < x.n ? static_cast<float>(x[j]) : 0.0f;
+        const int v = vs[i]->index;
+        displacements[3 * v + k] = static_cast<float>(displacement(run, v, k));
         positions[3 * i + k] = vs[i]->restPosition[k] + displacements[3 * v + k];
       }
     run.settings.barrier->move();
     run.settings.barrier->handleCollisions();
   }
 };
-
-// Displacement of finest vertex number v (zero for a fixed one).
-void vertexDisplacement(Run& run, int v, double out[3]) {
-  const Vector<double>& x = *run.simulation->getDisplacement();
-  for (int k = 0; k < 3; ++k) {
-    const int i = 3 * (v - run.settings.fixedCount) + k;
-    out[k] = i >= 0 && i < x.n ? x[i] : 0.0;
-  }
-}
 
 int step(Run& run, const HeadlessOptions& o) {
   Simulation& sim = *run.simulation;
@@ -119,9 +112,8 @@ int step(Run& run, const HeadlessOptions& o) {
     if (o.printEvery > 0 && (n + 1) % o.printEvery == 0) {
       std::cout << "step " << n + 1 << " maxu " << sim.maxVertexNorm();
       if (o.vertex >= 0) {
-        double u[3];
-        vertexDisplacement(run, o.vertex, u);
-        std::cout << " u " << u[0] << " " << u[1] << " " << u[2];
+        std::cout << " u";
+        for (int k = 0; k < 3; ++k) std::cout << " " << displacement(run, o.vertex, k);
       }
       std::cout << std::endl;
     }
@@ -172,9 +164,15 @@ int main(int argc, char** argv) {
     readInitFile();
   }
 
+  if (!o.testRuns.empty()) {
+    runTests(o.scheme, o.testRuns);
+    return 0;
+  }
   if (!loadModel({o.model, o.rebuild, o.elementModel, o.scheme})) return 1;
   int status = 0;
-  if (!o.loadOnly) {
+  if (o.benchmarkSeconds >= 0) {
+    status = currentRun->benchmark(o.benchmarkSeconds) ? 0 : 1;
+  } else if (!o.loadOnly) {
     if (currentRun->simulation)
       status = step(*currentRun, o);
     else

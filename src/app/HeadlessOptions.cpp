@@ -24,6 +24,33 @@ bool toInt(const char* text, int& out) {
   return true;
 }
 
+// "default" for the built-in runs, else comma-separated entries
+// "name[:elementModel[:seconds]]" (element model 0 .. 5, seconds >= 0).
+bool toTestRuns(const std::string& text, std::vector<TestRun>& runs) {
+  if (text == "default") {
+    runs = kBuiltInTestRuns;
+    return true;
+  }
+  runs.clear();
+  std::istringstream list(text);
+  std::string entry;
+  while (std::getline(list, entry, ',')) {
+    std::istringstream fields(entry);
+    std::string name, model, seconds;
+    std::getline(fields, name, ':');
+    TestRun run{name};
+    if (name.empty() ||
+        (std::getline(fields, model, ':') && !(toInt(model.c_str(), run.elementModel) &&
+                                               run.elementModel >= 0 && run.elementModel <= 5)) ||
+        (std::getline(fields, seconds, ':') &&
+         !(toInt(seconds.c_str(), run.seconds) && run.seconds >= 0)) ||
+        !fields.eof())
+      return false;
+    runs.push_back(run);
+  }
+  return !runs.empty() && text.back() != ',';
+}
+
 const Option kOptions[] = {
     {"--init", "FILE", "read the directories from this init file (default: ZOLT.init)",
      [](HeadlessOptions& o, const char* v) { return !(o.initFile = v).empty(); }},
@@ -78,6 +105,14 @@ const Option kOptions[] = {
      [](HeadlessOptions& o, const char*) { return o.average = true; }},
     {"--dump-displacement", "FILE", "write the final displacement, one value a line",
      [](HeadlessOptions& o, const char* v) { return !(o.dumpDisplacement = v).empty(); }},
+    {"--benchmark", "S", "time S simulated seconds of stepping instead of --steps",
+     [](HeadlessOptions& o, const char* v) {
+       return toInt(v, o.benchmarkSeconds) && o.benchmarkSeconds >= 0;
+     }},
+    {"--run-tests", "LIST",
+     "time the models of LIST (\"default\" or name[:elementModel[:seconds]],...)"
+     " instead of loading --model",
+     [](HeadlessOptions& o, const char* v) { return toTestRuns(v, o.testRuns); }},
     {"--help", nullptr, "print this text",
      [](HeadlessOptions& o, const char*) { return o.help = true; }},
 };

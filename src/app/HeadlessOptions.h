@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "TestDriver.h"
+
 struct HeadlessOptions {
   std::string initFile;   // --init FILE
   std::string modelsDir;  // --models DIR (with --caches)
@@ -31,6 +33,8 @@ struct HeadlessOptions {
   bool residual = false;
   bool average = false;
   std::string dumpDisplacement;
+  int benchmarkSeconds = -1;      // --benchmark S: time S simulated seconds
+  std::vector<TestRun> testRuns;  // --run-tests LIST: the test driver instead
 };
 
 // Fills o from argv[1 ..]; false, with the reason in error, on a usage error

@@ -13,7 +13,8 @@
 // Files: Run.cpp (construction, paths, start), RunConfig.cpp (pass 1),
 // RunForces.cpp (pass 2), RunMeshText.cpp (text mesh levels and parameter
 // file), RunMeshCache.cpp (binary mesh cache),
-// RunPreprocess.cpp (numbering, simulation set-up).
+// RunPreprocess.cpp (numbering, simulation set-up), RunBenchmark.cpp
+// (timing loops).
 
 #include <cstdint>
 #include <fstream>
@@ -166,12 +167,24 @@ class Run {
   // the finest vertex nearest to that level-0 vertex); null when none.
   Vertex* configVertex(int number) const;
 
+  // Steps the simulation for `seconds` simulated seconds of (int)(1 / time
+  // step) steps each, gravity switched on after even seconds and off after
+  // odd ones, and prints per second "<i>. \tsimulation second:   \tratio =
+  // <r>;  \tfps = <r * steps>", r being simulated over wall seconds. False,
+  // with a message, when the element model created no simulation.
+  bool benchmark(int seconds);
+  // The same stepping, printing "<steps per wall second> fps" per second;
+  // a negative count runs until the process ends.
+  bool printFps(int seconds = -1);
+
  private:
   void construct(const char* name, bool rebuildCaches);
   void readMeshText(const char* name);
   // Every fixed vertex names a finest-level vertex; else the model is refused.
   bool checkFixedVertices(const char* name);
   void openCaches(const char* name, bool generate);
+  bool timedSeconds(const char* method, int seconds,
+                    const std::function<void(int second, double ms, int steps)>& report);
 };
 
 // Creates the control object and the drawable through frontEnd, links them,

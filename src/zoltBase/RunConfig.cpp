@@ -61,6 +61,12 @@ bool spansSolid(const float* c) {
   return height > 1e-6 * extent;
 }
 
+// Elasticity E and transverse contraction nu of the Lame parameters.
+double elasticity(double lambda, double mu) {
+  return mu * (3.0 * lambda + 2.0 * mu) / (lambda + mu);
+}
+double contraction(double lambda, double mu) { return 0.5 * lambda / (lambda + mu); }
+
 void replaceBarrier(Run& run, Barrier* barrier) {
   delete run.settings.barrier;
   run.settings.barrier = barrier;
@@ -99,9 +105,8 @@ void readMaterial(Run& run, ConfigReader& r) {
   const double mu = e / ((nu + 1.0) + (nu + 1.0));
   *run.settings.material = {lambda, mu, density, damping, friction, dt};
   std::cout << "Material Properties: " << std::endl
-            << "  Elasticity:             " << mu * (3.0 * lambda + 2.0 * mu) / (lambda + mu)
-            << " [N/m^2]" << std::endl
-            << "  Transverse contraction: " << 0.5 * lambda / (lambda + mu) << std::endl
+            << "  Elasticity:             " << elasticity(lambda, mu) << " [N/m^2]" << std::endl
+            << "  Transverse contraction: " << contraction(lambda, mu) << std::endl
             << "  Density:                " << density * 0.001 << " [g/cm^3]" << std::endl
             << "  Damping:                " << damping << std::endl
             << "  Friction:               " << friction << std::endl
@@ -428,8 +433,8 @@ void Run::writeMaterial(const char* path, const double material[6]) {
     }
     if (p > 0) text << lines[i].substr(0, p) << "\n";
     text << "MATERIAL\n" << std::setprecision(10);
-    const double values[6] = {mu * (3.0 * lambda + 2.0 * mu) / (lambda + mu),
-                              lambda / (2.0 * (lambda + mu)),
+    const double values[6] = {elasticity(lambda, mu),
+                              contraction(lambda, mu),
                               material[2],
                               material[3],
                               material[4],

@@ -26,11 +26,6 @@ const std::vector<FiniteElement*>& finestElements(const TetHierarchy* h) {
   return h->elements[h->nLevels - 1];
 }
 
-float distance(const float* a, const float* b) {
-  const float d[3] = {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-  return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-}
-
 // Mean of the element's node rest positions, in single precision.
 void centroid(const FiniteElement* e, float c[3]) {
   c[0] = c[1] = c[2] = 0.0f;
@@ -227,17 +222,7 @@ Vertex* Run::configVertex(int number) const {
   const std::vector<Vertex*>& level = readHierarchy ? hierarchy->vertices[0] : finest;
   if (number < 1 || static_cast<size_t>(number) > level.size()) return nullptr;
   Vertex* v = level[static_cast<size_t>(number) - 1];
-  if (!readHierarchy) return v;
-  Vertex* nearest = nullptr;
-  float best = 1e16f;
-  for (Vertex* w : finest) {
-    const float d = distance(w->restPosition, v->restPosition);
-    if (d < best) {
-      best = d;
-      nearest = w;
-    }
-  }
-  return nearest;
+  return readHierarchy ? nearestVertex(finest, v->restPosition) : v;
 }
 
 bool Run::readForces(const char* path) {
@@ -285,16 +270,8 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
 void Run::addBellow(TetHierarchy* h, std::vector<VertexForce>* forces, float magnitude,
                     const float* point, Vertex* vertex) {
   Vertex* centre = vertex;
-  if (point) {
-    float best = 1e20f;
-    for (Vertex* v : finestVertices(h)) {
-      const float d = distance(v->restPosition, point);
-      if (d < best) {
-        best = d;
-        centre = v;
-      }
-    }
-  }
+  if (point)
+    if (Vertex* v = nearestVertex(finestVertices(h), point, 1e20f)) centre = v;
   if (!centre) return;
 
   std::vector<FiniteElement*> around;

@@ -210,6 +210,7 @@ void Run::writeNodeLevel(const char* path, int nLevels) const {
   if (!out.is_open()) exitMissingFile(path);
   const float* s = renderSettings.scale;
   const double* c = renderSettings.centre;
+  const bool swap = renderSettings.swapXY != 0;
   // Enough digits that the coordinates read back as they were.
   out << std::setprecision(17);
   for (int l = 0; l < nLevels && l < hierarchy->nLevels; ++l) {
@@ -218,7 +219,6 @@ void Run::writeNodeLevel(const char* path, int nLevels) const {
     for (size_t i = 0; i < level.size(); ++i) {
       const float* p = level[i]->restPosition;
       const double x = (p[0] + c[0]) / s[0], y = (p[1] + c[1]) / s[1], z = (p[2] + c[2]) / s[2];
-      const bool swap = renderSettings.swapXY != 0;
       out << i + 1 << " \t" << (swap ? y : x) << " \t" << (swap ? x : y) << " \t" << z << " \t" << 0
           << "\n";
     }

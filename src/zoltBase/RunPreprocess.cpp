@@ -10,29 +10,6 @@
 #include "Run.h"
 #include "TetHierarchy.h"
 
-namespace {
-
-float distance(const float* a, const float* b) {
-  const float dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
-// The vertex of list nearest to p; the first of equally near ones.
-Vertex* nearest(const std::vector<Vertex*>& list, const float* p) {
-  Vertex* best = nullptr;
-  float bestDistance = 1e16f;
-  for (Vertex* v : list) {
-    const float d = distance(v->restPosition, p);
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = v;
-    }
-  }
-  return best;
-}
-
-}  // namespace
-
 void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
   std::cout << "Sorting Vertices " << std::endl;
   const int finestLevel = hierarchy->nLevels - 1;
@@ -43,9 +20,10 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
     int number = entry;
     if (!fixedFromParams && readHierarchy) {
       const std::vector<Vertex*>& coarse = hierarchy->vertices[0];
-      const Vertex* v = entry >= 0 && static_cast<size_t>(entry) < coarse.size()
-                            ? nearest(finest, coarse[static_cast<size_t>(entry)]->restPosition)
-                            : nullptr;
+      const Vertex* v =
+          entry >= 0 && static_cast<size_t>(entry) < coarse.size()
+              ? nearestVertex(finest, coarse[static_cast<size_t>(entry)]->restPosition)
+              : nullptr;
       number = v ? v->index : -1;
     }
     if (number < 0 || static_cast<size_t>(number) >= finest.size() ||
@@ -76,7 +54,7 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
   if (!markCoarseLevels) return;
   for (int l = finestLevel - 1; l >= 0; --l)
     for (const Vertex* f : fixedOrder)
-      if (Vertex* v = nearest(hierarchy->vertices[l], f->restPosition)) v->fixed = 1;
+      if (Vertex* v = nearestVertex(hierarchy->vertices[l], f->restPosition)) v->fixed = 1;
 }
 
 void Run::preprocess(bool createSimulation) {

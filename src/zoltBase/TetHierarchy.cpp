@@ -1,5 +1,6 @@
 #include "TetHierarchy.h"
 
+#include <cmath>
 #include <iostream>
 
 #include "FiniteElement.h"
@@ -98,4 +99,18 @@ void TetHierarchy::refineLevel(int l) {
                 fine[m->index] == nullptr);
     fine[m->index] = m;
   }
+}
+
+Vertex* nearestVertex(const std::vector<Vertex*>& list, const float* p, float limit) {
+  Vertex* best = nullptr;
+  for (Vertex* v : list) {
+    const float* q = v->restPosition;
+    const float dx = q[0] - p[0], dy = q[1] - p[1], dz = q[2] - p[2];
+    const float d = std::sqrt(dx * dx + dy * dy + dz * dz);
+    if (d < limit) {
+      limit = d;
+      best = v;
+    }
+  }
+  return best;
 }

@@ -94,6 +94,7 @@ class TetHierarchy {
   // n, or 256 when n is larger; with n <= 1 or no finest elements nothing is
   // built.
   void buildPartitions(int n);
+
  private:
   void releaseRestrictions();
 };
@@ -105,3 +106,7 @@ class TetHierarchy {
 // position must belong to exactly one finest-level vertex.
 void sortPointsByCoordinateSum(TetHierarchy& h, const Vector<double>& positions,
                                uint32_t firstIndex, uint8_t dim);
+
+// The vertex of list nearest to p in rest position, the first of equally
+// near ones; null when none is nearer than limit.
+Vertex* nearestVertex(const std::vector<Vertex*>& list, const float* p, float limit = 1e16f);

@@ -35,3 +35,30 @@ TEST(HeadlessOptions, UsageErrors) {
     EXPECT_EQ(error, message);
   }
 }
+
+TEST(HeadlessOptions, TestRunLists) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"a", "a:0:20 "},
+      {"a:2,b:0:7", "a:2:20 b:0:7 "},
+      {"default", "bunnyHigh:0:20 liverHigh:0:20 bunny:0:50 brsc3:2:20 bunny:2:20 "},
+      {"a:6", nullptr},
+      {"a:0:x", nullptr},
+      {"a:0:1:2", nullptr},
+      {"a,", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& [text, runs] : rows) {
+    const std::vector<const char*> argv = argvOf({"--run-tests", text});
+    HeadlessOptions o;
+    std::string error, parsed;
+    EXPECT_EQ(parseHeadlessOptions(static_cast<int>(argv.size()), argv.data(), o, error),
+              runs != nullptr)
+        << text;
+    for (const TestRun& r : o.testRuns)
+      parsed +=
+          r.model + ":" + std::to_string(r.elementModel) + ":" + std::to_string(r.seconds) + " ";
+    if (runs) {
+      EXPECT_EQ(parsed, runs);
+    }
+  }
+}

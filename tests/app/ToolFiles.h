@@ -1,29 +1,20 @@
 #pragma once
-// Whole-file reads and the node and element blocks the converters write,
-// parsed independently of them.
+// The node and element blocks the converters write, parsed independently
+// of them.
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Files.h"
 #include "TempDir.h"
 
 namespace zolt::test {
 
-inline bool exists(const TempDir& dir, const std::string& name) {
-  return std::filesystem::exists(dir.file(name));
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
+inline bool exists(const TempDir& dir, const std::string& name) { return exists(dir.file(name)); }
 
 // One block of a file: header "count a b [c]", then per record its number
 // and `width` values (node blocks: x y z value; element blocks: corners and

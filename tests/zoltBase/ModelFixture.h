@@ -35,12 +35,23 @@ struct ModelDirs {
   }
 };
 
-// The model built with its console output (both streams) dropped.
+// The model built, with its console output (both streams).
+struct Loaded {
+  std::unique_ptr<Run> run;
+  CapturedOutput output;
+};
+
+inline Loaded loadCaptured(const std::string& name, bool rebuild = false, int elementModel = 0) {
+  Loaded l;
+  l.output =
+      captureBoth([&] { l.run = std::make_unique<Run>(name.c_str(), rebuild, elementModel, 0); });
+  return l;
+}
+
+// The model built with its console output dropped.
 inline std::unique_ptr<Run> loadRun(const std::string& name, bool rebuild = false,
                                     int elementModel = 0) {
-  std::unique_ptr<Run> run;
-  captureBoth([&] { run = std::make_unique<Run>(name.c_str(), rebuild, elementModel, 0); });
-  return run;
+  return loadCaptured(name, rebuild, elementModel).run;
 }
 
 }  // namespace zolt::test

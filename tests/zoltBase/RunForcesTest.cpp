@@ -22,16 +22,9 @@ const std::vector<FiniteElement*>& finestElements(const ::Run& run) {
   return run.hierarchy->elements[run.hierarchy->nLevels - 1];
 }
 
-struct Loaded {
-  std::unique_ptr<::Run> run;
-  CapturedOutput output;
-};
-
 Loaded loadCube(const ModelDirs& d, const std::string& config) {
   d.cube("m", config);
-  Loaded l;
-  l.output = captureBoth([&] { l.run = std::make_unique<::Run>("m", false, 0, 0); });
-  return l;
+  return loadCaptured("m");
 }
 
 // The cube's six tetrahedra in file order have centroid x (uncentred)

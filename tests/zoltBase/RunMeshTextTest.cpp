@@ -125,6 +125,10 @@ TEST(RunMeshText, PositiveOrientationSwapsTheLastTwoCornersAndTheirFaceBits) {
 }
 
 TEST(RunMeshText, ParameterFile) {
+  const auto mismatch = [](const char* what) {
+    return std::string("[Run, readParamsValues] Error: Number of ") + what +
+           " in File does not match actual number!\n";
+  };
   ModelDirs d;
   const std::string pairs = sixPairs("2 0.5");
   const struct {
@@ -133,35 +137,20 @@ TEST(RunMeshText, ParameterFile) {
     float stiffness, density;
     std::vector<int> fixed;
     uint8_t fromParams;
-    const char* err;
+    std::string err;
   } rows[] = {
       {"", pairs + "8 2 7 0", 2, 0.5f, {7, 0}, 1, ""},
       // No fixed vertex in the file: the configuration's list stays.
       {"FIXED_VERTICES 2 1 2", pairs + "8 0", 2, 0.5f, {0, 1}, 0, ""},
       // Values set by classification are kept.
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2.5 3", pairs + "8 0", 2.5f, 3, {}, 0, ""},
-      {"",
-       "5\n" + pairs,
-       1,
-       1,
-       {},
-       0,
-       "[Run, readParamsValues] Error: Number of Elements in File does not match actual "
-       "number!\n"},
-      {"FIXED_VERTICES 1 3",
-       pairs + "9 1 4",
-       2,
-       0.5f,
-       {2},
-       0,
-       "[Run, readParamsValues] Error: Number of Vertices in File does not match actual "
-       "number!\n"},
+      {"", "5\n" + pairs, 1, 1, {}, 0, mismatch("Elements")},
+      {"FIXED_VERTICES 1 3", pairs + "9 1 4", 2, 0.5f, {2}, 0, mismatch("Vertices")},
   };
   for (const auto& row : rows) {
     d.cube("m", row.config);
     writeFile(d.models + "m.params", row.params);
-    std::unique_ptr<::Run> run;
-    const CapturedOutput o = captureBoth([&] { run = std::make_unique<::Run>("m", false, 0, 0); });
+    const auto [run, o] = loadCaptured("m");
     EXPECT_NE(o.out.find("Read Stiffness/Density/FixedVerts File \"" + d.models + "m.params\"\n"),
               std::string::npos);
     EXPECT_EQ(o.err, row.err) << row.params;
@@ -250,7 +239,8 @@ void expectExit(const char* config, const std::vector<BadFile>& rows) {
 
 }  // namespace
 
-TEST(RunMeshTextDeathTest, BadNodeFiles) {
+TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
+  const std::string pairs = sixPairs("1 1");
   const std::vector<BadFile> rows = {
       {"node", "x 3 0 0", "Error: Could not read the node header of level 0"},
       {"node", "-1 3 0 0", "Error: Bad node header of level 0 (-1 vertices, 0 attributes)"},
@@ -259,22 +249,8 @@ TEST(RunMeshTextDeathTest, BadNodeFiles) {
       {"node", "1 3 0 1\n1 0 0 0 -1",
        "Error: Could not read the interpolation count of vertex 1 of level 0"},
       {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
-  };
-  expectExit("", rows);
-}
-
-TEST(RunMeshTextDeathTest, NumbersNamingNoVertex) {
-  expectExit("", {{"ele", "1 4 0\n1 1 2 3 9",
-                   "Error: Vertex number out of range! (\"M.ele\", level 0, element 1)"}});
-  // A parent must name a vertex of the level below.
-  expectExit("LEVEL 2 READ_HIERARCHY",
-             {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
-               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
-}
-
-TEST(RunMeshTextDeathTest, BadParameterFiles) {
-  const std::string pairs = sixPairs("1 1");
-  const std::vector<BadFile> rows = {
+      {"ele", "1 4 0\n1 1 2 3 9",
+       "Error: Vertex number out of range! (\"M.ele\", level 0, element 1)"},
       {"params", "abc", "Error: Could not read the element count"},
       {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
       {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},
@@ -282,6 +258,10 @@ TEST(RunMeshTextDeathTest, BadParameterFiles) {
       {"params", pairs + "8 2 1 x", "Error: Could not read fixed vertex entry 2"},
   };
   expectExit("", rows);
+  // A parent must name a vertex of the level below.
+  expectExit("LEVEL 2 READ_HIERARCHY",
+             {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
+               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
 }
 
 TEST(RunMeshTextDeathTest, MissingFiles) {
