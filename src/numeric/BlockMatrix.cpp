@@ -590,11 +590,15 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
   if (left >= 0 && left < blockBytes * count) return false;
 
   std::vector<Block> read;
-  read.reserve(left >= 0 ? static_cast<size_t>(count) : 0);
+  if (left >= 0) {
+    read.reserve(static_cast<size_t>(count));
+    zolt::adviseHugePages(read.data(), read.capacity() * sizeof(Block));
+  }
+  ChunkReader in(f, blockBytes * count);
   for (int32_t n = 0; n < count; ++n) {
     Block b;
     int32_t r0, c0;
-    if (!readI32(f, r0) || !readI32(f, c0)) return false;
+    if (!in.readI32(r0) || !in.readI32(c0)) return false;
     if (r0 < 0 || r0 % BS != 0 || r0 / BS >= bRows) return false;
     if (c0 < 0 || c0 % BS != 0 || c0 / BS >= bCols) return false;
     if (!read.empty()) {
@@ -605,7 +609,7 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
     b.col0 = c0;
     for (int k = 0; k < NN; ++k) {
       double v;
-      if (!readF64(f, v)) return false;
+      if (!in.readF64(v)) return false;
       b.values[k] = T(v);
     }
     read.push_back(b);

@@ -82,8 +82,9 @@ bool Vector<T>::readFromFile(std::istream& f) {
     if (left >= 0) {
       if (left < 8 * static_cast<int64_t>(count)) return false;
       Vector<T> tmp(count);
+      zolt::bin::ChunkReader in(f, 8 * static_cast<int64_t>(count));
       for (int i = 0; i < count; ++i)
-        if (!zolt::bin::readF64(f, tmp.data[i])) return false;
+        if (!in.readF64(tmp.data[i])) return false;
       *this = std::move(tmp);
       return true;
     }

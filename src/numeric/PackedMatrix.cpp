@@ -524,12 +524,14 @@ bool PackedMatrix<T>::readFromFile(std::istream& f) {
   // otherwise the arrays grow only as the data actually arrives.
   int64_t lenCap = left >= 0 ? rows : std::min<int64_t>(rows, kBlindChunk);
   int64_t entCap = left >= 0 ? count : std::min<int64_t>(count, kBlindChunk);
-  std::unique_ptr<int[]> lens(new int[lenCap > 0 ? lenCap : 1]());
-  std::unique_ptr<MatrixEntry<T>[]> ents(new MatrixEntry<T>[entCap > 0 ? entCap : 1]());
+  std::unique_ptr<int[]> lens(new int[lenCap > 0 ? lenCap : 1]);
+  std::unique_ptr<MatrixEntry<T>[]> ents(new MatrixEntry<T>[entCap > 0 ? entCap : 1]);
+  zolt::adviseHugePages(ents.get(), static_cast<size_t>(entCap) * sizeof(MatrixEntry<T>));
+  bin::ChunkReader in(f, needed);
   int64_t total = 0;
   for (int64_t i = 0; i < rows; ++i) {
     int32_t len;
-    if (!bin::readI32(f, len) || len < 0 || total + len > count) return false;
+    if (!in.readI32(len) || len < 0 || total + len > count) return false;
     if (i >= lenCap) {
       const int64_t cap = std::min<int64_t>(2 * lenCap, rows);
       growArray(lens, i, cap);
@@ -544,7 +546,7 @@ bool PackedMatrix<T>::readFromFile(std::istream& f) {
       }
       int32_t col;
       double val;
-      if (!bin::readI32(f, col) || !bin::readF64(f, val) || col < 0 || col >= cols) return false;
+      if (!in.readI32(col) || !in.readF64(val) || col < 0 || col >= cols) return false;
       ents[total] = MatrixEntry<T>{col, T(val)};
     }
   }

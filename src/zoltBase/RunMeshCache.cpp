@@ -74,9 +74,9 @@ namespace {
 
 // Reads one level of the cache into h; false on any count, index or size
 // that disagrees with the bytes left or the level before.
-bool readLevel(std::istream& in, TetHierarchy& h, int l, ElementType type) {
+bool readLevel(ChunkReader& in, TetHierarchy& h, int l, ElementType type) {
   int32_t n = 0;
-  if (!readI32(in, n) || n < 0 || n > bytesLeft(in) / 19) return false;
+  if (!in.readI32(n) || n < 0 || n > in.remaining() / 19) return false;
   std::vector<Vertex*>& vs = h.vertices[l];
   const std::vector<Vertex*>* coarse = l > 0 ? &h.vertices[l - 1] : nullptr;
   std::vector<uint8_t> seen(static_cast<size_t>(n), 0);
@@ -86,39 +86,38 @@ bool readLevel(std::istream& in, TetHierarchy& h, int l, ElementType type) {
     vs.push_back(v);
     uint8_t p = 0;
     for (float& x : v->restPosition)
-      if (!readF32(in, x)) return false;
-    if (!readI32(in, v->index) || !readU8(in, v->fixed) || !readU8(in, v->onSurface) ||
-        !readU8(in, p))
+      if (!in.readF32(x)) return false;
+    if (!in.readI32(v->index) || !in.readU8(v->fixed) || !in.readU8(v->onSurface) || !in.readU8(p))
       return false;
     if (v->index < 0 || v->index >= n || seen[static_cast<size_t>(v->index)]++) return false;
     for (int k = 0; k < p; ++k) {
       int32_t at = 0;
       float w = 0;
-      if (!readI32(in, at) || !readF32(in, w)) return false;
+      if (!in.readI32(at) || !in.readF32(w)) return false;
       if (!coarse) continue;
       if (at < 0 || static_cast<size_t>(at) >= coarse->size()) return false;
       v->parents.push_back({(*coarse)[static_cast<size_t>(at)], w});
     }
   }
   int32_t r = 0;
-  if (!readI32(in, r) || r < 0 || r > n) return false;
+  if (!in.readI32(r) || r < 0 || r > n) return false;
   for (int32_t i = 0; i < r; ++i) {
     int32_t at = 0;
-    if (!readI32(in, at) || at < 0 || at >= n) return false;
+    if (!in.readI32(at) || at < 0 || at >= n) return false;
     h.removed[l].push_back(vs[static_cast<size_t>(at)]);
   }
   int32_t e = 0, k = 0;
-  if (!readI32(in, e) || e < 0) return false;
+  if (!in.readI32(e) || e < 0) return false;
   if (e == 0) return true;
-  if (!readI32(in, k) || k < 1 || k > 64 || e > bytesLeft(in) / (4 * k + 12)) return false;
+  if (!in.readI32(k) || k < 1 || k > 64 || e > in.remaining() / (4 * k + 12)) return false;
   if (type == ElementType::TETRAHEDRON && k != 4) return false;
   for (int32_t j = 0; j < e; ++j) {
     int32_t node[64];
     int32_t mask = 0;
     float stiffness = 0, density = 0;
     for (int32_t q = 0; q < k; ++q)
-      if (!readI32(in, node[q]) || node[q] < 0 || node[q] >= n) return false;
-    if (!readI32(in, mask) || !readF32(in, stiffness) || !readF32(in, density)) return false;
+      if (!in.readI32(node[q]) || node[q] < 0 || node[q] >= n) return false;
+    if (!in.readI32(mask) || !in.readF32(stiffness) || !in.readF32(density)) return false;
     if (type != ElementType::TETRAHEDRON) continue;
     auto* t = new Tetrahedron(vs[static_cast<size_t>(node[0])], vs[static_cast<size_t>(node[1])],
                               vs[static_cast<size_t>(node[2])], vs[static_cast<size_t>(node[3])],
@@ -158,10 +157,11 @@ bool Run::readMesh(const char* path) {
   std::cout << "Read Mesh from file \"" << path << "\"" << std::endl << std::endl;
   auto h = std::make_unique<TetHierarchy>(nLevels);
   bool ok = true;
-  for (int l = 0; ok && l < nLevels; ++l) ok = readLevel(in, *h, l, elementType);
+  ChunkReader levels(in, bytesLeft(in));
+  for (int l = 0; ok && l < nLevels; ++l) ok = readLevel(levels, *h, l, elementType);
   // The numbering invariant: fixed vertices are exactly those below the count.
   const std::vector<Vertex*>& finest = h->vertices[nLevels - 1];
-  ok = ok && bytesLeft(in) == 0 && fixedCount >= 0 &&
+  ok = ok && levels.remaining() == 0 && bytesLeft(in) == 0 && fixedCount >= 0 &&
        static_cast<size_t>(fixedCount) <= finest.size();
   for (size_t i = 0; ok && i < finest.size(); ++i)
     ok = (finest[i]->index < fixedCount) == (finest[i]->fixed != 0);
