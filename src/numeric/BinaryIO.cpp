@@ -133,6 +133,23 @@ bool ChunkReader::readF64(double& v) {
   return true;
 }
 
+void ChunkWriter::writeF32(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  put<4>(u);
+}
+
+void ChunkWriter::writeF64(double v) {
+  uint64_t u;
+  std::memcpy(&u, &v, 8);
+  put<8>(u);
+}
+
+void ChunkWriter::flush() {
+  if (end_ > 0) s_.write(reinterpret_cast<const char*>(buf_.data()), end_);
+  end_ = 0;
+}
+
 }  // namespace zolt::bin
 
 namespace zolt {

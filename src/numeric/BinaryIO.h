@@ -69,6 +69,34 @@ class ChunkReader {
   size_t pos_ = 0, end_ = 0;
 };
 
+// Collects fields in a 256 KiB buffer and hands it to the stream in one
+// write when full, on flush() and when destroyed; the stream's state tells
+// whether the writes succeeded.
+class ChunkWriter {
+ public:
+  explicit ChunkWriter(std::ostream& s) : s_(s), buf_(kSize) {}
+  ~ChunkWriter() { flush(); }
+  ChunkWriter(const ChunkWriter&) = delete;
+  ChunkWriter& operator=(const ChunkWriter&) = delete;
+  void writeU8(uint8_t v) { put<1>(v); }
+  void writeI32(int32_t v) { put<4>(static_cast<uint32_t>(v)); }
+  void writeF32(float v);
+  void writeF64(double v);
+  void flush();
+
+ private:
+  static constexpr size_t kSize = size_t(1) << 18;
+  template <int N>
+  void put(uint64_t bits) {
+    if (end_ + N > kSize) flush();
+    for (int i = 0; i < N; ++i) buf_[end_++] = static_cast<unsigned char>(bits >> (8 * i));
+  }
+
+  std::ostream& s_;
+  std::vector<unsigned char> buf_;
+  size_t end_ = 0;
+};
+
 }  // namespace zolt::bin
 
 namespace zolt {

@@ -549,17 +549,17 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::writeToFile(std::ostream& f) const {
   if (buildMap)
     stopWith("[BlockMatrix, writeToFile] Error: write file before building data structs !");
-  using namespace zolt::bin;
-  writeU8(f, symmetric ? 1 : 0);
-  writeI32(f, nRow);
-  writeI32(f, nCol);
-  writeI32(f, nBlockRows);
-  writeI32(f, nBlockCols);
-  writeI32(f, static_cast<int32_t>(blocks.size()));
+  zolt::bin::ChunkWriter out(f);
+  out.writeU8(symmetric ? 1 : 0);
+  out.writeI32(nRow);
+  out.writeI32(nCol);
+  out.writeI32(nBlockRows);
+  out.writeI32(nBlockCols);
+  out.writeI32(static_cast<int32_t>(blocks.size()));
   for (const Block& b : blocks) {
-    writeI32(f, b.row0);
-    writeI32(f, b.col0);
-    for (int k = 0; k < NN; ++k) writeF64(f, b.values[k]);
+    out.writeI32(b.row0);
+    out.writeI32(b.col0);
+    for (int k = 0; k < NN; ++k) out.writeF64(b.values[k]);
   }
 }
 

@@ -223,7 +223,8 @@ void FullMatrix<T>::writeToFile(std::ostream& f) const {
   bin::writeI32(f, nCol);
   if constexpr (std::is_same_v<T, double>) {
     const int n = nRow * nCol;
-    for (int k = 0; k < n; ++k) bin::writeF64(f, data[k]);
+    bin::ChunkWriter out(f);
+    for (int k = 0; k < n; ++k) out.writeF64(data[k]);
   } else {
     f.flush();
     ZOLT_ASSERT(0);

@@ -65,8 +65,9 @@ void Vector<T>::resize(int size) {
 template <class T>
 void Vector<T>::writeToFile(std::ostream& f) const {
   if constexpr (std::is_same_v<T, double>) {
-    zolt::bin::writeI32(f, n);
-    for (int i = 0; i < n; ++i) zolt::bin::writeF64(f, data[i]);
+    zolt::bin::ChunkWriter out(f);
+    out.writeI32(n);
+    for (int i = 0; i < n; ++i) out.writeF64(data[i]);
   } else {
     ZOLT_ASSERT(0);
   }

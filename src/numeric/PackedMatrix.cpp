@@ -481,17 +481,17 @@ void PackedMatrix<T>::mult_m_left_m_transpose_right(const PackedMatrix<T>& P, Ma
 
 template <class T>
 void PackedMatrix<T>::writeToFile(std::ostream& f) const {
-  namespace bin = zolt::bin;
-  bin::writeU8(f, symmetric ? 1 : 0);
-  bin::writeI32(f, nRow);
-  bin::writeI32(f, nCol);
-  bin::writeI32(f, nnz);
+  zolt::bin::ChunkWriter out(f);
+  out.writeU8(symmetric ? 1 : 0);
+  out.writeI32(nRow);
+  out.writeI32(nCol);
+  out.writeI32(nnz);
   for (int i = 0; i < nRow; ++i) {
-    bin::writeI32(f, rowLen[i]);
+    out.writeI32(rowLen[i]);
     const MatrixEntry<T>* e = rowStart[i];
     for (int k = 0; k < rowLen[i]; ++k) {
-      bin::writeI32(f, e[k].col);
-      bin::writeF64(f, e[k].val);
+      out.writeI32(e[k].col);
+      out.writeF64(e[k].val);
     }
   }
 }

@@ -107,3 +107,24 @@ TEST(BinaryIO, ChunkReaderRoundTripStopsAtItsLimit) {
     EXPECT_EQ(next, 77);
   }
 }
+
+// The chunk writer's bytes equal the field writers', across its buffer size.
+TEST(BinaryIO, ChunkWriterWritesWhatTheFieldWritersWrite) {
+  for (int count : {0, 1, 30000}) {
+    std::stringstream direct, chunked;
+    {
+      ChunkWriter out(chunked);
+      for (int k = 0; k < count; ++k) {
+        writeU8(direct, static_cast<uint8_t>(k));
+        writeI32(direct, -k);
+        writeF32(direct, 0.25f * k);
+        writeF64(direct, -0.1 * k);
+        out.writeU8(static_cast<uint8_t>(k));
+        out.writeI32(-k);
+        out.writeF32(0.25f * k);
+        out.writeF64(-0.1 * k);
+      }
+    }
+    EXPECT_EQ(chunked.str(), direct.str()) << count;
+  }
+}
