@@ -21,47 +21,49 @@ void Run::writeMesh(const char* path) {
   }
   std::cout << "Write Mesh to file \"" << path << "\"" << std::endl;
   const TetHierarchy& h = *hierarchy;
-  writeI32(out, h.nLevels);
-  writeI32(out, settings.fixedCount);
-  for (double c : renderSettings.centre) writeF64(out, c);
-  writeI32(out, static_cast<int32_t>(elementType));
+  ChunkWriter w(out);
+  w.writeI32(h.nLevels);
+  w.writeI32(settings.fixedCount);
+  for (double c : renderSettings.centre) w.writeF64(c);
+  w.writeI32(static_cast<int32_t>(elementType));
   const int32_t nEntries = meshEntries ? static_cast<int32_t>(meshEntries->size()) : 0;
-  writeI32(out, nEntries);
+  w.writeI32(nEntries);
   for (int32_t e = 0; e < nEntries; ++e)
-    for (float m : (*meshEntries)[static_cast<size_t>(e)].matrix) writeF32(out, m);
+    for (float m : (*meshEntries)[static_cast<size_t>(e)].matrix) w.writeF32(m);
 
   std::unordered_map<const Vertex*, int32_t> previous, current;
   for (int l = 0; l < h.nLevels; ++l) {
     const std::vector<Vertex*>& vs = h.vertices[l];
     current.clear();
     for (size_t i = 0; i < vs.size(); ++i) current[vs[i]] = static_cast<int32_t>(i);
-    writeI32(out, static_cast<int32_t>(vs.size()));
+    w.writeI32(static_cast<int32_t>(vs.size()));
     for (const Vertex* v : vs) {
-      for (float x : v->restPosition) writeF32(out, x);
-      writeI32(out, v->index);
-      writeU8(out, v->fixed);
-      writeU8(out, v->onSurface);
+      for (float x : v->restPosition) w.writeF32(x);
+      w.writeI32(v->index);
+      w.writeU8(v->fixed);
+      w.writeU8(v->onSurface);
       const size_t p = v->parents.size() > 255 ? 255 : v->parents.size();
-      writeU8(out, static_cast<uint8_t>(p));
+      w.writeU8(static_cast<uint8_t>(p));
       for (size_t k = 0; k < p; ++k) {
         const auto it = previous.find(v->parents[k].parent);
-        writeI32(out, it == previous.end() ? -1 : it->second);
-        writeF32(out, v->parents[k].weight);
+        w.writeI32(it == previous.end() ? -1 : it->second);
+        w.writeF32(v->parents[k].weight);
       }
     }
-    writeI32(out, static_cast<int32_t>(h.removed[l].size()));
-    for (const Vertex* v : h.removed[l]) writeI32(out, current.at(v));
+    w.writeI32(static_cast<int32_t>(h.removed[l].size()));
+    for (const Vertex* v : h.removed[l]) w.writeI32(current.at(v));
     const std::vector<FiniteElement*>& es = h.elements[l];
-    writeI32(out, static_cast<int32_t>(es.size()));
-    if (!es.empty()) writeI32(out, es.front()->degreeOfFreedom());
+    w.writeI32(static_cast<int32_t>(es.size()));
+    if (!es.empty()) w.writeI32(es.front()->degreeOfFreedom());
     for (const FiniteElement* e : es) {
-      for (int k = 0; k < e->degreeOfFreedom(); ++k) writeI32(out, current.at(e->getVertex(k)));
-      writeI32(out, e->getFaceMask());
-      writeF32(out, e->getStiffness());
-      writeF32(out, e->getDensity());
+      for (int k = 0; k < e->degreeOfFreedom(); ++k) w.writeI32(current.at(e->getVertex(k)));
+      w.writeI32(e->getFaceMask());
+      w.writeF32(e->getStiffness());
+      w.writeF32(e->getDensity());
     }
     previous.swap(current);
   }
+  w.flush();
   out.close();
   if (out.fail()) {
     std::cerr << "[Run, writeMesh] Error: Writing \"" << path << "\" failed; file removed"
