@@ -391,9 +391,9 @@ double linearShapeCoefficients(Vertex* const (&v)[4], double (&c)[4][4]) {
       int m = 0;
       for (int j = 0; j < 4; ++j)
         if (j != k) col[m++] = j;
-      const double minor =
-          det3(a[r[0]][col[0]], a[r[0]][col[1]], a[r[0]][col[2]], a[r[1]][col[0]], a[r[1]][col[1]],
-               a[r[1]][col[2]], a[r[2]][col[0]], a[r[2]][col[1]], a[r[2]][col[2]]);
+      const double minor = det3(a[r[0]][col[0]], a[r[0]][col[1]], a[r[0]][col[2]],
+                                a[r[1]][col[0]], a[r[1]][col[1]], a[r[1]][col[2]],
+                                a[r[2]][col[0]], a[r[2]][col[1]], a[r[2]][col[2]]);
       cof[i][k] = (i + k) % 2 == 0 ? minor : -minor;
     }
   }
