@@ -4,7 +4,6 @@
 // the contributions of its elements in element order, whichever thread
 // owns the row, so one and two threads give the same bits.
 
-#include <sys/mman.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "BinaryIO.h"
 #include "FiniteElement.h"
 #include "MatrixAssembler.h"
 #include "ProgressBar.h"
@@ -74,28 +74,12 @@ inline void stressColumns(const ElementRecord& r, int b, double lambda, double m
   s[17] = (g[1] * mu) * V;
 }
 
-// Asks for huge pages behind a large allocation before its first touch:
-// filling it then takes a page fault per 2 MB instead of per 4 KB, and
-// streaming it later misses the TLB less. A hint only.
-void adviseHugePages(void* p, size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr size_t kHuge = size_t(2) << 20;
-  if (!p || bytes < 4 * kHuge) return;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)p;
-  (void)bytes;
-#endif
-}
-
 // A vector of n value-initialised elements, with huge pages when large.
 template <class X>
 std::vector<X> hugeVector(size_t n) {
   std::vector<X> v;
   v.reserve(n);
-  adviseHugePages(v.data(), n * sizeof(X));
+  zolt::adviseHugePages(v.data(), n * sizeof(X));
   v.resize(n);
   return v;
 }
@@ -146,7 +130,7 @@ PackedMatrix<double>* newPacked(int rows, int cols, long room) {
   // Not initialised: only what the parts write is ever read.
   if (room > 0) {
     P->entries = new MatrixEntry<double>[room];
-    adviseHugePages(P->entries, room * sizeof(MatrixEntry<double>));
+    zolt::adviseHugePages(P->entries, room * sizeof(MatrixEntry<double>));
   }
   return P;
 }
@@ -189,7 +173,7 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
     for (int i = from; i < to; ++i) {
       auto* t = static_cast<Tetrahedron*>(el[i]);
       ElementRecord& r = records[i];
-      const double volume = t->prepareLinear(calcGradients, r.grad);
+      const double volume = t->prepareVolume(calcGradients, r.grad);
       const float stiffness = t->getStiffness();
       const float density = t->getDensity();
       r.volume = volume;

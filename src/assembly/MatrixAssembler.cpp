@@ -118,7 +118,7 @@ void MatrixAssembler::prepareElements(int from, int to, ProgressBar* bar) {
     FiniteElement* e = (*elements)[i];
     if (auto* t = dynamic_cast<Tetrahedron*>(e)) {
       double grad[4][3];
-      t->prepareLinear(calcGradients, grad);
+      t->prepareVolume(calcGradients, grad);
       if (bar) bar->step();
       continue;
     }

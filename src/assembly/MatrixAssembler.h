@@ -63,8 +63,8 @@ class MatrixAssembler {
   // Builds K, M, S and the lumped vector and removes the degrees of freedom
   // firstDof .. firstDof+nDofs-1 from all four.
   void assemble(int firstDof, int nDofs, FullMatrix<double>* elementStiffness, bool calcGradients);
-  // Only prepares every element: shape functions, integration domain, load
-  // matrix and volume, and the gradients when asked.
+  // Only prepares every element: volume, load matrix and the gradients when
+  // asked (tetrahedra build shape functions and load matrix on first use).
   void generateShapeFunctions(bool calcGradients);
   // K3 when set, else K2 (null when neither is).
   Matrix<double>* getStiffnessMatrix() const;

@@ -1,6 +1,10 @@
 #include "BinaryIO.h"
 
+#include <algorithm>
 #include <cstring>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace zolt::bin {
 namespace {
@@ -94,4 +98,73 @@ int64_t bytesLeft(std::istream& s) {
   return static_cast<int64_t>(end - here);
 }
 
+ChunkReader::ChunkReader(std::istream& s, int64_t limit)
+    : s_(s), left_(std::max<int64_t>(limit, 0)) {
+  buf_.resize(static_cast<size_t>(std::min<int64_t>(left_, int64_t(1) << 18)) + 8);
+}
+
+bool ChunkReader::refill(size_t n) {
+  std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+  end_ -= pos_;
+  pos_ = 0;
+  const int64_t room = static_cast<int64_t>(buf_.size() - end_);
+  const int64_t want = std::min(left_, room);
+  if (want > 0 && s_) {
+    s_.read(reinterpret_cast<char*>(buf_.data() + end_), want);
+    const int64_t got = s_.gcount();
+    end_ += static_cast<size_t>(got);
+    left_ = got < want ? 0 : left_ - got;
+  }
+  return end_ >= n;
+}
+
+bool ChunkReader::readF32(float& v) {
+  uint32_t u;
+  if (!readU32(u)) return false;
+  std::memcpy(&v, &u, 4);
+  return true;
+}
+
+bool ChunkReader::readF64(double& v) {
+  uint32_t lo, hi;
+  if (!need(8) || !readU32(lo) || !readU32(hi)) return false;
+  const uint64_t u = lo | (static_cast<uint64_t>(hi) << 32);
+  std::memcpy(&v, &u, 8);
+  return true;
+}
+
+void ChunkWriter::writeF32(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  put<4>(u);
+}
+
+void ChunkWriter::writeF64(double v) {
+  uint64_t u;
+  std::memcpy(&u, &v, 8);
+  put<8>(u);
+}
+
+void ChunkWriter::flush() {
+  if (end_ > 0) s_.write(reinterpret_cast<const char*>(buf_.data()), end_);
+  end_ = 0;
+}
+
 }  // namespace zolt::bin
+
+namespace zolt {
+
+void adviseHugePages(void* p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr size_t kHuge = size_t(2) << 20;
+  if (!p || bytes < 4 * kHuge) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+}  // namespace zolt

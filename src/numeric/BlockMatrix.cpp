@@ -549,17 +549,17 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::writeToFile(std::ostream& f) const {
   if (buildMap)
     stopWith("[BlockMatrix, writeToFile] Error: write file before building data structs !");
-  using namespace zolt::bin;
-  writeU8(f, symmetric ? 1 : 0);
-  writeI32(f, nRow);
-  writeI32(f, nCol);
-  writeI32(f, nBlockRows);
-  writeI32(f, nBlockCols);
-  writeI32(f, static_cast<int32_t>(blocks.size()));
+  zolt::bin::ChunkWriter out(f);
+  out.writeU8(symmetric ? 1 : 0);
+  out.writeI32(nRow);
+  out.writeI32(nCol);
+  out.writeI32(nBlockRows);
+  out.writeI32(nBlockCols);
+  out.writeI32(static_cast<int32_t>(blocks.size()));
   for (const Block& b : blocks) {
-    writeI32(f, b.row0);
-    writeI32(f, b.col0);
-    for (int k = 0; k < NN; ++k) writeF64(f, b.values[k]);
+    out.writeI32(b.row0);
+    out.writeI32(b.col0);
+    for (int k = 0; k < NN; ++k) out.writeF64(b.values[k]);
   }
 }
 
@@ -590,11 +590,15 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
   if (left >= 0 && left < blockBytes * count) return false;
 
   std::vector<Block> read;
-  read.reserve(left >= 0 ? static_cast<size_t>(count) : 0);
+  if (left >= 0) {
+    read.reserve(static_cast<size_t>(count));
+    zolt::adviseHugePages(read.data(), read.capacity() * sizeof(Block));
+  }
+  ChunkReader in(f, blockBytes * count);
   for (int32_t n = 0; n < count; ++n) {
     Block b;
     int32_t r0, c0;
-    if (!readI32(f, r0) || !readI32(f, c0)) return false;
+    if (!in.readI32(r0) || !in.readI32(c0)) return false;
     if (r0 < 0 || r0 % BS != 0 || r0 / BS >= bRows) return false;
     if (c0 < 0 || c0 % BS != 0 || c0 / BS >= bCols) return false;
     if (!read.empty()) {
@@ -605,7 +609,7 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
     b.col0 = c0;
     for (int k = 0; k < NN; ++k) {
       double v;
-      if (!readF64(f, v)) return false;
+      if (!in.readF64(v)) return false;
       b.values[k] = T(v);
     }
     read.push_back(b);

@@ -223,7 +223,8 @@ void FullMatrix<T>::writeToFile(std::ostream& f) const {
   bin::writeI32(f, nCol);
   if constexpr (std::is_same_v<T, double>) {
     const int n = nRow * nCol;
-    for (int k = 0; k < n; ++k) bin::writeF64(f, data[k]);
+    bin::ChunkWriter out(f);
+    for (int k = 0; k < n; ++k) out.writeF64(data[k]);
   } else {
     f.flush();
     ZOLT_ASSERT(0);
@@ -251,6 +252,7 @@ bool FullMatrix<T>::readFromFile(std::istream& f) {
     // otherwise the array grows only as the data actually arrives.
     int64_t cap = left >= 0 ? n : std::min<int64_t>(n, kBlindChunk);
     std::unique_ptr<double[]> vals(new double[cap > 0 ? cap : 1]);
+    bin::ChunkReader in(f, 8 * n);
     for (int64_t k = 0; k < n; ++k) {
       if (k >= cap) {
         const int64_t newCap = std::min<int64_t>(2 * cap, n);
@@ -259,7 +261,7 @@ bool FullMatrix<T>::readFromFile(std::istream& f) {
         vals = std::move(grown);
         cap = newCap;
       }
-      if (!bin::readF64(f, vals[k])) return false;
+      if (!in.readF64(vals[k])) return false;
     }
     nRow = rows;
     nCol = cols;

@@ -65,8 +65,9 @@ void Vector<T>::resize(int size) {
 template <class T>
 void Vector<T>::writeToFile(std::ostream& f) const {
   if constexpr (std::is_same_v<T, double>) {
-    zolt::bin::writeI32(f, n);
-    for (int i = 0; i < n; ++i) zolt::bin::writeF64(f, data[i]);
+    zolt::bin::ChunkWriter out(f);
+    out.writeI32(n);
+    for (int i = 0; i < n; ++i) out.writeF64(data[i]);
   } else {
     ZOLT_ASSERT(0);
   }
@@ -82,8 +83,9 @@ bool Vector<T>::readFromFile(std::istream& f) {
     if (left >= 0) {
       if (left < 8 * static_cast<int64_t>(count)) return false;
       Vector<T> tmp(count);
+      zolt::bin::ChunkReader in(f, 8 * static_cast<int64_t>(count));
       for (int i = 0; i < count; ++i)
-        if (!zolt::bin::readF64(f, tmp.data[i])) return false;
+        if (!in.readF64(tmp.data[i])) return false;
       *this = std::move(tmp);
       return true;
     }

@@ -481,17 +481,17 @@ void PackedMatrix<T>::mult_m_left_m_transpose_right(const PackedMatrix<T>& P, Ma
 
 template <class T>
 void PackedMatrix<T>::writeToFile(std::ostream& f) const {
-  namespace bin = zolt::bin;
-  bin::writeU8(f, symmetric ? 1 : 0);
-  bin::writeI32(f, nRow);
-  bin::writeI32(f, nCol);
-  bin::writeI32(f, nnz);
+  zolt::bin::ChunkWriter out(f);
+  out.writeU8(symmetric ? 1 : 0);
+  out.writeI32(nRow);
+  out.writeI32(nCol);
+  out.writeI32(nnz);
   for (int i = 0; i < nRow; ++i) {
-    bin::writeI32(f, rowLen[i]);
+    out.writeI32(rowLen[i]);
     const MatrixEntry<T>* e = rowStart[i];
     for (int k = 0; k < rowLen[i]; ++k) {
-      bin::writeI32(f, e[k].col);
-      bin::writeF64(f, e[k].val);
+      out.writeI32(e[k].col);
+      out.writeF64(e[k].val);
     }
   }
 }
@@ -524,12 +524,14 @@ bool PackedMatrix<T>::readFromFile(std::istream& f) {
   // otherwise the arrays grow only as the data actually arrives.
   int64_t lenCap = left >= 0 ? rows : std::min<int64_t>(rows, kBlindChunk);
   int64_t entCap = left >= 0 ? count : std::min<int64_t>(count, kBlindChunk);
-  std::unique_ptr<int[]> lens(new int[lenCap > 0 ? lenCap : 1]());
-  std::unique_ptr<MatrixEntry<T>[]> ents(new MatrixEntry<T>[entCap > 0 ? entCap : 1]());
+  std::unique_ptr<int[]> lens(new int[lenCap > 0 ? lenCap : 1]);
+  std::unique_ptr<MatrixEntry<T>[]> ents(new MatrixEntry<T>[entCap > 0 ? entCap : 1]);
+  zolt::adviseHugePages(ents.get(), static_cast<size_t>(entCap) * sizeof(MatrixEntry<T>));
+  bin::ChunkReader in(f, needed);
   int64_t total = 0;
   for (int64_t i = 0; i < rows; ++i) {
     int32_t len;
-    if (!bin::readI32(f, len) || len < 0 || total + len > count) return false;
+    if (!in.readI32(len) || len < 0 || total + len > count) return false;
     if (i >= lenCap) {
       const int64_t cap = std::min<int64_t>(2 * lenCap, rows);
       growArray(lens, i, cap);
@@ -544,7 +546,7 @@ bool PackedMatrix<T>::readFromFile(std::istream& f) {
       }
       int32_t col;
       double val;
-      if (!bin::readI32(f, col) || !bin::readF64(f, val) || col < 0 || col >= cols) return false;
+      if (!in.readI32(col) || !in.readF64(val) || col < 0 || col >= cols) return false;
       ents[total] = MatrixEntry<T>{col, T(val)};
     }
   }

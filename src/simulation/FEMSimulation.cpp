@@ -88,12 +88,12 @@ void FEMSimulation::addGravity() {
     for (int k = 0; k < 3; ++k) g[k] = static_cast<float>(settings->gravity[k] * rho);
     double* load = gravityLoad->data;
     for (const FiniteElement* e : elements) {
-      const SparseMatrix<double>& L = *e->getLoadMatrix();
       const float density = e->getDensity();
       for (int j = 0; j < nNodes; ++j) {
         const int i = e->getVertex(j)->index - fixed;
         if (i < 0) continue;
-        for (int k = 0; k < dim; ++k) load[dim * i + k] += L(dim * j + k, k) * g[k] * density;
+        for (int k = 0; k < dim; ++k)
+          load[dim * i + k] += e->loadEntry(dim * j + k, k) * g[k] * density;
       }
     }
   }

@@ -21,47 +21,49 @@ void Run::writeMesh(const char* path) {
   }
   std::cout << "Write Mesh to file \"" << path << "\"" << std::endl;
   const TetHierarchy& h = *hierarchy;
-  writeI32(out, h.nLevels);
-  writeI32(out, settings.fixedCount);
-  for (double c : renderSettings.centre) writeF64(out, c);
-  writeI32(out, static_cast<int32_t>(elementType));
+  ChunkWriter w(out);
+  w.writeI32(h.nLevels);
+  w.writeI32(settings.fixedCount);
+  for (double c : renderSettings.centre) w.writeF64(c);
+  w.writeI32(static_cast<int32_t>(elementType));
   const int32_t nEntries = meshEntries ? static_cast<int32_t>(meshEntries->size()) : 0;
-  writeI32(out, nEntries);
+  w.writeI32(nEntries);
   for (int32_t e = 0; e < nEntries; ++e)
-    for (float m : (*meshEntries)[static_cast<size_t>(e)].matrix) writeF32(out, m);
+    for (float m : (*meshEntries)[static_cast<size_t>(e)].matrix) w.writeF32(m);
 
   std::unordered_map<const Vertex*, int32_t> previous, current;
   for (int l = 0; l < h.nLevels; ++l) {
     const std::vector<Vertex*>& vs = h.vertices[l];
     current.clear();
     for (size_t i = 0; i < vs.size(); ++i) current[vs[i]] = static_cast<int32_t>(i);
-    writeI32(out, static_cast<int32_t>(vs.size()));
+    w.writeI32(static_cast<int32_t>(vs.size()));
     for (const Vertex* v : vs) {
-      for (float x : v->restPosition) writeF32(out, x);
-      writeI32(out, v->index);
-      writeU8(out, v->fixed);
-      writeU8(out, v->onSurface);
+      for (float x : v->restPosition) w.writeF32(x);
+      w.writeI32(v->index);
+      w.writeU8(v->fixed);
+      w.writeU8(v->onSurface);
       const size_t p = v->parents.size() > 255 ? 255 : v->parents.size();
-      writeU8(out, static_cast<uint8_t>(p));
+      w.writeU8(static_cast<uint8_t>(p));
       for (size_t k = 0; k < p; ++k) {
         const auto it = previous.find(v->parents[k].parent);
-        writeI32(out, it == previous.end() ? -1 : it->second);
-        writeF32(out, v->parents[k].weight);
+        w.writeI32(it == previous.end() ? -1 : it->second);
+        w.writeF32(v->parents[k].weight);
       }
     }
-    writeI32(out, static_cast<int32_t>(h.removed[l].size()));
-    for (const Vertex* v : h.removed[l]) writeI32(out, current.at(v));
+    w.writeI32(static_cast<int32_t>(h.removed[l].size()));
+    for (const Vertex* v : h.removed[l]) w.writeI32(current.at(v));
     const std::vector<FiniteElement*>& es = h.elements[l];
-    writeI32(out, static_cast<int32_t>(es.size()));
-    if (!es.empty()) writeI32(out, es.front()->degreeOfFreedom());
+    w.writeI32(static_cast<int32_t>(es.size()));
+    if (!es.empty()) w.writeI32(es.front()->degreeOfFreedom());
     for (const FiniteElement* e : es) {
-      for (int k = 0; k < e->degreeOfFreedom(); ++k) writeI32(out, current.at(e->getVertex(k)));
-      writeI32(out, e->getFaceMask());
-      writeF32(out, e->getStiffness());
-      writeF32(out, e->getDensity());
+      for (int k = 0; k < e->degreeOfFreedom(); ++k) w.writeI32(current.at(e->getVertex(k)));
+      w.writeI32(e->getFaceMask());
+      w.writeF32(e->getStiffness());
+      w.writeF32(e->getDensity());
     }
     previous.swap(current);
   }
+  w.flush();
   out.close();
   if (out.fail()) {
     std::cerr << "[Run, writeMesh] Error: Writing \"" << path << "\" failed; file removed"
@@ -74,9 +76,9 @@ namespace {
 
 // Reads one level of the cache into h; false on any count, index or size
 // that disagrees with the bytes left or the level before.
-bool readLevel(std::istream& in, TetHierarchy& h, int l, ElementType type) {
+bool readLevel(ChunkReader& in, TetHierarchy& h, int l, ElementType type) {
   int32_t n = 0;
-  if (!readI32(in, n) || n < 0 || n > bytesLeft(in) / 19) return false;
+  if (!in.readI32(n) || n < 0 || n > in.remaining() / 19) return false;
   std::vector<Vertex*>& vs = h.vertices[l];
   const std::vector<Vertex*>* coarse = l > 0 ? &h.vertices[l - 1] : nullptr;
   std::vector<uint8_t> seen(static_cast<size_t>(n), 0);
@@ -86,39 +88,38 @@ bool readLevel(std::istream& in, TetHierarchy& h, int l, ElementType type) {
     vs.push_back(v);
     uint8_t p = 0;
     for (float& x : v->restPosition)
-      if (!readF32(in, x)) return false;
-    if (!readI32(in, v->index) || !readU8(in, v->fixed) || !readU8(in, v->onSurface) ||
-        !readU8(in, p))
+      if (!in.readF32(x)) return false;
+    if (!in.readI32(v->index) || !in.readU8(v->fixed) || !in.readU8(v->onSurface) || !in.readU8(p))
       return false;
     if (v->index < 0 || v->index >= n || seen[static_cast<size_t>(v->index)]++) return false;
     for (int k = 0; k < p; ++k) {
       int32_t at = 0;
       float w = 0;
-      if (!readI32(in, at) || !readF32(in, w)) return false;
+      if (!in.readI32(at) || !in.readF32(w)) return false;
       if (!coarse) continue;
       if (at < 0 || static_cast<size_t>(at) >= coarse->size()) return false;
       v->parents.push_back({(*coarse)[static_cast<size_t>(at)], w});
     }
   }
   int32_t r = 0;
-  if (!readI32(in, r) || r < 0 || r > n) return false;
+  if (!in.readI32(r) || r < 0 || r > n) return false;
   for (int32_t i = 0; i < r; ++i) {
     int32_t at = 0;
-    if (!readI32(in, at) || at < 0 || at >= n) return false;
+    if (!in.readI32(at) || at < 0 || at >= n) return false;
     h.removed[l].push_back(vs[static_cast<size_t>(at)]);
   }
   int32_t e = 0, k = 0;
-  if (!readI32(in, e) || e < 0) return false;
+  if (!in.readI32(e) || e < 0) return false;
   if (e == 0) return true;
-  if (!readI32(in, k) || k < 1 || k > 64 || e > bytesLeft(in) / (4 * k + 12)) return false;
+  if (!in.readI32(k) || k < 1 || k > 64 || e > in.remaining() / (4 * k + 12)) return false;
   if (type == ElementType::TETRAHEDRON && k != 4) return false;
   for (int32_t j = 0; j < e; ++j) {
     int32_t node[64];
     int32_t mask = 0;
     float stiffness = 0, density = 0;
     for (int32_t q = 0; q < k; ++q)
-      if (!readI32(in, node[q]) || node[q] < 0 || node[q] >= n) return false;
-    if (!readI32(in, mask) || !readF32(in, stiffness) || !readF32(in, density)) return false;
+      if (!in.readI32(node[q]) || node[q] < 0 || node[q] >= n) return false;
+    if (!in.readI32(mask) || !in.readF32(stiffness) || !in.readF32(density)) return false;
     if (type != ElementType::TETRAHEDRON) continue;
     auto* t = new Tetrahedron(vs[static_cast<size_t>(node[0])], vs[static_cast<size_t>(node[1])],
                               vs[static_cast<size_t>(node[2])], vs[static_cast<size_t>(node[3])],
@@ -158,10 +159,11 @@ bool Run::readMesh(const char* path) {
   std::cout << "Read Mesh from file \"" << path << "\"" << std::endl << std::endl;
   auto h = std::make_unique<TetHierarchy>(nLevels);
   bool ok = true;
-  for (int l = 0; ok && l < nLevels; ++l) ok = readLevel(in, *h, l, elementType);
+  ChunkReader levels(in, bytesLeft(in));
+  for (int l = 0; ok && l < nLevels; ++l) ok = readLevel(levels, *h, l, elementType);
   // The numbering invariant: fixed vertices are exactly those below the count.
   const std::vector<Vertex*>& finest = h->vertices[nLevels - 1];
-  ok = ok && bytesLeft(in) == 0 && fixedCount >= 0 &&
+  ok = ok && levels.remaining() == 0 && bytesLeft(in) == 0 && fixedCount >= 0 &&
        static_cast<size_t>(fixedCount) <= finest.size();
   for (size_t i = 0; ok && i < finest.size(); ++i)
     ok = (finest[i]->index < fixedCount) == (finest[i]->fixed != 0);

@@ -58,6 +58,9 @@ class FiniteElement {
   virtual void integrateMap(PolynomMap& m, IntegrationDomain& dom) = 0;
   virtual void computeGradients(IntegrationDomain& dom) = 0;
   virtual SparseMatrix<double>* getLoadMatrix() const = 0;
+  // Entry (row, col) of the load matrix, 0 without one; an element may
+  // answer without building the matrix.
+  virtual double loadEntry(int row, int col) const = 0;
   virtual double* getGradients() const = 0;
   // Point location with the shape functions (which must be computed).
   virtual bool containsPoint(const float p[3]) const = 0;

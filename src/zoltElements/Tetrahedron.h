@@ -26,12 +26,14 @@ class Tetrahedron : public FiniteElement {
   double volume = 0.0;
   uint8_t faceMask;  // low four bits
   FiniteElement* neighbour[4] = {nullptr, nullptr, nullptr, nullptr};
-  Polynom<double> N[4];                        // shape functions
-  SparseMatrix<double>* loadMatrix = nullptr;  // owned
-  double* gradients = nullptr;                 // 12 values, owned
+  Polynom<double> N[4];  // shape functions
+  // Owned; after prepareVolume built on first use.
+  mutable SparseMatrix<double>* loadMatrix = nullptr;
+  double* gradients = nullptr;  // 12 values, owned
   float stiffness = 1.0f;
   float density = 1.0f;
   bool shapeFunctionsReady = false;
+  bool loadPending = false;  // set by prepareVolume: the load is a quarter of the volume
 
   // Every corner of a face whose bit is set in mask becomes a surface vertex.
   Tetrahedron(Vertex* v0, Vertex* v1, Vertex* v2, Vertex* v3, uint8_t mask);
@@ -56,7 +58,12 @@ class Tetrahedron : public FiniteElement {
   // integrates, and the gradients when asked. grad[i] receives the constant
   // gradient of N_i. Returns the volume.
   double prepareLinear(bool withGradients, double (&grad)[4][3]);
-  SparseMatrix<double>* getLoadMatrix() const override { return loadMatrix; }
+  // prepareLinear without allocations: the volume, grad and (when asked)
+  // the gradients now; the shape functions and the load matrix, equal to
+  // prepareLinear's, on first use (getShapeFunctions, getLoadMatrix).
+  double prepareVolume(bool withGradients, double (&grad)[4][3]);
+  SparseMatrix<double>* getLoadMatrix() const override;
+  double loadEntry(int row, int col) const override;
   double* getGradients() const override { return gradients; }
   bool containsPoint(const float p[3]) const override;
   bool containsPointBeyondBoundary(const float p[3]) const override;

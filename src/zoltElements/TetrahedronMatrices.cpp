@@ -415,21 +415,17 @@ void Tetrahedron::computeShapeFunctions() {
   shapeFunctionsReady = true;
 }
 
-double Tetrahedron::prepareLinear(bool withGradients, double (&grad)[4][3]) {
+double Tetrahedron::prepareVolume(bool withGradients, double (&grad)[4][3]) {
   double c[4][4];
   const double D = linearShapeCoefficients(v, c);
-  for (int i = 0; i < 4; ++i) assignTerms(N[i], kMonomial, c[i], 4);
-  shapeFunctionsReady = true;
   // A coefficient the polynomial does not hold (zero or NaN) derives to 0.
   for (int i = 0; i < 4; ++i)
     for (int d = 0; d < 3; ++d) grad[i][d] = nonZero(c[i][d + 1]) ? c[i][d + 1] : 0.0;
   volume = std::fabs(D) / 6.0;
-  // Each corner's shape function integrates to a quarter of the volume.
+  shapeFunctionsReady = false;
   delete loadMatrix;
-  loadMatrix = new SparseMatrix<double>(12, 3);
-  const double load = 0.25 * volume;
-  for (int i = 0; i < 4; ++i)
-    for (int k = 0; k < 3; ++k) loadMatrix->setElem(3 * i + k, k, load);
+  loadMatrix = nullptr;
+  loadPending = true;
   if (withGradients) {
     delete[] gradients;
     gradients = new double[12];
@@ -437,6 +433,30 @@ double Tetrahedron::prepareLinear(bool withGradients, double (&grad)[4][3]) {
       for (int d = 0; d < 3; ++d) gradients[4 * d + i] = grad[i][d];
   }
   return volume;
+}
+
+double Tetrahedron::prepareLinear(bool withGradients, double (&grad)[4][3]) {
+  prepareVolume(withGradients, grad);
+  computeShapeFunctions();
+  getLoadMatrix();
+  return volume;
+}
+
+SparseMatrix<double>* Tetrahedron::getLoadMatrix() const {
+  if (loadMatrix || !loadPending) return loadMatrix;
+  // Each corner's shape function integrates to a quarter of the volume.
+  loadMatrix = new SparseMatrix<double>(12, 3);
+  const double load = 0.25 * volume;
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 3; ++k) loadMatrix->setElem(3 * i + k, k, load);
+  return loadMatrix;
+}
+
+double Tetrahedron::loadEntry(int row, int col) const {
+  if (loadMatrix) return (*loadMatrix)(row, col);
+  if (!loadPending) return 0.0;
+  const double load = 0.25 * volume;
+  return row >= 0 && row < 12 && row % 3 == col && nonZero(load) ? load : 0.0;
 }
 
 void Tetrahedron::computeStrainMatrix(Matrix<Polynom<double>>& B) {

@@ -1,9 +1,9 @@
-#include "BinaryIO.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>
+
+#include "BinaryIO.h"
 
 using namespace zolt::bin;
 
@@ -67,4 +67,64 @@ TEST(BinaryIO, SixteenBitFieldsKeepTheirSign) {
   EXPECT_EQ(a, -32768);
   EXPECT_EQ(b, 258);
   EXPECT_FALSE(readI16(s, c));
+}
+
+// The chunk reader decodes what the field writers wrote, across its 256 KiB
+// pieces, and never reads past its limit: the bytes after it stay in the
+// stream for the next record.
+TEST(BinaryIO, ChunkReaderRoundTripStopsAtItsLimit) {
+  struct Case {
+    int values;    // i32, f64 and f32 triples written
+    int64_t cut;   // the limit (16 bytes a triple; negative reads nothing)
+    bool readAll;  // every triple decodes
+  };
+  const Case cases[] = {
+      {0, 0, true}, {3, 48, true}, {20000, 320000, true}, {20000, 319999, false}, {5, -1, false}};
+  for (const Case& c : cases) {
+    std::stringstream s;
+    for (int k = 0; k < c.values; ++k) {
+      writeI32(s, -k);
+      writeF64(s, 0.1 * k);
+      writeF32(s, 0.5f * k);
+    }
+    writeI32(s, 77);  // the next record
+    ChunkReader in(s, c.cut);
+    bool ok = true;
+    for (int k = 0; k < c.values && ok; ++k) {
+      int32_t i;
+      double d;
+      float f;
+      ok = in.readI32(i) && in.readF64(d) && in.readF32(f);
+      if (ok) ASSERT_TRUE(i == -k && d == 0.1 * k && f == 0.5f * k) << k;
+    }
+    EXPECT_EQ(ok, c.readAll) << c.values;
+    if (!c.readAll) continue;
+    EXPECT_EQ(in.remaining(), 0);
+    uint8_t b;
+    EXPECT_FALSE(in.readU8(b));
+    int32_t next;
+    ASSERT_TRUE(readI32(s, next));
+    EXPECT_EQ(next, 77);
+  }
+}
+
+// The chunk writer's bytes equal the field writers', across its buffer size.
+TEST(BinaryIO, ChunkWriterWritesWhatTheFieldWritersWrite) {
+  for (int count : {0, 1, 30000}) {
+    std::stringstream direct, chunked;
+    {
+      ChunkWriter out(chunked);
+      for (int k = 0; k < count; ++k) {
+        writeU8(direct, static_cast<uint8_t>(k));
+        writeI32(direct, -k);
+        writeF32(direct, 0.25f * k);
+        writeF64(direct, -0.1 * k);
+        out.writeU8(static_cast<uint8_t>(k));
+        out.writeI32(-k);
+        out.writeF32(0.25f * k);
+        out.writeF64(-0.1 * k);
+      }
+    }
+    EXPECT_EQ(chunked.str(), direct.str()) << count;
+  }
 }

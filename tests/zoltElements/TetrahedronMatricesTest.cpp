@@ -306,6 +306,35 @@ TEST(TetrahedronMatrices, ClosedFormPreparationMatchesTheIntegration) {
   }
 }
 
+// The allocation-free preparation defers the shape functions and the load
+// matrix, which then equal prepareLinear's bit for bit; loadEntry answers
+// the same without building the matrix, 0 on an element never prepared.
+TEST(TetrahedronMatrices, DeferredPreparationEqualsTheEagerOne) {
+  std::mt19937 rng(23);
+  for (int trial = 0; trial < 21; ++trial) {
+    std::array<Point, 4> p = randomCorners(rng);
+    if (trial == 20) p = {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}};
+    Element eager(p), lazy(p);
+    EXPECT_EQ(lazy.t.loadEntry(0, 0), 0.0);
+    double g0[4][3], g1[4][3];
+    const double v0 = eager.t.prepareLinear(true, g0);
+    ASSERT_TRUE(sameBits(lazy.t.prepareVolume(true, g1), v0));
+    EXPECT_FALSE(lazy.t.shapeFunctionsReady);
+    EXPECT_TRUE(lazy.t.N[0].empty());
+    for (int k = 0; k < 12; ++k) {
+      ASSERT_TRUE(sameBits(g1[k % 4][k / 4], g0[k % 4][k / 4]));
+      ASSERT_TRUE(sameBits(lazy.t.getGradients()[k], eager.t.getGradients()[k]));
+    }
+    for (int r = 0; r < 12; ++r)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_TRUE(sameBits(lazy.t.loadEntry(r, c), (*eager.t.getLoadMatrix())(r, c))) << trial;
+    for (int r = 0; r < 12; ++r)
+      ASSERT_EQ(lazy.t.getLoadMatrix()->rows[r].size(), eager.t.getLoadMatrix()->rows[r].size());
+    const Polynom<double>* n = lazy.t.getShapeFunctions();
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(n[i], eager.t.N[i]) << trial;
+  }
+}
+
 // The element integrals are exactly (bit for bit) the symbolic integrals of
 // the polynomial calculus applied to the element's shape functions.
 TEST(TetrahedronMatrices, IntegralsEqualTheSymbolicIntegrationExactly) {
