@@ -12,13 +12,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 
 #include "FiniteElement.h"
 #include "SurfaceMesh.h"
 #include "SurfaceShapes.h"
+#include "TempDir.h"
 #include "TestMeshes.h"
 #include "TetHierarchy.h"
 #include "Vertex.h"
@@ -46,8 +46,8 @@ void quietly(F f) {
 struct Scene {
   std::unique_ptr<TetHierarchy> h = zolt::test::box(8, 8, 8, 0.25f, 2);
   SurfaceMesh s;
-  std::string cache = std::filesystem::temp_directory_path().string() + "/zolt-bench-surface-" +
-                      std::to_string(getpid());
+  zolt::test::TempDir dir;
+  std::string cache = dir.file("surface");
 
   Scene(int rings, int segments) {
     double centre[3];
@@ -55,7 +55,6 @@ struct Scene {
     zolt::test::uvSphere(s, rings, segments, 1.0f);
     s.attachMesh(h.get());
   }
-  ~Scene() { std::remove(file().c_str()); }
   std::string file() const { return SurfaceMesh::weightFilePath(cache.c_str(), false); }
   void bind() {
     std::remove(file().c_str());
