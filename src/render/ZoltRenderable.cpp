@@ -20,6 +20,7 @@
 #include "Program.h"
 #include "RenderSettings.h"
 #include "RenderSurface.h"
+#include "RenderSurfaceFur.h"
 #include "ScenePass.h"
 #include "Simulation.h"
 #include "SimulationSettings.h"
@@ -304,7 +305,8 @@ void ZoltRenderable::createRenderSurface() {
   link.furOn = &gui.furOn;
   link.lightPosition = gui.lightPosition;
   link.frameLightPosition = gui.frameLightPosition;
-  renderSurface = new RenderSurface(link, mesh, settings, fur);
+  renderSurface = fur ? new RenderSurfaceFur(link, mesh, settings)
+                      : new RenderSurface(link, mesh, settings, false);
   // A model is never left invisible: a surface meant to be shown that has no
   // geometry leaves the mesh on.
   if (shown && !gui.renderSurfaceOn) gui.drawSimulationMesh = 1;
