@@ -96,7 +96,7 @@ std::string furFragmentSource(bool textured, bool shadow) {
        "  float d = dot(N, L);\n";
   if (shadow)
     s += "  float s = shadow2DProj(smap, vShadowCoord).r;\n"
-         "  colour.rgb *= (1.0 - maxShadow) * min(s, 2.0 * clamp(d, 0.0, 1.0)) + maxShadow;\n";
+         "  colour *= (1.0 - maxShadow) * min(s, 2.0 * clamp(d, 0.0, 1.0)) + maxShadow;\n";
   s += "  vec3 R = reflect(normalize(vPosition), N);\n"
        "  float spec = d > 0.0 ? clamp(pow(clamp(dot(L, R), 0.0, 1.0), 1.8), 0.0, 1.0) : 0.0;\n";
   if (shadow) s += "  spec *= s;\n";

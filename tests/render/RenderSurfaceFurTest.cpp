@@ -46,15 +46,19 @@ struct Scene {
     captureStdout([&] { h->setCenterOfGravity(centre); });
     SurfaceMesh sphere;
     zolt::test::uvSphere(sphere, 24, 32, 0.6f);
-    std::string obj;
-    for (size_t i = 0; i < sphere.restPositions.size(); i += 3)
-      obj += "v " + std::to_string(sphere.restPositions[i]) + " " +
-             std::to_string(sphere.restPositions[i + 1]) + " " +
-             std::to_string(sphere.restPositions[i + 2]) + "\n";
-    for (size_t i = 0; i < sphere.indices.size(); i += 3)
-      obj += "f " + std::to_string(sphere.indices[i] + 1) + " " +
-             std::to_string(sphere.indices[i + 1] + 1) + " " +
-             std::to_string(sphere.indices[i + 2] + 1) + "\n";
+    std::string obj;  // texture coordinates from x and y
+    for (size_t i = 0; i < sphere.restPositions.size(); i += 3) {
+      const float* p = &sphere.restPositions[i];
+      obj += "v " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) +
+             "\nvt " + std::to_string(p[0] + 1) + " " + std::to_string(p[1] + 1) + "\n";
+    }
+    for (size_t i = 0; i < sphere.indices.size(); i += 3) {
+      obj += "f";
+      for (int c = 0; c < 3; ++c)
+        obj += " " + std::to_string(sphere.indices[i + c] + 1) + "/" +
+               std::to_string(sphere.indices[i + c] + 1);
+      obj += "\n";
+    }
     settings.surfacePath = dir.write("sphere.obj", obj);
     settings.surfaceCachePath = dir.file("sphere");
     settings.colour[0] = settings.colour[1] = settings.colour[2] = 0.6f;
@@ -168,6 +172,23 @@ TEST(RenderSurfaceFur, LayerCommandsRemakeTheTexturesDownToNone) {
   auto plain = scene.make<RenderSurface>();
   const long bare = zolt::test::countDiffering(draw(*plain), {0, 0, 0}, 8);
   EXPECT_EQ(zolt::test::countDiffering(draw(*fur), {0, 0, 0}, 8), bare);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST(RenderSurfaceFur, EveryProgramVariantLinksAndDraws) {
+  Scene scene;
+  scene.settings.texturePath = scene.dir.file("none.tga");  // the white stand-in
+  auto fur = scene.make<RenderSurfaceFur>();
+  for (int shadow : {0, 1})
+    for (int texture : {0, 1}) {
+      scene.shadowOn = shadow;
+      scene.texturing = texture;
+      const std::string err = zolt::test::captureStderr([&] { draw(*fur); });
+      ASSERT_TRUE(fur->furProgram && fur->furProgram->isInitialised()) << err;
+      EXPECT_TRUE(fur->program->isInitialised()) << err;
+      EXPECT_EQ(fur->useTexture + 2 * fur->useShadow, texture + 2 * shadow);
+      EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << shadow << texture;
+    }
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
