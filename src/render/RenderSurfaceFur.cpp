@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "GLUtils.h"
 #include "Program.h"
 #include "RenderSettings.h"
 #include "RenderSurfaceShaders.h"
@@ -70,8 +71,7 @@ bool RenderSurfaceFur::createFurTextures(uint32_t size) {
   const std::vector<uint32_t> words =
       furLayerTexels(size, layers, textured && *texturingSwitch != 0,
                      furRandom(seed ? seed : static_cast<uint32_t>(std::time(nullptr))));
-  while (glGetError() != GL_NO_ERROR) {
-  }
+  GLUtils::clearGLErrors();
   layerTextures.assign(layers, 0);
   if (layers > 0) glGenTextures(static_cast<GLsizei>(layers), layerTextures.data());
   GLfloat anisotropy = 1.0f;

@@ -77,11 +77,6 @@ TEST(FurShells, NoLayersDrawNothingAndOneLayerIsFullyBright) {
   EXPECT_TRUE(furLayerTexels(128, 0, false, script.random()).empty());
   EXPECT_EQ(script.used, 0u);
   EXPECT_EQ(furLayerShade(0, 1), 1.0f);
-  // Four texels of two layers: every layer texel packed, with the draws of
-  // one column per texel.
-  Script two{std::vector<float>(20, 0.5f)};
-  EXPECT_EQ(furLayerTexels(2, 2, false, two.random()).size(), 8u);
-  EXPECT_EQ(two.used, 20u);
 }
 
 TEST(FurShells, ShellsByLayer) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <set>
 #include <vector>
 
@@ -60,18 +59,6 @@ TEST(SurfaceMeshFur, CubeCornersSplitIntoOneCopyPerAxisWithOneNormal) {
     EXPECT_EQ(copies.size(), 24u);
     EXPECT_EQ(*copies.rbegin(), 23u);
   }
-}
-
-TEST(SurfaceMeshFur, FlatSurfaceKeepsOneCopyPerVertex) {
-  SurfaceMesh m;
-  m.restPositions = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
-  m.indices = {0, 1, 2, 2, 3, 0};
-  m.buildFurTexCoords(0.35f);
-  m.splitByFurTexCoords();
-  EXPECT_EQ(m.restPositions.size(), 12u);
-  EXPECT_EQ(m.indices, (std::vector<uint32_t>{0, 1, 2, 2, 3, 0}));
-  EXPECT_TRUE(m.seamFirst.empty());
-  EXPECT_FLOAT_EQ(m.furTexCoords[4], 1 / 0.35f);
 }
 
 }  // namespace
