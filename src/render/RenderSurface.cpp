@@ -4,6 +4,7 @@
 #include <string>
 
 #include "GLUtils.h"
+#include "LinearTexture.h"
 #include "Program.h"
 #include "RenderSettings.h"
 #include "RenderSurfaceShaders.h"
@@ -84,19 +85,9 @@ void RenderSurface::uploadTexture(TextureImage& image, const unsigned char* pixe
     bitsPerPixel = 24;
   }
   if (image.texture) glDeleteTextures(1, &image.texture);
-  const GLenum format = bitsPerPixel == 32 ? GL_RGBA : GL_RGB;
-  glGenTextures(1, &image.texture);
-  glBindTexture(GL_TEXTURE_2D, image.texture);
-  {
-    GLUtils::PixelStore packed(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), static_cast<GLsizei>(width),
-                 static_cast<GLsizei>(height), 0, format, GL_UNSIGNED_BYTE, pixels);
-  }
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glBindTexture(GL_TEXTURE_2D, 0);
+  image.texture =
+      createLinearTexture(bitsPerPixel == 32 ? GL_RGBA : GL_RGB, static_cast<int>(width),
+                          static_cast<int>(height), pixels, GL_REPEAT);
   image.width = width;
   image.height = height;
   image.bitsPerPixel = bitsPerPixel;

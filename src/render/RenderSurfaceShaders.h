@@ -7,3 +7,10 @@
 
 std::string surfaceVertexSource(bool textured, bool shadow);
 std::string surfaceFragmentSource(bool textured, bool shadow);
+
+// The fur shell program: the surface pushed out along its normals by the
+// uniform "distance" and bent by "gravityVector" and by the motion since the
+// previous frame (the colour attribute), coloured by the fur layer texture
+// (unit 2, coordinates of unit 1) and, when textured, the colour texture.
+std::string furVertexSource(bool textured, bool shadow);
+std::string furFragmentSource(bool textured, bool shadow);

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "Barrier.h"
+#include "DrawableArrays.h"
 #include "FiniteElement.h"
 #include "GLUtils.h"
 #include "GuiSettings.h"
@@ -192,15 +193,7 @@ namespace {
 // The box of the displaced surface vertices, widened by a twentieth on each
 // side for a render surface, which may reach beyond the mesh.
 void shadowBox(const ZoltRenderable* d, bool widen, float* lo, float* hi) {
-  for (int i = 0; i < 3; ++i) {
-    lo[i] = 1e8f;
-    hi[i] = -1e8f;
-  }
-  for (int r = 0; r < d->surfaceVertexCount; ++r)
-    for (int i = 0; i < 3; ++i) {
-      lo[i] = std::min(lo[i], d->positions[3 * r + i]);
-      hi[i] = std::max(hi[i], d->positions[3 * r + i]);
-    }
+  pointBox(d->positions.data(), d->surfaceVertexCount, lo, hi);
   if (!widen) return;
   for (int i = 0; i < 3; ++i) {
     lo[i] -= 0.05f * (hi[i] - lo[i]);

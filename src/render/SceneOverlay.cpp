@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "GLUtils.h"
+#include "LinearTexture.h"
 #include "SceneImages.h"
 #include "ScenePass.h"
 
@@ -28,18 +28,9 @@ void createGroundTextures(bool withGround) {
     gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA8, kGroundImageWidth, kGroundImageHeight, GL_RGBA,
                       GL_UNSIGNED_BYTE, image.data());
   }
-  if (scenePointerTexture == 0) {
-    const std::vector<uint8_t> sprite = pointerSprite();
-    GLUtils::PixelStore tight(GL_UNPACK_ALIGNMENT, 1);
-    glGenTextures(1, &scenePointerTexture);
-    glBindTexture(GL_TEXTURE_2D, scenePointerTexture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE_ALPHA, kSpriteSize, kSpriteSize, 0,
-                 GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE, sprite.data());
-  }
+  if (scenePointerTexture == 0)
+    scenePointerTexture = createLinearTexture(GL_LUMINANCE_ALPHA, kSpriteSize, kSpriteSize,
+                                              pointerSprite().data(), GL_CLAMP);
   glBindTexture(GL_TEXTURE_2D, 0);
 }
 

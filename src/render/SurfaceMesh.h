@@ -71,6 +71,13 @@ class SurfaceMesh {
                 const double centre[3]);
   // One render vertex per texture coordinate, when every corner names one.
   void reindexByTexCoords();
+  // Fur texture coordinates by planar projection onto the dominant axis of
+  // each triangle, in cells of cellSize: a vertex on triangles of several
+  // axes gets one coordinate per axis, and furIndices names them per corner.
+  void buildFurTexCoords(float cellSize);
+  // One render vertex per fur texture coordinate; the copies of a vertex go
+  // to the seam lists, so that their normals are merged.
+  void splitByFurTexCoords();
   // vertexCount, positions and unit normals from the rest positions.
   void finishMesh();
 

@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 #include <GL/glut.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -14,10 +15,12 @@
 #include "FiniteElement.h"
 #include "GLUtils.h"
 #include "GuiSettings.h"
+#include "LinearTexture.h"
 #include "Matrix.h"
 #include "Program.h"
 #include "RenderSettings.h"
 #include "RenderSurface.h"
+#include "RenderSurfaceFur.h"
 #include "ScenePass.h"
 #include "Simulation.h"
 #include "SimulationSettings.h"
@@ -45,21 +48,6 @@ void take(Vector<double>* v, const double** data, int* length) {
   *length = v && v->data ? v->n : 0;
 }
 
-// A 2D RGB texture of w x h tightly packed texels.
-GLuint uploadTexture2D(int w, int h, const unsigned char* rgb) {
-  GLuint id = 0;
-  glGenTextures(1, &id);
-  glBindTexture(GL_TEXTURE_2D, id);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_MIRRORED_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_MIRRORED_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  GLUtils::PixelStore unpack(GL_UNPACK_ALIGNMENT, 1);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, w, h, 0, GL_RGB, GL_UNSIGNED_BYTE, rgb);
-  glBindTexture(GL_TEXTURE_2D, 0);
-  return id;
-}
-
 // The object texture from a ".bmp" path (else the default one); a missing
 // or unreadable file gives one white texel.
 GLuint loadSurfaceTexture(const std::string& path) {
@@ -67,12 +55,19 @@ GLuint loadSurfaceTexture(const std::string& path) {
       path.find(".bmp") != std::string::npos ? path : std::string("../imageData/texture.bmp");
   GLUtils::BMPImage image{0, 0, nullptr};
   if (GLUtils::readBMP(file.c_str(), &image) && image.data) {
-    const GLuint id = uploadTexture2D(image.width, image.height, image.data);
+    const GLuint id =
+        createLinearTexture(GL_RGB, image.width, image.height, image.data, GL_MIRRORED_REPEAT);
     delete[] image.data;
     return id;
   }
   const unsigned char white[3] = {255, 255, 255};
-  return uploadTexture2D(1, 1, white);
+  return createLinearTexture(GL_RGB, 1, 1, white, GL_MIRRORED_REPEAT);
+}
+
+// Every render index in the base colour, with magnitude 0.
+void resetColours(std::vector<float>& colours, std::vector<float>& scalars, const float* base) {
+  for (size_t k = 0; k < colours.size(); k += 3) std::memcpy(&colours[k], base, 3 * sizeof(float));
+  std::fill(scalars.begin(), scalars.end(), 0.0f);
 }
 
 GLuint loadSkinRamp() {
@@ -158,8 +153,8 @@ void ZoltRenderable::createOpenGLArrays() {
                    normals.data(), restPositions.data(), n, texCoords.data());
 
   colours.resize(3 * n);
-  for (int r = 0; r < n; ++r) std::memcpy(&colours[3 * r], baseColour, sizeof baseColour);
-  colourScalars.assign(n, 0.0f);
+  colourScalars.resize(n);
+  resetColours(colours, colourScalars, baseColour);
 
   GLUtils::clearGLErrors();
   std::cout << "Generate Vertex Buffer Objects ..." << std::endl;
@@ -244,11 +239,7 @@ void ZoltRenderable::applyPendingChanges() {
   if (gui.volumeChanged && renderVolume)
     configureRenderVolume(renderVolume, reinterpret_cast<float*>(&gui.volumeParameters));
   if (gui.furCommand > 0 && renderSurface) runFurCommand(gui.furCommand);
-  if (gui.classificationChanged) {
-    for (int r = 0; r < vertexCount; ++r)
-      std::memcpy(&colours[3 * r], baseColour, sizeof baseColour);
-    std::fill(colourScalars.begin(), colourScalars.end(), 0.0f);
-  }
+  if (gui.classificationChanged) resetColours(colours, colourScalars, baseColour);
   if (gui.projectionChanged) setProjection();
   if (displayWallMode && settings->barrier && gui.simulationReset)
     settings->barrier->resetPosition();
@@ -314,7 +305,8 @@ void ZoltRenderable::createRenderSurface() {
   link.furOn = &gui.furOn;
   link.lightPosition = gui.lightPosition;
   link.frameLightPosition = gui.frameLightPosition;
-  renderSurface = new RenderSurface(link, mesh, settings, fur);
+  renderSurface = fur ? new RenderSurfaceFur(link, mesh, settings)
+                      : new RenderSurface(link, mesh, settings, false);
   // A model is never left invisible: a surface meant to be shown that has no
   // geometry leaves the mesh on.
   if (shown && !gui.renderSurfaceOn) gui.drawSimulationMesh = 1;

@@ -1,6 +1,3 @@
-#include <GL/glew.h>
-// glew.h before any other GL header.
-#include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +6,7 @@
 #include <vector>
 
 #include "Capture.h"
-#include "Image.h"
+#include "GLWindow.h"
 #include "Program.h"
 #include "RenderSettings.h"
 #include "RenderSurface.h"
@@ -24,19 +21,12 @@ namespace {
 const int W = 64, H = 64;
 
 void openWindow() {
-  static bool open = false;
-  if (open) return;
-  int argc = 1;
-  char arg0[] = "RenderSurfaceTest";
-  char* argv[] = {arg0, nullptr};
-  glutInit(&argc, argv);
-  glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_DEPTH);
-  glutInitWindowSize(W, H);
-  glutCreateWindow("surface");
-  glutDisplayFunc([] {});
-  for (int i = 0; i < 5; ++i) glutMainLoopEvent();
-  zolt::test::captureStderr([] { CProgram::Initialize(); });
-  open = true;
+  static const bool ready = [] {
+    zolt::test::openGLWindow("surface", W, H);
+    zolt::test::captureStderr([] { CProgram::Initialize(); });
+    return true;
+  }();
+  (void)ready;
 }
 
 std::string tga(int width, int height, const std::vector<unsigned char>& bgr) {
@@ -98,12 +88,8 @@ struct Scene {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     surface->update();
     surface->render();
-    unsigned char p[3];
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(static_cast<int>((x + 1) * W / 2), static_cast<int>((y + 1) * H / 2), 1, 1, GL_RGB,
-                 GL_UNSIGNED_BYTE, p);
-    return {p[0], p[1], p[2]};
+    return zolt::test::readFrame(W, H).at(static_cast<int>((x + 1) * W / 2),
+                                          H - 1 - static_cast<int>((y + 1) * H / 2));
   }
 };
 
@@ -194,22 +180,6 @@ TEST(RenderSurface, FollowsNodeDisplacementsAndOffsets) {
   EXPECT_EQ(s.draw(-0.6f, 0.0f).r, 0);
   EXPECT_GT(s.draw(0.9f, 0.0f).r, 200);
   EXPECT_NEAR(s.surface->positions[0], -0.3f, 1e-6f);
-}
-
-TEST(RenderSurface, EveryProgramVariantBuilds) {
-  Scene s(zolt::test::TempDir().file("none.bmp"));  // textured with the white stand-in
-  s.pixelLighting = 1;
-  s.build();
-  for (int shadow : {0, 1})
-    for (int texture : {0, 1}) {
-      s.shadowOn = shadow;
-      s.texturing = texture;
-      const std::string err = zolt::test::captureStderr([&] { s.draw(0, 0); });
-      EXPECT_TRUE(s.surface->program && s.surface->program->isInitialised()) << err;
-    }
-  s.pixelLighting = 0;  // fixed-function drawing drops the program
-  s.draw(0, 0);
-  EXPECT_FALSE(s.surface->program);
 }
 
 TEST(RenderSurface, WithoutGeometryItSwitchesItselfOff) {

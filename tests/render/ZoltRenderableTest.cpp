@@ -3,9 +3,6 @@
 // pushes vertices out of a sphere, and a model without render surface whose
 // mesh covers pixels.
 
-#include <GL/glew.h>
-// GLUT after GLEW.
-#include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +12,7 @@
 #include "Capture.h"
 #include "DrawableArrays.h"
 #include "GLUtils.h"
+#include "GLWindow.h"
 #include "GuiSettings.h"
 #include "RenderSettings.h"
 #include "RenderSurface.h"
@@ -31,21 +29,7 @@ using zolt::test::StateSimulation;
 
 const int W = 160, H = 120;
 
-void openWindow() {
-  static bool open = false;
-  if (open) return;
-  int argc = 1;
-  char arg0[] = "ZoltRenderableTest";
-  char* argv[] = {arg0, nullptr};
-  glutInit(&argc, argv);
-  glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA | GLUT_ALPHA | GLUT_DEPTH);
-  glutInitWindowSize(W, H);
-  glutCreateWindow("drawable");
-  glutDisplayFunc([] {});
-  for (int i = 0; i < 5; ++i) glutMainLoopEvent();
-  ASSERT_EQ(glewInit(), static_cast<GLenum>(GLEW_OK));
-  open = true;
-}
+void openWindow() { zolt::test::openGLWindow("drawable", W, H); }
 
 // A box body with settings, a control object and its drawable.
 struct Scene {
@@ -234,12 +218,7 @@ long coveredPixels(const ZoltRenderable& d) {
   glDisableClientState(GL_VERTEX_ARRAY);
   glBindBuffer(GL_ARRAY_BUFFER, 0);
   glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-  std::vector<uint8_t> rgb(3 * W * H);
-  GLUtils::PixelStore pack(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, W, H, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-  long lit = 0;
-  for (int i = 0; i < W * H; ++i) lit += rgb[3 * i] + rgb[3 * i + 1] + rgb[3 * i + 2] > 0;
-  return lit;
+  return zolt::test::countDiffering(zolt::test::readFrame(W, H), {0, 0, 0}, 0);
 }
 
 TEST(ZoltRenderable, AModelWithoutRenderSurfaceDrawsItsMesh) {

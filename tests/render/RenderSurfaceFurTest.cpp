@@ -1,0 +1,209 @@
+// The fur surface drawn for real: a sphere inside a box body, seen
+// orthographically, with and without fur; the shadow-map (depth) pass; the
+// layer commands and a surface without geometry.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Capture.h"
+#include "GLWindow.h"
+#include "Program.h"
+#include "RenderSettings.h"
+#include "RenderSurfaceFur.h"
+#include "SurfaceShapes.h"
+#include "TempDir.h"
+#include "TestMeshes.h"
+#include "TetHierarchy.h"
+
+using zolt::test::captureStdout;
+
+namespace {
+
+const int W = 128, H = 128;
+
+// A sphere of radius 0.6 in a 2 x 2 x 2 box body; both surfaces read it.
+struct Scene {
+  zolt::test::TempDir dir;
+  std::unique_ptr<TetHierarchy> h = zolt::test::box(2, 2, 2, 1.0f);
+  RenderSettings settings;
+  int texturing = 0, shadowOn = 0, pixelLighting = 1, renderSurfaceOn = 1, furOn = 1;
+  float light[4] = {0, 0, 5, 1}, frameLight[3] = {0, 0, 5};
+  std::vector<double> displacement;
+  SurfaceLink link;
+
+  Scene() {
+    static const bool ready = [] {
+      zolt::test::openGLWindow("fur", W, H);
+      zolt::test::captureStderr([] { CProgram::Initialize(); });
+      return true;
+    }();
+    (void)ready;
+    double centre[3];
+    captureStdout([&] { h->setCenterOfGravity(centre); });
+    SurfaceMesh sphere;
+    zolt::test::uvSphere(sphere, 24, 32, 0.6f);
+    std::string obj;  // texture coordinates from x and y
+    for (size_t i = 0; i < sphere.restPositions.size(); i += 3) {
+      const float* p = &sphere.restPositions[i];
+      obj += "v " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) +
+             "\nvt " + std::to_string(p[0] + 1) + " " + std::to_string(p[1] + 1) + "\n";
+    }
+    for (size_t i = 0; i < sphere.indices.size(); i += 3) {
+      obj += "f";
+      for (int c = 0; c < 3; ++c)
+        obj += " " + std::to_string(sphere.indices[i + c] + 1) + "/" +
+               std::to_string(sphere.indices[i + c] + 1);
+      obj += "\n";
+    }
+    settings.surfacePath = dir.write("sphere.obj", obj);
+    settings.surfaceCachePath = dir.file("sphere");
+    settings.colour[0] = settings.colour[1] = settings.colour[2] = 0.6f;
+    displacement.assign(3 * h->vertices[0].size(), 0.0);
+    link = {displacement.data(), 0,         true,           nullptr,          nullptr, nullptr,
+            &texturing,          &shadowOn, &pixelLighting, &renderSurfaceOn, &furOn,  light,
+            frameLight};
+  }
+  template <class S>
+  std::unique_ptr<S> make(std::string* out = nullptr) {
+    std::unique_ptr<S> s;
+    const std::string printed = captureStdout([&] {
+      if constexpr (std::is_same_v<S, RenderSurfaceFur>)
+        s = std::make_unique<S>(link, h.get(), &settings, 7u);
+      else
+        s = std::make_unique<S>(link, h.get(), &settings, false);
+    });
+    if (out) *out = printed;
+    return s;
+  }
+};
+
+void view() {
+  glViewport(0, 0, W, H);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(-1, 1, -1, 1, -10, 10);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glEnable(GL_DEPTH_TEST);
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+zolt::test::Image draw(RenderSurface& s) {
+  view();
+  s.update();
+  s.render();
+  return zolt::test::readFrame(W, H);
+}
+
+// Variance of the luminance step between neighbouring pixels inside the
+// sphere (|x|, |y| < 0.35): strands, not the smooth shading, make it large.
+double stepVariance(const zolt::test::Image& img) {
+  auto l = [&](int x, int y) {
+    const zolt::test::Rgb p = img.at(x, y);
+    return (p.r + p.g + p.b) / 3.0;
+  };
+  double sum = 0, sum2 = 0;
+  int n = 0;
+  for (int y = 13 * H / 40; y < 27 * H / 40; ++y)
+    for (int x = 13 * W / 40; x < 27 * W / 40; ++x, ++n) {
+      const double d = l(x + 1, y) - l(x, y);
+      sum += d;
+      sum2 += d * d;
+    }
+  return sum2 / n - (sum / n) * (sum / n);
+}
+
+std::vector<float> depthAfterDepthPass(RenderSurface& s) {
+  view();
+  s.update();
+  s.depthPass = 1;
+  s.render();
+  s.depthPass = 0;
+  std::vector<float> depth(W * H);
+  glReadPixels(0, 0, W, H, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
+  return depth;
+}
+
+TEST(RenderSurfaceFur, FurWidensTheSilhouetteAndRoughensTheBody) {
+  Scene scene;
+  auto plain = scene.make<RenderSurface>();
+  std::string out;
+  auto fur = scene.make<RenderSurfaceFur>(&out);
+  EXPECT_NE(out.find("Debug: Start Class 'RenderSurfaceFur' \n"), std::string::npos) << out;
+  EXPECT_NE(out.find(".weightFur"), std::string::npos) << out;
+  ASSERT_EQ(fur->layerTextures.size(), 16u);
+  const zolt::test::Image bare = draw(*plain), furry = draw(*fur);
+  const long bareArea = zolt::test::countDiffering(bare, {0, 0, 0}, 8);
+  const long furArea = zolt::test::countDiffering(furry, {0, 0, 0}, 8);
+  EXPECT_GT(bareArea, W * H / 5);
+  EXPECT_GT(furArea, 1.03 * bareArea) << bareArea;
+  EXPECT_GT(stepVariance(furry), 4 * stepVariance(bare) + 4) << stepVariance(bare);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+  // The shadow map sees the surface alone, and the depth pass does not
+  // turn the position buffers over.
+  const GLuint current = fur->positionBuffer;
+  EXPECT_EQ(depthAfterDepthPass(*fur), depthAfterDepthPass(*plain));
+  EXPECT_EQ(fur->positionBuffer, current);
+  draw(*fur);
+  EXPECT_EQ(fur->previousPositionBuffer, current);
+}
+
+TEST(RenderSurfaceFur, LayerCommandsRemakeTheTexturesDownToNone) {
+  Scene scene;
+  auto fur = scene.make<RenderSurfaceFur>();
+  const std::string added = captureStdout([&] { fur->addFurLayer(); });
+  EXPECT_EQ(added, " Fur layers: 17\n");
+  ASSERT_EQ(fur->layerTextures.size(), 17u);
+  for (GLuint t : fur->layerTextures) EXPECT_TRUE(glIsTexture(t));
+  const GLuint old = fur->layerTextures[0];
+  captureStdout([&] {
+    for (int i = 0; i < 20; ++i) fur->removeFurLayer();
+  });
+  EXPECT_EQ(fur->fur.layerCount, 0u);
+  EXPECT_TRUE(fur->layerTextures.empty());
+  EXPECT_FALSE(glIsTexture(old));
+  // No shells: the fur surface covers what the plain one covers.
+  auto plain = scene.make<RenderSurface>();
+  const long bare = zolt::test::countDiffering(draw(*plain), {0, 0, 0}, 8);
+  EXPECT_EQ(zolt::test::countDiffering(draw(*fur), {0, 0, 0}, 8), bare);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST(RenderSurfaceFur, EveryProgramVariantLinksAndDraws) {
+  Scene scene;
+  scene.settings.texturePath = scene.dir.file("none.tga");  // the white stand-in
+  auto fur = scene.make<RenderSurfaceFur>();
+  for (int shadow : {0, 1})
+    for (int texture : {0, 1}) {
+      scene.shadowOn = shadow;
+      scene.texturing = texture;
+      const std::string err = zolt::test::captureStderr([&] { draw(*fur); });
+      ASSERT_TRUE(fur->furProgram && fur->furProgram->isInitialised()) << err;
+      EXPECT_TRUE(fur->program->isInitialised()) << err;
+      EXPECT_EQ(fur->useTexture + 2 * fur->useShadow, texture + 2 * shadow);
+      EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << shadow << texture;
+    }
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST(RenderSurfaceFur, WithoutGeometryNothingIsMadeOrDrawn) {
+  Scene scene;
+  scene.settings.surfacePath = scene.dir.file("missing.obj");
+  std::string out;
+  auto fur = scene.make<RenderSurfaceFur>(&out);
+  EXPECT_NE(out.find("Error in initialisation: no geometry. \n"), std::string::npos) << out;
+  EXPECT_EQ(scene.renderSurfaceOn + scene.furOn, 0);
+  EXPECT_EQ(fur->furProgram, nullptr);
+  EXPECT_EQ(fur->positionBuffer, 0u);
+  scene.renderSurfaceOn = 1;  // switched on again: still nothing to draw
+  EXPECT_EQ(zolt::test::countDiffering(draw(*fur), {0, 0, 0}, 0), 0);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+}  // namespace
