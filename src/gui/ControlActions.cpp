@@ -164,7 +164,15 @@ void ZoltControl::handleControl(int id) {
     case 134:
       if (sim) sim->benchmarkSolver();
       break;
-    default:  // 122-125: the colour picker, which this program does not have
+    case 122:
+    case 123:
+    case 124:
+    case 125:
+      if (openColourPicker) {
+        RenderSettings& r = *renderSettings;
+        float* colours[4] = {r.colour, r.specularColour, r.extraColour, r.accentColour};
+        openColourPicker(g.windowWidth / 2, g.windowHeight / 2, colours[id - 122]);
+      }
       break;
   }
   if (controlPanel) controlPanel->updateControls();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ColorPicker.h"
 #include "GuiSettings.h"
 #include "ModelLoading.h"
 #include "RenderSettings.h"
@@ -240,7 +241,7 @@ void passiveMotionCallback(int x, int y) {
     g.pointerY = y;
   }
   ControlPanel* p = controlPanelInstance;
-  if (!g.panelAutoHide || !p || x < 5 || x > g.windowWidth - 5) return;
+  if (!g.panelAutoHide || !p || x < 5 || x > g.windowWidth - 5 || ColorPicker::isActive()) return;
   if (p->visible) {
     if (y >= g.windowHeight - 5) p->hide();
   } else if (y < 6) {
@@ -251,7 +252,7 @@ void passiveMotionCallback(int x, int y) {
 void entryCallback(int state) {
   const GuiSettings& g = guiSettings;
   ControlPanel* p = controlPanelInstance;
-  if (!g.panelAutoHide || !p) return;
+  if (!g.panelAutoHide || !p || ColorPicker::isActive()) return;
   if (state == kGlutEntered && p->visible)
     p->hide();
   else if (state == kGlutLeft && !p->visible && g.pointerX >= 5 &&

@@ -84,4 +84,3 @@ void queueForces(Simulation* simulation, const std::vector<VertexForce>& forces)
   for (const VertexForce& f : forces)
     if (f.vertex) simulation->addVertexValue(f.vertex->index, f.value);
 }
-

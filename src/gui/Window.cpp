@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
+#include "ColorPicker.h"
 #include "ControlPanel.h"
 #include "FpsCounter.h"
 #include "FramePacing.h"
@@ -23,6 +25,7 @@
 #include "WindowLayout.h"
 
 ZoltControl* currentControl = nullptr;
+static std::unique_ptr<ColorPicker> colourPicker;  // made with the panel
 ZoltRenderable* currentDrawable = nullptr;
 char baseTitle[kBaseTitleSize] = "";
 char statusText[kStatusSize] = "";
@@ -235,13 +238,17 @@ void createGui(int window) {
   guiSettings.panelAutoHide = 0;
   guiSettings.panelSeparateWindow = 0;
   guiSettings.modelLoaded = 0;
-  // The colour picker is created here once it is part of the build.
+  colourPicker = std::make_unique<ColorPicker>(window, 126, controlCallback);
+  openColourPicker = [](int x, int y, float* colour) { colourPicker->open(x, y, colour); };
   panel::attachGlut(window);
   sceneOverlay = panel::drawOverlay;
   controlPanel = new ControlPanel(nullptr, window, 0, 0, 0, false, false);
 }
 
 void destroyGui() {
+  openColourPicker = nullptr;
+  ColorPicker::destroyWindow();
+  colourPicker.reset();
   delete controlPanel;
   controlPanel = nullptr;
   sceneOverlay = nullptr;

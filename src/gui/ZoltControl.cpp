@@ -18,6 +18,7 @@
 
 PanelLink* controlPanel = nullptr;
 ZoltControl* controlInstance = nullptr;
+void (*openColourPicker)(int, int, float*) = nullptr;
 
 ZoltControl::ZoltControl(TetHierarchy* hierarchy, Simulation* simulation,
                          SimulationSettings* settings, RenderSettings* renderSettings)

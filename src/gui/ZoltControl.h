@@ -129,6 +129,10 @@ class ZoltControl {
   void startRecording(int id);
 };
 
+// Opens the colour picker centred on (x, y) on a colour it edits in place;
+// null while the program has no picker (ids 122-125 then do nothing).
+extern void (*openColourPicker)(int x, int y, float* colour);
+
 // Every user action ends here: ids below 14 are window and loop actions,
 // the others go to the current control object.
 void controlCallback(int id);

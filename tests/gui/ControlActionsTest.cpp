@@ -134,3 +134,22 @@ TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
 }
 
 }  // namespace
+
+TEST_F(ControlActions, ColourIdsOpenThePickerOnTheirColour) {
+  EXPECT_NO_FATAL_FAILURE(control->handleControl(123));  // no picker: nothing
+  static float* opened;
+  static int at[2];
+  openColourPicker = [](int x, int y, float* c) { opened = c, at[0] = x, at[1] = y; };
+  guiSettings.windowWidth = 800;
+  guiSettings.windowHeight = 600;
+  const float* expected[] = {render.colour, render.specularColour, render.extraColour,
+                             render.accentColour};
+  for (int id = 122; id <= 125; ++id) {
+    opened = nullptr;
+    control->handleControl(id);
+    EXPECT_EQ(opened, expected[id - 122]) << id;
+    EXPECT_EQ(at[0], 400);
+    EXPECT_EQ(at[1], 300);
+  }
+  openColourPicker = nullptr;
+}
