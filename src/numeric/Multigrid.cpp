@@ -85,9 +85,10 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
     auto* block2 = F ? dynamic_cast<BlockMatrix<T, 2>*>(F) : nullptr;
     if (!P || !(packed || block3 || block2)) {
       std::cout.flush();
-      std::cerr << "[Multigrid, calcHierarchy]: Error: Neither PackedMatrix nor BlockMatrix is used "
-                   "as Basis!!"
-                << std::endl;
+      std::cerr
+          << "[Multigrid, calcHierarchy]: Error: Neither PackedMatrix nor BlockMatrix is used "
+             "as Basis!!"
+          << std::endl;
       std::exit(1);
     }
     const int n = P->nRow;
@@ -99,8 +100,9 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
       long kept = 0;
       for (int i = 0; i < n; ++i) {
         auto& row = tmp.rows[i];
-        row.erase(std::remove_if(row.begin(), row.end(),
-                                 [](const MatrixEntry<T>& e) { return !(e.val >= 1e-4 || e.val <= -1e-4); }),
+        row.erase(std::remove_if(
+                      row.begin(), row.end(),
+                      [](const MatrixEntry<T>& e) { return !(e.val >= 1e-4 || e.val <= -1e-4); }),
                   row.end());
         kept += static_cast<long>(row.size());
       }
@@ -150,11 +152,14 @@ void Multigrid<T>::setCoarseSolver(int type) {
 }
 
 template <class T>
-void Multigrid<T>::smooth(int l, int count, T omega) {
+void Multigrid<T>::smooth(int l, int count, T omega, bool backward) {
   if (count <= 0 || !(eps2 < 1.0)) return;
   T change = 1.0;
   for (int s = 0; s < count; ++s) {
-    A[l]->gaussSeidelStep(sol[l], rhs[l], omega, change);
+    if (backward)
+      A[l]->gaussSeidelBackStep(sol[l], rhs[l], omega, change);
+    else
+      A[l]->gaussSeidelStep(sol[l], rhs[l], omega, change);
     if (change <= eps2) break;
   }
 }
@@ -226,14 +231,14 @@ void Multigrid<T>::prolongAndCorrect(int l) {
 template <class T>
 void Multigrid<T>::vCycleFrom(int top, T omega) {
   for (int l = top; l >= 1; --l) {
-    smooth(l, nu1, omega);
+    smooth(l, nu1, omega, false);
     restrictResidual(l);
     std::fill(sol[l - 1].data, sol[l - 1].data + sol[l - 1].n, T(0));
   }
   coarse->solve();
   for (int l = 1; l <= top; ++l) {
     prolongAndCorrect(l);
-    smooth(l, nu2, omega);
+    smooth(l, nu2, omega, backwardPostSweeps);
   }
 }
 
