@@ -85,10 +85,9 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
     auto* block2 = F ? dynamic_cast<BlockMatrix<T, 2>*>(F) : nullptr;
     if (!P || !(packed || block3 || block2)) {
       std::cout.flush();
-      std::cerr
-          << "[Multigrid, calcHierarchy]: Error: Neither PackedMatrix nor BlockMatrix is used "
-             "as Basis!!"
-          << std::endl;
+      std::cerr << "[Multigrid, calcHierarchy]: Error: Neither PackedMatrix nor BlockMatrix is used "
+                   "as Basis!!"
+                << std::endl;
       std::exit(1);
     }
     const int n = P->nRow;
@@ -100,9 +99,8 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
       long kept = 0;
       for (int i = 0; i < n; ++i) {
         auto& row = tmp.rows[i];
-        row.erase(std::remove_if(
-                      row.begin(), row.end(),
-                      [](const MatrixEntry<T>& e) { return !(e.val >= 1e-4 || e.val <= -1e-4); }),
+        row.erase(std::remove_if(row.begin(), row.end(),
+                                 [](const MatrixEntry<T>& e) { return !(e.val >= 1e-4 || e.val <= -1e-4); }),
                   row.end());
         kept += static_cast<long>(row.size());
       }

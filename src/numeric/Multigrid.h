@@ -16,17 +16,17 @@ class BlockMatrix;
 template <class T>
 class Multigrid {
  public:
-  Matrix<T>** A;            // levels matrices; A[levels-1] is the caller's
-  Vector<T>* rhs;           // per level, views
-  Vector<T>* sol;           // per level, views
-  Vector<T>* res;           // per level, views
-  Matrix<T>** restriction;  // levels-1 restrictions, not owned
-  Vector<T>* work;          // owned zero vector of the finest size
-  T* pool;                  // storage of every level vector but the finest rhs/sol
-  T eps2;                   // early stop of the smoothing sweeps
+  Matrix<T>** A;             // levels matrices; A[levels-1] is the caller's
+  Vector<T>* rhs;            // per level, views
+  Vector<T>* sol;            // per level, views
+  Vector<T>* res;            // per level, views
+  Matrix<T>** restriction;   // levels-1 restrictions, not owned
+  Vector<T>* work;           // owned zero vector of the finest size
+  T* pool;                   // storage of every level vector but the finest rhs/sol
+  T eps2;                    // early stop of the smoothing sweeps
   int levels;
-  int nu1;  // most pre-smoothing sweeps
-  int nu2;  // most post-smoothing sweeps
+  int nu1;                   // most pre-smoothing sweeps
+  int nu2;                   // most post-smoothing sweeps
   T maxAbsA;
   // Per level l >= 1, restriction[l-1] transposed (one row per fine
   // unknown), owned; null where that restriction is missing or not packed.
@@ -38,10 +38,9 @@ class Multigrid {
   bool ownsLevelMatrices = false;
   int basisType = 0;         // 0 PackedMatrix, 1 BlockMatrix<T,3>, 2 BlockMatrix<T,2>
   int coarseSolverType = 0;  // 0 Invert, 1 CGPreDiag, 2 GaussSeidel
-  // Post-smoothing sweeps run backward: with an exact coarse solve the
-  // cycle is then a symmetric operator, which keeps one cycle per implicit
-  // step bounded on undamped models and may precondition conjugate
-  // gradients. Off: every sweep runs forward.
+  // Post-smoothing sweeps run backward: with an exact coarse solve the cycle
+  // is then a symmetric operator, which keeps one cycle per implicit step
+  // bounded on undamped models. Off: every sweep runs forward.
   bool backwardPostSweeps = false;
 
   Multigrid(Matrix<T>& A, Matrix<T>** restriction, Vector<T>& b, Vector<T>& x, T eps, int levels,
