@@ -144,13 +144,9 @@ void LinSimulation::solveOnce() {
   for (const PrescribedValue& p : prescribed) (*displacement)[p.dof] = p.value / pinModulus;
 }
 
-void LinSimulation::computeStep(bool computeStress, bool computeResidual, int extraPasses,
-                                bool averageForces) {
-  // Without a scheme (6) or a hierarchy there is nothing to step.
-  if (!integrator || (integrator->implicit && !solver && !multigrid)) return;
+void LinSimulation::buildRightSide(bool averageForces) {
   Vector<double>& f = *forces;
   Vector<double>& b = *rightSide;
-
   const bool rebuilt = !impulseQueue.empty() || averageForces;
   if (rebuilt) {
     impulseRamp.apply(impulseQueue, f);
@@ -164,7 +160,13 @@ void LinSimulation::computeStep(bool computeStress, bool computeResidual, int ex
     settings->deformationForce->apply(*lumpedMass, b, &settings->fixedCount);
   heldRamp.apply(heldQueue, b);
   for (const PrescribedValue& p : prescribed) b[p.dof] = p.value;
+}
 
+void LinSimulation::computeStep(bool computeStress, bool computeResidual, int extraPasses,
+                                bool averageForces) {
+  // Without a scheme (6) or a hierarchy there is nothing to step.
+  if (!integrator || (integrator->implicit && !solver && !multigrid)) return;
+  buildRightSide(averageForces);
   solveOnce();
   while (extraPasses >= 1 && correctInversion()) {
     --extraPasses;
@@ -172,5 +174,5 @@ void LinSimulation::computeStep(bool computeStress, bool computeResidual, int ex
   }
 
   if (computeStress) S->mult(*displacement, *stress);
-  if (computeResidual) K->residuum(*displacement, b, *residual);
+  if (computeResidual) K->residuum(*displacement, *rightSide, *residual);
 }

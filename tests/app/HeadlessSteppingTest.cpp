@@ -168,3 +168,92 @@ TEST(HeadlessStepping, OptionsMapToTheSimulationActions) {
   EXPECT_GT(n, 0);
   EXPECT_GT(largest, 0.0);
 }
+
+namespace {
+
+// "matrix.bin" read on its own: the packed K, then the guess, b and e.
+struct SystemFile {
+  int n = 0;
+  std::vector<std::vector<std::pair<int, double>>> rows;
+  std::vector<double> guess, b, e;
+  explicit SystemFile(const std::string& bytes) : in(bytes) {
+    in.get();  // symmetric flag
+    const int nRow = i32(), nCol = i32();
+    i32();  // nnz
+    if (!in || nRow != nCol || nRow <= 0) return;
+    rows.resize(nRow);
+    for (auto& row : rows)
+      for (int k = i32(); in && k > 0; --k) {
+        const int column = i32();
+        if (column < 0 || column >= nCol) return;
+        row.emplace_back(column, f64());
+      }
+    for (auto* v : {&guess, &b, &e})
+      for (int k = i32(); in && k > 0; --k) v->push_back(f64());
+    n = in && in.peek() == EOF ? nRow : 0;
+  }
+
+ private:
+  std::istringstream in;
+  int i32() {
+    int32_t v = 0;
+    in.read(reinterpret_cast<char*>(&v), 4);
+    return v;
+  }
+  double f64() {
+    double v = 0;
+    in.read(reinterpret_cast<char*>(&v), 8);
+    return v;
+  }
+};
+
+}  // namespace
+
+TEST(HeadlessStepping, SolverTestReportsConvergenceAndWritesTheSystem) {
+  TempDir t;
+  copyModel(t, "beam");
+  const ProgramResult r = step(t, "beam", {"--gravity", "--steps", "3", "--solver-test"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"Exact Solution residual norm = ", "Exact Solution residual maxnorm = ",
+                           "rightside norm = ", "Error in guess is: "})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  std::vector<double> errors;
+  for (int k = 0; k < 15; ++k) {
+    const std::string head = "FMG + " + std::to_string(k) + " cycles:  Error in solution is: ";
+    const size_t at = r.out.find(head);
+    ASSERT_NE(at, std::string::npos) << head;
+    errors.push_back(std::stod(r.out.substr(at + head.size())));
+    for (const char* rest :
+         {" cycles:  Error in solution norm / maxnorm = ", " cycles: Solution time [ms] = "})
+      EXPECT_NE(r.out.find("FMG + " + std::to_string(k) + rest), std::string::npos) << k;
+    if (k > 0) {
+      EXPECT_LE(errors[k], errors[k - 1]) << k;
+    }
+  }
+  EXPECT_LT(errors.back(), errors.front());
+
+  const SystemFile f(readFile(t.file("matrix.bin")));
+  ASSERT_GT(f.n, 0);
+  ASSERT_EQ(f.b.size(), static_cast<size_t>(f.n));
+  double rr = 0, bb = 0;
+  for (int i = 0; i < f.n; ++i) {
+    double s = f.b[i];
+    for (const auto& [j, v] : f.rows[i]) s -= v * f.e[j];
+    rr += s * s;
+    bb += f.b[i] * f.b[i];
+  }
+  EXPECT_LT(std::sqrt(rr / bb), 1e-8);
+
+  // The explicit scheme and a solver object only step.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--scheme", "5"}, {"--solver", "1"}}) {
+    TempDir quiet;
+    copyModel(quiet, "beam");
+    std::vector<std::string> all = {"--steps", "1", "--solver-test"};
+    all.insert(all.end(), args.begin(), args.end());
+    const ProgramResult q = step(quiet, "beam", all);
+    ASSERT_EQ(q.status, 0) << q.err;
+    EXPECT_EQ(q.out.find("Exact Solution"), std::string::npos) << args[0];
+    EXPECT_FALSE(exists(quiet.file("matrix.bin"))) << args[0];
+  }
+}
