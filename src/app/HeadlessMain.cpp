@@ -12,6 +12,7 @@
 #include "Matrix.h"
 #include "Run.h"
 #include "Simulation.h"
+#include "SimulationSettings.h"
 #include "Startup.h"
 #include "TestDriver.h"
 #include "TetHierarchy.h"
@@ -93,8 +94,11 @@ int step(Run& run, const HeadlessOptions& o) {
     sim.updateHierarchy();
   }
   if (o.gravity) sim.addGravity();
+  if (o.forces)
+    for (const VertexForce& f : run.settings.forces)
+      if (f.vertex) sim.addVertexValue(f.vertex->index, f.value);
   Positions positions;
-  if (o.forces) {
+  if (o.forceField) {
     positions.attach(run);
     positions.update(run);
     run.settings.forceFieldOn = 1;
@@ -108,7 +112,7 @@ int step(Run& run, const HeadlessOptions& o) {
     if (n == o.resetAt) sim.resetState();
     if (run.settings.barrier) collisions.pass(run);
     sim.computeStep(o.stress, o.residual, o.extraPasses, o.average);
-    if (o.forces) positions.update(run);
+    if (o.forceField) positions.update(run);
     if (o.printEvery > 0 && (n + 1) % o.printEvery == 0) {
       std::cout << "step " << n + 1 << " maxu " << sim.maxVertexNorm();
       if (o.vertex >= 0) {
@@ -122,6 +126,10 @@ int step(Run& run, const HeadlessOptions& o) {
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::cout << "steps " << o.steps << " total_ms " << ms << " ms_per_step "
             << (o.steps > 0 ? ms / o.steps : 0.0) << std::endl;
+  if (o.solverTest) {
+    std::cout << std::setprecision(6);  // the test prints with the default format
+    sim.benchmarkSolver();
+  }
   if (!o.dumpDisplacement.empty()) {
     std::ofstream out(o.dumpDisplacement);
     out << std::setprecision(17);

@@ -23,7 +23,8 @@ struct HeadlessOptions {
   int printEvery = 0;
   int vertex = -1;  // 0-based finest-level vertex number, -1: none
   bool gravity = false;
-  bool forces = false;
+  bool forces = false;  // the configured forces, held while stepping
+  bool forceField = false;
   int freezeAt = -1;
   int resetAt = -1;
   std::vector<int> pins;  // 0-based vertex numbers pinned before stepping
@@ -32,6 +33,7 @@ struct HeadlessOptions {
   bool stress = false;
   bool residual = false;
   bool average = false;
+  bool solverTest = false;
   std::string dumpDisplacement;
   int benchmarkSeconds = -1;      // --benchmark S: time S simulated seconds
   std::vector<TestRun> testRuns;  // --run-tests LIST: the test driver instead

@@ -43,9 +43,12 @@ void refineAndClamp(SampleModel& m, const VertexTest& clamped) {
   }
   if (!clamped) return;
   m.hasParams = true;
-  const TetMesh& finest = levels.back();
-  for (int v = 0; v < finest.vertexCount(); ++v)
-    if (clamped(finest.position(v))) m.fixed.push_back(v);
+  for (const TetMesh& level : levels) {
+    m.levelFixed.emplace_back();
+    for (int v = 0; v < level.vertexCount(); ++v)
+      if (clamped(level.position(v))) m.levelFixed.back().push_back(v);
+  }
+  m.fixed = m.levelFixed.back();
 }
 
 std::string materialLine(double e, double nu, double density, double damping, double dt) {
@@ -225,6 +228,11 @@ bool writeSampleModel(const SampleModel& m, const std::string& modelsDir) {
             writeEleFile(base + ".ele", m.mesh);
   if (ok && m.hasParams)
     ok = writeParamsFile(base + ".params", m.levelElements.back(), m.levelVertices.back(), m.fixed);
+  // The same model loaded with a lower LEVEL k >= 2 needs the parameters of
+  // that level: <name>.level<k>.params.
+  for (int k = 2; ok && m.hasParams && k < m.levels; ++k)
+    ok = writeParamsFile(base + ".level" + std::to_string(k) + ".params", m.levelElements[k - 1],
+                         m.levelVertices[k - 1], m.levelFixed[k - 1]);
   if (ok && !m.surfaceFile.empty())
     ok = writeSurfaceFile(modelsDir + m.surfaceFile, m.surface, m.texCoords);
   if (ok && !m.textureFile.empty()) ok = writeTGA(modelsDir + m.textureFile, m.texture);

@@ -23,8 +23,9 @@ struct SampleModel {
   int levels = 1;  // LEVEL: level 0 and levels - 1 refinements
   TetMesh mesh;    // level 0, as written to the .node and .ele files
   bool hasParams = false;
-  std::vector<int> fixed;          // finest-level vertex numbers of the .params file
-  std::vector<int> levelVertices;  // per level, from the refinement
+  std::vector<int> fixed;                    // finest-level vertex numbers of the .params file
+  std::vector<std::vector<int>> levelFixed;  // clamped vertex numbers per level
+  std::vector<int> levelVertices;            // per level, from the refinement
   std::vector<int> levelElements;
   std::string config;  // the text of <name>.config
   // Render surface (empty when the model has none) and its texture.

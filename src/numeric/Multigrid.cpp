@@ -150,11 +150,14 @@ void Multigrid<T>::setCoarseSolver(int type) {
 }
 
 template <class T>
-void Multigrid<T>::smooth(int l, int count, T omega) {
+void Multigrid<T>::smooth(int l, int count, T omega, bool backward) {
   if (count <= 0 || !(eps2 < 1.0)) return;
   T change = 1.0;
   for (int s = 0; s < count; ++s) {
-    A[l]->gaussSeidelStep(sol[l], rhs[l], omega, change);
+    if (backward)
+      A[l]->gaussSeidelBackStep(sol[l], rhs[l], omega, change);
+    else
+      A[l]->gaussSeidelStep(sol[l], rhs[l], omega, change);
     if (change <= eps2) break;
   }
 }
@@ -226,14 +229,14 @@ void Multigrid<T>::prolongAndCorrect(int l) {
 template <class T>
 void Multigrid<T>::vCycleFrom(int top, T omega) {
   for (int l = top; l >= 1; --l) {
-    smooth(l, nu1, omega);
+    smooth(l, nu1, omega, false);
     restrictResidual(l);
     std::fill(sol[l - 1].data, sol[l - 1].data + sol[l - 1].n, T(0));
   }
   coarse->solve();
   for (int l = 1; l <= top; ++l) {
     prolongAndCorrect(l);
-    smooth(l, nu2, omega);
+    smooth(l, nu2, omega, backwardPostSweeps);
   }
 }
 

@@ -38,6 +38,10 @@ class Multigrid {
   bool ownsLevelMatrices = false;
   int basisType = 0;         // 0 PackedMatrix, 1 BlockMatrix<T,3>, 2 BlockMatrix<T,2>
   int coarseSolverType = 0;  // 0 Invert, 1 CGPreDiag, 2 GaussSeidel
+  // Post-smoothing sweeps run backward: with an exact coarse solve the cycle
+  // is then a symmetric operator, which keeps one cycle per implicit step
+  // bounded on undamped models. Off: every sweep runs forward.
+  bool backwardPostSweeps = false;
 
   Multigrid(Matrix<T>& A, Matrix<T>** restriction, Vector<T>& b, Vector<T>& x, T eps, int levels,
             int nu1, int nu2, bool unused = false);
@@ -65,7 +69,7 @@ class Multigrid {
                               BlockMatrix<T, 3>& coarse, bool useStream);
 
  private:
-  void smooth(int l, int count, T omega);
+  void smooth(int l, int count, T omega, bool backward);
   // rhs[l-1] = restriction[l-1] (rhs[l] - A[l] sol[l]).
   void restrictResidual(int l);
   // sol[l] += restriction[l-1]^T sol[l-1].

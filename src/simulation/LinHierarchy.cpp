@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <unordered_set>
@@ -84,6 +83,9 @@ void LinSimulation::createMultigrid() {
   const int sweeps = settings->fixedCount != 0 ? 1 : 3;
   multigrid = std::make_unique<Multigrid<double>>(*K, restrictionView.data(), *rightSide,
                                                   *displacement, 1e-4, L, sweeps, sweeps, true);
+  // Symmetric cycles: one cycle per implicit step stays bounded without
+  // damping, where forward post-sweeps let undamped models blow up.
+  multigrid->backwardPostSweeps = true;
 }
 
 void LinSimulation::setUpHierarchy(bool generate, int scheme) {

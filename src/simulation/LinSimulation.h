@@ -72,6 +72,13 @@ class LinSimulation : public FEMSimulation {
   // displacement: rewrites its rows of K (from the unconstrained copy) and
   // its prescribed right-hand side entries, then refreshes the coarse levels.
   void updateHierarchy() override;
+  // Measures the V-cycle on this step's system: builds b as a step does,
+  // solves it to a reference e, prints the reference's residual and the
+  // error after one full-multigrid cycle and 0 .. 14 V-cycles with their
+  // times, and writes K, the start guess, b and e to "matrix.bin". With the
+  // explicit scheme or a solver object it only steps. Leaves the last error
+  // in x, e in previousForces and the start guess in residual.
+  void benchmarkSolver() override;
 
  private:
   // The hierarchy's restrictions as the multigrid takes them (not owned).
@@ -94,4 +101,7 @@ class LinSimulation : public FEMSimulation {
   // inverse diagonal of its coarse diagonal CG.
   void refreshCoarseLevels(Multigrid<double>& mg);
   void solveOnce();
+  // Steps 1 to 6 of a time step: forces, the scheme's b, the loads, the
+  // force field, the held forces and the prescribed entries.
+  void buildRightSide(bool averageForces);
 };

@@ -18,17 +18,27 @@ namespace {
 
 const std::string kModels = ZOLT_MODELS_DIR;
 
-// The model `name` copied into dir/models with its first config line
-// starting with `key` replaced by `line` (kept when line is empty).
-void copyModel(const TempDir& t, const std::string& name, const std::string& key,
-               const std::string& line) {
+// The model `name` copied into dir/models with its config lines starting
+// with a key of `lines` replaced by the line given for it; a lower LEVEL k
+// takes the parameter file <name>.level<k>.params.
+void copyModel(const TempDir& t, const std::string& name,
+               const std::vector<std::pair<std::string, std::string>>& lines = {}) {
   mkdir(t.file("models").c_str(), 0777);
-  for (const char* ext : {".node", ".ele", ".params"})
-    if (exists(kModels + name + ext))
-      writeFile(t.file("models/" + name + ext), readFile(kModels + name + ext));
+  std::string params = ".params";
+  for (const auto& [key, line] : lines)
+    if (key == "LEVEL" && exists(kModels + name + ".level" + line.substr(6) + ".params"))
+      params = ".level" + line.substr(6) + ".params";
+  for (std::string ext : {".node", ".ele", ".params"}) {
+    const std::string from = kModels + name + (ext == ".params" ? params : ext);
+    if (exists(from)) writeFile(t.file("models/" + name + ext), readFile(from));
+  }
   std::istringstream in(readFile(kModels + name + ".config"));
   std::string config, l;
-  while (std::getline(in, l)) config += (!line.empty() && l.rfind(key, 0) == 0 ? line : l) + "\n";
+  while (std::getline(in, l)) {
+    for (const auto& [key, line] : lines)
+      if (l.rfind(key, 0) == 0) l = line;
+    config += l + "\n";
+  }
   writeFile(t.file("models/" + name + ".config"), config);
 }
 
@@ -60,32 +70,58 @@ double material(const std::string& config, int k) {
 }  // namespace
 
 // Cantilever of length 1 and square section 0.1 clamped at x = 0 under its
-// own weight: tip deflection q L^4 / (8 E I), q = rho g A.
+// own weight: tip deflection q L^4 / (8 E I), q = rho g A, approached as the
+// mesh is refined.
 TEST(HeadlessStepping, CantileverMatchesBeamTheory) {
   const std::string config = readFile(kModels + "beamFine.config");
   const double E = material(config, 0), rho = material(config, 2);
   const double L = 1.0, h = 0.1, q = rho * 9.81 * h * h, I = h * h * h * h / 12.0;
   const double oracle = q * L * L * L * L / (8.0 * E * I);
-  {
-    // The clamped-end list names vertices of the model's own level.
+  double error[2];
+  for (int level : {2, 3}) {
     TempDir t;
-    copyModel(t, "beamFine", "", "");
+    copyModel(t, "beamFine", {{"LEVEL", "LEVEL " + std::to_string(level)}});
     const ProgramResult r =
-        step(t, "beamFine", {"--gravity", "--scheme", "4", "--steps", "60", "--print-every", "1"});
+        step(t, "beamFine", {"--gravity", "--scheme", "4", "--steps", "150", "--print-every", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<double> u = maxu(r.out);
-    ASSERT_EQ(u.size(), 60u);
-    EXPECT_LT(std::fabs(u[59] - u[58]), 1e-10 * oracle) << "not converged";
-    EXPECT_LT(std::fabs(u.back() - oracle) / oracle, 0.15) << "tip " << u.back();
+    ASSERT_EQ(u.size(), 150u);
+    EXPECT_LT(std::fabs(u[149] - u[148]), 1e-10 * oracle) << "not converged at LEVEL " << level;
+    error[level - 2] = std::fabs(u.back() - oracle) / oracle;
   }
+  EXPECT_LT(error[1], 0.15) << "LEVEL 3";
+  EXPECT_LT(error[1], error[0]) << "LEVEL 2 " << error[0];
+}
+
+// Undamped implicit Euler from rest at dt = T / 100: the tip swings about
+// the static sag; the period is the spacing of its maxima.
+TEST(HeadlessStepping, CantileverSwingsWithTheFirstModePeriod) {
+  const std::string config = readFile(kModels + "beamFine.config");
+  const double E = material(config, 0), rho = material(config, 2), h = 0.1, I = h * h * h * h / 12;
+  // 2 pi / (1.875^2 sqrt(E I / (rho A L^4))) with L = 1.
+  const double period = 2 * M_PI / (1.875104 * 1.875104 * std::sqrt(E * I / (rho * h * h)));
+  char line[96];
+  std::snprintf(line, sizeof line, "MATERIAL %g 0.3 %g 0 0 %.9g", E, rho, period / 100);
+  TempDir t;
+  copyModel(t, "beamFine", {{"MATERIAL", line}});
+  const ProgramResult r =
+      step(t, "beamFine", {"--gravity", "--steps", "260", "--print-every", "1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<double> u = maxu(r.out);
+  std::vector<size_t> peaks;
+  for (size_t i = 1; i + 1 < u.size(); ++i)
+    if (u[i] > u[i - 1] && u[i] >= u[i + 1]) peaks.push_back(i);
+  ASSERT_GE(peaks.size(), 3u);
+  const double measured = (peaks.back() - peaks.front()) / (peaks.size() - 1.0) / 100.0;
+  EXPECT_NEAR(measured, 1.0, 0.15) << "in periods of the oracle";
 }
 
 // Reset (which also drops gravity, as the reset action does) returns the
-// body to rest; the V-cycle and CG reach the same
-// static state; the dump holds the final displacement.
+// body to rest; the V-cycle and both CG solvers reach the same static state; the dump holds the
+// final displacement.
 TEST(HeadlessStepping, OptionsMapToTheSimulationActions) {
   TempDir t;
-  copyModel(t, "beam", "", "");
+  copyModel(t, "beam");
   const struct {
     std::vector<std::string> args;
     double expectLast;  // < 0: compare with the V-cycle run
@@ -93,6 +129,8 @@ TEST(HeadlessStepping, OptionsMapToTheSimulationActions) {
       {{"--scheme", "4", "--steps", "40", "--print-every", "40", "--reset-at", "39"}, 0.0},
       {{"--scheme", "4", "--steps", "100", "--print-every", "100"}, -1.0},
       {{"--scheme", "4", "--steps", "100", "--print-every", "100", "--solver", "1"}, -1.0},
+      // One preconditioned descent step per solve.
+      {{"--scheme", "4", "--steps", "1200", "--print-every", "1200", "--solver", "3"}, -1.0},
   };
   double reference = -1.0;
   for (const auto& run : runs) {
@@ -118,4 +156,93 @@ TEST(HeadlessStepping, OptionsMapToTheSimulationActions) {
   while (in >> v) largest = std::max(largest, std::fabs(v)), ++n;
   EXPECT_GT(n, 0);
   EXPECT_GT(largest, 0.0);
+}
+
+namespace {
+
+// "matrix.bin" read on its own: the packed K, then the guess, b and e.
+struct SystemFile {
+  int n = 0;
+  std::vector<std::vector<std::pair<int, double>>> rows;
+  std::vector<double> guess, b, e;
+  explicit SystemFile(const std::string& bytes) : in(bytes) {
+    in.get();  // symmetric flag
+    const int nRow = i32(), nCol = i32();
+    i32();  // nnz
+    if (!in || nRow != nCol || nRow <= 0) return;
+    rows.resize(nRow);
+    for (auto& row : rows)
+      for (int k = i32(); in && k > 0; --k) {
+        const int column = i32();
+        if (column < 0 || column >= nCol) return;
+        row.emplace_back(column, f64());
+      }
+    for (auto* v : {&guess, &b, &e})
+      for (int k = i32(); in && k > 0; --k) v->push_back(f64());
+    n = in && in.peek() == EOF ? nRow : 0;
+  }
+
+ private:
+  std::istringstream in;
+  int i32() {
+    int32_t v = 0;
+    in.read(reinterpret_cast<char*>(&v), 4);
+    return v;
+  }
+  double f64() {
+    double v = 0;
+    in.read(reinterpret_cast<char*>(&v), 8);
+    return v;
+  }
+};
+
+}  // namespace
+
+TEST(HeadlessStepping, SolverTestReportsConvergenceAndWritesTheSystem) {
+  TempDir t;
+  copyModel(t, "beam");
+  const ProgramResult r = step(t, "beam", {"--gravity", "--steps", "3", "--solver-test"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"Exact Solution residual norm = ", "Exact Solution residual maxnorm = ",
+                           "rightside norm = ", "Error in guess is: "})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  std::vector<double> errors;
+  for (int k = 0; k < 15; ++k) {
+    const std::string head = "FMG + " + std::to_string(k) + " cycles:  Error in solution is: ";
+    const size_t at = r.out.find(head);
+    ASSERT_NE(at, std::string::npos) << head;
+    errors.push_back(std::stod(r.out.substr(at + head.size())));
+    for (const char* rest :
+         {" cycles:  Error in solution norm / maxnorm = ", " cycles: Solution time [ms] = "})
+      EXPECT_NE(r.out.find("FMG + " + std::to_string(k) + rest), std::string::npos) << k;
+    if (k > 0) {
+      EXPECT_LE(errors[k], errors[k - 1]) << k;
+    }
+  }
+  EXPECT_LT(errors.back(), errors.front());
+
+  const SystemFile f(readFile(t.file("matrix.bin")));
+  ASSERT_GT(f.n, 0);
+  ASSERT_EQ(f.b.size(), static_cast<size_t>(f.n));
+  double rr = 0, bb = 0;
+  for (int i = 0; i < f.n; ++i) {
+    double s = f.b[i];
+    for (const auto& [j, v] : f.rows[i]) s -= v * f.e[j];
+    rr += s * s;
+    bb += f.b[i] * f.b[i];
+  }
+  EXPECT_LT(std::sqrt(rr / bb), 1e-8);
+
+  // The explicit scheme and a solver object only step.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--scheme", "5"}, {"--solver", "1"}}) {
+    TempDir quiet;
+    copyModel(quiet, "beam");
+    std::vector<std::string> all = {"--steps", "1", "--solver-test"};
+    all.insert(all.end(), args.begin(), args.end());
+    const ProgramResult q = step(quiet, "beam", all);
+    ASSERT_EQ(q.status, 0) << q.err;
+    EXPECT_EQ(q.out.find("Exact Solution"), std::string::npos) << args[0];
+    EXPECT_FALSE(exists(quiet.file("matrix.bin"))) << args[0];
+  }
 }

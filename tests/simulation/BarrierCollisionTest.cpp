@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "Barrier.h"
-#include "RecordingSimulation.h"
+#include "StateSimulation.h"
 
 namespace {
 
-using zolt::test::RecordingSimulation;
+using zolt::test::StateSimulation;
 using P = std::array<float, 3>;
 
 // c0..c3 the face y = lo counter-clockwise seen from below, c4..c7 above.
@@ -84,7 +84,7 @@ TEST(BarrierCollision, PushesPenetratingVerticesOntoTheSurface) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     std::unique_ptr<Barrier> b = r.make();
-    RecordingSimulation sim;
+    StateSimulation sim;
     P p = r.p;
     int index = 2;  // vertex number 2 of four, corrections starting at 0.5
     std::vector<float> corrections(12, 0.5f);

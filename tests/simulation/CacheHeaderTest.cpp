@@ -13,20 +13,12 @@ using namespace zolt::test;
 
 namespace {
 
-class HeaderSimulation : public FEMSimulation {
- public:
-  using FEMSimulation::FEMSimulation;
-  void setSolver(int) override {}
-  void computeStep(bool, bool, int, bool) override {}
-  void updateHierarchy() override {}
-};
-
 struct HeaderModel : LinearModel {
   std::string path = dir.file("header");
   HeaderModel() : LinearModel(2, 1, 1, 0.5f, 2, onFloor) {}
 
   std::string written() {
-    HeaderSimulation sim(h.get(), &settings, 3);
+    FEMOnlySimulation sim(h.get(), &settings, 3);
     std::fstream f(path, std::ios::binary | std::ios::out | std::ios::trunc);
     sim.readWriteCacheHeader(true, f);
     f.close();
@@ -35,7 +27,7 @@ struct HeaderModel : LinearModel {
   // What checking `bytes` prints, and cacheInvalid afterwards.
   std::pair<std::string, int> check(const std::string& bytes) {
     writeFile(path, bytes);
-    HeaderSimulation sim(h.get(), &settings, 3);
+    FEMOnlySimulation sim(h.get(), &settings, 3);
     std::fstream f(path, std::ios::binary | std::ios::in);
     cacheInvalid = 0;
     std::string out = captureStdout([&] { sim.readWriteCacheHeader(false, f); });

@@ -25,6 +25,15 @@ using Where = std::function<bool(const float*)>;
 
 inline bool onFloor(const float* p) { return p[2] == 0.0f; }
 
+// The finite-element state alone: the linear operations do nothing.
+class FEMOnlySimulation : public FEMSimulation {
+ public:
+  using FEMSimulation::FEMSimulation;
+  void setSolver(int) override {}
+  void computeStep(bool, bool, int, bool) override {}
+  void updateHierarchy() override {}
+};
+
 struct LinearModel {
   std::unique_ptr<TetHierarchy> h;
   SimulationSettings settings;

@@ -1,8 +1,8 @@
 #pragma once
 // A Simulation with state vectors of the real sizes (dim per free vertex,
-// strain components per vertex for the stress) that records the steps it is
-// asked for, for code that reads the state or drives the step without a
-// simulation chain.
+// strain components per vertex for the stress) that records the steps and
+// impulses it is given, for code that reads the state, drives the step or
+// pushes vertices (barriers) without a simulation chain.
 
 #include <array>
 #include <cmath>
@@ -14,6 +14,12 @@
 
 namespace zolt::test {
 
+struct Impulse {
+  int vertex;
+  std::array<double, 3> value;
+  bool smooth;
+};
+
 struct StepCall {
   bool stress, residual;
   int extraPasses;
@@ -24,7 +30,11 @@ class StateSimulation : public Simulation {
  public:
   Vector<double> displacement, rightSide, stress, residual;
   std::vector<StepCall> steps;
+  std::vector<Impulse> impulses;
   int resets = 0;
+
+  // Without state vectors: records impulses only.
+  StateSimulation() : Simulation(nullptr, nullptr, 3) {}
 
   // vertices: finest-level vertex count; settings->fixedCount fixed.
   StateSimulation(SimulationSettings* s, int vertices, uint8_t dim)
@@ -63,7 +73,9 @@ class StateSimulation : public Simulation {
   void freezeForces() override {}
   void addGravity() override {}
   void removeGravity() override {}
-  void addVertexValueFlagged(int, const double*, bool) override {}
+  void addVertexValueFlagged(int vertex, const double* v, bool smooth) override {
+    impulses.push_back({vertex, {v[0], v[1], v[2]}, smooth});
+  }
   void setSolver(int) override {}
   void updateHierarchy() override {}
   Vector<double>* getForces() override { return nullptr; }
