@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -23,6 +25,10 @@ constexpr int kSecondItem[2] = {100, 57};  // "bunny", below the empty entry
 constexpr int kSimulationRollout[2] = {250, 17};
 constexpr int kPauseBox[2] = {197, 73};
 constexpr int kQuitButton[2] = {40, 63};
+constexpr int kColourRollout[2] = {580, 40};
+constexpr int kSpecularButton[2] = {564, 132};
+constexpr int kSurfaceRollout[2] = {420, 17};
+constexpr int kFurBox[2] = {360, 63};
 
 struct PanelProgram {
   TempDir t;
@@ -30,13 +36,20 @@ struct PanelProgram {
   std::unique_ptr<XProgram> p;
   std::string window;
 
-  // bunnyFurTex (loaded at start) and bunny, the cube at 20 steps a second.
-  PanelProgram() {
+  // bunnyFurTex (loaded at start) and bunny, the cube at 20 steps a second;
+  // with generated set, the generated default model with its fur instead.
+  explicit PanelProgram(bool generated = false) {
     for (const char* d : {"bin", "models", "caches", "movies"}) mkdir(t.file(d).c_str(), 0777);
     writeFile(t.file("bin/ZOLT.init"),
               "MODELS_PATH ../models/\nCACHES_PATH ../caches/\nMOVIES_PATH ../movies/\n");
     for (const char* m : {"bunnyFurTex", "bunny"})
       writeCubeModel(t.file("models/"), m, "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
+    if (generated)
+      for (const char* ext :
+           {".config", ".ele", ".node", ".params", ".level2.params", ".obj", ".tga"})
+        std::filesystem::copy_file(std::string(ZOLT_MODELS_DIR) + "bunnyFurTex" + ext,
+                                   t.file("models/bunnyFurTex") + ext,
+                                   std::filesystem::copy_options::overwrite_existing);
     if (!x.ok()) return;
     p = std::make_unique<XProgram>(x, t.file("bin"), std::vector<std::string>{ZOLT_PROGRAM});
     window = p->waitForWindow("ZOLT", 10.0);
@@ -149,4 +162,45 @@ TEST(ControlPanelWindow, PauseStopsTheTitleAndQuitEnds) {
   ASSERT_TRUE(r.p->waitForExit(5.0));
   EXPECT_EQ(r.p->status, 0) << r.p->err();
   EXPECT_NE(r.p->out().find("\nEXIT.\n"), std::string::npos) << r.p->out();
+}
+
+// Pixels brighter than the background below the panel strip and left of
+// the logo: the body and its fur.
+long bodyPixels(const Image& shot) {
+  long n = 0;
+  for (int y = 200; y < 660; ++y)
+    for (int x = 320; x < 800; ++x) {
+      const Rgb c = shot.at(x, y);
+      n += std::max({c.r, c.g, c.b}) > 40;
+    }
+  return n;
+}
+
+TEST(ControlPanelWindow, ColourPickerAndFurBox) {
+  PanelProgram r(true);
+  ASSERT_TRUE(r.running()) << r.p->err();
+  r.p->key("u");
+  sleepSeconds(0.5);
+  // "Specular Color" opens the picker over the middle of the window; a right
+  // press picks, a left click closes it.
+  r.click(kColourRollout);
+  r.click(kSpecularButton);
+  sleepSeconds(0.5);
+  const Image picker = r.p->screenshot();
+  long bright = 0;  // the brightness column, white at its top
+  for (int y = 260; y < 300; ++y)
+    for (int x = 850; x < 955; ++x) bright += picker.at(x, y).r > 200;
+  EXPECT_GT(bright, 2000);
+  r.x.run("xdotool mousemove --window " + r.window +
+          " 150 280 sleep 0.2 mousedown 3 sleep 0.2 mouseup 3 sleep 0.3 mousedown 1 sleep 0.2 "
+          "mouseup 1 sleep 0.5");
+  EXPECT_NE(r.p->out().find("Set Color: "), std::string::npos) << r.p->out();
+  // Fur off: the silhouette shrinks by more than 3 %.
+  const long withFur = bodyPixels(r.p->screenshot());
+  r.click(kSurfaceRollout);
+  r.click(kFurBox);
+  sleepSeconds(1.5);
+  const long withoutFur = bodyPixels(r.p->screenshot());
+  EXPECT_GT(withFur, 1.03 * withoutFur) << withFur << " " << withoutFur;
+  r.quit();
 }
