@@ -116,6 +116,17 @@ TEST(HeadlessStepping, CantileverSwingsWithTheFirstModePeriod) {
   EXPECT_NEAR(measured, 1.0, 0.15) << "in periods of the oracle";
 }
 
+TEST(HeadlessStepping, BunnyUnderGravityStaysFinite) {
+  TempDir t;
+  copyModel(t, "bunny");
+  const ProgramResult r = step(t, "bunny", {"--gravity", "--steps", "100", "--print-every", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<double> u = maxu(r.out);
+  ASSERT_EQ(u.size(), 10u);
+  for (double v : u) EXPECT_TRUE(std::isfinite(v) && v > 0.0) << v;
+  EXPECT_NE(r.out.find("steps 100 total_ms "), std::string::npos);
+}
+
 // Reset (which also drops gravity, as the reset action does) returns the
 // body to rest; the V-cycle and both CG solvers reach the same static state; the dump holds the
 // final displacement.
