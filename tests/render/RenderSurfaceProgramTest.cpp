@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Capture.h"
+#include "Files.h"
 #include "GLWindow.h"
 #include "GuiSettings.h"
 #include "ModelLoading.h"
@@ -19,7 +20,6 @@
 #include "Run.h"
 #include "Simulation.h"
 #include "Window.h"
-#include "XSession.h"
 #include "ZoltControl.h"
 #include "ZoltRenderable.h"
 
