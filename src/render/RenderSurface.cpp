@@ -131,22 +131,28 @@ void RenderSurface::update() {
   accumulateFaceNormals(false);
 }
 
-void RenderSurface::createShaders(bool textured, bool shadow) {
-  const std::string vertex = surfaceVertexSource(textured, shadow);
-  const std::string fragment = surfaceFragmentSource(textured, shadow);
-  program = std::make_unique<CProgram>(vertex.c_str(), fragment.c_str(), NORVA_SOURCE_TEXT);
+std::unique_ptr<CProgram> RenderSurface::surfaceProgram(const std::string& vertex,
+                                                        const std::string& fragment, bool textured,
+                                                        bool shadow) const {
+  auto p = std::make_unique<CProgram>(vertex.c_str(), fragment.c_str(), NORVA_SOURCE_TEXT);
   const float* c = settings->colour;
   const float* s = settings->specularColour;
-  program->Enable();
-  program->SetUniformVector("vLightPos", link.lightPosition);
-  program->SetUniformVector("ambientScale", 0.3f, 0.0f, 0.0f, 0.0f);
-  program->SetUniformVector("vColorDiffuse", c[0], c[1], c[2], 1.0f);
-  program->SetUniformVector("vColorSpecular", s[0], s[1], s[2], 1.0f);
-  if (textured) program->SetUniformVector("tex", 0, 0, 0, 0);
+  p->Enable();
+  p->SetUniformVector("vLightPos", link.lightPosition);
+  p->SetUniformVector("ambientScale", 0.3f, 0.0f, 0.0f, 0.0f);
+  p->SetUniformVector("vColorDiffuse", c[0], c[1], c[2], 1.0f);
+  p->SetUniformVector("vColorSpecular", s[0], s[1], s[2], 1.0f);
+  if (textured) p->SetUniformVector("tex", 0, 0, 0, 0);
   if (shadow) {
-    program->SetUniformVector("smap", 1, 0, 0, 0);
-    program->SetUniformVector("maxShadow", 0.5f, 0.0f, 0.0f, 0.0f);
+    p->SetUniformVector("smap", 1, 0, 0, 0);
+    p->SetUniformVector("maxShadow", 0.5f, 0.0f, 0.0f, 0.0f);
   }
+  return p;
+}
+
+void RenderSurface::createShaders(bool textured, bool shadow) {
+  program = surfaceProgram(surfaceVertexSource(textured, shadow),
+                           surfaceFragmentSource(textured, shadow), textured, shadow);
   program->Disable();
 }
 

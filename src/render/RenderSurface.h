@@ -8,6 +8,7 @@
 #include <GL/glew.h>
 
 #include <memory>
+#include <string>
 
 #include "SurfaceMesh.h"
 #include "TgaImage.h"
@@ -85,6 +86,10 @@ class RenderSurface : public SurfaceMesh {
   using MeshPreparation = void (*)(SurfaceMesh&);
   RenderSurface(const SurfaceLink& link, TetHierarchy* mesh, const RenderSettings* settings,
                 bool fur, MeshPreparation prepare);
+  // A program from the sources with the light, colours and samplers every
+  // surface program reads set; left enabled.
+  std::unique_ptr<CProgram> surfaceProgram(const std::string& vertex, const std::string& fragment,
+                                           bool textured, bool shadow) const;
 
  private:
   void createBuffers();

@@ -95,22 +95,9 @@ bool RenderSurfaceFur::createFurTextures(uint32_t size) {
 void RenderSurfaceFur::rebuildShaders() {
   useTexture = textured && *texturingSwitch != 0;
   useShadow = *shadowSwitch != 0;
-  const std::string vertex = furVertexSource(useTexture, useShadow);
-  const std::string fragment = furFragmentSource(useTexture, useShadow);
-  furProgram = std::make_unique<CProgram>(vertex.c_str(), fragment.c_str(), NORVA_SOURCE_TEXT);
-  const float* c = settings->colour;
-  const float* s = settings->specularColour;
-  furProgram->Enable();
-  furProgram->SetUniformVector("vLightPos", link.lightPosition);
-  furProgram->SetUniformVector("ambientScale", 0.3f, 0.0f, 0.0f, 0.0f);
-  furProgram->SetUniformVector("vColorDiffuse", c[0], c[1], c[2], 1.0f);
-  furProgram->SetUniformVector("vColorSpecular", s[0], s[1], s[2], 1.0f);
-  if (useTexture) furProgram->SetUniformVector("tex", 0, 0, 0, 0);
+  furProgram = surfaceProgram(furVertexSource(useTexture, useShadow),
+                              furFragmentSource(useTexture, useShadow), useTexture, useShadow);
   furProgram->SetUniformVector("furTex", 2, 0, 0, 0);
-  if (useShadow) {
-    furProgram->SetUniformVector("smap", 1, 0, 0, 0);
-    furProgram->SetUniformVector("maxShadow", 0.5f, 0.0f, 0.0f, 0.0f);
-  }
   furProgram->Disable();
   createShaders(useTexture, useShadow);
 }
