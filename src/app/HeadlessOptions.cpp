@@ -74,6 +74,10 @@ const Option kOptions[] = {
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.printEvery) && o.printEvery >= 0; }},
     {"--vertex", "V", "also print the displacement of vertex V (1-based)",
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.vertex) && o.vertex-- >= 1; }},
+    {"--lowest", nullptr,
+     "also print \"lowest <simulated> <drawn>\": the least y of the vertices before and"
+     " after the step's collision pass (models with a barrier)",
+     [](HeadlessOptions& o, const char*) { return o.lowest = true; }},
     {"--gravity", nullptr, "switch gravity on",
      [](HeadlessOptions& o, const char*) { return o.gravity = true; }},
     {"--forces", nullptr, "apply the model's configured forces",
