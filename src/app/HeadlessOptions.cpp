@@ -75,8 +75,7 @@ const Option kOptions[] = {
     {"--vertex", "V", "also print the displacement of vertex V (1-based)",
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.vertex) && o.vertex-- >= 1; }},
     {"--lowest", nullptr,
-     "also print \"lowest <simulated> <drawn>\": the least y of the vertices before and"
-     " after the step's collision pass (models with a barrier)",
+     "also print \"lowest <y> <y'>\": least y before and after the collision pass",
      [](HeadlessOptions& o, const char*) { return o.lowest = true; }},
     {"--gravity", nullptr, "switch gravity on",
      [](HeadlessOptions& o, const char*) { return o.gravity = true; }},
