@@ -5,17 +5,9 @@
 
 #include "HeadlessOptions.h"
 
-namespace {
-
-std::vector<const char*> argvOf(const std::vector<const char*>& args) {
-  std::vector<const char*> argv = {"zolt_headless"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return argv;
-}
-
-}  // namespace
-
-TEST(HeadlessOptions, UsageErrors) {
+// Each row: the arguments, then the usage error, or the test runs parsed
+// as "model:elementModel:seconds " words.
+TEST(HeadlessOptions, UsageErrorsAndTestRunLists) {
   const std::pair<std::vector<const char*>, const char*> rows[] = {
       {{"--models", "m"}, "--models and --caches go together"},
       {{"--caches", "c"}, "--models and --caches go together"},
@@ -26,39 +18,25 @@ TEST(HeadlessOptions, UsageErrors) {
       {{"--scheme", "99999999999"}, "bad value for --scheme: \"99999999999\""},
       {{"cube"}, "unknown argument cube"},
       {{"--load"}, "unknown argument --load"},
+      {{"--run-tests", "a"}, "a:0:20 "},
+      {{"--run-tests", "a:2,b:0:7"}, "a:2:20 b:0:7 "},
+      {{"--run-tests", "default"},
+       "bunnyHigh:0:20 liverHigh:0:20 bunny:0:50 brsc3:2:20 bunny:2:20 "},
+      {{"--run-tests", "a:6"}, "bad value for --run-tests: \"a:6\""},
+      {{"--run-tests", "a:0:x"}, "bad value for --run-tests: \"a:0:x\""},
+      {{"--run-tests", "a:0:1:2"}, "bad value for --run-tests: \"a:0:1:2\""},
+      {{"--run-tests", "a,"}, "bad value for --run-tests: \"a,\""},
+      {{"--run-tests", ""}, "bad value for --run-tests: \"\""},
   };
-  for (const auto& [args, message] : rows) {
-    const std::vector<const char*> argv = argvOf(args);
-    HeadlessOptions o;
-    std::string error;
-    EXPECT_FALSE(parseHeadlessOptions(static_cast<int>(argv.size()), argv.data(), o, error));
-    EXPECT_EQ(error, message);
-  }
-}
-
-TEST(HeadlessOptions, TestRunLists) {
-  const std::pair<const char*, const char*> rows[] = {
-      {"a", "a:0:20 "},
-      {"a:2,b:0:7", "a:2:20 b:0:7 "},
-      {"default", "bunnyHigh:0:20 liverHigh:0:20 bunny:0:50 brsc3:2:20 bunny:2:20 "},
-      {"a:6", nullptr},
-      {"a:0:x", nullptr},
-      {"a:0:1:2", nullptr},
-      {"a,", nullptr},
-      {"", nullptr},
-  };
-  for (const auto& [text, runs] : rows) {
-    const std::vector<const char*> argv = argvOf({"--run-tests", text});
+  for (const auto& [args, expected] : rows) {
+    std::vector<const char*> argv = {"zolt_headless"};
+    argv.insert(argv.end(), args.begin(), args.end());
     HeadlessOptions o;
     std::string error, parsed;
-    EXPECT_EQ(parseHeadlessOptions(static_cast<int>(argv.size()), argv.data(), o, error),
-              runs != nullptr)
-        << text;
+    const bool ok = parseHeadlessOptions(static_cast<int>(argv.size()), argv.data(), o, error);
     for (const TestRun& r : o.testRuns)
       parsed +=
           r.model + ":" + std::to_string(r.elementModel) + ":" + std::to_string(r.seconds) + " ";
-    if (runs) {
-      EXPECT_EQ(parsed, runs);
-    }
+    EXPECT_EQ(ok ? parsed : error, expected) << args.back();
   }
 }

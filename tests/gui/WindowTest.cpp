@@ -1,22 +1,100 @@
-// The program run for real on private Xvfb screens, in a working directory
-// laid out like the generated one: bin/ (started there), models/, caches/,
-// movies/.
+// The program run for real on private Xvfb screens and driven with xdotool,
+// in a working directory laid out like the generated one: bin/ (started
+// there), models/, caches/, movies/.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "CubeModel.h"
 #include "Files.h"
-#include "XSession.h"
+#include "GLWindow.h"
 
 using namespace zolt::test;
 
 namespace {
+
+std::string chomp(std::string s) {
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+// A private Xvfb server with a screen "<width>x<height>x<depth>".
+struct XServer {
+  Program server;
+  std::string display;  // ":N"; empty when the server did not start
+  explicit XServer(const std::string& screen = "1280x1024x24")
+      : server("/", {"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"}) {
+    // The server writes its display number once it listens.
+    for (int i = 0; i < 200 && display.empty() && !server.exited(); ++i) {
+      const std::string n = server.out();
+      if (!n.empty() && n.back() == '\n') display = ":" + chomp(n);
+      sleepSeconds(0.025);
+    }
+  }
+};
+
+// The program on a server, its window found by the title's start.
+struct XProgram : Program {
+  const XServer& x;
+  std::string window;
+  // Mesa's unloaded modules look like leaks to LeakSanitizer.
+  XProgram(const XServer& server, const std::string& dir)
+      : Program(dir, {ZOLT_PROGRAM},
+                {"DISPLAY=" + server.display, "LIBGL_ALWAYS_SOFTWARE=1",
+                 std::string("ASAN_OPTIONS=") +
+                     (std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
+                     ":detect_leaks=0"}),
+        x(server) {
+    for (double end = monotonicSeconds() + 10.0; window.empty() && monotonicSeconds() < end;
+         sleepSeconds(0.05))
+      std::istringstream(xdotool("search --name '^ZOLT'")) >> window;
+  }
+  // Runs xdotool on the display; "%w" stands for the window.
+  std::string xdotool(std::string args) const {
+    for (size_t at = args.find("%w"); at != args.npos; at = args.find("%w", at))
+      args.replace(at, 2, window);
+    Program p("/", {"/bin/sh", "-c", "xdotool " + args}, {"DISPLAY=" + x.display});
+    p.waitForExit();
+    return chomp(p.out());
+  }
+  std::string title() const { return window.empty() ? "" : xdotool("getwindowname %w"); }
+  void key(const std::string& keys) const { xdotool("key --window %w " + keys); }
+  // Waits up to timeout seconds for a title that satisfies pred; the last seen.
+  template <class Pred>
+  std::string waitForTitle(Pred pred, double timeout = 4.0) {
+    const double end = monotonicSeconds() + timeout;
+    std::string t = title();
+    for (; !pred(t) && monotonicSeconds() < end; t = title()) sleepSeconds(0.05);
+    return t;
+  }
+  Image screenshot() const {
+    return screenshotWindow(x.display, std::strtoul(window.c_str(), nullptr, 10));
+  }
+  // Move, press and release with pauses: the panel samples buttons per frame.
+  void click(int x, int y) const {
+    xdotool("mousemove --window %w " + std::to_string(x) + " " + std::to_string(y) +
+            " sleep 0.2 mousedown 1 sleep 0.2 mouseup 1 sleep 0.2");
+  }
+  // Pixels that differ from the background (the top left corner).
+  long bodyPixels() const {
+    const Image shot = screenshot();
+    return shot.empty() ? -1 : countDiffering(shot, shot.at(2, 2), 24);
+  }
+  // After a quit: status 0 and "EXIT." on the last line.
+  void expectExit() {
+    ASSERT_TRUE(waitForExit(5.0));
+    EXPECT_EQ(status, 0) << err();
+    const std::string o = out();
+    EXPECT_EQ(o.substr(o.size() < 7 ? 0 : o.size() - 7), "\nEXIT.\n") << o;
+  }
+};
 
 struct RunDirectory {
   TempDir t;
@@ -32,24 +110,12 @@ struct RunDirectory {
   std::string bin() const { return t.file("bin"); }
 };
 
-bool endsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// The base title: "ZOLT v<version> (<date>) ".
-bool isBaseTitle(const std::string& t) {
-  return t.rfind("ZOLT v", 0) == 0 && t.find(" (") != t.npos && endsWith(t, ") ");
-}
-
-// Rate of a title "<base title> @ <rate, two decimals> fps -- <status>"
-// whose status starts with the cube's: no force, no gravity, then the
-// largest displacement; -1 when the title is not of that form.
-double titleRate(const std::string& t) {
-  const size_t at = t.find(" @ "), fps = t.find(" fps -- No Force -- No Gravity -- maxu: ");
-  if (at == t.npos || fps == t.npos || !isBaseTitle(t.substr(0, at)) || t.find('.', at) != fps - 3)
-    return -1.0;
-  return std::atof(t.c_str() + at + 3);
-}
+// The base title "ZOLT v<version> (<date>) ", and after it the rate with two
+// decimals and the cube's status: no force, no gravity, the largest
+// displacement.
+const std::string kBaseTitle = R"(ZOLT v\S+ \(.+\) )";
+const std::regex kRateTitle(kBaseTitle +
+                            R"( @ (\d+\.\d\d) fps -- No Force -- No Gravity -- maxu: .+)");
 
 // The largest displacement a title shows; -1 without one.
 double maxu(const std::string& t) {
@@ -57,92 +123,34 @@ double maxu(const std::string& t) {
   return at == t.npos ? -1.0 : std::atof(t.c_str() + at + 6);
 }
 
-// A program on the default model, its first frame rate shown.
-struct RunningModel {
-  RunDirectory dir;
-  XServer x;
-  std::unique_ptr<XProgram> p;
-  explicit RunningModel(const std::string& extra) {
-    dir.addModel("bunnyFurTex", extra);
-    p = std::make_unique<XProgram>(x, dir.bin(), std::vector<std::string>{ZOLT_PROGRAM});
-    p->waitForWindow("ZOLT", 10.0);
-    p->waitForTitle([](const std::string& t) { return t.find('@') != t.npos; }, 6.0);
-  }
-  // Waits for a title that holds part and whose maxu satisfies pred.
-  template <class Pred>
-  std::string waitFor(const std::string& part, Pred pred, double timeout = 4.0) {
-    return p->waitForTitle(
-        [&](const std::string& t) { return t.find(part) != t.npos && pred(maxu(t)); }, timeout);
-  }
-  // Pixels that differ from the background (the top left corner).
-  long bodyPixels() const {
-    const Image shot = p->screenshot();
-    return shot.empty() ? -1 : countDiffering(shot, shot.at(2, 2), 24);
-  }
-};
-
-void quitWithQ(XProgram& p) {
-  p.key("q");
-  ASSERT_TRUE(p.waitForExit(5.0));
-  EXPECT_EQ(p.status, 0) << p.err();
-  EXPECT_TRUE(endsWith(p.out(), "\nEXIT.\n")) << p.out();
-}
+bool hasRate(const std::string& t) { return t.find(" fps -- ") != t.npos; }
 
 }  // namespace
 
-TEST(Window, SizeFollowsTheScreenCentredAndQQuits) {
-  RunDirectory dir;  // no model: the window waits for a choice
+TEST(Window, SizeFollowsTheScreenAndWithoutTheDefaultModelItWaitsForAChoice) {
+  RunDirectory dir;
+  dir.addModel("bunny");
   XServer large("1280x1024x24"), small("1024x768x24");
-  ASSERT_TRUE(large.ok() && small.ok());
-  XProgram onLarge(large, dir.bin(), {ZOLT_PROGRAM}), onSmall(small, dir.bin(), {ZOLT_PROGRAM});
+  ASSERT_TRUE(!large.display.empty() && !small.display.empty());
+  XProgram onLarge(large, dir.bin()), onSmall(small, dir.bin());
   const struct {
-    XProgram& program;
-    WindowGeometry expected;
-  } rows[] = {{onLarge, {128, 128, 1024, 768}}, {onSmall, {112, 84, 800, 600}}};
+    XProgram& p;
+    const char* geometry;
+  } rows[] = {{onLarge, "X=128\nY=128\nWIDTH=1024\nHEIGHT=768\n"},
+              {onSmall, "X=112\nY=84\nWIDTH=800\nHEIGHT=600\n"}};
   for (const auto& r : rows) {
-    ASSERT_NE(r.program.waitForWindow("ZOLT", 10.0), "") << r.program.err();
-    const WindowGeometry g = r.program.geometry(), e = r.expected;
-    EXPECT_EQ(std::vector<int>({g.x, g.y, g.width, g.height}),
-              std::vector<int>({e.x, e.y, e.width, e.height}));
-    quitWithQ(r.program);
+    ASSERT_NE(r.p.window, "") << r.p.err();
+    const std::string g = r.p.xdotool("getwindowgeometry --shell %w");
+    EXPECT_NE(g.find(r.geometry), std::string::npos) << g;
   }
-}
-
-TEST(Window, DefaultModelLoadsAndTheTitleShowsARateNotAboveTheTarget) {
-  RunDirectory dir;
-  dir.addModel("bunnyFurTex");
-  dir.addModel("bunny");
-  XServer x;
-  ASSERT_TRUE(x.ok());
-  XProgram p(x, dir.bin(), {ZOLT_PROGRAM});
-  ASSERT_NE(p.waitForWindow("ZOLT", 10.0), "") << p.err();
-  // The first rate covers the first second of the paced loop.
-  const std::string title =
-      p.waitForTitle([](const std::string& t) { return t.find('@') != t.npos; }, 6.0);
-  const double rate = titleRate(title);
-  EXPECT_GT(rate, 0.0) << title;
-  EXPECT_LE(rate, 21.0) << title;
-  EXPECT_NE(p.out().find(std::string(42, '-') + "\n\nLoad file \"bunnyFurTex\" ...\n"),
-            std::string::npos)
-      << p.out();
-  quitWithQ(p);
-}
-
-TEST(Window, WithoutTheDefaultModelTheWindowWaitsForAChoice) {
-  RunDirectory dir;
-  dir.addModel("bunny");
-  XServer x;
-  ASSERT_TRUE(x.ok());
-  XProgram p(x, dir.bin(), {ZOLT_PROGRAM});
-  ASSERT_NE(p.waitForWindow("ZOLT", 10.0), "") << p.err();
+  XProgram& p = onLarge;
   sleepSeconds(1.1);
   // No frames run: the title keeps the base title, nothing was loaded.
-  EXPECT_TRUE(isBaseTitle(p.title())) << p.title();
+  EXPECT_TRUE(std::regex_match(p.title(), std::regex(kBaseTitle))) << p.title();
   EXPECT_EQ(p.out().find("Load file"), std::string::npos);
   // "Select a Model": white text in the centre of the window, and only there
-  // below the control panel, which shows while no model is loaded.
-  // The panel takes its size over its first frames: a loaded machine may
-  // not have drawn them yet.
+  // below the control panel, which shows while no model is loaded. The panel
+  // takes its size over its first frames, later on a loaded machine.
   const int panelBottom = 110;
   Image shot = p.screenshot();
   for (int i = 0; i < 40 && countDiffering(shot, {0, 0, 0}, 10) < 0.9 * shot.width * 100; ++i) {
@@ -162,16 +170,83 @@ TEST(Window, WithoutTheDefaultModelTheWindowWaitsForAChoice) {
     }
   EXPECT_GT(whiteInCentre, 100);
   EXPECT_EQ(white, whiteInCentre);
-  quitWithQ(p);
+  for (const auto& r : rows) {
+    r.p.key("q");
+    r.p.expectExit();
+  }
 }
 
-TEST(Window, KeysDriveTheModel) {
-  RunningModel m("");  // a free cube: gravity makes it fall for ever
-  XProgram& p = *m.p;
+// One session on the default model, a free cube, with "bunny", a cube held
+// at its y = 0 face, besides: the first title, the control panel (1024 x 768
+// window, built-in font), the keys, choosing "bunny" in the panel while the
+// worker steps, the mouse on it, and Pause and Quit in the panel, which act
+// through controlCallback's window actions (ids 2 and 1).
+TEST(Window, ASessionWithTitleKeysPanelAndMouse) {
+  RunDirectory dir;
+  dir.addModel("bunnyFurTex");
+  dir.addModel("bunny", "FIXED_VERTICES 4 1 2 5 6\n");
+  XServer x;
+  XProgram p(x, dir.bin());
+  ASSERT_NE(p.window, "") << p.err();
+  // The first rate covers the first second of the paced loop.
+  const std::string title = p.waitForTitle(hasRate, 8.0);
+  std::smatch rate;
+  ASSERT_TRUE(std::regex_match(title, rate, kRateTitle)) << title;
+  EXPECT_GT(std::stod(rate[1]), 0.0) << title;
+  EXPECT_LE(std::stod(rate[1]), 21.0) << title;
+  EXPECT_NE(p.out().find(std::string(42, '-') + "\n\nLoad file \"bunnyFurTex\" ...\n"),
+            std::string::npos)
+      << p.out();
+  // Waits for a title that holds part and whose maxu satisfies pred.
+  auto waitFor = [&](const std::string& part, auto pred, double timeout = 4.0) {
+    return p.waitForTitle(
+        [&](const std::string& t) { return t.find(part) != t.npos && pred(maxu(t)); }, timeout);
+  };
+  // Red pixels of the "Press [u] to show controls" hint in the top right.
+  auto hintPixels = [&] {
+    const Image shot = p.screenshot();
+    long n = 0;
+    for (int y = 0; y < shot.height / 16; ++y)
+      for (int x = shot.width * 4 / 5; x < shot.width; ++x) {
+        const Rgb c = shot.at(x, y);
+        n += c.r > 150 && c.g < 80 && c.b < 80;
+      }
+    return n;
+  };
+
+  // The panel is hidden at start; u shows its strip over the top of the
+  // window, the hint with it, and hides it again.
+  const Image hidden = p.screenshot();
+  EXPECT_GT(hintPixels(), 20);
+  p.key("u");
+  sleepSeconds(0.5);
+  const Image shown = p.screenshot();
+  long changed = 0;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < shown.width; ++x) {
+      const Rgb a = hidden.at(x, y), b = shown.at(x, y);
+      changed += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) > 30;
+    }
+  EXPECT_GT(changed, shown.width * 5);
+  EXPECT_LT(hintPixels(), 5);
+  p.key("u");
+  sleepSeconds(0.5);
+  EXPECT_GT(hintPixels(), 20);
+  // A press on the strip, dragged down onto the body and back, never pulls.
+  p.key("u");
+  sleepSeconds(0.3);
+  p.xdotool(
+      "mousemove --window %w 900 12 sleep 0.2 mousedown 1 sleep 0.2 mousemove --window %w "
+      "512 384 sleep 0.3 mousemove --window %w 500 300 sleep 0.3 mouseup 1 sleep 0.2");
+  sleepSeconds(1.1);
+  EXPECT_EQ(maxu(p.title()), 0.0) << p.title();
+  p.key("u");
+
+  // Keys: gravity makes the free cube fall for ever.
   p.key("g");
-  const double falling = maxu(m.waitFor(" -- Gravity -- ", [](double u) { return u > 0; }));
+  const double falling = maxu(waitFor(" -- Gravity -- ", [](double u) { return u > 0; }));
   EXPECT_GT(falling, 0.0) << p.title();
-  EXPECT_GT(maxu(m.waitFor("", [&](double u) { return u > falling; })), falling);
+  EXPECT_GT(maxu(waitFor("", [&](double u) { return u > falling; })), falling);
   // Paused, the title stands still; a blank advances one step.
   p.key("p");
   sleepSeconds(1.2);
@@ -181,49 +256,55 @@ TEST(Window, KeysDriveTheModel) {
   p.key("space");
   sleepSeconds(1.1);
   p.key("space");
-  EXPECT_GT(maxu(m.waitFor(
+  EXPECT_GT(maxu(waitFor(
                 "", [&](double u) { return u > maxu(paused); }, 2.0)),
             maxu(paused));
   p.key("p r");
-  const std::string reset = m.waitFor(
-      "No Gravity -- maxu: 0.0000", [](double) { return true; }, 4.0);
+  const std::string reset = waitFor("No Gravity -- maxu: 0.0000", [](double) { return true; });
   EXPECT_NE(reset.find("No Gravity -- maxu: 0.0000"), std::string::npos) << reset;
   // Wireframe draws fewer pixels of the body.
-  const long filled = m.bodyPixels();
+  const long filled = p.bodyPixels();
   p.key("F1");
   sleepSeconds(0.5);
-  EXPECT_LT(m.bodyPixels(), filled * 3 / 4) << filled;
-  quitWithQ(p);
-}
+  EXPECT_LT(p.bodyPixels(), filled * 3 / 4) << filled;
 
-TEST(Window, TheMousePullsRotatesAndZooms) {
-  RunningModel m("FIXED_VERTICES 4 1 2 5 6\n");  // held at its y = 0 face
-  XProgram& p = *m.p;
+  // "bunny" is the model list's second entry, below the empty one.
+  p.key("u");
+  sleepSeconds(0.3);
+  p.click(100, 17);
+  p.click(100, 57);
+  for (double end = monotonicSeconds() + 8.0;
+       p.out().find("Load file \"bunny\" ...") == std::string::npos && monotonicSeconds() < end;)
+    sleepSeconds(0.1);
+  EXPECT_NE(p.out().find("Load file \"bunny\" ..."), std::string::npos) << p.out();
+  sleepSeconds(1.2);
+  EXPECT_TRUE(hasRate(p.waitForTitle(hasRate, 8.0))) << p.title();
+
+  // The mouse on the held cube (the loaded model hid the panel). The body's
+  // centre on the screen first.
   const Image shot = p.screenshot();
   ASSERT_FALSE(shot.empty());
-  // The body's centre on the screen.
   const Rgb background = shot.at(2, 2);
   long n = 0, sx = 0, sy = 0;
   for (int y = 0; y < shot.height; ++y)
     for (int x = 0; x < shot.width; ++x) {
       const Rgb c = shot.at(x, y);
-      if (std::abs(c.r - background.r) + std::abs(c.g - background.g) +
-              std::abs(c.b - background.b) >
-          72) {
-        ++n;
-        sx += x;
-        sy += y;
-      }
+      const bool body = std::abs(c.r - background.r) + std::abs(c.g - background.g) +
+                            std::abs(c.b - background.b) >
+                        72;
+      n += body;
+      sx += body * x;
+      sy += body * y;
     }
   ASSERT_GT(n, 1000);
   const std::string at = std::to_string(sx / n) + " " + std::to_string(sy / n);
   // A left drag in pull mode moves the body; after the release it returns.
   p.xdotool("mousemove --window %w " + at + " sleep 0.2 mousedown 1 sleep 0.2 " +
             "mousemove_relative 120 0 sleep 0.2");
-  const double pulled = maxu(m.waitFor("", [](double u) { return u > 0.01; }));
+  const double pulled = maxu(waitFor("", [](double u) { return u > 0.01; }));
   p.xdotool("mouseup 1");
   EXPECT_GT(pulled, 0.01) << p.title();
-  EXPECT_LT(maxu(m.waitFor(
+  EXPECT_LT(maxu(waitFor(
                 "", [&](double u) { return u < pulled / 2; }, 6.0)),
             pulled / 2);
   // A right drag turns the view: the silhouette changes.
@@ -232,8 +313,67 @@ TEST(Window, TheMousePullsRotatesAndZooms) {
             "mousemove_relative 0 80 sleep 0.3 mouseup 3 sleep 0.5");
   EXPECT_GT(countDifferentPixels(before, p.screenshot(), 24), 2000);
   // The wheel down zooms out: a smaller body.
-  const long near = m.bodyPixels();
+  const long near = p.bodyPixels();
   p.xdotool("mousemove --window %w " + at + " click --repeat 3 --delay 150 5 sleep 0.5");
-  EXPECT_LT(m.bodyPixels(), near * 3 / 4) << near;
-  quitWithQ(p);
+  EXPECT_LT(p.bodyPixels(), near * 3 / 4) << near;
+
+  // The Simulation rollout's Pause box stops the title; Quit ends.
+  p.key("u");
+  sleepSeconds(0.3);
+  p.click(250, 17);
+  p.click(197, 73);
+  sleepSeconds(1.2);
+  const std::string stopped = p.title();
+  sleepSeconds(1.5);
+  EXPECT_EQ(p.title(), stopped);
+  p.click(40, 63);
+  p.expectExit();
+}
+
+// The generated default model with its fur: "Specular Color" opens the
+// colour picker over the middle of the window, a right press picks and a
+// left click closes it; the Fur box off shrinks the silhouette by more
+// than 3 %.
+TEST(Window, ColourPickerAndFurBoxOnTheDefaultModel) {
+  RunDirectory dir;
+  for (const char* ext : {".config", ".ele", ".node", ".params", ".level2.params", ".obj", ".tga"})
+    writeFile(dir.t.file("models/bunnyFurTex") + ext,
+              readFile(std::string(ZOLT_MODELS_DIR) + "bunnyFurTex" + ext));
+  XServer x;
+  XProgram p(x, dir.bin());
+  ASSERT_NE(p.window, "") << p.err();
+  ASSERT_TRUE(hasRate(p.waitForTitle(hasRate, 20.0))) << p.title();
+  p.key("u");
+  sleepSeconds(0.5);
+  p.click(580, 40);   // "Color"
+  p.click(564, 132);  // "Specular Color"
+  sleepSeconds(0.5);
+  const Image picker = p.screenshot();
+  long bright = 0;  // the brightness column, white at its top
+  for (int y = 260; y < 300; ++y)
+    for (int x = 850; x < 955; ++x) bright += picker.at(x, y).r > 200;
+  EXPECT_GT(bright, 2000);
+  p.xdotool(
+      "mousemove --window %w 150 280 sleep 0.2 mousedown 3 sleep 0.2 mouseup 3 sleep 0.3 "
+      "mousedown 1 sleep 0.2 mouseup 1 sleep 0.5");
+  EXPECT_NE(p.out().find("Set Color: "), std::string::npos) << p.out();
+  // The body below the strip and left of the logo.
+  auto silhouette = [&] {
+    const Image shot = p.screenshot();
+    long n = 0;
+    for (int y = 200; y < 660; ++y)
+      for (int x = 320; x < 800; ++x) {
+        const Rgb c = shot.at(x, y);
+        n += std::max({c.r, c.g, c.b}) > 40;
+      }
+    return n;
+  };
+  const long withFur = silhouette();
+  p.click(420, 17);  // "RenderSurf/Vol"
+  p.click(360, 63);  // "Fur"
+  sleepSeconds(1.5);
+  const long withoutFur = silhouette();
+  EXPECT_GT(withFur, 1.03 * withoutFur) << withFur << " " << withoutFur;
+  p.key("q");
+  p.expectExit();
 }

@@ -11,8 +11,8 @@
 #include "GLWindow.h"
 #include "GuiSettings.h"
 #include "MaterialProperties.h"
-#include "QueueSimulation.h"
 #include "RenderSettings.h"
+#include "StateSimulation.h"
 #include "TestMeshes.h"
 #include "Tetrahedron.h"
 #include "Vertex.h"
@@ -42,7 +42,7 @@ class ZoltControlPick : public testing::Test {
   std::vector<float> positions;
   SimulationSettings settings;
   RenderSettings render;
-  zolt::test::QueueSimulation sim{&settings, 8, 3};
+  zolt::test::StateSimulation sim{&settings, 8, 3};
   std::unique_ptr<ZoltControl> control;
   FiniteElement* front = nullptr;
   FiniteElement* back = nullptr;

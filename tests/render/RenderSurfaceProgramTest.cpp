@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Capture.h"
+#include "Files.h"
 #include "GLWindow.h"
 #include "GuiSettings.h"
 #include "ModelLoading.h"
@@ -19,7 +20,6 @@
 #include "Run.h"
 #include "Simulation.h"
 #include "Window.h"
-#include "XSession.h"
 #include "ZoltControl.h"
 #include "ZoltRenderable.h"
 
@@ -106,7 +106,7 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
   // Gravity (id 102): the surface sinks with the mesh; its lowest mean
   // over 18 frames (about a second) lies below the rest position.
   g.gravityOn = 1;
-  currentControl->simulation->addGravity();
+  controlCallback(102);
   double lowest = 0, lowestRow = restRow;
   for (int i = 0; i < 6; ++i) {
     runFrames(3);
@@ -123,7 +123,8 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
 
   // Surface off (id 116): the mesh is drawn in its place.
   g.renderSurfaceOn = 0;
-  g.drawSimulationMesh = 1;
+  controlCallback(116);
+  ASSERT_TRUE(g.drawSimulationMesh);
   runFrames(2);
   const Image mesh = shot();
   EXPECT_GT(bodyPixels(mesh, empty), covered / 2);

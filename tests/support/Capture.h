@@ -34,16 +34,8 @@ struct CapturedOutput {
 
 template <class F>
 CapturedOutput captureBoth(F f) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  f();
-  std::fflush(stdout);
-  std::fflush(stderr);
   CapturedOutput o;
-  o.out = testing::internal::GetCapturedStdout();
-  o.err = testing::internal::GetCapturedStderr();
+  o.err = captureStderr([&] { o.out = captureStdout(f); });
   return o;
 }
 

@@ -8,19 +8,11 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace zolt::test {
 
 void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 bool exists(const std::string& path) {

@@ -12,8 +12,7 @@
 namespace zolt::test {
 
 void writeFile(const std::string& path, const std::string& text);
-// The whole file; empty when it cannot be read.
-std::string readFile(const std::string& path);
+inline std::string readFile(const std::string& path) { return readAll(path); }
 bool exists(const std::string& path);
 
 // Seconds since an arbitrary start.

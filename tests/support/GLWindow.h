@@ -8,6 +8,7 @@
 // clang-format on
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Image.h"
@@ -53,6 +54,8 @@ inline Image readFrame(int width, int height, GLenum buffer = GL_BACK) {
 // the server (WindowShot.cpp, library zolt_testsupport_gl). Empty on
 // failure.
 Image screenshotCurrentWindow();
+// What the X server of a display shows of a window; empty on failure.
+Image screenshotWindow(const std::string& display, unsigned long window);
 
 // Mean of (r + g + b) / 3 over a region of the image.
 inline double meanLuminance(const Image& img, int x0, int y0, int w, int h) {

@@ -1,11 +1,15 @@
 #pragma once
 // A Simulation with state vectors of the real sizes (dim per free vertex,
-// strain components per vertex for the stress) that records the steps and
-// impulses it is given, for code that reads the state, drives the step or
-// pushes vertices (barriers) without a simulation chain.
+// strain components per vertex for the stress) that records the steps it is
+// asked for, the impulses it is given, and its force-queue, gravity, reset
+// and hierarchy calls as one word each in log ("add v x y z", "impulse v x y
+// z", "smooth v x y z", "purge", ...), for code that reads the state or
+// drives the step without a simulation chain.
 
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Matrix.h"
@@ -31,6 +35,7 @@ class StateSimulation : public Simulation {
   Vector<double> displacement, rightSide, stress, residual;
   std::vector<StepCall> steps;
   std::vector<Impulse> impulses;
+  std::string log;
   int resets = 0;
 
   // Without state vectors: records impulses only.
@@ -51,6 +56,7 @@ class StateSimulation : public Simulation {
   }
   void resetState() override {
     ++resets;
+    log += "reset ";
     for (int i = 0; i < displacement.n; ++i) displacement[i] = 0.0;
   }
   double maxVertexNorm() override {
@@ -67,19 +73,29 @@ class StateSimulation : public Simulation {
   Vector<double>* getStress() override { return &stress; }
   Vector<double>* getResidual() override { return &residual; }
 
-  void reserved1() override {}
-  void addVertexValue(int, const double*) override {}
-  void purgeQueue() override {}
-  void freezeForces() override {}
-  void addGravity() override {}
-  void removeGravity() override {}
-  void addVertexValueFlagged(int vertex, const double* v, bool smooth) override {
-    impulses.push_back({vertex, {v[0], v[1], v[2]}, smooth});
+  void addVertexValue(int v, const double* f) override { add("add", v, f); }
+  void addVertexValueFlagged(int v, const double* f, bool smooth) override {
+    impulses.push_back({v, {f[0], f[1], f[2]}, smooth});
+    add(smooth ? "smooth" : "impulse", v, f);
   }
+  void purgeQueue() override { log += "purge "; }
+  void freezeForces() override { log += "freeze "; }
+  void addGravity() override { log += "gravity+ "; }
+  void removeGravity() override { log += "gravity- "; }
+  void updateHierarchy() override { log += "hierarchy "; }
+  void benchmarkSolver() override { log += "benchmark "; }
+
+  void reserved1() override {}
   void setSolver(int) override {}
-  void updateHierarchy() override {}
   Vector<double>* getForces() override { return nullptr; }
   Vector<double>* getPreviousForces() override { return nullptr; }
+
+ private:
+  void add(const char* what, int v, const double* f) {
+    char s[96];
+    std::snprintf(s, sizeof s, "%s %d %g %g %g ", what, v, f[0], f[1], f[2]);
+    log += s;
+  }
 };
 
 }  // namespace zolt::test

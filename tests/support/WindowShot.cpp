@@ -6,8 +6,6 @@
 #include <GL/glx.h>
 // clang-format on
 
-#include "XSession.h"
-
 namespace zolt::test {
 
 namespace {

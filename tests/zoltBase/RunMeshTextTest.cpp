@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,19 +61,15 @@ TEST(RunMeshText, NodeAttributesAndSwap) {
                                       {0, 0, 1}, {1, 0, 1}, {0, 1, 1}, {1, 1, 1}};
   std::vector<Position> swapped = cube;
   for (Position& p : swapped) std::swap(p[0], p[1]);
-  std::string withZero = "8 3 0 1\n", withTwo = "8 3 0 2\n";
-  for (int i = 0; i < 8; ++i) {
-    const std::string line = std::to_string(i + 1) + " " + std::to_string(int(cube[i][0])) + " " +
-                             std::to_string(int(cube[i][1])) + " " +
-                             std::to_string(int(cube[i][2]));
-    withZero += line + " 0\n";
-    withTwo += line + " 7 -3\n";
-  }
+  // The cube's vertex lines with one and with two attributes.
+  std::string withOne = "8 3 0 1\n", withTwo = "8 3 0 2\n", line;
+  for (std::istringstream in(kCubeNode + 8); std::getline(in, line);)
+    withOne += line + " 0\n", withTwo += line + " 7 -3\n";
   const struct {
     const char* config;
     std::string node;
     const std::vector<Position>& expected;
-  } rows[] = {{"", withZero, cube}, {"", withTwo, cube}, {"SWAP_X_Y", kCubeNode, swapped}};
+  } rows[] = {{"", withOne, cube}, {"", withTwo, cube}, {"SWAP_X_Y", kCubeNode, swapped}};
   ModelDirs d;
   for (const auto& row : rows) {
     d.cube("m", row.config);
@@ -214,8 +211,8 @@ namespace {
 
 struct BadFile {
   const char* file;  // extension in models/
-  std::string text;
-  std::string message;  // "M.ele" stands for the element file's path
+  std::string text;  // empty: the file is removed
+  std::string message;  // "PATH" stands for the file's path, by default at the end
 };
 
 // Each file of model m in turn replaced by a bad one: the load ends with
@@ -227,12 +224,13 @@ void expectExit(const char* config, const std::vector<BadFile>& rows) {
   for (const BadFile& row : rows) {
     d.cube("m", config);
     const std::string path = d.models + "m." + row.file;
-    writeFile(path, row.text);
+    if (row.text.empty()) std::remove(path.c_str());
+    else writeFile(path, row.text);
     std::string message = row.message;
-    const size_t at = message.find("M.ele");
-    if (at != std::string::npos) message.replace(at, 5, path);
-    const std::string suffix = at != std::string::npos ? "" : " in \"" + path + "\"";
-    EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1), regexQuote(message + suffix) + "\n$")
+    const size_t at = message.find("PATH");
+    if (at == std::string::npos) message += " in \"" + path + "\"";
+    else message.replace(at, 4, path);
+    EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1), regexQuote(message) + "\n$")
         << row.text;
   }
 }
@@ -250,28 +248,19 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
        "Error: Could not read the interpolation count of vertex 1 of level 0"},
       {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
       {"ele", "1 4 0\n1 1 2 3 9",
-       "Error: Vertex number out of range! (\"M.ele\", level 0, element 1)"},
+       "Error: Vertex number out of range! (\"PATH\", level 0, element 1)"},
       {"params", "abc", "Error: Could not read the element count"},
       {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
       {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},
       {"params", pairs + "8 1 -1", "Error: Fixed vertex entry 1 (-1) names no vertex (8 vertices)"},
       {"params", pairs + "8 2 1 x", "Error: Could not read fixed vertex entry 2"},
+      {"node", "", "Error: File \"PATH\" doesn`t exist!"},
+      {"ele", "", "Error: File \"PATH\" doesn`t exist!"},
+      {"config", "", "Error: File \"PATH\" doesn`t exist!"},
   };
   expectExit("", rows);
   // A parent must name a vertex of the level below.
   expectExit("LEVEL 2 READ_HIERARCHY",
              {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
                "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
-}
-
-TEST(RunMeshTextDeathTest, MissingFiles) {
-  GTEST_FLAG_SET(death_test_style, "fast");
-  ModelDirs d;
-  for (const char* missing : {"node", "ele", "config"}) {
-    d.cube("m", "");
-    const std::string path = d.models + "m." + missing;
-    std::remove(path.c_str());
-    EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1),
-                regexQuote("Error: File \"" + path + "\" doesn`t exist!") + "\n$");
-  }
 }

@@ -64,9 +64,6 @@ TEST(RunPreprocess, MatrixCacheIsWrittenOnceThenRead) {
     EXPECT_TRUE(run->simulation);
     EXPECT_EQ(cacheInvalid, 0);
   }
-  EXPECT_TRUE(exists(dirs.caches + "c.mesh"));
-  EXPECT_TRUE(exists(dirs.caches + "c.cacheCauchy"));
-  EXPECT_TRUE(exists(dirs.caches + "c.cacheCauchy.Mgrid"));
 }
 
 namespace {
