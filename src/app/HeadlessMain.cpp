@@ -1,10 +1,12 @@
 // zolt_headless: loads a model over the GL-free libraries.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <vector>
 
 #include "Barrier.h"
@@ -58,6 +60,7 @@ struct Collisions {
     run.settings.barrier->setCollisionData(positions.data(), indices.data(), displacements.data(),
                                            static_cast<int>(vs.size()), run.simulation.get());
   }
+  float lowestSimulated = 0.0f, lowestDrawn = 0.0f;  // least y before and after the pass
   // Moves the barrier and pushes the vertices out of it, from the last step's
   // displacement.
   void pass(Run& run) {
@@ -70,6 +73,12 @@ struct Collisions {
       }
     run.settings.barrier->move();
     run.settings.barrier->handleCollisions();
+    lowestSimulated = lowestDrawn = std::numeric_limits<float>::infinity();
+    for (size_t i = 0; i < vs.size(); ++i) {
+      lowestSimulated = std::min(lowestSimulated, positions[3 * i + 1]);
+      lowestDrawn =
+          std::min(lowestDrawn, vs[i]->restPosition[1] + displacements[3 * vs[i]->index + 1]);
+    }
   }
 };
 
@@ -119,6 +128,8 @@ int step(Run& run, const HeadlessOptions& o) {
         std::cout << " u";
         for (int k = 0; k < 3; ++k) std::cout << " " << displacement(run, o.vertex, k);
       }
+      if (o.lowest && run.settings.barrier)
+        std::cout << " lowest " << collisions.lowestSimulated << " " << collisions.lowestDrawn;
       std::cout << std::endl;
     }
   }

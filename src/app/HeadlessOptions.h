@@ -21,7 +21,8 @@ struct HeadlessOptions {
   // Stepping: each option maps to the action of the interactive program.
   int steps = 0;
   int printEvery = 0;
-  int vertex = -1;  // 0-based finest-level vertex number, -1: none
+  int vertex = -1;      // 0-based finest-level vertex number, -1: none
+  bool lowest = false;  // print the least y around the collision pass (with a barrier)
   bool gravity = false;
   bool forces = false;  // the configured forces, held while stepping
   bool forceField = false;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,12 +62,15 @@ std::vector<double> maxu(const std::string& out) {
   return values;
 }
 
-double material(const std::string& config, int k) {
-  std::istringstream in(config.substr(config.find("MATERIAL") + 8));
-  double v[4];
-  for (double& x : v) in >> x;
-  return v[k];
+// Value k (0-based) after the keyword `key`.
+double value(const std::string& text, const std::string& key, int k) {
+  std::istringstream in(text.substr(text.find(key) + key.size()));
+  double v = 0;
+  for (int i = 0; i <= k; ++i) in >> v;
+  return v;
 }
+
+double material(const std::string& config, int k) { return value(config, "MATERIAL", k); }
 
 }  // namespace
 
@@ -252,5 +257,52 @@ TEST(HeadlessStepping, SolverTestReportsConvergenceAndWritesTheSystem) {
     ASSERT_EQ(q.status, 0) << q.err;
     EXPECT_EQ(q.out.find("Exact Solution"), std::string::npos) << args[0];
     EXPECT_FALSE(exists(quiet.file("matrix.bin"))) << args[0];
+  }
+}
+
+// groundDrop falls onto its ground plane under gravity. After every collision
+// pass no drawn vertex is below the ground; the simulated penetration stays
+// below a tenth of the finest cube; the body comes to rest on the ground.
+// At rest the pushes on the bottom layer (h / 2H of the mass, each a one-step
+// load of 2 rho / dt^2 times mass times push) carry the weight: the mean
+// penetration is g dt^2 H / h, the deepest vertex a little deeper.
+TEST(HeadlessStepping, GroundDropRestsOnTheGround) {
+  const std::string config = readFile(kModels + "groundDrop.config");
+  const float ground = static_cast<float>(value(config, "GROUND_BARRIER", 1));
+  const double dt = material(config, 5);
+  std::istringstream node(readFile(kModels + "groundDrop.node"));
+  int n = 0;
+  node >> n >> n >> n >> n;
+  std::set<double> ys;  // the layers of level 0
+  for (double i, x, y, z; node >> i >> x >> y >> z;) ys.insert(y);
+  ASSERT_GE(ys.size(), 2u);
+  const double height = *ys.rbegin() - *ys.begin(), h0 = *std::next(ys.begin()) - *ys.begin();
+  for (int level : {2, 3}) {
+    const double h = h0 / (1 << (level - 1)), oracle = 9.81 * dt * dt * height / h;
+    TempDir t;
+    copyModel(t, "groundDrop", {{"LEVEL", "LEVEL " + std::to_string(level)}});
+    const ProgramResult r =
+        step(t, "groundDrop", {"--gravity", "--steps", "200", "--print-every", "1", "--lowest"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream out(r.out);
+    std::vector<double> u, penetration;
+    float drawnLowest = ground;
+    for (std::string line, word; std::getline(out, line);) {
+      if (line.rfind("step ", 0) != 0) continue;
+      std::istringstream in(line.substr(line.find("maxu ") + 5));
+      float simulated = 0, drawn = 0;
+      u.emplace_back();
+      in >> u.back() >> word >> simulated >> drawn;
+      ASSERT_EQ(word, "lowest") << line;
+      drawnLowest = std::min(drawnLowest, drawn);
+      penetration.push_back(ground - simulated);
+    }
+    ASSERT_EQ(u.size(), 200u);
+    EXPECT_GE(drawnLowest, ground - 1e-6f) << "LEVEL " << level;
+    EXPECT_LT(*std::max_element(penetration.begin(), penetration.end()), h / 10)
+        << "LEVEL " << level;
+    EXPECT_LT(std::fabs(u[199] - u[179]), 1e-6) << "not at rest at LEVEL " << level;
+    EXPECT_GE(penetration.back(), oracle * 0.99) << "LEVEL " << level;
+    EXPECT_LE(penetration.back(), oracle * 1.15) << "LEVEL " << level;
   }
 }
