@@ -17,11 +17,6 @@ Implicit boxShape(Vec3 lo, Vec3 hi) {
   };
 }
 
-Implicit roundedBox(Vec3 lo, Vec3 hi, double r) {
-  const Vec3 inset = {r, r, r};
-  return [core = boxShape(lo + inset, hi - inset), r](const Vec3& p) { return core(p) - r; };
-}
-
 Implicit ellipsoid(Vec3 centre, Vec3 radii, double tilt) {
   const double c = std::cos(tilt), s = std::sin(tilt);
   const double scale = std::min(radii.x, std::min(radii.y, radii.z));

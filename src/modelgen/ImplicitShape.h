@@ -22,8 +22,6 @@ using Implicit = std::function<double(const Vec3&)>;
 
 // The axis-aligned box lo..hi (exact signed distance).
 Implicit boxShape(Vec3 lo, Vec3 hi);
-// The box lo..hi with its edges and corners rounded to radius r.
-Implicit roundedBox(Vec3 lo, Vec3 hi, double r);
 // An ellipsoid with the given semi-axes, turned by `tilt` radians about the
 // z axis (x towards y) around its centre.
 Implicit ellipsoid(Vec3 centre, Vec3 radii, double tilt = 0.0);
