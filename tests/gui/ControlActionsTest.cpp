@@ -1,0 +1,134 @@
+// The model actions (ids 101-134) without a window, on a simulation that
+// logs its calls.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "ControlDispatch.h"
+#include "ControlFixture.h"
+#include "GuiSettings.h"
+#include "ZoltControl.h"
+
+using zolt::test::ControlDispatch;
+using zolt::test::G;
+using zolt::test::record;
+using zolt::test::sent;
+using zolt::test::Word;
+
+namespace {
+
+using ControlActions = ControlDispatch;
+
+TEST_F(ControlActions, SimulationActions) {
+  // clang-format off
+  const struct {
+    int id;
+    Word word;
+    int value;
+    const char* log;
+  } rows[] = {
+      {101, &G::forcesOn, 1, "add 2 1 2 3 "}, {101, &G::forcesOn, 0, "purge "},
+      {102, &G::gravityOn, 1, "gravity+ "}, {102, &G::gravityOn, 0, "gravity- "},
+      {104, nullptr, 0, "smooth 1 0 0 -1 "}, {105, nullptr, 0, "reset "},
+      {106, nullptr, 0, "freeze "}, {134, nullptr, 0, "benchmark "}, {100, nullptr, 0, ""},
+      {135, nullptr, 0, ""}};
+  // clang-format on
+  for (bool withSimulation : {true, false}) {
+    if (!withSimulation) control->simulation = nullptr;
+    for (const auto& r : rows) {
+      guiSettings = loaded;
+      if (r.word) guiSettings.*r.word = r.value;
+      sim.log.clear();
+      control->handleControl(r.id);
+      EXPECT_EQ(sim.log, withSimulation ? r.log : "") << r.id;
+    }
+  }
+}
+
+TEST_F(ControlActions, ResetAndInertiaEndDragsAndMarkTheRecord) {
+  GuiSettings& g = guiSettings;
+  g.forcesOn = g.gravityOn = g.recordEvents = 1;
+  control->handleControl(105);
+  EXPECT_EQ(g.forcesOn + g.gravityOn, 0);
+  EXPECT_EQ(g.simulationReset, 1);
+  EXPECT_EQ(control->pathRecord.reset, 1);
+  g.forcesOn = 1;
+  control->dragPending = true;
+  control->pathRecord.pull = 1;
+  control->handleControl(106);
+  EXPECT_FALSE(control->dragPending);
+  EXPECT_EQ(g.forcesOn, 0);
+  EXPECT_EQ(control->pathRecord.inertia, 1);
+  EXPECT_EQ(control->pathRecord.pull, 0);
+  settings.forceNorm = 1.0f;
+  g.forceValue = 250.0f;
+  control->handleControl(103);
+  EXPECT_EQ(settings.forceNorm, 250.0f);
+}
+
+TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
+  GuiSettings& g = guiSettings;
+  g.volumeParameters.scale = 0.9f;
+  g.renderVolumeOn = 1;
+  // clang-format off
+  const struct {
+    Word word;
+    int value, id;
+    int rightSide, stress, residual;
+  } steps[] = {
+      {&G::colourByRightSide, 1, 112, 1, 0, 0}, {&G::computeStress, 1, 113, 0, 1, 0},
+      {&G::computeResidual, 1, 121, 0, 0, 1}, {&G::colourByRightSide, 1, 112, 1, 0, 0},
+      {&G::colourByRightSide, 0, 112, 0, 0, 0}};
+  // clang-format on
+  for (const auto& s : steps) {
+    g.*s.word = s.value;
+    g.volumeChanged = g.classificationChanged = 0;
+    control->handleControl(s.id);
+    EXPECT_EQ(g.colourByRightSide, s.rightSide) << s.id;
+    EXPECT_EQ(g.computeStress, s.stress) << s.id;
+    EXPECT_EQ(g.computeResidual, s.residual) << s.id;
+    const bool any = s.rightSide + s.stress + s.residual > 0;
+    EXPECT_EQ(g.volumeParameters.colourSource, any ? 1 : 0) << s.id;
+    EXPECT_EQ(g.classificationChanged, any ? 0 : 1) << s.id;
+    EXPECT_EQ(g.volumeChanged, 1) << s.id;
+  }
+  EXPECT_EQ(g.volumeParameters.scale, 0.5f);  // back to the defaults
+}
+
+TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
+  GuiSettings& g = guiSettings;
+  g.pixelLighting = 0;
+  keyboardCallback('s', 0, 0);
+  EXPECT_EQ(g.shadowOn + g.pixelLighting, 2);
+  keyboardCallback('L', 0, 0);
+  EXPECT_EQ(g.shadowOn + g.pixelLighting, 0);
+  keyboardCallback('l', 0, 0);  // lighting on alone keeps the shadow off
+  EXPECT_EQ(g.shadowOn, 0);
+  EXPECT_EQ(g.pixelLighting, 1);
+  sendControl = record;
+  sent.clear();
+  for (int id : {127, 128, 129, 130, 133}) control->handleControl(id);
+  EXPECT_EQ(sent, std::vector<int>(5, 6));
+}
+
+TEST_F(ControlActions, ColourIdsOpenThePickerOnTheirColour) {
+  control->handleControl(123);  // without a picker: nothing
+  static float* opened;
+  static int at[2];
+  openColourPicker = [](int x, int y, float* c) { opened = c, at[0] = x, at[1] = y; };
+  guiSettings.windowWidth = 800;
+  guiSettings.windowHeight = 600;
+  const float* expected[] = {render.colour, render.specularColour, render.extraColour,
+                             render.accentColour};
+  for (int id = 122; id <= 125; ++id) {
+    opened = nullptr;
+    control->handleControl(id);
+    EXPECT_EQ(opened, expected[id - 122]) << id;
+    EXPECT_EQ(at[0], 400);
+    EXPECT_EQ(at[1], 300);
+  }
+  openColourPicker = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// The control panel without a display: which controls a loaded model, a
+// paused loop and texturing enable, the model list it offers, the view
+// window's drag speeds and the automatic show and hide.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "ControlPanel.h"
+#include "GuiSettings.h"
+#include "ModelLoading.h"
+#include "RenderSettings.h"
+#include "SimulationSettings.h"
+#include "TempDir.h"
+#include "TetHierarchy.h"
+#include "Window.h"
+#include "ZoltControl.h"
+#include "panel/PanelDriver.h"
+
+using zolt::test::PanelDriver;
+
+namespace {
+
+// The six rollouts' enabled flags, Simulation, Deformation, MouseMode,
+// Rendering Options, RenderSurf/Vol, Color.
+std::vector<bool> rolloutsEnabled(const ControlPanel& p) {
+  std::vector<bool> on;
+  for (const panel::Rollout* r : p.rollouts) on.push_back(r->isEnabled());
+  return on;
+}
+
+struct Model {
+  TetHierarchy mesh{1};
+  SimulationSettings settings;
+  RenderSettings render;
+};
+
+}  // namespace
+
+TEST(ControlPanel, ALoadedModelEnablesTheRolloutsItCanUse) {
+  zolt::test::TempDir models;
+  for (const char* f : {"a.config", "b.txt", "B.config"}) models.write(f, "");
+  const std::string dir = models.file("");
+  modelsDirectory = dir.c_str();
+  modelListSuffix = ".config";
+  ControlPanel panel(nullptr, 1, 0, 0, 0, false, false);
+  controlPanel = &panel;
+  const std::vector<bool> none(6, false), all(6, true), noSim = {0, 0, 0, 1, 1, 1};
+  EXPECT_EQ(rolloutsEnabled(panel), none);
+  EXPECT_TRUE(panel.isVisible());
+  EXPECT_FALSE(panel.viewWindow->isVisible());
+  EXPECT_EQ(modelChoice.models, (std::vector<std::string>{"B", "a"}));
+
+  // {has a render surface, preprocessing skipped}
+  const struct {
+    bool surface, skip;
+    std::vector<bool> rollouts;
+  } rows[] = {{false, false, all}, {true, false, all}, {true, true, noSim}};
+  for (const auto& r : rows) {
+    modelChoice.skipPreprocess = r.skip;
+    Model m;
+    if (r.surface) m.render.surfacePath = "surface";
+    {
+      ZoltControl control(&m.mesh, nullptr, &m.settings, &m.render);
+      EXPECT_EQ(rolloutsEnabled(panel), r.rollouts);
+      EXPECT_EQ(panel.renderSurfaceBox->isEnabled(), r.surface);
+      EXPECT_EQ(panel.panel->find("Fur")->isEnabled(), r.surface);
+      EXPECT_FALSE(panel.isVisible());  // hidden while a model runs
+      EXPECT_TRUE(panel.viewWindow->isVisible());
+    }
+    EXPECT_EQ(rolloutsEnabled(panel), none);
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_FALSE(panel.viewWindow->isVisible());
+  }
+  controlPanel = nullptr;
+  modelsDirectory = "";
+}
+
+TEST(ControlPanel, SingleStepWhilePausedAndColourButtonsWhileUntextured) {
+  Model m;
+  ControlPanel panel(nullptr, 1, 0, 0, 0, false, false);
+  panel.setControl(new ZoltControl(&m.mesh, nullptr, &m.settings, &m.render));
+  const struct { int paused, texturing; } rows[] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
+  for (const auto& r : rows) {
+    guiSettings.paused = r.paused;
+    guiSettings.texturing = r.texturing;
+    panel.updateControls();
+    EXPECT_EQ(panel.singleStepButton->isEnabled(), r.paused == 1);
+    for (const char* b : {"Increase Brightness", "Decrease Brightness", "Object Color"})
+      EXPECT_EQ(panel.panel->find(b)->isEnabled(), r.texturing == 0) << b;
+    EXPECT_TRUE(panel.panel->find("Specular Color")->isEnabled());
+  }
+  delete panel.control;
+}
+
+TEST(ControlPanel, DragSpeedsFollowTheZoom) {
+  ControlPanel panel(nullptr, 1, 0, 0, 0, false, false);
+  const struct {
+    float zoom, shift, zoomSpeed;
+  } rows[] = {{-5.0f, 0.015f, std::sqrt(5.0f) * 0.02f}, {-20.0f, 0.06f, std::sqrt(5.0f) * 0.04f}};
+  for (const auto& r : rows) {
+    guiSettings.zoom = r.zoom;
+    viewCallback(1);
+    viewCallback(2);
+    EXPECT_NEAR(panel.shiftControl->speed(), r.shift, 1e-6);
+    EXPECT_NEAR(panel.zoomControl->speed(), r.zoomSpeed, 1e-6);
+  }
+  // A real drag of the zoom pad at zoom -20: 10 pixels up, twice the speed
+  // of zoom -5.
+  PanelDriver d;
+  panel.viewWindow->show();
+  d.frame(2);
+  d.drag(PanelDriver::cx(panel.zoomControl), PanelDriver::cy(panel.zoomControl), 0, -10, 2, false);
+  EXPECT_NEAR(guiSettings.zoom, -20.0f + 10 * std::sqrt(5.0f) * 0.04f, 1e-4);
+}
+
+TEST(ControlPanel, PointerAtTheEdgesShowsAndHidesThePanel) {
+  ControlPanel panel(nullptr, 1, 0, 0, 0, false, false);
+  GuiSettings& g = guiSettings;
+  g.windowWidth = 800;
+  g.windowHeight = 600;
+  g.panelAutoHide = 1;
+  // {visible before, x, y, visible after}
+  const struct {
+    bool before;
+    int x, y;
+    bool after;
+  } rows[] = {{true, 400, 595, false}, {true, 400, 594, true}, {false, 400, 5, true},
+              {false, 400, 6, false},  {false, 4, 0, false},   {true, 796, 599, true},
+              {true, 795, 599, false}};
+  for (const auto& r : rows) {
+    if (r.before)
+      panel.show();
+    else
+      panel.hide();
+    passiveMotionCallback(r.x, r.y);
+    EXPECT_EQ(panel.isVisible(), r.after) << r.x << "," << r.y;
+    EXPECT_EQ(g.pointerX, r.x);
+  }
+  // Entering hides; leaving near the top edge shows.
+  panel.show();
+  entryCallback(1);
+  EXPECT_FALSE(panel.isVisible());
+  passiveMotionCallback(400, 50);
+  entryCallback(0);
+  EXPECT_TRUE(panel.isVisible());
+  g.panelAutoHide = 0;
+  passiveMotionCallback(400, 599);
+  EXPECT_TRUE(panel.isVisible());
+}
