@@ -4,18 +4,11 @@
 #include <cmath>
 
 #include "ShadowMap.h"
+#include "Vec3.h"
 
 namespace {
 
 const double kPi = 3.14159265358979323846;
-
-void cross(const double* a, const double* b, double* out) {
-  out[0] = a[1] * b[2] - a[2] * b[1];
-  out[1] = a[2] * b[0] - a[0] * b[2];
-  out[2] = a[0] * b[1] - a[1] * b[0];
-}
-
-double length(const double* v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
 void scale(double* v, double s) {
   for (int i = 0; i < 3; ++i) v[i] *= s;
@@ -78,11 +71,11 @@ void buildLookAtMatrix(float* out, const float* eye, const float* centre, const 
   double f[3] = {double(centre[0]) - eye[0], double(centre[1]) - eye[1],
                  double(centre[2]) - eye[2]};
   const double u0[3] = {up[0], up[1], up[2]};
-  scale(f, 1.0 / length(f));
+  scale(f, 1.0 / length3(f));
   double s[3], u[3];
-  cross(f, u0, s);
-  scale(s, 1.0 / length(s));
-  cross(s, f, u);
+  cross3(f, u0, s);
+  scale(s, 1.0 / length3(s));
+  cross3(s, f, u);
   const double rows[3][3] = {{s[0], s[1], s[2]}, {u[0], u[1], u[2]}, {-f[0], -f[1], -f[2]}};
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 3; ++c) out[4 * c + r] = static_cast<float>(rows[r][c]);
@@ -125,7 +118,7 @@ void computeLightMatrices(ShadowMap* sm, const float* light, const float* boxMin
   // Up z, unless the light looks along z (the look-at would degenerate).
   const double d[3] = {double(centre[0]) - light[0], double(centre[1]) - light[1],
                        double(centre[2]) - light[2]};
-  const bool alongZ = std::hypot(d[0], d[1]) <= 1e-6 * length(d);
+  const bool alongZ = std::hypot(d[0], d[1]) <= 1e-6 * length3(d);
   const float up[3] = {0.0f, alongZ ? 1.0f : 0.0f, alongZ ? 0.0f : 1.0f};
   float lightView[16];
   buildLookAtMatrix(lightView, light, centre, up);

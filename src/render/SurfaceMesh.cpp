@@ -3,23 +3,7 @@
 #include <cmath>
 
 #include "TetHierarchy.h"
-
-namespace {
-
-inline void cross(const float* u, const float* v, float* out) {
-  out[0] = u[1] * v[2] - u[2] * v[1];
-  out[1] = u[2] * v[0] - u[0] * v[2];
-  out[2] = u[0] * v[1] - u[1] * v[0];
-}
-
-// (b - a) x (c - a)
-inline void faceNormal(const float* a, const float* b, const float* c, float* n) {
-  const float u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-  const float v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-  cross(u, v, n);
-}
-
-}  // namespace
+#include "Vec3.h"
 
 void SurfaceMesh::attachMesh(TetHierarchy* h) {
   mesh = h;
@@ -79,7 +63,7 @@ void SurfaceMesh::accumulateFaceNormals(bool clear) {
     const size_t b = 3 * static_cast<size_t>(indices[t + 1]);
     const size_t c = 3 * static_cast<size_t>(indices[t + 2]);
     float f[3];
-    faceNormal(p + a, p + b, p + c, f);
+    triangleNormal3(p + a, p + b, p + c, f);
     for (int k = 0; k < 3; ++k) {
       n[a + k] += f[k];
       n[b + k] += f[k];
@@ -131,7 +115,7 @@ void SurfaceMesh::clearWeights() {
 void SurfaceMesh::projectOntoFacePlane(const float* a, const float* b, const float* c,
                                        const float* p, float* q, float& distance) {
   float n[3];
-  faceNormal(a, b, c, n);
+  triangleNormal3(a, b, c, n);
   const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
   const float d = ((p[0] - a[0]) * n[0] + (p[1] - a[1]) * n[1] + (p[2] - a[2]) * n[2]) / length;
   for (int k = 0; k < 3; ++k) q[k] = p[k] - n[k] * d / length;

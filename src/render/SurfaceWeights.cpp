@@ -10,6 +10,7 @@
 #include "ProgressBar.h"
 #include "SurfaceMesh.h"
 #include "TetHierarchy.h"
+#include "Vec3.h"
 #include "Vertex.h"
 
 namespace {
@@ -80,13 +81,8 @@ struct Candidate {
       const float* a = corner[kFaces[f].corner[0]];
       const float* b = corner[kFaces[f].corner[1]];
       const float* c = corner[kFaces[f].corner[2]];
-      const float u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-      const float w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-      float* n = normal[f];
-      n[0] = u[1] * w[2] - u[2] * w[1];
-      n[1] = u[2] * w[0] - u[0] * w[2];
-      n[2] = u[0] * w[1] - u[1] * w[0];
-      normalLength[f] = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+      triangleNormal3(a, b, c, normal[f]);
+      normalLength[f] = length3(normal[f]);
       for (int k = 0; k < 3; ++k) centroid[f][k] = (a[k] + b[k] + c[k]) * 0.33333334f;
     }
   }

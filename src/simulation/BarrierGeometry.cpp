@@ -9,6 +9,7 @@
 
 #include "Barrier.h"
 #include "Simulation.h"
+#include "Vec3.h"
 
 namespace {
 
@@ -20,12 +21,8 @@ constexpr int kPlaneCorners[6][4] = {
 
 // n = (b - a) x (c - a) scaled by scale / |n|.
 void planeNormal(const float* a, const float* b, const float* c, float scale, float* n) {
-  const float u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-  const float w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-  n[0] = u[1] * w[2] - u[2] * w[1];
-  n[1] = u[2] * w[0] - u[0] * w[2];
-  n[2] = u[0] * w[1] - u[1] * w[0];
-  const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  triangleNormal3(a, b, c, n);
+  const float length = length3(n);
   for (int i = 0; i < 3; ++i) n[i] = n[i] / (scale * length);
 }
 
