@@ -170,11 +170,13 @@ void Listbox::draw() {
 }
 
 Rollout::Rollout(Container* parent, std::string label, bool open)
-    : Container(parent, std::move(label)), open_(open) {}
+    : Container(parent, std::move(label)),
+      open_(open),
+      headers_{"+ " + label_ + "###header", "- " + label_ + "###header"} {}
 
 void Rollout::draw() {
-  const std::string header = (open_ ? "- " : "+ ") + label_ + "###header";
-  if (ImGui::Button(header.c_str(), ImVec2(width_ > 0.0f ? width_ : 150.0f, 0.0f))) open_ = !open_;
+  if (ImGui::Button(headers_[open_].c_str(), ImVec2(width_ > 0.0f ? width_ : 150.0f, 0.0f)))
+    open_ = !open_;
   keepRect(rect);
   if (!open_) return;
   ImGui::Indent(6.0f);

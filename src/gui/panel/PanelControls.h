@@ -162,6 +162,9 @@ class Rollout : public Container {
  protected:
   void draw() override;
   bool open_;
+
+ private:
+  std::string headers_[2];  // closed and open, with one id for both
 };
 
 // An untitled container.

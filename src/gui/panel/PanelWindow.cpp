@@ -10,7 +10,9 @@
 namespace panel {
 
 Window::Window(const std::string& name, Placement placement)
-    : Container(nullptr, name), placement_(placement) {
+    : Container(nullptr, name),
+      placement_(placement),
+      title_(name + "###" + std::to_string(reinterpret_cast<uintptr_t>(this))) {
   window_ = this;
   Master::get().addWindow(this);
 }
@@ -64,9 +66,7 @@ void Window::drawWindow(float displayWidth, float displayHeight) {
   }
   if (raise_) ImGui::SetNextWindowFocus();
   raise_ = false;
-  // The label names the window; the id keeps two windows of one name apart.
-  const std::string title = label_ + "###" + std::to_string(reinterpret_cast<uintptr_t>(this));
-  ImGui::Begin(title.c_str(), nullptr, flags);
+  ImGui::Begin(title_.c_str(), nullptr, flags);
   drawChildren();
   const ImVec2 p = ImGui::GetWindowPos(), s = ImGui::GetWindowSize();
   windowRect = {p.x, p.y, p.x + s.x, p.y + s.y};

@@ -35,6 +35,8 @@ class Window : public Container {
 
  private:
   Placement placement_;
+  // The label names the window; the id keeps two windows of one name apart.
+  std::string title_;
   bool visible_ = true;
   bool raise_ = false;
   bool closed_ = false;
