@@ -438,12 +438,6 @@ template <class Read>
   std::_Exit(read() ? 0 : 1);
 }
 
-template <class Read>
-void readUnderMemoryLimit(Read read, bool expectAccepted) {
-  EXPECT_EXIT(exitWithReadUnderMemoryLimit(read), ::testing::ExitedWithCode(expectAccepted ? 0 : 1),
-              "");
-}
-
 TYPED_TEST(BlockMatrixRecord, DimensionsBeyondTheBlocksAreRefusedWithoutAllocating) {
   constexpr int N = TypeParam::value;
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -467,23 +461,22 @@ TYPED_TEST(BlockMatrixRecord, DimensionsBeyondTheBlocksAreRefusedWithoutAllocati
     for (int k = 0; k < row.count; ++k) pos.emplace_back(N * k, 0);
     const std::string rec =
         blockRecord<N>(0, row.rows, row.cols, row.rows / N, row.cols / N, row.count, pos);
-    readUnderMemoryLimit(
-        [&] {
-          std::stringstream s(rec);
-          BM<N> m(s);
-          return !s.fail() && m.nRow == row.rows && m.blocks.size() == pos.size();
-        },
-        row.accepted);
-    readUnderMemoryLimit(
-        [&] {
-          PipeBuf pipe(rec);
-          std::istream p(&pipe);
-          BM<N> m(0, 0);
-          const bool ok = m.readFromFile(p);
-          if (!ok && (m.nRow != 0 || !m.blocks.empty())) std::_Exit(2);
-          return ok;
-        },
-        row.accepted);
+    const auto exit = ::testing::ExitedWithCode(row.accepted ? 0 : 1);
+    EXPECT_EXIT(exitWithReadUnderMemoryLimit([&] {
+                  std::stringstream s(rec);
+                  BM<N> m(s);
+                  return !s.fail() && m.nRow == row.rows && m.blocks.size() == pos.size();
+                }),
+                exit, "");
+    EXPECT_EXIT(exitWithReadUnderMemoryLimit([&] {
+                  PipeBuf pipe(rec);
+                  std::istream p(&pipe);
+                  BM<N> m(0, 0);
+                  const bool ok = m.readFromFile(p);
+                  if (!ok && (m.nRow != 0 || !m.blocks.empty())) std::_Exit(2);
+                  return ok;
+                }),
+                exit, "");
   }
 }
 

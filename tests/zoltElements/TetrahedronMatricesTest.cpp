@@ -273,26 +273,34 @@ TEST(TetrahedronMatrices, LoadAndMassAreBarycentricFractionsOfTheVolume) {
 // The closed-form preparation gives the shape functions bit for bit, the
 // gradients as computeGradients derives them, and the volume and load
 // matrix of the exact integration within rounding; a flat element has no
-// volume and no load.
-TEST(TetrahedronMatrices, ClosedFormPreparationMatchesTheIntegration) {
+// volume and no load. The allocation-free preparation defers the shape
+// functions and the load matrix, which then equal the eager ones bit for
+// bit; loadEntry answers the same without building the matrix, 0 on an
+// element never prepared.
+TEST(TetrahedronMatrices, ClosedFormAndDeferredPreparationMatchTheIntegration) {
   std::mt19937 rng(19);
   for (int trial = 0; trial < 41; ++trial) {
     std::array<Point, 4> p = randomCorners(rng);
     if (trial == 40) p = {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}};
-    Element ref(p), e(p);
+    Element ref(p), e(p), lazy(p);
     ref.t.computeShapeFunctions();
     IntegrationDomain dom;
     ref.t.computeIntegrationDomain(dom);
     ref.t.computeLoadMatrix(dom);
     ref.t.computeGradients(dom);
-    double grad[4][3];
+    EXPECT_EQ(lazy.t.loadEntry(0, 0), 0.0);
+    double grad[4][3], g1[4][3];
     const double volume = e.t.prepareLinear(true, grad);
+    ASSERT_TRUE(sameBits(lazy.t.prepareVolume(true, g1), volume));
     EXPECT_TRUE(e.t.shapeFunctionsReady);
+    EXPECT_FALSE(lazy.t.shapeFunctionsReady);
+    EXPECT_TRUE(lazy.t.N[0].empty());
     EXPECT_EQ(volume, e.t.getVolume());
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(e.t.N[i], ref.t.N[i]) << trial;
     for (int k = 0; k < 12; ++k) {
       ASSERT_TRUE(sameBits(e.t.getGradients()[k], ref.t.getGradients()[k])) << trial << " " << k;
       ASSERT_TRUE(sameBits(grad[k % 4][k / 4], ref.t.getGradients()[k])) << trial << " " << k;
+      ASSERT_TRUE(sameBits(g1[k % 4][k / 4], grad[k % 4][k / 4]));
+      ASSERT_TRUE(sameBits(lazy.t.getGradients()[k], e.t.getGradients()[k]));
     }
     const double v = ref.t.getVolume();
     EXPECT_NEAR(volume, v, 1e-13 * v) << trial;
@@ -300,38 +308,18 @@ TEST(TetrahedronMatrices, ClosedFormPreparationMatchesTheIntegration) {
       for (int c = 0; c < 3; ++c) {
         const double load = (*ref.t.getLoadMatrix())(r, c);
         EXPECT_NEAR((*e.t.getLoadMatrix())(r, c), load, 1e-13 * v) << trial;
-        // A zero load is no stored entry, in both.
-        EXPECT_EQ(e.t.getLoadMatrix()->rows[r].size(), ref.t.getLoadMatrix()->rows[r].size());
+        ASSERT_TRUE(sameBits(lazy.t.loadEntry(r, c), (*e.t.getLoadMatrix())(r, c))) << trial;
       }
-  }
-}
-
-// The allocation-free preparation defers the shape functions and the load
-// matrix, which then equal prepareLinear's bit for bit; loadEntry answers
-// the same without building the matrix, 0 on an element never prepared.
-TEST(TetrahedronMatrices, DeferredPreparationEqualsTheEagerOne) {
-  std::mt19937 rng(23);
-  for (int trial = 0; trial < 21; ++trial) {
-    std::array<Point, 4> p = randomCorners(rng);
-    if (trial == 20) p = {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}};
-    Element eager(p), lazy(p);
-    EXPECT_EQ(lazy.t.loadEntry(0, 0), 0.0);
-    double g0[4][3], g1[4][3];
-    const double v0 = eager.t.prepareLinear(true, g0);
-    ASSERT_TRUE(sameBits(lazy.t.prepareVolume(true, g1), v0));
-    EXPECT_FALSE(lazy.t.shapeFunctionsReady);
-    EXPECT_TRUE(lazy.t.N[0].empty());
-    for (int k = 0; k < 12; ++k) {
-      ASSERT_TRUE(sameBits(g1[k % 4][k / 4], g0[k % 4][k / 4]));
-      ASSERT_TRUE(sameBits(lazy.t.getGradients()[k], eager.t.getGradients()[k]));
+    // A zero load is no stored entry, in all three.
+    for (int r = 0; r < 12; ++r) {
+      EXPECT_EQ(e.t.getLoadMatrix()->rows[r].size(), ref.t.getLoadMatrix()->rows[r].size());
+      ASSERT_EQ(lazy.t.getLoadMatrix()->rows[r].size(), e.t.getLoadMatrix()->rows[r].size());
     }
-    for (int r = 0; r < 12; ++r)
-      for (int c = 0; c < 3; ++c)
-        ASSERT_TRUE(sameBits(lazy.t.loadEntry(r, c), (*eager.t.getLoadMatrix())(r, c))) << trial;
-    for (int r = 0; r < 12; ++r)
-      ASSERT_EQ(lazy.t.getLoadMatrix()->rows[r].size(), eager.t.getLoadMatrix()->rows[r].size());
     const Polynom<double>* n = lazy.t.getShapeFunctions();
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(n[i], eager.t.N[i]) << trial;
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_EQ(e.t.N[i], ref.t.N[i]) << trial;
+      ASSERT_EQ(n[i], e.t.N[i]) << trial;
+    }
   }
 }
 
