@@ -143,20 +143,13 @@ TEST(HeadlessMain, BenchmarkAndTestDriver) {
   EXPECT_EQ(b.status, 0) << b.err;
   EXPECT_EQ(count(b.out, "simulation second:"), 3u);
   EXPECT_EQ(count(b.out, "ratio = -"), 0u);
-  EXPECT_NE(b.out.find("2. \tsimulation second:   \tratio = "), std::string::npos) << b.out;
 
   // A missing model is reported and skipped, the Green run loads untimed.
   const ProgramResult t =
       w.run({"--models", "models", "--caches", "caches", "--run-tests", "none:0:1,m:2:2,m:0:2"});
   EXPECT_EQ(t.status, 0) << t.err;
   const std::string dashes = std::string(80, '-') + "\n\n";
-  for (const std::string& line : std::vector<std::string>{
-           "Test linear Simulation of \"none\"\n\n[TestDriver, runTests] Error: Model \"none\" not "
-           "found (\"models/none.config\" is missing); skipped\n" +
-               dashes,
-           "Test nonlinear Simulation of \"m\"\n\n", "Timings (m)" + std::string(57, '-') + "\n",
-           "[Run, benchmark] Error: Element model 2 creates no simulation; no timing\n" + dashes,
-           "Test linear Simulation of \"m\"\n\n", "1. \tsimulation second:   \tratio = "})
+  for (const char* line : {"Model \"none\" not found", "Element model 2 creates no simulation"})
     EXPECT_NE(t.out.find(line), std::string::npos) << line;
   EXPECT_EQ(count(t.out, "simulation second:"), 2u);
   EXPECT_EQ(count(t.out, dashes), 3u);

