@@ -125,6 +125,18 @@ TEST(HeadlessStepping, CantileverSwingsWithTheFirstModePeriod) {
   EXPECT_NEAR(measured, 1.0, 0.15) << "in periods of the oracle";
 }
 
+// A real model in batch: 100 steps under gravity stay finite and move.
+TEST(HeadlessStepping, BunnyUnderGravityStaysFinite) {
+  TempDir t;
+  copyModel(t, "bunny");
+  const ProgramResult r = step(t, "bunny", {"--gravity", "--steps", "100", "--print-every", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<double> u = maxu(r.out);
+  ASSERT_EQ(u.size(), 10u);
+  for (double v : u) EXPECT_TRUE(std::isfinite(v) && v > 0.0) << v;
+  EXPECT_NE(r.out.find("steps 100 total_ms "), std::string::npos);
+}
+
 // Reset (which also drops gravity, as the reset action does) returns the
 // body to rest; the V-cycle and CG reach the same static state, whose
 // largest component is dumped: between |u| / sqrt(3) and |u|.
@@ -209,12 +221,18 @@ TEST(HeadlessStepping, SolverTestReportsConvergenceAndWritesTheSystem) {
   copyModel(t, "beam");
   const ProgramResult r = step(t, "beam", {"--gravity", "--steps", "3", "--solver-test"});
   ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"Exact Solution residual norm = ", "Exact Solution residual maxnorm = ",
+                           "rightside norm = ", "Error in guess is: "})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
   std::vector<double> errors;
   for (int k = 0; k < 15; ++k) {
     const std::string head = "FMG + " + std::to_string(k) + " cycles:  Error in solution is: ";
     const size_t at = r.out.find(head);
     ASSERT_NE(at, std::string::npos) << head;
     errors.push_back(std::stod(r.out.substr(at + head.size())));
+    for (const char* rest :
+         {" cycles:  Error in solution norm / maxnorm = ", " cycles: Solution time [ms] = "})
+      EXPECT_NE(r.out.find("FMG + " + std::to_string(k) + rest), std::string::npos) << k;
     EXPECT_LE(errors[k], errors[k > 0 ? k - 1 : 0]) << k;
   }
   EXPECT_LT(errors.back(), errors.front());
