@@ -1,20 +1,7 @@
 // The model actions (ids 101-134) without a window, on a simulation that
 // logs its calls.
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
-#include "ControlDispatch.h"
 #include "ControlFixture.h"
-#include "GuiSettings.h"
-#include "ZoltControl.h"
-
-using zolt::test::ControlDispatch;
-using zolt::test::G;
-using zolt::test::record;
-using zolt::test::sent;
-using zolt::test::Word;
 
 namespace {
 

@@ -1,20 +1,7 @@
 // Keys and the window and loop ids without a window: keys through a recorder
 // of the ids they send, window ids through a recording host.
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
-#include "ControlDispatch.h"
 #include "ControlFixture.h"
-#include "GuiSettings.h"
-#include "ZoltControl.h"
-
-using zolt::test::ControlDispatch;
-using zolt::test::G;
-using zolt::test::record;
-using zolt::test::sent;
-using zolt::test::Word;
 
 namespace {
 

@@ -77,3 +77,9 @@ class ControlDispatch : public testing::Test {
 };
 
 }  // namespace zolt::test
+
+using zolt::test::ControlDispatch;
+using zolt::test::G;
+using zolt::test::record;
+using zolt::test::sent;
+using zolt::test::Word;

@@ -125,6 +125,23 @@ double maxu(const std::string& t) {
 
 bool hasRate(const std::string& t) { return t.find(" fps -- ") != t.npos; }
 
+// Polls cond for up to timeout seconds: frames are slow under load.
+template <class Cond>
+bool eventually(Cond cond, double timeout = 10.0) {
+  for (double end = monotonicSeconds() + timeout; !cond() && monotonicSeconds() < end;)
+    sleepSeconds(0.1);
+  return cond();
+}
+
+// Pixels of shot in [x0, x1) x [y0, y1) that satisfy pred; none without a shot.
+template <class Pred>
+long countIn(const Image& shot, int x0, int y0, int x1, int y1, Pred pred) {
+  long n = 0;
+  for (int y = y0; y < std::min(y1, shot.height); ++y)
+    for (int x = x0; x < std::min(x1, shot.width); ++x) n += pred(shot.at(x, y));
+  return n;
+}
+
 }  // namespace
 
 TEST(Window, SizeFollowsTheScreenAndWithoutTheDefaultModelItWaitsForAChoice) {
@@ -152,13 +169,14 @@ TEST(Window, SizeFollowsTheScreenAndWithoutTheDefaultModelItWaitsForAChoice) {
   // below the control panel, which shows while no model is loaded. The panel
   // takes its size over its first frames, later on a loaded machine.
   const int panelBottom = 110;
-  Image shot = p.screenshot();
-  for (int i = 0; i < 40 && countDiffering(shot, {0, 0, 0}, 10) < 0.9 * shot.width * 100; ++i) {
-    sleepSeconds(0.1);
-    shot = p.screenshot();
-  }
+  Image shot;
+  EXPECT_TRUE(eventually(
+      [&] {
+        shot = p.screenshot();
+        return countDiffering(shot, {0, 0, 0}, 10) > 0.9 * shot.width * 100;
+      },
+      4.0));
   ASSERT_FALSE(shot.empty());
-  EXPECT_GT(countDiffering(shot, {0, 0, 0}, 10), 0.9 * shot.width * 100);
   long white = 0, whiteInCentre = 0;
   for (int y = panelBottom; y < shot.height; ++y)
     for (int x = 0; x < shot.width; ++x) {
@@ -204,14 +222,9 @@ TEST(Window, ASessionWithTitleKeysPanelAndMouse) {
   };
   // Red pixels of the "Press [u] to show controls" hint in the top right.
   auto hintPixels = [&] {
-    const Image shot = p.screenshot();
-    long n = 0;
-    for (int y = 0; y < shot.height / 16; ++y)
-      for (int x = shot.width * 4 / 5; x < shot.width; ++x) {
-        const Rgb c = shot.at(x, y);
-        n += c.r > 150 && c.g < 80 && c.b < 80;
-      }
-    return n;
+    const Image s = p.screenshot();
+    return countIn(s, s.width * 4 / 5, 0, s.width, s.height / 16,
+                   [](Rgb c) { return c.r > 150 && c.g < 80 && c.b < 80; });
   };
 
   // The panel is hidden at start; u shows its strip over the top of the
@@ -273,10 +286,9 @@ TEST(Window, ASessionWithTitleKeysPanelAndMouse) {
   sleepSeconds(0.3);
   p.click(100, 17);
   p.click(100, 57);
-  for (double end = monotonicSeconds() + 8.0;
-       p.out().find("Load file \"bunny\" ...") == std::string::npos && monotonicSeconds() < end;)
-    sleepSeconds(0.1);
-  EXPECT_NE(p.out().find("Load file \"bunny\" ..."), std::string::npos) << p.out();
+  EXPECT_TRUE(
+      eventually([&] { return p.out().find("Load file \"bunny\" ...") != p.out().npos; }, 8.0))
+      << p.out();
   sleepSeconds(1.2);
   EXPECT_TRUE(hasRate(p.waitForTitle(hasRate, 8.0))) << p.title();
 
@@ -345,11 +357,6 @@ TEST(Window, ColourPickerAndFurBoxOnTheDefaultModel) {
   ASSERT_TRUE(hasRate(p.waitForTitle(hasRate, 20.0))) << p.title();
   // Software-drawn fur frames are slow under load: wait for what a step
   // shows instead of sleeping a fixed time.
-  auto eventually = [](auto cond) {
-    for (double end = monotonicSeconds() + 10.0; !cond() && monotonicSeconds() < end;)
-      sleepSeconds(0.1);
-    return cond();
-  };
   auto lit = [&](int x, int y) {  // a panel control drawn at (x, y)
     const Image shot = p.screenshot();
     return !shot.empty() && shot.at(x, y).b > 60;
@@ -360,11 +367,7 @@ TEST(Window, ColourPickerAndFurBoxOnTheDefaultModel) {
   ASSERT_TRUE(eventually([&] { return lit(520, 132); }));
   p.click(564, 132);         // "Specular Color"
   auto brightColumn = [&] {  // the picker's brightness column, white at its top
-    const Image shot = p.screenshot();
-    long n = 0;
-    for (int y = 260; y < 300 && !shot.empty(); ++y)
-      for (int x = 850; x < 955; ++x) n += shot.at(x, y).r > 200;
-    return n;
+    return countIn(p.screenshot(), 850, 260, 955, 300, [](Rgb c) { return c.r > 200; });
   };
   EXPECT_TRUE(eventually([&] { return brightColumn() > 2000; })) << brightColumn();
   p.xdotool(
@@ -374,14 +377,9 @@ TEST(Window, ColourPickerAndFurBoxOnTheDefaultModel) {
       << p.out();
   // The body below the strip and left of the logo.
   auto silhouette = [&] {
-    const Image shot = p.screenshot();
-    long n = 0;
-    for (int y = 200; y < 660 && !shot.empty(); ++y)
-      for (int x = 320; x < 800; ++x) {
-        const Rgb c = shot.at(x, y);
-        n += std::max({c.r, c.g, c.b}) > 40;
-      }
-    return n;
+    return countIn(p.screenshot(), 320, 200, 800, 660, [](Rgb c) {
+      return std::max({c.r, c.g, c.b}) > 40;
+    });
   };
   const long withFur = silhouette();
   p.click(420, 17);  // "RenderSurf/Vol"
