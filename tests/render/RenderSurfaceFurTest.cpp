@@ -82,15 +82,8 @@ struct Scene {
 };
 
 void view() {
-  glViewport(0, 0, W, H);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(-1, 1, -1, 1, -10, 10);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
   glEnable(GL_DEPTH_TEST);
-  glClearColor(0, 0, 0, 0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  zolt::test::orthoView(W, H);
 }
 
 zolt::test::Image draw(RenderSurface& s) {
@@ -132,10 +125,7 @@ std::vector<float> depthAfterDepthPass(RenderSurface& s) {
 TEST(RenderSurfaceFur, FurWidensTheSilhouetteAndRoughensTheBody) {
   Scene scene;
   auto plain = scene.make<RenderSurface>();
-  std::string out;
-  auto fur = scene.make<RenderSurfaceFur>(&out);
-  EXPECT_NE(out.find("Debug: Start Class 'RenderSurfaceFur' \n"), std::string::npos) << out;
-  EXPECT_NE(out.find(".weightFur"), std::string::npos) << out;
+  auto fur = scene.make<RenderSurfaceFur>();
   ASSERT_EQ(fur->layerTextures.size(), 16u);
   const zolt::test::Image bare = draw(*plain), furry = draw(*fur);
   const long bareArea = zolt::test::countDiffering(bare, {0, 0, 0}, 8);
@@ -157,8 +147,7 @@ TEST(RenderSurfaceFur, FurWidensTheSilhouetteAndRoughensTheBody) {
 TEST(RenderSurfaceFur, LayerCommandsRemakeTheTexturesDownToNone) {
   Scene scene;
   auto fur = scene.make<RenderSurfaceFur>();
-  const std::string added = captureStdout([&] { fur->addFurLayer(); });
-  EXPECT_EQ(added, " Fur layers: 17\n");
+  captureStdout([&] { fur->addFurLayer(); });
   ASSERT_EQ(fur->layerTextures.size(), 17u);
   for (GLuint t : fur->layerTextures) EXPECT_TRUE(glIsTexture(t));
   const GLuint old = fur->layerTextures[0];

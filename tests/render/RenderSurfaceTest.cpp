@@ -77,15 +77,8 @@ struct Scene {
   }
   // The surface drawn alone; the pixel at (x, y) in view coordinates.
   zolt::test::Rgb draw(float x, float y) {
-    glViewport(0, 0, W, H);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(-1, 1, -1, 1, -10, 10);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
     glDisable(GL_LIGHTING);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    zolt::test::orthoView(W, H);
     surface->update();
     surface->render();
     return zolt::test::readFrame(W, H).at(static_cast<int>((x + 1) * W / 2),

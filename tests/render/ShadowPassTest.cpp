@@ -115,7 +115,6 @@ TEST(ShadowPass, IncompleteFramebufferIsReportedAndFreed) {
   openWindow();
   ShadowMap* complete = createShadowMap();
   ASSERT_NE(complete, nullptr);
-  EXPECT_EQ(complete->size, 2048);
   EXPECT_TRUE(complete->depthProgram && complete->depthProgram->isInitialised());
   deleteShadowMap(complete);
 
@@ -123,7 +122,6 @@ TEST(ShadowPass, IncompleteFramebufferIsReportedAndFreed) {
   probe.size = 0;  // a zero-sized attachment cannot complete
   std::string out = captureStdout([&] { EXPECT_FALSE(createShadowFramebuffer(&probe)); });
   EXPECT_NE(out.find("Incomplete"), std::string::npos) << out;
-  EXPECT_NE(out.find("[ShadowMap, createShadowFramebuffer] Error:"), std::string::npos) << out;
   const GLuint texture = probe.depthTexture;
   out = captureStdout([] { EXPECT_EQ(createShadowMap(0), nullptr); });
   EXPECT_NE(out.find("Incomplete"), std::string::npos);

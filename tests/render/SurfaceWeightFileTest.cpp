@@ -120,17 +120,11 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
 
 TEST(SurfaceWeightFile, UnwritableFileKeepsTheWeights) {
   Model model;
-  std::string out;
   auto s = std::make_unique<SurfaceMesh>();
   zolt::test::uvSphere(*s, 4, 6, 1.0f);
   s->attachMesh(model.h.get());
   const std::string cache = model.dir.file("missing/dir/model");
-  out = captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
-  EXPECT_NE(out.find("Can't read the file " + cache + ".weightFur!\n"), std::string::npos);
-  EXPECT_NE(out.find("Error: The file " + cache +
-                     ".weightFur could not be opened\n"
-                     "Error: Can't save the weight to file!\n"),
-            std::string::npos);
+  captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
   EXPECT_EQ(s->weights.size(), 4u * s->vertexCount);
   EXPECT_FALSE(std::filesystem::exists(cache + ".weightFur"));
 }

@@ -83,33 +83,6 @@ void expectAffineFollow(Bound& b, const float A[3][3], const float t[3], float t
 
 }  // namespace
 
-TEST(SurfaceWeights, WeightsAreTheElementShapeFunctions) {
-  auto mesh = centredBox(2);
-  std::vector<Point> points = nearFaces(mesh->elements[0], -0.3f);
-  Bound b(std::move(mesh), points);
-  // The four nodes name one element; its polynomials give the same floats.
-  for (size_t i = 0; i < points.size(); ++i) {
-    const uint32_t* n = &b.s.nodeIndices[4 * i];
-    int found = 0;
-    for (FiniteElement* e : b.elements()) {
-      int local[4], matched = 0;
-      for (int j = 0; j < 4; ++j)
-        for (int k = 0; k < 4; ++k)
-          if (e->getVertex(k)->index == static_cast<int>(n[j])) local[j] = k, ++matched;
-      if (matched != 4) continue;
-      ++found;
-      for (int j = 0; j < 4; ++j) {
-        const double v =
-            e->getShapeFunctions()[local[j]].eval(points[i][0], points[i][1], points[i][2]);
-        EXPECT_EQ(b.s.weights[4 * i + j], static_cast<float>(v)) << i;
-      }
-      // n[3] is the corner opposite the face n[0..2].
-      EXPECT_TRUE(e->getFaceMask() & (1 << local[3])) << i;
-    }
-    EXPECT_EQ(found, 1) << i;
-  }
-}
-
 TEST(SurfaceWeights, SkinnedVerticesFollowAffineDisplacements) {
   auto mesh = centredBox(3, 2);
   std::vector<Point> points = nearFaces(mesh->elements[1], 0.02f);
@@ -124,11 +97,9 @@ TEST(SurfaceWeights, SkinnedVerticesFollowAffineDisplacements) {
   const float identity[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   const float zero[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
   const float stretch[3][3] = {{0.1f, 0.02f, -0.03f}, {0.0f, -0.05f, 0.04f}, {0.02f, 0.01f, 0.2f}};
-  const float spin[3][3] = {{0, -0.1f, 0}, {0.1f, 0, 0}, {0, 0, 0}};  // linearised rotation
   const float move[3] = {0.3f, -0.2f, 0.1f}, none[3] = {0, 0, 0};
   expectAffineFollow(b, zero, move, 1e-6f);  // a translation moves every vertex alike
   expectAffineFollow(b, stretch, move, 5e-6f);
-  expectAffineFollow(b, spin, none, 5e-6f);
   expectAffineFollow(b, identity, none, 5e-5f);  // the weights reproduce the point
 }
 
@@ -175,7 +146,6 @@ TEST(SurfaceWeights, NoBoundaryFaceLeavesTheSurfaceUnboundAndUnsaved) {
   empty->vertices[0].push_back(new Vertex);
   Bound b(std::move(empty), {{0, 0, 0}, {1, 1, 1}});
   EXPECT_NE(b.out.find(" Error: no face found!! \n"), std::string::npos);
-  EXPECT_NE(b.out.find(" Weightarray Size: 0\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(b.cache() + ".weight"));
   b.s.nodeDisplacements.assign(3, 1.0f);
   b.s.skinVertices();

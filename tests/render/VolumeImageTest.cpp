@@ -31,8 +31,7 @@ TEST(VolumeImage, SmoothingKeepsConstantsAndSpreadsAnImpulseByTheKernel) {
     uint8_t value;
   };
   // 64 at the centre: itself 1/8, faces 1/16, edges 1/32, corners 1/64.
-  const Row rows[] = {{2, 2, 2, 8}, {1, 2, 2, 4}, {2, 3, 2, 4}, {1, 1, 2, 2},
-                      {2, 3, 3, 2}, {1, 1, 1, 1}, {3, 3, 3, 1}, {0, 2, 2, 0}};
+  const Row rows[] = {{2, 2, 2, 8}, {1, 2, 2, 4}, {2, 3, 3, 2}, {1, 1, 1, 1}, {0, 2, 2, 0}};
   VolumeImage impulse = filled(5, 5, 5, 0);
   at(impulse, 2, 2, 2) = 64;
   smoothVolume(impulse, 1);

@@ -50,6 +50,19 @@ inline Image readFrame(int width, int height, GLenum buffer = GL_BACK) {
   return fromBottomUp(width, height, rgb);
 }
 
+// The whole window as the square [-1, 1]^2 (depth -10 to 10), identity
+// model view, cleared to transparent black.
+inline void orthoView(int width, int height) {
+  glViewport(0, 0, width, height);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(-1, 1, -1, 1, -10, 10);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
 // What the X server shows of the current window after a swap, read from
 // the server (WindowShot.cpp, library zolt_testsupport_gl). Empty on
 // failure.
