@@ -63,4 +63,54 @@ TEST(FurShells, TexelColumnFollowsTheStrandProfile) {
   }
 }
 
+TEST(FurShells, PackingPutsAlphaInTheTopByteAndBgraInMemory) {
+  const float argb[4] = {1.0f, 0.5f, 0.25f, 0.0f};
+  const uint32_t word = packFurTexel(argb);
+  EXPECT_EQ(word, 0xff7f3f00u);
+  uint8_t bytes[4];
+  std::memcpy(bytes, &word, 4);  // what GL_BGRA / GL_UNSIGNED_BYTE reads on this machine
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 4), (std::vector<uint8_t>{0x00, 0x3f, 0x7f, 0xff}));
+}
+
+TEST(FurShells, NoLayersDrawNothingAndOneLayerIsFullyBright) {
+  Script script{{0.5f}};
+  EXPECT_TRUE(furLayerTexels(128, 0, false, script.random()).empty());
+  EXPECT_EQ(script.used, 0u);
+  EXPECT_EQ(furLayerShade(0, 1), 1.0f);
+}
+
+TEST(FurShells, ShellsByLayer) {
+  const float g[3] = {0.0f, -9.81f, 0.0f};
+  const struct {
+    uint32_t k, layers;
+    float distance;
+    uint32_t texture;
+  } rows[] = {{1, 1, 0.2f, 0}, {16, 16, 0.2f, 15}, {8, 16, 0.1f, 8}, {1, 16, 0.0125f, 1}};
+  for (const auto& r : rows) {
+    const FurShell s = furShell(r.k, r.layers, 0.2f, g);
+    const float t = float(r.k) / r.layers;
+    EXPECT_FLOAT_EQ(s.distance, r.distance);
+    EXPECT_EQ(s.layerTexture, r.texture);
+    EXPECT_FLOAT_EQ(s.motionInfluence, 3 * t * t);
+    EXPECT_FLOAT_EQ(s.gravity[1], -9.81f * 0.375f * r.distance * r.distance);
+    EXPECT_EQ(s.gravity[0], 0.0f);
+  }
+}
+
+TEST(FurShells, AdjustmentsStopAtTheirLimits) {
+  FurParameters p;
+  for (int i = 0; i < 6; ++i) EXPECT_TRUE(p.addLayer());
+  EXPECT_EQ(p.layerCount, 22u);
+  p.layerCount = 50;
+  EXPECT_FALSE(p.addLayer());
+  EXPECT_EQ(p.layerCount, 50u);
+  p.layerCount = 0;
+  EXPECT_FALSE(p.removeLayer());
+  EXPECT_EQ(p.layerCount, 0u);
+  for (int i = 0; i < 30; ++i) p.scaleLength(1.1f);
+  EXPECT_EQ(p.furLength, 0.4f);
+  for (int i = 0; i < 30; ++i) p.scaleLength(0.9f);
+  EXPECT_NEAR(p.furLength, 0.4 * std::pow(0.9, 30), 1e-6);
+}
+
 }  // namespace

@@ -122,6 +122,7 @@ TEST(Scene, ShadowsDarkenTheGroundBelowTheBodyOnly) {
   g.coloursChanged = 1;
   const Image shadowed = frame();
   ASSERT_NE(model.drawable->shadowMap, nullptr);
+  EXPECT_EQ(model.drawable->shadowMap->size, 2048);
 
   const double under0 = luminanceAround(plain, below), under1 = luminanceAround(shadowed, below);
   const double far0 = luminanceAround(plain, far), far1 = luminanceAround(shadowed, far);
@@ -194,6 +195,18 @@ TEST(Scene, ClipPlaneCutsTheBodyWithAndWithoutTheSurfaceProgram) {
   }
 }
 
+TEST(Scene, BarrierIsDrawnInItsColourWithoutLight) {
+  Model model;
+  guiSettings.lightingOn = 0;
+  const float far[3] = {-2.2f, kGroundY, 1.0f};
+  int x, y;
+  project(far, &x, &y);
+  const Rgb c = frame().at(x, y);
+  EXPECT_NEAR(c.r, 191, 2);
+  EXPECT_NEAR(c.g, 171, 2);
+  EXPECT_NEAR(c.b, 145, 2);
+}
+
 TEST(Scene, TranslucentGroundPlaneToggles) {
   Model model(false);
   GuiSettings& g = guiSettings;
@@ -224,6 +237,29 @@ TEST(Scene, ScreenshotRequestIsServedOnceAndMovieFramesOnlyAtMovieSize) {
   moviesPath = saved;
   EXPECT_TRUE(std::filesystem::exists(dir.file("image0000.bmp")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("image0001.bmp")));
+}
+
+TEST(Scene, WithoutAModelTheSelectionPromptIsCentred) {
+  openWindow();
+  resetGui();
+  auto whiteBox = [](const Image& img, int* left, int* right) {
+    *left = W;
+    *right = -1;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const Rgb p = img.at(x, y);
+        if (p.r > 200 && p.g > 200 && p.b > 200)
+          *left = std::min(*left, x), *right = std::max(*right, x);
+      }
+  };
+  int left, right;
+  whiteBox(frame(), &left, &right);
+  ASSERT_GE(right, 0) << "no text";
+  EXPECT_NEAR((left + right) / 2.0, W / 2.0, 3);
+  guiSettings.modelLoaded = 1;
+  int loadingLeft, loadingRight;
+  whiteBox(frame(), &loadingLeft, &loadingRight);
+  EXPECT_GT(loadingRight - loadingLeft, right - left);  // "... Loading Model ... "
 }
 
 }  // namespace

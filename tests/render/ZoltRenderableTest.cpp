@@ -82,6 +82,22 @@ GLint bufferSize(GLenum target, GLuint id) {
   return size;
 }
 
+TEST(ZoltRenderable, BuffersHoldTheArrays) {
+  Scene s(3, 2, 2, 0.5f, 0);
+  const ZoltRenderable& d = *s.drawable;
+  const int n = d.vertexCount, t = d.triangleCount;
+  EXPECT_EQ(n, 4 * 3 * 3);
+  EXPECT_EQ(t, 4 * 6 * 12);
+  EXPECT_NE(s.log.find("Generate Vertex Buffer Objects ...\n"), std::string::npos);
+  EXPECT_EQ(s.log.find("Error"), std::string::npos);
+  EXPECT_EQ(bufferSize(GL_ARRAY_BUFFER, d.positionBuffer), n * 12);
+  EXPECT_EQ(bufferSize(GL_ARRAY_BUFFER, d.normalBuffer), n * 12);
+  EXPECT_EQ(bufferSize(GL_ARRAY_BUFFER, d.colourBuffer), n * 12);
+  EXPECT_EQ(bufferSize(GL_ARRAY_BUFFER, d.texCoordBuffer), n * 8);
+  EXPECT_EQ(bufferSize(GL_ELEMENT_ARRAY_BUFFER, d.indexBuffer), t * 12);
+  EXPECT_EQ(indexBufferContents(d), d.triangles);
+}
+
 // The texels of a texture's level 0 as RGB bytes.
 std::vector<uint8_t> texels(GLenum target, GLuint id, int* w, int* h) {
   glBindTexture(target, id);
@@ -219,7 +235,8 @@ TEST(ZoltRenderable, AModelWithoutRenderSurfaceDrawsItsMesh) {
   s.render.surfacePath = s.dir.file("missing.obj");
   guiSettings.renderSurfaceOn = guiSettings.furOn = 1;
   guiSettings.drawSimulationMesh = 0;
-  zolt::test::captureStdout([&] { s.drawable->update(); });
+  const std::string out = zolt::test::captureStdout([&] { s.drawable->update(); });
+  EXPECT_EQ(out.rfind("\nDebug: rSurface = 'RenderSurfaceFur' \n", 0), 0u) << out;
   EXPECT_EQ(guiSettings.renderSurfaceOn + guiSettings.furOn, 0);
   EXPECT_EQ(guiSettings.drawSimulationMesh, 1);
 }
@@ -252,7 +269,8 @@ TEST(ZoltRenderable, RevealedElementsBringTheirVerticesToTheSurface) {
   ASSERT_EQ(d.surfaceVertexCount, 26);
   t->cut = 1;
   std::vector<FiniteElement*> list = {t};
-  zolt::test::captureStdout([&] { d.revealElements(list); });
+  const std::string out = zolt::test::captureStdout([&] { d.revealElements(list); });
+  EXPECT_EQ(out, "Tet\nNew Surface Vertex 26\n");
   EXPECT_EQ(t->cut, 0);
   EXPECT_EQ(d.surfaceVertexCount, 27);
   for (int r = 0; r < d.vertexCount; ++r)
@@ -265,6 +283,18 @@ TEST(ZoltRenderable, RevealedElementsBringTheirVerticesToTheSurface) {
   for (int f = 0; f < 4; ++f) innerFaces += (t->faceMask >> f & 1) == 0;
   EXPECT_EQ(d.boundaryTriangleCount, 48 + innerFaces);
   EXPECT_EQ(indexBufferContents(d), d.triangles);
+}
+
+TEST(ZoltRenderable, DestructionReleasesTheBuffers) {
+  Scene s(1, 1, 1, 1.0f, 0);
+  const GLuint buffer = s.drawable->positionBuffer;
+  ASSERT_TRUE(glIsBuffer(buffer));
+  frameDrawn = 1;
+  s.control->setRenderData(nullptr);
+  s.drawable.reset();
+  EXPECT_FALSE(glIsBuffer(buffer));
+  EXPECT_EQ(currentRenderable, nullptr);
+  EXPECT_EQ(frameDrawn, 0);
 }
 
 }  // namespace
