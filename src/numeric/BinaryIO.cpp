@@ -125,14 +125,6 @@ bool ChunkReader::readF32(float& v) {
   return true;
 }
 
-bool ChunkReader::readF64(double& v) {
-  uint32_t lo, hi;
-  if (!need(8) || !readU32(lo) || !readU32(hi)) return false;
-  const uint64_t u = lo | (static_cast<uint64_t>(hi) << 32);
-  std::memcpy(&v, &u, 8);
-  return true;
-}
-
 void ChunkWriter::writeF32(float v) {
   uint32_t u;
   std::memcpy(&u, &v, 4);

@@ -42,20 +42,39 @@ class ChunkReader {
     return true;
   }
   bool readI32(int32_t& v) {
-    uint32_t u;
-    if (!readU32(u)) return false;
-    v = static_cast<int32_t>(u);
-    return true;
+    const unsigned char* b = take(4);
+    if (b) v = static_cast<int32_t>(u32(b));
+    return b != nullptr;
   }
   bool readU32(uint32_t& v) {
-    if (!need(4)) return false;
-    const unsigned char* b = buf_.data() + pos_;
-    v = b[0] | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
-    pos_ += 4;
-    return true;
+    const unsigned char* b = take(4);
+    if (b) v = u32(b);
+    return b != nullptr;
   }
   bool readF32(float& v);
-  bool readF64(double& v);
+  bool readF64(double& v) {
+    const unsigned char* b = take(8);
+    if (b) v = f64(b);
+    return b != nullptr;
+  }
+  // The next n bytes (at most 256 KiB) in one piece, valid until the next
+  // read; null when the limit or the stream ends first.
+  const unsigned char* take(size_t n) {
+    if (!need(n)) return nullptr;
+    const unsigned char* b = buf_.data() + pos_;
+    pos_ += n;
+    return b;
+  }
+  // Little-endian fields at b.
+  static uint32_t u32(const unsigned char* b) {
+    return b[0] | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  }
+  static double f64(const unsigned char* b) {
+    const uint64_t u = u32(b) | (static_cast<uint64_t>(u32(b + 4)) << 32);
+    double v;
+    __builtin_memcpy(&v, &u, 8);
+    return v;
+  }
   // Bytes of the limit not yet handed out.
   int64_t remaining() const { return left_ + static_cast<int64_t>(end_ - pos_); }
 

@@ -235,6 +235,31 @@ void BlockMatrix<T, BS>::addElemBlock(int row, int col, const T* v) {
   for (int k = 0; k < NN; ++k) b->values[k] += v[k];
 }
 
+template <class T, int BS>
+void BlockMatrix<T, BS>::addScaled(const PackedMatrix<T>& B, const T& s) {
+  if (buildMap || nRow != nBlockRows * BS) {
+    Matrix<T>::addScaled(B, s);
+    return;
+  }
+  for (int i = 0; i < nRow; ++i) {
+    const int r = i % BS;
+    const MatrixEntry<T>* e = B.rowStart[i];
+    Block* p = rowStart[i / BS];
+    Block* const last = rowStart[i / BS + 1];
+    for (int k = 0; k < B.rowLen[i]; ++k) {
+      const int j = e[k].col;
+      const int c0 = j - j % BS;
+      // Columns normally ascend; one that does not is looked up.
+      if (p == last || p->col0 > c0) p = rowStart[i / BS];
+      while (p != last && p->col0 < c0) ++p;
+      if (p == last || p->col0 != c0)
+        stopWith("[BlockMatrix, addElem] Error: Initialization completed! Cannot add inexistent "
+                 "elements!");
+      p->values[r * BS + j % BS] += s * e[k].val;
+    }
+  }
+}
+
 // -------------------------------------------------- whole-array operations
 
 template <class T, int BS>
@@ -269,13 +294,18 @@ void BlockMatrix<T, BS>::scaleDiagRight(const Vector<T>& d) {
 
 template <class T, int BS>
 T BlockMatrix<T, BS>::maxAbs() const {
-  T m = T(0.0);
+  // One running maximum per block entry, which the compiler can keep in
+  // vector registers; NaN never wins, as in a single running maximum.
+  T m[NN] = {};
   for (const Block& b : blocks)
+#pragma GCC unroll 16
     for (int k = 0; k < NN; ++k) {
-      T a = std::fabs(b.values[k]);
-      if (a > m) m = a;
+      const T a = std::fabs(b.values[k]);
+      m[k] = a > m[k] ? a : m[k];
     }
-  return m;
+  T r = T(0.0);
+  for (int k = 0; k < NN; ++k) r = m[k] > r ? m[k] : r;
+  return r;
 }
 
 template <class T, int BS>
@@ -603,8 +633,10 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
   ChunkReader in(f, blockBytes * count);
   for (int32_t n = 0; n < count; ++n) {
     Block b;
-    int32_t r0, c0;
-    if (!in.readI32(r0) || !in.readI32(c0)) return false;
+    const unsigned char* p = in.take(blockBytes);
+    if (!p) return false;
+    const int32_t r0 = static_cast<int32_t>(ChunkReader::u32(p));
+    const int32_t c0 = static_cast<int32_t>(ChunkReader::u32(p + 4));
     if (r0 < 0 || r0 % BS != 0 || r0 / BS >= bRows) return false;
     if (c0 < 0 || c0 % BS != 0 || c0 / BS >= bCols) return false;
     if (!read.empty()) {
@@ -613,11 +645,7 @@ bool BlockMatrix<T, BS>::readFromFile(std::istream& f) {
     }
     b.row0 = r0;
     b.col0 = c0;
-    for (int k = 0; k < NN; ++k) {
-      double v;
-      if (!in.readF64(v)) return false;
-      b.values[k] = T(v);
-    }
+    for (int k = 0; k < NN; ++k) b.values[k] = T(ChunkReader::f64(p + 8 + 8 * k));
     read.push_back(b);
   }
 

@@ -82,6 +82,10 @@ class BlockMatrix : public Matrix<T> {
   void mult_m_transpose_right(const Matrix<T>& B, Matrix<T>& C) const override;
   void mult_m_left_m_transpose_right(const PackedMatrix<T>& P, Matrix<T>& C,
                                      ProgressBar* pb) const override;
+  // this += s B. A frozen matrix walks each row of B along its block row;
+  // the sums are addElem's, entry for entry.
+  void addScaled(const PackedMatrix<T>& B, const T& s) override;
+  using Matrix<T>::addScaled;
   void scale(const T& s) override;
   void scaleDiagLeft(const Vector<T>& d) override;
   void scaleDiagRight(const Vector<T>& d) override;

@@ -544,10 +544,11 @@ bool PackedMatrix<T>::readFromFile(std::istream& f) {
         growArray(ents, total, cap);
         entCap = cap;
       }
-      int32_t col;
-      double val;
-      if (!in.readI32(col) || !in.readF64(val) || col < 0 || col >= cols) return false;
-      ents[total] = MatrixEntry<T>{col, T(val)};
+      const unsigned char* p = in.take(12);
+      if (!p) return false;
+      const int32_t col = static_cast<int32_t>(bin::ChunkReader::u32(p));
+      if (col < 0 || col >= cols) return false;
+      ents[total] = MatrixEntry<T>{col, T(bin::ChunkReader::f64(p + 4))};
     }
   }
   if (total != count) return false;

@@ -3,6 +3,7 @@
 // one int: ex | (ey << 8) | (ez << 16); key 0 is the constant term. No term
 // with a zero coefficient is ever stored, so the zero polynomial is empty.
 
+#include <cmath>  // before the friend fabs below, which would hide the builtin
 #include <map>
 #include <memory_resource>
 

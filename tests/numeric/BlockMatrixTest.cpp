@@ -1308,3 +1308,54 @@ TYPED_TEST(BlockMatrixCopy, CopiesAreIndependent) {
   EXPECT_EQ(bc.blocks.size(), 1u);
   EXPECT_EQ(bc(0, N), 4.0);
 }
+
+// ------------------------------------------------------------- addScaled
+
+template <class P>
+class BlockMatrixAddScaled : public ::testing::Test {};
+TYPED_TEST_SUITE(BlockMatrixAddScaled, BlockSizes);
+
+// Against a dense reference, bit for bit, with rows of B whose columns
+// ascend (as built) and descend (as a record may hold them).
+TYPED_TEST(BlockMatrixAddScaled, PackedSummandMatchesDenseReference) {
+  constexpr int N = TypeParam::value;
+  std::mt19937 rng(81);
+  auto s = randomSample<N>(rng, 5, 5, 0.4, {}, true);
+  std::uniform_real_distribution<double> val(-1.0, 1.0);
+  Bytes rec;
+  rec.u8(0);
+  rec.i32(5 * N);
+  rec.i32(5 * N);
+  std::vector<std::vector<std::pair<int, double>>> rows(5 * N);
+  int nnz = 0;
+  for (const auto& b : s.m->blocks)
+    for (int k = 0; k < N * N; k += 2) rows[b.row0 + k / N].push_back({b.col0 + k % N, val(rng)});
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i % 2) std::reverse(rows[i].begin(), rows[i].end());
+    nnz += static_cast<int>(rows[i].size());
+  }
+  rec.i32(nnz);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    rec.i32(static_cast<int>(rows[i].size()));
+    for (auto [j, v] : rows[i]) {
+      rec.i32(j);
+      rec.f64(v);
+      s.d(static_cast<int>(i), j) += -1.5 * v;
+    }
+  }
+  std::stringstream in(rec.s);
+  PackedMatrix<double> B(in);
+  ASSERT_EQ(B.nnz, nnz);
+  s.m->addScaled(B, -1.5);
+  expectMatchesDense(*s.m, s.d);
+
+  BM<N> outside(2 * N, 2 * N);
+  outside.setElem(0, 0, 1.0);
+  outside.buildDataStructs();
+  SparseMatrix<double> S(2 * N, 2 * N);
+  S.setElem(0, 0, 1.0);
+  S.setElem(0, N, 1.0);
+  EXPECT_DEATH(onStdoutOnly([&] { outside.addScaled(PackedMatrix<double>(S), 1.0); }),
+               literal("[BlockMatrix, addElem] Error: Initialization completed! Cannot add "
+                       "inexistent elements!"));
+}
