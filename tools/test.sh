@@ -18,5 +18,5 @@ bash tools/build.sh build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLT_SANITIZE
 echo "== ThreadSanitizer build (thread, assembly, frame hand-off and end-to-end tests)"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLT_SANITIZE=thread \
   -DZOLT_BUILD_BENCH=OFF -DZOLT_BUILD_GL=OFF >/dev/null
-cmake --build build/tsan -j "$jobs" --target ThreadsTest MatrixAssemblerTest MeshMultigridTest StepWorkerTest
+cmake --build build/tsan -j "$jobs" --target ThreadsTest MatrixAssemblerTest MeshMultigridTest StepWorkerTest ObjectPoolTest
 (cd build/tsan && ctest --output-on-failure -j "$jobs" -L tsan)

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "ObjectPool.h"
 #include "SparseMatrix.h"
 #include "TetHierarchy.h"
 #include "Vertex.h"
@@ -57,6 +58,26 @@ Tetrahedron::Tetrahedron(Vertex* v0, Vertex* v1, Vertex* v2, Vertex* v3, uint8_t
 Tetrahedron::~Tetrahedron() {
   delete loadMatrix;
   delete[] gradients;
+}
+
+namespace {
+// Lives as long as the program: elements may be deleted during exit.
+zolt::ObjectPool& tetrahedronPool() {
+  static auto* pool = new zolt::ObjectPool(sizeof(Tetrahedron));
+  return *pool;
+}
+}  // namespace
+
+void* Tetrahedron::operator new(std::size_t n) {
+  if (zolt::ObjectPool::enabled() && n == sizeof(Tetrahedron)) return tetrahedronPool().allocate();
+  return ::operator new(n);
+}
+
+void Tetrahedron::operator delete(void* p, std::size_t n) {
+  if (zolt::ObjectPool::enabled() && n == sizeof(Tetrahedron))
+    tetrahedronPool().release(p);
+  else
+    ::operator delete(p);
 }
 
 // The element-matrix operations are in TetrahedronMatrices.cpp.

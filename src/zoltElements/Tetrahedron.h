@@ -9,6 +9,7 @@
 // draw() and drawTriangle() live in the GL-side unit (TetrahedronDraw.cpp);
 // a program without GL links the no-op unit (TetrahedronNoDraw.cpp) instead.
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <vector>
@@ -40,6 +41,10 @@ class Tetrahedron : public FiniteElement {
   ~Tetrahedron() override;
   Tetrahedron(const Tetrahedron&) = delete;
   Tetrahedron& operator=(const Tetrahedron&) = delete;
+  // A model holds hundreds of thousands: they come from a pool of large
+  // slabs (ObjectPool).
+  static void* operator new(std::size_t n);
+  static void operator delete(void* p, std::size_t n);
 
   int degreeOfFreedom() const override { return 4; }
   void computeShapeFunctions() override;
