@@ -142,9 +142,10 @@ void BM_VCycleBandwidth(benchmark::State& state) {
   zolt::bench::reportVCycle(state, *p.mg, t, std::pow(p.relResidual() / r2, 1.0 / 8));
 }
 
-// Per level above the coarsest: one forward sweep and one product of the
-// level matrix, each as a ratio of its time to its bytes at the triad
-// bandwidth (medians of runs behind a triad run each).
+// Per level above the coarsest: one forward sweep, one that also leaves the
+// residual, and one product of the level matrix, each as a ratio of its time
+// to its bytes at the triad bandwidth (medians of runs behind a triad run
+// each).
 void BM_LevelKernels(benchmark::State& state) {
   Problem& p = problem(kLarge);
   zolt::bench::Triad triad;
@@ -154,15 +155,19 @@ void BM_LevelKernels(benchmark::State& state) {
       const double n = A.nRow;
       const double matrix = A.blocks.size() * sizeof(BlockMatrix<double, 3>::Block) +
                             (A.nBlockRows + 1.0) * sizeof(void*);
-      Vector<double> x(A.nRow), y(A.nRow), b(A.nRow);
+      Vector<double> x(A.nRow), y(A.nRow), b(A.nRow), r(A.nRow);
       for (int i = 0; i < b.n; ++i) b[i] = 1.0;
-      std::vector<double> sweep, product, bandwidth;
+      std::vector<double> sweep, sweepResidual, product, bandwidth;
       for (int rep = 0; rep < 15; ++rep) {
         bandwidth.push_back(triad.run());
         double res;
         auto t0 = Clock::now();
         A.gaussSeidelStep(x, b, 1.7, res);
         sweep.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+        bandwidth.push_back(triad.run());
+        t0 = Clock::now();
+        A.gaussSeidelStepResidual(x, b, 1.7, res, r);
+        sweepResidual.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         bandwidth.push_back(triad.run());
         t0 = Clock::now();
         A.mult(x, y);
@@ -172,6 +177,8 @@ void BM_LevelKernels(benchmark::State& state) {
       const std::string level = std::to_string(l);
       state.counters["sweep_vs_bound_" + level] =
           zolt::bench::median(sweep) / ((matrix + 24 * n) / bw);
+      state.counters["sweep_residual_vs_bound_" + level] =
+          zolt::bench::median(sweepResidual) / ((matrix + 32 * n) / bw);
       state.counters["mult_vs_bound_" + level] =
           zolt::bench::median(product) / ((matrix + 16 * n) / bw);
       state.counters["MB_" + level] = matrix * 1e-6;

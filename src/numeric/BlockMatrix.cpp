@@ -426,10 +426,13 @@ inline void solveDiagonal(const T* m, const T (&t)[BS], T (&d)[BS]) {
 }  // namespace
 
 // One block SOR sweep: the full residual t of a block row with the current
-// x, then x += omega D^-1 t with the row's diagonal block D.
+// x, then x += omega D^-1 t with the row's diagonal block D. With r, also
+// the residual of the new x for a symmetric matrix: t - D dx for the row,
+// and -A_jk^T dx into every row k the sweep has passed.
 template <class T, int BS>
 template <bool Backward>
-void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const {
+void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr,
+                               T* r) const {
   T* xd = x.data;
   const T w = omega;
   T res = T(0.0);
@@ -447,11 +450,38 @@ void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega,
 #pragma GCC unroll 4
     for (int k = 0; k < BS; ++k) res = t[k] * t[k] + res;
     const int diag = diagonalBlock[rb];
-    if (diag < 0) continue;
+    if (diag < 0) {
+      if (r) std::copy(t, t + BS, r + row0);
+      continue;
+    }
     T d[BS];
     solveDiagonal<T, BS>(blocks[diag].values, t, d);
 #pragma GCC unroll 4
-    for (int k = 0; k < BS; ++k) xd[row0 + k] += w * d[k];
+    for (int k = 0; k < BS; ++k) {
+      d[k] *= w;
+      xd[row0 + k] += d[k];
+    }
+    if (!r) continue;
+    const T* D = blocks[diag].values;
+    for (int a = 0; a < BS; ++a) {
+      T s = t[a];
+      for (int c = 0; c < BS; ++c) s -= D[a * BS + c] * d[c];
+      r[row0 + a] = s;
+    }
+    const Block* first = Backward ? &blocks[diag] + 1 : rowStart[rb];
+    const Block* last = Backward ? rowStart[rb + 1] : &blocks[diag];
+    for (const Block* p = first; p != last; ++p) {
+      T s[BS];
+#pragma GCC unroll 4
+      for (int c = 0; c < BS; ++c) s[c] = p->values[c] * d[0];
+#pragma GCC unroll 4
+      for (int a = 1; a < BS; ++a)
+#pragma GCC unroll 4
+        for (int c = 0; c < BS; ++c) s[c] += p->values[a * BS + c] * d[a];
+      T* rv = r + p->col0;
+#pragma GCC unroll 4
+      for (int c = 0; c < BS; ++c) rv[c] -= s[c];
+    }
   }
   resSqr = res;
 }
@@ -466,6 +496,12 @@ template <class T, int BS>
 void BlockMatrix<T, BS>::gaussSeidelBackStep(Vector<T>& x, const Vector<T>& b, const T& omega,
                                              T& resSqr) const {
   sweep<true>(x, b, omega, resSqr);
+}
+
+template <class T, int BS>
+void BlockMatrix<T, BS>::gaussSeidelStepResidual(Vector<T>& x, const Vector<T>& b, const T& omega,
+                                                 T& resSqr, Vector<T>& r) const {
+  sweep<false>(x, b, omega, resSqr, r.data);
 }
 
 // ---------------------------------------------------------- matrix products

@@ -94,6 +94,12 @@ class BlockMatrix : public Matrix<T> {
   void gaussSeidelStep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const override;
   void gaussSeidelBackStep(Vector<T>& x, const Vector<T>& b, const T& omega,
                            T& resSqr) const override;
+  // gaussSeidelStep on a symmetric matrix that also leaves r = b - A x of
+  // the new x, without a second pass over the matrix: each row's residual
+  // after its own update, less A_kj^T dx_j scattered back from every later
+  // row j into the rows k before it. Equal to residuum() up to rounding.
+  void gaussSeidelStepResidual(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr,
+                               Vector<T>& r) const;
   void residuum(const Vector<T>& x, const Vector<T>& b, Vector<T>& r) const override;
   T residuumSqrSum(const Vector<T>& x, const Vector<T>& b) const override;
   void forEachValue(ValueFn fn, void* arg) override;
@@ -129,7 +135,7 @@ class BlockMatrix : public Matrix<T> {
   void buildIndex();
   void makeEmpty();
   template <bool Backward>
-  void sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr) const;
+  void sweep(Vector<T>& x, const Vector<T>& b, const T& omega, T& resSqr, T* r = nullptr) const;
 
   // Index into blocks of each block row's diagonal block, -1 for none; set
   // with the row index.

@@ -149,17 +149,38 @@ void Multigrid<T>::setCoarseSolver(int type) {
   }
 }
 
+namespace {
+
+// A forward sweep that also leaves the residual of the new x in r, for a
+// symmetric frozen block matrix; false (and nothing done) for any other.
+template <class T, int N>
+bool trySweepResidual(Matrix<T>* A, Vector<T>& x, const Vector<T>& b, T omega, T& change,
+                      Vector<T>& r) {
+  auto* blockA = dynamic_cast<BlockMatrix<T, N>*>(A);
+  if (!blockA || !blockA->symmetric || !blockA->frozen() ||
+      blockA->nRow != blockA->nBlockRows * N || r.n != blockA->nRow)
+    return false;
+  blockA->gaussSeidelStepResidual(x, b, omega, change, r);
+  return true;
+}
+
+}  // namespace
+
 template <class T>
-void Multigrid<T>::smooth(int l, int count, T omega, bool backward) {
-  if (count <= 0 || !(eps2 < 1.0)) return;
+bool Multigrid<T>::smooth(int l, int count, T omega, bool backward, bool wantResidual) {
+  if (count <= 0 || !(eps2 < 1.0)) return false;
   T change = 1.0;
+  bool residual = false;
   for (int s = 0; s < count; ++s) {
     if (backward)
       A[l]->gaussSeidelBackStep(sol[l], rhs[l], omega, change);
-    else
+    else if (!wantResidual ||
+             !((residual = trySweepResidual<T, 3>(A[l], sol[l], rhs[l], omega, change, res[l])) ||
+               (residual = trySweepResidual<T, 2>(A[l], sol[l], rhs[l], omega, change, res[l]))))
       A[l]->gaussSeidelStep(sol[l], rhs[l], omega, change);
     if (change <= eps2) break;
   }
+  return residual;
 }
 
 namespace {
@@ -194,7 +215,11 @@ bool tryBlockResidualRestrict(Matrix<T>* A, const PackedMatrix<T>* P, const Vect
 }  // namespace
 
 template <class T>
-void Multigrid<T>::restrictResidual(int l) {
+void Multigrid<T>::restrictResidual(int l, bool haveResidual) {
+  if (haveResidual) {
+    restriction[l - 1]->mult(res[l], rhs[l - 1]);
+    return;
+  }
   const PackedMatrix<T>* P = prolongation ? prolongation[l] : nullptr;
   if (P && A[l]->nRow == P->nRow &&
       (tryBlockResidualRestrict<T, 3>(A[l], P, sol[l], rhs[l], rhs[l - 1]) ||
@@ -229,14 +254,13 @@ void Multigrid<T>::prolongAndCorrect(int l) {
 template <class T>
 void Multigrid<T>::vCycleFrom(int top, T omega) {
   for (int l = top; l >= 1; --l) {
-    smooth(l, nu1, omega, false);
-    restrictResidual(l);
+    restrictResidual(l, smooth(l, nu1, omega, false, true));
     std::fill(sol[l - 1].data, sol[l - 1].data + sol[l - 1].n, T(0));
   }
   coarse->solve();
   for (int l = 1; l <= top; ++l) {
     prolongAndCorrect(l);
-    smooth(l, nu2, omega, backwardPostSweeps);
+    smooth(l, nu2, omega, backwardPostSweeps, false);
   }
 }
 

@@ -69,9 +69,13 @@ class Multigrid {
                               BlockMatrix<T, 3>& coarse, bool useStream);
 
  private:
-  void smooth(int l, int count, T omega, bool backward);
-  // rhs[l-1] = restriction[l-1] (rhs[l] - A[l] sol[l]).
-  void restrictResidual(int l);
+  // Up to count sweeps; true when the last one also left the residual of
+  // the new sol[l] in res[l] (asked by wantResidual, forward sweeps on a
+  // symmetric block matrix only).
+  bool smooth(int l, int count, T omega, bool backward, bool wantResidual);
+  // rhs[l-1] = restriction[l-1] (rhs[l] - A[l] sol[l]); with haveResidual
+  // the residual is res[l] already.
+  void restrictResidual(int l, bool haveResidual);
   // sol[l] += restriction[l-1]^T sol[l-1].
   void prolongAndCorrect(int l);
   void vCycleFrom(int top, T omega);

@@ -1359,3 +1359,45 @@ TYPED_TEST(BlockMatrixAddScaled, PackedSummandMatchesDenseReference) {
                literal("[BlockMatrix, addElem] Error: Initialization completed! Cannot add "
                        "inexistent elements!"));
 }
+
+// ------------------------------------------------- sweep with the residual
+
+template <class P>
+class BlockMatrixSweepResidual : public ::testing::Test {};
+TYPED_TEST_SUITE(BlockMatrixSweepResidual, BlockSizes);
+
+// On a symmetric matrix whose block row 2 has no diagonal block: the same x
+// as the plain sweep, bit for bit, and the residual of the new x to 1e-12.
+TYPED_TEST(BlockMatrixSweepResidual, MatchesPlainSweepAndResiduum) {
+  constexpr int N = TypeParam::value;
+  std::mt19937 rng(91);
+  std::uniform_real_distribution<double> val(-1.0, 1.0), coin(0.0, 1.0);
+  const int nb = 7;
+  BM<N> A(nb * N, nb * N);
+  for (int r = 0; r < nb; ++r)
+    for (int c = r; c < nb; ++c) {
+      if (r == c ? r == 2 : coin(rng) > 0.5) continue;
+      double v[N * N], vt[N * N];
+      for (int k = 0; k < N * N; ++k) v[k] = val(rng) + (r == c && k % (N + 1) == 0 ? 8.0 : 0.0);
+      for (int k = 0; k < N * N; ++k) vt[(k % N) * N + k / N] = v[k];
+      if (r == c)
+        for (int k = 0; k < N * N; ++k) v[k] = vt[k] = 0.5 * (v[k] + vt[k]);
+      A.addElemBlock(r * N, c * N, v);
+      if (r != c) A.addElemBlock(c * N, r * N, vt);
+    }
+  A.buildDataStructs();
+  A.symmetric = true;
+  Vector<double> b(nb * N), x(nb * N), y(nb * N), r(nb * N), want(nb * N);
+  fillVector(rng, b);
+  fillVector(rng, x);
+  for (int i = 0; i < x.n; ++i) y[i] = x[i];
+  for (int sweep = 0; sweep < 3; ++sweep) {
+    double plain, fused;
+    A.gaussSeidelStep(y, b, 1.7, plain);
+    A.gaussSeidelStepResidual(x, b, 1.7, fused, r);
+    EXPECT_EQ(fused, plain);
+    ASSERT_EQ(0, std::memcmp(x.data, y.data, sizeof(double) * x.n));
+    A.residuum(x, b, want);
+    for (int i = 0; i < r.n; ++i) EXPECT_NEAR(r[i], want[i], 1e-12 * (1.0 + std::fabs(want[i])));
+  }
+}
