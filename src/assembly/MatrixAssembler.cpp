@@ -118,7 +118,10 @@ void MatrixAssembler::prepareElements(int from, int to, ProgressBar* bar) {
     FiniteElement* e = (*elements)[i];
     if (auto* t = dynamic_cast<Tetrahedron*>(e)) {
       double grad[4][3];
-      t->prepareVolume(calcGradients, grad);
+      if (calcGradients)
+        t->prepareVolume(true, grad);
+      else
+        t->prepareVolume();
       if (bar) bar->step();
       continue;
     }

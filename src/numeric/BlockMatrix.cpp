@@ -76,8 +76,20 @@ void BlockMatrix<T, BS>::buildIndex() {
   colTable = new Block*[nBlockCols]();
   Block* begin = blocks.data();
   Block* end = begin + blocks.size();
-  for (Block* b = begin; b != end; ++b)
-    if (!rowStart[b->row0 / BS]) rowStart[b->row0 / BS] = b;
+  diagonalBlock.assign(nBlockRows, -1);
+  // One pass: row starts, diagonal blocks and the column chains in
+  // ascending row order; colTable[c] ends at the column's only block or at
+  // its last-but-one.
+  std::vector<Block*> tail(nBlockCols, nullptr);
+  for (Block* b = begin; b != end; ++b) {
+    const int r = b->row0 / BS;
+    if (!rowStart[r]) rowStart[r] = b;
+    if (b->row0 == b->col0 && r < nBlockRows) diagonalBlock[r] = static_cast<int>(b - begin);
+    Block*& last = tail[b->col0 / BS];
+    if (last) last->nextInColumn = b;
+    colTable[b->col0 / BS] = last ? last : b;
+    last = b;
+  }
   rowStart[nBlockRows] = end;
   if (!rowStart[0]) rowStart[0] = begin;
   // An empty block row starts where the next filled one does.
@@ -86,20 +98,6 @@ void BlockMatrix<T, BS>::buildIndex() {
     Block* p = rowStart[r - 1];
     while (p != rowStart[nBlockRows] && p->row0 == BS * (r - 1)) ++p;
     rowStart[r] = p;
-  }
-  diagonalBlock.assign(nBlockRows, -1);
-  for (Block* b = begin; b != end; ++b)
-    if (b->row0 == b->col0 && b->row0 / BS < nBlockRows)
-      diagonalBlock[b->row0 / BS] = static_cast<int>(b - begin);
-  // Column chains in ascending row order; colTable[c] trails the chain's end.
-  for (Block* b = begin; b != end; ++b) {
-    Block*& head = colTable[b->col0 / BS];
-    if (!head) {
-      head = b;
-      continue;
-    }
-    while (head->nextInColumn) head = head->nextInColumn;
-    head->nextInColumn = b;
   }
 }
 

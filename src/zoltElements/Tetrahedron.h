@@ -67,6 +67,8 @@ class Tetrahedron : public FiniteElement {
   // the gradients now; the shape functions and the load matrix, equal to
   // prepareLinear's, on first use (getShapeFunctions, getLoadMatrix).
   double prepareVolume(bool withGradients, double (&grad)[4][3]);
+  // prepareVolume without the gradients, for matrices read from a cache.
+  double prepareVolume();
   SparseMatrix<double>* getLoadMatrix() const override;
   double loadEntry(int row, int col) const override;
   double* getGradients() const override { return gradients; }

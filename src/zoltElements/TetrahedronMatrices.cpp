@@ -415,6 +415,33 @@ void Tetrahedron::computeShapeFunctions() {
   shapeFunctionsReady = true;
 }
 
+// The determinant linearShapeCoefficients returns, from the four cofactors
+// it sums, bit for bit.
+static double cornerDeterminant(Vertex* const (&v)[4]) {
+  double a[4][3];
+  for (int j = 0; j < 4; ++j)
+    for (int k = 0; k < 3; ++k) a[j][k] = static_cast<double>(v[j]->restPosition[k]);
+  double D = 0.0;
+  for (int i = 0; i < 4; ++i) {
+    int r[3], n = 0;
+    for (int j = 0; j < 4; ++j)
+      if (j != i) r[n++] = j;
+    const double minor = det3(a[r[0]][0], a[r[0]][1], a[r[0]][2], a[r[1]][0], a[r[1]][1],
+                              a[r[1]][2], a[r[2]][0], a[r[2]][1], a[r[2]][2]);
+    D = i == 0 ? minor : D + (i % 2 == 0 ? minor : -minor);
+  }
+  return D;
+}
+
+double Tetrahedron::prepareVolume() {
+  volume = std::fabs(cornerDeterminant(v)) / 6.0;
+  shapeFunctionsReady = false;
+  delete loadMatrix;
+  loadMatrix = nullptr;
+  loadPending = true;
+  return volume;
+}
+
 double Tetrahedron::prepareVolume(bool withGradients, double (&grad)[4][3]) {
   double c[4][4];
   const double D = linearShapeCoefficients(v, c);

@@ -657,6 +657,7 @@ TYPED_TEST(BlockMatrixBuild, FreezeSortsBlocksAndIndexesRowsAndColumns) {
         p = p->nextInColumn;
       }
       EXPECT_EQ(p, nullptr);
+      EXPECT_EQ(m.colTable[c], col[col.size() > 1 ? col.size() - 2 : 0]);
     }
     expectMatchesDense(m, s.d);
     for (const auto& b : m.blocks) EXPECT_EQ(m.findBlock(b.row0 + N - 1, b.col0 + N - 1), &b);

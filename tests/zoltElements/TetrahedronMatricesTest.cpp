@@ -291,6 +291,7 @@ TEST(TetrahedronMatrices, ClosedFormAndDeferredPreparationMatchTheIntegration) {
     EXPECT_EQ(lazy.t.loadEntry(0, 0), 0.0);
     double grad[4][3], g1[4][3];
     const double volume = e.t.prepareLinear(true, grad);
+    ASSERT_TRUE(sameBits(Element(p).t.prepareVolume(), volume));
     ASSERT_TRUE(sameBits(lazy.t.prepareVolume(true, g1), volume));
     EXPECT_TRUE(e.t.shapeFunctionsReady);
     EXPECT_FALSE(lazy.t.shapeFunctionsReady);
