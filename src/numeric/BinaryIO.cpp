@@ -149,7 +149,7 @@ namespace zolt {
 void adviseHugePages(void* p, size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr size_t kHuge = size_t(2) << 20;
-  if (!p || bytes < 4 * kHuge) return;
+  if (!p || bytes < kHuge) return;
   const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
   const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);

@@ -122,7 +122,8 @@ namespace zolt {
 
 // Asks for huge pages behind a large allocation before its first touch:
 // filling it then takes a page fault per 2 MB instead of per 4 KB, and
-// streaming it later misses the TLB less. A hint only.
+// streaming it later misses the TLB less. Only the whole 2 MB pages inside
+// the allocation are advised. A hint only.
 void adviseHugePages(void* p, size_t bytes);
 
 }  // namespace zolt

@@ -57,6 +57,7 @@ void Vector<T>::resize(int size) {
   n = 0;
   if (size <= 0) return;
   data = new T[size];
+  zolt::adviseHugePages(data, static_cast<size_t>(size) * sizeof(T));
   n = size;
   for (int i = 0; i < size; ++i) data[i] = T(0.0);
   owns = true;
