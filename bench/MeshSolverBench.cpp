@@ -142,48 +142,82 @@ void BM_VCycleBandwidth(benchmark::State& state) {
   zolt::bench::reportVCycle(state, *p.mg, t, std::pow(p.relResidual() / r2, 1.0 / 8));
 }
 
-// Per level above the coarsest: one forward sweep, one that also leaves the
-// residual, and one product of the level matrix, each as a ratio of its time
-// to its bytes at the triad bandwidth (medians of runs behind a triad run
-// each).
+// The same matrix with its block rows and columns renumbered by reverse
+// Cuthill-McKee (breadth first from block row 0, neighbours by ascending
+// degree): the unknowns a block row reads then lie close together.
+std::unique_ptr<BlockMatrix<double, 3>> reverseCuthillMcKee(const BlockMatrix<double, 3>& A) {
+  const int n = A.nBlockRows;
+  std::vector<int> order, degree(n);
+  std::vector<char> seen(n, 0);
+  for (int r = 0; r < n; ++r) degree[r] = static_cast<int>(A.rowStart[r + 1] - A.rowStart[r]);
+  for (int start = 0; start < n; ++start) {
+    if (seen[start]) continue;
+    seen[start] = 1;
+    for (size_t head = order.size(), end = (order.push_back(start), order.size()); head < end;
+         end = order.size()) {
+      const int r = order[head++];
+      const size_t first = order.size();
+      for (auto* b = A.rowStart[r]; b != A.rowStart[r + 1]; ++b)
+        if (!seen[b->col0 / 3]) {
+          seen[b->col0 / 3] = 1;
+          order.push_back(b->col0 / 3);
+        }
+      std::sort(order.begin() + first, order.end(),
+                [&](int a, int c) { return degree[a] < degree[c]; });
+    }
+  }
+  std::vector<int> number(n);
+  for (int k = 0; k < n; ++k) number[order[k]] = n - 1 - k;
+  auto B = std::make_unique<BlockMatrix<double, 3>>(A.nRow, A.nCol);
+  for (const auto& b : A.blocks) B->addElemBlock(3 * number[b.row0 / 3], 3 * number[b.col0 / 3], b.values);
+  B->buildDataStructs();
+  B->symmetric = A.symmetric;
+  return B;
+}
+
+// One forward sweep, one that also leaves the residual, and one product of
+// A, each as a ratio of its time to its bytes at the triad bandwidth
+// (medians of runs behind a triad run each), as counters named ..._<name>.
+void levelKernels(benchmark::State& state, zolt::bench::Triad& triad,
+                  const BlockMatrix<double, 3>& A, const std::string& name) {
+  const double n = A.nRow;
+  const double matrix = A.blocks.size() * sizeof(BlockMatrix<double, 3>::Block) +
+                        (A.nBlockRows + 1.0) * sizeof(void*);
+  Vector<double> x(A.nRow), y(A.nRow), b(A.nRow), r(A.nRow);
+  for (int i = 0; i < b.n; ++i) b[i] = 1.0;
+  std::vector<double> sweep, sweepResidual, product, bandwidth;
+  auto timed = [&](std::vector<double>& into, auto&& kernel) {
+    bandwidth.push_back(triad.run());
+    const auto t0 = Clock::now();
+    kernel();
+    into.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+  };
+  for (int rep = 0; rep < 15; ++rep) {
+    double res;
+    timed(sweep, [&] { A.gaussSeidelStep(x, b, 1.7, res); });
+    timed(sweepResidual, [&] { A.gaussSeidelStepResidual(x, b, 1.7, res, r); });
+    timed(product, [&] { A.mult(x, y); });
+  }
+  const double bw = zolt::bench::median(bandwidth);
+  state.counters["sweep_vs_bound_" + name] = zolt::bench::median(sweep) / ((matrix + 24 * n) / bw);
+  state.counters["sweep_residual_vs_bound_" + name] =
+      zolt::bench::median(sweepResidual) / ((matrix + 32 * n) / bw);
+  state.counters["mult_vs_bound_" + name] = zolt::bench::median(product) / ((matrix + 16 * n) / bw);
+  state.counters["MB_" + name] = matrix * 1e-6;
+  state.counters["blocks_per_row_" + name] = A.blocks.size() / (n / 3);
+}
+
+// Per level above the coarsest, and the finest level renumbered ("rcm").
 void BM_LevelKernels(benchmark::State& state) {
   Problem& p = problem(kLarge);
   zolt::bench::Triad triad;
   for (auto _ : state) {
-    for (int l = p.levels - 1; l >= 1; --l) {
-      auto& A = dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[l]);
-      const double n = A.nRow;
-      const double matrix = A.blocks.size() * sizeof(BlockMatrix<double, 3>::Block) +
-                            (A.nBlockRows + 1.0) * sizeof(void*);
-      Vector<double> x(A.nRow), y(A.nRow), b(A.nRow), r(A.nRow);
-      for (int i = 0; i < b.n; ++i) b[i] = 1.0;
-      std::vector<double> sweep, sweepResidual, product, bandwidth;
-      for (int rep = 0; rep < 15; ++rep) {
-        bandwidth.push_back(triad.run());
-        double res;
-        auto t0 = Clock::now();
-        A.gaussSeidelStep(x, b, 1.7, res);
-        sweep.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
-        bandwidth.push_back(triad.run());
-        t0 = Clock::now();
-        A.gaussSeidelStepResidual(x, b, 1.7, res, r);
-        sweepResidual.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
-        bandwidth.push_back(triad.run());
-        t0 = Clock::now();
-        A.mult(x, y);
-        product.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
-      }
-      const double bw = zolt::bench::median(bandwidth);
-      const std::string level = std::to_string(l);
-      state.counters["sweep_vs_bound_" + level] =
-          zolt::bench::median(sweep) / ((matrix + 24 * n) / bw);
-      state.counters["sweep_residual_vs_bound_" + level] =
-          zolt::bench::median(sweepResidual) / ((matrix + 32 * n) / bw);
-      state.counters["mult_vs_bound_" + level] =
-          zolt::bench::median(product) / ((matrix + 16 * n) / bw);
-      state.counters["MB_" + level] = matrix * 1e-6;
-      state.counters["blocks_per_row_" + level] = A.blocks.size() / (n / 3);
-    }
+    for (int l = p.levels - 1; l >= 1; --l)
+      levelKernels(state, triad, dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[l]),
+                   std::to_string(l));
+    levelKernels(state, triad,
+                 *reverseCuthillMcKee(dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[p.levels - 1])),
+                 "rcm");
   }
 }
 
