@@ -421,6 +421,37 @@ inline void solveDiagonal(const T* m, const T (&t)[BS], T (&d)[BS]) {
   }
 }
 
+// rv -= m^T d for a block m (row-major): per column c, m[c] d[0] + m[N + c]
+// d[1] + ..., two columns at a time where vector registers allow.
+template <class T, int BS>
+inline void subtractTransposed(const T* m, const T (&d)[BS], T* rv) {
+#if defined(__GNUC__)
+  if constexpr (std::is_same_v<T, double> && BS == 3) {
+    using V2 = double __attribute__((vector_size(16)));
+    auto load = [](const double* a) {
+      V2 v;
+      __builtin_memcpy(&v, a, sizeof v);
+      return v;
+    };
+    V2 s01 = load(m) * d[0];
+    double s2 = m[2] * d[0];
+    s01 += load(m + 3) * d[1];
+    s2 += m[5] * d[1];
+    s01 += load(m + 6) * d[2];
+    s2 += m[8] * d[2];
+    const V2 r01 = load(rv) - s01;
+    __builtin_memcpy(rv, &r01, sizeof r01);
+    rv[2] -= s2;
+    return;
+  }
+#endif
+  T s[BS];
+  for (int c = 0; c < BS; ++c) s[c] = m[c] * d[0];
+  for (int a = 1; a < BS; ++a)
+    for (int c = 0; c < BS; ++c) s[c] += m[a * BS + c] * d[a];
+  for (int c = 0; c < BS; ++c) rv[c] -= s[c];
+}
+
 }  // namespace
 
 // One block SOR sweep: the full residual t of a block row with the current
@@ -468,18 +499,7 @@ void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega,
     }
     const Block* first = Backward ? &blocks[diag] + 1 : rowStart[rb];
     const Block* last = Backward ? rowStart[rb + 1] : &blocks[diag];
-    for (const Block* p = first; p != last; ++p) {
-      T s[BS];
-#pragma GCC unroll 4
-      for (int c = 0; c < BS; ++c) s[c] = p->values[c] * d[0];
-#pragma GCC unroll 4
-      for (int a = 1; a < BS; ++a)
-#pragma GCC unroll 4
-        for (int c = 0; c < BS; ++c) s[c] += p->values[a * BS + c] * d[a];
-      T* rv = r + p->col0;
-#pragma GCC unroll 4
-      for (int c = 0; c < BS; ++c) rv[c] -= s[c];
-    }
+    for (const Block* p = first; p != last; ++p) subtractTransposed<T, BS>(p->values, d, r + p->col0);
   }
   resSqr = res;
 }
