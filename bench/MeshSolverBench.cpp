@@ -169,7 +169,8 @@ std::unique_ptr<BlockMatrix<double, 3>> reverseCuthillMcKee(const BlockMatrix<do
   std::vector<int> number(n);
   for (int k = 0; k < n; ++k) number[order[k]] = n - 1 - k;
   auto B = std::make_unique<BlockMatrix<double, 3>>(A.nRow, A.nCol);
-  for (const auto& b : A.blocks) B->addElemBlock(3 * number[b.row0 / 3], 3 * number[b.col0 / 3], b.values);
+  for (const auto& b : A.blocks)
+    B->addElemBlock(3 * number[b.row0 / 3], 3 * number[b.col0 / 3], b.values);
   B->buildDataStructs();
   B->symmetric = A.symmetric;
   return B;
@@ -215,9 +216,9 @@ void BM_LevelKernels(benchmark::State& state) {
     for (int l = p.levels - 1; l >= 1; --l)
       levelKernels(state, triad, dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[l]),
                    std::to_string(l));
-    levelKernels(state, triad,
-                 *reverseCuthillMcKee(dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[p.levels - 1])),
-                 "rcm");
+    levelKernels(
+        state, triad,
+        *reverseCuthillMcKee(dynamic_cast<BlockMatrix<double, 3>&>(*p.mg->A[p.levels - 1])), "rcm");
   }
 }
 

@@ -251,8 +251,9 @@ void BlockMatrix<T, BS>::addScaled(const PackedMatrix<T>& B, const T& s) {
       if (p == last || p->col0 > c0) p = rowStart[i / BS];
       while (p != last && p->col0 < c0) ++p;
       if (p == last || p->col0 != c0)
-        stopWith("[BlockMatrix, addElem] Error: Initialization completed! Cannot add inexistent "
-                 "elements!");
+        stopWith(
+            "[BlockMatrix, addElem] Error: Initialization completed! Cannot add inexistent "
+            "elements!");
       p->values[r * BS + j % BS] += s * e[k].val;
     }
   }
@@ -499,7 +500,8 @@ void BlockMatrix<T, BS>::sweep(Vector<T>& x, const Vector<T>& b, const T& omega,
     }
     const Block* first = Backward ? &blocks[diag] + 1 : rowStart[rb];
     const Block* last = Backward ? rowStart[rb + 1] : &blocks[diag];
-    for (const Block* p = first; p != last; ++p) subtractTransposed<T, BS>(p->values, d, r + p->col0);
+    for (const Block* p = first; p != last; ++p)
+      subtractTransposed<T, BS>(p->values, d, r + p->col0);
   }
   resSqr = res;
 }

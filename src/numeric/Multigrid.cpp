@@ -174,9 +174,8 @@ bool Multigrid<T>::smooth(int l, int count, T omega, bool backward, bool wantRes
   for (int s = 0; s < count; ++s) {
     if (backward)
       A[l]->gaussSeidelBackStep(sol[l], rhs[l], omega, change);
-    else if (wantResidual &&
-             (trySweepResidual<T, 3>(A[l], sol[l], rhs[l], omega, change, res[l]) ||
-              trySweepResidual<T, 2>(A[l], sol[l], rhs[l], omega, change, res[l])))
+    else if (wantResidual && (trySweepResidual<T, 3>(A[l], sol[l], rhs[l], omega, change, res[l]) ||
+                              trySweepResidual<T, 2>(A[l], sol[l], rhs[l], omega, change, res[l])))
       residual = true;
     else
       A[l]->gaussSeidelStep(sol[l], rhs[l], omega, change);

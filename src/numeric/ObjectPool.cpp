@@ -21,8 +21,8 @@ void* ObjectPool::allocate() {
     return p;
   }
   if (static_cast<size_t>(end_ - next_) < size_) {
-    void* slab = mmap(nullptr, slabBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                      -1, 0);
+    void* slab =
+        mmap(nullptr, slabBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (slab == MAP_FAILED) throw std::bad_alloc();
     adviseHugePages(slab, slabBytes_);
     next_ = static_cast<char*>(slab);

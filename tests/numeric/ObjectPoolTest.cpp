@@ -1,5 +1,3 @@
-#include "ObjectPool.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +5,8 @@
 #include <set>
 #include <thread>
 #include <vector>
+
+#include "ObjectPool.h"
 
 namespace {
 
