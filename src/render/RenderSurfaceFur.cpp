@@ -132,14 +132,16 @@ void RenderSurfaceFur::render() {
   }
   const GLsizei count = static_cast<GLsizei>(indices.size());
   const float* c = settings->colour;
+  auto enableLit = [&](CProgram& p, const float* specular) {
+    p.Enable();
+    p.SetUniformVector("vColorDiffuse", c[0], c[1], c[2], 1.0f);
+    p.SetUniformVector("vColorSpecular", specular[0], specular[1], specular[2], 1.0f);
+    p.SetUniformVector("vLightPos", link.frameLightPosition);
+  };
   // The depth pass keeps the scene's depth program: the surface program
   // would sample the shadow map being drawn.
-  if (!depthPass) {
-    program->Enable();
-    program->SetUniformVector("vColorDiffuse", c[0], c[1], c[2], 1.0f);
-    program->SetUniformVector("vColorSpecular", 0.0f, 0.0f, 0.0f, 1.0f);
-    program->SetUniformVector("vLightPos", link.frameLightPosition);
-  }
+  const float noSpecular[3] = {0.0f, 0.0f, 0.0f};
+  if (!depthPass) enableLit(*program, noSpecular);
   if (useTexture) {
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, texture.texture);
@@ -160,11 +162,7 @@ void RenderSurfaceFur::render() {
 
   const uint32_t layers = static_cast<uint32_t>(layerTextures.size());
   if (!depthPass && layers > 0) {
-    const float* s = settings->specularColour;
-    furProgram->Enable();
-    furProgram->SetUniformVector("vColorDiffuse", c[0], c[1], c[2], 1.0f);
-    furProgram->SetUniformVector("vColorSpecular", s[0], s[1], s[2], 1.0f);
-    furProgram->SetUniformVector("vLightPos", link.frameLightPosition);
+    enableLit(*furProgram, settings->specularColour);
     glClientActiveTexture(GL_TEXTURE1);
     glBindBuffer(GL_ARRAY_BUFFER, furTexCoordBuffer);
     glTexCoordPointer(2, GL_FLOAT, 0, nullptr);
