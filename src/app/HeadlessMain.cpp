@@ -21,10 +21,9 @@
 
 namespace {
 
-// Component k of the displacement of finest vertex number v (zero for a
+// Component k of the displacement x of finest vertex number v (zero for a
 // fixed one).
-double displacement(const Run& run, int v, int k) {
-  const Vector<double>& x = *run.simulation->getDisplacement();
+double displacement(const Run& run, const Vector<double>& x, int v, int k) {
   const int i = 3 * (v - run.settings.fixedCount) + k;
   return i >= 0 && i < x.n ? x[i] : 0.0;
 }
@@ -39,10 +38,11 @@ struct Positions {
     for (size_t i = 0; i < vs.size(); ++i) vs[i]->currentPosition = &xyz[3 * i];
   }
   void update(Run& run) {
+    const Vector<double>& x = *run.simulation->getDisplacement();
     for (Vertex* v : run.hierarchy->vertices[run.hierarchy->nLevels - 1])
       for (int k = 0; k < 3; ++k)
         v->currentPosition[k] =
-            v->restPosition[k] + static_cast<float>(displacement(run, v->index, k));
+            v->restPosition[k] + static_cast<float>(displacement(run, x, v->index, k));
   }
 };
 
@@ -65,10 +65,11 @@ struct Collisions {
   // displacement.
   void pass(Run& run) {
     const std::vector<Vertex*>& vs = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
+    const Vector<double>& x = *run.simulation->getDisplacement();
     for (size_t i = 0; i < vs.size(); ++i)
       for (int k = 0; k < 3; ++k) {
         const int v = vs[i]->index;
-        displacements[3 * v + k] = static_cast<float>(displacement(run, v, k));
+        displacements[3 * v + k] = static_cast<float>(displacement(run, x, v, k));
         positions[3 * i + k] = vs[i]->restPosition[k] + displacements[3 * v + k];
       }
     run.settings.barrier->move();
@@ -126,7 +127,7 @@ int step(Run& run, const HeadlessOptions& o) {
       std::cout << "step " << n + 1 << " maxu " << sim.maxVertexNorm();
       if (o.vertex >= 0) {
         std::cout << " u";
-        for (int k = 0; k < 3; ++k) std::cout << " " << displacement(run, o.vertex, k);
+        for (int k = 0; k < 3; ++k) std::cout << " " << displacement(run, *sim.getDisplacement(), o.vertex, k);
       }
       if (o.lowest && run.settings.barrier)
         std::cout << " lowest " << collisions.lowestSimulated << " " << collisions.lowestDrawn;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "GuiSettings.h"
+#include "MouseDrag.h"
 #include "Matrix.h"
 #include "RecordingFiles.h"
 #include "RenderSettings.h"
@@ -19,11 +20,6 @@ namespace {
 
 void updatePanel() {
   if (controlPanel) controlPanel->updateControls();
-}
-
-void queueConfiguredForces(ZoltControl& c) {
-  for (const VertexForce& f : c.settings->forces)
-    if (f.vertex) c.simulation->addVertexValue(f.vertex->index, f.value);
 }
 
 float fraction(int pixels, int size) { return size > 0 ? float(pixels) / float(size) : 0.0f; }
@@ -65,7 +61,7 @@ void applyPathRecord(ZoltControl& c, const PathRecord& previous, const PathRecor
   if (r.gravityOn != previous.gravityOn) r.gravityOn ? sim.addGravity() : sim.removeGravity();
   if (r.forcesOn != previous.forcesOn) {
     if (r.forcesOn)
-      queueConfiguredForces(c);
+      queueForces(c.simulation, c.settings->forces);
     else
       sim.purgeQueue();
   }
@@ -81,7 +77,7 @@ void applyPathRecord(ZoltControl& c, const PathRecord& previous, const PathRecor
   if (r.pull) eachDragVertex([&](int v) { sim.addVertexValueFlagged(v, r.dragForce, true); });
   if (r.squeeze != previous.squeeze) {
     sim.purgeQueue();
-    if (r.forcesOn) queueConfiguredForces(c);
+    if (r.forcesOn) queueForces(c.simulation, c.settings->forces);
     if (r.squeeze) eachDragVertex([&](int v) { sim.addVertexValue(v, r.dragForce); });
   }
   if (r.inertia) sim.freezeForces();

@@ -48,10 +48,7 @@ void makeCurrentAndDraw() {
 }
 
 void finishEvent() {
-  if (!picker.active) return;
-  ColorPicker::drawField(false);
-  glutSwapBuffers();
-  glClear(GL_COLOR_BUFFER_BIT);
+  if (picker.active) ColorPicker::display();
 }
 
 float brightnessAt(int fy) {

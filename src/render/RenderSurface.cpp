@@ -31,7 +31,7 @@ RenderSurface::RenderSurface(const SurfaceLink& link, TetHierarchy* mesh,
   nodeNormals = link.nodeNormals;
   nodeIndexMap = link.nodeIndexMap;
   textured = !settings->texturePath.empty();
-  useTexture = textured && *texturingSwitch != 0;
+  useTexture = wantsTexture();
   useShadow = *shadowSwitch != 0;
   float scale[3];
   for (int k = 0; k < 3; ++k) scale[k] = settings->surfaceScale * settings->scale[k];
@@ -158,7 +158,7 @@ void RenderSurface::createShaders(bool textured, bool shadow) {
 
 void RenderSurface::render() {
   if (vertexCount == 0) return;
-  const uint8_t wantTexture = textured && *texturingSwitch != 0;
+  const uint8_t wantTexture = wantsTexture();
   const uint8_t wantShadow = *shadowSwitch != 0;
   if (wantTexture != useTexture || wantShadow != useShadow) {
     useTexture = wantTexture;

@@ -68,6 +68,8 @@ class RenderSurface : public SurfaceMesh {
   // white texture and false.
   bool loadTGA(TextureImage& image, const char* path);
   bool loadBMP(TextureImage& image, const char* path);
+  // A texture was read and the texturing switch is on.
+  bool wantsTexture() const { return textured && *texturingSwitch != 0; }
 
   SurfaceLink link;
   const RenderSettings* settings;  // not owned

@@ -69,7 +69,7 @@ bool RenderSurfaceFur::createFurTextures(uint32_t size) {
   textureSize = size;
   const uint32_t layers = fur.layerCount;
   const std::vector<uint32_t> words =
-      furLayerTexels(size, layers, textured && *texturingSwitch != 0,
+      furLayerTexels(size, layers, wantsTexture(),
                      furRandom(seed ? seed : static_cast<uint32_t>(std::time(nullptr))));
   GLUtils::clearGLErrors();
   layerTextures.assign(layers, 0);
@@ -93,7 +93,7 @@ bool RenderSurfaceFur::createFurTextures(uint32_t size) {
 }
 
 void RenderSurfaceFur::rebuildShaders() {
-  useTexture = textured && *texturingSwitch != 0;
+  useTexture = wantsTexture();
   useShadow = *shadowSwitch != 0;
   furProgram = surfaceProgram(furVertexSource(useTexture, useShadow),
                               furFragmentSource(useTexture, useShadow), useTexture, useShadow);
@@ -124,7 +124,7 @@ void RenderSurfaceFur::update() {
 
 void RenderSurfaceFur::render() {
   if (vertexCount == 0) return;
-  const uint8_t wantTexture = textured && *texturingSwitch != 0;
+  const uint8_t wantTexture = wantsTexture();
   const uint8_t wantShadow = *shadowSwitch != 0;
   if (!furProgram || !program || wantTexture != useTexture || wantShadow != useShadow) {
     rebuildShaders();

@@ -259,7 +259,6 @@ void LinSimulation::benchmarkSolver() {
             << "Exact Solution residual maxnorm = " << maxNorm(guess) << std::endl
             << "rightside norm = " << norm(b) << std::endl;
   copy(x, guess);
-  tighten();
   mg.nu1 = nu1;
   mg.nu2 = nu2;
 

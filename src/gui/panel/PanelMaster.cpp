@@ -146,9 +146,8 @@ bool Master::frame(float width, float height, float seconds) {
   io.DeltaTime = seconds > 0.0f ? seconds : 1.0f / 60.0f;
   feedInput();
   ImGui::NewFrame();
-  // A copy: a window drawn here cannot go, but keep the loop independent.
-  const std::vector<Window*> windows = windows_;
-  for (Window* w : windows) w->drawWindow(width, height);
+  // By index: a window drawn here cannot go, and one added meanwhile is drawn too.
+  for (size_t k = 0; k < windows_.size(); ++k) windows_[k]->drawWindow(width, height);
   popupOpen_ = ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel);
   ImGui::Render();
   if (!changes_.empty() && !dispatchScheduled_ && scheduleDispatch) {
