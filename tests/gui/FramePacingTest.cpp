@@ -1,16 +1,17 @@
-// Frame pacing without a window: the pacing step and the timer chains.
-
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <vector>
 
-#include "ClockTime.h"
 #include "FramePacing.h"
 
-using zolt::test::atMs;
-
 namespace {
+
+timeval atMs(double ms) {
+  const long us = static_cast<long>(ms * 1000.0);
+  return timeval{us / 1000000, us % 1000000};
+}
+
+}  // namespace
 
 TEST(FramePacing, PacingStepTable) {
   struct Row {
@@ -25,6 +26,7 @@ TEST(FramePacing, PacingStepTable) {
       {1, 50, 0.0, 0, 0, 20, false, false},
       {2, 50, 20.5, 19, 1, 19, false, false},
       {10, 50, 150.0, 20, 9, 50, false, false},
+      {1, 30, 0.0, 0, 0, 33, false, false},
       {1, 30, 33.4, 0, 0, -1, false, false},
       // Late after an on-time frame, by any amount: the span starts over.
       {3, 50, 60.001, 19, 2, -1, true, false},
@@ -48,6 +50,7 @@ TEST(FramePacing, PacingStepTable) {
     EXPECT_EQ(s.switchToIdle, r.idle);
   }
   EXPECT_EQ(effectiveTargetFps(-3), 1u);
+  EXPECT_EQ(effectiveTargetFps(60), 60u);
 }
 
 // Drives the pacer as the timer does: each frame takes workMs, the next
@@ -68,34 +71,34 @@ std::vector<double> runChain(FramePacer& p, double t0, double workMs, int frames
   return starts;
 }
 
-TEST(FramePacing, ChainsKeepTheSpanScheduleUntilTheyCannotKeepUp) {
-  // Frames start on the span's schedule, not after the previous frame; a
-  // machine that cannot keep up switches to idle at chain value 20.
-  const struct {
-    double workMs;
-    size_t frames;
-    PacingResult::Next last;
-  } rows[] = {{3.0, 40, PacingResult::Next::Timer}, {30.0, 21, PacingResult::Next::Idle}};
-  for (const auto& r : rows) {
-    FramePacer p;
-    p.start(50, atMs(1000.0));
-    PacingResult last{};
-    const std::vector<double> starts = runChain(p, 1000.0, r.workMs, 40, &last);
-    ASSERT_EQ(starts.size(), r.frames) << r.workMs;
-    EXPECT_EQ(last.next, r.last) << r.workMs;
-    for (size_t n = 0; n < starts.size() && r.workMs < 20.0; ++n)
-      EXPECT_DOUBLE_EQ(starts[n], 1000.0 + 20.0 * n);
-  }
-  // Frames at 0, 20, .., 80; frame 5 starts at 100 and takes 27 ms, 7 ms
-  // past the due time of frame 6: the span restarts at 127.
+TEST(FramePacing, FramesStartOnTheScheduleOfTheSpanNotAfterThePreviousFrame) {
+  FramePacer p;
+  p.start(50, atMs(1000.0));
+  const std::vector<double> starts = runChain(p, 1000.0, 3.0, 40);
+  ASSERT_EQ(starts.size(), 40u);
+  for (size_t n = 0; n < starts.size(); ++n) EXPECT_DOUBLE_EQ(starts[n], 1000.0 + 20.0 * n);
+}
+
+TEST(FramePacing, ALateFrameRestartsTheSpan) {
   FramePacer p;
   p.start(50, atMs(0.0));
-  runChain(p, 0.0, 1.0, 5);
+  runChain(p, 0.0, 1.0, 5);  // frames at 0, 20, .., 80; the next is due at 100
+  // Frame 5 starts at 100 and takes 27 ms: 7 ms past the due time of frame 6.
   const PacingResult late = p.afterTimerFrame(5, atMs(127.0));
   EXPECT_EQ(late.next, PacingResult::Next::Timer);
   EXPECT_EQ(late.delay, 0);
   EXPECT_EQ(p.lastDelay, -7);
-  EXPECT_EQ(p.afterTimerFrame(6, atMs(128.0)).delay, 19);  // due 20 ms later, not at once
+  // The span restarted at 127: the next frame is due 20 ms later, not at once.
+  EXPECT_EQ(p.afterTimerFrame(6, atMs(128.0)).delay, 19);
+}
+
+TEST(FramePacing, AMachineThatCannotKeepUpSwitchesToIdleAtChainValue20) {
+  FramePacer p;
+  p.start(50, atMs(0.0));
+  PacingResult last{};
+  const std::vector<double> starts = runChain(p, 0.0, 30.0, 100, &last);
+  EXPECT_EQ(starts.size(), 21u);
+  EXPECT_EQ(last.next, PacingResult::Next::Idle);
 }
 
 TEST(FramePacing, StoppedLoopAndUnloadEndTheChain) {
@@ -113,5 +116,3 @@ TEST(FramePacing, StoppedLoopAndUnloadEndTheChain) {
   EXPECT_TRUE(p.acceptTimerCallback(0));
   EXPECT_TRUE(p.acceptTimerCallback(1));
 }
-
-}  // namespace

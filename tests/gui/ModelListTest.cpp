@@ -1,17 +1,12 @@
-// The model list and the element model and scheme choice tables.
-
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "ModelList.h"
 #include "TempDir.h"
 
-namespace {
+using zolt::test::TempDir;
 
 TEST(ModelList, ListsConfigNamesWithoutSuffixSortedByBytes) {
-  zolt::test::TempDir dir;
+  TempDir dir;
   for (const char* name : {"a.config", "b.txt", "B.config", ".config", "c.config.bak", "config",
                            "bunnyFur.config", "bunny.config"})
     dir.write(name, "x");
@@ -34,5 +29,3 @@ TEST(ModelList, ElementModelAndSchemeTables) {
   const int schemes[][2] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 5}, {5, 4}, {6, 0}, {-2, 0}};
   for (const auto& r : schemes) EXPECT_EQ(schemeForSelection(r[0]), r[1]) << r[0];
 }
-
-}  // namespace

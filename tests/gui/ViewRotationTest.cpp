@@ -1,5 +1,6 @@
-// The view rotation against matrices composed in a different order: for a
-// rotation R, turning about R's own screen axes equals Rx(a) Ry(b) R.
+// The view rotation against rotation matrices composed in a different
+// order: for a rotation R, turning about R's own screen axes equals
+// Rx(a) Ry(b) R.
 
 #include <gtest/gtest.h>
 
@@ -23,21 +24,24 @@ M3 multiply(const M3& a, const M3& b) {
   return c;
 }
 
-// Turn by d degrees about axis a (0: x, 1: y, 2: z).
-M3 about(int a, double d) {
+M3 aboutX(double d) {
   const double c = std::cos(d * kDeg), s = std::sin(d * kDeg);
-  const int p = (a + 1) % 3, q = (a + 2) % 3;
-  M3 r{};
-  r[a][a] = 1;
-  r[p][p] = r[q][q] = c;
-  r[q][p] = s;
-  r[p][q] = -s;
-  return r;
+  return M3{{{1, 0, 0}, {0, c, -s}, {0, s, c}}};
+}
+
+M3 aboutY(double d) {
+  const double c = std::cos(d * kDeg), s = std::sin(d * kDeg);
+  return M3{{{c, 0, s}, {0, 1, 0}, {-s, 0, c}}};
+}
+
+M3 aboutZ(double d) {
+  const double c = std::cos(d * kDeg), s = std::sin(d * kDeg);
+  return M3{{{c, -s, 0}, {s, c, 0}, {0, 0, 1}}};
 }
 
 TEST(ViewRotation, TurnsAboutTheScreenAxes) {
   const struct { double x, y; } turns[] = {{0, 0.4}, {30, 0}, {-12.5, 47}, {90, 90}, {180, -33}};
-  const M3 start = multiply(about(2, 20), multiply(about(1, -35), about(0, 70)));
+  const M3 start = multiply(aboutZ(20), multiply(aboutY(-35), aboutX(70)));
   for (const auto& t : turns) {
     float R[16] = {0};
     for (int i = 0; i < 3; ++i)
@@ -45,7 +49,7 @@ TEST(ViewRotation, TurnsAboutTheScreenAxes) {
     R[12] = 1.5f;  // the translation column stays
     R[15] = 1.0f;
     rotateViewMatrix(R, float(t.x), float(t.y));
-    const M3 expected = multiply(about(0, t.x), multiply(about(1, t.y), start));
+    const M3 expected = multiply(aboutX(t.x), multiply(aboutY(t.y), start));
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j)
         EXPECT_NEAR(R[4 * j + i], expected[i][j], 1e-6) << t.x << " " << t.y << " " << i << j;

@@ -177,17 +177,11 @@ TEST(Window, SizeFollowsTheScreenAndWithoutTheDefaultModelItWaitsForAChoice) {
       },
       4.0));
   ASSERT_FALSE(shot.empty());
-  long white = 0, whiteInCentre = 0;
-  for (int y = panelBottom; y < shot.height; ++y)
-    for (int x = 0; x < shot.width; ++x) {
-      const Rgb c = shot.at(x, y);
-      if (c.r < 200 || c.g < 200 || c.b < 200) continue;
-      ++white;
-      whiteInCentre +=
-          std::abs(2 * x - shot.width) < shot.width / 4 && std::abs(2 * y - shot.height) < 40;
-    }
-  EXPECT_GT(whiteInCentre, 100);
-  EXPECT_EQ(white, whiteInCentre);
+  auto white = [](Rgb c) { return c.r >= 200 && c.g >= 200 && c.b >= 200; };
+  const int w = shot.width, h = shot.height;  // the centre: |2x - w| < w / 4, |2y - h| < 40
+  const long inCentre = countIn(shot, 3 * w / 8 + 1, h / 2 - 19, 5 * w / 8, h / 2 + 20, white);
+  EXPECT_GT(inCentre, 100);
+  EXPECT_EQ(countIn(shot, 0, panelBottom, w, h, white), inCentre);
   for (const auto& r : rows) {
     r.p.key("q");
     r.p.expectExit();
@@ -269,9 +263,10 @@ TEST(Window, ASessionWithTitleKeysPanelAndMouse) {
   p.key("space");
   sleepSeconds(1.1);
   p.key("space");
+  const double still = maxu(paused);
   EXPECT_GT(maxu(waitFor(
-                "", [&](double u) { return u > maxu(paused); }, 2.0)),
-            maxu(paused));
+                "", [&](double u) { return u > still; }, 2.0)),
+            still);
   p.key("p r");
   const std::string reset = waitFor("No Gravity -- maxu: 0.0000", [](double) { return true; });
   EXPECT_NE(reset.find("No Gravity -- maxu: 0.0000"), std::string::npos) << reset;
@@ -296,17 +291,13 @@ TEST(Window, ASessionWithTitleKeysPanelAndMouse) {
   // centre on the screen first.
   const Image shot = p.screenshot();
   ASSERT_FALSE(shot.empty());
-  const Rgb background = shot.at(2, 2);
+  const Rgb bg = shot.at(2, 2);
   long n = 0, sx = 0, sy = 0;
   for (int y = 0; y < shot.height; ++y)
     for (int x = 0; x < shot.width; ++x) {
       const Rgb c = shot.at(x, y);
-      const bool body = std::abs(c.r - background.r) + std::abs(c.g - background.g) +
-                            std::abs(c.b - background.b) >
-                        72;
-      n += body;
-      sx += body * x;
-      sy += body * y;
+      const bool body = std::abs(c.r - bg.r) + std::abs(c.g - bg.g) + std::abs(c.b - bg.b) > 72;
+      n += body, sx += body * x, sy += body * y;
     }
   ASSERT_GT(n, 1000);
   const std::string at = std::to_string(sx / n) + " " + std::to_string(sy / n);

@@ -1,9 +1,11 @@
 // The control object without a window: what a model load does to the GUI
-// block, the status line and the barrier hand-off.
+// block, the status line, the barrier hand-off, and the step with its
+// ".sequence" recording read back as a round trip.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 
 #include "Barrier.h"
@@ -11,6 +13,7 @@
 #include "RenderSettings.h"
 #include "StateSimulation.h"
 #include "StatusText.h"
+#include "TempDir.h"
 #include "TestMeshes.h"
 #include "Tetrahedron.h"
 #include "ZoltControl.h"
@@ -18,6 +21,7 @@
 namespace {
 
 using zolt::test::StateSimulation;
+using zolt::test::StepCall;
 
 struct Model {
   std::unique_ptr<TetHierarchy> mesh = zolt::test::box(2, 1, 1);  // 12 vertices
@@ -28,7 +32,9 @@ struct Model {
 
 TEST(ZoltControl, ALoadResetsTheGuiAndSetsTheModelSwitches) {
   GuiSettings& g = guiSettings;
+  g.windowWidth = 640;
   g.forcesOn = 1;
+  g.leftDrag = 1;
   Model m;
   m.settings.forceNorm = 250.0f;
   std::vector<FiniteElement*>& elements = m.mesh->elements[0];
@@ -36,17 +42,22 @@ TEST(ZoltControl, ALoadResetsTheGuiAndSetsTheModelSwitches) {
     static_cast<Tetrahedron*>(elements[i])->volume = double(i + 1);
   StateSimulation flat(&m.settings, m.vertices(), 2);
   ZoltControl control(m.mesh.get(), &flat, &m.settings, &m.render);
-  EXPECT_EQ(g.forcesOn, 0);  // reset for the new model
+  EXPECT_EQ(g.windowWidth, 640);
+  EXPECT_EQ(g.forcesOn + g.leftDrag, 0);
   EXPECT_EQ(g.forceValue, 250.0f);
+  EXPECT_EQ(g.baseForceValue, 250.0f);
   EXPECT_EQ(g.threeDimensional, 0);
   EXPECT_EQ(g.nonTetrahedralElements, 0);
   EXPECT_FLOAT_EQ(control.dragScale, (elements.size() + 1) / 2.0f);  // mean of 1 .. count
+  EXPECT_EQ(m.render.texturePath, "../imageData/texture.bmp");
+  EXPECT_EQ(control.collisionOffsets.size(), 3u * m.vertices());
 
   TetHierarchy empty(1);
   ZoltControl none(&empty, nullptr, &m.settings, &m.render);
   EXPECT_EQ(g.threeDimensional, 1);
   EXPECT_EQ(g.nonTetrahedralElements, 1);
   EXPECT_EQ(none.dragScale, 0.0f);
+  EXPECT_EQ(controlInstance, &none);
 }
 
 struct SurfaceRow {
@@ -99,6 +110,7 @@ TEST(ZoltControl, ThePanelIsAttachedHiddenAndShownAgain) {
     EXPECT_EQ(panel.control, nullptr);
     EXPECT_EQ(panel.shows, 1);
     EXPECT_EQ(guiSettings.panelAutoHide, 0);
+    EXPECT_EQ(controlInstance, nullptr);
     controlPanel = nullptr;
   }
 }
@@ -145,6 +157,79 @@ TEST(ZoltControl, OffsetsAreClearedAndTheBarrierMovedOnlyWithASimulation) {
   }
   // Moved once: by the frame with a simulation.
   EXPECT_FLOAT_EQ(static_cast<SphereBarrier*>(m.settings.barrier)->centre[0], before + 0.1f);
+}
+
+TEST(ZoltControl, StepPassesTheGuiSwitches) {
+  Model m;
+  StateSimulation sim(&m.settings, m.vertices(), 3);
+  ZoltControl control(m.mesh.get(), &sim, &m.settings, &m.render);
+  GuiSettings& g = guiSettings;
+  g.computeStress = g.averageForces = 1;
+  g.extraPassCount = 3;
+  control.step();  // extra passes counted only while switched on
+  g.computeStress = g.averageForces = 0;
+  g.computeResidual = g.extraPassesOn = 1;
+  control.step();
+  ASSERT_EQ(sim.steps.size(), 2u);
+  EXPECT_TRUE(sim.steps[0].stress && !sim.steps[0].residual && sim.steps[0].average);
+  EXPECT_EQ(sim.steps[0].extraPasses, 0);
+  EXPECT_TRUE(!sim.steps[1].stress && sim.steps[1].residual && !sim.steps[1].average);
+  EXPECT_EQ(sim.steps[1].extraPasses, 3);
+  ZoltControl idle(m.mesh.get(), nullptr, &m.settings, &m.render);
+  idle.step();
+  EXPECT_EQ(sim.steps.size(), 2u);
+}
+
+TEST(ZoltControl, RecordedFramesReplayAndEndInOneReset) {
+  zolt::test::TempDir dir;
+  Model m;
+  m.settings.fixedCount = 2;
+  m.render.basePath = dir.file("body");
+  const std::string file = m.render.basePath + ".sequence";
+  StateSimulation sim(&m.settings, m.vertices(), 3);
+  ZoltControl control(m.mesh.get(), &sim, &m.settings, &m.render);
+  const int frame = 3 * (m.vertices() - 2);
+
+  control.sequenceStream.open(file, std::ios::out | std::ios::binary | std::ios::trunc);
+  guiSettings.recordDisplacements = 1;
+  control.step();
+  control.step();
+  control.sequenceStream.close();
+  EXPECT_EQ(std::filesystem::file_size(file), 2u * 8u * frame);
+
+  // Replay: no step is computed; each frame shows what was recorded.
+  guiSettings.recordDisplacements = 0;
+  sim.resetState();
+  sim.resets = 0;
+  control.sequenceStream.open(file, std::ios::in | std::ios::binary);
+  guiSettings.replayDisplacements = 1;
+  for (double expected : {1.0, 2.0}) {
+    control.step();
+    EXPECT_EQ(sim.displacement[frame - 1], expected);
+  }
+  EXPECT_EQ(sim.steps.size(), 2u);
+  control.step();  // the end: one reset, stepping resumes
+  EXPECT_EQ(sim.resets, 1);
+  EXPECT_EQ(guiSettings.replayDisplacements, 0);
+  control.step();
+  EXPECT_EQ(sim.steps.size(), 3u);
+
+  // A looping replay wraps to the first frame; a half frame is never shown.
+  std::filesystem::resize_file(file, 8u * frame + 8u * (frame / 2));
+  control.sequenceStream.close();
+  control.sequenceStream.clear();
+  control.sequenceStream.open(file, std::ios::in | std::ios::binary);
+  guiSettings.loopReplay = 1;
+  sim.resets = 0;
+  control.step();
+  EXPECT_EQ(sim.displacement[0], 1.0);
+  control.step();
+  EXPECT_EQ(sim.resets, 1);
+  EXPECT_EQ(sim.displacement[0], 0.0);
+  control.step();
+  EXPECT_EQ(sim.displacement[0], 1.0);
+  EXPECT_EQ(sim.steps.size(), 3u);
+  guiSettings.loopReplay = 0;
 }
 
 }  // namespace
