@@ -18,8 +18,7 @@ TEST_F(ControlActions, SimulationActions) {
       {101, &G::forcesOn, 1, "add 2 1 2 3 "}, {101, &G::forcesOn, 0, "purge "},
       {102, &G::gravityOn, 1, "gravity+ "}, {102, &G::gravityOn, 0, "gravity- "},
       {104, nullptr, 0, "smooth 1 0 0 -1 "}, {105, nullptr, 0, "reset "},
-      {106, nullptr, 0, "freeze "}, {134, nullptr, 0, "benchmark "}, {100, nullptr, 0, ""},
-      {135, nullptr, 0, ""}};
+      {106, nullptr, 0, "freeze "}, {134, nullptr, 0, "benchmark "}, {100, nullptr, 0, ""}};
   // clang-format on
   for (bool withSimulation : {true, false}) {
     if (!withSimulation) control->simulation = nullptr;
@@ -48,10 +47,6 @@ TEST_F(ControlActions, ResetAndInertiaEndDragsAndMarkTheRecord) {
   EXPECT_EQ(g.forcesOn, 0);
   EXPECT_EQ(control->pathRecord.inertia, 1);
   EXPECT_EQ(control->pathRecord.pull, 0);
-  settings.forceNorm = 1.0f;
-  g.forceValue = 250.0f;
-  control->handleControl(103);
-  EXPECT_EQ(settings.forceNorm, 250.0f);
 }
 
 TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
@@ -93,29 +88,6 @@ TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
   keyboardCallback('l', 0, 0);  // lighting on alone keeps the shadow off
   EXPECT_EQ(g.shadowOn, 0);
   EXPECT_EQ(g.pixelLighting, 1);
-  sendControl = record;
-  sent.clear();
-  for (int id : {127, 128, 129, 130, 133}) control->handleControl(id);
-  EXPECT_EQ(sent, std::vector<int>(5, 6));
-}
-
-TEST_F(ControlActions, ColourIdsOpenThePickerOnTheirColour) {
-  control->handleControl(123);  // without a picker: nothing
-  static float* opened;
-  static int at[2];
-  openColourPicker = [](int x, int y, float* c) { opened = c, at[0] = x, at[1] = y; };
-  guiSettings.windowWidth = 800;
-  guiSettings.windowHeight = 600;
-  const float* expected[] = {render.colour, render.specularColour, render.extraColour,
-                             render.accentColour};
-  for (int id = 122; id <= 125; ++id) {
-    opened = nullptr;
-    control->handleControl(id);
-    EXPECT_EQ(opened, expected[id - 122]) << id;
-    EXPECT_EQ(at[0], 400);
-    EXPECT_EQ(at[1], 300);
-  }
-  openColourPicker = nullptr;
 }
 
 }  // namespace
