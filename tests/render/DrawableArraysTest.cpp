@@ -66,6 +66,14 @@ TEST(DrawableArrays, BoxSurfaceFirstThenInnerWithBoundaryTrianglesFirst) {
   }
 }
 
+TEST(DrawableArrays, TwoDimensionalModelsShowEveryVertexInVertexOrder) {
+  auto mesh = zolt::test::box(2, 2, 2);
+  const int n = static_cast<int>(mesh->vertices[0].size());
+  std::vector<int> renderOf(n), vertexOf(n);
+  EXPECT_EQ(buildRenderOrder(mesh->vertices[0], true, renderOf.data(), vertexOf.data()), n);
+  for (int r = 0; r < n; ++r) EXPECT_EQ(vertexOf[r], r);
+}
+
 TEST(DrawableArrays, TextureCoordinatesOfTheThreeModes) {
   const float kPi = 3.14159265f, scale = 8.0f;
   // Spherical: (u, v) in units of pi; the origin and the y axis stay finite.

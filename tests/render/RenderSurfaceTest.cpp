@@ -175,6 +175,22 @@ TEST(RenderSurface, FollowsNodeDisplacementsAndOffsets) {
   EXPECT_NEAR(s.surface->positions[0], -0.3f, 1e-6f);
 }
 
+TEST(RenderSurface, EveryProgramVariantBuilds) {
+  Scene s(zolt::test::TempDir().file("none.bmp"));  // textured with the white stand-in
+  s.pixelLighting = 1;
+  s.build();
+  for (int shadow : {0, 1})
+    for (int texture : {0, 1}) {
+      s.shadowOn = shadow;
+      s.texturing = texture;
+      const std::string err = zolt::test::captureStderr([&] { s.draw(0, 0); });
+      EXPECT_TRUE(s.surface->program && s.surface->program->isInitialised()) << err;
+    }
+  s.pixelLighting = 0;  // fixed-function drawing drops the program
+  s.draw(0, 0);
+  EXPECT_FALSE(s.surface->program);
+}
+
 TEST(RenderSurface, WithoutGeometryItSwitchesItselfOff) {
   Scene s("");
   s.furOn = 1;

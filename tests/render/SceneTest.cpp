@@ -222,6 +222,28 @@ TEST(Scene, TranslucentGroundPlaneToggles) {
   EXPECT_GT(with.r, with.g + 40);
 }
 
+TEST(Scene, HeadUpTextShowsTheFrameRateModeInRed) {
+  Model model(false);
+  GuiSettings& g = guiSettings;
+  auto redPixels = [](const Image& img, int* right) {
+    long n = 0;
+    *right = -1;
+    for (int y = 0; y < H / 8; ++y)
+      for (int x = 0; x < W / 2; ++x) {
+        const Rgb p = img.at(x, y);
+        if (p.r > 150 && p.g < 40) ++n, *right = std::max(*right, x);
+      }
+    return n;
+  };
+  int throttledRight, maxRight;
+  const long throttled = redPixels(frame(), &throttledRight);
+  g.maxFps = 1;
+  const long max = redPixels(frame(), &maxRight);
+  EXPECT_GT(throttled, 20);
+  EXPECT_GT(max, 20);
+  EXPECT_GT(throttledRight, maxRight + 10);  // "Throttled FPS" is the longer text
+}
+
 TEST(Scene, ScreenshotRequestIsServedOnceAndMovieFramesOnlyAtMovieSize) {
   Model model(false);
   zolt::test::TempDir dir;

@@ -83,6 +83,33 @@ void expectAffineFollow(Bound& b, const float A[3][3], const float t[3], float t
 
 }  // namespace
 
+TEST(SurfaceWeights, WeightsAreTheElementShapeFunctions) {
+  auto mesh = centredBox(2);
+  std::vector<Point> points = nearFaces(mesh->elements[0], -0.3f);
+  Bound b(std::move(mesh), points);
+  // The four nodes name one element; its polynomials give the same floats.
+  for (size_t i = 0; i < points.size(); ++i) {
+    const uint32_t* n = &b.s.nodeIndices[4 * i];
+    int found = 0;
+    for (FiniteElement* e : b.elements()) {
+      int local[4], matched = 0;
+      for (int j = 0; j < 4; ++j)
+        for (int k = 0; k < 4; ++k)
+          if (e->getVertex(k)->index == static_cast<int>(n[j])) local[j] = k, ++matched;
+      if (matched != 4) continue;
+      ++found;
+      for (int j = 0; j < 4; ++j) {
+        const double v =
+            e->getShapeFunctions()[local[j]].eval(points[i][0], points[i][1], points[i][2]);
+        EXPECT_EQ(b.s.weights[4 * i + j], static_cast<float>(v)) << i;
+      }
+      // n[3] is the corner opposite the face n[0..2].
+      EXPECT_TRUE(e->getFaceMask() & (1 << local[3])) << i;
+    }
+    EXPECT_EQ(found, 1) << i;
+  }
+}
+
 TEST(SurfaceWeights, SkinnedVerticesFollowAffineDisplacements) {
   auto mesh = centredBox(3, 2);
   std::vector<Point> points = nearFaces(mesh->elements[1], 0.02f);
