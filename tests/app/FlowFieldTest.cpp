@@ -49,12 +49,10 @@ TEST(FlowField, MismatchedOrMalformedInputWritesNothing) {
       {"1 0 2000\nVERTICES\n0 0 0\n", flow, "g.txt", "", "tetrahedron count 2000 exceeds the file"},
       {grid.substr(0, grid.size() - 2) + "6\n", flow, "g.txt", "",
        "tetrahedron 2: vertex number 6 out of range 1..5"},
-      {"", flow, "g.txt", "", "cannot be opened"},  // no grid file
   };
   for (const auto& r : rows) {
     TempDir dir;
-    const std::string g = dir.file("g.txt"), f = dir.write("f.txt", r.flow);
-    if (!r.grid.empty()) dir.write("g.txt", r.grid);
+    const std::string g = dir.write("g.txt", r.grid), f = dir.write("f.txt", r.flow);
     int result = 1;
     const auto io = captureBoth([&] { result = convertFlowField(g, f, dir.file("o")); });
     EXPECT_EQ(result, 0) << r.err;
@@ -64,4 +62,9 @@ TEST(FlowField, MismatchedOrMalformedInputWritesNothing) {
                              : "");
     EXPECT_FALSE(exists(dir, "o.node"));
   }
+  TempDir dir;
+  EXPECT_EQ(captureBoth([&] {
+              EXPECT_EQ(convertFlowField(dir.file("none"), dir.file("none"), dir.file("o")), 0);
+            }).err,
+            "[Converters, convertFlowField] Error: " + dir.file("none") + ": cannot be opened\n");
 }

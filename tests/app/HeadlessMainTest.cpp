@@ -46,12 +46,17 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
   Work w("LEVEL 3\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
   const ProgramResult r = w.load();
   EXPECT_EQ(r.status, 0) << r.err;
-  // The material echo is checked with the configuration pass.
-  const size_t mesh = r.out.find("\nFile \"caches/m.mesh\"");
-  EXPECT_EQ(r.out.substr(0, r.out.find("Material Properties")),
-            "  Create Directory caches/\nUsing configure file models/m.config\n\n");
-  EXPECT_EQ(r.out.substr(mesh, r.out.find("Sorting Vertices") - mesh),
-            "\nFile \"caches/m.mesh\" could not be opened!\n\n"
+  EXPECT_EQ(r.out.substr(0, r.out.find("Sorting Vertices")),
+            "  Create Directory caches/\n"
+            "Using configure file models/m.config\n\n"
+            "Material Properties: \n"
+            "  Elasticity:             1e+06 [N/m^2]\n"
+            "  Transverse contraction: 0.33\n"
+            "  Density:                1 [g/cm^3]\n"
+            "  Damping:                5\n"
+            "  Friction:               1\n"
+            "  Timestep (Frequency):   0.05 [sec]  ( 20 [Hz] )\n\n\n"
+            "File \"caches/m.mesh\" could not be opened!\n\n"
             "Reading level 0: 8 Vertices,  0 Attribs\n"
             "Reading level 0: 6 Elements\n\n"
             "Set Center of gravity\n"
@@ -77,11 +82,8 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
       {"Reading Matrix Hierarchy .........\n", false, true},
       {"*** Finished Preprocessing.\n", true, true},
   };
-  // The second load names the directories through an init file.
-  writeFile(w.t.file("z.init"), "MODELS_PATH models CACHES_PATH caches");
-  const ProgramResult again = w.run({"--init", "z.init", "--model", "m", "--load-only"});
+  const ProgramResult again = w.load();
   EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_NE(again.out.find("Vertices / Elements on level 2: 125 / 384\n"), std::string::npos);
   for (const auto& l : lines) {
     SCOPED_TRACE(l.line);
     EXPECT_EQ(l.first, r.out.find(l.line) != std::string::npos);
@@ -89,6 +91,14 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
   }
   for (const char* cache : {"caches/m.mesh", "caches/m.cacheCauchy", "caches/m.cacheCauchy.Mgrid"})
     EXPECT_TRUE(exists(w.t.file(cache))) << cache;
+}
+
+TEST(HeadlessMain, InitFileNamesTheDirectories) {
+  Work w("LEVEL 3");
+  writeFile(w.t.file("z.init"), "MODELS_PATH models CACHES_PATH caches");
+  const ProgramResult i = w.run({"--init", "z.init", "--model", "m", "--load-only"});
+  EXPECT_EQ(i.status, 0);
+  EXPECT_NE(i.out.find("Vertices / Elements on level 2: 125 / 384\n"), std::string::npos);
 }
 
 // One program run per test, so that each keeps well inside its time limit
@@ -115,21 +125,73 @@ TEST_P(HeadlessMainBadRun, EndsWithMessageAndStatus) {
   EXPECT_NE((r.out + r.err).find(row.message), std::string::npos) << r.out << r.err;
 }
 
-// Refusals inside the model are checked in process; these rows check the
-// exit status each kind of failure reaches.
 INSTANTIATE_TEST_SUITE_P(
     , HeadlessMainBadRun,
     testing::Values(
+        BadRun{
+            "modelsWithoutCaches", 2, nullptr, "", {"--models", "models"}, "usage: zolt_headless"},
         BadRun{"unknownOption", 2, nullptr, "", {"--bogus"}, "usage: zolt_headless"},
-        BadRun{"missingInitFile", 2, nullptr, "", {"--init", "none"}, "usage: zolt_headless"},
-        BadRun{"missingModel", 1, nullptr, "", {"--model", "x"}, "\"models/x.config\" doesn`t"},
-        BadRun{"fixedVertex", 1, "config", "FIXED_VERTICES 1 99", {}, "] Error: Fixed vertex 99"},
-        BadRun{"elementModel9", 1, nullptr, "", {"--element-model", "9"}, "model 9 is not one"},
+        BadRun{"missingInitFile", 2, nullptr, "", {"--init", "none.init"}, "usage: zolt_headless"},
+        BadRun{"missingModel",
+               1,
+               nullptr,
+               "",
+               {"--model", "none"},
+               "Error: File \"models/none.config\" doesn`t exist!"},
+        BadRun{"unparsableLevel",
+               1,
+               "config",
+               "LEVEL abc",
+               {},
+               "[Run, readConfig] Error: Could not read the values of LEVEL"},
+        BadRun{"truncatedMesh",
+               1,
+               "config",
+               "MESH m 1 0 0",
+               {},
+               "[Run, readConfig] Error: Could not read the values of MESH"},
+        BadRun{"truncatedForce",
+               1,
+               "config",
+               "FORCE_VERTICES 1 1 0",
+               {},
+               "[Run, readForces] Error: Could not read the values of FORCE_VERTICES"},
+        BadRun{"fixedVertexOutOfRange",
+               1,
+               "config",
+               "FIXED_VERTICES 1 99",
+               {},
+               "[Run] Error: Fixed vertex 99 of model \"m\""},
         BadRun{"randomConfig", 1, "config", randomBytes(1, 2048), {}, "is not a text file"},
         BadRun{"randomNode", 1, "node", randomBytes(2, 2048), {}, "\"models/m.node\""},
         BadRun{"randomEle", 1, "ele", randomBytes(3, 2048), {}, "\"models/m.ele\""},
-        BadRun{"randomParams", 1, "params", randomBytes(4, 2048), {}, "\"models/m.params\""}),
+        BadRun{"randomParams", 1, "params", randomBytes(4, 2048), {}, "\"models/m.params\""},
+        BadRun{"noElements",
+               1,
+               "ele",
+               "0 4 0\n",
+               {},
+               "[Run] Error: Model \"m\" has no elements on level 1"},
+        BadRun{"elementModel9",
+               1,
+               nullptr,
+               "",
+               {"--element-model", "9"},
+               "Error: Element model 9 is not one of 0 .. 5"},
+        BadRun{"scheme6",
+               1,
+               nullptr,
+               "",
+               {"--scheme", "6"},
+               "Error: Integration scheme 6 is not one of 0 .. 5"}),
     [](const testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
+
+TEST(HeadlessMain, HelpListsTheOptions) {
+  Work w("");
+  const ProgramResult help = w.run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: zolt_headless ", 0), 0u);
+}
 
 TEST(HeadlessMain, BenchmarkAndTestDriver) {
   Work w("LEVEL 2");

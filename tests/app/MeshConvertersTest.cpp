@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Capture.h"
 #include "Converters.h"
 #include "ToolFiles.h"
@@ -89,4 +91,60 @@ TEST(MeshConverters, MinMaxKeepsTheMiddleElementsWithClosedBoundsAndStackMakesLe
       readFile(dir.file("s.node")),
       "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n2 3 0 1\n1 0 0 0 0\n2 -2 0 0 0\n");
   EXPECT_EQ(readFile(dir.file("s.ele")), "1 4 0\n1 1 2 3 4\n2 4 0\n1 1 2 1 2\n2 2 1 2 1\n");
+}
+
+TEST(MeshConverters, MalformedInputIsRefusedWithOneLineAndNoOutput) {
+  using Run = std::function<bool(const TempDir&)>;
+  const Run rewrite = [](const TempDir& d) { return rewriteNodeEle(d.file("in"), d.file("out")); };
+  const Run merge = [](const TempDir& d) {
+    const float zero[3] = {0, 0, 0};
+    return convertMeshA(2, zero, 1, 1, d.file("out"), d.file("in"), d.file("in"));
+  };
+  const Run minmax = [](const TempDir& d) {
+    return convertMeshMinMax(d.file("out"), d.file("in.node"));
+  };
+  const Run stack = [](const TempDir& d) {
+    return convertMeshC(d.file("out"), {d.file("in.node")});
+  };
+  const char tet[] = "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n";
+  const char pts[] = "1\n0 0 0 1 0 0 0 0 0\n";
+  const struct {
+    const char* method;
+    Run run;
+    std::string node;
+    const char *ele, *file, *what;
+  } rows[] = {
+      {"rewriteNodeEle", rewrite, "3 3 0 0\n1 0 0 0\n2 1 0 0\n", "", "in.node",
+       "vertex 3: the file ends before it"},
+      {"rewriteNodeEle", rewrite, "-2 3 0 0\n", "", "in.node", "vertex count -2 is negative"},
+      {"rewriteNodeEle", rewrite, "2000000000 3 0 0\n1 0 0 0\n", "", "in.node",
+       "vertex count 2000000000 exceeds the file"},
+      {"rewriteNodeEle", rewrite, tet, "1 3 0\n1 1 2 3\n", "in.ele", "corner count: 3, expected 4"},
+      {"convertMeshA", merge, tet, "1 4 1\n1 1 2 3 4 0\n", "in.node",
+       "level 1 vertex count: the file ends before it"},
+      {"convertMeshA", merge, tet, "1 4 1\n1 1 2 0 4 0\n", "in.ele",
+       "level 0 element 1: vertex number 0 out of range 1..4"},
+      {"convertMeshA", merge, tet, "1 4 2\n1 1 2 3 4 0 0\n", "in.ele",
+       "level 0 extra count: 2 not allowed"},
+      {"convertMeshMinMax", minmax, "1\n0 0 0 1 0 0 0 0 zz\n", "", "in.node",
+       "vertex 1: not nine numbers"},
+      {"convertMeshMinMax", minmax, std::string(pts) + "1\n0 0 1 0\n", "", "in.node",
+       "element 1: vertex number 1 out of range 0..0"},
+      {"convertMeshMinMax", minmax, std::string(pts) + "100\n0 0 0 0\n", "", "in.node",
+       "element count 100 exceeds the file"},
+      {"convertMeshC", stack, "1\n0 0 0\nmany\n", "", "in.node",
+       "element count: not a number in range"},
+      {"convertMeshC", stack, "", "", "in.node", "cannot be opened"},
+  };
+  for (const auto& r : rows) {
+    TempDir dir;
+    if (!r.node.empty()) dir.write("in.node", r.node);
+    dir.write("in.ele", r.ele);
+    bool ok = true;
+    const std::string err = captureStderr([&] { captureStdout([&] { ok = r.run(dir); }); });
+    EXPECT_FALSE(ok) << r.what;
+    EXPECT_EQ(err, std::string("[Converters, ") + r.method + "] Error: " + dir.file(r.file) + ": " +
+                       r.what + "\n");
+    EXPECT_FALSE(exists(dir, "out") || exists(dir, "out.node") || exists(dir, "out.ele")) << r.what;
+  }
 }

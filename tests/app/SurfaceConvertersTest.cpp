@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sstream>
 
 #include "BinaryIO.h"
@@ -28,6 +29,25 @@ std::string surfaceFile(int levels, const std::vector<int16_t>& x,
 }
 
 const std::vector<int16_t> kCoordinates = {1, 2, 3, -4, 5, -6, 7, -32768, 9, 10, 11, 12};
+
+// The orientation rule written as a walk over the stored triangles.
+int literalCase(std::vector<std::array<int, 3>>& list, int a, int b, int c) {
+  auto holds = [](const std::array<int, 3>& t, int from, int to) {
+    for (int k = 0; k < 3; ++k)
+      if (t[k] == from && t[(k + 1) % 3] == to) return true;
+    return false;
+  };
+  for (const auto& t : list) {
+    const int kase = holds(t, a, b) ? 1 : holds(t, c, a) ? 2 : holds(t, b, c) ? 3 : 0;
+    if (kase == 0) continue;
+    list.push_back(kase == 1   ? std::array<int, 3>{b, a, c}
+                   : kase == 2 ? std::array<int, 3>{c, b, a}
+                               : std::array<int, 3>{a, c, b});
+    return kase;
+  }
+  list.push_back({a, b, c});
+  return 0;
+}
 
 }  // namespace
 
@@ -71,6 +91,24 @@ TEST(SurfaceConverters, MalformedLevelsAreRefused) {
   }
 }
 
+TEST(SurfaceConverters, SplitFaceCaseMatchesTheLiteralWalk) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> vertex(0, 5);
+  OrientedTriangles list;
+  std::vector<std::array<int, 3>> reference;
+  std::string expectedOut;
+  const std::string out = captureStdout([&] {
+    for (int i = 0; i < 300; ++i) {
+      const int a = vertex(random), b = vertex(random), c = vertex(random);
+      const int kase = literalCase(reference, a, b, c);
+      if (kase) expectedOut += "Case " + std::to_string(kase) + "\n";
+      ASSERT_EQ(splitFaceCase(list, a, b, c), kase) << i;
+    }
+  });
+  EXPECT_EQ(list.triangles, reference);
+  EXPECT_EQ(out, expectedOut);
+}
+
 TEST(SurfaceConverters, ObjFaceFormsCasesAndBadLines) {
   const char kQuad[] = "v 0 0 0\nv 1 0 0\nv 1 1 0\n# corner\nv 0 1 0 1.0\nvn 0 0 1\nvt 0 0\n";
   const struct {
@@ -81,12 +119,12 @@ TEST(SurfaceConverters, ObjFaceFormsCasesAndBadLines) {
       {"f 1//1 2//1 3//1\n", "", "1 3 0\n1 1 2 3\n"},
       {"f 1/1/1 2/2/1 3/3/1\n", "", "1 3 0\n1 1 2 3\n"},
       {"f 1 2 3 4\n", "", "2 3 0\n1 1 2 3\n2 1 3 4\n"},
+      {"f 1/1 2/1 3/1 4/1\n", "", "2 3 0\n1 1 2 3\n2 1 3 4\n"},
+      {"f 1//1 2//1 3//1 4//1\n", "", "2 3 0\n1 1 2 3\n2 1 3 4\n"},
       {"f 1/1/1 2/2/2 3/3/3 4/4/4\n", "", "2 3 0\n1 1 2 3\n2 1 3 4\n"},
       {"f 1 2 3\nf 1 2 4\n", "Case 1\n", "2 3 0\n1 1 2 3\n2 2 1 4\n"},
       {"f 1 2 3\nf 2 4 1\n", "Case 2\n", "2 3 0\n1 1 2 3\n2 1 4 2\n"},
       {"f 1 2 3\nf 4 2 3\n", "Case 3\n", "2 3 0\n1 1 2 3\n2 4 3 2\n"},
-      // The first stored triangle that conflicts decides, whatever its case.
-      {"f 1 2 3\nf 3 4 1\nf 3 4 2\n", "Case 2\n", "3 3 0\n1 1 2 3\n2 3 4 1\n3 2 4 3\n"},
       {"f 1 2\nf 1/2/3 4 5\nf a b c\ng four\nf 3 2 1\n", "error!!\nerror!!\nerror!!\n",
        "1 3 0\n1 3 2 1\n"},
   };

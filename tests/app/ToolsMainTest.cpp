@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -32,102 +33,95 @@ std::vector<ToolRun> runTools(const std::vector<std::pair<const TempDir*, std::s
   return results;
 }
 
+ToolRun runTools(const TempDir& dir, const std::string& args) {
+  return runTools({{&dir, args}})[0];
+}
+
 }  // namespace
 
-// Every run of the program at once. Malformed input: exit code 1, one error
-// line naming the file and the item, and no output file.
-TEST(ToolsMain, RunsEndWithTheirStatusAndMessage) {
-  const char tet[] = "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n";
-  const char pts[] = "1\n0 0 0 1 0 0 0 0 0\n";
-  std::string ramp;
-  for (int i = 0; i < 256; ++i) ramp += "1 2 3 4\n";
-  const struct {
-    const char* args;
-    std::string in;   // written as "in" and "in.node" when not empty
-    const char* ele;  // written as "in.ele"
-    int code;
-    std::string err;  // the start of standard error
-  } rows[] = {
-      {"", "", "", 2, "Usage: zolt_tools <command> <arguments>"},
-      {"cut a b", "", "", 2, "zolt_tools: unknown command \"cut\""},
-      {"slab a 3", "", "", 2, "Usage: zolt_tools slab <outBase> <levels> <thickness>"},
-      {"slab a 3x 0.2", "", "", 2, "zolt_tools: bad argument \"3x\""},
-      {"transfer a b 1 0 2 1 0 1", "", "", 2, "zolt_tools: bad argument \"2\""},
-      {"--help", "", "", 0, ""},
-      {"slab slab 3 0.2", "", "", 0, ""},
-      {"transfer in out 1 1 1 1 0 1", "1 2 3\n", "", 1, "[Converters, convertTransferFunction]"},
-      {"transfer in out 1 1 1 1 0 1", ramp.substr(0, ramp.size() - 3), "", 1,
-       "[Converters, convertTransferFunction] Error: in: line 256: the file ends before it\n"},
-      {"transfer in out 1 1 1 1 0 1", "1 2 3 256\n" + ramp, "", 1,
-       "[Converters, convertTransferFunction] Error: in: line 1: value 256 outside 0..255\n"},
-      {"transfer in out 1 1 1 1 0 1", "1 -2 3 4\n" + ramp, "", 1,
-       "[Converters, convertTransferFunction] Error: in: line 1: value -2 outside 0..255\n"},
-      {"transfer in out 1 1 1 1 0 1", "1 2 x 4\n" + ramp, "", 1,
-       "[Converters, convertTransferFunction] Error: in: line 1: not a number in range\n"},
-      {"rewrite in out", "3 3 0 0\n1 0 0 0\n2 1 0 0\n", "", 1,
-       "[Converters, rewriteNodeEle] Error: in.node: vertex 3: the file ends before it\n"},
-      {"rewrite in out", "-2 3 0 0\n", "", 1,
-       "[Converters, rewriteNodeEle] Error: in.node: vertex count -2 is negative\n"},
-      {"rewrite in out", "2000000000 3 0 0\n1 0 0 0\n", "", 1,
-       "[Converters, rewriteNodeEle] Error: in.node: vertex count 2000000000 exceeds the file\n"},
-      {"rewrite in out", tet, "1 3 0\n1 1 2 3\n", 1,
-       "[Converters, rewriteNodeEle] Error: in.ele: corner count: 3, expected 4\n"},
-      {"merge 1 0 0 0 1 1 out in in", "-3 3 0 1\n", "", 1, "[Converters, convertMeshA]"},
-      {"merge 2 0 0 0 1 1 out in in", tet, "1 4 1\n1 1 2 3 4 0\n", 1,
-       "[Converters, convertMeshA] Error: in.node: level 1 vertex count: the file ends before it\n"},
-      {"merge 2 0 0 0 1 1 out in in", tet, "1 4 1\n1 1 2 0 4 0\n", 1,
-       "[Converters, convertMeshA] Error: in.ele: level 0 element 1: vertex number 0 out of "
-       "range 1..4\n"},
-      {"merge 2 0 0 0 1 1 out in in", tet, "1 4 2\n1 1 2 3 4 0 0\n", 1,
-       "[Converters, convertMeshA] Error: in.ele: level 0 extra count: 2 not allowed\n"},
-      {"minmax out in", "1\n0 0 0 0 0 0 0 0 0\n1\n0 0 0 1\n", "", 1,
-       "[Converters, convertMeshMinMax]"},
-      {"minmax out in", "1\n0 0 0 1 0 0 0 0 zz\n", "", 1,
-       "[Converters, convertMeshMinMax] Error: in: vertex 1: not nine numbers\n"},
-      {"minmax out in", std::string(pts) + "100\n0 0 0 0\n", "", 1,
-       "[Converters, convertMeshMinMax] Error: in: element count 100 exceeds the file\n"},
-      {"stack out in", "99999\n0 0 0\n", "", 1, "[Converters, convertMeshC]"},
-      {"stack out in", "1\n0 0 0\nmany\n", "", 1,
-       "[Converters, convertMeshC] Error: in: element count: not a number in range\n"},
-      {"stack out none", "", "", 1, "[Converters, convertMeshC] Error: none: cannot be opened\n"},
-      {"surface in out", std::string("\x01\x00\xff\xff\xff\xff", 6), "", 1,
-       "[Converters, convertSurfaceLevels]"},
-      {"obj out in", "v 0 0 0\nf 1 2 3\n", "", 1, "[Converters, convertObjMesh]"},
-      {"flow in in out", "1 0 0\nVERTICES\n0 0\n", "", 1, "[Converters, convertFlowField]"},
-      {"slab out 12 1", "", "", 1, "[Converters, generateSlabMesh]"},
-      {"slab out 2 -1", "", "", 1, "[Converters, generateSlabMesh]"},
-  };
-  std::vector<std::unique_ptr<TempDir>> dirs;
-  std::vector<std::pair<const TempDir*, std::string>> runs;
-  for (const auto& r : rows) {
-    TempDir& dir = *dirs.emplace_back(new TempDir);
-    if (!r.in.empty()) dir.write("in", r.in), dir.write("in.node", r.in);
-    dir.write("in.ele", r.ele);
-    runs.emplace_back(&dir, r.args);
+TEST(ToolsMain, SlabLevelsHoldFourTimesTheThickness) {
+  TempDir dir;
+  ASSERT_EQ(runTools(dir, "slab " + dir.file("slab") + " 3 0.2").exitCode, 0);
+  const auto node = blocks(readFile(dir.file("slab.node")), true);
+  const auto ele = blocks(readFile(dir.file("slab.ele")), false);
+  ASSERT_EQ(ele.size(), 3u);
+  for (size_t l = 0; l < 3; ++l) {
+    double volume = 0.0;
+    for (size_t e = 0; e < ele[l].v.size(); ++e)
+      volume +=
+          std::fabs(signedVolume(corner(node[l], ele[l], e, 0), corner(node[l], ele[l], e, 1),
+                                 corner(node[l], ele[l], e, 2), corner(node[l], ele[l], e, 3)));
+    EXPECT_NEAR(volume, 4.0 * 0.2, 1e-12) << "level " << l;
   }
-  const auto results = runTools(runs);
-  for (size_t i = 0; i < results.size(); ++i) {
-    const ToolRun& run = results[i];
-    SCOPED_TRACE(std::string(rows[i].args) + ": " + run.err);
-    EXPECT_EQ(run.exitCode, rows[i].code);
-    EXPECT_EQ(run.err.rfind(rows[i].err, 0), 0u);
-    if (rows[i].code != 1) continue;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
-    EXPECT_FALSE(exists(*dirs[i], "out.node") || exists(*dirs[i], "out")) << rows[i].args;
-  }
-  for (const char* command :
-       {"transfer", "rewrite", "merge", "slab", "minmax", "stack", "surface", "obj", "flow"})
-    EXPECT_NE(results[5].out.find(std::string("\n  ") + command + " <"), std::string::npos)
-        << command;
-
-  // The slab's volumes are checked with the generator; here its files load
-  // as a model's three levels.
-  const TempDir& slab = *dirs[6];
-  slab.write("slab.config", "LEVEL 3 READ_HIERARCHY\n");
-  const ProgramResult load = runProgram(slab.file(""), {ZOLT_HEADLESS, "--models", ".", "--caches",
-                                                        "caches", "--model", "slab", "--load-only"});
+  // The files load as a model's three levels.
+  dir.write("slab.config", "LEVEL 3 READ_HIERARCHY\n");
+  const ProgramResult load = runProgram(dir.file(""), {ZOLT_HEADLESS, "--models", ".", "--caches",
+                                                       "caches", "--model", "slab", "--load-only"});
   EXPECT_EQ(load.status, 0) << load.err;
   for (const char* level : {"level 0: 8 / 6\n", "level 1: 18 / 24\n", "level 2: 50 / 96\n"})
     EXPECT_NE(load.out.find(std::string("Vertices / Elements on ") + level), std::string::npos)
         << load.out;
+}
+
+TEST(ToolsMain, UsageErrorsExitWithTwoAndHelpListsEveryCommand) {
+  const struct {
+    const char *args, *err;
+    int code;
+  } rows[] = {
+      {"", "Usage: zolt_tools <command> <arguments>", 2},
+      {"cut a b", "zolt_tools: unknown command \"cut\"", 2},
+      {"slab a 3", "Usage: zolt_tools slab <outBase> <levels> <thickness>", 2},
+      {"slab a 3x 0.2", "zolt_tools: bad argument \"3x\"", 2},
+      {"transfer a b 1 0 2 1 0 1", "zolt_tools: bad argument \"2\"", 2},
+      {"--help", "", 0},
+  };
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::pair<const TempDir*, std::string>> runs;
+  for (const auto& r : rows) runs.emplace_back(dirs.emplace_back(new TempDir).get(), r.args);
+  const auto results = runTools(runs);
+  for (size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].exitCode, rows[i].code) << rows[i].args;
+    EXPECT_EQ(results[i].err.rfind(rows[i].err, 0), 0u) << rows[i].args << ": " << results[i].err;
+  }
+  for (const char* command :
+       {"transfer", "rewrite", "merge", "slab", "minmax", "stack", "surface", "obj", "flow"})
+    EXPECT_NE(results.back().out.find(std::string("\n  ") + command + " <"), std::string::npos)
+        << command;
+}
+
+// One malformed input per converter: exit code 1 and one error line.
+TEST(ToolsMain, MalformedInputExitsWithOne) {
+  const struct {
+    const char* args;
+    const char* file;
+    std::string text;
+    const char* err;
+  } rows[] = {
+      {"transfer in out 1 1 1 1 0 1", "in", "1 2 3\n", "[Converters, convertTransferFunction]"},
+      {"rewrite in out", "in.node", "5 3 0 0\n1 0 0 0\n", "[Converters, rewriteNodeEle]"},
+      {"merge 1 0 0 0 1 1 out in in", "in.node", "-3 3 0 1\n", "[Converters, convertMeshA]"},
+      {"minmax out in", "in", "1\n0 0 0 0 0 0 0 0 0\n1\n0 0 0 1\n",
+       "[Converters, convertMeshMinMax]"},
+      {"stack out in", "in", "99999\n0 0 0\n", "[Converters, convertMeshC]"},
+      {"surface in out", "in", std::string("\x01\x00\xff\xff\xff\xff", 6),
+       "[Converters, convertSurfaceLevels]"},
+      {"obj out in", "in", "v 0 0 0\nf 1 2 3\n", "[Converters, convertObjMesh]"},
+      {"flow in in out", "in", "1 0 0\nVERTICES\n0 0\n", "[Converters, convertFlowField]"},
+      {"slab out 12 1", "in", "", "[Converters, generateSlabMesh]"},
+      {"slab out 2 -1", "in", "", "[Converters, generateSlabMesh]"},
+  };
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::pair<const TempDir*, std::string>> runs;
+  for (const auto& r : rows) {
+    dirs.emplace_back(new TempDir)->write(r.file, r.text);
+    runs.emplace_back(dirs.back().get(), r.args);
+  }
+  const auto results = runTools(runs);
+  for (size_t i = 0; i < results.size(); ++i) {
+    const ToolRun& run = results[i];
+    EXPECT_EQ(run.exitCode, 1) << rows[i].args;
+    EXPECT_EQ(run.err.rfind(rows[i].err, 0), 0u) << rows[i].args << ": " << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(exists(*dirs[i], "out.node") || exists(*dirs[i], "out")) << rows[i].args;
+  }
 }

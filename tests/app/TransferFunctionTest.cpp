@@ -31,3 +31,28 @@ TEST(TransferFunction, RampAndSwitchedChannelsScaledToOne) {
   }
   EXPECT_FALSE(out >> v[0]);
 }
+
+TEST(TransferFunction, ShortOrOutOfRangeInputIsRefused) {
+  std::string full;
+  for (int i = 0; i < 256; ++i) full += "1 2 3 4\n";
+  const struct {
+    std::string text;
+    const char* what;
+  } rows[] = {
+      {full.substr(0, full.size() - 3), "line 256: the file ends before it"},
+      {"1 2 3 256\n" + full, "line 1: value 256 outside 0..255"},
+      {"1 -2 3 4\n" + full, "line 1: value -2 outside 0..255"},
+      {"1 2 x 4\n" + full, "line 1: not a number in range"},
+  };
+  for (const auto& r : rows) {
+    TempDir dir;
+    const std::string in = dir.write("tf.txt", r.text);
+    const bool channels[4] = {true, true, true, true};
+    bool ok = true;
+    const std::string err = captureStderr(
+        [&] { ok = convertTransferFunction(in, dir.file("out"), channels, 0.0f, 1.0f); });
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(err, "[Converters, convertTransferFunction] Error: " + in + ": " + r.what + "\n");
+    EXPECT_FALSE(exists(dir, "out"));
+  }
+}

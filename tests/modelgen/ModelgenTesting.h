@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -96,19 +95,28 @@ inline SurfaceMeasures measure(const TriangleSurface& s) {
   return m;
 }
 
-// Distance from p to the triangle (a, b, c): to its plane when p projects
-// inside it, else to the nearest of its edges.
+// Distance from p to the triangle (a, b, c): the closest point by the
+// Voronoi regions of its corners, edges and face.
 inline double pointTriangleDistance(Vec3 p, Vec3 a, Vec3 b, Vec3 c) {
+  const Vec3 ab = b - a, ac = c - a, ap = p - a;
   auto length = [](Vec3 v) { return std::sqrt(dot(v, v)); };
-  auto toSegment = [&](Vec3 u, Vec3 v) {
-    const double t = std::clamp(dot(p - u, v - u) / dot(v - u, v - u), 0.0, 1.0);
-    return length(p - (u + t * (v - u)));
-  };
-  const Vec3 n = cross(b - a, c - a);
-  if (dot(cross(b - a, p - a), n) >= 0 && dot(cross(c - b, p - b), n) >= 0 &&
-      dot(cross(a - c, p - c), n) >= 0)
-    return std::abs(dot(p - a, n)) / length(n);
-  return std::min({toSegment(a, b), toSegment(b, c), toSegment(c, a)});
+  const double d1 = dot(ab, ap), d2 = dot(ac, ap);
+  if (d1 <= 0 && d2 <= 0) return length(ap);
+  const Vec3 bp = p - b;
+  const double d3 = dot(ab, bp), d4 = dot(ac, bp);
+  if (d3 >= 0 && d4 <= d3) return length(bp);
+  const double vc = d1 * d4 - d3 * d2;
+  if (vc <= 0 && d1 >= 0 && d3 <= 0) return length(p - (a + (d1 / (d1 - d3)) * ab));
+  const Vec3 cp = p - c;
+  const double d5 = dot(ab, cp), d6 = dot(ac, cp);
+  if (d6 >= 0 && d5 <= d6) return length(cp);
+  const double vb = d5 * d2 - d1 * d6;
+  if (vb <= 0 && d2 >= 0 && d6 <= 0) return length(p - (a + (d2 / (d2 - d6)) * ac));
+  const double va = d3 * d6 - d5 * d4;
+  if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0)
+    return length(p - (b + ((d4 - d3) / ((d4 - d3) + (d5 - d6))) * (c - b)));
+  const double denom = 1.0 / (va + vb + vc);
+  return length(p - (a + (vb * denom) * ab + (vc * denom) * ac));
 }
 
 }  // namespace zolt::modelgen::test

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -38,6 +37,11 @@ struct WrittenModel {
   }
   std::string base() const { return dir + model.name; }
 };
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // The words following a keyword of a configuration file (empty when it is
 // not there).
@@ -75,28 +79,16 @@ Params readParams(const std::string& path) {
 
 // Every level of a model: read with the element reader and refined by the
 // hierarchy, equal to the generator's replica, positive volumes, and level-0
-// masks equal to an independent face count. Clamped models: the parameter
-// file names exactly the finest vertices of the clamped face,
-// (2^(levels-1) n + 1)^2 of them for an end face of n x n cubes; the
-// creatures' soles (their count is checked below) are all that lies on the
-// floor.
-struct ModelRow {
-  const char* name;
-  int axis;  // of the clamped face; -1: no parameter file
-  float plane;
-  size_t fixed;  // 0: not checked here
-};
+// masks equal to an independent face count.
+class SampleModelLevels : public testing::TestWithParam<std::string> {};
 
-void PrintTo(const ModelRow& row, std::ostream* os) { *os << row.name; }
-
-class SampleModelLevels : public testing::TestWithParam<ModelRow> {};
-
-TEST_P(SampleModelLevels, LoadWithPositiveVolumesMatchTheReplicaAndClampTheirFace) {
-  const ModelRow& row = GetParam();
-  const WrittenModel written(row.name);
+TEST_P(SampleModelLevels, LoadWithPositiveVolumesAndMatchTheReplica) {
+  const WrittenModel written(GetParam());
   const SampleModel& m = written.model;
-  ASSERT_EQ(keywordArguments(zolt::test::readAll(written.base() + ".config"), "LEVEL", 1),
+  const std::string config = fileText(written.base() + ".config");
+  ASSERT_EQ(keywordArguments(config, "LEVEL", 1),
             std::vector<std::string>{std::to_string(m.levels)});
+  EXPECT_NE(config.find("TETRAHEDRON"), std::string::npos);
   const auto h = loadHierarchy(written.base(), m.levels);
   EXPECT_EQ(zolt::test::boundaryMasks(h->elements[0]), m.mesh.masks);
   const std::vector<TetMesh> replica = buildLevels(m.mesh, m.levels);
@@ -108,34 +100,55 @@ TEST_P(SampleModelLevels, LoadWithPositiveVolumesMatchTheReplicaAndClampTheirFac
           !(volume(replica[l], e) > 0.0) || !(zolt::test::restVolume(*h->elements[l][e]) > 0.0);
     EXPECT_EQ(nonPositive, 0) << "level " << l;
   }
-
-  EXPECT_EQ(std::filesystem::exists(written.base() + ".params"), row.axis >= 0);
-  if (row.axis < 0) return;
-  const auto& finest = h->vertices[m.levels - 1];
-  const Params p = readParams(written.base() + ".params");
-  EXPECT_EQ(p.elements, h->elements[m.levels - 1].size());
-  EXPECT_EQ(p.vertices, finest.size());
-  std::vector<int> onPlane;
-  for (const Vertex* v : finest) {
-    EXPECT_GE(v->restPosition[row.axis], row.plane);
-    if (v->restPosition[row.axis] == row.plane) onPlane.push_back(v->index);
-  }
-  EXPECT_EQ(p.fixed, onPlane);
-  if (row.fixed > 0) {
-    EXPECT_EQ(p.fixed.size(), row.fixed);
-  }
 }
 
 // bunnyLarge shares bunnyFurTex's level 0 (checked below); its 460k-element
 // last level is checked by counts.
+INSTANTIATE_TEST_SUITE_P(AllButTheLargeOne, SampleModelLevels,
+                         testing::Values("cube1", "cube3", "bar", "beam", "beamFine", "groundDrop",
+                                         "ballPush", "bunny", "bunnyFurTex"));
+
+// Clamped faces: the parameter file names exactly the finest vertices of
+// the face, (2^(levels-1) n + 1)^2 of them for an end face of n x n cubes;
+// the creatures' soles (their count is checked below) are all that lies on
+// the floor.
+struct EndFace {
+  const char* name;
+  int axis;
+  float plane;
+  size_t expected;  // 0: not checked here
+};
+
+void PrintTo(const EndFace& face, std::ostream* os) { *os << face.name; }
+
+class SampleModelEndFaces : public testing::TestWithParam<EndFace> {};
+
+TEST_P(SampleModelEndFaces, ParamsClampExactlyTheFace) {
+  const EndFace& face = GetParam();
+  const WrittenModel written(face.name);
+  const int levels = written.model.levels;
+  const auto h = loadHierarchy(written.base(), levels);
+  const auto& finest = h->vertices[levels - 1];
+  const Params p = readParams(written.base() + ".params");
+  EXPECT_EQ(p.elements, h->elements[levels - 1].size());
+  EXPECT_EQ(p.vertices, finest.size());
+  std::vector<int> onPlane;
+  for (const Vertex* v : finest)
+    if (v->restPosition[face.axis] == face.plane) onPlane.push_back(v->index);
+  EXPECT_EQ(p.fixed, onPlane);
+  if (face.expected > 0) {
+    EXPECT_EQ(p.fixed.size(), face.expected);
+  }
+  for (const Vertex* v : finest) EXPECT_GE(v->restPosition[face.axis], face.plane);
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    AllButTheLargeOne, SampleModelLevels,
-    testing::Values(ModelRow{"cube1", -1, 0.0f, 0}, ModelRow{"cube3", 1, 0.0f, 7 * 7},
-                    ModelRow{"bar", 1, 0.0f, 5 * 5}, ModelRow{"beam", 0, 0.0f, 5 * 5},
-                    ModelRow{"beamFine", 0, 0.0f, 9 * 9}, ModelRow{"groundDrop", -1, 0.0f, 0},
-                    ModelRow{"ballPush", 1, -0.45f, 7 * 7}, ModelRow{"bunny", 1, 0.0f, 0},
-                    ModelRow{"bunnyFurTex", 1, 0.0f, 0}),
-    [](const testing::TestParamInfo<ModelRow>& info) { return std::string(info.param.name); });
+    Clamped, SampleModelEndFaces,
+    testing::Values(EndFace{"cube3", 1, 0.0f, 7 * 7}, EndFace{"bar", 1, 0.0f, 5 * 5},
+                    EndFace{"beam", 0, 0.0f, 5 * 5}, EndFace{"beamFine", 0, 0.0f, 9 * 9},
+                    EndFace{"ballPush", 1, -0.45f, 7 * 7}, EndFace{"bunny", 1, 0.0f, 0},
+                    EndFace{"bunnyFurTex", 1, 0.0f, 0}),
+    [](const testing::TestParamInfo<EndFace>& info) { return std::string(info.param.name); });
 
 // The benchmark model: the creatures' level 0, standing on four feet, with
 // more levels. Its counts follow from level 0 alone: one refinement of a mesh with V
@@ -144,10 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
 // a triangulated region with V, E, F, have V + E, 2E + 3F and 4F.
 TEST(SampleModelsLarge, CountsFollowFromLevelZero) {
   const WrittenModel large("bunnyLarge"), small("bunny");
-  EXPECT_EQ(zolt::test::readAll(large.base() + ".node"),
-            zolt::test::readAll(small.base() + ".node"));
-  EXPECT_EQ(zolt::test::readAll(large.base() + ".ele"), zolt::test::readAll(small.base() + ".ele"));
-  ASSERT_EQ(keywordArguments(zolt::test::readAll(large.base() + ".config"), "LEVEL", 1),
+  EXPECT_EQ(fileText(large.base() + ".node"), fileText(small.base() + ".node"));
+  EXPECT_EQ(fileText(large.base() + ".ele"), fileText(small.base() + ".ele"));
+  ASSERT_EQ(keywordArguments(fileText(large.base() + ".config"), "LEVEL", 1),
             std::vector<std::string>{"4"});
 
   const auto h = loadHierarchy(large.base(), 1);
@@ -245,7 +257,7 @@ TEST(SampleModelsFur, SurfaceIsClosedOutwardAndHugsTheMesh) {
 
   // Fur grows (alpha >= 0.1) where nearly every vertex maps into the
   // texture, but not everywhere (bare eyes and nose).
-  const std::string tga = zolt::test::readAll(written.dir + "bunnyFurTex.tga");
+  const std::string tga = fileText(written.dir + "bunnyFurTex.tga");
   const int w = static_cast<uint8_t>(tga[12]) + 256 * static_cast<uint8_t>(tga[13]);
   const int ht = static_cast<uint8_t>(tga[14]) + 256 * static_cast<uint8_t>(tga[15]);
   ASSERT_EQ(tga.size(), 18u + 4u * w * ht);
@@ -266,7 +278,7 @@ TEST(SampleModelsFur, SurfaceIsClosedOutwardAndHugsTheMesh) {
 // of a swing after one period.
 TEST(SampleModelsFur, SoftCreatureSwingsForSeveralSteps) {
   const WrittenModel furred("bunnyFurTex");
-  const std::string config = zolt::test::readAll(furred.base() + ".config");
+  const std::string config = fileText(furred.base() + ".config");
   const auto material = keywordArguments(config, "MATERIAL", 6);
   ASSERT_EQ(material.size(), 6u);
   const double E = std::stod(material[0]), nu = std::stod(material[1]);
@@ -342,7 +354,7 @@ TEST(SampleModelsRun, RunsAreByteIdenticalLaidOutForTheProgramAndDropStaleCaches
   writeTextFile(second + "caches/bunny.mesh", "stale");
   writeTextFile(second + "caches/other.mesh", "kept");
   ASSERT_TRUE(writeRunDirectory(second, log));
-  EXPECT_EQ(zolt::test::readAll(runDir + "bin/ZOLT.init"),
+  EXPECT_EQ(fileText(runDir + "bin/ZOLT.init"),
             "MODELS_PATH ../models/\nCACHES_PATH ../caches/\nMOVIES_PATH ../movies/\n");
   EXPECT_TRUE(std::filesystem::is_directory(runDir + "movies"));
   GLUtils::BMPImage meshTexture{0, 0, nullptr};
@@ -351,7 +363,7 @@ TEST(SampleModelsRun, RunsAreByteIdenticalLaidOutForTheProgramAndDropStaleCaches
   delete[] meshTexture.data;
   // Surface paths are taken in the models directory, texture paths from
   // the program's directory bin/.
-  const std::string config = zolt::test::readAll(runDir + "models/bunnyFurTex.config");
+  const std::string config = fileText(runDir + "models/bunnyFurTex.config");
   const auto surface = keywordArguments(config, "RENDER_SURFACE_PATH", 1);
   const auto texture = keywordArguments(config, "TEXTURE_PATH", 1);
   ASSERT_EQ(surface.size() + texture.size(), 2u);
@@ -369,8 +381,7 @@ TEST(SampleModelsRun, RunsAreByteIdenticalLaidOutForTheProgramAndDropStaleCaches
     SCOPED_TRACE(relative);
     ++files;
     ASSERT_TRUE(std::filesystem::exists(second + relative));
-    EXPECT_TRUE(zolt::test::readAll(entry.path().string()) ==
-                zolt::test::readAll(second + relative));
+    EXPECT_TRUE(fileText(entry.path().string()) == fileText(second + relative));
   }
   int secondFiles = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(second))
