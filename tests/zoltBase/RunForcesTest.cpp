@@ -58,6 +58,27 @@ TEST(RunForces, ForceVerticesAndDeformations) {
             "[Run, readForces] Warning: FORCE_VERTICES vertex 28 does not exist; skipped\n");
 }
 
+TEST(RunForces, ReadHierarchyMovesLevelZeroNumbersToTheNearestFinestVertex) {
+  // Level 1 holds the cube's corners in reverse order.
+  ModelDirs d;
+  const std::string node = std::string(kCubeNode) +
+                           "8 3 0 0\n1 1 1 1\n2 0 1 1\n3 1 0 1\n4 0 0 1\n"
+                           "5 1 1 0\n6 0 1 0\n7 1 0 0\n8 0 0 0\n";
+  const std::string ele = std::string(kCubeEle) +
+                          "6 4 0\n1 8 7 5 1\n2 8 7 3 1\n3 8 6 5 1\n"
+                          "4 8 6 2 1\n5 8 4 3 1\n6 8 4 2 1\n";
+  writeFile(d.models + "h.config", "LEVEL 2 READ_HIERARCHY DEFORMATION 2 1 0.5 0 0 7 0 0 1");
+  writeFile(d.models + "h.node", node);
+  writeFile(d.models + "h.ele", ele);
+  auto run = loadRun("h");
+  ASSERT_FALSE(run->refused);
+  const std::vector<VertexForce>& targets = run->settings.deformations;
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].vertex, run->hierarchy->vertices[1][7]);  // corner 0 listed last
+  EXPECT_EQ(targets[1].vertex, run->hierarchy->vertices[1][1]);  // corner 6 listed second
+  EXPECT_EQ(targets[1].value[2], 1.0);
+}
+
 TEST(RunForces, ForcePlaneSelectsTheVerticesOfOneHeight) {
   const struct {
     const char* config;
