@@ -138,11 +138,10 @@ TEST(LinSolver, ExtraPassesAreBoundedAndTheResidualUsesTheFinalRightSide) {
   }
 }
 
-// Undamped implicit Euler with one V-cycle per step, from rest under
-// gravity: finite and never beyond the swing 1 - cos of twice the static
-// sag; at dt = 1 s, far above the first period (about 0.1 s for the stiff
-// bar), never beyond the sag itself. Forward post-sweeps blew the soft bar
-// up at the small step.
+// Undamped implicit Euler, one V-cycle per step, from rest under gravity:
+// finite and within the swing 1 - cos (twice the static sag); at dt = 1 s,
+// far above the stiff bar's first period (about 0.1 s), within the sag
+// itself. Forward post-sweeps blew the soft bar up at the small step.
 TEST(LinSolver, ImplicitEulerIsBoundedAtLargeAndSmallTimeSteps) {
   const struct {
     double lambda, mu, dt, bound;

@@ -100,8 +100,8 @@ TEST(RunPreprocess, GreenTensorLimitOfTetrahedra) {
   writeCubeRow(dirs.models + "over", 25001);
   std::unique_ptr<::Run> limit = loadRun("limit", false, 2);
   ASSERT_EQ(limit->hierarchy->elements[0].size(), 25000u);
-  const std::string out = captureStdout([&] { limit->preprocess(true); });
-  EXPECT_NE(out.find("*** Finished Preprocessing."), std::string::npos);
+  EXPECT_NE(captureStdout([&] { limit->preprocess(true); }).find("*** Finished Preprocessing."),
+            std::string::npos);
   EXPECT_FALSE(limit->simulation);
   std::unique_ptr<::Run> over = loadRun("over", false, 2);
   EXPECT_EXIT((dup2(2, 1), over->preprocess(true)), testing::ExitedWithCode(1),
