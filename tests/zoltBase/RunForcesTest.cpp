@@ -180,10 +180,15 @@ TEST(RunForces, BellowPushesTheNeighboursWithTheMagnitude) {
   std::set<const Vertex*> pushed;
   for (const VertexForce& f : forces) {
     pushed.insert(f.vertex);
-    // The magnitude, directed away from the centre at the origin.
+    const double norm =
+        std::sqrt(f.value[0] * f.value[0] + f.value[1] * f.value[1] + f.value[2] * f.value[2]);
+    EXPECT_NEAR(norm, 40.0, 40.0 * 1e-6);
+    // Away from the centre, which sits at the origin.
+    double along = 0.0;
+    for (int k = 0; k < 3; ++k) along += f.value[k] * f.vertex->restPosition[k];
     const float* p = f.vertex->restPosition;
-    const double r = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(f.value[k], 40.0 * p[k] / r, 1e-5 * 40.0);
+    const double parallel = norm * std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    EXPECT_NEAR(along, parallel, 1e-5 * parallel);
   }
   EXPECT_EQ(pushed, neighbours);
 }
