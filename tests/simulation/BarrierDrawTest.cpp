@@ -98,6 +98,7 @@ TEST(BarrierDraw, EachBarrierShowsItsColourPlainAndUnderAWhiteTexture) {
     expectColour(centre(render(fromAbove, [&] { b->draw(false); })), row.colour, name);
     // No texture file: a white texel keeps the barrier's colour.
     expectColour(centre(render(fromAbove, [&] { b->draw(true); })), row.colour, name + " textured");
+    EXPECT_NE(b->texture, 0u);
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D)) << name << " leaves texturing on";
   }
 }

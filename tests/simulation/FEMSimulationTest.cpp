@@ -1,6 +1,7 @@
 // The finite-element simulation state on generated boxes: gravity loads
 // against analytic and per-element volumes, the unknown numbering of the
-// queues, reset, and freezing forces into the static load.
+// queues, reset, the vertex norm, the stress size against the assembled
+// stress operator, and freezing forces into the static load.
 
 #include <gtest/gtest.h>
 
@@ -26,8 +27,8 @@ namespace {
 using TestSimulation = zolt::test::FEMOnlySimulation;
 
 // A 2 x 1 x 1 box of cubes with edge 0.5 (volume 0.25), refined once; with
-// fixFloor the vertices at z = 0 are fixed and numbered first. The finest
-// elements have their load matrices.
+// fixFloor the finest vertices at z = 0 are fixed and numbered first. The
+// finest elements have their load matrices.
 struct Model : zolt::test::LinearModel {
   static constexpr double kVolume = 0.25;
   explicit Model(bool fixFloor, double density = 1024.0)
@@ -36,7 +37,7 @@ struct Model : zolt::test::LinearModel {
     MatrixAssembler a(&elements(), settings.material, static_cast<int>(finestVertices().size()), 3);
     captureStdout([&] { a.generateShapeFunctions(false); });
   }
-  std::vector<Vertex*>& finestVertices() { return finest(); }
+  std::vector<Vertex*>& finestVertices() { return h->vertices[h->nLevels - 1]; }
   std::vector<FiniteElement*>& elements() { return h->elements[h->nLevels - 1]; }
 };
 
@@ -192,6 +193,33 @@ TEST(FEMSimulationState, ResetClearsStateAndKeepsRightSideAndForces) {
   sim->addGravity();
   EXPECT_LT(componentSum(*sim->staticLoad, 1), 0.0);
   sim.reset();  // the scheme goes with the simulation (checked by the sanitizer build)
+}
+
+TEST(FEMSimulationState, MaxVertexNorm) {
+  Model m(false);
+  TestSimulation sim(m.h.get(), &m.settings, 3);
+  EXPECT_EQ(sim.maxVertexNorm(), 0.0);
+  Vector<double>& x = *sim.displacement;
+  x[0] = 3.0;  // (3, 4, 0): 5
+  x[1] = 4.0;
+  x[x.n - 1] = -6.0;  // the last vertex: 6
+  x[x.n - 5] = 5.5;   // one component of the last but one
+  EXPECT_DOUBLE_EQ(sim.maxVertexNorm(), 6.0);
+}
+
+TEST(FEMSimulationState, StressHasOneEntryPerRowOfTheStressOperator) {
+  Model m(true);
+  const int nVertices = static_cast<int>(m.finestVertices().size());
+  MatrixAssembler a(&m.elements(), m.settings.material, nVertices, 3);
+  captureStdout([&] { a.assemble(0, 3 * m.settings.fixedCount, nullptr, false); });
+  std::unique_ptr<BlockMatrix<double, 3>> K(a.K3);
+  std::unique_ptr<PackedMatrix<double>> M(a.M), S(a.S);
+  std::unique_ptr<Vector<double>> lumped(a.lumpedMass);
+  TestSimulation sim(m.h.get(), &m.settings, 3);
+  EXPECT_EQ(sim.stress->n, S->nRow);
+  EXPECT_EQ(sim.displacement->n, S->nCol);
+  EXPECT_EQ(sim.displacement->n, K->nRow);
+  S->mult(*sim.displacement, *sim.stress);  // stays inside the vector (sanitizer build)
 }
 
 TEST(FEMSimulationState, MoreFixedThanExistingVerticesGivesNoUnknowns) {

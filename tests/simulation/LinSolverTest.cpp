@@ -1,7 +1,7 @@
 // The time step and its solvers against physics: a tension patch test whose
 // exact solution every solver reaches, extra solves bounded by the pass
-// count with the residual of the final right-hand side, and undamped
-// implicit Euler bounded at large and small time steps.
+// count with the residual of the final right-hand side, and implicit Euler
+// bounded at large and small time steps.
 
 #include <gtest/gtest.h>
 
@@ -138,26 +138,23 @@ TEST(LinSolver, ExtraPassesAreBoundedAndTheResidualUsesTheFinalRightSide) {
   }
 }
 
-// Undamped implicit Euler with one V-cycle per step, from rest under
-// gravity: finite and never beyond the swing 1 - cos of twice the static
-// sag; at dt = 1 s, far above the first period (about 0.1 s for the bar),
-// never beyond the sag itself. Forward post-sweeps blew the bar up at
-// the small step.
+// Undamped implicit Euler, one V-cycle per step, from rest under gravity:
+// finite and within the swing 1 - cos (twice the static sag); at dt = 1 s,
+// far above the stiff bar's first period (about 0.1 s), within the sag
+// itself. Forward post-sweeps blew the soft bar up at the small step.
 TEST(LinSolver, ImplicitEulerIsBoundedAtLargeAndSmallTimeSteps) {
   const struct {
-    int k, l, m;
-    float edge;
-    double dt, bound;
+    double lambda, mu, dt, bound;
     int steps;
-  } rows[] = {{4, 1, 1, 0.25f, 1.0, 1.05, 500}, {4, 1, 1, 0.25f, 0.005, 2.05, 400}};
+  } rows[] = {{4e7, 3e7, 1.0, 1.05, 500}, {7.3e5, 3.8e5, 0.005, 2.05, 400}};
   for (const auto& r : rows) {
     auto load = [&](LinearModel& m, int scheme) {
-      *m.settings.material = {7.3e5, 3.8e5, 1000.0, 0.0, 0.0, r.dt};
+      *m.settings.material = {r.lambda, r.mu, 1000.0, 0.0, 0.0, r.dt};
       auto sim = m.load(true, scheme);
       sim->addGravity();
       return sim;
     };
-    LinearModel still(r.k, r.l, r.m, r.edge, 2, atRoot), swinging(r.k, r.l, r.m, r.edge, 2, atRoot);
+    LinearModel still(4, 1, 1, 0.25f, 2, atRoot), swinging(4, 1, 1, 0.25f, 2, atRoot);
     auto statics = load(still, kStatic);
     captureStdout([&] { statics->setSolver(2); });
     statics->computeStep(false, false, 0, false);
@@ -167,10 +164,11 @@ TEST(LinSolver, ImplicitEulerIsBoundedAtLargeAndSmallTimeSteps) {
     double largest = 0.0;
     for (int s = 0; s < r.steps; ++s) {
       sim->computeStep(false, false, 0, false);
-      ASSERT_TRUE(std::isfinite(sim->maxVertexNorm())) << r.k << " " << r.dt << " " << s;
+      ASSERT_TRUE(std::isfinite(sim->maxVertexNorm())) << r.dt << " " << s;
       largest = std::max(largest, sim->maxVertexNorm());
     }
-    EXPECT_LE(largest, r.bound * sag) << r.k << " " << r.dt;
-    if (r.dt == 1.0) EXPECT_NEAR(sim->maxVertexNorm(), sag, 1e-3 * sag);
+    EXPECT_LE(largest, r.bound * sag) << r.dt;
+    if (r.dt < 1.0) continue;  // the large step settles on the sag
+    EXPECT_NEAR(sim->maxVertexNorm(), sag, 1e-3 * sag);
   }
 }

@@ -141,8 +141,10 @@ TEST(RunConfig, BarrierKeywords) {
 TEST(RunConfig, OutOfRangeValuesAreRefusedAndDefaultsKept) {
   const std::pair<const char*, const char*> rows[] = {
       {"LEVEL 0", ""},
+      {"LEVEL -3", ""},
       {"LEVEL 12", ""},
       {"MATERIAL 1e6 0.33 1000 5 1 0", ""},
+      {"MATERIAL 1e6 0.33 1000 5 1 -0.01", ""},
       {"MATERIAL 1e6 0.5 1000 5 1 0.05", ""},
       {"MATERIAL 1e6 -1 1000 5 1 0.05", ""},
       {"MATERIAL 0 0.33 1000 5 1 0.05", ""},

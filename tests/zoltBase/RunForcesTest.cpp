@@ -58,6 +58,27 @@ TEST(RunForces, ForceVerticesAndDeformations) {
             "[Run, readForces] Warning: FORCE_VERTICES vertex 28 does not exist; skipped\n");
 }
 
+TEST(RunForces, ReadHierarchyMovesLevelZeroNumbersToTheNearestFinestVertex) {
+  // Level 1 holds the cube's corners in reverse order.
+  ModelDirs d;
+  const std::string node = std::string(kCubeNode) +
+                           "8 3 0 0\n1 1 1 1\n2 0 1 1\n3 1 0 1\n4 0 0 1\n"
+                           "5 1 1 0\n6 0 1 0\n7 1 0 0\n8 0 0 0\n";
+  const std::string ele = std::string(kCubeEle) +
+                          "6 4 0\n1 8 7 5 1\n2 8 7 3 1\n3 8 6 5 1\n"
+                          "4 8 6 2 1\n5 8 4 3 1\n6 8 4 2 1\n";
+  writeFile(d.models + "h.config", "LEVEL 2 READ_HIERARCHY DEFORMATION 2 1 0.5 0 0 7 0 0 1");
+  writeFile(d.models + "h.node", node);
+  writeFile(d.models + "h.ele", ele);
+  auto run = loadRun("h");
+  ASSERT_FALSE(run->refused);
+  const std::vector<VertexForce>& targets = run->settings.deformations;
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[0].vertex, run->hierarchy->vertices[1][7]);  // corner 0 listed last
+  EXPECT_EQ(targets[1].vertex, run->hierarchy->vertices[1][1]);  // corner 6 listed second
+  EXPECT_EQ(targets[1].value[2], 1.0);
+}
+
 TEST(RunForces, ForcePlaneSelectsTheVerticesOfOneHeight) {
   const struct {
     const char* config;
@@ -159,10 +180,15 @@ TEST(RunForces, BellowPushesTheNeighboursWithTheMagnitude) {
   std::set<const Vertex*> pushed;
   for (const VertexForce& f : forces) {
     pushed.insert(f.vertex);
-    // The magnitude, directed away from the centre at the origin.
+    const double norm =
+        std::sqrt(f.value[0] * f.value[0] + f.value[1] * f.value[1] + f.value[2] * f.value[2]);
+    EXPECT_NEAR(norm, 40.0, 40.0 * 1e-6);
+    // Away from the centre, which sits at the origin.
+    double along = 0.0;
+    for (int k = 0; k < 3; ++k) along += f.value[k] * f.vertex->restPosition[k];
     const float* p = f.vertex->restPosition;
-    const double r = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(f.value[k], 40.0 * p[k] / r, 1e-5 * 40.0);
+    const double parallel = norm * std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    EXPECT_NEAR(along, parallel, 1e-5 * parallel);
   }
   EXPECT_EQ(pushed, neighbours);
 }

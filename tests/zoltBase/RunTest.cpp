@@ -11,25 +11,20 @@
 
 using namespace zolt::test;
 
-// The console lines of this load are checked with zolt_headless. A load
-// from the text files removes the model's derived caches and opens the
-// matrix cache for writing.
-TEST(Run, CubeRefinesToTheClosedFormCountsAndResetsItsCaches) {
+TEST(Run, CubeRefinesToTheClosedFormCounts) {
   ModelDirs d;
   d.cube("cube", "LEVEL 3");
-  const std::vector<std::string> derived = {"cube.cacheCauchy.Mgrid", "cube.cacheVolume",
-                                            "cube.cacheSurface", "cube.cacheSurface.weight",
-                                            "cube.cacheSurface.weightFur"};
-  for (const std::string& f : derived) writeFile(d.caches + f, "old");
-  writeFile(d.caches + "cube.cacheCauchy", "old matrices");
-  writeFile(d.caches + "other.cacheVolume", "kept");
-  auto run = loadRun("cube");
+  std::unique_ptr<::Run> run;
+  const std::string out =
+      captureStdout([&] { run = std::make_unique<::Run>("cube", false, 0, 0); });
+  EXPECT_NE(out.find("Center of object: 0.5, 0.5, 0.5\nBuild nested hierarchy ... \n"),
+            std::string::npos);
+  EXPECT_NE(out.find("\nVertices / Elements on level 0: 8 / 6\n"
+                     "Vertices / Elements on level 1: 27 / 48\n"
+                     "Vertices / Elements on level 2: 125 / 384\n\n"),
+            std::string::npos);
   ASSERT_FALSE(run->refused);
-  for (const std::string& f : derived) EXPECT_FALSE(exists(d.caches + f)) << f;
-  EXPECT_TRUE(exists(d.caches + "other.cacheVolume"));
-  EXPECT_EQ(run->generateCache, 1);
-  EXPECT_TRUE(run->matrixCache.is_open());
-  EXPECT_EQ(readFile(d.caches + "cube.cacheCauchy"), "");  // truncated for writing
+  EXPECT_EQ(run->elementType, ElementType::TETRAHEDRON);  // no element keyword
   for (int l = 0; l < 3; ++l) {
     const size_t n = size_t(1) << l;
     EXPECT_EQ(run->hierarchy->vertices[l].size(), (n + 1) * (n + 1) * (n + 1));
@@ -42,6 +37,35 @@ TEST(Run, CubeRefinesToTheClosedFormCountsAndResetsItsCaches) {
   }
   for (const Vertex* v : run->hierarchy->vertices[2])
     for (int k = 0; k < 3; ++k) EXPECT_LE(std::fabs(v->restPosition[k]), 0.5f);
+}
+
+TEST(Run, CachePathsFollowTheElementModel) {
+  const char* words[] = {"cacheCauchy",    "cacheRotated",  "cacheGreen", "cachePartition",
+                         "cacheCutCauchy", "cacheExplicit", "cache",      "cache"};
+  ModelDirs d;
+  d.cube("m", "");
+  for (int model = 0; model < 8; ++model) {
+    auto run = loadRun("m", false, model == 7 ? -1 : model);
+    EXPECT_EQ(run->matrixCachePath, d.caches + "m." + words[model]);
+    EXPECT_EQ(run->settings.hierarchyCachePath, run->matrixCachePath + ".Mgrid");
+  }
+}
+
+TEST(Run, TextMeshRemovesDerivedCachesAndWritesTheMatrixCache) {
+  ModelDirs d;
+  d.cube("m", "");
+  const std::vector<std::string> derived = {"m.cacheCauchy.Mgrid", "m.cacheVolume",
+                                            "m.cacheSurface", "m.cacheSurface.weight",
+                                            "m.cacheSurface.weightFur"};
+  for (const std::string& f : derived) writeFile(d.caches + f, "old");
+  writeFile(d.caches + "m.cacheCauchy", "old matrices");
+  writeFile(d.caches + "other.cacheVolume", "kept");
+  auto run = loadRun("m");
+  for (const std::string& f : derived) EXPECT_FALSE(exists(d.caches + f)) << f;
+  EXPECT_TRUE(exists(d.caches + "other.cacheVolume"));
+  EXPECT_EQ(run->generateCache, 1);
+  EXPECT_TRUE(run->matrixCache.is_open());
+  EXPECT_EQ(readFile(d.caches + "m.cacheCauchy"), "");  // truncated for writing
 }
 
 TEST(Run, UnwritableMatrixCacheIsReportedAndLoadingGoesOn) {
@@ -79,44 +103,36 @@ TEST(Run, MeshEntriesAppendTheirFilesToLevelZero) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(elements[e]->getVertex(i)->index >= 8, e >= 6) << e;
 }
 
-// Level 1: the cube's corners again in reverse order (each with its corner
-// as only parent) plus the centre, interpolated from all eight corners; six
-// tetrahedra share the centre. Level-0 numbers of DEFORMATION move to the
-// nearest finest vertex.
 TEST(Run, ReadHierarchyTakesEveryLevelFromTheFiles) {
   ModelDirs d;
-  std::string node = std::string(kCubeNode) + "9 3 0 1\n";
-  for (int i = 1, j = 7; i <= 8; ++i, --j)
-    node += std::to_string(i) + " " + std::to_string(j & 1) + " " + std::to_string(j >> 1 & 1) +
-            " " + std::to_string(j >> 2) + " 1 " + std::to_string(j + 1) + " 1\n";
+  // Level 1: the cube's corners again (parents 1:1) plus its centre,
+  // interpolated from all eight corners; six tetrahedra share the centre.
+  std::string node = kCubeNode;
+  node += "9 3 0 1\n";
+  for (int i = 1; i <= 8; ++i)
+    node += std::to_string(i) + " " + std::to_string(i % 2 == 0) + " " +
+            std::to_string((i - 1) / 2 % 2) + " " + std::to_string(i > 4) + " 1 " +
+            std::to_string(i) + " 1\n";
   node += "9 0.5 0.5 0.5 8 1 0.125 2 0.125 3 0.125 4 0.125 5 0.125 6 0.125 7 0.125 8 0.125\n";
   std::string ele = kCubeEle;
   ele += "6 4 0\n1 1 2 4 9\n2 1 2 6 9\n3 1 3 4 9\n4 1 3 7 9\n5 1 5 6 9\n6 1 5 7 9\n";
-  writeFile(d.models + "h.config", "LEVEL 2 READ_HIERARCHY DEFORMATION 2 1 0.5 0 0 7 0 0 1");
+  writeFile(d.models + "h.config", "LEVEL 2 READ_HIERARCHY");
   writeFile(d.models + "h.node", node);
   writeFile(d.models + "h.ele", ele);
   auto run = loadRun("h");
   ASSERT_FALSE(run->refused);
-  const std::vector<Vertex*>& coarse = run->hierarchy->vertices[0];
-  const std::vector<Vertex*>& fine = run->hierarchy->vertices[1];
-  ASSERT_EQ(fine.size(), 9u);
+  ASSERT_EQ(run->hierarchy->vertices[1].size(), 9u);
   EXPECT_EQ(run->hierarchy->elements[1].size(), 6u);  // not refined: read
-  for (int k = 0; k < 8; ++k) EXPECT_EQ(fine[k]->parents.at(0).parent, coarse[7 - k]) << k;
-  const Vertex* centre = fine[8];
+  const Vertex* centre = run->hierarchy->vertices[1][8];
   ASSERT_EQ(centre->parents.size(), 8u);
   // The weights reproduce the position from the parents.
   float mean[3] = {0, 0, 0};
   for (int k = 0; k < 8; ++k) {
-    EXPECT_EQ(centre->parents[k].parent, coarse[k]);
+    EXPECT_EQ(centre->parents[k].parent, run->hierarchy->vertices[0][k]);
     for (int j = 0; j < 3; ++j)
       mean[j] += centre->parents[k].weight * centre->parents[k].parent->restPosition[j];
   }
   for (int j = 0; j < 3; ++j) EXPECT_FLOAT_EQ(centre->restPosition[j], mean[j]);
-  const std::vector<VertexForce>& targets = run->settings.deformations;
-  ASSERT_EQ(targets.size(), 2u);
-  EXPECT_EQ(targets[0].vertex, fine[7]);  // corner 0 listed last
-  EXPECT_EQ(targets[1].vertex, fine[1]);  // corner 6 listed second
-  EXPECT_EQ(targets[1].value[2], 1.0);
 }
 
 TEST(Run, UnusableModelsAreRefused) {
@@ -140,12 +156,15 @@ TEST(Run, UnusableModelsAreRefused) {
 TEST(Run, StartSimulationLinksTheFrontEndAndFreesItInOrder) {
   ModelDirs d;
   std::vector<std::string> log;
-  int objects[2];
-  auto* control = reinterpret_cast<ZoltControl*>(&objects[0]);
-  auto* drawable = reinterpret_cast<ZoltRenderable*>(&objects[1]);
+  int controlObject = 0, drawableObject = 0;
+  auto* control = reinterpret_cast<ZoltControl*>(&controlObject);
+  auto* drawable = reinterpret_cast<ZoltRenderable*>(&drawableObject);
   FrontEnd f;
   f.createControl = [&](::Run&) { return control; };
-  f.createDrawable = [&](::Run&, ZoltControl* c) { return c == control ? drawable : nullptr; };
+  f.createDrawable = [&](::Run&, ZoltControl* c) {
+    EXPECT_EQ(c, control);
+    return drawable;
+  };
   f.setRenderData = [&](ZoltControl* c, ZoltRenderable* r) {
     log.push_back(c == control && r == drawable ? "linked" : "bad link");
   };
@@ -155,16 +174,19 @@ TEST(Run, StartSimulationLinksTheFrontEndAndFreesItInOrder) {
   f.deleteDrawable = [&](ZoltRenderable* r) { log.push_back(r == drawable ? "drawable" : "?"); };
   f.deleteControl = [&](ZoltControl* c) { log.push_back(c == control ? "control" : "?"); };
 
-  // 1 / 0.03 truncates to 33 frames per second.
-  d.cube("m", "MATERIAL 1e6 0.3 1000 5 1 0.03");
-  for (bool frontEnd : {true, false}) {
-    log.clear();
+  for (const auto& [step, rate] :
+       std::vector<std::pair<const char*, int>>{{"0.05", 20}, {"0.03", 33}, {"0.3", 3}}) {
+    d.cube("m", std::string("MATERIAL 1e6 0.3 1000 5 1 ") + step);
     auto run = loadRun("m");
-    startSimulation(run.get(), frontEnd, frontEnd, f);
-    EXPECT_EQ(run->control != nullptr, frontEnd);
-    EXPECT_EQ(run->renderable != nullptr, frontEnd);
+    startSimulation(run.get(), true, true, f);
     run.reset();
-    EXPECT_EQ(log, frontEnd ? (std::vector<std::string>{"linked", "loop 33", "drawable", "control"})
-                            : std::vector<std::string>{"loop 33"});
+    EXPECT_EQ(log, (std::vector<std::string>{"linked", "loop " + std::to_string(rate), "drawable",
+                                             "control"}));
+    log.clear();
   }
+  auto bare = loadRun("m");
+  startSimulation(bare.get(), false, false, f);
+  EXPECT_EQ(bare->control, nullptr);
+  EXPECT_EQ(bare->renderable, nullptr);
+  EXPECT_EQ(log, (std::vector<std::string>{"loop 3"}));
 }
