@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,30 +37,21 @@ struct Scene {
   SurfaceLink link;
 
   Scene() {
-    static const bool ready = [] {
-      zolt::test::openGLWindow("fur", W, H);
-      zolt::test::captureStderr([] { CProgram::Initialize(); });
-      return true;
-    }();
-    (void)ready;
+    zolt::test::openGLWindow("fur", W, H);
+    zolt::test::captureStderr([] { CProgram::Initialize(); });
     double centre[3];
     captureStdout([&] { h->setCenterOfGravity(centre); });
     SurfaceMesh sphere;
     zolt::test::uvSphere(sphere, 24, 32, 0.6f);
-    std::string obj;  // texture coordinates from x and y
-    for (size_t i = 0; i < sphere.restPositions.size(); i += 3) {
-      const float* p = &sphere.restPositions[i];
-      obj += "v " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) +
-             "\nvt " + std::to_string(p[0] + 1) + " " + std::to_string(p[1] + 1) + "\n";
-    }
-    for (size_t i = 0; i < sphere.indices.size(); i += 3) {
-      obj += "f";
-      for (int c = 0; c < 3; ++c)
-        obj += " " + std::to_string(sphere.indices[i + c] + 1) + "/" +
-               std::to_string(sphere.indices[i + c] + 1);
-      obj += "\n";
-    }
-    settings.surfacePath = dir.write("sphere.obj", obj);
+    std::ostringstream obj;  // texture coordinates from x and y
+    const std::vector<float>& p = sphere.restPositions;
+    for (size_t i = 0; i < p.size(); i += 3)
+      obj << "v " << p[i] << " " << p[i + 1] << " " << p[i + 2] << "\nvt " << p[i] + 1 << " "
+          << p[i + 1] + 1 << "\n";
+    for (size_t i = 0; i < sphere.indices.size(); ++i)
+      obj << (i % 3 ? " " : "f ") << sphere.indices[i] + 1 << "/" << sphere.indices[i] + 1
+          << (i % 3 == 2 ? "\n" : "");
+    settings.surfacePath = dir.write("sphere.obj", obj.str());
     settings.surfaceCachePath = dir.file("sphere");
     settings.colour[0] = settings.colour[1] = settings.colour[2] = 0.6f;
     displacement.assign(3 * h->vertices[0].size(), 0.0);
