@@ -59,16 +59,16 @@ struct Scene {
             &texturing,          &shadowOn, &pixelLighting, &renderSurfaceOn, &furOn,  light,
             frameLight};
   }
+  std::string printed;  // by the last surface made
   template <class S>
-  std::unique_ptr<S> make(std::string* out = nullptr) {
+  std::unique_ptr<S> make() {
     std::unique_ptr<S> s;
-    const std::string printed = captureStdout([&] {
+    printed = captureStdout([&] {
       if constexpr (std::is_same_v<S, RenderSurfaceFur>)
         s = std::make_unique<S>(link, h.get(), &settings, 7u);
       else
         s = std::make_unique<S>(link, h.get(), &settings, false);
     });
-    if (out) *out = printed;
     return s;
   }
 };
@@ -163,9 +163,9 @@ TEST(RenderSurfaceFur, LayerCommandsRemakeTheTexturesDownToNone) {
 TEST(RenderSurfaceFur, WithoutGeometryNothingIsMadeOrDrawn) {
   Scene scene;
   scene.settings.surfacePath = scene.dir.file("missing.obj");
-  std::string out;
-  auto fur = scene.make<RenderSurfaceFur>(&out);
-  EXPECT_NE(out.find("Error in initialisation: no geometry. \n"), std::string::npos) << out;
+  auto fur = scene.make<RenderSurfaceFur>();
+  EXPECT_NE(scene.printed.find("Error in initialisation: no geometry. \n"), std::string::npos)
+      << scene.printed;
   EXPECT_EQ(scene.renderSurfaceOn + scene.furOn, 0);
   EXPECT_EQ(fur->furProgram, nullptr);
   EXPECT_EQ(fur->positionBuffer, 0u);
