@@ -104,6 +104,8 @@ TEST(ImageFiles, ReadBmpRefusesBadFilesWithItsMessage) {
       {"32 bit", header(0, 54, 4, 2, 1, 32) + pixels4x2 + pixels4x2, "Bpp from %s is not 24: 32\n"},
       {"two planes", header(0, 54, 4, 2, 2) + pixels4x2, "Planes from %s is not 1: 2\n"},
       {"short header", header(0, 54, 4, 2).substr(0, 12), "Error reading width from %s.\n"},
+      {"no height", header(0, 54, 4, 2).substr(0, 24), "Error reading height from %s.\n"},
+      {"no planes", header(0, 54, 4, 2).substr(0, 27), "Error reading planes from %s.\n"},
       {"no bpp", header(0, 54, 4, 2).substr(0, 29), "Error reading bpp from %s.\n"},
       {"zero width", header(0, 54, 0, 2) + pixels4x2, "Error reading width from %s.\n"},
       {"negative height", header(0, 54, 4, -2) + pixels4x2, "Error reading height from %s.\n"},

@@ -60,6 +60,7 @@ const char* kFragment =
 const char* kGreen = "void main() { gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }\n";
 const char* kPlainVertex = "void main() { gl_Position = ftransform(); }\n";
 const char* kBadVertex = "void main() {\n  gl_Position = undefinedThing;\n}";  // no final newline
+const char* kBadFragment = "void main() { gl_FragColor = 1; }\n";
 const char* kNoMain = "void helper() { gl_Position = vec4(0.0); }\n";
 
 std::unique_ptr<CProgram> build(const char* vs, const char* fs, NORVA_SOURCE kind,
@@ -89,6 +90,19 @@ std::vector<unsigned char> drawRedQuad() {
 
 }  // namespace
 
+TEST(CProgram, InitializeReportsOnceAndThenStaysSilent) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  openWindow();
+  // In a fresh process: the first call reports, the second prints nothing.
+  EXPECT_EXIT(
+      {
+        CProgram::Initialize();
+        const std::string again = captureStderr([] { CProgram::Initialize(); });
+        std::exit(again.empty() ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "OpenGL 2.0 supported\n");
+}
+
 // What each build reports on standard error, ending with the program
 // object's verdict; a compile error lists the numbered source up to its last
 // newline, a missing or unreadable file is named.
@@ -116,6 +130,11 @@ TEST(CProgram, BuildOutcomesAndTheirReports) {
        "\nPROGRAM OBJECT: \n"
        "Error in vertex shader\n",
        false},
+      {"fragment only", nullptr, kGreen, NORVA_SOURCE_TEXT, true, ok, false},
+      {"bad fragment", kPlainVertex, kBadFragment, NORVA_SOURCE_TEXT, false,
+       "Error in fragment shader\n", false},
+      {"both bad", kBadVertex, kBadFragment, NORVA_SOURCE_TEXT, false,
+       "Error in vertex and fragment shaders\n", false},
       {"link error", kNoMain, kGreen, NORVA_SOURCE_TEXT, false, "\n", false},
       {"files", vsFile.c_str(), fsFile.c_str(), NORVA_SOURCE_FILE, true, ok, false},
       {"missing file", missing.c_str(), fsFile.c_str(), NORVA_SOURCE_FILE, false,
@@ -193,10 +212,13 @@ TEST(CProgram, UniformsGetTheirDeclaredTypeFromEachForm) {
   std::vector<Row> rows = {
       {"cells", Array, {1.9f, -2.7f, 3.2f}, {1, -2, 3}, true},
       {"cells", Floats, {4.99f, 0.5f, -0.5f, 9.f}, {4, 0, 0}, true},
+      {"cells", Ints, {7, 8, 9, 10}, {7, 8, 9}, true},
       {"mode", Floats, {-3.9f}, {-3}, true},
+      {"lit", Floats, {1}, {1}, true},
       {"lit", Ints, {0, 1, 1, 1}, {0}, true},
       {"flags", Ints, {0, 1}, {0, 1}, true},
       {"scale", Array, {3.7f}, {3.7f}, false},
+      {"scale", Ints, {3}, {3}, false},
       {"tint", Array, {1, 2, 3}, {1, 2, 3}, false},
       {"tint", Ints, {-1, 0, 4, 8}, {-1, 0, 4}, false},
       // Matrices and unknown names are left alone.
@@ -260,4 +282,13 @@ TEST(CProgram, CopyRelinksTheSameShaders) {
   EXPECT_EQ(captureStderr([&] { copyOfFailed = std::make_unique<CProgram>(*failed); }),
             "CProgram::CProgram(const CProgram &other) - Error copying vertex shader.\n");
   EXPECT_FALSE(copyOfFailed->isInitialised());
+}
+
+TEST(CProgram, MisuseStops) {
+  // Both stop before any GL call, so the forked child needs no context.
+  auto p = build(kVertex, kFragment, NORVA_SOURCE_TEXT);
+  ASSERT_TRUE(p->isInitialised());
+  EXPECT_DEATH(p->SetUniformVector("scale", 1.0f, 0.f, 0.f, 0.f), "Assertion `m_bEnabled' failed");
+  EXPECT_DEATH(p->LoadShader(kGreen, GL_GEOMETRY_SHADER, NORVA_SOURCE_TEXT),
+               "Assertion `Type==0x8B31 \\|\\| Type==0x8B30' failed");
 }

