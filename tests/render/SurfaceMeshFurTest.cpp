@@ -50,7 +50,9 @@ TEST(SurfaceMeshFur, CubeCornersSplitIntoOneCopyPerAxisWithOneNormal) {
       const float s = (axis == 0 ? p[1] : p[0]) / 0.5f, t = (axis == 2 ? p[1] : p[2]) / 0.5f;
       EXPECT_EQ(m.furTexCoords[2 * v], s) << k;
       EXPECT_EQ(m.furTexCoords[2 * v + 1], t) << k;
-      if (textured) EXPECT_EQ(m.texCoords[2 * v], float(old)) << k;
+      if (textured) {
+        EXPECT_EQ(m.texCoords[2 * v], float(old)) << k;
+      }
     }
     // The seam lists hold all 24 copies, vertex 0's among them.
     ASSERT_EQ(m.seamFirst.size(), 8u);
