@@ -14,26 +14,21 @@ namespace {
 // object is distinct, aligned, writable whole without touching another, and
 // released ones come back before the slabs grow.
 TEST(ObjectPool, ObjectsAreDistinctAlignedAndReused) {
-  struct Row {
-    size_t size, slab;
-  };
-  for (const Row& r : {Row{1, 64}, Row{24, 100}, Row{352, 4096}, Row{5000, 1}}) {
-    SCOPED_TRACE(r.size);
-    zolt::ObjectPool pool(r.size, r.slab);
+  for (auto [size, slab] : {std::pair<size_t, size_t>{1, 64}, {24, 100}, {352, 4096}, {5000, 1}}) {
+    SCOPED_TRACE(size);
+    zolt::ObjectPool pool(size, slab);
     std::vector<unsigned char*> got;
     for (int k = 0; k < 200; ++k) {
-      auto* p = static_cast<unsigned char*>(pool.allocate());
-      EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u);
-      std::memset(p, k, r.size);
-      got.push_back(p);
+      got.push_back(static_cast<unsigned char*>(pool.allocate()));
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(got[k]) % alignof(std::max_align_t), 0u);
+      std::memset(got[k], k, size);
     }
     for (int k = 0; k < 200; ++k)
-      for (size_t b = 0; b < r.size; b += 97) ASSERT_EQ(got[k][b], static_cast<unsigned char>(k));
-    EXPECT_EQ(std::set<unsigned char*>(got.begin(), got.end()).size(), got.size());
+      for (size_t b = 0; b < size; b += 97) ASSERT_EQ(got[k][b], static_cast<unsigned char>(k));
     pool.release(got[7]);
     pool.release(got[3]);
-    std::set<void*> again = {pool.allocate(), pool.allocate()};
-    EXPECT_EQ(again, (std::set<void*>{got[3], got[7]}));
+    EXPECT_EQ((std::set<void*>{pool.allocate(), pool.allocate()}),
+              (std::set<void*>{got[3], got[7]}));
   }
 }
 
@@ -42,24 +37,17 @@ TEST(ObjectPool, ThreadsNeverShareAnObject) {
   zolt::ObjectPool pool(64, 4096);
   std::vector<std::vector<void*>> kept(4);
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
+  for (auto& mine : kept)
+    threads.emplace_back([&pool, &mine] {
       for (int k = 0; k < 2000; ++k) {
         void* p = pool.allocate();
-        if (k % 3 == 0)
-          pool.release(p);
-        else
-          kept[t].push_back(p);
+        k % 3 ? mine.push_back(p) : pool.release(p);
       }
     });
   for (auto& th : threads) th.join();
   std::set<void*> all;
-  size_t n = 0;
-  for (const auto& v : kept) {
-    all.insert(v.begin(), v.end());
-    n += v.size();
-  }
-  EXPECT_EQ(all.size(), n);
+  for (const auto& v : kept) all.insert(v.begin(), v.end());
+  EXPECT_EQ(all.size(), 4 * 2000 - 4 * 667u);
 }
 
 }  // namespace
