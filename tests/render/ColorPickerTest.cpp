@@ -28,7 +28,8 @@ TEST(ColorPicker, CellOfAColour) {
     float rgb[3];
     int x, y;
     float brightness;
-  } rows[] = {{{0, 0, 0}, 384, 128, 0}, {{1, 0, 0}, 768, 0, 1}, {{0.5f, 0.5f, 0.5f}, 512, 255, 0.5f}};
+  } rows[] = {
+      {{0, 0, 0}, 384, 128, 0}, {{1, 0, 0}, 768, 0, 1}, {{0.5f, 0.5f, 0.5f}, 512, 255, 0.5f}};
   for (const auto& r : rows) {
     int x = -1, y = -1;
     EXPECT_EQ(ColorPicker::cellOfColour(r.rgb, &x, &y), r.brightness);

@@ -35,7 +35,10 @@ TEST(FurShells, TexelColumnFollowsTheStrandProfile) {
   } rows[] = {
       {"one-layer strand", false, {0.5f, 0.0f, 0.5f, 1.0f, 0.0f}, {1.0f, 0.7f, 0.2f}, {0.15f}},
       {"two-layer strand", true, {0.1f, 0.5f, 0.55f}, {0.3f, 0.3f, 0.3f}, {1.0f, 0.15f}},
-      {"full height", false, {0.0f, 1.0f, 0.9f, 0.0f, 0.99f}, {0.7f, 0.42f, 0.35f},
+      {"full height",
+       false,
+       {0.0f, 1.0f, 0.9f, 0.0f, 0.99f},
+       {0.7f, 0.42f, 0.35f},
        {1, 1, 1, 1, 1 - 0.85f * 0.0625f, 1 - 0.85f * 0.25f, 1 - 0.85f * 0.5625f, 0.15f}},
   };
   for (const auto& row : rows) {

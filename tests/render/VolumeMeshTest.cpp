@@ -57,13 +57,13 @@ struct VolumeModel {
 };
 
 double orientation(const VolumeMesh& v, int t) {
-  double e[3][3];
-  const float* a = &v.positions[3 * size_t(v.tets[4 * t])];
-  for (int k = 0; k < 3; ++k)
-    for (int c = 0; c < 3; ++c) e[k][c] = v.positions[3 * size_t(v.tets[4 * t + k + 1]) + c] - a[c];
-  return e[0][0] * (e[1][1] * e[2][2] - e[1][2] * e[2][1]) -
-         e[0][1] * (e[1][0] * e[2][2] - e[1][2] * e[2][0]) +
-         e[0][2] * (e[1][0] * e[2][1] - e[1][1] * e[2][0]);
+  auto e = [&](int k, int c) {
+    return double(v.positions[3 * size_t(v.tets[4 * t + k]) + c]) -
+           v.positions[3 * size_t(v.tets[4 * t]) + c];
+  };
+  return e(1, 0) * (e(2, 1) * e(3, 2) - e(2, 2) * e(3, 1)) -
+         e(1, 1) * (e(2, 0) * e(3, 2) - e(2, 2) * e(3, 0)) +
+         e(1, 2) * (e(2, 0) * e(3, 1) - e(2, 1) * e(3, 0));
 }
 
 TEST(VolumeMesh, StoredTetrahedraAreNegativeAndNameExistingNodes) {
@@ -135,9 +135,10 @@ TEST(VolumeMesh, WeightsReproduceTheNodeAndFollowALinearField) {
     EXPECT_NEAR(sum, 1.0, 1e-6) << i;
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(p[c], points[i][c], 1e-5) << i;
   }
-  for (int k = 0; k < 4; ++k)
-    EXPECT_TRUE(v->nodeIndices[12 + k] == elements[7]->getVertex(k)->index &&
-                std::abs(v->weights[12 + k] - 0.25f) < 1e-6f) << k;
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(v->nodeIndices[12 + k], elements[7]->getVertex(k)->index);
+    EXPECT_NEAR(v->weights[12 + k], 0.25, 1e-6);
+  }
 
   // u(x) = A x + b at every mesh vertex moves every node by A p + b; colour
   // scalars y + 2z by render index (vertex order reversed) interpolate alike.
@@ -212,7 +213,11 @@ TEST(VolumeMesh, TheCacheHoldsTheBindingAndIsReusedOnlyWhenItFits) {
   const std::vector<Point> points = {{0.2f, 0.3f, 0.4f}, {1.2f, 0.5f, 0.5f}, {1.8f, 0.9f, 0.1f}};
   const CacheRow rows[] = {
       {"as written", [](VolumeModel&, size_t) {}, true},
-      {"another node count", [](VolumeModel& m, size_t) { m.write({{0, 0, 0}}); }, false},
+      {"another node count",
+       [](VolumeModel& m, size_t) {
+         m.write({{0, 0, 0}});
+       },
+       false},
       {"a node number beyond the mesh",
        [](VolumeModel& m, size_t n) { patch<int32_t>(m.cache, 5 + 16 * n, 12); }, false},
       {"scalars claimed but missing", [](VolumeModel& m, size_t) { patch<uint8_t>(m.cache, 4, 1); },
