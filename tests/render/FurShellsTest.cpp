@@ -1,6 +1,5 @@
-// Fur texels against the strand profile worked out by hand from scripted
-// random draws, the packing against byte order, shells against closed forms
-// and the adjustment limits.
+// Fur texels against hand-worked strand profiles from scripted draws, the
+// packing against byte order, shells against closed forms, the limits.
 
 #include <gtest/gtest.h>
 
@@ -65,8 +64,7 @@ TEST(FurShells, PackingAndTheEmptyCases) {
   std::memcpy(bytes, &word, 4);
   EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 4), (std::vector<uint8_t>{0x00, 0x3f, 0x7f, 0xff}));
   Script script{{0.5f}};
-  EXPECT_TRUE(furLayerTexels(128, 0, false, script.random()).empty());
-  EXPECT_EQ(script.used, 0u);
+  EXPECT_TRUE(furLayerTexels(128, 0, false, script.random()).empty() && script.used == 0);
   EXPECT_EQ(furLayerShade(0, 1), 1.0f);
 }
 
@@ -84,18 +82,16 @@ TEST(FurShells, ShellsByLayer) {
     EXPECT_EQ(s.layerTexture, r.texture);
     EXPECT_FLOAT_EQ(s.motionInfluence, 3 * t * t);
     EXPECT_FLOAT_EQ(s.gravity[1], -9.81f * 0.375f * r.distance * r.distance);
-    EXPECT_EQ(s.gravity[0], 0.0f);
+    EXPECT_EQ(s.gravity[0] + s.gravity[2], 0.0f);
   }
 }
 
 TEST(FurShells, AdjustmentsStopAtTheirLimits) {
   FurParameters p;
   p.layerCount = 50;
-  EXPECT_FALSE(p.addLayer());
-  EXPECT_EQ(p.layerCount, 50u);
+  EXPECT_FALSE(p.addLayer() || p.layerCount != 50u);
   p.layerCount = 0;
-  EXPECT_FALSE(p.removeLayer());
-  EXPECT_EQ(p.layerCount, 0u);
+  EXPECT_FALSE(p.removeLayer() || p.layerCount != 0u);
   for (int i = 0; i < 30; ++i) p.scaleLength(1.1f);
   EXPECT_EQ(p.furLength, 0.4f);
 }

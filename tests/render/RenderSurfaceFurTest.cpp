@@ -1,14 +1,9 @@
-// The fur surface drawn for real: a sphere inside a box body, seen
-// orthographically, with and without fur; the shadow-map (depth) pass; the
-// layer commands and a surface without geometry.
+// The fur surface drawn for real: a sphere in a box body with and without
+// fur, the depth pass, the layer commands, a surface without geometry.
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "Capture.h"
 #include "GLWindow.h"
@@ -122,8 +117,7 @@ TEST(RenderSurfaceFur, FurWidensTheSilhouetteAndRoughensTheBody) {
   EXPECT_GT(furArea, 1.03 * bareArea) << bareArea;
   EXPECT_GT(stepVariance(furry), 4 * stepVariance(bare) + 4) << stepVariance(bare);
 
-  // The shadow map sees the surface alone, and the depth pass does not
-  // turn the position buffers over.
+  // The shadow map sees the surface alone; the depth pass keeps the buffers.
   const GLuint current = fur->positionBuffer;
   EXPECT_EQ(depthAfterDepthPass(*fur), depthAfterDepthPass(*plain));
   EXPECT_EQ(fur->positionBuffer, current);
@@ -167,8 +161,7 @@ TEST(RenderSurfaceFur, WithoutGeometryNothingIsMadeOrDrawn) {
   EXPECT_NE(scene.printed.find("Error in initialisation: no geometry. \n"), std::string::npos)
       << scene.printed;
   EXPECT_EQ(scene.renderSurfaceOn + scene.furOn, 0);
-  EXPECT_EQ(fur->furProgram, nullptr);
-  EXPECT_EQ(fur->positionBuffer, 0u);
+  EXPECT_TRUE(fur->furProgram == nullptr && fur->positionBuffer == 0u);
   scene.renderSurfaceOn = 1;  // switched on again: still nothing to draw
   EXPECT_EQ(zolt::test::countDiffering(draw(*fur), {0, 0, 0}, 0), 0);
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));

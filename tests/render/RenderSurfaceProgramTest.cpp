@@ -1,7 +1,5 @@
-// The default sample model in the program's own window, in process: its
-// render surface shows the texture and follows gravity, and with the
-// surface switched off the simulation mesh is drawn instead. The switches
-// are set the way the control ids 102 and 116 set them.
+// The default sample model in the program's window: its surface shows the
+// texture and follows gravity; switched off (ids 102, 116) the mesh shows.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -27,10 +25,8 @@ using namespace zolt::test;
 
 namespace {
 
-// Runs events until n more model frames have been drawn (or 20 s passed),
-// so that a loaded machine only makes the test slower. The scene marks a
-// drawn frame of a simulated model; the mark is cleared here. GLUT's own
-// loop would call the idle frames.
+// Runs events until n more model frames were drawn (or 20 s passed): a
+// loaded machine only makes the test slower. GLUT's loop would call idle.
 void runFrames(int n) {
   const double end = monotonicSeconds() + 20.0;
   for (; n > 0 && monotonicSeconds() < end; --n)
@@ -46,8 +42,7 @@ Image shot() {
   return screenshotCurrentWindow();
 }
 
-// Body pixels: those that differ from the background in the middle half of
-// the window (texts and logo lie outside it); their mean row.
+// Pixels differing from the background in the middle half; their mean row.
 long bodyPixels(const Image& img, const Image& empty, double* meanRow = nullptr) {
   long n = 0;
   double rows = 0;
