@@ -111,13 +111,11 @@ TEST(ControlPanel, PointerAtTheEdgesShowsAndHidesThePanel) {
   g.windowWidth = 800;
   g.windowHeight = 600;
   g.panelAutoHide = 1;
-  const struct {
-    bool before;
-    int x, y;
-    bool after;
-  } rows[] = {{true, 400, 595, false}, {true, 400, 594, true}, {false, 400, 5, true},
-              {false, 400, 6, false},  {false, 4, 0, false},   {true, 796, 599, true},
-              {true, 795, 599, false}};
+  // clang-format off
+  const struct { bool before; int x, y; bool after; } rows[] = {
+      {true, 400, 595, false}, {true, 400, 594, true}, {false, 400, 5, true},
+      {false, 400, 6, false}, {false, 4, 0, false}, {true, 796, 599, true}, {true, 795, 599, false}};
+  // clang-format on
   for (const auto& r : rows) {
     r.before ? panel.show() : panel.hide();
     passiveMotionCallback(r.x, r.y);

@@ -26,15 +26,11 @@ TEST(MouseDrag, PullFollowsTheScreenAxesOfTheCapturedView) {
   rotateViewMatrix(R, 35.0f, -50.0f);
   captureDragView(R, 0.3f, -0.2f, -4.0f, view, axis);
   // Screen components of the force over the step scale.
-  const struct {
-    int dx, dy;
-    bool shift;
-    double right, up;
-  } rows[] = {{10, 0, false, 10, 0},
-              {0, -7, false, 0, -7},
-              {10, 0, true, 10, 0},
-              {20, 0, true, 40, 0},
-              {-20, 10, true, -40, 10}};
+  // clang-format off
+  const struct { int dx, dy; bool shift; double right, up; } rows[] = {
+      {10, 0, false, 10, 0}, {0, -7, false, 0, -7}, {10, 0, true, 10, 0}, {20, 0, true, 40, 0},
+      {-20, 10, true, -40, 10}};
+  // clang-format on
   // Back to the screen through the rotation: R v + t.
   auto screen = [&view](const auto* v, int i, double t) {
     return view[i] * v[0] + view[4 + i] * v[1] + view[8 + i] * v[2] + t;

@@ -128,14 +128,12 @@ TEST(PanelControls, RotationBallTurnsThePointUnderThePointerAndStaysOrthonormal)
   std::uniform_real_distribution<float> u(-1.0f, 1.0f);
   for (int k = 0; k < 1000; ++k)
     d.drag(x + u(rng) * r, y + u(rng) * r, 1.5f * r * u(rng), 1.5f * r * u(rng), 1);
-  double maxError = 0.0;
   for (int a = 0; a < 3; ++a)
     for (int b = 0; b < 3; ++b) {
       double dot = 0.0;
       for (int i = 0; i < 3; ++i) dot += double(m[4 * a + i]) * m[4 * b + i];
-      maxError = std::max(maxError, std::fabs(dot - (a == b)));
+      EXPECT_NEAR(dot, a == b, 1e-5) << a << b;
     }
-  EXPECT_LT(maxError, 1e-5);
   const double det = m[0] * (m[5] * m[10] - m[6] * m[9]) - m[4] * (m[1] * m[10] - m[2] * m[9]) +
                      m[8] * (m[1] * m[6] - m[2] * m[5]);
   EXPECT_NEAR(det, 1.0, 1e-5);
