@@ -90,17 +90,13 @@ TEST(PanelControls, TranslationPadsMoveByPixelsTimesSpeed) {
   d.frame(2);
   // Pointer moves (x right, y down); dispatched every frame or only at the
   // end, the result is the same.
-  const struct {
-    Translation* pad;
-    float dx, dy;
-    bool eager;
-    float expect[2];
-  } rows[] = {
+  // clang-format off
+  const struct { Translation* pad; float dx, dy; bool eager; float expect[2]; } rows[] = {
       {xy, 40, -20, true, {1.0f + 40 * 0.015f, -1.0f + 20 * 0.015f}},
       {xy, -40, 20, false, {1.0f, -1.0f}},
       {z, 7, -30, false, {-5.0f + 30 * std::sqrt(5.0f) * 0.02f, 0}},
-      {z, 0, 60, true, {-5.0f - 30 * std::sqrt(5.0f) * 0.02f, 0}},
-  };
+      {z, 0, 60, true, {-5.0f - 30 * std::sqrt(5.0f) * 0.02f, 0}}};
+  // clang-format on
   for (const auto& r : rows) {
     d.drag(PanelDriver::cx(r.pad), PanelDriver::cy(r.pad), r.dx, r.dy, 5, r.eager);
     d.frame();

@@ -93,15 +93,12 @@ TEST(PanelMaster, PressesOnAVisiblePanelNeverReachTheScene) {
   const float px = PanelDriver::cx(s.box), py = PanelDriver::cy(s.box);
   enum Setup { Visible, Hidden, ListOpen };
   // A press at (x, y), a move to (600, 500) and the release there.
-  const struct {
-    Setup setup;
-    float x, y;
-    int mouse, motion;
-  } rows[] = {
-      {Visible, px, py, 0, 0},   {Visible, 600, 500, 2, 1},
-      {Hidden, px, py, 2, 1},    {ListOpen, 600, 500, 0, 0},  // closes the list instead
-      {Visible, 600, 500, 2, 1},
-  };
+  // clang-format off
+  const struct { Setup setup; float x, y; int mouse, motion; } rows[] = {
+      {Visible, px, py, 0, 0}, {Visible, 600, 500, 2, 1}, {Hidden, px, py, 2, 1},
+      {ListOpen, 600, 500, 0, 0},  // closes the list instead
+      {Visible, 600, 500, 2, 1}};
+  // clang-format on
   for (const auto& r : rows) {
     if (r.setup == Hidden) s.w.hide();
     if (r.setup == ListOpen) d.click(s.list);
