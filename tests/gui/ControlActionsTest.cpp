@@ -1,5 +1,4 @@
-// The model actions (ids 101-134) without a window, on a simulation that
-// logs its calls.
+// The model actions (ids 101-134) without a window.
 
 #include "ControlFixture.h"
 
@@ -9,12 +8,7 @@ using ControlActions = ControlDispatch;
 
 TEST_F(ControlActions, SimulationActions) {
   // clang-format off
-  const struct {
-    int id;
-    Word word;
-    int value;
-    const char* log;
-  } rows[] = {
+  const struct { int id; Word word; int value; const char* log; } rows[] = {
       {101, &G::forcesOn, 1, "add 2 1 2 3 "}, {101, &G::forcesOn, 0, "purge "},
       {102, &G::gravityOn, 1, "gravity+ "}, {102, &G::gravityOn, 0, "gravity- "},
       {104, nullptr, 0, "smooth 1 0 0 -1 "}, {105, nullptr, 0, "reset "},
@@ -44,9 +38,8 @@ TEST_F(ControlActions, ResetAndInertiaEndDragsAndMarkTheRecord) {
   control->pathRecord.pull = 1;
   control->handleControl(106);
   EXPECT_FALSE(control->dragPending);
-  EXPECT_EQ(g.forcesOn, 0);
+  EXPECT_EQ(g.forcesOn + control->pathRecord.pull, 0);
   EXPECT_EQ(control->pathRecord.inertia, 1);
-  EXPECT_EQ(control->pathRecord.pull, 0);
 }
 
 TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
@@ -54,11 +47,7 @@ TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
   g.volumeParameters.scale = 0.9f;
   g.renderVolumeOn = 1;
   // clang-format off
-  const struct {
-    Word word;
-    int value, id;
-    int rightSide, stress, residual;
-  } steps[] = {
+  const struct { Word word; int value, id, rightSide, stress, residual; } steps[] = {
       {&G::colourByRightSide, 1, 112, 1, 0, 0}, {&G::computeStress, 1, 113, 0, 1, 0},
       {&G::computeResidual, 1, 121, 0, 0, 1}, {&G::colourByRightSide, 1, 112, 1, 0, 0},
       {&G::colourByRightSide, 0, 112, 0, 0, 0}};
@@ -67,9 +56,8 @@ TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
     g.*s.word = s.value;
     g.volumeChanged = g.classificationChanged = 0;
     control->handleControl(s.id);
-    EXPECT_EQ(g.colourByRightSide, s.rightSide) << s.id;
-    EXPECT_EQ(g.computeStress, s.stress) << s.id;
-    EXPECT_EQ(g.computeResidual, s.residual) << s.id;
+    const std::vector<int> on = {g.colourByRightSide, g.computeStress, g.computeResidual};
+    EXPECT_EQ(on, (std::vector<int>{s.rightSide, s.stress, s.residual})) << s.id;
     const bool any = s.rightSide + s.stress + s.residual > 0;
     EXPECT_EQ(g.volumeParameters.colourSource, any ? 1 : 0) << s.id;
     EXPECT_EQ(g.classificationChanged, any ? 0 : 1) << s.id;
@@ -79,15 +67,17 @@ TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
 }
 
 TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
-  GuiSettings& g = guiSettings;
-  g.pixelLighting = 0;
-  keyboardCallback('s', 0, 0);
-  EXPECT_EQ(g.shadowOn + g.pixelLighting, 2);
-  keyboardCallback('L', 0, 0);
-  EXPECT_EQ(g.shadowOn + g.pixelLighting, 0);
-  keyboardCallback('l', 0, 0);  // lighting on alone keeps the shadow off
-  EXPECT_EQ(g.shadowOn, 0);
-  EXPECT_EQ(g.pixelLighting, 1);
+  // Key, then shadow and lighting; lighting on alone keeps the shadow off.
+  const struct {
+    char key;
+    int shadow, lighting;
+  } rows[] = {{'s', 1, 1}, {'L', 0, 0}, {'l', 0, 1}};
+  guiSettings.pixelLighting = 0;
+  for (const auto& r : rows) {
+    keyboardCallback(r.key, 0, 0);
+    EXPECT_EQ(guiSettings.shadowOn, r.shadow) << r.key;
+    EXPECT_EQ(guiSettings.pixelLighting, r.lighting) << r.key;
+  }
 }
 
 }  // namespace

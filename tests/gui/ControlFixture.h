@@ -1,8 +1,6 @@
 #pragma once
-// The control object without a window, shared by the key, id and model
-// action tests: ids through a recorder of the ids sent, the window and the
-// panel through a log of their calls, model actions on a simulation that
-// logs its calls.
+// The control object without a window: ids sent, window and panel calls
+// and simulation calls are all logged.
 
 #include <gtest/gtest.h>
 
@@ -78,8 +76,4 @@ class ControlDispatch : public testing::Test {
 
 }  // namespace zolt::test
 
-using zolt::test::ControlDispatch;
-using zolt::test::G;
-using zolt::test::record;
-using zolt::test::sent;
-using zolt::test::Word;
+using namespace zolt::test;

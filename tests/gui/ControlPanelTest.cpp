@@ -1,12 +1,7 @@
-// The control panel without a display: which controls a loaded model, a
-// paused loop and texturing enable, the model list it offers, the view
-// window's drag speeds and the automatic show and hide.
+// The control panel without a display: enabling, model list, drag speeds,
+// automatic show and hide.
 
 #include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-#include <vector>
 
 #include "ControlPanel.h"
 #include "GuiSettings.h"
@@ -23,8 +18,7 @@ using zolt::test::PanelDriver;
 
 namespace {
 
-// The six rollouts' enabled flags, Simulation, Deformation, MouseMode,
-// Rendering Options, RenderSurf/Vol, Color.
+// The six rollouts' enabled flags.
 std::vector<bool> rolloutsEnabled(const ControlPanel& p) {
   std::vector<bool> on;
   for (const panel::Rollout* r : p.rollouts) on.push_back(r->isEnabled());
@@ -53,20 +47,16 @@ TEST(ControlPanel, ALoadedModelEnablesTheRolloutsItCanUse) {
   EXPECT_FALSE(panel.viewWindow->isVisible());
   EXPECT_EQ(modelChoice.models, (std::vector<std::string>{"B", "a"}));
 
-  // {has a render surface, preprocessing skipped}
-  const struct {
-    bool surface, skip;
-    std::vector<bool> rollouts;
-  } rows[] = {{false, false, all}, {true, false, all}, {true, true, noSim}};
-  for (const auto& r : rows) {
-    modelChoice.skipPreprocess = r.skip;
+  // Has a render surface, preprocessing skipped.
+  for (auto [surface, skip] : {std::pair{false, false}, {true, false}, {true, true}}) {
+    modelChoice.skipPreprocess = skip;
     Model m;
-    if (r.surface) m.render.surfacePath = "surface";
+    if (surface) m.render.surfacePath = "surface";
     {
       ZoltControl control(&m.mesh, nullptr, &m.settings, &m.render);
-      EXPECT_EQ(rolloutsEnabled(panel), r.rollouts);
-      EXPECT_EQ(panel.renderSurfaceBox->isEnabled(), r.surface);
-      EXPECT_EQ(panel.panel->find("Fur")->isEnabled(), r.surface);
+      EXPECT_EQ(rolloutsEnabled(panel), skip ? noSim : all);
+      EXPECT_EQ(panel.renderSurfaceBox->isEnabled(), surface);
+      EXPECT_EQ(panel.panel->find("Fur")->isEnabled(), surface);
       EXPECT_FALSE(panel.isVisible());  // hidden while a model runs
       EXPECT_TRUE(panel.viewWindow->isVisible());
     }
@@ -107,8 +97,7 @@ TEST(ControlPanel, DragSpeedsFollowTheZoom) {
     EXPECT_NEAR(panel.shiftControl->speed(), r.shift, 1e-6);
     EXPECT_NEAR(panel.zoomControl->speed(), r.zoomSpeed, 1e-6);
   }
-  // A real drag of the zoom pad at zoom -20: 10 pixels up, twice the speed
-  // of zoom -5.
+  // Dragging the zoom pad 10 pixels up at zoom -20.
   PanelDriver d;
   panel.viewWindow->show();
   d.frame(2);
@@ -122,19 +111,13 @@ TEST(ControlPanel, PointerAtTheEdgesShowsAndHidesThePanel) {
   g.windowWidth = 800;
   g.windowHeight = 600;
   g.panelAutoHide = 1;
-  // {visible before, x, y, visible after}
-  const struct {
-    bool before;
-    int x, y;
-    bool after;
-  } rows[] = {{true, 400, 595, false}, {true, 400, 594, true}, {false, 400, 5, true},
-              {false, 400, 6, false},  {false, 4, 0, false},   {true, 796, 599, true},
-              {true, 795, 599, false}};
+  // clang-format off
+  const struct { bool before; int x, y; bool after; } rows[] = {
+      {true, 400, 595, false}, {true, 400, 594, true}, {false, 400, 5, true},
+      {false, 400, 6, false}, {false, 4, 0, false}, {true, 796, 599, true}, {true, 795, 599, false}};
+  // clang-format on
   for (const auto& r : rows) {
-    if (r.before)
-      panel.show();
-    else
-      panel.hide();
+    r.before ? panel.show() : panel.hide();
     passiveMotionCallback(r.x, r.y);
     EXPECT_EQ(panel.isVisible(), r.after) << r.x << "," << r.y;
     EXPECT_EQ(g.pointerX, r.x);

@@ -10,53 +10,45 @@
 
 namespace {
 
-// A view turned away from the identity, shifted and zoomed.
-void turnedView(float* view, double* axis) {
-  float R[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  rotateViewMatrix(R, 35.0f, -50.0f);
-  captureDragView(R, 0.3f, -0.2f, -4.0f, view, axis);
-}
-
 TEST(MouseDrag, SqueezeDoublesEvery139PixelsRightOrUp) {
   const struct {
     int dx, dy;
     float factor;
   } rows[] = {{139, 0, 2.0037f}, {0, 139, 2.0037f}, {139, -139, 1.0f}, {-139, 0, 0.49908f}};
   for (const auto& r : rows)
-    EXPECT_NEAR(squeezeForceNorm(1000.0f, r.dx, r.dy), 1000.0f * r.factor, 0.05f)
-        << r.dx << " " << r.dy;
+    EXPECT_NEAR(squeezeForceNorm(1000.0f, r.dx, r.dy), 1000.0f * r.factor, 0.05f) << r.dx << r.dy;
 }
 
 TEST(MouseDrag, PullFollowsTheScreenAxesOfTheCapturedView) {
-  float view[16];
+  // A view turned away from the identity, shifted and zoomed.
+  float R[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}, view[16];
   double axis[3];
-  turnedView(view, axis);
-  const struct {
-    int dx, dy;
-    bool shift;
-    double right, up;  // screen components of the force over the step scale
-  } rows[] = {{10, 0, false, 10, 0},
-              {0, -7, false, 0, -7},
-              {10, 0, true, 10, 0},
-              {20, 0, true, 40, 0},
-              {-20, 10, true, -40, 10}};
+  rotateViewMatrix(R, 35.0f, -50.0f);
+  captureDragView(R, 0.3f, -0.2f, -4.0f, view, axis);
+  // Screen components of the force over the step scale.
+  // clang-format off
+  const struct { int dx, dy; bool shift; double right, up; } rows[] = {
+      {10, 0, false, 10, 0}, {0, -7, false, 0, -7}, {10, 0, true, 10, 0}, {20, 0, true, 40, 0},
+      {-20, 10, true, -40, 10}};
+  // clang-format on
+  // Back to the screen through the rotation: R v + t.
+  auto screen = [&view](const auto* v, int i, double t) {
+    return view[i] * v[0] + view[4 + i] * v[1] + view[8 + i] * v[2] + t;
+  };
   for (const auto& r : rows) {
     double f[3];
     pullForce(view, 0.5f, r.dx, r.dy, r.shift, f);
-    // Back to the screen through the rotation: R f = (right, up, 0) scale.
-    for (int i = 0; i < 3; ++i) {
-      const double screen = view[i] * f[0] + view[4 + i] * f[1] + view[8 + i] * f[2];
-      EXPECT_NEAR(screen, 0.5 * (i == 0 ? r.right : i == 1 ? r.up : 0.0), 1e-5) << r.dx << i;
-    }
+    for (int i = 0; i < 3; ++i)
+      EXPECT_NEAR(screen(f, i, 0), 0.5 * (i == 0 ? r.right : i == 1 ? r.up : 0.0), 1e-5) << r.dx;
   }
   // The view axis is the screen's z axis in model space; the eye maps to
   // the view's origin.
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(axis[i], view[4 * i + 2]);
   float eye[3];
   eyePosition(view, eye);
-  for (int i = 0; i < 3; ++i)
-    EXPECT_NEAR(view[i] * eye[0] + view[4 + i] * eye[1] + view[8 + i] * eye[2] + view[12 + i], 0.0,
-                1e-6);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(axis[i], view[4 * i + 2]);
+    EXPECT_NEAR(screen(eye, i, view[12 + i]), 0.0, 1e-6);
+  }
 }
 
 TEST(MouseDrag, RectangleVote) {

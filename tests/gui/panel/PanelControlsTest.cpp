@@ -1,10 +1,11 @@
-// The panel controls without a display: rollouts, enabling, radio groups,
-// list boxes, the translation pads and the rotation ball.
+// The panel controls without a display.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "PanelControls.h"
@@ -26,18 +27,15 @@ TEST(PanelControls, RolloutsShowChildrenOnlyWhileOpenAndEnabled) {
   auto* step = sim->add<Button>("Single Step [ ]", 3, record);
   sim->disable();
   d.frame(2);
-  // {clicked, its child, open after the click}
-  const struct {
-    Rollout* rollout;
-    Control* child;
-    bool open;
-  } rows[] = {{def, box, true}, {sim, step, false}, {def, box, false}};
   EXPECT_TRUE(box->rect.empty() && step->rect.empty());  // closed at start
-  for (const auto& r : rows) {
-    d.click(r.rollout);
+  // Clicked, its child, open after the click.
+  for (auto [rollout, child, open] : {std::tuple<Rollout*, Control*, bool>{def, box, true},
+                                      {sim, step, false},
+                                      {def, box, false}}) {
+    d.click(rollout);
     d.frame();
-    EXPECT_EQ(r.rollout->isOpen(), r.open) << r.rollout->label();
-    EXPECT_EQ(r.child->rect.empty(), !r.open) << r.rollout->label();
+    EXPECT_EQ(rollout->isOpen(), open) << rollout->label();
+    EXPECT_EQ(child->rect.empty(), !open) << rollout->label();
   }
   EXPECT_FALSE(step->isEnabled());  // a container passes disable on
   sim->enable();
@@ -58,20 +56,16 @@ TEST(PanelControls, RadioAndListSelectionsReachTheirLiveVariables) {
   ids.clear();
   Window w("Strip", Window::Placement::TopStrip);
   auto* group = w.add<RadioGroup>(&mode, 6, record);
-  for (const char* l :
-       {"Wireframe [F1]", "Front-Filled [F2]", "Back-Filled [F3]", "Front and Back"})
-    group->addButton(l);
+  const char* modes[] = {"Wireframe [F1]", "Front-Filled [F2]", "Back-Filled [F3]",
+                         "Front and Back"};
+  for (const char* l : modes) group->addButton(l);
   auto* list = w.add<Listbox>("Model", &index, 0, record);
   for (int i = 0; i < 3; ++i) list->addItem(i, i == 0 ? "" : "model" + std::to_string(i));
   d.frame(2);
-  const struct {
-    const char* label;
-    int mode;
-  } radio[] = {{"Front and Back", 3}, {"Wireframe [F1]", 0}, {"Back-Filled [F3]", 2}};
-  for (const auto& r : radio) {
-    d.click(w.find(r.label));
+  for (int m : {3, 0, 2}) {
+    d.click(w.find(modes[m]));
     d.m.dispatch();
-    EXPECT_EQ(mode, r.mode) << r.label;
+    EXPECT_EQ(mode, m);
   }
   for (int item : {2, 0, 1}) {
     d.click(list);  // opens the list
@@ -94,19 +88,15 @@ TEST(PanelControls, TranslationPadsMoveByPixelsTimesSpeed) {
   xy->setSpeed(0.015f);
   z->setSpeed(std::sqrt(5.0f) * 0.02f);
   d.frame(2);
-  // Pointer moves (x right, y down) of one drag; dispatched every frame or
-  // only at the end, the result is the same.
-  const struct {
-    Translation* pad;
-    float dx, dy;
-    bool eager;
-    float expect[2];
-  } rows[] = {
+  // Pointer moves (x right, y down); dispatched every frame or only at the
+  // end, the result is the same.
+  // clang-format off
+  const struct { Translation* pad; float dx, dy; bool eager; float expect[2]; } rows[] = {
       {xy, 40, -20, true, {1.0f + 40 * 0.015f, -1.0f + 20 * 0.015f}},
       {xy, -40, 20, false, {1.0f, -1.0f}},
       {z, 7, -30, false, {-5.0f + 30 * std::sqrt(5.0f) * 0.02f, 0}},
-      {z, 0, 60, true, {-5.0f - 30 * std::sqrt(5.0f) * 0.02f, 0}},
-  };
+      {z, 0, 60, true, {-5.0f - 30 * std::sqrt(5.0f) * 0.02f, 0}}};
+  // clang-format on
   for (const auto& r : rows) {
     d.drag(PanelDriver::cx(r.pad), PanelDriver::cy(r.pad), r.dx, r.dy, 5, r.eager);
     d.frame();
@@ -130,20 +120,16 @@ TEST(PanelControls, RotationBallTurnsThePointUnderThePointerAndStaysOrthonormal)
   const float ry[16] = {c, 0, -s, 0, 0, 1, 0, 0, s, 0, c, 0, 0, 0, 0, 1};
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], ry[i], 2e-3) << i;
 
-  unsigned seed = 12345;
-  auto rnd = [&seed](float span) {
-    seed = seed * 1103515245u + 12345u;
-    return span * (float((seed >> 8) & 0xffff) / 65535.0f - 0.5f);
-  };
-  for (int k = 0; k < 1000; ++k) d.drag(x + rnd(2 * r), y + rnd(2 * r), rnd(3 * r), rnd(3 * r), 1);
-  double maxError = 0.0;
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  for (int k = 0; k < 1000; ++k)
+    d.drag(x + u(rng) * r, y + u(rng) * r, 1.5f * r * u(rng), 1.5f * r * u(rng), 1);
   for (int a = 0; a < 3; ++a)
     for (int b = 0; b < 3; ++b) {
       double dot = 0.0;
       for (int i = 0; i < 3; ++i) dot += double(m[4 * a + i]) * m[4 * b + i];
-      maxError = std::max(maxError, std::fabs(dot - (a == b)));
+      EXPECT_NEAR(dot, a == b, 1e-5) << a << b;
     }
-  EXPECT_LT(maxError, 1e-5);
   const double det = m[0] * (m[5] * m[10] - m[6] * m[9]) - m[4] * (m[1] * m[10] - m[2] * m[9]) +
                      m[8] * (m[1] * m[6] - m[2] * m[5]);
   EXPECT_NEAR(det, 1.0, 1e-5);

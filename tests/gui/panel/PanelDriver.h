@@ -1,7 +1,6 @@
 #pragma once
-// Drives the panel master without a display: frames on a 1024 x 768 display
-// driven by the test, pointer events as GLUT delivers them, controls found
-// by label; and a callback that records the ids it is sent.
+// Drives the panel master without a display on a 1024 x 768 screen, pointer
+// events as GLUT delivers them; and a callback that records the ids sent.
 
 #include <gtest/gtest.h>
 
@@ -31,11 +30,14 @@ struct PanelDriver {
     m.passiveMotion(px(x), px(y));
     frame();
   }
-  // Move, press and release with a frame between each.
-  void click(float x, float y) {
+  void press(float x, float y) {
     moveTo(x, y);
     m.mouse(0, 0, px(x), px(y));
     frame();
+  }
+  // Move, press and release with a frame between each.
+  void click(float x, float y) {
+    press(x, y);
     m.mouse(0, 1, px(x), px(y));
     frame();
   }
@@ -46,9 +48,7 @@ struct PanelDriver {
   // Press at (x, y), move by (dx, dy) in n steps with a frame each, release;
   // dispatches after every frame when eager.
   void drag(float x, float y, float dx, float dy, int n, bool eager = true) {
-    moveTo(x, y);
-    m.mouse(0, 0, px(x), px(y));
-    frame();
+    press(x, y);
     for (int i = 1; i <= n; ++i) {
       m.motion(px(x + dx * i / n), px(y + dy * i / n));
       frame();

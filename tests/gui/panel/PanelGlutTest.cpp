@@ -1,7 +1,5 @@
-// The panels drawn over a frame that left GL in a busy state: a program, a
-// buffer bound to both targets, texture unit 3 and a clip plane that cuts
-// everything. The panel must still appear, untinted, and the state must
-// come back unchanged.
+// The panels drawn over a busy GL state (program, buffers, texture unit 3,
+// a clip plane cutting all) appear untinted and leave the state unchanged.
 
 #include <gtest/gtest.h>
 

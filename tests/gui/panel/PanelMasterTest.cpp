@@ -1,7 +1,5 @@
-// The panel master's three rules without a display: changes are written and
-// reported only when the queue is drained, button transitions that arrive
-// between two frames are fed one per frame, and input goes to either the
-// panels or the scene.
+// The panel master's queue, transition feeding and input routing without a
+// display.
 
 #include <gtest/gtest.h>
 
@@ -62,15 +60,12 @@ TEST(PanelMaster, TransitionsBetweenTwoFramesAreFedOnePerFrame) {
   int redisplays = 0;
   d.m.postRedisplay = [&redisplays] { ++redisplays; };
   const float x = PanelDriver::cx(s.box), y = PanelDriver::cy(s.box);
-  // {clicks arriving in one gap between frames, value after them}
-  const struct {
-    int clicks;
-    int value;
-  } rows[] = {{1, 1}, {2, 1}, {3, 0}};
-  for (const auto& r : rows) {
+  // Clicks arriving in one gap between frames: 1, 2, 3 (each from 0).
+  const int values[] = {1, 1, 0};
+  for (int clicks = 1; clicks <= 3; ++clicks) {
     ids.clear();
     d.moveTo(x, y);
-    for (int i = 0; i < r.clicks; ++i) {
+    for (int i = 0; i < clicks; ++i) {
       d.m.mouse(0, 0, int(x), int(y));
       d.m.mouse(0, 1, int(x), int(y));
     }
@@ -81,8 +76,8 @@ TEST(PanelMaster, TransitionsBetweenTwoFramesAreFedOnePerFrame) {
     d.drain();
     EXPECT_FALSE(d.m.inputPending());
     d.m.dispatch();
-    EXPECT_EQ(gravity, r.value) << r.clicks;
-    EXPECT_EQ(ids.size(), size_t(r.clicks));
+    EXPECT_EQ(gravity, values[clicks - 1]) << clicks;
+    EXPECT_EQ(ids.size(), size_t(clicks));
   }
   d.m.postRedisplay = nullptr;
 }
@@ -98,15 +93,12 @@ TEST(PanelMaster, PressesOnAVisiblePanelNeverReachTheScene) {
   const float px = PanelDriver::cx(s.box), py = PanelDriver::cy(s.box);
   enum Setup { Visible, Hidden, ListOpen };
   // A press at (x, y), a move to (600, 500) and the release there.
-  const struct {
-    Setup setup;
-    float x, y;
-    int mouse, motion;
-  } rows[] = {
-      {Visible, px, py, 0, 0},   {Visible, 600, 500, 2, 1},
-      {Hidden, px, py, 2, 1},    {ListOpen, 600, 500, 0, 0},  // closes the list instead
-      {Visible, 600, 500, 2, 1},
-  };
+  // clang-format off
+  const struct { Setup setup; float x, y; int mouse, motion; } rows[] = {
+      {Visible, px, py, 0, 0}, {Visible, 600, 500, 2, 1}, {Hidden, px, py, 2, 1},
+      {ListOpen, 600, 500, 0, 0},  // closes the list instead
+      {Visible, 600, 500, 2, 1}};
+  // clang-format on
   for (const auto& r : rows) {
     if (r.setup == Hidden) s.w.hide();
     if (r.setup == ListOpen) d.click(s.list);
@@ -120,15 +112,12 @@ TEST(PanelMaster, PressesOnAVisiblePanelNeverReachTheScene) {
     m.keyboard('g', int(px), int(py));
     m.passiveMotion(int(px), int(py));
     d.drain();
-    EXPECT_EQ(sceneMouse, r.mouse) << r.setup << " " << r.x;
-    EXPECT_EQ(sceneMotion, r.motion) << r.setup << " " << r.x;
-    EXPECT_EQ(sceneKeys, 1);  // keys always reach the scene
-    EXPECT_EQ(scenePassive, 1);
+    // Keys and passive moves always reach the scene.
+    EXPECT_EQ((std::vector<int>{sceneMouse, sceneMotion, sceneKeys, scenePassive}),
+              (std::vector<int>{r.mouse, r.motion, 1, 1}))
+        << r.setup << " " << r.x;
     s.w.show();
   }
   m.dispatch();
-  m.mouseFunc = nullptr;
-  m.motionFunc = nullptr;
-  m.keyboardFunc = nullptr;
-  m.passiveMotionFunc = nullptr;
+  m.mouseFunc = {}, m.motionFunc = {}, m.keyboardFunc = {}, m.passiveMotionFunc = {};
 }
