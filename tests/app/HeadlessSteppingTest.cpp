@@ -193,25 +193,22 @@ struct SystemFile {
       for (int k = i32(); in && k > 0; --k) {
         const int column = i32();
         if (column < 0 || column >= nCol) return;
-        row.emplace_back(column, f64());
+        row.emplace_back(column, read<double>());
       }
     for (auto* v : {&guess, &b, &e})
-      for (int k = i32(); in && k > 0; --k) v->push_back(f64());
+      for (int k = i32(); in && k > 0; --k) v->push_back(read<double>());
     n = in && in.peek() == EOF ? nRow : 0;
   }
 
  private:
   std::istringstream in;
-  int i32() {
-    int32_t v = 0;
-    in.read(reinterpret_cast<char*>(&v), 4);
+  template <class T>
+  T read() {
+    T v = 0;
+    in.read(reinterpret_cast<char*>(&v), sizeof v);
     return v;
   }
-  double f64() {
-    double v = 0;
-    in.read(reinterpret_cast<char*>(&v), 8);
-    return v;
-  }
+  int i32() { return read<int32_t>(); }
 };
 
 }  // namespace
@@ -250,16 +247,13 @@ TEST(HeadlessStepping, SolverTestReportsConvergenceAndWritesTheSystem) {
   EXPECT_LT(std::sqrt(rr / bb), 1e-8);
 
   // The explicit scheme and a solver object only step.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--scheme", "5"}, {"--solver", "1"}}) {
+  for (const auto& [option, value] : {std::pair{"--scheme", "5"}, {"--solver", "1"}}) {
     TempDir quiet;
     copyModel(quiet, "beam");
-    std::vector<std::string> all = {"--steps", "1", "--solver-test"};
-    all.insert(all.end(), args.begin(), args.end());
-    const ProgramResult q = step(quiet, "beam", all);
+    const ProgramResult q = step(quiet, "beam", {"--steps", "1", "--solver-test", option, value});
     ASSERT_EQ(q.status, 0) << q.err;
-    EXPECT_EQ(q.out.find("Exact Solution"), std::string::npos) << args[0];
-    EXPECT_FALSE(exists(quiet.file("matrix.bin"))) << args[0];
+    EXPECT_EQ(q.out.find("Exact Solution"), std::string::npos) << option;
+    EXPECT_FALSE(exists(quiet.file("matrix.bin"))) << option;
   }
 }
 
@@ -282,6 +276,7 @@ TEST(HeadlessStepping, GroundDropRestsOnTheGround) {
   const double height = *ys.rbegin() - *ys.begin(), h0 = *std::next(ys.begin()) - *ys.begin();
   for (int level : {2, 3}) {
     const double h = h0 / (1 << (level - 1)), oracle = 9.81 * dt * dt * height / h;
+    SCOPED_TRACE("LEVEL " + std::to_string(level));
     TempDir t;
     copyModel(t, "groundDrop", {{"LEVEL", "LEVEL " + std::to_string(level)}});
     const ProgramResult r =
@@ -301,11 +296,10 @@ TEST(HeadlessStepping, GroundDropRestsOnTheGround) {
       penetration.push_back(ground - simulated);
     }
     ASSERT_EQ(u.size(), 200u);
-    EXPECT_GE(drawnLowest, ground - 1e-6f) << "LEVEL " << level;
-    EXPECT_LT(*std::max_element(penetration.begin(), penetration.end()), h / 10)
-        << "LEVEL " << level;
-    EXPECT_LT(std::fabs(u[199] - u[179]), 1e-6) << "not at rest at LEVEL " << level;
-    EXPECT_GE(penetration.back(), oracle * 0.99) << "LEVEL " << level;
-    EXPECT_LE(penetration.back(), oracle * 1.15) << "LEVEL " << level;
+    EXPECT_GE(drawnLowest, ground - 1e-6f);
+    EXPECT_LT(*std::max_element(penetration.begin(), penetration.end()), h / 10);
+    EXPECT_LT(std::fabs(u[199] - u[179]), 1e-6) << "not at rest";
+    EXPECT_GE(penetration.back(), oracle * 0.99);
+    EXPECT_LE(penetration.back(), oracle * 1.15);
   }
 }

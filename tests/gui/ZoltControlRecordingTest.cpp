@@ -101,19 +101,17 @@ TEST(ZoltControlRecording, ReplayIsBitExactEndsInOneResetAndLoops) {
   guiSettings.loopReplay = 0;
 }
 
-struct BrokenReplayRow {
-  const char* name;
-  int frames2;  // half frames in the file; -1: no file
-  bool vanish;  // the file goes after the start
-  int loop;
-};
-
 TEST(ZoltControlRecording, AReplayThatFindsNoFrameStopsWithOneReset) {
-  const BrokenReplayRow rows[] = {{"missing", -1, false, 0},
-                                  {"missing, looping", -1, false, 1},
-                                  {"half a frame, looping", 1, false, 1},
-                                  {"vanishes while looping", 2, true, 1}};
-  for (const BrokenReplayRow& row : rows) {
+  const struct {
+    const char* name;
+    int frames2;  // half frames in the file; -1: no file
+    bool vanish;  // the file goes after the start
+    int loop;
+  } rows[] = {{"missing", -1, false, 0},
+              {"missing, looping", -1, false, 1},
+              {"half a frame, looping", 1, false, 1},
+              {"vanishes while looping", 2, true, 1}};
+  for (const auto& row : rows) {
     Recorder r;
     const int frame = r.control->sequenceFrameLength();
     if (row.frames2 >= 0)
@@ -175,8 +173,7 @@ TEST(ZoltControlRecording, PathReplayAppliesChangesOnceAndRestoresThePointer) {
   EXPECT_EQ(r.sim->held, (std::vector<int>{4, 7}));
   EXPECT_EQ(r.sim->impulses, (std::vector<int>{3, 5}));
   EXPECT_EQ(r.sim->resets, 2);  // the reset event
-  EXPECT_EQ(g.pointerX, 400);
-  EXPECT_EQ(g.pointerY, 900);
+  EXPECT_EQ(std::make_pair(g.pointerX, g.pointerY), std::make_pair(400, 900));
   EXPECT_EQ(r.settings.forceNorm, 640.0f);
 
   // The wrap resets once; gravity and forces come back with the first

@@ -47,9 +47,7 @@ struct Body {
     dir.write("vol.node", "4 3 0 0\n1 0.1 0.1 0.1\n2 0.9 0.1 0.1\n3 0.1 0.9 0.1\n4 0.1 0.1 0.9\n");
     dir.write("vol.ele", "1 4 0\n1 1 2 3 4\n");
     render.volumeTexturePath = dir.write("vol.raw", std::string(4 * 3 * 2, '\xff'));
-    render.volumeSamples[0] = 4;
-    render.volumeSamples[1] = 3;
-    render.volumeSamples[2] = 2;
+    for (int k = 0; k < 3; ++k) render.volumeSamples[k] = 4 - k;
     render.volumeTexture3D = 1;
   }
 };
