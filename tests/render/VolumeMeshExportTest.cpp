@@ -45,7 +45,7 @@ TEST(VolumeMeshExport, TwoTetrahedraSharingAFace) {
     const size_t n = 84 + 96 * i;
     for (int k = 0; k < 3; ++k) EXPECT_EQ(at<float>(b, n + 4 * k), positions[3 * i + k]);
     for (int k = 3; k < 16; ++k)  // zero and no colour around the scalar
-      if (k != 10) EXPECT_EQ(at<uint32_t>(b, n + 4 * k), 0u) << k;
+      EXPECT_EQ(k == 10 ? 0u : at<uint32_t>(b, n + 4 * k), 0u) << k;
     EXPECT_EQ(at<float>(b, n + 40), scalars[i]);
     for (int k = 0; k < 4; ++k) {
       EXPECT_EQ(at<float>(b, n + 64 + 4 * k), weights[4 * i + k]);
