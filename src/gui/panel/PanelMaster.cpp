@@ -85,13 +85,19 @@ void Master::entry(int state) {
 
 void Master::mouse(int button, int state, int x, int y) {
   const bool down = state == 0;
+  if ((button == 3 || button == 4) && hitsPanel(float(x), float(y))) {
+    // GLUT reports a notch as a press and a release; the press scrolls.
+    if (down) input_.push_back({float(x), float(y), -1, false, button == 3 ? 1.0f : -1.0f});
+    redraw();
+    return;
+  }
   if (button >= 0 && button < 3) {
     const int bit = 1 << button;
     const bool toPanel =
         down ? (capturedButtons_ != 0 || hitsPanel(float(x), float(y))) : (capturedButtons_ & bit);
     if (toPanel) {
       capturedButtons_ = down ? capturedButtons_ | bit : capturedButtons_ & ~bit;
-      input_.push_back({float(x), float(y), button, down});
+      input_.push_back({float(x), float(y), button, down, 0.0f});
       redraw();
       return;
     }
@@ -101,8 +107,8 @@ void Master::mouse(int button, int state, int x, int y) {
 
 void Master::queueMove(int x, int y) {
   // Moves between two frames collapse into the last one.
-  if (!input_.empty() && input_.back().button < 0) input_.pop_back();
-  input_.push_back({float(x), float(y), -1, false});
+  if (!input_.empty() && input_.back().button < 0 && input_.back().wheel == 0.0f) input_.pop_back();
+  input_.push_back({float(x), float(y), -1, false, 0.0f});
 }
 
 void Master::motion(int x, int y) {
@@ -126,6 +132,7 @@ void Master::feedInput() {
     const MouseEvent e = input_.front();
     input_.pop_front();
     io.MousePos = ImVec2(e.x, e.y);
+    io.MouseWheel += e.wheel;
     if (e.button >= 0) {
       io.MouseDown[e.button] = e.down;
       break;
@@ -144,6 +151,9 @@ bool Master::frame(float width, float height, float seconds) {
   ImGuiIO& io = ImGui::GetIO();
   io.DisplaySize = ImVec2(width, height);
   io.DeltaTime = seconds > 0.0f ? seconds : 1.0f / 60.0f;
+  // A frame that takes input shows its effect in the next ones (a list opens
+  // after the click that opened it).
+  if (!input_.empty()) settleFrames_ = std::max(settleFrames_, 2);
   feedInput();
   ImGui::NewFrame();
   // By index: a window drawn here cannot go, and one added meanwhile is drawn too.
@@ -155,7 +165,7 @@ bool Master::frame(float width, float height, float seconds) {
     scheduleDispatch();
   }
   if (settleFrames_ > 0) --settleFrames_;
-  if (inputPending() || settleFrames_ > 0) redraw();
+  if (inputPending() || settleFrames_ > 0 || popupOpen_) redraw();
   return true;
 }
 

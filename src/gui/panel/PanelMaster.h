@@ -9,9 +9,14 @@
 // follow it, go to the panels only; every other mouse event reaches the
 // scene's callbacks. Keys always reach the keyboard callbacks.
 //
+// The wheel (GLUT buttons 3 and 4) over a panel or an open list scrolls the
+// panel and never reaches the scene.
+//
 // Input queue: button state is sampled once per frame, so a press and a
 // release that arrive between two frames would be lost; transitions are
-// queued and fed one per frame, with a redisplay asked for while some wait.
+// queued and fed one per frame, with a redisplay asked for while some wait,
+// for the frames that show their effect and while a pop-up is open (without
+// a model nothing else draws frames).
 //
 // Deferred dispatch: a control change is queued while the frame draws;
 // dispatch() writes each live variable and then calls its callback. The
@@ -86,6 +91,7 @@ class Master {
     float x, y;
     int button;  // -1: a move
     bool down;
+    float wheel;  // with button -1: notches up (positive) or down
   };
   bool hitsPanel(float x, float y) const;
   void queueMove(int x, int y);

@@ -64,6 +64,8 @@ void Window::drawWindow(float displayWidth, float displayHeight) {
       flags |= ImGuiWindowFlags_AlwaysAutoResize;
       break;
   }
+  // Translucent enough for the head-up texts beneath the strip to read.
+  if (placement_ != Placement::Floating) ImGui::SetNextWindowBgAlpha(kBackgroundAlpha);
   if (raise_) ImGui::SetNextWindowFocus();
   raise_ = false;
   ImGui::Begin(title_.c_str(), nullptr, flags);

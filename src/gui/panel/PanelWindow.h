@@ -11,6 +11,9 @@ namespace panel {
 
 class Window : public Container {
  public:
+  // Background opacity of the strip and the lower-left window.
+  static constexpr float kBackgroundAlpha = 0.55f;
+
   enum class Placement { TopStrip, LowerLeft, Floating };
   Window(const std::string& name, Placement placement);
   ~Window() override;
