@@ -370,7 +370,9 @@ TEST(VolumeMesh, ExportOfTwoTetrahedraReadsBack) {
                   pair(e.tets[size_t(t)][size_t(corners[k][0])],
                        e.tets[size_t(t)][size_t(corners[k][1])]))
             << row.name << " tet " << t << " edge " << k;
-        if (k < 4) EXPECT_EQ(e.tets[size_t(t)][size_t(k)], v->tets[4 * size_t(t) + size_t(k)]);
+        if (k < 4) {
+          EXPECT_EQ(e.tets[size_t(t)][size_t(k)], v->tets[4 * size_t(t) + size_t(k)]);
+        }
       }
   }
   EXPECT_FALSE(v->exportMesh(m.dir.file("none/c.vol").c_str()));
