@@ -1,5 +1,6 @@
 #include "HeadlessOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -170,9 +171,15 @@ std::string headlessUsage() {
 std::string headlessHelp() {
   std::ostringstream text;
   text << headlessUsage() << "Loads a model without a window.\n";
+  auto column = [](const Option& o) {
+    return std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
+  };
+  // Every description starts two blanks after the longest name.
+  size_t width = 0;
+  for (const Option& o : kOptions) width = std::max(width, column(o).size() + 2);
   for (const Option& o : kOptions) {
-    std::string name = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
-    name.resize(22, ' ');
+    std::string name = column(o);
+    name.resize(width, ' ');
     text << "  " << name << o.help << "\n";
   }
   text << "Exit status: 0 ok, 1 missing or invalid model file, 2 usage error.\n";

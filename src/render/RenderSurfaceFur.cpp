@@ -172,6 +172,11 @@ void RenderSurfaceFur::render() {
     glEnableClientState(GL_COLOR_ARRAY);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    // Nearly clear tips that wrote depth would hide the translucent ground
+    // drawn after them: the shells are depth tested only.
+    GLboolean depthWrites = GL_TRUE;
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWrites);
+    glDepthMask(shellsWriteDepth ? GL_TRUE : GL_FALSE);
     glActiveTexture(GL_TEXTURE2);
     for (uint32_t k = 1; k <= layers; ++k) {
       const FurShell shell = furShell(k, layers, fur.furLength, gravity);
@@ -183,6 +188,7 @@ void RenderSurfaceFur::render() {
       glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, nullptr);
     }
     glBindTexture(GL_TEXTURE_2D, 0);
+    glDepthMask(depthWrites);
     glDisable(GL_BLEND);
     furProgram->Disable();
     glDisableClientState(GL_COLOR_ARRAY);

@@ -48,6 +48,9 @@ class RenderSurfaceFur : public RenderSurface {
   std::vector<GLuint> layerTextures;
   float gravity[3] = {0.0f, -9.81f, 0.0f};
   uint8_t refreshPrevious = 1;
+  // Set: the shells write depth too, and their nearly clear tips hide the
+  // translucent ground drawn after them (a dark fringe).
+  uint8_t shellsWriteDepth = 0;
   uint32_t seed;
 
  private:

@@ -8,6 +8,7 @@
 // Arrays are per render vertex unless said otherwise; the object owns them.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,13 @@ class SurfaceMesh {
   // coordinate.
   bool readMesh(const char* path, const std::vector<MeshEntry>& surfaces, const float scale[3],
                 const double centre[3]);
+  // The next line of a text mesh file with content, from its first
+  // character that is not ' '; lines that are blank or start with '#' are
+  // skipped. A line longer than kLineBuffer - 1 bytes comes in pieces. The
+  // text lives in a per-thread buffer until the next call; null at the end
+  // of the file. lineNumber, when given, counts every line read.
+  static constexpr int kLineBuffer = 1024;
+  static const char* readLine(std::FILE* stream, int* lineNumber = nullptr);
   // One render vertex per texture coordinate, when every corner names one.
   void reindexByTexCoords();
   // Fur texture coordinates by planar projection onto the dominant axis of

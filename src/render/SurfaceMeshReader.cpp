@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int kLineBuffer = 1024;
-
 // One "f" line as read: 1-based, file-local corner values, 0 where absent.
 struct FaceRecord {
   int position[4];
@@ -69,13 +67,8 @@ class SurfaceFileReader {
       std::printf("Error: The file %s could not be opened\n", path);
       return false;
     }
-    char buffer[kLineBuffer];
     int line = 0;
-    while (std::fgets(buffer, kLineBuffer, file)) {
-      ++line;
-      const char* s = buffer;
-      while (*s == ' ') ++s;
-      if (*s == '\0' || *s == '#' || *s == '\n') continue;
+    while (const char* s = SurfaceMesh::readLine(file, &line)) {
       const char* end = std::strchr(s, ' ');
       const size_t keyLength = end ? static_cast<size_t>(end - s) : std::strlen(s);
       const char* args = s + keyLength;
@@ -167,6 +160,17 @@ class SurfaceFileReader {
 };
 
 }  // namespace
+
+const char* SurfaceMesh::readLine(std::FILE* stream, int* lineNumber) {
+  static thread_local char buffer[kLineBuffer];
+  while (std::fgets(buffer, kLineBuffer, stream)) {
+    if (lineNumber) ++*lineNumber;
+    const char* s = buffer;
+    while (*s == ' ') ++s;
+    if (*s != '\0' && *s != '#' && *s != '\n') return s;
+  }
+  return nullptr;
+}
 
 bool SurfaceMesh::readMesh(const char* path, const std::vector<MeshEntry>& surfaces,
                            const float scale[3], const double centre[3]) {

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -191,6 +193,20 @@ TEST(HeadlessMain, HelpListsTheOptions) {
   const ProgramResult help = w.run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: zolt_headless ", 0), 0u);
+  // Option lines: "  --name [VALUE]", two blanks or more, the description;
+  // every description starts in the same column.
+  std::istringstream lines(help.out);
+  std::set<size_t> columns;
+  int options = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  --", 0) != 0) continue;
+    ++options;
+    const size_t gap = line.find("  ", 2);
+    ASSERT_NE(gap, std::string::npos) << line;
+    columns.insert(line.find_first_not_of(' ', gap));
+  }
+  EXPECT_GT(options, 20);
+  EXPECT_EQ(columns.size(), 1u) << help.out;
 }
 
 TEST(HeadlessMain, BenchmarkAndTestDriver) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,4 +40,26 @@ TEST(HeadlessOptions, UsageErrorsAndTestRunLists) {
           r.model + ":" + std::to_string(r.elementModel) + ":" + std::to_string(r.seconds) + " ";
     EXPECT_EQ(ok ? parsed : error, expected) << args.back();
   }
+}
+
+// Every option the help lists is named in full: it parses, with a value
+// where the help names one.
+TEST(HeadlessOptions, HelpNamesEveryOptionInFull) {
+  std::istringstream lines(headlessHelp());
+  int options = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  --", 0) != 0) continue;
+    ++options;
+    std::istringstream words(line.substr(2, line.find("  ", 2) - 2));
+    std::string name, value;
+    words >> name >> value;
+    std::vector<const char*> argv = {"zolt_headless", name.c_str()};
+    if (!value.empty()) argv.push_back("1");
+    HeadlessOptions o;
+    std::string error;
+    parseHeadlessOptions(static_cast<int>(argv.size()), argv.data(), o, error);
+    EXPECT_EQ(error.find("unknown argument"), std::string::npos) << line;
+    EXPECT_EQ(error.find("needs"), std::string::npos) << line;
+  }
+  EXPECT_GT(options, 20);
 }

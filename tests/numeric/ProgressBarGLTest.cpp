@@ -125,7 +125,7 @@ TEST(ProgressBarGL, DiscGrowsWithProgressInItsColour) {
       (x >= W / 2 && y <= H / 2 ? upperRight : elsewhere)++;
     }
   EXPECT_GT(upperRight, 20 * elsewhere);
-  // The disc colour is the specified one.
+  // Inside the filled part (lower left at three quarters) the disc is kDisc.
   Rgb m = zolt::test::meanColour(threeQuarters, W / 2 - 60, H / 2 + 20, 20, 20);
   EXPECT_NEAR(m.r, kDisc.r, 3);
   EXPECT_NEAR(m.g, kDisc.g, 3);

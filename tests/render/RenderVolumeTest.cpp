@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <string>
 
 #include "Capture.h"
 #include "DrawableLinks.h"
@@ -16,6 +19,7 @@
 #include "StateSimulation.h"
 #include "TempDir.h"
 #include "TestMeshes.h"
+#include "Vertex.h"
 #include "ZoltControl.h"
 #include "ZoltRenderable.h"
 
@@ -25,19 +29,22 @@ using zolt::test::StateSimulation;
 
 const int W = 64, H = 64;
 
+// A box body of cellsX unit cells along x with its first `fixed` vertices
+// fixed.
 struct Body {
   zolt::test::TempDir dir;
-  std::unique_ptr<TetHierarchy> mesh = zolt::test::box(1, 1, 1);
+  std::unique_ptr<TetHierarchy> mesh;
   SimulationSettings settings;
   RenderSettings render;
   std::unique_ptr<StateSimulation> simulation;
   std::unique_ptr<ZoltControl> control;
   std::unique_ptr<ZoltRenderable> drawable;
 
-  Body() {
+  explicit Body(int cellsX = 1, int fixed = 0) : mesh(zolt::test::box(cellsX, 1, 1)) {
     zolt::test::openGLWindow("volume", W, H);
     initGuiDefaults();
-    simulation = std::make_unique<StateSimulation>(&settings, 8, 3);
+    settings.fixedCount = fixed;
+    simulation = std::make_unique<StateSimulation>(&settings, int(mesh->vertices[0].size()), 3);
     control = std::make_unique<ZoltControl>(mesh.get(), simulation.get(), &settings, &render);
     zolt::test::captureStdout(
         [&] { drawable = std::make_unique<ZoltRenderable>(mesh.get(), &render, control.get()); });
@@ -86,6 +93,65 @@ TEST(RenderVolume, UploadsItsImageAndFollowsTheDrawable) {
   const GLuint texture = v->volumeTexture;
   b.drawable.reset();  // deletes the volume and its texture
   EXPECT_FALSE(glIsTexture(texture));
+}
+
+// u(x) and g(x), affine: weights that reproduce a node reproduce them too.
+double moveOf(const float* x, int r) { return 0.1 * r + 0.2 * x[0] - 0.1 * x[1] + 0.05 * r * x[2]; }
+float scalarOf(const float* x) { return 0.5f * x[0] + 0.25f * x[1] - 0.125f * x[2]; }
+
+TEST(RenderVolume, NodeNumbersCountFreeNodesOnceRebased) {
+  // Vertex 0 fixed; the nodes lie in the cell x in [1, 2], whose
+  // tetrahedra do not use it, so every node follows the affine fields.
+  const struct {
+    const char* name;
+    bool shiftAtLoad;
+    int rebase;  // -1: not called, else its argument
+    bool follows;
+  } rows[] = {
+      {"numbers by vertex", false, -1, false},
+      {"shifted at load", true, -1, true},
+      {"rebased afterwards", false, 1, true},
+      {"rebase asked not to shift", false, 0, false},
+  };
+  for (const auto& row : rows) {
+    Body b(2, 1);
+    ASSERT_EQ(b.drawable->firstFreeNode, 1);
+    b.render.volumeTexture3D = 0;
+    const float nodes[4][3] = {
+        {1.6f, 0.3f, 0.4f}, {1.9f, 0.2f, 0.2f}, {1.7f, 0.8f, 0.3f}, {1.8f, 0.5f, 0.9f}};
+    std::string text = "4 3 0 0\n";
+    for (int i = 0; i < 4; ++i)
+      text += std::to_string(i + 1) + " " + std::to_string(nodes[i][0]) + " " +
+              std::to_string(nodes[i][1]) + " " + std::to_string(nodes[i][2]) + "\n";
+    b.dir.write("vol.node", text);
+    // The free vertex v owns displacement slot v - 1; colours go by render index.
+    for (const Vertex* x : b.mesh->vertices[0]) {
+      for (int r = 0; r < 3 && x->index > 0; ++r)
+        b.simulation->displacement[3 * (x->index - 1) + r] = moveOf(x->restPosition, r);
+      b.drawable->colourScalars[size_t(b.drawable->renderIndexOfVertex[size_t(x->index)])] =
+          scalarOf(x->restPosition);
+    }
+    RenderVolume* v = nullptr;
+    zolt::test::captureStdout([&] {
+      v = new RenderVolume(b.drawable.get(), b.mesh.get(), &b.render, row.shiftAtLoad, 0, false);
+    });
+    ASSERT_EQ(v->nodeCount, 4) << row.name;
+    if (row.rebase >= 0) v->rebaseNodeIndices(row.rebase != 0);
+    v->updateDisplacements();
+    v->interpolateScalars();
+    double worst = 0;
+    for (int i = 0; i < 4; ++i) {
+      const float* p = &v->restPositions[3 * size_t(i)];
+      for (int r = 0; r < 3; ++r)
+        worst = std::max(worst, std::abs(v->positions[3 * size_t(i) + r] - p[r] - moveOf(p, r)));
+      worst = std::max(worst, double(std::abs(v->scalars[size_t(i)] - scalarOf(p))));
+    }
+    if (row.follows)
+      EXPECT_LT(worst, 1e-5) << row.name;
+    else
+      EXPECT_GT(worst, 1e-2) << row.name;
+    delete v;
+  }
 }
 
 }  // namespace

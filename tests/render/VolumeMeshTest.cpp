@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "FiniteElement.h"
@@ -274,6 +276,107 @@ TEST(VolumeMesh, ImageSamplesAtVoxelCentresAndCachesOnlyWhatWasSampled) {
   std::filesystem::remove(m.settings.volumeTexturePath);
   auto cached = m.load(false, true);
   EXPECT_TRUE(cached->scalars == v->scalars && cached->image.voxels == v->image.voxels);
+}
+
+// The export file read back field by field: nodes, edges, tetrahedra.
+struct ExportedMesh {
+  struct Node {
+    float position[3], scalar, weights[4];
+    int32_t nodeIndices[4];
+  };
+  std::vector<Node> nodes;
+  std::vector<std::array<int32_t, 2>> edges;
+  std::vector<std::array<int32_t, 10>> tets;  // four nodes, six edges
+};
+
+bool readExport(const std::string& bytes, ExportedMesh& out) {
+  size_t at = 0;
+  auto next = [&](auto& v) {
+    if (at + sizeof(v) > bytes.size()) return false;
+    std::memcpy(&v, bytes.data() + at, sizeof(v));
+    at += sizeof(v);
+    return true;
+  };
+  uint32_t magic = 0, counts[5] = {0};
+  float frame[15], skip[3], colour[4];
+  int32_t zeros[5];
+  if (!next(magic) || magic != 0xDEADBEEFu || !next(frame) || !next(counts)) return false;
+  out.nodes.resize(counts[0]);
+  out.edges.resize(counts[1]);
+  out.tets.resize(counts[2]);
+  for (auto& n : out.nodes)
+    if (!next(n.position) || !next(skip) || !next(colour) || !next(n.scalar) || !next(zeros) ||
+        !next(n.weights) || !next(n.nodeIndices))
+      return false;
+  for (auto& e : out.edges)
+    if (!next(e)) return false;
+  for (auto& t : out.tets)
+    if (!next(t)) return false;
+  return next(magic) && magic == 0xBEEFDEADu && at == bytes.size();
+}
+
+std::array<int32_t, 2> pair(int32_t a, int32_t b) { return {std::min(a, b), std::max(a, b)}; }
+
+TEST(VolumeMesh, ExportOfTwoTetrahedraReadsBack) {
+  VolumeModel m;
+  m.write({{0.2f, 0.2f, 0.2f},
+           {1, 0.2f, 0.2f},
+           {0.2f, 0.8f, 0.2f},
+           {0.2f, 0.2f, 0.8f},
+           {1, 0.8f, 0.8f}},
+          "2 4 0\n1 1 2 3 4\n2 2 3 4 5\n", {1, 2, 3, 4, 5});
+  auto v = m.load();
+  ASSERT_EQ(v->tetCount, 2);
+  const int corners[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+  std::set<std::array<int32_t, 2>> expectedEdges;
+  for (int t = 0; t < 2; ++t)
+    for (const auto& c : corners)
+      expectedEdges.insert(pair(v->tets[4 * t + c[0]], v->tets[4 * t + c[1]]));
+  ASSERT_EQ(expectedEdges.size(), 9u);  // five nodes, one shared face
+
+  // Exported as loaded, then again after a uniform move of every node.
+  const struct {
+    const char* name;
+    float shift;
+  } rows[] = {{"as loaded", 0.0f}, {"moved", 0.25f}};
+  for (const auto& row : rows) {
+    std::vector<double> u(3 * m.mesh->vertices[0].size(), row.shift);
+    v->displace(u.data(), int(u.size()));
+    const std::string file = m.dir.file(std::string(row.name) + ".vol");
+    ASSERT_TRUE(v->exportMesh(file.c_str())) << row.name;
+    ExportedMesh e;
+    ASSERT_TRUE(readExport(zolt::test::readAll(file), e)) << row.name;
+    ASSERT_EQ(e.nodes.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+      for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(e.nodes[i].position[c], v->restPositions[3 * i + c] + row.shift, 1e-6)
+            << row.name;
+      EXPECT_FLOAT_EQ(e.nodes[i].scalar, 0.25f * float(i)) << row.name;
+      for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(e.nodes[i].weights[k], v->weights[4 * i + k]);
+        EXPECT_EQ(e.nodes[i].nodeIndices[k], v->nodeIndices[4 * i + k]);
+      }
+    }
+    std::set<std::array<int32_t, 2>> edges;
+    for (const auto& edge : e.edges) edges.insert(pair(edge[0], edge[1]));
+    EXPECT_EQ(e.edges.size(), 9u) << row.name;
+    EXPECT_EQ(edges, expectedEdges) << row.name;
+    ASSERT_EQ(e.tets.size(), 2u);
+    for (int t = 0; t < 2; ++t)
+      for (int k = 0; k < 6; ++k) {
+        const int32_t edge = e.tets[size_t(t)][4 + k];
+        ASSERT_TRUE(edge >= 0 && edge < 9) << row.name;
+        EXPECT_EQ(pair(e.edges[size_t(edge)][0], e.edges[size_t(edge)][1]),
+                  pair(e.tets[size_t(t)][size_t(corners[k][0])],
+                       e.tets[size_t(t)][size_t(corners[k][1])]))
+            << row.name << " tet " << t << " edge " << k;
+        if (k < 4) {
+          EXPECT_EQ(e.tets[size_t(t)][size_t(k)], v->tets[4 * size_t(t) + size_t(k)]);
+        }
+      }
+  }
+  EXPECT_FALSE(v->exportMesh(m.dir.file("none/c.vol").c_str()));
+  EXPECT_FALSE(std::filesystem::exists(m.dir.file("none/c.vol")));
 }
 
 }  // namespace
