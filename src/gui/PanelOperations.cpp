@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ControlDispatch.h"
@@ -58,6 +59,7 @@ constexpr const char* kWriteError = "[ControlPanel, writeConfigFiles] Error: ";
 
 // A file to be replaced by new text, and what it held before.
 struct Replacement {
+  Replacement(std::string path, std::string text) : path(std::move(path)), text(std::move(text)) {}
   std::string path, text, old;
   bool existed = false;
 };
@@ -123,17 +125,13 @@ bool writeConfigFiles(bool withMaterial) {
   if (!run || !run->hierarchy || !run->settings.material) return false;
   std::cout << "Write Stiffness / Density / FixedVerts ..." << std::endl;
   const std::string& base = run->renderSettings.basePath;
-  std::vector<Replacement> files(withMaterial ? 2 : 1);
-  files[0].path = base + ".params";
-  std::ostringstream params;
-  run->writeParamsValues(params);
-  files[0].text = params.str();
+  std::vector<Replacement> files;
   if (withMaterial) {
-    files[1].path = base + ".config";
-    std::ifstream config(files[1].path, std::ios::binary);
+    const std::string path = base + ".config";
+    std::ifstream config(path, std::ios::binary);
     if (!config.is_open()) {
-      std::cout << kWriteError << "Could not read \"" << files[1].path
-                << "\"; the model files are unchanged" << std::endl;
+      std::cout << kWriteError << "Could not read \"" << path << "\"; the model files are unchanged"
+                << std::endl;
       return false;
     }
     const MaterialProperties& m = *run->settings.material;
@@ -141,8 +139,11 @@ bool writeConfigFiles(bool withMaterial) {
     // The explicit scheme runs at a fifth of the configured time step.
     if (run->simulation && run->integrationScheme == static_cast<int>(IntegrationScheme::Explizit))
       material[5] = m.timeStep / 0.2;
-    files[1].text = Run::rewriteMaterial(config, material);
+    files.emplace_back(path, Run::rewriteMaterial(config, material));
   }
+  std::ostringstream params;
+  run->writeParamsValues(params);
+  files.emplace_back(base + ".params", params.str());
   for (Replacement& f : files) f.existed = readBytes(f.path, &f.old);
   if (!replaceAll(files)) return false;
 

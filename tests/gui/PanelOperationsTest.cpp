@@ -126,10 +126,18 @@ TEST_F(PanelOperations, WrittenFilesReloadWithTheNewValuesAndKeepTheOtherLines) 
 }
 
 TEST_F(PanelOperations, AFailedWriteKeepsBothFilesAndTheModel) {
-  // The file that cannot be written: a directory stands in its way.
-  const std::string blocked[] = {"m.params.new", "m.config.new"};
-  for (const std::string& b : blocked) {
-    SCOPED_TRACE(b);
+  // A directory in the way: of a new file (it cannot be written), or of the
+  // parameter file itself (the new one cannot replace it, after the new
+  // configuration already has: that is put back).
+  const struct {
+    const char* blocked;
+    const char* error;
+  } rows[] = {{"m.params.new", "Could not write"},
+              {"m.config.new", "Could not write"},
+              {"m.params", "Could not replace"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.blocked);
+    const std::string blocked = models() + r.blocked;
     writeCubeModel(models(), "m", kConfig);
     std::remove((models() + "m.params").c_str());
     ::Run* run = load("m", 0);
@@ -138,22 +146,26 @@ TEST_F(PanelOperations, AFailedWriteKeepsBothFilesAndTheModel) {
     writeFile(models() + "m.params", params);
     finest(run)[0]->setStiffness(7.0f);
     run->settings.material->density = 123;
-    mkdir((models() + b).c_str(), 0777);
+    std::filesystem::remove(blocked);
+    mkdir(blocked.c_str(), 0777);
+    writeFile(blocked + "/x", "");
 
     bool written = true;
     const std::string out = captureStdout([&] { written = writeConfigFiles(true); });
     EXPECT_FALSE(written);
     EXPECT_EQ(out,
               "Write Stiffness / Density / FixedVerts ...\n"
-              "[ControlPanel, writeConfigFiles] Error: Could not write \"" +
-                  models() + b + "\"; the model files are unchanged\n");
-    EXPECT_EQ(readFile(models() + "m.params"), params);
+              "[ControlPanel, writeConfigFiles] Error: " +
+                  std::string(r.error) + " \"" + blocked + "\"; the model files are unchanged\n");
     EXPECT_EQ(readFile(models() + "m.config"), kConfig);
+    if (blocked != models() + "m.params") {
+      EXPECT_EQ(readFile(models() + "m.params"), params);
+    }
     EXPECT_EQ(currentRun, run);  // not reloaded: the changes are still there
     EXPECT_EQ(finest(run)[0]->getStiffness(), 7.0f);
     for (const char* temp : {"m.config.new", "m.params.new"})
-      EXPECT_EQ(exists(models() + temp), models() + temp == models() + b) << temp;
-    std::filesystem::remove(models() + b);
+      EXPECT_EQ(exists(models() + temp), models() + temp == blocked) << temp;
+    std::filesystem::remove_all(blocked);
   }
 }
 
