@@ -1,8 +1,7 @@
 // The panel operations that no control calls, on models loaded in a real
 // window in process: model files written and read back, solver switches on
-// a loaded beam, and the small panel helpers.
+// a loaded beam, the model-list load and the volume-parameter callback.
 
-#include <GL/freeglut.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,7 +13,6 @@
 
 #include "Capture.h"
 #include "ControlFixture.h"
-#include "ControlPanel.h"
 #include "CubeModel.h"
 #include "Files.h"
 #include "FiniteElement.h"
@@ -207,7 +205,7 @@ TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
     solverChoice.kind = r.kind;
     solverChoice.accuracy = r.accuracy;
     solverChoice.preSweeps = solverChoice.postSweeps = 1;
-    const std::string out = captureStdout([] {
+    captureStdout([] {
       solverSettingsCallback(kSolverKind);
       solverSettingsCallback(kSolverParameters);
     });
@@ -257,19 +255,6 @@ TEST_F(PanelOperations, TheModelListLoadKeepsTheCacheRebuild) {
     EXPECT_EQ(modelChoice.rebuildCaches, r.rebuild);
     EXPECT_EQ(out.find("Write Mesh to file") != std::string::npos, r.rebuild) << out;
   }
-}
-
-TEST_F(PanelOperations, ThePanelAndItsViewWindowThroughTheInstance) {
-  ControlPanel* p = controlPanelInstance;
-  ASSERT_NE(p, nullptr);
-  for (bool view : {true, false, true}) {
-    p->viewVisible = view;
-    applyViewVisible();
-    EXPECT_EQ(p->viewWindow->isVisible(), view);
-  }
-  p->show();
-  hideControlPanel();
-  EXPECT_FALSE(p->isVisible());
 }
 
 // The volume-parameter callback, with the panel and the ids logged.
