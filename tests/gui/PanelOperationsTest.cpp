@@ -62,6 +62,12 @@ class PanelOperations : public testing::Test {
     captureBoth([&] { selectModel(true, 0, scheme, name, false); });
     return currentRun;
   }
+  // The cube model "m" as first written, without a parameter file, loaded.
+  static ::Run* loadFreshCube(int scheme) {
+    writeCubeModel(models(), "m", kConfig);
+    std::remove((models() + "m.params").c_str());
+    return load("m", scheme);
+  }
   static const std::vector<FiniteElement*>& finest(const ::Run* run) {
     return run->hierarchy->elements[run->hierarchy->nLevels - 1];
   }
@@ -86,9 +92,7 @@ TEST_F(PanelOperations, WrittenFilesReloadWithTheNewValuesAndKeepTheOtherLines) 
               {false, 0, 0.02, kOldValues}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.values);
-    writeCubeModel(models(), "m", kConfig);
-    std::remove((models() + "m.params").c_str());
-    ::Run* run = load("m", r.scheme);
+    ::Run* run = loadFreshCube(r.scheme);
     ASSERT_NE(run, nullptr);
     std::vector<float> stiffness, density;
     for (size_t e = 0; e < finest(run).size(); ++e) {
@@ -136,9 +140,7 @@ TEST_F(PanelOperations, AFailedWriteKeepsBothFilesAndTheModel) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.blocked);
     const std::string blocked = models() + r.blocked;
-    writeCubeModel(models(), "m", kConfig);
-    std::remove((models() + "m.params").c_str());
-    ::Run* run = load("m", 0);
+    ::Run* run = loadFreshCube(0);
     ASSERT_NE(run, nullptr);
     const std::string params = "old params, kept as they are\n";
     writeFile(models() + "m.params", params);
@@ -241,9 +243,7 @@ TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
 }
 
 TEST_F(PanelOperations, TheModelListLoadKeepsTheCacheRebuild) {
-  writeCubeModel(models(), "m", kConfig);
-  std::remove((models() + "m.params").c_str());
-  load("m", 0);
+  loadFreshCube(0);
   // Callback, rebuild request kept, the mesh rebuilt.
   const struct {
     void (*callback)(int);
