@@ -127,19 +127,22 @@ bool writeConfigFiles(bool withMaterial) {
   const std::string& base = run->renderSettings.basePath;
   std::vector<Replacement> files;
   if (withMaterial) {
-    const std::string path = base + ".config";
-    std::ifstream config(path, std::ios::binary);
-    if (!config.is_open()) {
-      std::cout << kWriteError << "Could not read \"" << path << "\"; the model files are unchanged"
-                << std::endl;
-      return false;
-    }
     const MaterialProperties& m = *run->settings.material;
     double material[6] = {m.lambda, m.mu, m.density, m.damping, m.friction, m.timeStep};
     // The explicit scheme runs at a fifth of the configured time step.
     if (run->simulation && run->integrationScheme == static_cast<int>(IntegrationScheme::Explizit))
       material[5] = m.timeStep / 0.2;
-    files.emplace_back(path, Run::rewriteMaterial(config, material));
+    const std::string path = base + ".config";
+    std::ifstream config(path, std::ios::binary);
+    std::string text;
+    if (config.is_open()) text = Run::rewriteMaterial(config, material);
+    // A read that broke off would write a shortened configuration.
+    if (!config.is_open() || config.bad()) {
+      std::cout << kWriteError << "Could not read \"" << path << "\"; the model files are unchanged"
+                << std::endl;
+      return false;
+    }
+    files.emplace_back(path, text);
   }
   std::ostringstream params;
   run->writeParamsValues(params);
