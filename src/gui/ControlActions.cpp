@@ -37,41 +37,46 @@ void scaleColour(float* c, double factor) {
 
 }  // namespace
 
+void openColourPickerAtCentre(float* colour) {
+  if (openColourPicker)
+    openColourPicker(guiSettings.windowWidth / 2, guiSettings.windowHeight / 2, colour);
+}
+
 void ZoltControl::handleControl(int id) {
-  if (id < 101 || id > 134) return;
+  if (id < kIdFirstModelAction || id > kIdLastModelAction) return;
   GuiSettings& g = guiSettings;
   Simulation* sim = simulation;
   switch (id) {
-    case 101:
+    case kIdForces:
       if (!sim) break;
       if (g.forcesOn)
         queueForces(sim, settings->forces);
       else
         sim->purgeQueue();
       break;
-    case 102:
+    case kIdGravity:
       if (!sim) break;
       if (g.gravityOn)
         sim->addGravity();
       else
         sim->removeGravity();
       break;
-    case 103:
+    case kIdForceNorm:
       settings->forceNorm = g.forceValue;
       break;
-    case 104:
+    case kIdDeformations:
       if (!sim) break;
       for (const VertexForce& f : settings->deformations)
         if (f.vertex) sim->addVertexValueFlagged(f.vertex->index, f.value, true);
       break;
-    case 105:
+    case kIdReset:
       if (!sim) break;
       g.forcesOn = g.gravityOn = 0;
       if (g.recordEvents) pathRecord.reset = 1;
       sim->resetState();
       g.simulationReset = 1;
       break;
-    case 106:
+    case kIdFreezeForces:
       if (!sim) break;
       if (g.recordEvents) {
         pathRecord.inertia = 1;
@@ -81,16 +86,16 @@ void ZoltControl::handleControl(int id) {
       g.forcesOn = 0;
       dragPending = false;
       break;
-    case 107:
+    case kIdSurfaceChanged:
       g.surfaceChanged = 1;
       break;
-    case 108:
+    case kIdVolumeRefresh:
       if (g.renderVolumeOn) g.volumeChanged = 1;
       break;
-    case 109:
+    case kIdForceField:
       settings->forceFieldOn = g.deformationForceOn == 1;
       break;
-    case 110:
+    case kIdVolumeModeA:
       if (g.volumeModeA) {
         g.volumeModeB = g.renderSurfaceOn = g.renderVolumeOn = g.drawSimulationMesh = 0;
         g.classificationChanged = 1;
@@ -98,28 +103,28 @@ void ZoltControl::handleControl(int id) {
         meshWhenNothingElse(g);
       }
       break;
-    case 111:
+    case kIdVolumeModeB:
       if (g.volumeModeB)
         g.volumeModeA = g.renderSurfaceOn = g.renderVolumeOn = g.drawSimulationMesh = 0;
       else
         meshWhenNothingElse(g);
       break;
-    case 112:
+    case kIdColourByRightSide:
       if (g.colourByRightSide) g.computeResidual = g.computeStress = 0;
       colourTail(g);
       break;
-    case 113:
+    case kIdColourByStress:
       if (g.computeStress) g.computeResidual = g.colourByRightSide = 0;
       colourTail(g);
       break;
-    case 121:
+    case kIdColourByResidual:
       colourTail(g);
       break;
-    case 114:
+    case kIdVolumeDefaults:
       g.volumeParameters = VolumeParameters{};
       g.volumeParametersChanged = 1;
       break;
-    case 115:
+    case kIdRenderVolume:
       if (g.renderVolumeOn) {
         g.drawSimulationMesh = 0;
         g.volumeChanged = 1;
@@ -127,52 +132,55 @@ void ZoltControl::handleControl(int id) {
         meshWhenNothingElse(g);
       }
       break;
-    case 116:
+    case kIdRenderSurface:
       if (g.renderSurfaceOn)
         g.drawSimulationMesh = 0;
       else
         meshWhenNothingElse(g);
       break;
-    case 117:
-    case 118:
-    case 131:
-    case 132:
+    case kIdRecordSequence:
+    case kIdReplaySequence:
+    case kIdRecordPath:
+    case kIdReplayPath:
       startRecording(id);
       break;
-    case 119:
-    case 120:
-      scaleColour(renderSettings->colour, id == 119 ? 1.1 : 0.90909094f);
+    case kIdBrighter:
+    case kIdDarker:
+      scaleColour(renderSettings->colour, id == kIdBrighter ? 1.1 : 0.90909094f);
       g.coloursChanged = 1;
       break;
-    case 126:
+    case kIdColoursChanged:
       g.coloursChanged = 1;
       return;
-    case 127:
-    case 128:
-    case 133:
-      if ((id == 127 && g.shadowOn) || (id == 133 && g.skinShading)) g.pixelLighting = 1;
+    case kIdShadow:
+    case kIdTexturing:
+    case kIdSkinShading:
+      if ((id == kIdShadow && g.shadowOn) || (id == kIdSkinShading && g.skinShading))
+        g.pixelLighting = 1;
       g.coloursChanged = 1;
-      sendControl(6);
+      sendControl(kIdRedisplay);
       break;
-    case 129:
-      sendControl(6);
+    case kIdRedraw:
+      sendControl(kIdRedisplay);
       break;
-    case 130:
+    case kIdPixelLighting:
       if (!g.pixelLighting) g.shadowOn = 0;
-      sendControl(6);
+      sendControl(kIdRedisplay);
       break;
-    case 134:
+    case kIdSolverBenchmark:
       if (sim) sim->benchmarkSolver();
       break;
-    case 122:
-    case 123:
-    case 124:
-    case 125:
-      if (openColourPicker) {
-        RenderSettings& r = *renderSettings;
-        float* colours[4] = {r.colour, r.specularColour, r.extraColour, r.accentColour};
-        openColourPicker(g.windowWidth / 2, g.windowHeight / 2, colours[id - 122]);
-      }
+    case kIdObjectColour:
+      openColourPickerAtCentre(renderSettings->colour);
+      break;
+    case kIdSpecularColour:
+      openColourPickerAtCentre(renderSettings->specularColour);
+      break;
+    case kIdBackColour:
+      openColourPickerAtCentre(renderSettings->extraColour);
+      break;
+    case kIdAccentColour:
+      openColourPickerAtCentre(renderSettings->accentColour);
       break;
   }
   if (controlPanel) controlPanel->updateControls();

@@ -30,48 +30,48 @@ bool windowAction(int id) {
   GuiSettings& g = guiSettings;
   WindowHost* w = windowHost;
   switch (id) {
-    case 2:
+    case kIdPause:
       if (g.paused)
         w->stopAnimation();
       else
         w->startTimerLoop();
       break;
-    case 3:
+    case kIdSingleStep:
       if (g.paused) w->singleStep();
       break;
-    case 4:
-    case 5:
-      g.zoom = static_cast<float>(g.zoom * (id == 4 ? 0.7142857142857143 : 1.4));
+    case kIdZoomIn:
+    case kIdZoomOut:
+      g.zoom = static_cast<float>(g.zoom * (id == kIdZoomIn ? 0.7142857142857143 : 1.4));
       if (!g.perspectiveProjection) g.projectionChanged = 1;
       if (controlPanel) controlPanel->syncLive();
       redisplayWhenPaused();
       break;
-    case 6:
+    case kIdRedisplay:
       redisplayWhenPaused();
       break;
-    case 7:
+    case kIdProjection:
       g.projectionChanged = 1;
       redisplayWhenPaused();
       break;
-    case 8:
-    case 9: {
-      const bool on = id == 8 ? g.fullScreen : g.recordFrames;
+    case kIdFullScreen:
+    case kIdRecordFrames: {
+      const bool on = id == kIdFullScreen ? g.fullScreen : g.recordFrames;
       if (!on)
         w->leaveFullscreen();
-      else if (id == 8)
+      else if (id == kIdFullScreen)
         w->enterFullscreen(0, 0);
       else
         w->enterFullscreen(720, 576);
       break;
     }
-    case 10:
+    case kIdMaxFps:
       if (g.paused) break;
       if (g.maxFps)
         w->startIdleLoop();
       else
         w->startTimerLoop();
       break;
-    case 12:
+    case kIdViewReset:
       for (int e = 0; e < 16; ++e) g.viewRotation[e] = e % 5 == 0 ? 1.0f : 0.0f;
       g.shiftX = g.shiftY = 0.0f;
       g.zoom = -5.0f;
@@ -90,8 +90,8 @@ void (*sendControl)(int id) = controlCallback;
 
 void controlCallback(int id) {
   GuiSettings& g = guiSettings;
-  if (id == 1) return windowHost->quit();
-  if (id == 13) {
+  if (id == kIdQuit) return windowHost->quit();
+  if (id == kIdRebuildPanel) {
     if (!controlPanel) return;
     g.panelAutoHide = g.panelSeparateWindow ? 0 : 1;
     controlPanel->rebuild();
@@ -110,41 +110,41 @@ void keyboardCallback(unsigned char key, int, int) {
     if (controlPanel) controlPanel->togglePanel();
     return;
   }
-  if (key == 'q' || key == 'Q') return sendControl(1);
+  if (key == 'q' || key == 'Q') return sendControl(kIdQuit);
   if (!controlInstance) return;
   switch (key) {
     case ' ':
-      return sendControl(3);
+      return sendControl(kIdSingleStep);
     case '+':
-      return sendControl(4);
+      return sendControl(kIdZoomIn);
     case '-':
-      return sendControl(5);
+      return sendControl(kIdZoomOut);
     case 'G':
     case 'g':
       toggle(g.gravityOn);
-      return sendControl(102);
+      return sendControl(kIdGravity);
     case 'L':
     case 'l':
       toggle(g.pixelLighting);
-      return sendControl(130);
+      return sendControl(kIdPixelLighting);
     case 'M':
     case 'm':
       g.mouseMode = (g.mouseMode + 1) % 3;
       return;
     case 'N':
     case 'n':
-      return sendControl(106);
+      return sendControl(kIdFreezeForces);
     case 'P':
     case 'p':
       toggle(g.paused);
-      return sendControl(2);
+      return sendControl(kIdPause);
     case 'R':
     case 'r':
-      return sendControl(105);
+      return sendControl(kIdReset);
     case 'T':
     case 't':
       toggle(g.texturing);
-      return sendControl(128);
+      return sendControl(kIdTexturing);
     case 'V':
     case 'v':
       if (controlPanel) controlPanel->toggleView();
@@ -154,9 +154,9 @@ void keyboardCallback(unsigned char key, int, int) {
       return;
     case 's':
       toggle(g.shadowOn);
-      return sendControl(127);
+      return sendControl(kIdShadow);
     case 'z':
-      return sendControl(134);
+      return sendControl(kIdSolverBenchmark);
     default:
       return;
   }
@@ -167,12 +167,12 @@ void specialCallback(int key, int, int) {
   if (!controlInstance) return;
   if (key >= kKeyF1 && key <= kKeyF3) {
     g.renderMode = key - kKeyF1;
-    sendControl(6);
+    sendControl(kIdRedisplay);
   } else if (key == kKeyF8) {
     toggle(g.maxFps);
-    sendControl(10);
+    sendControl(kIdMaxFps);
   } else if (key == kKeyF9) {
     toggle(g.fullScreen);
-    sendControl(8);
+    sendControl(kIdFullScreen);
   }
 }

@@ -5,6 +5,7 @@
 #include "ColorPicker.h"
 #include "GuiSettings.h"
 #include "ModelLoading.h"
+#include "PanelOperations.h"
 #include "RenderSettings.h"
 #include "Window.h"
 
@@ -35,12 +36,12 @@ ControlPanel::ControlPanel(ZoltControl* control, int mainWindow, int elementMode
   viewWindow->add<panel::Rotation>("Rotation", g.viewRotation);
   viewWindow->add<panel::Column>();
   shiftControl = viewWindow->add<panel::Translation>("Shift", panel::Translation::Type::XY,
-                                                     &g.shiftX, 1, viewCallback);
+                                                     &g.shiftX, kViewShift, viewCallback);
   viewWindow->add<panel::Column>();
-  zoomControl = viewWindow->add<panel::Translation>("Zoom", panel::Translation::Type::Z, &g.zoom, 2,
-                                                    viewCallback);
+  zoomControl = viewWindow->add<panel::Translation>("Zoom", panel::Translation::Type::Z, &g.zoom,
+                                                    kViewZoom, viewCallback);
   viewWindow->add<panel::Column>();
-  viewWindow->add<panel::Button>("Reset", 3, viewCallback)->setWidth(50.0f);
+  viewWindow->add<panel::Button>("Reset", kViewReset, viewCallback)->setWidth(50.0f);
   shiftControl->setSpeed(shiftSpeed(g.zoom));
   zoomControl->setSpeed(zoomSpeed(g.zoom));
   viewVisible = false;
@@ -83,7 +84,7 @@ void ControlPanel::buildControls() {
   for (size_t i = 0; i < modelChoice.models.size(); ++i)
     list->addItem(static_cast<int>(i) + 1, modelChoice.models[i]);
   p.add<Button>("Reload", 0, modelListCallback);
-  p.add<Button>("Quit [Q]", 1, controlCallback);
+  p.add<Button>("Quit [Q]", kIdQuit, controlCallback);
 
   rollouts[MouseMode] = p.add<Rollout>("MouseMode [M]");
   auto* mode = rollouts[MouseMode]->add<RadioGroup>(&g.mouseMode);
@@ -93,41 +94,42 @@ void ControlPanel::buildControls() {
   p.add<Column>();
 
   Rollout* sim = rollouts[Simulation] = p.add<Rollout>("Simulation");
-  sim->add<Checkbox>("Max FPS [F8]", &g.maxFps, 10, controlCallback);
+  sim->add<Checkbox>("Max FPS [F8]", &g.maxFps, kIdMaxFps, controlCallback);
   sim->add<Separator>();
-  sim->add<Checkbox>("Pause [P]", &g.paused, 2, controlCallback);
-  singleStepButton = sim->add<Button>("Single Step [ ]", 3, controlCallback);
+  sim->add<Checkbox>("Pause [P]", &g.paused, kIdPause, controlCallback);
+  singleStepButton = sim->add<Button>("Single Step [ ]", kIdSingleStep, controlCallback);
   singleStepButton->disable();
 
   Rollout* def = rollouts[Deformation] = p.add<Rollout>("Deformation");
-  def->add<Checkbox>("Gravity [G]", &g.gravityOn, 102, controlCallback);
-  def->add<Button>("Reset [R]", 105, controlCallback);
+  def->add<Checkbox>("Gravity [G]", &g.gravityOn, kIdGravity, controlCallback);
+  def->add<Button>("Reset [R]", kIdReset, controlCallback);
   p.add<Column>();
 
   Rollout* surf = rollouts[RenderSurfVol] = p.add<Rollout>("RenderSurf/Vol ");
-  renderSurfaceBox = surf->add<Checkbox>("RenderSurface", &g.renderSurfaceOn, 116, controlCallback);
+  renderSurfaceBox =
+      surf->add<Checkbox>("RenderSurface", &g.renderSurfaceOn, kIdRenderSurface, controlCallback);
   furPanel = surf->add<Panel>();
-  furPanel->add<Checkbox>("Fur", &g.furOn, 107, controlCallback);
+  furPanel->add<Checkbox>("Fur", &g.furOn, kIdSurfaceChanged, controlCallback);
   p.add<Column>();
 
   Rollout* opts = rollouts[RenderingOptions] = p.add<Rollout>("Rendering Options");
-  renderModeGroup = opts->add<RadioGroup>(&g.renderMode, 6, controlCallback);
+  renderModeGroup = opts->add<RadioGroup>(&g.renderMode, kIdRedisplay, controlCallback);
   for (const char* m :
        {"Wireframe [F1]", "Front-Filled [F2]", "Back-Filled [F3]", "Front and Back"})
     renderModeGroup->addButton(m);
   opts->add<Separator>();
-  opts->add<Checkbox>("PixelLighting [L]", &g.pixelLighting, 130, controlCallback);
-  opts->add<Checkbox>("Texturing [T]", &g.texturing, 128, controlCallback);
-  opts->add<Checkbox>("Shadow [s]", &g.shadowOn, 127, controlCallback);
+  opts->add<Checkbox>("PixelLighting [L]", &g.pixelLighting, kIdPixelLighting, controlCallback);
+  opts->add<Checkbox>("Texturing [T]", &g.texturing, kIdTexturing, controlCallback);
+  opts->add<Checkbox>("Shadow [s]", &g.shadowOn, kIdShadow, controlCallback);
   opts->add<Separator>();
 
   Rollout* colour = rollouts[Color] = p.add<Rollout>("Color");
   const struct {
     const char* label;
     int id;
-  } buttons[] = {{"Increase Brightness", 119}, {"Decrease Brightness", 120},
-                 {"Object Color", 122},        {"Specular Color", 123},
-                 {"Back Color", 124},          {"Accentuation Color", 125}};
+  } buttons[] = {{"Increase Brightness", kIdBrighter}, {"Decrease Brightness", kIdDarker},
+                 {"Object Color", kIdObjectColour},    {"Specular Color", kIdSpecularColour},
+                 {"Back Color", kIdBackColour},        {"Accentuation Color", kIdAccentColour}};
   for (int i = 0; i < 6; ++i) {
     Button* b = colour->add<Button>(buttons[i].label, buttons[i].id, controlCallback);
     if (i < 3) colourButtons[i] = b;
@@ -209,11 +211,7 @@ void ControlPanel::toggleView() {
 void ControlPanel::reshape(int, int) {
   // Both windows take their place from the display size every frame.
   panel->syncLive();
-  VolumeParameters& v = guiSettings.volumeParameters;
-  if (v.refreshOnReshape) {
-    v.flags[0] = 1;
-    controlCallback(108);
-  }
+  if (guiSettings.volumeParameters.refreshOnReshape) volumeParameterCallback(0);
 }
 
 void viewCallback(int id) {
@@ -221,14 +219,14 @@ void viewCallback(int id) {
   if (!p) return;
   const float zoom = guiSettings.zoom;
   switch (id) {
-    case 1:
+    case kViewShift:
       p->shiftControl->setSpeed(shiftSpeed(zoom));
       break;
-    case 2:
+    case kViewZoom:
       p->zoomControl->setSpeed(zoomSpeed(zoom));
       break;
-    case 3:
-      controlCallback(12);
+    case kViewReset:
+      controlCallback(kIdViewReset);
       p->syncLive();
       break;
   }

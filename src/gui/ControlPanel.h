@@ -65,8 +65,11 @@ class ControlPanel : public PanelLink {
 // The panel createGui made; null while none exists.
 extern ControlPanel* controlPanelInstance;
 
-// The view window's callback: 1 shift and 2 zoom changed (the drag speeds
-// follow the zoom), 3 view reset.
+// The view window's ids.
+enum ViewId : int { kViewShift = 1, kViewZoom = 2, kViewReset = 3 };
+
+// The view window's callback: shift and zoom changed (the drag speeds
+// follow the zoom), view reset.
 void viewCallback(int id);
 
 // Shows and hides the panel by the pointer position while panelAutoHide is

@@ -61,3 +61,5 @@ void modelListCallback(int /*id*/) {
   modelChoice.rebuildCaches = false;
   loadChosenModel();
 }
+
+void modelListLoadKeepingOptions(int /*id*/) { loadChosenModel(); }

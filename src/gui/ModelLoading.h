@@ -34,3 +34,5 @@ void selectModel(bool rebuildCaches, int elementModel, int scheme, const std::st
 // The model list's callback: loads the entry at the list index with the
 // kept options (caches not rebuilt); index 0 unloads.
 void modelListCallback(int id);
+// The same load keeping every stored option, rebuildCaches included.
+void modelListLoadKeepingOptions(int id);

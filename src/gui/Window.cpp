@@ -238,7 +238,7 @@ void createGui(int window) {
   guiSettings.panelAutoHide = 0;
   guiSettings.panelSeparateWindow = 0;
   guiSettings.modelLoaded = 0;
-  colourPicker = std::make_unique<ColorPicker>(window, 126, controlCallback);
+  colourPicker = std::make_unique<ColorPicker>(window, kIdColoursChanged, controlCallback);
   openColourPicker = [](int x, int y, float* colour) { colourPicker->open(x, y, colour); };
   panel::attachGlut(window);
   sceneOverlay = panel::drawOverlay;

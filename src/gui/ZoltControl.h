@@ -12,6 +12,7 @@
 #include <fstream>
 #include <vector>
 
+#include "ControlIds.h"
 #include "RecordingFiles.h"
 
 class TetHierarchy;
@@ -132,6 +133,8 @@ class ZoltControl {
 // Opens the colour picker centred on (x, y) on a colour it edits in place;
 // null while the program has no picker (ids 122-125 then do nothing).
 extern void (*openColourPicker)(int x, int y, float* colour);
+// Opens it at the centre of the main window, as ids 122-125 do.
+void openColourPickerAtCentre(float* colour);
 
 // Every user action ends here: ids below 14 are window and loop actions,
 // the others go to the current control object.

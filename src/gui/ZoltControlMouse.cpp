@@ -159,7 +159,7 @@ void ZoltControl::mouseButton(int cx, int cy, int w, int h) {
     if (!v || v->index < fixed) return;
     v->fixed = v->fixed ? 0 : 1;
     if (simulation) simulation->updateHierarchy();
-    controlCallback(6);
+    controlCallback(kIdRedisplay);
     return;
   }
   if (w < 1 || h < 1) return;
@@ -175,7 +175,7 @@ void ZoltControl::mouseButton(int cx, int cy, int w, int h) {
   for (Vertex* v : found) v->fixed = flag;
   // The simulation pins what the flags now say, as after a click.
   if (simulation) simulation->updateHierarchy();
-  controlCallback(6);
+  controlCallback(kIdRedisplay);
 }
 
 void mouseCallback(int button, int state, int x, int y) {
@@ -199,10 +199,10 @@ void mouseCallback(int button, int state, int x, int y) {
         g.lastMouseY = y;
         break;
       case 3:  // wheel up
-        controlCallback(4);
+        controlCallback(kIdZoomIn);
         break;
       case 4:  // wheel down
-        controlCallback(5);
+        controlCallback(kIdZoomOut);
         break;
       default:
         break;

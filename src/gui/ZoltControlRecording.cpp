@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "GuiSettings.h"
-#include "MouseDrag.h"
 #include "Matrix.h"
+#include "MouseDrag.h"
 #include "RecordingFiles.h"
 #include "RenderSettings.h"
 #include "Simulation.h"
@@ -109,12 +109,12 @@ void ZoltControl::startRecording(int id) {
   const std::string sequence = renderSettings->basePath + ".sequence";
   const std::string path = renderSettings->basePath + ".path";
   switch (id) {
-    case 117:
+    case kIdRecordSequence:
       if (!g.recordDisplacements) return;
       g.replayDisplacements = g.loopReplay = 0;
       if (!openForRecording(sequenceStream, sequence)) g.recordDisplacements = 0;
       return;
-    case 118:
+    case kIdReplaySequence:
       if (!simulation) return;
       if (!g.replayDisplacements && !g.loopReplay) {
         simulation->resetState();
@@ -126,14 +126,14 @@ void ZoltControl::startRecording(int id) {
         simulation->resetState();
       }
       return;
-    case 131:
+    case kIdRecordPath:
       if (!g.recordEvents || !simulation) return;
       simulation->resetState();
       pathRecord = PathRecord();
       g.replayEvents = g.loopEventReplay = 0;
       if (!openForRecording(pathStream, path)) g.recordEvents = 0;
       return;
-    case 132:
+    case kIdReplayPath:
       if ((!g.replayEvents && !g.loopEventReplay) || !simulation) return;
       simulation->resetState();
       pathRecord = PathRecord();

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "FEMSimulation.h"
@@ -64,6 +65,14 @@ class LinSimulation : public FEMSimulation {
   // 0 V-cycle, 1 diagonal CG, 2 dense inverse, 3 multigrid CG; any other
   // kind the V-cycle without a message.
   void setSolver(int kind) override;
+  // Why setSolver(kind) cannot give that solver now (a kind outside 0 .. 3,
+  // no system matrix or hierarchy, a dense inverse larger than the
+  // available memory); empty when it can.
+  std::string solverRefusal(int kind) const;
+  // The kind of the current solver, 0 for the V-cycle.
+  int solverKind() const;
+  // Why the dense inverse of K does not fit in memory; empty when it does.
+  std::string inverseRefusal() const;
   void setSolverParameters(float accuracy, int preSweeps, int postSweeps) override;
   void getSolverParameters(float* accuracy, int* preSweeps, int* postSweeps) override;
   void computeStep(bool computeStress, bool computeResidual, int extraPasses,

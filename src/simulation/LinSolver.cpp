@@ -96,15 +96,10 @@ void LinSimulation::setSolver(int kind) {
       solver->absolute = true;
       break;
     case 2: {
-      // The inversion holds three dense n x n arrays at its peak.
-      const uint64_t n = static_cast<uint64_t>(K->nRow);
-      const uint64_t bytes = 3 * n * n * sizeof(double);
-      const uint64_t available = availableMemory();
-      if (n * n > static_cast<uint64_t>(INT_MAX) || bytes > available) {
-        std::cout << "[LinSimulation, setSolver] Error: The inverse of the " << n << " x " << n
-                  << " matrix needs " << bytes / (1024 * 1024) << " MB but only "
-                  << available / (1024 * 1024)
-                  << " MB are available; solving with the multigrid V-cycle." << std::endl;
+      const std::string refusal = inverseRefusal();
+      if (!refusal.empty()) {
+        std::cout << "[LinSimulation, setSolver] Error: " << refusal
+                  << "; solving with the multigrid V-cycle." << std::endl;
         break;
       }
       std::cout << "Solving LGS  with Matrix-Pre-Inversion" << std::endl;
@@ -129,6 +124,32 @@ void LinSimulation::setSolver(int kind) {
     default:
       break;
   }
+}
+
+std::string LinSimulation::solverRefusal(int kind) const {
+  if (kind < 0 || kind > 3) return "Solver " + std::to_string(kind) + " is not one of 0 .. 3";
+  if (!K || !integrator || !integrator->implicit) return "The simulation solves no linear system";
+  if (kind == 3 && !multigrid) return "Multigrid CG needs the multigrid hierarchy";
+  return kind == 2 ? inverseRefusal() : std::string();
+}
+
+std::string LinSimulation::inverseRefusal() const {
+  // The inversion holds three dense n x n arrays at its peak.
+  const uint64_t n = static_cast<uint64_t>(K->nRow);
+  const uint64_t bytes = 3 * n * n * sizeof(double);
+  const uint64_t available = availableMemory();
+  if (n * n <= static_cast<uint64_t>(INT_MAX) && bytes <= available) return "";
+  return "The inverse of the " + std::to_string(n) + " x " + std::to_string(n) + " matrix needs " +
+         std::to_string(bytes / (1024 * 1024)) + " MB but only " +
+         std::to_string(available / (1024 * 1024)) + " MB are available";
+}
+
+int LinSimulation::solverKind() const {
+  const Iteration<double>* s = solver.get();
+  if (dynamic_cast<const CGPreDiag<double>*>(s)) return 1;
+  if (dynamic_cast<const Invert<double>*>(s)) return 2;
+  if (dynamic_cast<const CGPreMgrid<double>*>(s)) return 3;
+  return 0;
 }
 
 void LinSimulation::setSolverParameters(float accuracy, int preSweeps, int postSweeps) {

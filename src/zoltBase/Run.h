@@ -119,6 +119,10 @@ class Run {
   // Rewrites the MATERIAL values (lambda, mu, density, damping, friction,
   // time step) of a configuration file as E, nu and the rest.
   static void writeMaterial(const char* path, const double material[6]);
+  // The configuration text read from `in` with its MATERIAL values
+  // rewritten (appended when it has none); every other line is kept as it
+  // was, each ended by "\n".
+  static std::string rewriteMaterial(std::istream& in, const double material[6]);
 
   // Binary mesh cache; true when it exists, matches the configuration and
   // every count and index in it is consistent (else the hierarchy is kept).
@@ -144,6 +148,7 @@ class Run {
   // Optional per-element stiffness and density and the fixed vertices.
   void readParamsValues(const char* path);
   void writeParamsValues(const char* path) const;
+  void writeParamsValues(std::ostream& out) const;
   void writeNodeLevel(const char* path, int levels) const;
   void flagSurfaces(const char* name);
   void writeEleFlags(const char* path, int levels) const;

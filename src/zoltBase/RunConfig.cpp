@@ -413,25 +413,12 @@ std::string skipOldValues(const std::vector<std::string>& lines, size_t& line, s
 
 }  // namespace
 
-void Run::writeMaterial(const char* path, const double material[6]) {
+std::string Run::rewriteMaterial(std::istream& in, const double material[6]) {
   std::vector<std::string> lines;
-  {
-    std::ifstream in(path);
-    if (!in.is_open()) {
-      std::cout << "Error: File \"" << path << "\" doesn`t exist!" << std::endl;
-      return;
-    }
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-  }
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   const double lambda = material[0], mu = material[1];
   std::ostringstream text;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const size_t p = lines[i].find("MATERIAL");
-    if (p == std::string::npos) {
-      text << lines[i] << "\n";
-      continue;
-    }
-    if (p > 0) text << lines[i].substr(0, p) << "\n";
+  auto writeEntry = [&] {
     text << "MATERIAL\n" << std::setprecision(10);
     const double values[6] = {elasticity(lambda, mu),
                               contraction(lambda, mu),
@@ -441,9 +428,35 @@ void Run::writeMaterial(const char* path, const double material[6]) {
                               material[5]};
     for (double v : values) text << v << " ";
     text << "\n" << std::setprecision(6);
+  };
+  bool written = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const size_t p = lines[i].find("MATERIAL");
+    if (p == std::string::npos) {
+      text << lines[i] << "\n";
+      continue;
+    }
+    if (p > 0) text << lines[i].substr(0, p) << "\n";
+    writeEntry();
+    written = true;
     const std::string rest = skipOldValues(lines, i, p + 8);
     if (rest.find_first_not_of(" \t\r") != std::string::npos) text << rest << "\n";
   }
+  // Without an entry the new values would be lost.
+  if (!written) writeEntry();
+  return text.str();
+}
+
+void Run::writeMaterial(const char* path, const double material[6]) {
+  std::string text;
+  {
+    std::ifstream in(path);
+    if (!in.is_open()) {
+      std::cout << "Error: File \"" << path << "\" doesn`t exist!" << std::endl;
+      return;
+    }
+    text = rewriteMaterial(in, material);
+  }
   std::ofstream out(path, std::ios::trunc);
-  out << text.str() << "\n";
+  out << text << "\n";
 }

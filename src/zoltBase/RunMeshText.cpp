@@ -192,6 +192,10 @@ void Run::writeParamsValues(const char* path) const {
     std::cout << "Error: File \"" << path << "\" could not be created!" << std::endl;
     return;
   }
+  writeParamsValues(out);
+}
+
+void Run::writeParamsValues(std::ostream& out) const {
   const std::vector<FiniteElement*>& elements = hierarchy->elements[hierarchy->nLevels - 1];
   const std::vector<Vertex*>& vertices = hierarchy->vertices[hierarchy->nLevels - 1];
   out << elements.size() << " \n";

@@ -92,8 +92,8 @@ TEST(ControlPanel, DragSpeedsFollowTheZoom) {
   } rows[] = {{-5.0f, 0.015f, std::sqrt(5.0f) * 0.02f}, {-20.0f, 0.06f, std::sqrt(5.0f) * 0.04f}};
   for (const auto& r : rows) {
     guiSettings.zoom = r.zoom;
-    viewCallback(1);
-    viewCallback(2);
+    viewCallback(kViewShift);
+    viewCallback(kViewZoom);
     EXPECT_NEAR(panel.shiftControl->speed(), r.shift, 1e-6);
     EXPECT_NEAR(panel.zoomControl->speed(), r.zoomSpeed, 1e-6);
   }

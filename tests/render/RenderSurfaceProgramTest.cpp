@@ -117,7 +117,7 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
   // Gravity (id 102): the surface sinks with the mesh; its lowest mean
   // over 18 frames (about a second) lies below the rest position.
   g.gravityOn = 1;
-  controlCallback(102);
+  controlCallback(kIdGravity);
   double lowest = 0, lowestRow = restRow;
   for (int i = 0; i < 6; ++i) {
     runFrames(3);
@@ -134,7 +134,7 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
 
   // Surface off (id 116): the mesh is drawn in its place.
   g.renderSurfaceOn = 0;
-  controlCallback(116);
+  controlCallback(kIdRenderSurface);
   ASSERT_TRUE(g.drawSimulationMesh);
   runFrames(2);
   const Image mesh = shot();

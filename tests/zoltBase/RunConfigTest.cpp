@@ -198,10 +198,12 @@ TEST(RunConfig, WriteMaterialRewritesTheValuesOnly) {
   ModelDirs d;
   const double lambda = 2e6 * 0.25 / (1.25 * 0.5), mu = 2e6 / 2.5;
   const double material[6] = {lambda, mu, 800, 2, 0.5, 0.02};
-  // Values on the next line, on the keyword's own line, or split.
-  for (const char* layout : {"LEVEL 2\nMATERIAL\n1e6 0.33 1000 5 1 0.05\nSCALE 2 2 2\n",
-                             "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\nSCALE 2 2 2\n",
-                             "LEVEL 2 MATERIAL 1e6 0.33 1000\n5 1 0.05 SCALE 2 2 2\n"}) {
+  // Values on the next line, on the keyword's own line, split, or no entry
+  // yet (one is added).
+  for (const char* layout :
+       {"LEVEL 2\nMATERIAL\n1e6 0.33 1000 5 1 0.05\nSCALE 2 2 2\n",
+        "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\nSCALE 2 2 2\n",
+        "LEVEL 2 MATERIAL 1e6 0.33 1000\n5 1 0.05 SCALE 2 2 2\n", "LEVEL 2\nSCALE 2 2 2\n"}) {
     SCOPED_TRACE(layout);
     const std::string path = d.models + "w.config";
     writeFile(path, layout);
