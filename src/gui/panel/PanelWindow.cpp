@@ -64,7 +64,7 @@ void Window::drawWindow(float displayWidth, float displayHeight) {
       flags |= ImGuiWindowFlags_AlwaysAutoResize;
       break;
   }
-  // Translucent enough for the head-up texts beneath the strip to read.
+  // Opaque: the head-up texts beneath the strip must not show through.
   if (placement_ != Placement::Floating) ImGui::SetNextWindowBgAlpha(kBackgroundAlpha);
   if (raise_) ImGui::SetNextWindowFocus();
   raise_ = false;

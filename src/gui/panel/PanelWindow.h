@@ -12,7 +12,7 @@ namespace panel {
 class Window : public Container {
  public:
   // Background opacity of the strip and the lower-left window.
-  static constexpr float kBackgroundAlpha = 0.55f;
+  static constexpr float kBackgroundAlpha = 1.0f;
 
   enum class Placement { TopStrip, LowerLeft, Floating };
   Window(const std::string& name, Placement placement);
