@@ -1,7 +1,7 @@
 #include "Window.h"
 
 #include <GL/glew.h>
-#include <GL/glut.h>
+#include <GL/freeglut.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,15 +14,19 @@
 #include "FpsCounter.h"
 #include "FramePacing.h"
 #include "GuiSettings.h"
+#include "InlineFrames.h"
 #include "ModelFrontEnd.h"
 #include "ModelLoading.h"
 #include "PanelGlut.h"
+#include "ProgressBar.h"
+#include "ProgressBarRoute.h"
 #include "Scene.h"
 #include "ScenePass.h"
 #include "Startup.h"
 #include "StatusText.h"
 #include "StepWorker.h"
 #include "WindowLayout.h"
+#include "ZoltRenderable.h"
 
 ZoltControl* currentControl = nullptr;
 static std::unique_ptr<ColorPicker> colourPicker;  // made with the panel
@@ -99,6 +103,10 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
     std::exit(-1);
   }
 
+  // Long computations on this thread, which holds the context, draw their
+  // progress in the window.
+  ProgressBarRoute::installWindowMaker(ProgressBarGL::make);
+
   glutDisplayFunc(drawScene);
   glutIdleFunc(nullptr);
   glutReshapeFunc(reshapeCallback);
@@ -127,6 +135,8 @@ void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
   glutSetWindow(mainWindow);
   currentControl = control;
   currentDrawable = drawable;
+  if (displayWallMode && drawable)
+    drawable->setProjectionSide(displayWallSide < 0, displayWallSide > 0);
   startFpsCounter();
   pacer.start(targetFps, currentTime());
   startTimerChain();
@@ -152,6 +162,14 @@ void timerFrame(int value) {
 void idleFrame() {
   pacer.timerGuard = false;
   runFrame();
+}
+
+void runFramesWithoutWorker() {
+  glutSetWindow(mainWindow);
+  runInlineFrames(windowFrame, [] {
+    glutMainLoopEvent();
+    return true;
+  });
 }
 
 void startFpsCounter() { fpsCounter.start(currentTime()); }
