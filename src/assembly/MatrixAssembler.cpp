@@ -59,8 +59,7 @@ inline void accumulate(double& s, double q) {
 
 }  // namespace
 
-MatrixAssembler::ProgressBarFactory MatrixAssembler::progressBarFactory =
-    ProgressBarRoute::create;
+MatrixAssembler::ProgressBarFactory MatrixAssembler::progressBarFactory = ProgressBarRoute::create;
 
 MatrixAssembler::MatrixAssembler(std::vector<FiniteElement*>* elements,
                                  MaterialProperties* material, int nNodes, uint8_t dim)

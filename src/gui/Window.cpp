@@ -1,7 +1,7 @@
 #include "Window.h"
 
-#include <GL/glew.h>
 #include <GL/freeglut.h>
+#include <GL/glew.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -136,7 +136,7 @@ void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
   currentControl = control;
   currentDrawable = drawable;
   if (displayWallMode && drawable)
-    drawable->setProjectionSide(displayWallSide < 0, displayWallSide > 0);
+    drawable->setProjectionSide(displayWallSide<0, displayWallSide> 0);
   startFpsCounter();
   pacer.start(targetFps, currentTime());
   startTimerChain();

@@ -7,10 +7,10 @@
 
 class ProgressBar {
  public:
-  unsigned int total = 1;  // steps that make 100 %; never 0 after setTotal
-  unsigned int count = 0;  // steps done
-  float lastShown = 0.0f;  // percentage at the last visible update
-  float percent = 0.0f;    // count * 100 / total in single precision
+  unsigned int total = 1;       // steps that make 100 %; never 0 after setTotal
+  unsigned int count = 0;       // steps done
+  float lastShown = 0.0f;       // percentage at the last visible update
+  float percent = 0.0f;         // count * 100 / total in single precision
   const char* title = nullptr;  // not owned, may be null
 
   virtual ~ProgressBar() = default;

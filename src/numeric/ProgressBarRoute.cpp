@@ -9,7 +9,7 @@ namespace {
 
 std::mutex routeMutex;
 ProgressBarRoute::Maker windowMaker = nullptr;  // guarded by routeMutex
-std::thread::id windowThread;                     // guarded by routeMutex
+std::thread::id windowThread;                   // guarded by routeMutex
 
 }  // namespace
 

@@ -1,11 +1,11 @@
 // Frames without the worker: every part on the calling thread, in order.
 
-#include "InlineFrames.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
+
+#include "InlineFrames.h"
 
 namespace {
 

@@ -389,3 +389,35 @@ TEST(Window, ColourPickerAndFurBoxOnTheDefaultModel) {
   p.key("q");
   p.expectExit();
 }
+
+// A cold load of a large model (bunnyLarge under the default model's name)
+// draws the progress disc in the window while the stiffness matrix and the
+// hierarchy are built, and prints no percentages; the step lines stay.
+TEST(Window, ColdLoadDrawsTheProgressDiscAndPrintsNoPercentages) {
+  RunDirectory dir;
+  for (const char* ext :
+       {".config", ".ele", ".node", ".params", ".level2.params", ".level3.params"})
+    writeFile(dir.t.file("models/bunnyFurTex") + ext,
+              readFile(std::string(ZOLT_MODELS_DIR) + "bunnyLarge" + ext));
+  XServer x;
+  XProgram p(x, dir.bin());
+  ASSERT_NE(p.window, "") << p.err();
+  // The disc, (0.5, 0.1, 0.05), has half axes of a quarter of the window.
+  const Rgb disc{128, 26, 13};
+  long most = 0, shots = 0;
+  for (double end = monotonicSeconds() + 60.0; monotonicSeconds() < end && !hasRate(p.title());
+       ++shots) {
+    const Image shot = p.screenshot();
+    if (!shot.empty())
+      most = std::max(most, countNear(shot, disc, 6) * 1000 / (long(shot.width) * shot.height));
+  }
+  ASSERT_TRUE(hasRate(p.title())) << p.out();
+  // Per mille of the window; the whole disc is pi / 16, 196 per mille.
+  EXPECT_GT(most, 40) << shots << " shots";
+  const std::string out = p.out();
+  EXPECT_NE(out.find("Generating Matrix Hierarchy .........\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("==>"), std::string::npos) << out;
+  EXPECT_EQ(out.find(" %"), std::string::npos) << out;
+  p.key("q");
+  p.expectExit();
+}

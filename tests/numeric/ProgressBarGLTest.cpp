@@ -97,7 +97,7 @@ TEST(ProgressBarGL, FanStartsAtTopAndRunsClockwise) {
   EXPECT_EQ(bar.fanVertices[1], 0.0f);
   EXPECT_EQ(bar.fanVertices[2], 0.0f);
   EXPECT_EQ(bar.fanVertices[3], 0.5f);
-  EXPECT_GT(bar.fanVertices[4], 0.0f);  // second rim point lies to the right
+  EXPECT_GT(bar.fanVertices[4], 0.0f);               // second rim point lies to the right
   EXPECT_NEAR(bar.fanVertices[2 * 26], 0.5f, 1e-6);  // a quarter turn: (0.5, 0)
   EXPECT_NEAR(bar.fanVertices[2 * 101], 0.0f, 1e-6);
   EXPECT_NEAR(bar.fanVertices[2 * 101 + 1], 0.5f, 1e-6);
@@ -257,8 +257,7 @@ TEST(ProgressBarGL, OnlyTheContextsThreadDraws) {
     for (int i = 0; i < 5; ++i) glutMainLoopEvent();
     const Image screen = zolt::test::screenshotWindow("root");
     ASSERT_FALSE(screen.empty());
-    if (r.draws)
-      EXPECT_NEAR(discPixels(screen), kDiscArea, 0.05 * kDiscArea);
+    if (r.draws) EXPECT_NEAR(discPixels(screen), kDiscArea, 0.05 * kDiscArea);
     EXPECT_EQ(zolt::test::countDiffering(readBuffer(GL_BACK), Rgb{0, 255, 0}, 2), 0);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);

@@ -1,5 +1,3 @@
-#include "ProgressBarRoute.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +6,7 @@
 
 #include "Capture.h"
 #include "ProgressBar.h"
+#include "ProgressBarRoute.h"
 
 using zolt::test::captureStdout;
 
