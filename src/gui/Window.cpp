@@ -1,7 +1,9 @@
 #include "Window.h"
 
+// clang-format off
+#include <GL/glew.h>  // before any other GL header
 #include <GL/freeglut.h>
-#include <GL/glew.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstdio>
@@ -135,8 +137,10 @@ void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
   glutSetWindow(mainWindow);
   currentControl = control;
   currentDrawable = drawable;
-  if (displayWallMode && drawable)
-    drawable->setProjectionSide(displayWallSide<0, displayWallSide> 0);
+  if (displayWallMode && drawable) {
+    const bool left = displayWallSide<0, right = displayWallSide> 0;
+    drawable->setProjectionSide(left, right);
+  }
   startFpsCounter();
   pacer.start(targetFps, currentTime());
   startTimerChain();
