@@ -138,7 +138,8 @@ void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
   currentControl = control;
   currentDrawable = drawable;
   if (displayWallMode && drawable) {
-    const bool left = displayWallSide<0, right = displayWallSide> 0;
+    const bool left = displayWallSide < 0;
+    const bool right = displayWallSide > 0;
     drawable->setProjectionSide(left, right);
   }
   startFpsCounter();
