@@ -131,6 +131,9 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
   // GLUT closes the window in an exit handler of its own, registered above;
   // handlers run last registered first, so the model goes while GLUT lives.
   std::atexit(shutdownGL);
+  // GLUT applies window changes (the picker hidden and moved away) in its
+  // loop; the first load draws its progress before the loop runs.
+  glutMainLoopEvent();
 }
 
 void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
