@@ -15,6 +15,7 @@ class ProgressBarRoute {
   static void installWindowMaker(Maker maker);
   // A new bar with title (not copied) and total; the caller deletes it.
   static ProgressBar* create(const char* title, unsigned int total);
-  // The console bar, whatever is installed.
+
+ private:
   static ProgressBar* createConsole(const char* title, unsigned int total);
 };
