@@ -9,47 +9,36 @@
 
 namespace {
 
-// Records the parts as s (step), p (prepare), d (direct drawing) or r
-// (posted redisplay), and whether each ran on the thread that made it.
-class RecordingParts : public FrameParts {
- public:
+// Records s (step), p (prepare), d (direct drawing) or r (posted redisplay),
+// and whether any part ran on another thread than the one that made it.
+struct RecordingParts : FrameParts {
   std::string order;
   bool foreignThread = false;
-  void prepare() override { note('p'); }
-  void step() override { note('s'); }
-  void present(bool direct) override { note(direct ? 'd' : 'r'); }
-
- private:
+  std::thread::id owner = std::this_thread::get_id();
   void note(char c) {
     order += c;
     foreignThread |= std::this_thread::get_id() != owner;
   }
-  std::thread::id owner = std::this_thread::get_id();
+  void prepare() override { note('p'); }
+  void step() override { note('s'); }
+  void present(bool direct) override { note(direct ? 'd' : 'r'); }
 };
 
 }  // namespace
 
 TEST(InlineFrames, StepThenUpdateThenDrawingUntilTheLoopIsTold) {
-  const struct {
-    int frames;  // between() returns false after this many frames
-    const char* order;
-  } rows[] = {
-      {1, "spd"},
-      {3, "spdspdspd"},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.frames);
+  for (const int frames : {1, 3}) {
+    SCOPED_TRACE(frames);
     RecordingParts parts;
-    int calls = 0;
-    std::string seenBetween;
+    std::string atBetween;  // the order as between() sees it
     runInlineFrames(parts, [&] {
-      seenBetween += parts.order.substr(parts.order.size() - 3);
-      return ++calls < r.frames;
+      atBetween += std::to_string(parts.order.size()) + " ";
+      return parts.order.size() < 3u * frames;
     });
-    EXPECT_EQ(parts.order, r.order);
-    // between() comes after each whole frame.
-    EXPECT_EQ(seenBetween, r.order);
-    EXPECT_EQ(calls, r.frames);
+    std::string frame = "spd", expected, sizes;
+    for (int f = 1; f <= frames; ++f) expected += frame, sizes += std::to_string(3 * f) + " ";
+    EXPECT_EQ(parts.order, expected);
+    EXPECT_EQ(atBetween, sizes);  // after each whole frame
     EXPECT_FALSE(parts.foreignThread);
   }
 }
