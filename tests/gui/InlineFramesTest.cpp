@@ -30,13 +30,16 @@ TEST(InlineFrames, StepThenUpdateThenDrawingUntilTheLoopIsTold) {
   for (const int frames : {1, 3}) {
     SCOPED_TRACE(frames);
     RecordingParts parts;
-    std::string atBetween;  // the order as between() sees it
+    std::string atBetween;  // parts recorded at each call of between()
     runInlineFrames(parts, [&] {
       atBetween += std::to_string(parts.order.size()) + " ";
       return parts.order.size() < 3u * frames;
     });
-    std::string frame = "spd", expected, sizes;
-    for (int f = 1; f <= frames; ++f) expected += frame, sizes += std::to_string(3 * f) + " ";
+    std::string expected, sizes;
+    for (int f = 1; f <= frames; ++f) {
+      expected += "spd";
+      sizes += std::to_string(3 * f) + " ";
+    }
     EXPECT_EQ(parts.order, expected);
     EXPECT_EQ(atBetween, sizes);  // after each whole frame
     EXPECT_FALSE(parts.foreignThread);
