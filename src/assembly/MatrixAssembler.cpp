@@ -10,6 +10,7 @@
 #include "FiniteElement.h"
 #include "IntegrationDomain.h"
 #include "ProgressBar.h"
+#include "ProgressBarRoute.h"
 #include "Tetrahedron.h"
 #include "Vertex.h"
 #include "ZoltAssert.h"
@@ -29,13 +30,6 @@ double wallMicroseconds() {
   timeval tv;
   gettimeofday(&tv, nullptr);
   return static_cast<double>(tv.tv_sec) * 1e6 + static_cast<double>(tv.tv_usec);
-}
-
-ProgressBar* consoleProgressBar(const char* title, unsigned int total) {
-  auto* bar = new ProgressBarIO;
-  bar->setTitle(title);
-  bar->setTotal(total);
-  return bar;
 }
 
 // Reads the constant terms of B into c; false when an entry has any other
@@ -65,7 +59,7 @@ inline void accumulate(double& s, double q) {
 
 }  // namespace
 
-MatrixAssembler::ProgressBarFactory MatrixAssembler::progressBarFactory = consoleProgressBar;
+MatrixAssembler::ProgressBarFactory MatrixAssembler::progressBarFactory = ProgressBarRoute::create;
 
 MatrixAssembler::MatrixAssembler(std::vector<FiniteElement*>* elements,
                                  MaterialProperties* material, int nNodes, uint8_t dim)

@@ -27,8 +27,8 @@ class ProgressBar;
 class MatrixAssembler {
  public:
   // Creates the progress bar of a loop run on the calling thread; the caller
-  // deletes it. The default prints on the console; a program with a window
-  // installs one that makes a ProgressBarGL.
+  // deletes it. The default is ProgressBarRoute::create: the window's bar
+  // on the window's thread, the console elsewhere. Tests install a silent one.
   using ProgressBarFactory = ProgressBar* (*)(const char* title, unsigned int total);
   static ProgressBarFactory progressBarFactory;
 

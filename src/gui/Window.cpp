@@ -1,7 +1,9 @@
 #include "Window.h"
 
-#include <GL/glew.h>
-#include <GL/glut.h>
+// clang-format off
+#include <GL/glew.h>  // before any other GL header
+#include <GL/freeglut.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstdio>
@@ -14,15 +16,19 @@
 #include "FpsCounter.h"
 #include "FramePacing.h"
 #include "GuiSettings.h"
+#include "InlineFrames.h"
 #include "ModelFrontEnd.h"
 #include "ModelLoading.h"
 #include "PanelGlut.h"
+#include "ProgressBar.h"
+#include "ProgressBarRoute.h"
 #include "Scene.h"
 #include "ScenePass.h"
 #include "Startup.h"
 #include "StatusText.h"
 #include "StepWorker.h"
 #include "WindowLayout.h"
+#include "ZoltRenderable.h"
 
 ZoltControl* currentControl = nullptr;
 static std::unique_ptr<ColorPicker> colourPicker;  // made with the panel
@@ -99,6 +105,10 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
     std::exit(-1);
   }
 
+  // Long computations on this thread, which holds the context, draw their
+  // progress in the window.
+  ProgressBarRoute::installWindowMaker(ProgressBarGL::make);
+
   glutDisplayFunc(drawScene);
   glutIdleFunc(nullptr);
   glutReshapeFunc(reshapeCallback);
@@ -121,12 +131,20 @@ void initOpenGL(int argc, char** argv, const char* modelsDir, const char* suffix
   // GLUT closes the window in an exit handler of its own, registered above;
   // handlers run last registered first, so the model goes while GLUT lives.
   std::atexit(shutdownGL);
+  // GLUT applies window changes (the picker hidden and moved away) in its
+  // loop; the first load draws its progress before the loop runs.
+  glutMainLoopEvent();
 }
 
 void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps) {
   glutSetWindow(mainWindow);
   currentControl = control;
   currentDrawable = drawable;
+  if (displayWallMode && drawable) {
+    const bool left = displayWallSide < 0;
+    const bool right = displayWallSide > 0;
+    drawable->setProjectionSide(left, right);
+  }
   startFpsCounter();
   pacer.start(targetFps, currentTime());
   startTimerChain();
@@ -152,6 +170,14 @@ void timerFrame(int value) {
 void idleFrame() {
   pacer.timerGuard = false;
   runFrame();
+}
+
+void runFramesWithoutWorker() {
+  glutSetWindow(mainWindow);
+  runInlineFrames(windowFrame, [] {
+    glutMainLoopEvent();
+    return true;
+  });
 }
 
 void startFpsCounter() { fpsCounter.start(currentTime()); }

@@ -42,6 +42,11 @@ void startLoop(ZoltControl* control, ZoltRenderable* drawable, int targetFps);
 void timerFrame(int value);
 void idleFrame();
 
+// Frames back to back on this thread, without the worker and without
+// pacing: step, frame update, title, drawing, then the window's events.
+// Never returns; nothing in the program calls it.
+void runFramesWithoutWorker();
+
 void startFpsCounter();
 // Counts a frame; once a second writes "<title> @ <fps> fps -- <status>".
 void updateFpsTitle(const char* title, const char* status);

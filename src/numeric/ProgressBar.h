@@ -3,12 +3,14 @@
 // the computation calls step() once per unit of work (through a pointer that
 // may be null), and the driver calls finish().
 
+#include <thread>
+
 class ProgressBar {
  public:
-  unsigned int total = 1;  // steps that make 100 %; never 0 after setTotal
-  unsigned int count = 0;  // steps done
-  float lastShown = 0.0f;  // percentage at the last visible update
-  float percent = 0.0f;    // count * 100 / total in single precision
+  unsigned int total = 1;       // steps that make 100 %; never 0 after setTotal
+  unsigned int count = 0;       // steps done
+  float lastShown = 0.0f;       // percentage at the last visible update
+  float percent = 0.0f;         // count * 100 / total in single precision
   const char* title = nullptr;  // not owned, may be null
 
   virtual ~ProgressBar() = default;
@@ -33,14 +35,15 @@ class ProgressBarIO : public ProgressBar {
 };
 
 // A pie disc drawn into the current GLUT window; the console texts when no
-// window existed at construction. Must run on the thread that holds the
-// OpenGL context.
+// window existed at construction or the constructing thread held no OpenGL
+// context. Only the constructing thread draws: a call from any other thread
+// prints the console texts instead.
 class ProgressBarGL : public ProgressBar {
  public:
   static constexpr int kFanVertices = 102;
 
   float* fanVertices;  // owned: 102 points (centre, then 101 rim points)
-  bool graphic;        // a GLUT window existed at construction
+  bool graphic;        // a window and its context existed at construction
 
   ProgressBarGL(const char* title, unsigned int total);
   ~ProgressBarGL() override;
@@ -51,7 +54,14 @@ class ProgressBarGL : public ProgressBar {
   void step() override;
   void finish() override;
 
+  // A new bar, for ProgressBarRoute::installWindowMaker.
+  static ProgressBar* make(const char* title, unsigned int total);
+
  private:
+  // graphic, and called on the constructing thread.
+  bool drawsHere() const;
   void drawDisc(int vertices);
   void drawTitle();
+
+  std::thread::id owner;  // the constructing thread
 };

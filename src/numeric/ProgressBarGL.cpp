@@ -1,4 +1,5 @@
 #include <GL/freeglut.h>
+#include <GL/glx.h>
 
 #include <cmath>
 
@@ -17,15 +18,23 @@ ProgressBarGL::ProgressBarGL(const char* t, unsigned int n) {
     fanVertices[2 * (i + 1)] = static_cast<float>(0.5 * std::sin(i * a));
     fanVertices[2 * (i + 1) + 1] = static_cast<float>(0.5 * std::cos(i * a));
   }
+  owner = std::this_thread::get_id();
   // glutGetWindow() aborts before glutInit; without GLUT there is no window.
-  graphic = glutGet(GLUT_INIT_STATE) && glutGetWindow() != 0;
+  // It answers the same on every thread, the current context does not.
+  graphic = glutGet(GLUT_INIT_STATE) && glutGetWindow() != 0 && glXGetCurrentContext() != nullptr;
 }
+
+ProgressBar* ProgressBarGL::make(const char* title, unsigned int total) {
+  return new ProgressBarGL(title, total);
+}
+
+bool ProgressBarGL::drawsHere() const { return graphic && std::this_thread::get_id() == owner; }
 
 ProgressBarGL::~ProgressBarGL() { delete[] fanVertices; }
 
 void ProgressBarGL::start() {
   ProgressBar::start();
-  if (!graphic) {
+  if (!drawsHere()) {
     ProgressBarIO::printStart(title);
     return;
   }
@@ -41,9 +50,10 @@ void ProgressBarGL::start() {
 
 void ProgressBarGL::step() {
   ProgressBar::step();
-  if (percent - lastShown < (graphic ? 1.0f : 0.1f)) return;
+  const bool draws = drawsHere();
+  if (percent - lastShown < (draws ? 1.0f : 0.1f)) return;
   lastShown = percent;
-  if (!graphic) {
+  if (!draws) {
     ProgressBarIO::printPercent(percent);
     return;
   }
@@ -54,7 +64,7 @@ void ProgressBarGL::step() {
 }
 
 void ProgressBarGL::finish() {
-  if (!graphic) {
+  if (!drawsHere()) {
     ProgressBarIO::printFinish();
     return;
   }

@@ -31,6 +31,7 @@
 ZoltRenderable* currentRenderable = nullptr;
 uint8_t frameDrawn = 0;
 uint8_t displayWallMode = 0;
+int displayWallSide = 0;
 
 namespace {
 

@@ -116,3 +116,6 @@ extern uint8_t frameDrawn;
 // Display-wall mode of the frame loop; nothing sets it, and no data exchange
 // between wall nodes exists.
 extern uint8_t displayWallMode;
+// This wall node's stereo side, applied when the frame loop starts in
+// display-wall mode: -1 left, +1 right, 0 the plain projection.
+extern int displayWallSide;

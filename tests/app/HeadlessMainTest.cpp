@@ -95,6 +95,37 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
     EXPECT_TRUE(exists(w.t.file(cache))) << cache;
 }
 
+// Without a window the long computations count up on the console: each bar
+// is one line, its title, then percentages overwritten in place, ending in
+// 100.0 %. The cube at level 3 has two coarse levels, one bar each.
+TEST(HeadlessMain, LoadsShowTheirProgressOnTheConsole) {
+  Work w("LEVEL 3\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
+  const ProgramResult cold = w.load(), warm = w.load();
+  ASSERT_EQ(cold.status, 0) << cold.err;
+  ASSERT_EQ(warm.status, 0) << warm.err;
+  const struct {
+    const ProgramResult& run;
+    const char* title;
+    int bars;
+  } rows[] = {
+      {cold, "Generating Stiffness Matrix", 1}, {cold, "Generate Matrix Hierarchy", 2},
+      {cold, "Generating Shape Functions", 0},  {warm, "Generating Shape Functions", 1},
+      {warm, "Generating Stiffness Matrix", 0}, {warm, "Generate Matrix Hierarchy", 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.title);
+    const std::string head = std::string("==>  ") + r.title + "    0.0 %";
+    int bars = 0;
+    for (size_t at = r.run.out.find(head); at != std::string::npos;
+         at = r.run.out.find(head, at + 1), ++bars) {
+      const size_t end = r.run.out.find('\n', at);
+      ASSERT_NE(end, std::string::npos);
+      EXPECT_EQ(r.run.out.substr(end - 14, 15), "\b\b\b\b\b\b\b100.0 %\n");
+    }
+    EXPECT_EQ(bars, r.bars) << r.run.out;
+  }
+}
+
 TEST(HeadlessMain, InitFileNamesTheDirectories) {
   Work w("LEVEL 3");
   writeFile(w.t.file("z.init"), "MODELS_PATH models CACHES_PATH caches");

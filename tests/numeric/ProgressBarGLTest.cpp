@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "Capture.h"
 #include "Image.h"
 #include "ProgressBar.h"
+#include "ProgressBarRoute.h"
 
 using zolt::test::Image;
 using zolt::test::Rgb;
@@ -93,7 +97,7 @@ TEST(ProgressBarGL, FanStartsAtTopAndRunsClockwise) {
   EXPECT_EQ(bar.fanVertices[1], 0.0f);
   EXPECT_EQ(bar.fanVertices[2], 0.0f);
   EXPECT_EQ(bar.fanVertices[3], 0.5f);
-  EXPECT_GT(bar.fanVertices[4], 0.0f);  // second rim point lies to the right
+  EXPECT_GT(bar.fanVertices[4], 0.0f);               // second rim point lies to the right
   EXPECT_NEAR(bar.fanVertices[2 * 26], 0.5f, 1e-6);  // a quarter turn: (0.5, 0)
   EXPECT_NEAR(bar.fanVertices[2 * 101], 0.0f, 1e-6);
   EXPECT_NEAR(bar.fanVertices[2 * 101 + 1], 0.5f, 1e-6);
@@ -196,4 +200,68 @@ TEST(ProgressBarGL, FinishShowsFullDiscAndRestoresDepthTest) {
   EXPECT_NEAR(discPixels(screen), kDiscArea, 0.05 * kDiscArea);
   EXPECT_EQ(discPixels(readBuffer(GL_BACK)), 0);
   EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+}
+
+// A bar draws only on the thread that holds the window's context: made on
+// another thread, or stepped from one, it prints the console texts and leaves
+// the window alone. Through the route, the window's thread gets the disc.
+TEST(ProgressBarGL, OnlyTheContextsThreadDraws) {
+  openWindow();
+  ProgressBarRoute::installWindowMaker(ProgressBarGL::make);
+  ProgressBarIO io;
+  io.setTitle("Work");
+  io.setTotal(3);
+  const std::string console = consoleRun(io);
+  enum class Where { Here, Other };
+  const struct {
+    const char* name;
+    Where made, run;
+    bool routed;
+    bool draws;
+  } rows[] = {
+      {"made and run here", Where::Here, Where::Here, false, true},
+      {"made here, run on another thread", Where::Here, Where::Other, false, false},
+      {"made and run on another thread", Where::Other, Where::Other, false, false},
+      {"routed here", Where::Here, Where::Here, true, true},
+      {"routed on another thread", Where::Other, Where::Other, true, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glFinish();
+    std::unique_ptr<ProgressBar> bar;
+    auto make = [&] {
+      bar.reset(r.routed ? ProgressBarRoute::create("Work", 3) : new ProgressBarGL("Work", 3));
+    };
+    std::string text;
+    auto run = [&] { text = consoleRun(*bar); };
+    auto on = [](Where w, const std::function<void()>& f) {
+      if (w == Where::Here) return f();
+      std::thread t(f);
+      t.join();
+    };
+    if (r.made == r.run) {
+      on(r.made, [&] {
+        make();
+        run();
+      });
+    } else {
+      on(r.made, make);
+      on(r.run, run);
+    }
+    EXPECT_EQ(text, r.draws ? "" : console);
+    // finish() clears to the clear colour: a green back buffer after a
+    // drawn bar, untouched green after a console one; the disc is on the
+    // screen only after a drawn bar.
+    for (int i = 0; i < 5; ++i) glutMainLoopEvent();
+    const Image screen = zolt::test::screenshotWindow("root");
+    ASSERT_FALSE(screen.empty());
+    if (r.draws) EXPECT_NEAR(discPixels(screen), kDiscArea, 0.05 * kDiscArea);
+    EXPECT_EQ(zolt::test::countDiffering(readBuffer(GL_BACK), Rgb{0, 255, 0}, 2), 0);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glutSwapBuffers();
+  }
+  ProgressBarRoute::installWindowMaker(nullptr);
 }
