@@ -446,43 +446,46 @@ TEST(Window, TheModelListWithoutAModelAndTheWheelOverIt) {
   p.click(600, 500);  // closes the list; the press stays with the panel
   sleepSeconds(0.5);
   EXPECT_LT(std::labs(p.bodyPixels() - body) * 20, body) << body;
+  p.key("q");
+  p.expectExit();
+}
 
-  // A cold load of a large model (bunnyLarge under the default model's name)
-  // draws the progress disc in the window while the stiffness matrix and the
-  // hierarchy are built, and prints no percentages; the step lines stay.
-  TEST(Window, ColdLoadDrawsTheProgressDiscAndPrintsNoPercentages) {
-    RunDirectory dir;
-    for (const char* ext :
-         {".config", ".ele", ".node", ".params", ".level2.params", ".level3.params"})
-      writeFile(dir.t.file("models/bunnyFurTex") + ext,
-                readFile(std::string(ZOLT_MODELS_DIR) + "bunnyLarge" + ext));
-    XServer x;
-    XProgram p(x, dir.bin());
-    ASSERT_NE(p.window, "") << p.err();
-    // The disc, (0.5, 0.1, 0.05), has half axes of a quarter of the window.
-    const Rgb disc{128, 26, 13};
-    // Twice the smaller of the disc's halves above and below the middle, per
-    // mille of the window: the whole disc, pi / 16, is 196 per mille.
-    long most = 0, shots = 0;
-    for (double end = monotonicSeconds() + 60.0; monotonicSeconds() < end && !hasRate(p.title());
-         ++shots) {
-      const Image s = p.screenshot();
-      if (s.empty()) continue;
-      auto isDisc = [&](Rgb c) {
-        return std::abs(c.r - disc.r) <= 6 && std::abs(c.g - disc.g) <= 6 &&
-               std::abs(c.b - disc.b) <= 6;
-      };
-      const long upper = countIn(s, 0, 0, s.width, s.height / 2, isDisc);
-      const long lower = countIn(s, 0, s.height / 2, s.width, s.height, isDisc);
-      most = std::max(most, 2 * std::min(upper, lower) * 1000 / (long(s.width) * s.height));
-    }
-    ASSERT_TRUE(hasRate(p.title())) << p.out();
-    // Nothing covers the disc while the window's loop waits for the load.
-    EXPECT_GT(most, 180) << shots << " shots";
-    const std::string out = p.out();
-    EXPECT_NE(out.find("Generating Matrix Hierarchy .........\n"), std::string::npos) << out;
-    EXPECT_EQ(out.find("==>"), std::string::npos) << out;
-    EXPECT_EQ(out.find(" %"), std::string::npos) << out;
-    p.key("q");
-    p.expectExit();
+// A cold load of a large model (bunnyLarge under the default model's name)
+// draws the progress disc in the window while the stiffness matrix and the
+// hierarchy are built, and prints no percentages; the step lines stay.
+TEST(Window, ColdLoadDrawsTheProgressDiscAndPrintsNoPercentages) {
+  RunDirectory dir;
+  for (const char* ext :
+       {".config", ".ele", ".node", ".params", ".level2.params", ".level3.params"})
+    writeFile(dir.t.file("models/bunnyFurTex") + ext,
+              readFile(std::string(ZOLT_MODELS_DIR) + "bunnyLarge" + ext));
+  XServer x;
+  XProgram p(x, dir.bin());
+  ASSERT_NE(p.window, "") << p.err();
+  // The disc, (0.5, 0.1, 0.05), has half axes of a quarter of the window.
+  const Rgb disc{128, 26, 13};
+  // Twice the smaller of the disc's halves above and below the middle, per
+  // mille of the window: the whole disc, pi / 16, is 196 per mille.
+  long most = 0, shots = 0;
+  for (double end = monotonicSeconds() + 60.0; monotonicSeconds() < end && !hasRate(p.title());
+       ++shots) {
+    const Image s = p.screenshot();
+    if (s.empty()) continue;
+    auto isDisc = [&](Rgb c) {
+      return std::abs(c.r - disc.r) <= 6 && std::abs(c.g - disc.g) <= 6 &&
+             std::abs(c.b - disc.b) <= 6;
+    };
+    const long upper = countIn(s, 0, 0, s.width, s.height / 2, isDisc);
+    const long lower = countIn(s, 0, s.height / 2, s.width, s.height, isDisc);
+    most = std::max(most, 2 * std::min(upper, lower) * 1000 / (long(s.width) * s.height));
   }
+  ASSERT_TRUE(hasRate(p.title())) << p.out();
+  // Nothing covers the disc while the window's loop waits for the load.
+  EXPECT_GT(most, 180) << shots << " shots";
+  const std::string out = p.out();
+  EXPECT_NE(out.find("Generating Matrix Hierarchy .........\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("==>"), std::string::npos) << out;
+  EXPECT_EQ(out.find(" %"), std::string::npos) << out;
+  p.key("q");
+  p.expectExit();
+}
