@@ -180,6 +180,8 @@ class Run {
  private:
   void construct(const char* name, bool rebuildCaches);
   void readMeshText(const char* name);
+  // Fingerprint of the files readMeshText and readParamsValues read.
+  uint64_t sourceFingerprint(const char* name) const;
   // Every fixed vertex names a finest-level vertex; else the model is refused.
   bool checkFixedVertices(const char* name);
   void openCaches(const char* name, bool generate);
