@@ -121,7 +121,8 @@ class Run {
   static void writeMaterial(const char* path, const double material[6]);
 
   // Binary mesh cache; true when it exists, matches the configuration and
-  // every count and index in it is consistent (else the hierarchy is kept).
+  // the model files, every count and index in it is consistent and its seal
+  // holds (else the hierarchy is kept).
   bool readMesh(const char* path);
   // Writes the hierarchy with its numbering; a failed write removes the file.
   void writeMesh(const char* path);
