@@ -7,7 +7,7 @@ PACKAGES=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libeigen3-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri libglew-dev
-  libimgui-dev libstb-dev
+  libimgui-dev libstb-dev libxxhash-dev
   xvfb xauth x11-utils x11-apps xdotool imagemagick
 )
 missing=()

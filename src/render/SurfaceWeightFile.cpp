@@ -1,18 +1,22 @@
-// The weight file: u32 vertex count, u32 finest element count, then per
-// vertex 4 u32 node numbers, and 4 f32 each of weights, normal frame and
-// face coordinates, array after array: 8 + 64 V bytes.
+// The weight file: u32 format word, u32 vertex count, u32 finest element
+// count, then per vertex 4 u32 node numbers, and 4 f32 each of weights,
+// normal frame and face coordinates, array after array, and the seal
+// (SealedFile.h): 20 + 64 V bytes. A file of the unsealed first format
+// starts with its vertex count.
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 
 #include "BinaryIO.h"
+#include "SealedFile.h"
 #include "SurfaceMesh.h"
 #include "TetHierarchy.h"
 
 namespace {
 
 constexpr int64_t kBytesPerVertex = 64;
+constexpr uint32_t kWeightMagic = 0x7A91B002;
 
 bool readFloats(std::istream& in, std::vector<float>& out, size_t n) {
   out.resize(n);
@@ -30,16 +34,20 @@ std::string SurfaceMesh::weightFilePath(const char* cacheName, bool fur) {
 bool SurfaceMesh::readWeights(const char* cacheName, bool fur) {
   if (!mesh) return false;
   const std::string path = weightFilePath(cacheName, fur);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
     std::printf("Can't read the file %s!\n", path.c_str());
     return false;
   }
   std::printf("Read Weights from File: %s\n", path.c_str());
+  zolt::SealedInBuf sealed(*file.rdbuf());
+  std::istream in(&sealed);
+  uint32_t magic = 0;
   const size_t nodes = mesh->vertices[mesh->nLevels - 1].size();
   const size_t elements = mesh->elements[mesh->nLevels - 1].size();
   uint32_t storedVertices = 0, storedElements = 0;
-  bool ok = zolt::bin::readU32(in, storedVertices) && zolt::bin::readU32(in, storedElements) &&
+  bool ok = zolt::bin::readU32(in, magic) && magic == kWeightMagic &&
+            zolt::bin::readU32(in, storedVertices) && zolt::bin::readU32(in, storedElements) &&
             storedVertices == restPositions.size() / 3 && storedVertices == vertexCount &&
             storedElements == elements &&
             zolt::bin::bytesLeft(in) == kBytesPerVertex * static_cast<int64_t>(storedVertices);
@@ -51,8 +59,16 @@ bool SurfaceMesh::readWeights(const char* cacheName, bool fur) {
          readFloats(in, faceCoords, n);
     for (float w : weights) ok = ok && std::isfinite(w);
   }
+  const bool sound = ok;
+  ok = ok && sealed.verify();
   if (!ok) {
-    std::printf("Stored weight file does not match current object.\n");
+    if (sound)
+      std::printf(
+          "[SurfaceMesh, readWeights] Error: Checksum mismatch in %s; the weights are "
+          "searched again.\n",
+          path.c_str());
+    else
+      std::printf("Stored weight file does not match current object.\n");
     clearWeights();
     normalFrame.clear();
     faceCoords.clear();
@@ -67,18 +83,22 @@ bool SurfaceMesh::writeWeights(const char* cacheName, bool fur) const {
   if (!mesh || nodeIndices.size() != n || weights.size() != n || normalFrame.size() != n ||
       faceCoords.size() != n)
     return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) {
     std::printf("Error: The file %s could not be opened\n", path.c_str());
     return false;
   }
+  zolt::SealedOutBuf sealed(*file.rdbuf());
+  std::ostream out(&sealed);
+  zolt::bin::writeU32(out, kWeightMagic);
   zolt::bin::writeU32(out, vertexCount);
   zolt::bin::writeU32(out, static_cast<uint32_t>(mesh->elements[mesh->nLevels - 1].size()));
   for (uint32_t k : nodeIndices) zolt::bin::writeU32(out, k);
   for (const std::vector<float>* a : {&weights, &normalFrame, &faceCoords})
     for (float v : *a) zolt::bin::writeF32(out, v);
-  out.close();
-  if (!out) {
+  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
+  file.close();
+  if (!file) {
     std::remove(path.c_str());
     return false;
   }

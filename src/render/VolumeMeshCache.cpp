@@ -1,6 +1,7 @@
-// The render-volume cache: i32 node count, u8 scalars present, 4 weights and
-// 4 node numbers per node, then (when present) the scalars, 3 texture
-// coordinates per node, u32 width, height, depth and the smoothed image.
+// The render-volume cache: u32 format word, i32 node count, u8 scalars
+// present, 4 weights and 4 node numbers per node, then (when present) the
+// scalars, 3 texture coordinates per node, u32 width, height, depth and the
+// smoothed image; then the seal (SealedFile.h).
 
 #include <cstdio>
 #include <fstream>
@@ -8,12 +9,15 @@
 
 #include "BinaryIO.h"
 #include "RenderSettings.h"
+#include "SealedFile.h"
 #include "TetHierarchy.h"
 #include "VolumeMesh.h"
 
 using namespace zolt::bin;
 
 namespace {
+
+constexpr uint32_t kVolumeMagic = 0x7A91C002;
 
 bool readFloats(std::istream& s, std::vector<float>& v) {
   for (float& x : v)
@@ -24,10 +28,14 @@ bool readFloats(std::istream& s, std::vector<float>& v) {
 }  // namespace
 
 bool VolumeMesh::readCache(const std::string& path, bool wantImage) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream file(path, std::ios::binary);
+  zolt::SealedInBuf sealed(*file.rdbuf());
+  std::istream in(&sealed);
+  uint32_t magic = 0;
   int32_t count = 0;
   uint8_t hasScalars = 0;
-  if (!in || !readI32(in, count) || count != nodeCount || !readU8(in, hasScalars) || hasScalars > 1)
+  if (!file || !readU32(in, magic) || magic != kVolumeMagic || !readI32(in, count) ||
+      count != nodeCount || !readU8(in, hasScalars) || hasScalars > 1)
     return false;
   const bool imageConfigured = !settings->volumeTexturePath.empty();
   if (imageConfigured && !hasScalars) return false;  // the image was never sampled
@@ -60,6 +68,11 @@ bool VolumeMesh::readCache(const std::string& path, bool wantImage) {
       if (!in.read(reinterpret_cast<char*>(cached.voxels.data()), voxels)) return false;
     }
   }
+  if (!sealed.verify()) {
+    std::cout << "[RenderVolume, readCache] Error: Checksum mismatch in \"" << path
+              << "\"; the volume weights are computed again" << std::endl;
+    return false;
+  }
   weights = std::move(w);
   nodeIndices = std::move(indices);
   if (hasScalars) {
@@ -72,7 +85,10 @@ bool VolumeMesh::readCache(const std::string& path, bool wantImage) {
 
 bool VolumeMesh::writeCache(const std::string& path, bool withScalars,
                             const VolumeImage& smoothed) const {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  zolt::SealedOutBuf sealed(*file.rdbuf());
+  std::ostream out(&sealed);
+  writeU32(out, kVolumeMagic);
   writeI32(out, nodeCount);
   writeU8(out, withScalars ? 1 : 0);
   for (float w : weights) writeF32(out, w);
@@ -84,8 +100,9 @@ bool VolumeMesh::writeCache(const std::string& path, bool withScalars,
     out.write(reinterpret_cast<const char*>(smoothed.voxels.data()),
               std::streamsize(smoothed.voxels.size()));
   }
-  out.close();
-  if (out) return true;
+  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
+  file.close();
+  if (file) return true;
   std::cout << "[RenderVolume, writeCache] Error: Can't write file \"" << path << "\"" << std::endl;
   std::remove(path.c_str());
   return false;

@@ -10,6 +10,7 @@
 
 #include "BinaryIO.h"
 #include "BlockMatrix.h"
+#include "PackedMatrix.h"
 
 namespace zolt::cache {
 
@@ -42,6 +43,29 @@ std::unique_ptr<BlockMatrix<double, BS>> readBlockRecord(std::istream& f, int n)
   auto A = std::make_unique<BlockMatrix<double, BS>>(0, 0);
   if (!A->readFromFile(f)) return nullptr;
   return A;
+}
+
+// True when every entry of B falls in a block of A, so that adding B to A
+// finds each target; columns are walked in order as the addition does.
+template <int BS>
+bool patternWithin(const BlockMatrix<double, BS>& A, const PackedMatrix<double>& B) {
+  if (B.nRow > A.nBlockRows * BS) return false;
+  using Block = typename BlockMatrix<double, BS>::Block;
+  for (int i = 0; i < B.nRow; ++i) {
+    const Block* first = A.rowStart[i / BS];
+    const Block* const last = A.rowStart[i / BS + 1];
+    const Block* p = first;
+    const MatrixEntry<double>* e = B.rowStart[i];
+    for (int k = 0; k < B.rowLen[i]; ++k) {
+      const int j = e[k].col;
+      if (j < 0 || j >= A.nCol) return false;
+      const int c0 = j - j % BS;
+      if (p == last || p->col0 > c0) p = first;
+      while (p != last && p->col0 < c0) ++p;
+      if (p == last || p->col0 != c0) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace zolt::cache

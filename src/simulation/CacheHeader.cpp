@@ -1,10 +1,12 @@
 // The matrix-cache header: what the cached K, M, lumped masses and S depend
-// on. 88 bytes, little-endian: u32 magic, u32 real size, u32 levels,
+// on. 96 bytes, little-endian: u32 magic, u32 real size, u32 levels,
 // u32 finest vertices, u32 finest elements, u32 fixed count, six f64 of the
-// material, f64 factor fingerprint, f64 mesh fingerprint.
+// material, f64 factor fingerprint, f64 mesh fingerprint, u64 fingerprint
+// of the model files. The file ends with its seal (SealedFile.h).
 
 #include <cmath>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 
 #include "BinaryIO.h"
@@ -14,10 +16,11 @@
 #include "TetHierarchy.h"
 
 int cacheInvalid = 0;
+int cacheMeshMismatch = 0;
 
 namespace {
 
-constexpr uint32_t kMagic = 0x7A910005;
+constexpr uint32_t kMagic = 0x7A910006;  // 5: no seal, no file fingerprint
 constexpr uint32_t kRealSize = 8;
 
 struct Fingerprints {
@@ -48,14 +51,23 @@ bool sameMaterialValue(double cur, double stored) {
   return std::fabs(cur - stored) <= 1e-9 * std::fmax(std::fabs(cur), std::fabs(stored));
 }
 
-// Relative to the stored value's magnitude; NaN never matches.
+// Relative to the stored value's magnitude; NaN never matches. Both sides
+// come from the same floats in the same order, so a centred mesh near 0
+// matches itself exactly.
 bool sameFingerprint(double stored, double cur) {
   return std::fabs(stored - cur) <= 1e-8 * std::fabs(stored);
 }
 
+// "  (stored != current)" with every digit a double has.
+void printPair(const char* warning, double stored, double cur) {
+  const std::streamsize precision = std::cout.precision(17);
+  std::cout << warning << "  (" << stored << " != " << cur << ")" << std::endl;
+  std::cout.precision(precision);
+}
+
 }  // namespace
 
-void FEMSimulation::readWriteCacheHeader(bool write, std::fstream& stream) {
+void FEMSimulation::readWriteCacheHeader(bool write, std::iostream& stream) {
   using namespace zolt::bin;
   const int finest = hierarchy->nLevels - 1;
   const std::vector<FiniteElement*>& elements = hierarchy->elements[finest];
@@ -74,6 +86,8 @@ void FEMSimulation::readWriteCacheHeader(bool write, std::fstream& stream) {
       writeF64(stream, v);
     writeF64(stream, current.factors);
     writeF64(stream, current.mesh);
+    writeU32(stream, static_cast<uint32_t>(settings->sourceFingerprint));
+    writeU32(stream, static_cast<uint32_t>(settings->sourceFingerprint >> 32));
     return;
   }
 
@@ -101,14 +115,18 @@ void FEMSimulation::readWriteCacheHeader(bool write, std::fstream& stream) {
   double s, g;
   if (!readF64(stream, s)) return invalid(kShort);
   if (!sameFingerprint(s, current.factors)) {
-    std::cout << "WARNING: Stiffness/Density distribution changed!  (" << s
-              << " != " << current.factors << ")" << std::endl;
+    printPair("WARNING: Stiffness/Density distribution changed!", s, current.factors);
+    cacheMeshMismatch = 1;
     return invalid(nullptr);
   }
   if (!readF64(stream, g)) return invalid(kShort);
-  // A centred mesh has a fingerprint near 0, which says nothing.
-  if (!sameFingerprint(g, current.mesh) && !(std::fabs(g) <= 0.001)) {
-    std::cout << "WARNING: Mesh changed!  (" << g << " != " << current.mesh << ")" << std::endl;
+  if (!sameFingerprint(g, current.mesh)) {
+    printPair("WARNING: Mesh changed!", g, current.mesh);
+    cacheMeshMismatch = 1;
     return invalid(nullptr);
   }
+  uint32_t low, high;
+  if (!readU32(stream, low) || !readU32(stream, high)) return invalid(kShort);
+  if ((uint64_t(high) << 32 | low) != settings->sourceFingerprint)
+    return invalid("WARNING: Model files changed!");
 }

@@ -17,6 +17,9 @@
 // Set to 1 by a matrix-cache check that finds the cache stale; the model
 // set-up clears it after rebuilding.
 extern int cacheInvalid;
+// Set with cacheInvalid when the cached matrices were built from other
+// element factors or another geometry than the mesh now loaded.
+extern int cacheMeshMismatch;
 
 class FEMSimulation : public Simulation {
  public:
@@ -63,11 +66,11 @@ class FEMSimulation : public Simulation {
   // The largest Euclidean norm of a vertex's displacement.
   double maxVertexNorm() override;
 
-  // The 88-byte matrix-cache header: written at the stream's position, or
+  // The 96-byte matrix-cache header: written at the stream's position, or
   // read and compared with the model (mesh sizes, fixed count, lambda and mu,
-  // factor and mesh fingerprints). A mismatch prints its warning and sets
-  // cacheInvalid.
-  virtual void readWriteCacheHeader(bool write, std::fstream& stream);
+  // factor and mesh fingerprints, model files). A mismatch prints its
+  // warning and sets cacheInvalid.
+  virtual void readWriteCacheHeader(bool write, std::iostream& stream);
 
   // After a solve: pulls the nodes of every inverted finest element back
   // (towards their previous positions, or towards the element's centroid

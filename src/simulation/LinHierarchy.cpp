@@ -6,7 +6,7 @@
 // scheme may have shortened the time step); the restriction records; for
 // each coarse level L-2 .. 0 an i32 basis kind and the level matrix; i32
 // coarse-solver kind (0 Invert, followed by the inverse; 1 CGPreDiag;
-// 2 GaussSeidel).
+// 2 GaussSeidel). The file ends with its seal (SealedFile.h).
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +22,7 @@
 #include "MatrixAssembler.h"
 #include "Multigrid.h"
 #include "ProgressBar.h"
+#include "SealedFile.h"
 #include "SimulationSettings.h"
 #include "TetHierarchy.h"
 
@@ -94,12 +95,17 @@ void LinSimulation::setUpHierarchy(bool generate, int scheme) {
   int coarseKind = kInvert;
   bool reuse = false;
   if (!generate) {
-    std::ifstream in(settings->hierarchyCachePath, std::ios::binary);
+    std::ifstream file(settings->hierarchyCachePath, std::ios::binary);
+    zolt::SealedInBuf sealed(*file.rdbuf());
+    std::istream in(&sealed);
     if (hierarchyCacheMatches(in, scheme)) {
       std::cout << "Reading Interpolation & Restriction ........." << std::endl;
       reuse = readHierarchyCache(in, levels, coarseKind, inverse);
+      const bool sound = reuse;
+      reuse = reuse && sealed.verify();
       if (!reuse)
-        std::cout << "[LinSimulation, readHierarchyCache] Error: Bad record in \""
+        std::cout << "[LinSimulation, readHierarchyCache] Error: "
+                  << (sound ? "Checksum mismatch" : "Bad record") << " in \""
                   << settings->hierarchyCachePath << "\"; the hierarchy is rebuilt." << std::endl;
     }
   }
@@ -166,7 +172,9 @@ bool LinSimulation::readHierarchyCache(std::istream& in,
 
 void LinSimulation::buildHierarchy(int scheme) {
   const std::string& path = settings->hierarchyCachePath;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  zolt::SealedOutBuf sealed(*file.rdbuf());
+  std::ostream out(&sealed);
   double material[6];
   materialValues(*settings->material, material);
   zolt::bin::writeI32(out, scheme);
@@ -189,7 +197,8 @@ void LinSimulation::buildHierarchy(int scheme) {
   }
   zolt::bin::writeI32(out, kInvert);
   mg.coarse->writeToFile(out);
-  zolt::cache::finishWrite(out, path, "buildHierarchy");
+  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
+  zolt::cache::finishWrite(file, path, "buildHierarchy");
 }
 
 void LinSimulation::updateHierarchy() {

@@ -8,6 +8,7 @@
 #include "MatrixAssembler.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
+#include "SealedFile.h"
 #include "SimulationSettings.h"
 #include "TetHierarchy.h"
 #include "TimeIntegration.h"
@@ -19,9 +20,8 @@ LinSimulation::LinSimulation(TetHierarchy* h, SimulationSettings* s, std::fstrea
             << "Simulation with linear Cauchy Strain Tensor ..." << std::endl
             << "Generating Matrices ........." << std::endl;
   std::fstream unopened;
-  std::fstream& cache = matrixCache ? *matrixCache : unopened;
-  readWriteCacheHeader(generate, cache);
-  if ((!generate && cacheInvalid) || !setUpMatrices(cache, generate)) {
+  std::fstream& file = matrixCache ? *matrixCache : unopened;
+  if (!(generate ? writeMatrixCache(file) : readMatrixCache(file))) {
     std::cout << std::endl;
     return;
   }
@@ -50,17 +50,14 @@ LinSimulation::~LinSimulation() {
   prescribed.shrink_to_fit();
 }
 
-bool LinSimulation::setUpMatrices(std::fstream& cache, bool generate) {
+// Header and records go through the seal; a failed write removes the file.
+bool LinSimulation::writeMatrixCache(std::fstream& file) {
+  zolt::SealedOutBuf sealed(*file.rdbuf());
+  std::iostream out(&sealed);
+  readWriteCacheHeader(true, out);
   const int finest = hierarchy->nLevels - 1;
   MatrixAssembler assembler(&hierarchy->elements[finest], settings->material,
                             static_cast<int>(hierarchy->vertices[finest].size()), dim);
-  if (!generate) {
-    std::cout << "  Generating Shape Functions ........." << std::endl;
-    assembler.generateShapeFunctions(false);
-    if (readMatrices(cache)) return true;
-    cacheInvalid = 1;
-    return false;
-  }
   std::cout << "  Generating K ........." << std::endl;
   assembler.assemble(0, settings->fixedCount * dim, nullptr, false);
   K.reset(assembler.getStiffnessMatrix());
@@ -68,17 +65,36 @@ bool LinSimulation::setUpMatrices(std::fstream& cache, bool generate) {
   lumpedMass.reset(assembler.lumpedMass);
   S.reset(assembler.S);
   std::cout << "  Caching Matrices ........." << std::endl;
-  K->writeToFile(cache);
-  M->writeToFile(cache);
-  lumpedMass->writeToFile(cache);
-  S->writeToFile(cache);
-  zolt::cache::finishWrite(cache, settings->matrixCachePath, "LinSimulation");
+  K->writeToFile(out);
+  M->writeToFile(out);
+  lumpedMass->writeToFile(out);
+  S->writeToFile(out);
+  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
+  zolt::cache::finishWrite(file, settings->matrixCachePath, "LinSimulation");
   return true;
 }
 
+// The header is compared first; the records are kept only when they are
+// sound and the seal matches.
+bool LinSimulation::readMatrixCache(std::fstream& file) {
+  zolt::SealedInBuf sealed(*file.rdbuf());
+  std::iostream in(&sealed);
+  readWriteCacheHeader(false, in);
+  if (cacheInvalid) return false;
+  const int finest = hierarchy->nLevels - 1;
+  MatrixAssembler assembler(&hierarchy->elements[finest], settings->material,
+                            static_cast<int>(hierarchy->vertices[finest].size()), dim);
+  std::cout << "  Generating Shape Functions ........." << std::endl;
+  assembler.generateShapeFunctions(false);
+  if (readMatrices(in, sealed)) return true;
+  cacheInvalid = 1;
+  return false;
+}
+
 // Reads K, M, the lumped masses and S into temporaries and keeps them only
-// when every record is sound and sized for this model.
-bool LinSimulation::readMatrices(std::fstream& cache) {
+// when every record is sound and sized for this model, M lies in K's
+// pattern (the schemes add it to K) and the seal matches.
+bool LinSimulation::readMatrices(std::istream& cache, zolt::SealedInBuf& seal) {
   const int n = dim * nFree;
   auto stale = [](const char* what) {
     std::cout << "[LinSimulation, readMatrices] Error: Bad " << what
@@ -101,6 +117,11 @@ bool LinSimulation::readMatrices(std::fstream& cache) {
   auto s = std::make_unique<PackedMatrix<double>>();
   if (!s->readFromFile(cache) || s->nRow != stress->n || s->nCol != n) return stale("S record");
   if (zolt::bin::bytesLeft(cache) > 0) return stale("end (bytes after S)");
+  if (!seal.verify()) return stale("checksum");
+  const bool inPattern =
+      dim == 3 ? zolt::cache::patternWithin(static_cast<BlockMatrix<double, 3>&>(*k), *m)
+               : zolt::cache::patternWithin(static_cast<BlockMatrix<double, 2>&>(*k), *m);
+  if (!inPattern) return stale("M pattern (entries outside K's blocks)");
   K = std::move(k);
   M = std::move(m);
   lumpedMass = std::move(lumped);

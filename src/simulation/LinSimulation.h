@@ -12,6 +12,10 @@
 
 #include "FEMSimulation.h"
 
+namespace zolt {
+class SealedInBuf;
+}
+
 template <class T>
 class Matrix;
 template <class T>
@@ -93,8 +97,9 @@ class LinSimulation : public FEMSimulation {
   // The hierarchy's restrictions as the multigrid takes them (not owned).
   std::vector<Matrix<double>*> restrictionView;
 
-  bool setUpMatrices(std::fstream& cache, bool generate);
-  bool readMatrices(std::fstream& cache);
+  bool writeMatrixCache(std::fstream& file);
+  bool readMatrixCache(std::fstream& file);
+  bool readMatrices(std::istream& cache, zolt::SealedInBuf& seal);
   void setUpHierarchy(bool generate, int scheme);
   bool hierarchyCacheMatches(std::istream& in, int scheme) const;
   // Restrictions (into the hierarchy), the coarse level matrices (levels[l]

@@ -37,6 +37,9 @@ struct SimulationSettings {
   std::string hierarchyCachePath;
   // The file behind the matrix-cache stream; removed when a write fails.
   std::string matrixCachePath;
+  // Fingerprint of the model's source files (.node, .ele, .params), kept in
+  // the caches.
+  uint64_t sourceFingerprint = 0;
 
   SimulationSettings() = default;
   ~SimulationSettings();

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "DeformationForce.h"
+#include "SealedFile.h"
 #include "Simulation.h"
 #include "TetHierarchy.h"
 
@@ -50,6 +51,7 @@ void Run::construct(const char* name, bool rebuildCaches) {
   std::cout << std::endl;
 
   const std::string meshPath = cachesPath + name + ".mesh";
+  settings.sourceFingerprint = sourceFingerprint(name);
   if (!rebuildCaches) meshFromCache = readMesh(meshPath.c_str());
   meshCachePath = meshPath;
   bool generate = rebuildCaches;
@@ -103,6 +105,20 @@ void Run::readMeshText(const char* name) {
     std::cout << "Build nested hierarchy ... " << std::endl;
     hierarchy->buildNestedHierarchy();
   }
+}
+
+uint64_t Run::sourceFingerprint(const char* name) const {
+  std::vector<std::string> files;
+  if (!meshEntries || meshEntries->empty()) {
+    files = {modelsPath + name + ".node", modelsPath + name + ".ele"};
+  } else {
+    for (const MeshEntry& m : *meshEntries) {
+      files.push_back(modelsPath + m.name + ".node");
+      files.push_back(modelsPath + m.name + ".ele");
+    }
+  }
+  files.push_back(modelsPath + name + ".params");
+  return zolt::filesFingerprint(files);
 }
 
 bool Run::checkFixedVertices(const char* name) {

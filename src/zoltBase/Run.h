@@ -125,7 +125,8 @@ class Run {
   static std::string rewriteMaterial(std::istream& in, const double material[6]);
 
   // Binary mesh cache; true when it exists, matches the configuration and
-  // every count and index in it is consistent (else the hierarchy is kept).
+  // the model files, every count and index in it is consistent and its seal
+  // holds (else the hierarchy is kept).
   bool readMesh(const char* path);
   // Writes the hierarchy with its numbering; a failed write removes the file.
   void writeMesh(const char* path);
@@ -185,6 +186,8 @@ class Run {
  private:
   void construct(const char* name, bool rebuildCaches);
   void readMeshText(const char* name);
+  // Fingerprint of the files readMeshText and readParamsValues read.
+  uint64_t sourceFingerprint(const char* name) const;
   // Every fixed vertex names a finest-level vertex; else the model is refused.
   bool checkFixedVertices(const char* name);
   void openCaches(const char* name, bool generate);

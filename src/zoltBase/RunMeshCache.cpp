@@ -8,20 +8,33 @@
 #include "BinaryIO.h"
 #include "FiniteElement.h"
 #include "Run.h"
+#include "SealedFile.h"
 #include "TetHierarchy.h"
 #include "Tetrahedron.h"
 
 using namespace zolt::bin;
 
+// The file starts with a format word and the fingerprint of the model files
+// the mesh came from, and ends with its seal (SealedFile.h). A file of the
+// unsealed first format starts with its level count instead.
+namespace {
+constexpr uint32_t kMeshMagic = 0x7A91A002;
+}
+
 void Run::writeMesh(const char* path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) {
     std::cout << "Error: File \"" << path << "\" could not be created!" << std::endl << std::endl;
     return;
   }
   std::cout << "Write Mesh to file \"" << path << "\"" << std::endl;
   const TetHierarchy& h = *hierarchy;
+  zolt::SealedOutBuf sealed(*file.rdbuf());
+  std::ostream out(&sealed);
   ChunkWriter w(out);
+  w.writeI32(static_cast<int32_t>(kMeshMagic));
+  w.writeI32(static_cast<int32_t>(settings.sourceFingerprint));
+  w.writeI32(static_cast<int32_t>(settings.sourceFingerprint >> 32));
   w.writeI32(h.nLevels);
   w.writeI32(settings.fixedCount);
   for (double c : renderSettings.centre) w.writeF64(c);
@@ -64,8 +77,9 @@ void Run::writeMesh(const char* path) {
     previous.swap(current);
   }
   w.flush();
-  out.close();
-  if (out.fail()) {
+  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
+  file.close();
+  if (file.fail()) {
     std::cerr << "[Run, writeMesh] Error: Writing \"" << path << "\" failed; file removed"
               << std::endl;
     std::remove(path);
@@ -135,9 +149,23 @@ bool readLevel(ChunkReader& in, TetHierarchy& h, int l, ElementType type) {
 }  // namespace
 
 bool Run::readMesh(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
     std::cout << "File \"" << path << "\" could not be opened!" << std::endl << std::endl;
+    return false;
+  }
+  zolt::SealedInBuf sealed(*file.rdbuf());
+  std::istream in(&sealed);
+  uint32_t magic = 0, low = 0, high = 0;
+  if (!readU32(in, magic) || magic != kMeshMagic) {
+    std::cout << "[Run, readMesh] Mesh cache \"" << path
+              << "\" has an older format; the mesh is rebuilt" << std::endl;
+    return false;
+  }
+  if (!readU32(in, low) || !readU32(in, high) ||
+      (uint64_t(high) << 32 | low) != settings.sourceFingerprint) {
+    std::cout << "[Run, readMesh] The model files changed since \"" << path
+              << "\" was written; the mesh is rebuilt" << std::endl;
     return false;
   }
   int32_t nLevels = 0, fixedCount = 0, type = 0, nEntries = 0;
@@ -170,6 +198,11 @@ bool Run::readMesh(const char* path) {
   if (!ok) {
     std::cerr << "[Run, readMesh] Error: Mesh cache \"" << path
               << "\" is truncated or inconsistent; the mesh is rebuilt" << std::endl;
+    return false;
+  }
+  if (!sealed.verify()) {
+    std::cerr << "[Run, readMesh] Error: Checksum mismatch in mesh cache \"" << path
+              << "\"; the mesh is rebuilt" << std::endl;
     return false;
   }
   settings.fixedCount = fixedCount;

@@ -91,10 +91,19 @@ void Run::preprocess(bool createSimulation) {
       simulation = std::make_unique<LinSimulation>(hierarchy.get(), &settings, &matrixCache,
                                                    generateCache != 0, integrationScheme, dim);
   };
+  cacheMeshMismatch = 0;
   create();
+  if (generateCache == 0 && cacheInvalid && cacheMeshMismatch && meshFromCache) {
+    // The matrices were built from another mesh than the cached one: the
+    // mesh cache is not trusted for the next load.
+    std::cout << "[Run, preprocess] Mesh cache \"" << meshCachePath
+              << "\" disagrees with the matrix cache; it is removed" << std::endl;
+    std::remove(meshCachePath.c_str());
+  }
   if (generateCache == 0 && cacheInvalid) {
     simulation.reset();
     cacheInvalid = 0;
+    cacheMeshMismatch = 0;
     generateCache = 1;
     matrixCache.close();
     std::remove(matrixCachePath.c_str());
@@ -104,6 +113,7 @@ void Run::preprocess(bool createSimulation) {
     create();
   }
   cacheInvalid = 0;
+  cacheMeshMismatch = 0;
   std::cout << "*** Finished Preprocessing." << std::endl << std::endl;
   matrixCache.flush();
   matrixCache.close();

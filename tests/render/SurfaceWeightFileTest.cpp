@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Capture.h"
+#include "Sealed.h"
 #include "SurfaceMesh.h"
 #include "SurfaceShapes.h"
 #include "TempDir.h"
@@ -66,15 +68,16 @@ TEST(SurfaceWeightFile, WrittenOnceThenRead) {
   const uint32_t v = a->vertexCount;
   EXPECT_NE(first.find("\nGenerating surface weights\n"), std::string::npos);
   const std::string bytes = readAll(model.file());
-  ASSERT_EQ(bytes.size(), 8u + 64u * v);
-  // The file is the hand-assembled record of the arrays.
+  ASSERT_EQ(bytes.size(), 20u + 64u * v);
+  // The file is the hand-assembled record of the arrays, sealed.
   std::string expected;
+  putU32(expected, 0x7A91B002);
   putU32(expected, v);
   putU32(expected, model.elements());
   for (uint32_t k : a->nodeIndices) putU32(expected, k);
   for (const auto* array : {&a->weights, &a->normalFrame, &a->faceCoords})
     for (float x : *array) putF32(expected, x);
-  EXPECT_EQ(bytes, expected);
+  EXPECT_EQ(bytes, zolt::test::sealedFile(expected));
   for (float x : a->normalFrame) EXPECT_TRUE(std::isfinite(x));
 
   auto b = model.bind(second);
@@ -88,6 +91,7 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
   std::string out;
   auto good = model.bind(out);
   const std::string bytes = readAll(model.file());
+  const std::string payload = zolt::test::payloadOf(bytes);
   const uint32_t v = good->vertexCount;
   auto setU32 = [](std::string s, size_t at, uint32_t value) {
     std::string field;
@@ -98,17 +102,18 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
     const char* what;
     std::string bytes;
   } rows[] = {
-      {"vertex count", setU32(bytes, 0, v + 1)},
-      {"element count", setU32(bytes, 4, model.elements() - 1)},
-      {"truncated", bytes.substr(0, bytes.size() - 4)},
-      {"header only", bytes.substr(0, 8)},
-      {"too long", bytes + std::string(4, '\0')},
-      {"node out of range", setU32(bytes, 8 + 4 * 5, model.nodes())},
-      {"weight not finite", setU32(bytes, 8 + 16 * v, 0x7fc00000u)},
+      {"vertex count", setU32(payload, 4, v + 1)},
+      {"element count", setU32(payload, 8, model.elements() - 1)},
+      {"truncated", payload.substr(0, payload.size() - 4)},
+      {"header only", payload.substr(0, 12)},
+      {"too long", payload + std::string(4, '\0')},
+      {"node out of range", setU32(payload, 12 + 4 * 5, model.nodes())},
+      {"weight not finite", setU32(payload, 12 + 16 * v, 0x7fc00000u)},
+      {"unsealed first format", payload.substr(4)},
       {"empty", ""},
   };
   for (const auto& row : rows) {
-    model.dir.write("model.cacheSurface.weight", row.bytes);
+    model.dir.write("model.cacheSurface.weight", zolt::test::sealedFile(row.bytes));
     auto s = model.bind(out);
     EXPECT_NE(out.find("Stored weight file does not match current object.\n"), std::string::npos)
         << row.what;
@@ -116,6 +121,36 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
     EXPECT_TRUE(sameBinding(*s, *good)) << row.what;
     EXPECT_EQ(readAll(model.file()), bytes) << row.what;
   }
+}
+
+// One flipped bit at ten seeded places (swapped node numbers and absurd
+// weights among them): the file is refused in one line and searched again.
+TEST(SurfaceWeightFile, FlippedBitsAreSearchedAgain) {
+  Model model;
+  std::string out;
+  auto good = model.bind(out);
+  const std::string bytes = readAll(model.file());
+  for (size_t bit : zolt::test::seededBits(0, bytes.size(), 5)) {
+    SCOPED_TRACE(bit);
+    model.dir.write("model.cacheSurface.weight", zolt::test::flipped(bytes, bit));
+    auto s = model.bind(out);
+    const bool checksum =
+        out.find("[SurfaceMesh, readWeights] Error: Checksum mismatch in " + model.file() +
+                 "; the weights are searched again.\n") != std::string::npos;
+    const bool mismatch =
+        out.find("Stored weight file does not match current object.\n") != std::string::npos;
+    EXPECT_NE(checksum, mismatch) << out;
+    EXPECT_NE(out.find("Generating surface weights"), std::string::npos);
+    EXPECT_TRUE(sameBinding(*s, *good));
+    EXPECT_EQ(readAll(model.file()), bytes);
+  }
+  // Swapped node lists of two vertices keep every count and range.
+  std::string swapped = zolt::test::payloadOf(bytes);
+  std::swap_ranges(swapped.begin() + 12, swapped.begin() + 28, swapped.begin() + 28);
+  model.dir.write("model.cacheSurface.weight", swapped + bytes.substr(bytes.size() - 8));
+  auto s = model.bind(out);
+  EXPECT_NE(out.find("Checksum mismatch"), std::string::npos) << out;
+  EXPECT_TRUE(sameBinding(*s, *good));
 }
 
 TEST(SurfaceWeightFile, UnwritableFileKeepsTheWeights) {

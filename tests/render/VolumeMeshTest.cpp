@@ -7,11 +7,14 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
+#include "Capture.h"
 #include "FiniteElement.h"
 #include "RenderSettings.h"
+#include "Sealed.h"
 #include "TempDir.h"
 #include "TestMeshes.h"
 #include "Vertex.h"
@@ -205,6 +208,13 @@ void patch(const std::string& path, size_t at, T v) {
   f.write(reinterpret_cast<const char*>(&v), sizeof(T));
 }
 
+// The cache file with its seal made right again after a patch.
+void reseal(const std::string& path) {
+  const std::string bytes = zolt::test::readAll(path);
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      << zolt::test::sealedFile(zolt::test::payloadOf(bytes));
+}
+
 struct CacheRow {
   const char* name;
   void (*change)(VolumeModel&, size_t n);
@@ -221,8 +231,13 @@ TEST(VolumeMesh, TheCacheHoldsTheBindingAndIsReusedOnlyWhenItFits) {
        },
        false},
       {"a node number beyond the mesh",
-       [](VolumeModel& m, size_t n) { patch<int32_t>(m.cache, 5 + 16 * n, 12); }, false},
-      {"scalars claimed but missing", [](VolumeModel& m, size_t) { patch<uint8_t>(m.cache, 4, 1); },
+       [](VolumeModel& m, size_t n) { patch<int32_t>(m.cache, 9 + 16 * n, 12); }, false},
+      {"scalars claimed but missing", [](VolumeModel& m, size_t) { patch<uint8_t>(m.cache, 8, 1); },
+       false},
+      {"the unsealed first format",
+       [](VolumeModel& m, size_t) {
+         m.dir.write("vol.cacheVolume", zolt::test::readAll(m.cache).substr(4));
+       },
        false}};
   for (const CacheRow& r : rows) {
     VolumeModel m;
@@ -230,14 +245,16 @@ TEST(VolumeMesh, TheCacheHoldsTheBindingAndIsReusedOnlyWhenItFits) {
     auto first = m.load();
     const size_t n = points.size();
     const std::string bytes = zolt::test::readAll(m.cache);
-    ASSERT_EQ(bytes.size(), 5 + 32 * n) << r.name;
-    EXPECT_TRUE(fileValue<int32_t>(bytes, 0) == 3 && bytes[4] == 0);
+    ASSERT_EQ(bytes.size(), 17 + 32 * n) << r.name;
+    EXPECT_EQ(zolt::test::sealedFile(zolt::test::payloadOf(bytes)), bytes);
+    EXPECT_TRUE(fileValue<int32_t>(bytes, 4) == 3 && bytes[8] == 0);
     for (size_t k = 0; k < 4 * n; ++k) {
-      EXPECT_EQ(fileValue<float>(bytes, 5 + 4 * k), first->weights[k]) << k;
-      EXPECT_EQ(fileValue<int32_t>(bytes, 5 + 16 * n + 4 * k), first->nodeIndices[k]) << k;
+      EXPECT_EQ(fileValue<float>(bytes, 9 + 4 * k), first->weights[k]) << k;
+      EXPECT_EQ(fileValue<int32_t>(bytes, 9 + 16 * n + 4 * k), first->nodeIndices[k]) << k;
     }
-    patch<float>(m.cache, 5, 0.125f);  // marks a weight that only the cache holds
+    patch<float>(m.cache, 9, 0.125f);  // marks a weight that only the cache holds
     r.change(m, n);
+    reseal(m.cache);
     auto second = m.load();
     EXPECT_EQ(second->weights[0] == 0.125f, r.reused) << r.name;
   }
@@ -259,7 +276,7 @@ TEST(VolumeMesh, ImageSamplesAtVoxelCentresAndCachesOnlyWhatWasSampled) {
   const float voxel[] = {65, 125, 35, 0};  // 10 x + 20 y + 30 z + 5; outside: 0
   m.write(points);
   m.load();  // no image yet: the cache says no scalars
-  EXPECT_EQ(std::filesystem::file_size(m.cache), 5 + 32 * points.size());
+  EXPECT_EQ(std::filesystem::file_size(m.cache), 17 + 32 * points.size());
 
   std::string raw;
   for (int z = 0; z < 3; ++z)
@@ -272,10 +289,25 @@ TEST(VolumeMesh, ImageSamplesAtVoxelCentresAndCachesOnlyWhatWasSampled) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(v->texCoords[3 * i + c], expected[i][c]) << i;
   }
   EXPECT_EQ(v->image.voxels.size(), 27u);
-  EXPECT_EQ(std::filesystem::file_size(m.cache), 5 + 48 * points.size() + 12 + 27);
+  EXPECT_EQ(std::filesystem::file_size(m.cache), 17 + 48 * points.size() + 12 + 27);
   std::filesystem::remove(m.settings.volumeTexturePath);
   auto cached = m.load(false, true);
   EXPECT_TRUE(cached->scalars == v->scalars && cached->image.voxels == v->image.voxels);
+
+  // One flipped bit at ten seeded places: the cache is refused (in one line
+  // when only the seal sees it), and without the image nothing is sampled.
+  const std::string good = zolt::test::readAll(m.cache);
+  for (size_t bit : zolt::test::seededBits(0, good.size(), 3)) {
+    SCOPED_TRACE(bit);
+    m.dir.write("vol.cacheVolume", zolt::test::flipped(good, bit));
+    std::unique_ptr<VolumeMesh> again;
+    const std::string out = zolt::test::captureStdout([&] { again = m.load(false, true); });
+    const size_t notice = out.find("[RenderVolume, readCache]");
+    EXPECT_TRUE(notice == std::string::npos ||
+                out.find("[RenderVolume, readCache]", notice + 1) == std::string::npos)
+        << out;
+    EXPECT_TRUE(again->image.voxels.empty());
+  }
 }
 
 // The export file read back field by field: nodes, edges, tetrahedra.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iomanip>
 #include <sstream>
 
 #include "LinearModel.h"
@@ -50,7 +51,7 @@ std::string with(std::string bytes, size_t offset, T v) {
 
 std::string numbers(double stored, double current) {
   std::ostringstream s;
-  s << "  (" << stored << " != " << current << ")\n";
+  s << std::setprecision(17) << "  (" << stored << " != " << current << ")\n";
   return s.str();
 }
 
@@ -58,9 +59,11 @@ std::string numbers(double stored, double current) {
 
 TEST(CacheHeader, EachChangedFieldGivesItsWarning) {
   HeaderModel m;
+  m.settings.sourceFingerprint = 0x0102030405060708;
   const std::string good = m.written();
-  ASSERT_EQ(good.size(), 88u);
-  EXPECT_EQ(good.substr(0, 8), std::string("\x05\x00\x91\x7A\x08\x00\x00\x00", 8));
+  ASSERT_EQ(good.size(), 96u);
+  EXPECT_EQ(good.substr(0, 8), std::string("\x06\x00\x91\x7A\x08\x00\x00\x00", 8));
+  EXPECT_EQ(good.substr(88), std::string("\x08\x07\x06\x05\x04\x03\x02\x01", 8));
   EXPECT_EQ(at<double>(good, 72), 2.0);  // unit stiffness and density factors
   const double lambda = at<double>(good, 24), s = at<double>(good, 72), g = at<double>(good, 80);
   const std::string counts = "WARNING: Number of Vertices/Elements changed!\n";
@@ -71,7 +74,7 @@ TEST(CacheHeader, EachChangedFieldGivesItsWarning) {
     int invalid;
   } rows[] = {
       {good, "", 0},
-      {with<uint32_t>(good, 0, 0x7A910004), "", 1},
+      {with<uint32_t>(good, 0, 0x7A910005), "", 1},  // the unsealed format
       {with<uint32_t>(good, 4, 4), "WARNING: FLOAT/DOUBLE Precision changed!\n", 1},
       {with<uint32_t>(good, 8, 3), "WARNING: Levels of Hierarchy changed!\n", 1},
       {with<uint32_t>(good, 12, 44), counts, 1},
@@ -85,9 +88,16 @@ TEST(CacheHeader, EachChangedFieldGivesItsWarning) {
       {with<double>(good, 72, s * (1 + 1e-6)),
        "WARNING: Stiffness/Density distribution changed!" + numbers(s * (1 + 1e-6), s), 1},
       {with<double>(good, 72, s * (1 + 1e-9)), "", 0},
+      // Differs in the seventh digit: both numbers print apart.
+      {with<double>(good, 72, s * (1 + 2e-8)),
+       "WARNING: Stiffness/Density distribution changed!" + numbers(s * (1 + 2e-8), s), 1},
       {with<double>(good, 80, g * 1.5), "WARNING: Mesh changed!" + numbers(g * 1.5, g), 1},
-      {with<double>(good, 80, -0.001), "", 0},  // a centred mesh's fingerprint says nothing
-      {good.substr(0, 87), incomplete, 1},
+      // A centred mesh's fingerprint is near 0 and still compared.
+      {with<double>(good, 80, -0.001), "WARNING: Mesh changed!" + numbers(-0.001, g), 1},
+      {with<double>(good, 80, g + 1e-6), "WARNING: Mesh changed!" + numbers(g + 1e-6, g), 1},
+      {with<uint32_t>(good, 88, 0x05060709), "WARNING: Model files changed!\n", 1},
+      {with<uint32_t>(good, 92, 0), "WARNING: Model files changed!\n", 1},
+      {good.substr(0, 95), incomplete, 1},
       {good.substr(0, 30), incomplete, 1},
       {"", "", 1},
   };

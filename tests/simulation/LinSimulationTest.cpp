@@ -17,6 +17,7 @@
 #include "LinearModel.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
+#include "Sealed.h"
 #include "TimeIntegration.h"
 
 using namespace zolt::test;
@@ -45,6 +46,15 @@ bool steps(LinSimulation& sim) {
 std::string with(std::string s, size_t offset, int32_t v) {
   std::memcpy(&s[offset], &v, 4);
   return s;
+}
+
+// Lines that report a problem.
+int noticeLines(const std::string& out) {
+  std::istringstream in(out);
+  int n = 0;
+  for (std::string line; std::getline(in, line);)
+    n += contains(line, "Error") || contains(line, "WARNING");
+  return n;
 }
 
 std::string garbled(std::string s, size_t from) {
@@ -107,29 +117,32 @@ TEST(LinSimulationCache, ChangesRebuildWhatDependsOnThem) {
   }
 }
 
-// A cache that passes its header but is cut, garbled or sized for another
-// model: the matrix cache leaves a shell (the caller generates), the
-// hierarchy cache is rebuilt and rewritten in the same load.
+// A cache that passes its header and its seal but is cut, garbled or sized
+// for another model: the matrix cache leaves a shell (the caller
+// generates), the hierarchy cache is rebuilt and rewritten in the same load.
 TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   LinearModel m(2, 1, 1, 0.5f, 2, onFloor);
   auto built = m.load(true);
-  const std::string matrices = readFile(m.settings.matrixCachePath);
-  const std::string levels = readFile(m.settings.hierarchyCachePath);
-  const size_t mAt = 88 + record(*built->K).size();  // M's record
+  const std::string matrixFile = readFile(m.settings.matrixCachePath);
+  const std::string levelFile = readFile(m.settings.hierarchyCachePath);
+  const std::string matrices = payloadOf(matrixFile), levels = payloadOf(levelFile);
+  ASSERT_EQ(sealedFile(matrices), matrixFile);
+  ASSERT_EQ(sealedFile(levels), levelFile);
+  const size_t mAt = 96 + record(*built->K).size();  // M's record
   const size_t basisAt = 52 + record(*m.h->restriction[0]).size();
   const size_t coarseAt = levels.size() - record(*built->multigrid->coarse).size() - 4;
   built.reset();
   struct Row {
     bool matrixCache;
-    std::string bytes;
+    std::string payload;
   } rows[] = {
-      {true, matrices.substr(0, 91)},
+      {true, matrices.substr(0, 99)},
       {true, matrices.substr(0, mAt + 5)},
       {true, matrices.substr(0, matrices.size() - 1)},
-      {true, garbled(matrices, 88)},
-      {true, garbled(matrices, 88 + 21)},      // inside K's first block
-      {true, with(matrices, 89, 3 * 30 + 3)},  // K's rows
-      {true, with(matrices, 105, -1)},         // K's blocks
+      {true, garbled(matrices, 96)},
+      {true, garbled(matrices, 96 + 21)},      // inside K's first block
+      {true, with(matrices, 97, 3 * 30 + 3)},  // K's rows
+      {true, with(matrices, 113, -1)},         // K's blocks
       {true, with(matrices, mAt + 13, 1000)},  // M's first row length
       {true, matrices + "tail"},
       {false, levels.substr(0, basisAt + 2)},
@@ -144,7 +157,7 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   for (size_t r = 0; r < std::size(rows); ++r) {
     const Row& row = rows[r];
     writeFile(row.matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath,
-              row.bytes);
+              sealedFile(row.payload));
     auto sim = m.load(false);
     EXPECT_EQ(cacheInvalid, row.matrixCache) << r;
     EXPECT_TRUE(contains(m.output, row.matrixCache ? "[LinSimulation, readMatrices] Error"
@@ -155,14 +168,83 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       sim = m.load(true);
     }
     EXPECT_TRUE(steps(*sim)) << r;
-    EXPECT_EQ(readFile(m.settings.matrixCachePath), matrices) << r;
-    EXPECT_EQ(readFile(m.settings.hierarchyCachePath), levels) << r;
+    EXPECT_EQ(readFile(m.settings.matrixCachePath), matrixFile) << r;
+    EXPECT_EQ(readFile(m.settings.hierarchyCachePath), levelFile) << r;
   }
   // A hierarchy whose coarse level is solved by a diagonal CG is sound.
-  writeFile(m.settings.hierarchyCachePath, with(levels, coarseAt, 1).substr(0, coarseAt + 4));
+  writeFile(m.settings.hierarchyCachePath,
+            sealedFile(with(levels, coarseAt, 1).substr(0, coarseAt + 4)));
   auto sim = m.load(false);
   EXPECT_FALSE(generated(m.output)) << m.output;
   EXPECT_NE(dynamic_cast<CGPreDiag<double>*>(sim->multigrid->coarse), nullptr);
+}
+
+// One flipped bit anywhere in either cache (ten seeded places each, the
+// seal included): the load either reads what was written (a bit the
+// readers do not keep) or says so in one line and rebuilds; the step after
+// it equals the clean one bit for bit.
+TEST(LinSimulationCache, FlippedBitsAreSeen) {
+  LinearModel m(2, 1, 1, 0.5f, 2, onFloor);
+  auto clean = m.load(true);
+  ASSERT_TRUE(steps(*clean));
+  const Vector<double>& x = *clean->displacement;
+  const std::vector<double> reference(x.data, x.data + x.n);
+  clean.reset();
+  const std::string matrixFile = readFile(m.settings.matrixCachePath);
+  const std::string levelFile = readFile(m.settings.hierarchyCachePath);
+  for (bool matrixCache : {true, false}) {
+    const std::string& good = matrixCache ? matrixFile : levelFile;
+    const std::string& path =
+        matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
+    for (size_t bit : seededBits(0, good.size(), matrixCache ? 11u : 12u)) {
+      SCOPED_TRACE(std::to_string(matrixCache) + " bit " + std::to_string(bit));
+      writeFile(path, flipped(good, bit));
+      auto sim = m.load(false);
+      std::string out = m.output;
+      if (cacheInvalid) {
+        EXPECT_FALSE(sim->K) << out;
+        sim = m.load(true);
+      }
+      // Every flip is seen: at most one line says so (a wrong magic, scheme
+      // or material is rebuilt quietly), and the files are whole again.
+      const bool rebuilt = generated(out) || generated(m.output);
+      EXPECT_TRUE(rebuilt) << out;
+      EXPECT_LE(noticeLines(out), 1) << out;
+      ASSERT_TRUE(steps(*sim));
+      for (size_t i = 0; i < reference.size(); ++i)
+        ASSERT_EQ((*sim->displacement)[static_cast<int>(i)], reference[i]) << i;
+      EXPECT_EQ(readFile(m.settings.matrixCachePath), matrixFile);
+      EXPECT_EQ(readFile(m.settings.hierarchyCachePath), levelFile);
+    }
+  }
+}
+
+// A sealed cache whose M has an entry outside K's blocks (the schemes add M
+// to K) is rebuilt instead of stopping the program.
+TEST(LinSimulationCache, MassOutsideStiffnessPatternIsRebuilt) {
+  LinearModel m(2, 1, 1, 0.5f, 2, onFloor);
+  auto built = m.load(true);
+  const std::string matrixFile = readFile(m.settings.matrixCachePath);
+  const std::string matrices = payloadOf(matrixFile);
+  const PackedMatrix<double>& M = *built->M;
+  const size_t mAt = 96 + record(*built->K).size();
+  const size_t firstEntry = mAt + 17;  // after the header and row 0's length
+  // Columns that are no neighbour of row 0 in this mesh, and one past the end.
+  std::vector<int32_t> columns;
+  for (int j = 0; j < M.nCol && columns.size() < 3; j += 3)
+    if (!static_cast<BlockMatrix<double, 3>&>(*built->K).findBlock(0, j)) columns.push_back(j);
+  ASSERT_FALSE(columns.empty());
+  built.reset();
+  for (int32_t column : columns) {
+    SCOPED_TRACE(column);
+    writeFile(m.settings.matrixCachePath, sealedFile(with(matrices, firstEntry, column)));
+    auto sim = m.load(false);
+    EXPECT_EQ(cacheInvalid, 1);
+    EXPECT_TRUE(contains(m.output, "Bad M pattern")) << m.output;
+    sim = m.load(true);
+    EXPECT_TRUE(steps(*sim));
+    EXPECT_EQ(readFile(m.settings.matrixCachePath), matrixFile);
+  }
 }
 
 // A write that fails half way (the file-size limit, as on a full disk)

@@ -1,0 +1,182 @@
+// Sealed files: what the writer produces is the payload and its XXH3 seal
+// computed directly by the hash library, and the reader hands out the
+// payload unchanged and checks the seal however it is read: byte by byte,
+// in large pieces, seeking back, skipping ahead, asking for the bytes left.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "BinaryIO.h"
+#include "Sealed.h"
+#include "SealedFile.h"
+
+using namespace zolt::test;
+
+namespace {
+
+std::string randomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+// What a reader saw, and whether the seal held afterwards.
+struct Reading {
+  std::string seen;
+  bool sealOk;
+};
+
+using Reader = std::function<std::string(std::istream&, size_t payload)>;
+
+Reading readSealed(const std::string& file, const Reader& read) {
+  std::istringstream src(file);
+  zolt::SealedInBuf sealed(*src.rdbuf());
+  std::istream in(&sealed);
+  Reading r;
+  r.seen = read(in, file.size() - 8);
+  r.sealOk = sealed.verify();
+  return r;
+}
+
+std::string take(std::istream& in, size_t n) {
+  std::string s(n, '\0');
+  in.read(&s[0], static_cast<std::streamsize>(n));
+  s.resize(static_cast<size_t>(in.gcount()));
+  return s;
+}
+
+}  // namespace
+
+TEST(SealedFile, WriterAppendsTheSealOfThePayload) {
+  const std::string payload = randomBytes(900000, 1);
+  std::stringstream dst;
+  {
+    zolt::SealedOutBuf sealed(*dst.rdbuf());
+    std::ostream out(&sealed);
+    size_t at = 0;
+    for (size_t piece : {1, 4, 3, 100000, 7, 600000, 13}) {  // small, buffered and direct
+      if (piece == 1)
+        out.put(payload[at]);
+      else
+        out.write(payload.data() + at, static_cast<std::streamsize>(piece));
+      at += piece;
+    }
+    out.write(payload.data() + at, static_cast<std::streamsize>(payload.size() - at));
+    ASSERT_TRUE(out.good());
+    EXPECT_TRUE(sealed.seal());
+  }
+  EXPECT_EQ(dst.str(), sealedFile(payload));
+  // An empty payload has a seal too.
+  std::stringstream empty;
+  zolt::SealedOutBuf sealed(*empty.rdbuf());
+  EXPECT_TRUE(sealed.seal());
+  EXPECT_EQ(empty.str(), sealedFile(""));
+}
+
+TEST(SealedFile, EveryWayOfReadingSeesThePayloadAndChecksTheSeal) {
+  const std::string payload = randomBytes(700001, 2);
+  const std::string file = sealedFile(payload);
+  const struct {
+    const char* how;
+    Reader read;
+  } rows[] = {
+      {"byte by byte",
+       [](std::istream& in, size_t) {
+         std::string s;
+         for (int c; (c = in.get()) != EOF;) s.push_back(static_cast<char>(c));
+         return s;
+       }},
+      {"13-byte fields",
+       [](std::istream& in, size_t) {
+         std::string s, piece;
+         while (!(piece = take(in, 13)).empty()) s += piece;
+         return s;
+       }},
+      {"one large read", [](std::istream& in, size_t n) { return take(in, n + 100); }},
+      {"back and forth",
+       [](std::istream& in, size_t n) {
+         std::string s = take(in, 300000);
+         in.seekg(-100000, std::ios::cur);  // back across the buffer
+         if (take(in, 100000) != s.substr(200000)) return std::string("reread differs");
+         in.seekg(5);
+         if (take(in, 10) != s.substr(5, 10)) return std::string("seek back differs");
+         in.seekg(300000);
+         return s + take(in, n);
+       }},
+      {"skipping ahead",
+       [](std::istream& in, size_t n) {
+         in.seekg(static_cast<std::streamoff>(n - 1000));  // the gap is hashed unread
+         return std::string(n - 1000, '?') + take(in, 2000);
+       }},
+      {"bytes left on the way",
+       [](std::istream& in, size_t n) {
+         std::string s = take(in, 12345);
+         if (zolt::bin::bytesLeft(in) != static_cast<int64_t>(n - 12345))
+           return std::string("left");
+         s += take(in, 300000);
+         if (zolt::bin::bytesLeft(in) != static_cast<int64_t>(n - 312345))
+           return std::string("left");
+         return s + take(in, n);
+       }},
+      {"stopping early", [](std::istream& in, size_t) { return take(in, 1000); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.how);
+    const Reading clean = readSealed(file, row.read);
+    const std::string expected =
+        std::string(row.how) == "skipping ahead"
+            ? std::string(payload.size() - 1000, '?') + payload.substr(payload.size() - 1000)
+        : std::string(row.how) == "stopping early" ? payload.substr(0, 1000)
+                                                   : payload;
+    EXPECT_TRUE(clean.seen == expected);
+    EXPECT_TRUE(clean.sealOk);
+    for (size_t bit : seededBits(0, file.size(), 9)) {
+      const Reading bad = readSealed(flipped(file, bit), row.read);
+      EXPECT_FALSE(bad.sealOk) << bit;
+    }
+  }
+}
+
+TEST(SealedFile, TooShortForASealIsRefused) {
+  for (size_t n = 0; n < 8; ++n) {
+    const Reading r = readSealed(std::string(n, 'x'), [](std::istream& in, size_t) {
+      return std::to_string(zolt::bin::bytesLeft(in)) + take(in, 8);
+    });
+    EXPECT_EQ(r.seen, "-1") << n;
+    EXPECT_FALSE(r.sealOk) << n;
+  }
+  // Eight bytes: an empty payload, sealed or not.
+  EXPECT_TRUE(
+      readSealed(sealedFile(""), [](std::istream& in, size_t) { return take(in, 1); }).sealOk);
+  EXPECT_FALSE(readSealed(std::string(8, '\0'), [](std::istream&, size_t) { return ""; }).sealOk);
+}
+
+namespace {
+// Takes limit bytes, then refuses.
+struct FullDisk : std::streambuf {
+  std::streamsize room;
+  explicit FullDisk(std::streamsize limit) : room(limit) {}
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    const std::streamsize k = std::min(n, room);
+    room -= k;
+    return k;
+  }
+  int_type overflow(int_type c) override { return xsputn(nullptr, 1) ? c : traits_type::eof(); }
+};
+}  // namespace
+
+TEST(SealedFile, AFailedWriteIsReported) {
+  const std::string payload = randomBytes(400000, 3);
+  for (std::streamsize limit : {0, 100, 262143, 400000, 400007}) {
+    FullDisk disk(limit);
+    zolt::SealedOutBuf sealed(disk);
+    std::ostream out(&sealed);
+    out.write(payload.data(), static_cast<std::streamsize>(payload.size()));
+    EXPECT_FALSE(sealed.seal() && out.good()) << limit;
+  }
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Sealed cache files in tests: the payload and the seal (XXH3-64 of the
+// payload, little-endian, in the last 8 bytes) computed here straight from
+// the hash library, and bit flips at seeded places.
+
+#include <xxhash.h>
+
+#include <cstdint>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zolt::test {
+
+// Everything but the seal.
+inline std::string payloadOf(const std::string& file) {
+  return file.size() < 8 ? std::string() : file.substr(0, file.size() - 8);
+}
+
+// payload followed by its seal.
+inline std::string sealedFile(const std::string& payload) {
+  const uint64_t h = XXH3_64bits(payload.data(), payload.size());
+  std::string out = payload;
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(h >> (8 * i)));
+  return out;
+}
+
+// count distinct bit positions inside bytes [from, to), seeded.
+inline std::vector<size_t> seededBits(size_t from, size_t to, unsigned seed, int count = 10) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<size_t> pick(8 * from, 8 * to - 1);
+  std::set<size_t> bits;
+  while (bits.size() < static_cast<size_t>(count) && 8 * (to - from) >= size_t(count))
+    bits.insert(pick(rng));
+  return {bits.begin(), bits.end()};
+}
+
+inline std::string flipped(std::string bytes, size_t bit) {
+  bytes[bit / 8] = static_cast<char>(bytes[bit / 8] ^ (1 << (bit % 8)));
+  return bytes;
+}
+
+}  // namespace zolt::test
