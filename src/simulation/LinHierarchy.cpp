@@ -187,8 +187,8 @@ void LinSimulation::buildHierarchy(int scheme) {
     zolt::bin::writeI32(out, mg.basisType);
     mg.A[l]->writeToFile(out);
   }
-  zolt::bin::writeI32(out, kInvert);
-  mg.coarse->writeToFile(out);
+  zolt::bin::writeI32(out, mg.coarseSolverType);
+  if (mg.coarseSolverType == kInvert) mg.coarse->writeToFile(out);
   zolt::cache::finishWrite(out, path, "buildHierarchy");
 }
 
