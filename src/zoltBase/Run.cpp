@@ -118,9 +118,10 @@ bool Run::readMeshText(const char* name) {
     const uint64_t need = refinedModelBytes(hierarchy->elements[0].size(), levels);
     const uint64_t have = physicalMemory();
     if (have > 0 && need > have) {
-      std::cerr << "[Run] Error: Model \"" << name << "\" refined to LEVEL " << levels << " needs about "
-                << need / (1024 * 1024) << " MB, more than the " << have / (1024 * 1024)
-                << " MB of memory; it is not loaded (use a lower LEVEL)" << std::endl;
+      std::cerr << "[Run] Error: Model \"" << name << "\" refined to LEVEL " << levels
+                << " needs about " << need / (1024 * 1024) << " MB, more than the "
+                << have / (1024 * 1024) << " MB of memory; it is not loaded (use a lower LEVEL)"
+                << std::endl;
       return false;
     }
     std::cout << "Build nested hierarchy ... " << std::endl;

@@ -72,10 +72,10 @@ std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::stri
     long long parent = 0;
     float weight = 0.0f;
     if (!(in >> parent >> weight))
-      exitBadFile(path,
-                  "Could not read interpolation entry " + std::to_string(j + 1) + " of " +
-                      at(level, i),
-                  kMarkerHint);
+      exitBadFile(
+          path,
+          "Could not read interpolation entry " + std::to_string(j + 1) + " of " + at(level, i),
+          kMarkerHint);
     if (!coarse) continue;  // level 0 has no coarser level: the list is dropped
     if (parent < 1 || parent > static_cast<long long>(coarse->size()))
       exitBadFile(path,

@@ -31,8 +31,8 @@ void Run::holdUnusedVertices(std::vector<int>& fixed) const {
   }
   if (count == 0) return;
   std::cerr << "[Run, sortVertices] Warning: " << count
-            << " vertices belong to no element (the first: vertex " << first + 1
-            << " of level " << finestLevel << "); they are held fixed" << std::endl;
+            << " vertices belong to no element (the first: vertex " << first + 1 << " of level "
+            << finestLevel << "); they are held fixed" << std::endl;
 }
 
 void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {

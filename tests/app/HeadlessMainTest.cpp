@@ -269,8 +269,8 @@ TEST_P(HeadlessMainRefusal, ExitsWithOneLine) {
   if (!row.node.empty()) writeFile(w.t.file("models/m.node"), row.node);
   if (!row.ele.empty()) writeFile(w.t.file("models/m.ele"), row.ele);
   const double start = monotonicSeconds();
-  const ProgramResult r = w.run({"--models", "models", "--caches", "caches", "--model", "m",
-                                 "--steps", "1"});
+  const ProgramResult r =
+      w.run({"--models", "models", "--caches", "caches", "--model", "m", "--steps", "1"});
   const double seconds = monotonicSeconds() - start;
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_LT(seconds, 1.0);
@@ -297,8 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
         // 729 free vertices on the only level: 2187 unknowns inverted densely.
         Refusal{"denseInverse", "LEVEL 1", gridModel(8).first, gridModel(8).second,
                 "The coarsest level has 2187 unknowns"},
-        Refusal{"flatElement", "LEVEL 2", "",
-                "2 4 0\n1 1 2 4 8\n2 1 2 3 4\n",
+        Refusal{"flatElement", "LEVEL 2", "", "2 4 0\n1 1 2 4 8\n2 1 2 3 4\n",
                 "Element 2 of level 0 has no volume"},
         // A generator's boundary-marker column where interpolation lists belong.
         Refusal{"boundaryMarkers", "",

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "Multigrid.h"
 #include "MemoryLimits.h"
+#include "Multigrid.h"
 #include "StructuredGrids.h"
 
 // Heap allocations made while `counting` is set.

@@ -131,8 +131,9 @@ TEST(RunMeshText, ParameterFile) {
            " in File does not match actual number!\n";
   };
   const auto refusedFactors = [](const char* first) {
-    return std::string("[Run, readParamsValues] Error: 6 elements have a stiffness or density"
-                       " factor that is not positive and finite (the first: ") +
+    return std::string(
+               "[Run, readParamsValues] Error: 6 elements have a stiffness or density"
+               " factor that is not positive and finite (the first: ") +
            first + "); they keep their own\n";
   };
   ModelDirs d;
@@ -223,8 +224,8 @@ TEST(RunMeshText, WritersReadBack) {
 namespace {
 
 struct BadFile {
-  const char* file;  // extension in models/
-  std::string text;  // empty: the file is removed
+  const char* file;     // extension in models/
+  std::string text;     // empty: the file is removed
   std::string message;  // "PATH" stands for the file's path, by default at the end
 };
 
@@ -237,12 +238,16 @@ void expectExit(const char* config, const std::vector<BadFile>& rows) {
   for (const BadFile& row : rows) {
     d.cube("m", config);
     const std::string path = d.models + "m." + row.file;
-    if (row.text.empty()) std::remove(path.c_str());
-    else writeFile(path, row.text);
+    if (row.text.empty())
+      std::remove(path.c_str());
+    else
+      writeFile(path, row.text);
     std::string message = row.message;
     const size_t at = message.find("PATH");
-    if (at == std::string::npos) message += " in \"" + path + "\"";
-    else message.replace(at, 4, path);
+    if (at == std::string::npos)
+      message += " in \"" + path + "\"";
+    else
+      message.replace(at, 4, path);
     EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1), regexQuote(message) + "\n$")
         << row.text;
   }

@@ -13,8 +13,8 @@
 #include "FEMSimulation.h"
 #include "Matrix.h"
 #include "MemoryLimits.h"
-#include "Simulation.h"
 #include "ModelFixture.h"
+#include "Simulation.h"
 #include "TetHierarchy.h"
 
 using namespace zolt::test;
