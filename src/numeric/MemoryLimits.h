@@ -10,7 +10,7 @@ extern uint64_t (*physicalMemory)();
 
 // Unknowns above which a dense inverse is refused: the inversion is O(n^3)
 // and holds three n x n arrays of doubles, so it must take at most a few
-// seconds and an eighth of physical memory.
+// seconds and an eighth of physical memory (when the system tells it).
 int64_t denseInverseLimit();
 // True when a dense inverse of `unknowns` x `unknowns` stays within the limit.
 bool denseInverseFits(int64_t unknowns);
