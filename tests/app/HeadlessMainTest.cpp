@@ -1,6 +1,7 @@
 // zolt_headless run for real on hand-written and malformed models.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <random>
@@ -274,6 +275,10 @@ TEST_P(HeadlessMainRefusal, ExitsWithOneLine) {
   const double seconds = monotonicSeconds() - start;
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_LT(seconds, 1.0);
+  // The program is this process's only child: its peak resident memory.
+  rusage usage;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kB";
   std::vector<std::string> errors;
   std::istringstream all(r.out + r.err);
   for (std::string line; std::getline(all, line);)
