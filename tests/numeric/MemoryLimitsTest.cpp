@@ -1,8 +1,8 @@
-#include "MemoryLimits.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
+
+#include "MemoryLimits.h"
 
 TEST(MemoryLimits, DenseInverseFitsAnEighthOfMemoryAndAFewSeconds) {
   // An eighth of memory holds three n x n arrays of doubles: 8 * 24 n^2.
