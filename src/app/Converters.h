@@ -39,8 +39,8 @@ ElementModel parseElementModel(const char* text);
 // The next line of f without "#" comment lines, positioned at its first
 // number (a digit, or a sign or point that starts one) or its first 'v', 'f'
 // or 's'; a '#' before that skips the line; a line with none of them is
-// returned whole. Null at end of file. The line lives in one shared buffer
-// of 1024 bytes that the next call overwrites.
+// returned whole. Null at end of file. The whole line, however long, lives
+// in one shared buffer that the next call overwrites.
 char* readToolLine(FILE* f);
 
 // 256 lines of four bytes (0..255) into 256 lines of floats: the ramp

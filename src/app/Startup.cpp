@@ -108,10 +108,8 @@ Run* loadModel(const LoadRequest& request) {
   }
   currentRun =
       new Run(name, request.rebuildCaches, request.elementModel, request.integrationScheme);
-  if (currentRun->refused)
-    unloadModel();
-  else if (!request.skipPreprocess)
-    currentRun->preprocess(true);
+  if (!currentRun->refused && !request.skipPreprocess) currentRun->preprocess(true);
+  if (currentRun->refused) unloadModel();
   return currentRun;
 }
 

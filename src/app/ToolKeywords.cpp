@@ -1,4 +1,5 @@
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "Converters.h"
@@ -55,8 +56,11 @@ bool startsNumber(const char* p) {
 }  // namespace
 
 char* readToolLine(FILE* f) {
-  static char line[1024];
-  while (std::fgets(line, sizeof line, f)) {
+  // The whole line, however long: a fixed buffer would cut a long one and
+  // hand its rest back as the next record.
+  static char* line = nullptr;
+  static size_t capacity = 0;
+  while (getline(&line, &capacity, f) >= 0) {
     if (line[0] == '#') continue;
     char* p = line;
     while (*p && *p != '#' && !startsNumber(p) && *p != 'v' && *p != 'f' && *p != 's') ++p;

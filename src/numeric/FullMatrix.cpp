@@ -198,14 +198,20 @@ void FullMatrix<T>::inv() {
       for (int j = 0; j < N; ++j) re[j] = re[j] - f * pe[j];
     }
   }
-  for (int c = 0; c < N; ++c) {
-    X[at(N - 1, c)] = E[at(perm[N - 1], c)] / a[at(perm[N - 1], N - 1)];
-    for (int k = N - 2; k >= 0; --k) {
-      const T* krow = a + at(perm[k], 0);
-      T sum = T(0.0);
-      for (int j = k + 1; j < N; ++j) sum += krow[j] * X[at(j, c)];
-      X[at(k, c)] = (E[at(perm[k], c)] - sum) / krow[k];
+  // Back substitution a row of X at a time: every column's sum runs over j
+  // in the same order as column by column, but the rows are read in order.
+  std::vector<T> sum(N);
+  for (int k = N - 1; k >= 0; --k) {
+    const T* krow = a + at(perm[k], 0);
+    std::fill(sum.begin(), sum.end(), T(0.0));
+    for (int j = k + 1; j < N; ++j) {
+      const T f = krow[j];
+      const T* xrow = X.data() + at(j, 0);
+      for (int c = 0; c < N; ++c) sum[c] += f * xrow[c];
     }
+    const T* erow = E.data() + at(perm[k], 0);
+    T* xk = X.data() + at(k, 0);
+    for (int c = 0; c < N; ++c) xk[c] = (erow[c] - sum[c]) / krow[k];
   }
   std::copy(X.begin(), X.end(), data);
 }

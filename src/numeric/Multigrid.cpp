@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "BlockMatrix.h"
+#include "MemoryLimits.h"
 #include "SparseMatrix.h"
 #include "ZoltAssert.h"
 
@@ -136,6 +137,13 @@ template <class T>
 void Multigrid<T>::setCoarseSolver(int type) {
   delete coarse;
   coarse = nullptr;
+  if (type == 0 && !denseInverseFits(A[0]->nRow)) {
+    // The inversion would run for minutes or exhaust memory.
+    std::cout << "[Multigrid, setCoarseSolver] Error: The coarsest level has " << A[0]->nRow
+              << " unknowns, more than the " << denseInverseLimit()
+              << " a dense inverse allows; it is solved with the diagonal CG" << std::endl;
+    type = 1;
+  }
   coarseSolverType = type;
   const T coarseEps = std::max(eps2, T(1e-12));
   if (type == 0) {

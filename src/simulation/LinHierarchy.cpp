@@ -195,8 +195,8 @@ void LinSimulation::buildHierarchy(int scheme) {
     zolt::bin::writeI32(out, mg.basisType);
     mg.A[l]->writeToFile(out);
   }
-  zolt::bin::writeI32(out, kInvert);
-  mg.coarse->writeToFile(out);
+  zolt::bin::writeI32(out, mg.coarseSolverType);
+  if (mg.coarseSolverType == kInvert) mg.coarse->writeToFile(out);
   if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
   zolt::cache::finishWrite(file, path, "buildHierarchy");
 }

@@ -9,8 +9,10 @@ void exitMissingFile(const std::string& path) {
   std::exit(1);
 }
 
-void exitBadFile(const std::string& path, const std::string& what) {
-  std::cout << "Error: " << what << " in \"" << path << "\"" << std::endl;
+void exitBadFile(const std::string& path, const std::string& what, const std::string& hint) {
+  std::cout << "Error: " << what << " in \"" << path << "\"";
+  if (!hint.empty()) std::cout << " (" << hint << ")";
+  std::cout << std::endl;
   std::exit(1);
 }
 

@@ -7,8 +7,10 @@
 
 // "Error: File "<path>" doesn`t exist!" on standard output, exit code 1.
 [[noreturn]] void exitMissingFile(const std::string& path);
-// "Error: <what> in "<path>"" on standard output, exit code 1.
-[[noreturn]] void exitBadFile(const std::string& path, const std::string& what);
+// "Error: <what> in "<path>"" on standard output, then " (<hint>)" when
+// one is given; exit code 1.
+[[noreturn]] void exitBadFile(const std::string& path, const std::string& what,
+                              const std::string& hint = std::string());
 
 class Run;
 class ConfigReader;

@@ -1,9 +1,12 @@
 #include "Run.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 
 #include "DeformationForce.h"
+#include "MemoryLimits.h"
 #include "SealedFile.h"
 #include "Simulation.h"
 #include "TetHierarchy.h"
@@ -56,7 +59,10 @@ void Run::construct(const char* name, bool rebuildCaches) {
   meshCachePath = meshPath;
   bool generate = rebuildCaches;
   if (!meshFromCache) {
-    readMeshText(name);
+    if (!readMeshText(name)) {
+      refused = 1;
+      return;
+    }
     generate = true;
   }
   const int finest = hierarchy->nLevels - 1;
@@ -86,7 +92,16 @@ void Run::construct(const char* name, bool rebuildCaches) {
   std::cout << std::endl;
 }
 
-void Run::readMeshText(const char* name) {
+uint64_t refinedModelBytes(uint64_t coarseElements, int levels) {
+  // Measured on a refined cube (hierarchy, matrices, restrictions, caches
+  // written): about 1.7 kB per finest element; 2 kB leaves room for peaks.
+  constexpr double kBytesPerElement = 2048.0;
+  const double finest = static_cast<double>(coarseElements) * std::pow(8.0, levels - 1);
+  const double bytes = finest * kBytesPerElement;
+  return bytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(bytes);
+}
+
+bool Run::readMeshText(const char* name) {
   hierarchy = std::make_unique<TetHierarchy>(levels);
   const int fileLevels = readHierarchy ? levels : 1;
   if (!meshEntries || meshEntries->empty()) {
@@ -102,9 +117,19 @@ void Run::readMeshText(const char* name) {
   hierarchy->setCenterOfGravity(c);
   std::cout << "Center of object: " << c[0] << ", " << c[1] << ", " << c[2] << std::endl;
   if (!readHierarchy) {
+    const uint64_t need = refinedModelBytes(hierarchy->elements[0].size(), levels);
+    const uint64_t have = physicalMemory();
+    if (have > 0 && need > have) {
+      std::cerr << "[Run] Error: Model \"" << name << "\" refined to LEVEL " << levels
+                << " needs about " << need / (1024 * 1024) << " MB, more than the "
+                << have / (1024 * 1024) << " MB of memory; it is not loaded (use a lower LEVEL)"
+                << std::endl;
+      return false;
+    }
     std::cout << "Build nested hierarchy ... " << std::endl;
     hierarchy->buildNestedHierarchy();
   }
+  return true;
 }
 
 uint64_t Run::sourceFingerprint(const char* name) const {

@@ -133,12 +133,16 @@ class Run {
 
   // Numbers the fixed vertices first, completes and caches the mesh, builds
   // the partitions and (createSimulation) the simulation, rebuilding a stale
-  // matrix cache once.
+  // matrix cache once. Sets `refused`, after one line, when a 2-D dimension
+  // meets the tetrahedral mesh or the coarsest level is too large for its
+  // dense inverse (denseInverseFits).
   void preprocess(bool createSimulation);
   // Fixed vertices get numbers 0 .. *fixedCount-1, the others follow in
   // array order; duplicate entries count once and entries that match no
   // vertex are dropped (reported). markCoarseLevels flags the coarse vertex
   // nearest to each fixed one.
+  // Vertices that no finest element uses are fixed as well (one warning):
+  // free, they would leave empty rows in the system.
   void sortVertices(int* fixedCount, bool markCoarseLevels);
 
   // Text mesh levels: node and element blocks of `levels` levels. A missing
@@ -146,7 +150,12 @@ class Run {
   // after one "Error: ..." line naming the file and the item.
   void readNodeLevel(const char* path, int levels, const float* matrix);
   void readEleLevel(const char* path, int levels);
+  // Ends the program (exitBadFile) at the first element of `level` from
+  // position `first` on whose corners lie in one plane.
+  void refuseFlatElements(const char* path, int level, size_t first) const;
   // Optional per-element stiffness and density and the fixed vertices.
+  // Factors that are not positive and finite are refused (one line) and the
+  // element keeps its own.
   void readParamsValues(const char* path);
   void writeParamsValues(const char* path) const;
   void writeParamsValues(std::ostream& out) const;
@@ -185,12 +194,19 @@ class Run {
 
  private:
   void construct(const char* name, bool rebuildCaches);
-  void readMeshText(const char* name);
+  // False, reported, when refining level 0 to `levels` would not fit in
+  // physical memory.
+  bool readMeshText(const char* name);
   // Fingerprint of the files readMeshText and readParamsValues read.
   uint64_t sourceFingerprint(const char* name) const;
   // Every fixed vertex names a finest-level vertex; else the model is refused.
   bool checkFixedVertices(const char* name);
   void openCaches(const char* name, bool generate);
+  // Refusals of preprocess: false, after one line, with `refused` set.
+  bool checkDimension();
+  bool checkCoarseInverse();
+  // Appends to `fixed` the numbers of the finest vertices no element uses.
+  void holdUnusedVertices(std::vector<int>& fixed) const;
   bool timedSeconds(const char* method, int seconds,
                     const std::function<void(int second, double ms, int steps)>& report);
 };
@@ -198,6 +214,10 @@ class Run {
 // Creates the control object and the drawable through frontEnd, links them,
 // and starts the frame loop at (int)(1 / time step) frames per second.
 void startSimulation(Run* run, bool withControl, bool withDrawable, const FrontEnd& frontEnd);
+
+// Estimated bytes of a model whose level 0 of `coarseElements` tetrahedra
+// is refined to `levels` levels, matrices and multigrid included.
+uint64_t refinedModelBytes(uint64_t coarseElements, int levels);
 
 // Target frame rate of a time step: 1 / dt truncated toward zero.
 int framesPerSecond(double timeStep);

@@ -92,12 +92,18 @@ void readColour(ConfigReader& r, const char* keyword, float* colour) {
 void readMaterial(Run& run, ConfigReader& r) {
   double e, nu, density, damping, friction, dt;
   if (!r.values("MATERIAL", e, nu, density, damping, friction, dt)) return;
-  if (!(e > 0.0) || !(nu > -1.0 && nu < 0.5) || !(density > 0.0) || !(dt > 0.0)) {
+  const double all[6] = {e, nu, density, damping, friction, dt};
+  bool finite = true;
+  for (double v : all) finite = finite && std::isfinite(v);
+  // Negative damping or friction feeds energy in: the steps grow without bound.
+  if (!finite || !(e > 0.0) || !(nu > -1.0 && nu < 0.5) || !(density > 0.0) || !(dt > 0.0) ||
+      !(damping >= 0.0) || !(friction >= 0.0)) {
     std::ostringstream text;
     text << "MATERIAL " << e << " " << nu << " " << density << " " << damping << " " << friction
          << " " << dt
-         << " refused: elasticity, density and time step must be positive and the"
-            " transverse contraction between -1 and 0.5";
+         << " refused: elasticity, density and time step must be positive, damping and"
+            " friction at least 0, all finite, and the transverse contraction between -1 and"
+            " 0.5";
     r.refuse(text.str());
     return;
   }
@@ -230,8 +236,16 @@ const ConfigKeyword kKeywords[] = {
     {"SCALE",
      [](Run& run, ConfigReader& r) {
        float s[3];
-       if (r.values("SCALE", s[0], s[1], s[2]))
-         for (int k = 0; k < 3; ++k) run.renderSettings.scale[k] = s[k];
+       if (!r.values("SCALE", s[0], s[1], s[2])) return;
+       for (float v : s)
+         if (!std::isfinite(v) || !(v < 0.0f || v > 0.0f)) {
+           std::ostringstream text;
+           text << "SCALE " << s[0] << " " << s[1] << " " << s[2]
+                << " refused: every factor must be finite and not 0";
+           r.refuse(text.str());
+           return;
+         }
+       for (int k = 0; k < 3; ++k) run.renderSettings.scale[k] = s[k];
      }},
     {"2D", [](Run& run, ConfigReader&) { run.dim = 2; }},
     {"SWAP_X_Y", [](Run& run, ConfigReader&) { run.renderSettings.swapXY = 1; }},

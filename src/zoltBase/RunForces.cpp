@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -86,9 +88,30 @@ DeformationForce* setField(Run& run, int type, const float* v) {
   return f;
 }
 
+// Field values beyond this (a centre, wave number, wind acceleration or
+// phase rate) are mistakes: they only make the steps overflow.
+constexpr float kMaxFieldValue = 1e6f;
+
+// The five values of a field keyword are finite and within kMaxFieldValue;
+// else refused (the field keeps its old values).
+bool fieldValuesOk(ConfigReader& r, const char* keyword, const float (&v)[5]) {
+  for (float x : v)
+    if (!(std::fabs(x) <= kMaxFieldValue)) {
+      std::ostringstream text;
+      text << keyword;
+      for (float y : v) text << " " << y;
+      text << " refused: every value must be finite and at most " << kMaxFieldValue
+           << " in magnitude";
+      r.refuse(text.str());
+      return false;
+    }
+  return true;
+}
+
 void readSphericalForce(Run& run, ConfigReader& r) {
   float c[3], p, q;
   if (!r.values("SPHERICAL_FORCE", c[0], c[1], c[2], p, q)) return;
+  if (!fieldValuesOk(r, "SPHERICAL_FORCE", {c[0], c[1], c[2], p, q})) return;
   DeformationForce* f = setField(run, 1, c);
   f->param[0] = p * 3.1415927f;
   f->param[1] = q;
@@ -115,6 +138,7 @@ void readRadialForce(Run& run, ConfigReader& r) {
 void readWindForce(Run& run, ConfigReader& r) {
   float d[3], p, q;
   if (!r.values("WIND_FORCE", d[0], d[1], d[2], p, q)) return;
+  if (!fieldValuesOk(r, "WIND_FORCE", {d[0], d[1], d[2], p, q})) return;
   DeformationForce* f = setField(run, 3, d);
   f->param[0] = p;
   f->param[1] = q;
@@ -125,6 +149,14 @@ void readBoxClassification(Run& run, ConfigReader& r) {
   float b[6], stiffness, density;
   if (!r.values("BOX_CLASSIFICATION", b[0], b[1], b[2], b[3], b[4], b[5], stiffness, density))
     return;
+  if (!(stiffness > 0.0f && std::isfinite(stiffness)) ||
+      !(density > 0.0f && std::isfinite(density))) {
+    std::ostringstream text;
+    text << "BOX_CLASSIFICATION stiffness " << stiffness << " and density " << density
+         << " refused: both factors must be positive and finite";
+    r.refuse(text.str());
+    return;
+  }
   const RenderSettings& rs = run.renderSettings;
   for (int i = 0; i < 6; ++i) {
     const int k = i / 2;
@@ -240,16 +272,30 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
               << std::endl;
     return;
   }
+  // A volume that opens must hold every sample its counts claim (a missing
+  // one reads as zeros): the counts never size more than the file.
+  const long double claimed = static_cast<long double>(nx) * ny * nz;
+  std::vector<uint8_t> volume;
+  std::ifstream in(volumeFile, std::ios::binary);
+  if (in.is_open()) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::is_regular_file(volumeFile, ec)
+                               ? std::filesystem::file_size(volumeFile, ec)
+                               : 0;
+    if (ec || claimed > static_cast<long double>(size)) {
+      std::cerr << "[Run, classifyByVolume] Error: \"" << volumeFile << "\" holds "
+                << (ec ? 0 : size) << " bytes, fewer than the " << nx << " x " << ny << " x " << nz
+                << " samples; classification skipped" << std::endl;
+      return;
+    }
+    const auto total = static_cast<size_t>(claimed);
+    volume.resize(total);
+    if (!in.read(reinterpret_cast<char*>(volume.data()), static_cast<std::streamsize>(total)))
+      volume.resize(static_cast<size_t>(in.gcount()));
+  }
   float stiffness[256], density[256];
   readTable(stiffnessTable, stiffness);
   readTable(densityTable, density);
-
-  // Samples the file does not supply count as 0, so only what it holds is kept.
-  const long double total = static_cast<long double>(nx) * ny * nz;
-  std::vector<uint8_t> volume;
-  std::ifstream in(volumeFile, std::ios::binary);
-  for (char b; static_cast<long double>(volume.size()) < total && in.get(b);)
-    volume.push_back(static_cast<uint8_t>(b));
 
   for (FiniteElement* e : finestElements(h)) {
     float c[3];

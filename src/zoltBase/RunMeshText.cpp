@@ -3,10 +3,13 @@
 // number and value is checked against the level and the stream: a bad one
 // ends the program with exit code 1, like a missing file.
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,6 +46,14 @@ int nodesPerElement(ElementType type) {
 
 // One vertex line after its number and coordinates: the interpolation list
 // (attribute count 1; kept above level 0) or `attribs` skipped integers.
+// A generator's node file with boundary markers has a fourth header item of
+// 1 too, but a marker where the interpolation list would be.
+const char* const kMarkerHint =
+    "its header's fourth item 1 means every vertex line ends with an interpolation list:"
+    " written with boundary markers?";
+
+std::string hintFor(int attribs) { return attribs == 1 ? kMarkerHint : ""; }
+
 std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::string& path, int level,
                                                long long i, int attribs,
                                                const std::vector<Vertex*>* coarse) {
@@ -56,21 +67,47 @@ std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::stri
   }
   long long m = 0;
   if (!(in >> m) || m < 0)
-    exitBadFile(path, "Could not read the interpolation count of " + at(level, i));
+    exitBadFile(path, "Could not read the interpolation count of " + at(level, i), kMarkerHint);
   for (long long j = 0; j < m; ++j) {
     long long parent = 0;
     float weight = 0.0f;
     if (!(in >> parent >> weight))
-      exitBadFile(path, "Could not read interpolation entry " + std::to_string(j + 1) + " of " +
-                            at(level, i));
+      exitBadFile(
+          path,
+          "Could not read interpolation entry " + std::to_string(j + 1) + " of " + at(level, i),
+          kMarkerHint);
     if (!coarse) continue;  // level 0 has no coarser level: the list is dropped
     if (parent < 1 || parent > static_cast<long long>(coarse->size()))
-      exitBadFile(path, "Parent " + std::to_string(parent) + " of " + at(level, i) +
-                            " names no vertex of level " + std::to_string(level - 1) + " (" +
-                            std::to_string(coarse->size()) + " vertices)");
+      exitBadFile(path,
+                  "Parent " + std::to_string(parent) + " of " + at(level, i) +
+                      " names no vertex of level " + std::to_string(level - 1) + " (" +
+                      std::to_string(coarse->size()) + " vertices)",
+                  kMarkerHint);
     parents.push_back({(*coarse)[static_cast<size_t>(parent - 1)], weight});
   }
   return parents;
+}
+
+// Six times the signed volume against the cube of the longest edge: a
+// tetrahedron whose corners lie (nearly) in one plane adds a singular block.
+bool hasVolume(const FiniteElement& e) {
+  double p[4][3];
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 3; ++k) p[i][k] = e.getVertex(i)->restPosition[k];
+  double u[3][3], longest = 0.0;
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) u[i][k] = p[i + 1][k] - p[0][k];
+  for (int i = 0; i < 4; ++i)
+    for (int j = i + 1; j < 4; ++j) {
+      double d2 = 0.0;
+      for (int k = 0; k < 3; ++k) d2 += (p[i][k] - p[j][k]) * (p[i][k] - p[j][k]);
+      longest = std::max(longest, d2);
+    }
+  const double det = u[0][0] * (u[1][1] * u[2][2] - u[1][2] * u[2][1]) -
+                     u[0][1] * (u[1][0] * u[2][2] - u[1][2] * u[2][0]) +
+                     u[0][2] * (u[1][0] * u[2][1] - u[1][1] * u[2][0]);
+  const double edge = std::sqrt(longest);
+  return std::isfinite(det) && std::fabs(det) > 1e-6 * edge * edge * edge;
 }
 
 }  // namespace
@@ -98,7 +135,7 @@ void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
       long long number;
       float a, b, z;
       if (!(in >> number >> a >> b >> z))
-        exitBadFile(path, "Could not read the coordinates of " + at(l, i));
+        exitBadFile(path, "Could not read the coordinates of " + at(l, i), hintFor(attribs));
       float x = swap ? b : a, y = swap ? a : b;
       if (matrix) {
         const float* m = matrix;
@@ -129,11 +166,22 @@ void Run::readEleLevel(const char* path, int nLevels) {
   for (int l = 0; l < nLevels; ++l) {
     const size_t before = hierarchy->elements[l].size();
     const int offset = static_cast<size_t>(l) < vertexOffsets.size() ? vertexOffsets[l] : 0;
-    if (elementType == ElementType::TETRAHEDRON)
+    if (elementType == ElementType::TETRAHEDRON) {
       Tetrahedron::read(in, hierarchy.get(), l, offset, path);
+      refuseFlatElements(path, l, before);
+    }
     std::cout << "Reading level " << l << ": " << hierarchy->elements[l].size() - before
               << " Elements" << std::endl;
   }
+}
+
+void Run::refuseFlatElements(const char* path, int level, size_t first) const {
+  const std::vector<FiniteElement*>& elements = hierarchy->elements[level];
+  for (size_t e = first; e < elements.size(); ++e)
+    if (!hasVolume(*elements[e]))
+      exitBadFile(path, "Element " + std::to_string(e - first + 1) + " of level " +
+                            std::to_string(level) +
+                            " has no volume (its four vertices lie in one plane)");
 }
 
 void Run::readParamsValues(const char* path) {
@@ -151,15 +199,31 @@ void Run::readParamsValues(const char* path) {
               << std::endl;
     return;
   }
+  long long refusedCount = 0;
+  std::string firstRefused;
   for (size_t e = 0; e < elements.size(); ++e) {
     float stiffness, density;
     if (!(in >> stiffness >> density))
       exitBadFile(path,
                   "Could not read the stiffness and density of element " + std::to_string(e + 1));
+    // Zero, negative or non-finite factors would make the system singular.
+    const bool stiffnessOk = std::isfinite(stiffness) && stiffness > 0.0f;
+    const bool densityOk = std::isfinite(density) && density > 0.0f;
+    if ((!stiffnessOk || !densityOk) && refusedCount++ == 0) {
+      std::ostringstream first;
+      first << (stiffnessOk ? "density " : "stiffness ") << (stiffnessOk ? density : stiffness)
+            << " of element " << e + 1;
+      firstRefused = first.str();
+    }
     // Values a classification keyword set already are kept.
-    if (elements[e]->getStiffness() == 1.0f) elements[e]->setStiffness(stiffness);
-    if (elements[e]->getDensity() == 1.0f) elements[e]->setDensity(density);
+    if (stiffnessOk && elements[e]->getStiffness() == 1.0f) elements[e]->setStiffness(stiffness);
+    if (densityOk && elements[e]->getDensity() == 1.0f) elements[e]->setDensity(density);
   }
+  if (refusedCount > 0)
+    std::cerr << "[Run, readParamsValues] Error: " << refusedCount
+              << " elements have a stiffness or density factor that is not positive and finite"
+                 " (the first: "
+              << firstRefused << "); they keep their own" << std::endl;
 
   const long long nVertices = static_cast<long long>(vertices.size());
   if (!(in >> count)) exitBadFile(path, "Could not read the vertex count");

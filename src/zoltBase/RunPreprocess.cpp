@@ -3,12 +3,37 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <unordered_set>
 #include <vector>
 
 #include "FEMSimulation.h"
+#include "FiniteElement.h"
 #include "LinSimulation.h"
+#include "MemoryLimits.h"
 #include "Run.h"
 #include "TetHierarchy.h"
+
+void Run::holdUnusedVertices(std::vector<int>& fixed) const {
+  const int finestLevel = hierarchy->nLevels - 1;
+  const std::vector<Vertex*>& finest = hierarchy->vertices[finestLevel];
+  std::unordered_set<const Vertex*> used;
+  for (const FiniteElement* e : hierarchy->elements[finestLevel])
+    for (int i = 0; i < e->degreeOfFreedom(); ++i) used.insert(e->getVertex(i));
+  int count = 0, first = -1;
+  for (size_t i = 0; i < finest.size(); ++i) {
+    const Vertex* v = finest[i];
+    if (used.count(v)) continue;
+    if (count++ == 0) first = static_cast<int>(i);
+    const int number = v->index;
+    if (number >= 0 && static_cast<size_t>(number) < finest.size() &&
+        std::find(fixed.begin(), fixed.end(), number) == fixed.end())
+      fixed.push_back(number);
+  }
+  if (count == 0) return;
+  std::cerr << "[Run, sortVertices] Warning: " << count
+            << " vertices belong to no element (the first: vertex " << first + 1 << " of level "
+            << finestLevel << "); they are held fixed" << std::endl;
+}
 
 void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
   std::cout << "Sorting Vertices " << std::endl;
@@ -32,6 +57,7 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
     else
       fixed.push_back(number);
   }
+  holdUnusedVertices(fixed);
   std::vector<uint8_t> isFixed(finest.size(), 0);
   for (int number : fixed) isFixed[static_cast<size_t>(number)] = 1;
   const int count = static_cast<int>(fixed.size());
@@ -57,7 +83,43 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
       if (Vertex* v = nearestVertex(hierarchy->vertices[l], f->restPosition)) v->fixed = 1;
 }
 
+namespace {
+
+// Unknowns of the coarsest level: its free vertices that are numbered.
+int64_t coarseUnknowns(const TetHierarchy& h, int dim) {
+  const std::unordered_set<const Vertex*> removed(h.removed[0].begin(), h.removed[0].end());
+  int64_t n = 0;
+  for (const Vertex* v : h.vertices[0]) n += !v->fixed && !removed.count(v);
+  return dim * n;
+}
+
+}  // namespace
+
+bool Run::checkDimension() {
+  // Every element read is a tetrahedron; 2-D element matrices would be
+  // overrun by it.
+  if (dim == 3 || hierarchy->elements[hierarchy->nLevels - 1].empty()) return true;
+  std::cerr << "[Run, preprocess] Error: \"" << renderSettings.basePath
+            << ".config\" sets 2-D elements (2D, TRIANGLE, QUAD or QUADRATIC_QUAD) but its mesh"
+               " is tetrahedral; the model is not loaded"
+            << std::endl;
+  refused = 1;
+  return false;
+}
+
+bool Run::checkCoarseInverse() {
+  const int64_t n = coarseUnknowns(*hierarchy, dim);
+  if (denseInverseFits(n)) return true;
+  std::cerr << "[Run, preprocess] Error: The coarsest level has " << n
+            << " unknowns; its dense inverse (" << denseInverseBytes(n) / (1024 * 1024)
+            << " MB) is limited to " << denseInverseLimit()
+            << " unknowns; the model is not loaded (use more levels: raise LEVEL)" << std::endl;
+  refused = 1;
+  return false;
+}
+
 void Run::preprocess(bool createSimulation) {
+  if (!checkDimension()) return;
   if (!meshFromCache) {
     sortVertices(&settings.fixedCount, true);
     if (readHierarchy) {
@@ -86,6 +148,7 @@ void Run::preprocess(bool createSimulation) {
       std::exit(1);
     }
   }
+  if (elementModel == ElementModel::Cauchy && !checkCoarseInverse()) return;
   auto create = [&] {
     if (elementModel == ElementModel::Cauchy)
       simulation = std::make_unique<LinSimulation>(hierarchy.get(), &settings, &matrixCache,

@@ -1,6 +1,7 @@
 // zolt_headless run for real on hand-written and malformed models.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <random>
@@ -263,3 +264,95 @@ TEST(HeadlessMain, BenchmarkAndTestDriver) {
   EXPECT_EQ(count(t.out, "simulation second:"), 2u);
   EXPECT_EQ(count(t.out, dashes), 3u);
 }
+
+namespace {
+
+// A one-level grid of cells^3 unit cubes, six tetrahedra each around the
+// cube's diagonal (a conforming split): node and element text.
+std::pair<std::string, std::string> gridModel(int cells) {
+  const int m = cells + 1;
+  std::string node = std::to_string(m * m * m) + " 3 0 0\n";
+  for (int z = 0; z < m; ++z)
+    for (int y = 0; y < m; ++y)
+      for (int x = 0; x < m; ++x)
+        node += std::to_string((z * m + y) * m + x + 1) + " " + std::to_string(x) + " " +
+                std::to_string(y) + " " + std::to_string(z) + "\n";
+  const int tets[6][4] = {{0, 1, 3, 7}, {0, 1, 5, 7}, {0, 2, 3, 7},
+                          {0, 2, 6, 7}, {0, 4, 5, 7}, {0, 4, 6, 7}};
+  std::string ele = std::to_string(6 * cells * cells * cells) + " 4 0\n";
+  int number = 0;
+  for (int z = 0; z < cells; ++z)
+    for (int y = 0; y < cells; ++y)
+      for (int x = 0; x < cells; ++x)
+        for (const auto& t : tets) {
+          ele += std::to_string(++number);
+          for (int c : t)
+            ele += " " + std::to_string(((z + (c >> 2 & 1)) * m + y + (c >> 1 & 1)) * m + x +
+                                        (c & 1) + 1);
+          ele += "\n";
+        }
+  return {node, ele};
+}
+
+// Models that used to overrun memory or run out of it.
+struct Refusal {
+  const char* name;
+  std::string config;
+  std::string node, ele;  // empty: the cube's
+  std::string message;    // the one error line holds it
+};
+
+void PrintTo(const Refusal& row, std::ostream* os) { *os << row.name; }
+
+class HeadlessMainRefusal : public testing::TestWithParam<Refusal> {};
+
+}  // namespace
+
+// Each is refused within a second, before any large allocation, with one
+// error line and exit status 1.
+TEST_P(HeadlessMainRefusal, ExitsWithOneLine) {
+  const Refusal& row = GetParam();
+  Work w(row.config);
+  if (!row.node.empty()) writeFile(w.t.file("models/m.node"), row.node);
+  if (!row.ele.empty()) writeFile(w.t.file("models/m.ele"), row.ele);
+  const double start = monotonicSeconds();
+  const ProgramResult r =
+      w.run({"--models", "models", "--caches", "caches", "--model", "m", "--steps", "1"});
+  const double seconds = monotonicSeconds() - start;
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_LT(seconds, 1.0);
+  // The program is this process's only child: its peak resident memory.
+  rusage usage;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kB";
+  std::vector<std::string> errors;
+  std::istringstream all(r.out + r.err);
+  for (std::string line; std::getline(all, line);)
+    if (line.find("Error") != std::string::npos) errors.push_back(line);
+  ASSERT_EQ(errors.size(), 1u) << r.out << r.err;
+  EXPECT_NE(errors[0].find(row.message), std::string::npos) << errors[0];
+}
+
+const char* const kNotTetrahedral = "sets 2-D elements (2D, TRIANGLE, QUAD or QUADRATIC_QUAD)";
+
+INSTANTIATE_TEST_SUITE_P(
+    , HeadlessMainRefusal,
+    testing::Values(
+        Refusal{"keyword2D", "2D LEVEL 2", "", "", kNotTetrahedral},
+        Refusal{"triangleFirst", "TRIANGLE TETRAHEDRON LEVEL 2", "", "", kNotTetrahedral},
+        Refusal{"quadFirst", "QUAD TETRAHEDRON", "", "", kNotTetrahedral},
+        Refusal{"quadraticQuadFirst", "QUADRATIC_QUAD TETRAHEDRON", "", "", kNotTetrahedral},
+        // 6 * 8^8 and 6 * 8^10 finest tetrahedra of 2 kB each.
+        Refusal{"level9", "LEVEL 9", "", "", "refined to LEVEL 9 needs about 196608 MB"},
+        Refusal{"level11", "LEVEL 11", "", "", "refined to LEVEL 11 needs about 12582912 MB"},
+        // 729 free vertices on the only level: 2187 unknowns inverted densely.
+        Refusal{"denseInverse", "LEVEL 1", gridModel(8).first, gridModel(8).second,
+                "The coarsest level has 2187 unknowns"},
+        Refusal{"flatElement", "LEVEL 2", "", "2 4 0\n1 1 2 4 8\n2 1 2 3 4\n",
+                "Element 2 of level 0 has no volume"},
+        // A generator's boundary-marker column where interpolation lists belong.
+        Refusal{"boundaryMarkers", "",
+                "8 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 1\n4 1 1 0 1\n"
+                "5 0 0 1 0\n6 1 0 1 1\n7 0 1 1 0\n8 1 1 1 1\n",
+                "", "written with boundary markers?"}),
+    [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "StructuredGrids.h"
 
@@ -481,4 +482,23 @@ TEST(CGPreMgrid, ConvergesFasterThanDiagonalCG) {
   }
   EXPECT_LE(residualNorm(*A, x1, b), target);
   EXPECT_LT(mgSteps, cgSteps / 2);
+}
+
+TEST(Multigrid, CoarseLevelTooLargeForADenseInverseGetsTheDiagonalCG) {
+  // 27 coarse unknowns against limits of 26 and 27.
+  const struct {
+    int64_t limit;
+    int type;
+  } rows[] = {{26, 1}, {27, 0}};
+  const auto saved = physicalMemory;
+  for (const auto& row : rows) {
+    static uint64_t memory;
+    memory = 8 * 24 * static_cast<uint64_t>(row.limit * row.limit);
+    physicalMemory = [] { return memory; };
+    Hierarchy h(false, 3, 2);
+    physicalMemory = saved;
+    ASSERT_EQ(h.mg->A[0]->nRow, 27);
+    EXPECT_EQ(h.mg->coarseSolverType, row.type) << row.limit;
+    EXPECT_LT(h.convergenceFactor(1.0), 0.5) << row.limit;
+  }
 }

@@ -15,6 +15,7 @@
 
 #include "FiniteElement.h"
 #include "LinearModel.h"
+#include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
 #include "Sealed.h"
@@ -245,6 +246,27 @@ TEST(LinSimulationCache, MassOutsideStiffnessPatternIsRebuilt) {
     EXPECT_TRUE(steps(*sim));
     EXPECT_EQ(readFile(m.settings.matrixCachePath), matrixFile);
   }
+}
+
+// A coarse level too large for a dense inverse is solved by the diagonal
+// CG, and the hierarchy cache records that kind (no inverse) and reads back.
+TEST(LinSimulationCache, CoarseLevelWithoutDenseInverseIsCachedAsDiagonalCG) {
+  LinearModel m(2, 1, 1, 0.5f, 2, onFloor);
+  const auto saved = physicalMemory;
+  physicalMemory = [] { return uint64_t(8 * 24); };  // room for one unknown
+  auto built = m.load(true);
+  physicalMemory = saved;
+  ASSERT_NE(dynamic_cast<CGPreDiag<double>*>(built->multigrid->coarse), nullptr) << m.output;
+  EXPECT_TRUE(contains(m.output, "[Multigrid, setCoarseSolver] Error: The coarsest level has "));
+  built.reset();
+  const std::string levels = readFile(m.settings.hierarchyCachePath);
+  ASSERT_GE(levels.size(), 12u);  // the kind, then the 8-byte seal
+  EXPECT_EQ(levels.substr(levels.size() - 12, 4), std::string("\x01\0\0\0", 4));
+  auto sim = m.load(false);
+  EXPECT_FALSE(generated(m.output)) << m.output;
+  EXPECT_FALSE(contains(m.output, "the hierarchy is rebuilt")) << m.output;
+  EXPECT_NE(dynamic_cast<CGPreDiag<double>*>(sim->multigrid->coarse), nullptr);
+  EXPECT_TRUE(steps(*sim));
 }
 
 // A write that fails half way (the file-size limit, as on a full disk)

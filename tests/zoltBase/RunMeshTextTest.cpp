@@ -47,6 +47,10 @@ std::string regexQuote(const std::string& text) {
   return out;
 }
 
+const std::string kMarkerHint =
+    " (its header's fourth item 1 means every vertex line ends with an interpolation list:"
+    " written with boundary markers?)";
+
 // Loads model m in a child whose standard output goes to standard error.
 void loadToStderr() {
   std::fflush(stdout);
@@ -126,6 +130,12 @@ TEST(RunMeshText, ParameterFile) {
     return std::string("[Run, readParamsValues] Error: Number of ") + what +
            " in File does not match actual number!\n";
   };
+  const auto refusedFactors = [](const char* first) {
+    return std::string(
+               "[Run, readParamsValues] Error: 6 elements have a stiffness or density"
+               " factor that is not positive and finite (the first: ") +
+           first + "); they keep their own\n";
+  };
   ModelDirs d;
   const std::string pairs = sixPairs("2 0.5");
   const struct {
@@ -143,6 +153,10 @@ TEST(RunMeshText, ParameterFile) {
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2.5 3", pairs + "8 0", 2.5f, 3, {}, 0, ""},
       {"", "5\n" + pairs, 1, 1, {}, 0, mismatch("Elements")},
       {"FIXED_VERTICES 1 3", pairs + "9 1 4", 2, 0.5f, {2}, 0, mismatch("Vertices")},
+      // Factors that are not positive are refused; the element keeps its own.
+      {"", sixPairs("0 -1") + "8 0", 1, 1, {}, 0, refusedFactors("stiffness 0 of element 1")},
+      {"", sixPairs("2 0") + "8 0", 2, 1, {}, 0, refusedFactors("density 0 of element 1")},
+      {"", sixPairs("-2.5 3") + "8 0", 1, 3, {}, 0, refusedFactors("stiffness -2.5 of element 1")},
   };
   for (const auto& row : rows) {
     d.cube("m", row.config);
@@ -173,7 +187,7 @@ TEST(RunMeshText, WritersReadBack) {
   const auto& elements = a->hierarchy->elements[1];
   for (size_t e = 0; e < elements.size(); ++e) {
     elements[e]->setStiffness(1.0f + 0.25f * (e % 7));
-    elements[e]->setDensity(0.5f * (e % 3));
+    elements[e]->setDensity(0.5f * (e % 3 + 1));
   }
   a->hierarchy->vertices[1][3]->fixed = 1;
   a->hierarchy->vertices[1][20]->fixed = 1;
@@ -210,8 +224,8 @@ TEST(RunMeshText, WritersReadBack) {
 namespace {
 
 struct BadFile {
-  const char* file;  // extension in models/
-  std::string text;  // empty: the file is removed
+  const char* file;     // extension in models/
+  std::string text;     // empty: the file is removed
   std::string message;  // "PATH" stands for the file's path, by default at the end
 };
 
@@ -224,12 +238,16 @@ void expectExit(const char* config, const std::vector<BadFile>& rows) {
   for (const BadFile& row : rows) {
     d.cube("m", config);
     const std::string path = d.models + "m." + row.file;
-    if (row.text.empty()) std::remove(path.c_str());
-    else writeFile(path, row.text);
+    if (row.text.empty())
+      std::remove(path.c_str());
+    else
+      writeFile(path, row.text);
     std::string message = row.message;
     const size_t at = message.find("PATH");
-    if (at == std::string::npos) message += " in \"" + path + "\"";
-    else message.replace(at, 4, path);
+    if (at == std::string::npos)
+      message += " in \"" + path + "\"";
+    else
+      message.replace(at, 4, path);
     EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1), regexQuote(message) + "\n$")
         << row.text;
   }
@@ -245,7 +263,19 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
       {"node", "2 3 0 0\n1 0 0 0\n2 1 0",
        "Error: Could not read the coordinates of vertex 2 of level 0"},
       {"node", "1 3 0 1\n1 0 0 0 -1",
-       "Error: Could not read the interpolation count of vertex 1 of level 0"},
+       "Error: Could not read the interpolation count of vertex 1 of level 0 in \"PATH\"" +
+           kMarkerHint},
+      // A generator's boundary markers where interpolation lists belong.
+      {"node", "3 3 0 1\n1 0 0 0 1\n2 1 0 0 1\n3 0 1 0 1\n",
+       "Error: Could not read the coordinates of vertex 3 of level 0 in \"PATH\"" + kMarkerHint},
+      {"node", "2 3 0 1\n1 0 0 0 0\n2 1 0 0 1\n",
+       "Error: Could not read interpolation entry 1 of vertex 2 of level 0 in \"PATH\"" +
+           kMarkerHint},
+      // Corners in one plane: a face of the cube, a diagonal plane.
+      {"ele", "2 4 0\n1 1 2 4 8\n2 1 2 3 4\n",
+       "Error: Element 2 of level 0 has no volume (its four vertices lie in one plane)"},
+      {"ele", "1 4 0\n1 2 3 6 7\n",
+       "Error: Element 1 of level 0 has no volume (its four vertices lie in one plane)"},
       {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
       {"ele", "1 4 0\n1 1 2 3 9",
        "Error: Vertex number out of range! (\"PATH\", level 0, element 1)"},
@@ -262,5 +292,7 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
   // A parent must name a vertex of the level below.
   expectExit("LEVEL 2 READ_HIERARCHY",
              {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
-               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"}});
+               "Error: Parent 99 of vertex 1 of level 1 names no vertex of level 0 (8 vertices)"
+               " in \"PATH\"" +
+                   kMarkerHint}});
 }

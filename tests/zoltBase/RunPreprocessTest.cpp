@@ -5,11 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "FEMSimulation.h"
+#include "Matrix.h"
+#include "MemoryLimits.h"
 #include "ModelFixture.h"
+#include "Simulation.h"
 #include "TetHierarchy.h"
 
 using namespace zolt::test;
@@ -106,4 +111,74 @@ TEST(RunPreprocess, GreenTensorLimitOfTetrahedra) {
   std::unique_ptr<::Run> over = loadRun("over", false, 2);
   EXPECT_EXIT((dup2(2, 1), over->preprocess(true)), testing::ExitedWithCode(1),
               "\nERROR: Too many Tetrahedron for nonlinear Green Tensor!\n");
+}
+
+// What would overrun the element matrices, exhaust memory or leave the
+// system singular is refused before it is built, or repaired with a warning.
+TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
+  // limit(n): memory whose eighth holds three n x n arrays of doubles.
+  const auto limit = [](uint64_t n) { return 8 * 24 * n * n; };
+  const std::string node9 = "9 3 0 0\n" + std::string(kCubeNode + 8) + "9 3 3 3\n";
+  const struct {
+    const char* config;
+    std::string node;  // empty: the cube's
+    uint64_t memory;   // 0: the machine's
+    bool refused;
+    std::string err;
+  } rows[] = {
+      // The cube's level 0 has 24 unknowns.
+      {"LEVEL 1", "", limit(23), true,
+       "[Run, preprocess] Error: The coarsest level has 24 unknowns; its dense inverse (0 MB) is"
+       " limited to 23 unknowns; the model is not loaded (use more levels: raise LEVEL)\n"},
+      {"LEVEL 1", "", limit(24), false, ""},
+      // 6 * 8^2 finest tetrahedra of 2 kB: 786432 bytes.
+      {"LEVEL 3", "", 786432, false, ""},
+      {"LEVEL 3", "", 786431, true,
+       "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 0 MB, more than the 0 MB of"
+       " memory; it is not loaded (use a lower LEVEL)\n"},
+      // A vertex no element uses is held fixed.
+      {"LEVEL 1", node9, 0, false,
+       "[Run, sortVertices] Warning: 1 vertices belong to no element (the first: vertex 9 of"
+       " level 0); they are held fixed\n"},
+      {"LEVEL 2", node9, 0, false,
+       "[Run, sortVertices] Warning: 1 vertices belong to no element (the first: vertex 9 of"
+       " level 1); they are held fixed\n"},
+  };
+  const auto saved = physicalMemory;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.config) + " " + std::to_string(row.memory));
+    static uint64_t memory;
+    memory = row.memory;
+    if (row.memory) physicalMemory = [] { return memory; };
+    ModelDirs dirs;
+    dirs.cube("m", row.config);
+    if (!row.node.empty()) writeFile(dirs.models + "m.node", row.node);
+    std::unique_ptr<::Run> run;
+    const CapturedOutput o = captureBoth([&] {
+      run = std::make_unique<::Run>("m", false, 0, 0);
+      if (!run->refused) run->preprocess(true);
+    });
+    physicalMemory = saved;
+    EXPECT_EQ(o.err, row.err);
+    EXPECT_EQ(run->refused != 0, row.refused);
+    if (row.refused) {
+      EXPECT_FALSE(run->simulation);
+      continue;
+    }
+    ASSERT_TRUE(run->simulation);
+    // Under gravity every displacement stays finite and the unused vertex,
+    // numbered among the fixed ones, has none.
+    Simulation& sim = *run->simulation;
+    captureBoth([&] {
+      sim.addGravity();
+      for (int s = 0; s < 3; ++s) sim.computeStep(false, false, 0, false);
+    });
+    const Vector<double>& x = *sim.getDisplacement();
+    for (int i = 0; i < x.n; ++i) ASSERT_TRUE(std::isfinite(x[i])) << i;
+    EXPECT_GT(sim.maxVertexNorm(), 0.0);
+    const std::vector<Vertex*>& finest = run->hierarchy->vertices[run->hierarchy->nLevels - 1];
+    if (!row.node.empty()) {
+      EXPECT_LT(finest[8]->index, run->settings.fixedCount);
+    }
+  }
 }

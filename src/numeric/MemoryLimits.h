@@ -1,0 +1,18 @@
+#pragma once
+// What the machine allows: its physical memory, and the largest system
+// whose dense inverse (Invert, FullMatrix::inv) is still worth building.
+
+#include <cstdint>
+
+// Physical memory in bytes (sysconf); 0 when the system does not say.
+// Tests may replace it.
+extern uint64_t (*physicalMemory)();
+
+// Unknowns above which a dense inverse is refused: the inversion is O(n^3)
+// and holds three n x n arrays of doubles, so it must take at most a few
+// seconds and an eighth of physical memory (when the system tells it).
+int64_t denseInverseLimit();
+// True when a dense inverse of `unknowns` x `unknowns` stays within the limit.
+bool denseInverseFits(int64_t unknowns);
+// Bytes the inversion of an n x n matrix holds at its peak.
+uint64_t denseInverseBytes(int64_t unknowns);
