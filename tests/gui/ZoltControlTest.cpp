@@ -203,15 +203,23 @@ TEST(ZoltControl, RecordedFramesReplayAndEndInOneReset) {
   sim.resets = 0;
   control.sequenceStream.open(file, std::ios::in | std::ios::binary);
   guiSettings.replayDisplacements = 1;
-  for (double expected : {1.0, 2.0}) {
+  // One frame as the window runs it: the update on the main thread, then
+  // the step, which may overlap the drawing.
+  char status[kStatusSize];
+  const auto runFrame = [&] {
+    control.update(status);
     control.step();
+  };
+  for (double expected : {1.0, 2.0}) {
+    runFrame();
     EXPECT_EQ(sim.displacement[frame - 1], expected);
   }
   EXPECT_EQ(sim.steps.size(), 2u);
-  control.step();  // the end: one reset, stepping resumes
+  runFrame();  // the step finds the end and resets nothing itself
+  EXPECT_EQ(sim.resets, 0);
+  runFrame();  // the next update resets once; stepping resumes
   EXPECT_EQ(sim.resets, 1);
   EXPECT_EQ(guiSettings.replayDisplacements, 0);
-  control.step();
   EXPECT_EQ(sim.steps.size(), 3u);
 
   // A looping replay wraps to the first frame; a half frame is never shown.
@@ -221,9 +229,10 @@ TEST(ZoltControl, RecordedFramesReplayAndEndInOneReset) {
   control.sequenceStream.open(file, std::ios::in | std::ios::binary);
   guiSettings.loopReplay = 1;
   sim.resets = 0;
-  control.step();
+  runFrame();
   EXPECT_EQ(sim.displacement[0], 1.0);
-  control.step();
+  runFrame();              // the half frame
+  control.update(status);  // what the next frame draws
   EXPECT_EQ(sim.resets, 1);
   EXPECT_EQ(sim.displacement[0], 0.0);
   control.step();
