@@ -47,6 +47,8 @@ class FrameHandOff : public testing::Test {
     dir = new TempDir;
     for (const char* d : {"models", "caches"}) mkdir(dir->file(d).c_str(), 0777);
     writeCubeModel(dir->file("models/"), "cube", kCube);
+    // A rising ground: a reset moves it back.
+    writeCubeModel(dir->file("models/"), "rising", std::string(kCube) + "MOVE_BARRIER 0 0.001 0\n");
     modelsPath = dir->file("models/");
     cachesPath = dir->file("caches/");
     static char arg0[] = "FrameHandOffTest";
@@ -86,6 +88,8 @@ TEST_F(FrameHandOff, AReplayThatEndsWhileFramesAreDrawnResetsBetweenThem) {
     int loop;
   } rows[] = {{"once", 0}, {"looping", 1}};
   GuiSettings& g = guiSettings;
+  captureStdout([] { loadModelFile(LoadRequest{"rising"}); });
+  ASSERT_NE(currentControl, nullptr);
   for (const auto& row : rows) {
     gravityOn();
     g.recordDisplacements = 1;
