@@ -110,7 +110,11 @@ void ZoltControl::endReplay() {
 }
 
 void ZoltControl::resetIfNotFinite() {
-  if (!simulation || std::isfinite(simulation->maxVertexNorm())) return;
+  const Vector<double>* u = simulation ? simulation->getDisplacement() : nullptr;
+  if (!u) return;
+  int i = 0;
+  while (i < u->n && std::isfinite(u->data[i])) ++i;
+  if (i == u->n) return;
   simulation->resetState();
   if (nonFiniteReported) return;
   nonFiniteReported = true;

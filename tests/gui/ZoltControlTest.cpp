@@ -6,9 +6,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Barrier.h"
+#include "Capture.h"
 #include "GuiSettings.h"
 #include "RenderSettings.h"
 #include "StateSimulation.h"
@@ -178,6 +182,41 @@ TEST(ZoltControl, StepPassesTheGuiSwitches) {
   ZoltControl idle(m.mesh.get(), nullptr, &m.settings, &m.render);
   idle.step();
   EXPECT_EQ(sim.steps.size(), 2u);
+}
+
+TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* name;
+    std::vector<double> values;  // written to component 3 before each update
+    int resets;
+    int lines;
+  } rows[] = {{"finite", {1e300, -2.0, 0.5}, 0, 0},
+              {"one NaN", {nan}, 1, 1},
+              {"negative infinity", {-inf}, 1, 1},
+              {"diverging again and again", {nan, 1.0, inf, nan}, 3, 1}};
+  const std::string line =
+      "[ZoltControl, update] Error: the simulation state is not finite; the simulation is reset\n";
+  for (const auto& r : rows) {
+    Model m;
+    StateSimulation sim(&m.settings, m.vertices(), 3);
+    ZoltControl control(m.mesh.get(), &sim, &m.settings, &m.render);
+    char status[kStatusSize];
+    std::string out;
+    for (double v : r.values) {
+      sim.displacement[3] = v;
+      out += zolt::test::captureStdout([&] { control.update(status); });
+      // What the drawable reads next: a finite state and its number.
+      for (int i = 0; i < sim.displacement.n; ++i)
+        ASSERT_TRUE(std::isfinite(sim.displacement[i])) << r.name;
+      EXPECT_EQ(std::string(status).find("nan"), std::string::npos) << r.name;
+    }
+    EXPECT_EQ(sim.resets, r.resets) << r.name;
+    size_t count = 0;
+    for (size_t p = out.find(line); p != std::string::npos; p = out.find(line, p + 1)) ++count;
+    EXPECT_EQ(count, size_t(r.lines)) << r.name << out;
+  }
 }
 
 TEST(ZoltControl, RecordedFramesReplayAndEndInOneReset) {

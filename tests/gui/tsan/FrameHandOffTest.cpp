@@ -64,7 +64,9 @@ class FrameHandOff : public testing::Test {
     ASSERT_NE(currentControl, nullptr);
     ASSERT_NE(currentRun->settings.barrier, nullptr);
   }
-  void TearDown() override { captureStdout([] { loadModelFile(LoadRequest{""}); }); }
+  void TearDown() override {
+    captureStdout([] { loadModelFile(LoadRequest{""}); });
+  }
 
   // Gravity on through the panel's action.
   static void gravityOn() {
