@@ -115,7 +115,8 @@ void ZoltControl::resetIfNotFinite() {
   int i = 0;
   while (i < u->n && std::isfinite(u->data[i])) ++i;
   if (i == u->n) return;
-  simulation->resetState();
+  // The reset action: forces and gravity go off as they go from the state.
+  handleControl(105);
   if (nonFiniteReported) return;
   nonFiniteReported = true;
   std::cout << "[ZoltControl, update] Error: the simulation state is not finite; the "

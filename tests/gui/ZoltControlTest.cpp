@@ -202,6 +202,7 @@ TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
     Model m;
     StateSimulation sim(&m.settings, m.vertices(), 3);
     ZoltControl control(m.mesh.get(), &sim, &m.settings, &m.render);
+    guiSettings.gravityOn = 1;
     char status[kStatusSize];
     std::string out;
     for (double v : r.values) {
@@ -213,6 +214,8 @@ TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
       EXPECT_EQ(std::string(status).find("nan"), std::string::npos) << r.name;
     }
     EXPECT_EQ(sim.resets, r.resets) << r.name;
+    // The switches say what the reset state holds: no gravity.
+    EXPECT_EQ(guiSettings.gravityOn, r.resets ? 0 : 1) << r.name;
     size_t count = 0;
     for (size_t p = out.find(line); p != std::string::npos; p = out.find(line, p + 1)) ++count;
     EXPECT_EQ(count, size_t(r.lines)) << r.name << out;
