@@ -83,6 +83,15 @@ struct Collisions {
   }
 };
 
+// Exit status of a run whose state stopped being finite.
+constexpr int kNotFinite = 3;
+
+bool finite(const Vector<double>& x) {
+  for (int i = 0; i < x.n; ++i)
+    if (!std::isfinite(x[i])) return false;
+  return true;
+}
+
 int step(Run& run, const HeadlessOptions& o) {
   Simulation& sim = *run.simulation;
   const int nVertices =
@@ -127,11 +136,16 @@ int step(Run& run, const HeadlessOptions& o) {
       std::cout << "step " << n + 1 << " maxu " << sim.maxVertexNorm();
       if (o.vertex >= 0) {
         std::cout << " u";
-        for (int k = 0; k < 3; ++k) std::cout << " " << displacement(run, *sim.getDisplacement(), o.vertex, k);
+        for (int k = 0; k < 3; ++k)
+          std::cout << " " << displacement(run, *sim.getDisplacement(), o.vertex, k);
       }
       if (o.lowest && run.settings.barrier)
         std::cout << " lowest " << collisions.lowestSimulated << " " << collisions.lowestDrawn;
       std::cout << std::endl;
+    }
+    if (!finite(*sim.getDisplacement())) {
+      std::cerr << "zolt_headless: the state is not finite after step " << n + 1 << std::endl;
+      return kNotFinite;
     }
   }
   const double ms =

@@ -182,6 +182,7 @@ std::string headlessHelp() {
     name.resize(width, ' ');
     text << "  " << name << o.help << "\n";
   }
-  text << "Exit status: 0 ok, 1 missing or invalid model file, 2 usage error.\n";
+  text << "Exit status: 0 ok, 1 missing or invalid model file, 2 usage error,"
+          " 3 the state stopped being finite.\n";
   return text.str();
 }

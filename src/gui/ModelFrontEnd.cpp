@@ -35,6 +35,8 @@ void updateModelFrame(ZoltControl* control, ZoltRenderable* drawable, char* stat
   if (control) control->update(status);
   if (drawable) drawable->update();
   if (control) control->updateRenderData();
+  // Before the worker is released: the force field reads these positions.
+  if (drawable) drawable->addCollisionOffsets();
 }
 
 void stepModel(ZoltControl* control) {

@@ -1,5 +1,6 @@
 #include "StatusText.h"
 
+#include <cmath>
 #include <cstdio>
 
 void formatStatus(char* out, std::size_t size, const StatusFields& f) {
@@ -9,7 +10,11 @@ void formatStatus(char* out, std::size_t size, const StatusFields& f) {
   // A diverging body prints hundreds of digits here; the part is cut to the
   // status size like the whole line.
   char maxu[kStatusSize] = "";
-  if (f.hasSimulation) std::snprintf(maxu, sizeof maxu, " -- maxu: %1.4f", f.maxDisplacement);
+  // A NaN of either sign reads "nan", never a number.
+  if (f.hasSimulation && std::isnan(f.maxDisplacement))
+    std::snprintf(maxu, sizeof maxu, " -- maxu: nan");
+  else if (f.hasSimulation)
+    std::snprintf(maxu, sizeof maxu, " -- maxu: %1.4f", f.maxDisplacement);
   std::snprintf(out, size, "%s%s%s%s%s", force, f.gravityOn ? " -- Gravity" : " -- No Gravity",
                 maxu, f.recordDisplacements ? " -- REC DISP" : "",
                 f.recordEvents ? " -- REC EVENTS" : "");

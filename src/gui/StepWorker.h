@@ -12,7 +12,8 @@
 class FrameParts {
  public:
   virtual ~FrameParts() = default;
-  // Main thread, before the step: control update, drawable update, render data.
+  // Main thread, before the step: control update, drawable update, render
+  // data and collision offsets (the step may read the positions).
   virtual void prepare() = 0;
   // One time step: on the worker, or inline without one.
   virtual void step() = 0;

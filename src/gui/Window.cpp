@@ -254,10 +254,12 @@ void shutdownGL() {
   static bool done = false;
   if (done) return;
   done = true;
+  // An exit inside a frame comes here while the worker steps the model:
+  // the worker ends first.
+  worker.stop();
   unloadModel();
   destroyGui();
   deleteGroundTextures();
-  worker.stop();
 }
 
 void createGui(int window) {

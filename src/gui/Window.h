@@ -66,7 +66,8 @@ void enterFullscreen(int width, int height);
 void leaveFullscreen();
 void reshapeCallback(int w, int h);
 
-// At exit: the model, the GUI and the ground textures go, then the worker.
+// At exit: the worker ends after its step, then the model, the GUI and the
+// ground textures go.
 void shutdownGL();
 void createGui(int window);
 void destroyGui();

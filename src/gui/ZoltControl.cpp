@@ -1,6 +1,8 @@
 #include "ZoltControl.h"
 
 #include <algorithm>
+#include <cmath>
+#include <iostream>
 
 #include "Barrier.h"
 #include "BinaryIO.h"
@@ -14,7 +16,6 @@
 #include "TetHierarchy.h"
 #include "Tetrahedron.h"
 #include "ViewRotation.h"
-#include "ZoltRenderable.h"
 
 PanelLink* controlPanel = nullptr;
 ZoltControl* controlInstance = nullptr;
@@ -66,12 +67,12 @@ ZoltControl::~ZoltControl() {
   }
 }
 
-void ZoltControl::setRenderData(ZoltRenderable* d) {
+void ZoltControl::setRenderData(RenderPositionSource* d) {
   drawable = d;
+  const RenderPositions p = d ? d->renderPositions() : RenderPositions();
   if (settings->barrier)
-    settings->barrier->setCollisionData(
-        d ? d->positions.data() : nullptr, d ? d->vertexOfRenderIndex.data() : nullptr,
-        collisionOffsets.data(), d ? d->vertexCount : 0, simulation);
+    settings->barrier->setCollisionData(p.positions, p.vertexOfRenderIndex, collisionOffsets.data(),
+                                        p.count, simulation);
 }
 
 void ZoltControl::update(char* status) {
@@ -81,7 +82,9 @@ void ZoltControl::update(char* status) {
     rotateView(0.0f, 0.4f);
     if (controlPanel) controlPanel->syncLive();
   }
+  if (replayEnded) endReplay();
   updatePath();
+  resetIfNotFinite();
 
   StatusFields f;
   f.forcesOn = gui.forcesOn != 0;
@@ -92,6 +95,33 @@ void ZoltControl::update(char* status) {
   f.recordDisplacements = gui.recordDisplacements != 0;
   f.recordEvents = gui.recordEvents != 0;
   formatStatus(status, kStatusSize, f);
+}
+
+void ZoltControl::endReplay() {
+  GuiSettings& gui = guiSettings;
+  replayEnded = false;
+  gui.replayDisplacements = 0;
+  // A loop that finds no frame after the wrap stops instead of resetting
+  // every step.
+  if (gui.loopReplay && !openForReplay(sequenceStream, renderSettings->basePath + ".sequence",
+                                       8 * int64_t(sequenceFrameLength())))
+    gui.loopReplay = 0;
+  simulation->resetState();
+}
+
+void ZoltControl::resetIfNotFinite() {
+  const Vector<double>* u = simulation ? simulation->getDisplacement() : nullptr;
+  if (!u) return;
+  int i = 0;
+  while (i < u->n && std::isfinite(u->data[i])) ++i;
+  if (i == u->n) return;
+  // The reset action: forces and gravity go off as they go from the state.
+  handleControl(105);
+  if (nonFiniteReported) return;
+  nonFiniteReported = true;
+  std::cout << "[ZoltControl, update] Error: the simulation state is not finite; the "
+               "simulation is reset"
+            << std::endl;
 }
 
 void ZoltControl::updateRenderData() {
@@ -133,11 +163,6 @@ void ZoltControl::step() {
   }
   // A short last frame ends the replay at once instead of showing half of it.
   if (sequenceStream.good() && u && readFrame(sequenceStream, u->data, frame)) return;
-  gui.replayDisplacements = 0;
-  // A loop that finds no frame after the wrap stops instead of resetting
-  // every step.
-  if (gui.loopReplay &&
-      !openForReplay(sequenceStream, renderSettings->basePath + ".sequence", 8 * int64_t(frame)))
-    gui.loopReplay = 0;
-  simulation->resetState();
+  // The reset moves the barrier, which the main thread may be drawing now.
+  replayEnded = true;
 }

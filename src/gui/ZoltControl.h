@@ -14,6 +14,7 @@
 
 #include "ControlIds.h"
 #include "RecordingFiles.h"
+#include "RenderLinks.h"
 
 class TetHierarchy;
 class Simulation;
@@ -21,7 +22,6 @@ struct SimulationSettings;
 struct RenderSettings;
 class FiniteElement;
 struct Vertex;
-class ZoltRenderable;
 class ZoltControl;
 
 // The control panel as the control object uses it; the panel implements it.
@@ -47,7 +47,7 @@ class PanelLink {
 // The panel, or null while none exists.
 extern PanelLink* controlPanel;
 
-class ZoltControl {
+class ZoltControl : public DrawableSource {
  public:
   TetHierarchy* hierarchy;         // not owned
   Simulation* simulation;          // not owned; null: nothing is stepped
@@ -71,27 +71,37 @@ class ZoltControl {
   // (PathRecord::setDrag, pull, squeeze) and its event bytes from ids 105
   // and 106 while recordEvents is set.
   PathRecord pathRecord;
-  ZoltRenderable* drawable = nullptr;  // not owned; its arrays are the render data
+  // Set by step on the worker when a ".sequence" replay finds no frame; the
+  // next update ends the replay on the main thread.
+  bool replayEnded = false;
+  // The one console line about a state that stopped being finite is out.
+  bool nonFiniteReported = false;
+  RenderPositionSource* drawable = nullptr;  // not owned; its arrays are the render data
 
   // Resets the GUI settings for this model (see resetGuiForNewModel) and
   // sets the model's switches. None of the pointers is owned; simulation
   // may be null.
   ZoltControl(TetHierarchy* hierarchy, Simulation* simulation, SimulationSettings* settings,
               RenderSettings* renderSettings);
-  ~ZoltControl();
+  virtual ~ZoltControl();
   ZoltControl(const ZoltControl&) = delete;
   ZoltControl& operator=(const ZoltControl&) = delete;
 
   // Takes the drawable (may be null) and gives the barrier its positions
   // and vertex indices as collision data.
-  void setRenderData(ZoltRenderable* drawable);
-  // Per frame: view rotation, the ".path" frame and the status text
+  void setRenderData(RenderPositionSource* drawable);
+  Simulation* drawnSimulation() override { return simulation; }
+  float* collisionOffsetData() override { return collisionOffsets.data(); }
+  // Per frame: the end of a ".sequence" replay, view rotation, the ".path"
+  // frame, a reset of a state that stopped being finite (said once on the
+  // console, so that no such body is drawn), and the status text
   // (kStatusSize bytes).
   void update(char* status);
   // Per frame: zeroes the collision offsets, moves the barrier and lets it
   // test the drawable's positions.
   void updateRenderData();
-  // One time step on the worker thread, or one replayed frame.
+  // One time step on the worker thread, or one replayed frame. Touches
+  // neither the barrier nor the GUI settings: those may be drawn meanwhile.
   void step();
 
   // The pull force of one step from the pending pointer position.
@@ -128,6 +138,11 @@ class ZoltControl {
   // Ids 117, 118, 131 and 132: start recording or replaying the ".sequence"
   // or ".path" file.
   void startRecording(int id);
+
+ private:
+  // Main thread: the replay's flags, its loop and the reset.
+  void endReplay();
+  void resetIfNotFinite();
 };
 
 // Opens the colour picker centred on (x, y) on a colour it edits in place;

@@ -108,6 +108,8 @@ void ZoltControl::startRecording(int id) {
   GuiSettings& g = guiSettings;
   const std::string sequence = renderSettings->basePath + ".sequence";
   const std::string path = renderSettings->basePath + ".path";
+  // An end marked by the last step belongs to the replay that goes now.
+  if (id == 117 || id == 118) replayEnded = false;
   switch (id) {
     case kIdRecordSequence:
       if (!g.recordDisplacements) return;

@@ -26,7 +26,6 @@
 #include "SimulationSettings.h"
 #include "TetHierarchy.h"
 #include "Tetrahedron.h"
-#include "ZoltControl.h"
 
 ZoltRenderable* currentRenderable = nullptr;
 uint8_t frameDrawn = 0;
@@ -96,12 +95,12 @@ GLuint newBuffer(GLenum target, size_t bytes, const void* data, GLenum usage) {
 
 }  // namespace
 
-ZoltRenderable::ZoltRenderable(TetHierarchy* mesh, RenderSettings* settings, ZoltControl* control)
+ZoltRenderable::ZoltRenderable(TetHierarchy* mesh, RenderSettings* settings, DrawableSource* source)
     : mesh(mesh), settings(settings) {
   currentRenderable = this;
   for (int k = 0; k < 3; ++k) baseColour[k] = settings->colour[k];
-  if (control) {
-    Simulation* simulation = control->simulation;
+  if (source) {
+    Simulation* simulation = source->drawnSimulation();
     hasSimulation = simulation != nullptr;
     if (simulation) {
       firstFreeNode = simulation->settings ? simulation->settings->fixedCount : 0;
@@ -111,7 +110,7 @@ ZoltRenderable::ZoltRenderable(TetHierarchy* mesh, RenderSettings* settings, Zol
       take(simulation->getResidual(), &residual, &residualLength);
       take(simulation->getStress(), &stress, &stressLength);
     }
-    offsets = control->collisionOffsets.data();
+    offsets = source->collisionOffsetData();
   }
   if (displayWallMode) {
     std::cout << "[ZoltRenderable] Wait for data from control node ..." << std::endl;
@@ -249,7 +248,10 @@ void ZoltRenderable::applyPendingChanges() {
   gui.furCommand = 0;
   gui.projectionChanged = 0;
   gui.simulationReset = 0;
+}
 
+void ZoltRenderable::addCollisionOffsets() {
+  const GuiSettings& gui = guiSettings;
   if (offsets) {
     const DofLayout layout{vertexOfRenderIndex.data(), vertexCount, firstFreeNode, components};
     addOffsets(layout, offsets, positions.data());

@@ -17,16 +17,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "RenderLinks.h"
+
 class TetHierarchy;
 struct RenderSettings;
 class RenderSurface;
 class RenderVolume;
 class CProgram;
 struct ShadowMap;
-class ZoltControl;
 class FiniteElement;
 
-class ZoltRenderable {
+class ZoltRenderable : public RenderPositionSource {
  public:
   TetHierarchy* mesh;                      // only the finest level is drawn
   RenderSettings* settings;                // colours, texture, texture coordinates
@@ -69,10 +70,11 @@ class ZoltRenderable {
   uint8_t hasSimulation = 0;
   int projectionSide = 0;  // -1, 0 or +1
 
-  // mesh and settings are not owned; control (may be null) gives the
-  // simulation and the collision offsets. Needs a current GL context.
-  ZoltRenderable(TetHierarchy* mesh, RenderSettings* settings, ZoltControl* control);
-  ~ZoltRenderable();
+  // mesh and settings are not owned; source (the control object, may be
+  // null) gives the simulation and the collision offsets. Needs a current
+  // GL context.
+  ZoltRenderable(TetHierarchy* mesh, RenderSettings* settings, DrawableSource* source);
+  virtual ~ZoltRenderable();
   ZoltRenderable(const ZoltRenderable&) = delete;
   ZoltRenderable& operator=(const ZoltRenderable&) = delete;
 
@@ -85,9 +87,15 @@ class ZoltRenderable {
   // Per frame, before the worker is released: surface requests, displaced
   // positions, colours.
   void update();
-  // From the scene pass when needsPrepare is set: GUI requests and the
-  // collision offsets.
+  // Per frame, after the barrier has filled the offsets and before the
+  // worker is released (the force field reads the positions on the worker):
+  // the collision offsets into the positions, the surface and the volume.
+  void addCollisionOffsets();
+  // From the scene pass when needsPrepare is set: GUI requests.
   void applyPendingChanges();
+  RenderPositions renderPositions() override {
+    return {positions.data(), vertexOfRenderIndex.data(), vertexCount};
+  }
   // Replaces the render surface (fur by the GUI word furOn). When no surface
   // with geometry results, the simulation mesh is drawn instead.
   void createRenderSurface();

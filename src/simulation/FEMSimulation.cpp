@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 #include "Barrier.h"
 #include "FiniteElement.h"
@@ -125,6 +126,8 @@ double FEMSimulation::maxVertexNorm() {
   for (int t = 0; t < x.n / dim; ++t) {
     double s = 0.0;
     for (int k = 0; k < dim; ++k) s += x.data[dim * t + k] * x.data[dim * t + k];
+    // std::max would drop a NaN and report a broken state as at rest.
+    if (std::isnan(s)) return std::numeric_limits<double>::quiet_NaN();
     largest = std::max(largest, s);
   }
   return std::sqrt(largest);

@@ -63,7 +63,8 @@ class FEMSimulation : public Simulation {
   Vector<double>* getResidual() override { return residual.get(); }
   Vector<double>* getForces() override { return forces.get(); }
   Vector<double>* getPreviousForces() override { return previousForces.get(); }
-  // The largest Euclidean norm of a vertex's displacement.
+  // The largest Euclidean norm of a vertex's displacement; NaN when any
+  // component is NaN.
   double maxVertexNorm() override;
 
   // The 96-byte matrix-cache header: written at the stream's position, or

@@ -356,3 +356,55 @@ INSTANTIATE_TEST_SUITE_P(
                 "5 0 0 1 0\n6 1 0 1 1\n7 0 1 1 0\n8 1 1 1 1\n",
                 "", "written with boundary markers?"}),
     [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST(HeadlessMain, AStateThatStopsBeingFiniteNeverExitsZero) {
+  const char* const kHuge = "LEVEL 1\nFIXED_VERTICES 1 1\nGRAVITY 0 -3e38 0\n";
+  const struct {
+    const char* name;
+    const char* config;
+    std::vector<std::string> options;
+    int status;
+    const char* printed;  // on standard output, or null
+    const char* error;    // on standard error, or null
+  } rows[] = {
+      {"gravity beyond float range",
+       kHuge,
+       {"--gravity", "--steps", "4", "--print-every", "1"},
+       3,
+       "step 1 maxu nan\n",
+       "zolt_headless: the state is not finite after step 1\n"},
+      {"same, dense solver, no step lines",
+       kHuge,
+       {"--gravity", "--solver", "2", "--steps", "4"},
+       3,
+       nullptr,
+       "zolt_headless: the state is not finite after step 1\n"},
+      {"gravity off: the same model stays at rest",
+       kHuge,
+       {"--steps", "4", "--print-every", "4"},
+       0,
+       "step 4 maxu 0\n",
+       nullptr},
+      {"ordinary gravity",
+       "LEVEL 1\nFIXED_VERTICES 1 1\n",
+       {"--gravity", "--steps", "4"},
+       0,
+       nullptr,
+       nullptr},
+  };
+  for (const auto& row : rows) {
+    Work w(row.config);
+    std::vector<std::string> args = {"--models", "models", "--caches", "caches", "--model", "m"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    const ProgramResult r = w.run(args);
+    EXPECT_EQ(r.status, row.status) << row.name << "\n" << r.err;
+    if (row.printed) {
+      EXPECT_NE(r.out.find(row.printed), std::string::npos) << row.name << r.out;
+    }
+    EXPECT_EQ(r.err.find(row.error ? row.error : "not finite") != std::string::npos, !!row.error)
+        << row.name << r.err;
+    // No line reports the broken state as a number.
+    EXPECT_EQ(r.out.find("maxu 0\n") != std::string::npos, row.status == 0 && row.printed)
+        << row.name;
+  }
+}

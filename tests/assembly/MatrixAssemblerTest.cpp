@@ -345,7 +345,8 @@ TEST(MatrixAssemblerElementStiffness, NullSpaceIsExactlyTheRigidBodyModes) {
     for (int mode = 0; mode < 6; ++mode) {
       Eigen::Matrix<double, 12, 1> w;
       for (int i = 0; i < 4; ++i) {
-        const Eigen::Vector3d x(float(p[i][0]), float(p[i][1]), float(p[i][2]));
+        const Eigen::Vector3d x(static_cast<float>(p[i][0]), static_cast<float>(p[i][1]),
+                                static_cast<float>(p[i][2]));
         Eigen::Vector3d d = Eigen::Vector3d::Zero();
         if (mode < 3)
           d(mode) = 1.0;
@@ -592,7 +593,8 @@ TEST(MatrixAssemblerFixedDofs, RemovalKeepsSizesAndRenumbers) {
     ASSERT_EQ(red.S->nRow, 6 * nNodes);  // every stress row stays
     ASSERT_EQ(red.S->nCol, n);
     ASSERT_EQ(red.lumped->n, n);
-    auto old = [&](int i) { return i < first ? i : i + count; };
+    // Structured bindings are captured by copy: C++17 lambdas cannot name them.
+    auto old = [&, first = first, count = count](int i) { return i < first ? i : i + count; };
     for (int i = 0; i < n; ++i) {
       EXPECT_TRUE(sameBits((*red.lumped)[i], (*full.lumped)[old(i)])) << i;
       for (int j = 0; j < n; ++j) {

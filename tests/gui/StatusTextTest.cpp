@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "StatusText.h"
@@ -17,6 +18,21 @@ TEST(StatusText, RecordingMarksFollowTheLine) {
   EXPECT_STREQ(out, "5.000e-01 N -- Gravity -- maxu: 0.1235 -- REC DISP -- REC EVENTS");
   formatStatus(out, sizeof out, {false, 0.0f, false, false, 0.0, false, true});
   EXPECT_STREQ(out, "No Force -- No Gravity -- REC EVENTS");
+}
+
+TEST(StatusText, ANaNDisplacementReadsNan) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    double value;
+    const char* line;
+  } rows[] = {{nan, "No Force -- No Gravity -- maxu: nan"},
+              {-nan, "No Force -- No Gravity -- maxu: nan"},
+              {std::numeric_limits<double>::infinity(), "No Force -- No Gravity -- maxu: inf"}};
+  for (const auto& r : rows) {
+    char out[kStatusSize];
+    formatStatus(out, sizeof out, {false, 0.0f, false, true, r.value, false, false});
+    EXPECT_STREQ(out, r.line);
+  }
 }
 
 TEST(StatusText, ADivergingBodyIsCutAtTheBufferEnd) {

@@ -6,9 +6,13 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Barrier.h"
+#include "Capture.h"
 #include "GuiSettings.h"
 #include "RenderSettings.h"
 #include "StateSimulation.h"
@@ -180,6 +184,44 @@ TEST(ZoltControl, StepPassesTheGuiSwitches) {
   EXPECT_EQ(sim.steps.size(), 2u);
 }
 
+TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* name;
+    std::vector<double> values;  // written to component 3 before each update
+    int resets;
+    int lines;
+  } rows[] = {{"finite", {1e300, -2.0, 0.5}, 0, 0},
+              {"one NaN", {nan}, 1, 1},
+              {"negative infinity", {-inf}, 1, 1},
+              {"diverging again and again", {nan, 1.0, inf, nan}, 3, 1}};
+  const std::string line =
+      "[ZoltControl, update] Error: the simulation state is not finite; the simulation is reset\n";
+  for (const auto& r : rows) {
+    Model m;
+    StateSimulation sim(&m.settings, m.vertices(), 3);
+    ZoltControl control(m.mesh.get(), &sim, &m.settings, &m.render);
+    guiSettings.gravityOn = 1;
+    char status[kStatusSize];
+    std::string out;
+    for (double v : r.values) {
+      sim.displacement[3] = v;
+      out += zolt::test::captureStdout([&] { control.update(status); });
+      // What the drawable reads next: a finite state and its number.
+      for (int i = 0; i < sim.displacement.n; ++i)
+        ASSERT_TRUE(std::isfinite(sim.displacement[i])) << r.name;
+      EXPECT_EQ(std::string(status).find("nan"), std::string::npos) << r.name;
+    }
+    EXPECT_EQ(sim.resets, r.resets) << r.name;
+    // The switches say what the reset state holds: no gravity.
+    EXPECT_EQ(guiSettings.gravityOn, r.resets ? 0 : 1) << r.name;
+    size_t count = 0;
+    for (size_t p = out.find(line); p != std::string::npos; p = out.find(line, p + 1)) ++count;
+    EXPECT_EQ(count, size_t(r.lines)) << r.name << out;
+  }
+}
+
 TEST(ZoltControl, RecordedFramesReplayAndEndInOneReset) {
   zolt::test::TempDir dir;
   Model m;
@@ -203,15 +245,23 @@ TEST(ZoltControl, RecordedFramesReplayAndEndInOneReset) {
   sim.resets = 0;
   control.sequenceStream.open(file, std::ios::in | std::ios::binary);
   guiSettings.replayDisplacements = 1;
-  for (double expected : {1.0, 2.0}) {
+  // One frame as the window runs it: the update on the main thread, then
+  // the step, which may overlap the drawing.
+  char status[kStatusSize];
+  const auto runFrame = [&] {
+    control.update(status);
     control.step();
+  };
+  for (double expected : {1.0, 2.0}) {
+    runFrame();
     EXPECT_EQ(sim.displacement[frame - 1], expected);
   }
   EXPECT_EQ(sim.steps.size(), 2u);
-  control.step();  // the end: one reset, stepping resumes
+  runFrame();  // the step finds the end and resets nothing itself
+  EXPECT_EQ(sim.resets, 0);
+  runFrame();  // the next update resets once; stepping resumes
   EXPECT_EQ(sim.resets, 1);
   EXPECT_EQ(guiSettings.replayDisplacements, 0);
-  control.step();
   EXPECT_EQ(sim.steps.size(), 3u);
 
   // A looping replay wraps to the first frame; a half frame is never shown.
@@ -221,9 +271,10 @@ TEST(ZoltControl, RecordedFramesReplayAndEndInOneReset) {
   control.sequenceStream.open(file, std::ios::in | std::ios::binary);
   guiSettings.loopReplay = 1;
   sim.resets = 0;
-  control.step();
+  runFrame();
   EXPECT_EQ(sim.displacement[0], 1.0);
-  control.step();
+  runFrame();              // the half frame
+  control.update(status);  // what the next frame draws
   EXPECT_EQ(sim.resets, 1);
   EXPECT_EQ(sim.displacement[0], 0.0);
   control.step();

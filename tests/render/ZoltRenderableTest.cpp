@@ -187,10 +187,10 @@ TEST(ZoltRenderable, ASphereBarrierPushesVerticesOntoItsSurface) {
   for (int r = 0; r < s.drawable->vertexCount; ++r)
     inside += distance(&s.drawable->positions[3 * r]) < radius;
   ASSERT_GT(inside, 0);
-  // One frame: update, barrier, then the scene pass applies the offsets.
+  // One frame: update, barrier, then the offsets.
   s.drawable->update();
   s.control->updateRenderData();
-  s.drawable->applyPendingChanges();
+  s.drawable->addCollisionOffsets();
   for (int r = 0; r < s.drawable->vertexCount; ++r)
     EXPECT_GE(distance(&s.drawable->positions[3 * r]), radius - 1e-5f) << r;
 }

@@ -94,7 +94,8 @@ TEST(BarrierDraw, EachBarrierShowsItsColourPlainAndUnderAWhiteTexture) {
   };
   for (const Row& row : rows) {
     std::unique_ptr<Barrier> b = row.make();
-    const std::string name = typeid(*b).name();
+    const Barrier& barrier = *b;
+    const std::string name = typeid(barrier).name();
     expectColour(centre(render(fromAbove, [&] { b->draw(false); })), row.colour, name);
     // No texture file: a white texel keeps the barrier's colour.
     expectColour(centre(render(fromAbove, [&] { b->draw(true); })), row.colour, name + " textured");

@@ -64,6 +64,7 @@ class StateSimulation : public Simulation {
     for (int t = 0; t + dim <= displacement.n; t += dim) {
       double s = 0.0;
       for (int k = 0; k < dim; ++k) s += displacement[t + k] * displacement[t + k];
+      if (std::isnan(s)) return s;
       best = std::max(best, std::sqrt(s));
     }
     return best;

@@ -1,0 +1,149 @@
+// The window program's frame hand-off with the worker, in process and
+// under ThreadSanitizer too: frames run by hand through the idle callback
+// while the worker steps a model with a barrier. A replay that ends while
+// frames are drawn, the force field beside a barrier, and an exit asked for
+// inside a frame must leave the two threads touching nothing at once.
+
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "Barrier.h"
+#include "Capture.h"
+#include "ControlIds.h"
+#include "CubeModel.h"
+#include "Files.h"
+#include "GuiSettings.h"
+#include "Matrix.h"
+#include "ModelLoading.h"
+#include "Run.h"
+#include "Scene.h"
+#include "Simulation.h"
+#include "Window.h"
+#include "ZoltControl.h"
+#include "ZoltRenderable.h"
+
+using namespace zolt::test;
+
+namespace {
+
+// The unit cube (centred) refined twice, a ground that cuts its lowest
+// layer, and a
+// spherical force field around its centre.
+const char* const kCube =
+    "LEVEL 3\nMATERIAL 1e5 0.33 1000 5 1 0.05\nFIXED_VERTICES 1 8\n"
+    "GROUND_BARRIER -2 -0.4 -2  -2 -0.4 2  2 -0.4 2  2 -0.4 -2\n"
+    "SPHERICAL_FORCE 0 0 0 1 2\n";
+
+class FrameHandOff : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // One rasteriser thread: Mesa's own threads are not what is checked.
+    setenv("LP_NUM_THREADS", "0", 0);
+    dir = new TempDir;
+    for (const char* d : {"models", "caches"}) mkdir(dir->file(d).c_str(), 0777);
+    writeCubeModel(dir->file("models/"), "cube", kCube);
+    // A rising ground: a reset moves it back.
+    writeCubeModel(dir->file("models/"), "rising", std::string(kCube) + "MOVE_BARRIER 0 0.001 0\n");
+    modelsPath = dir->file("models/");
+    cachesPath = dir->file("caches/");
+    static char arg0[] = "FrameHandOffTest";
+    static char* argv[] = {arg0, nullptr};
+    captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
+  }
+  static void TearDownTestSuite() {
+    captureStdout(shutdownGL);
+    delete dir;
+  }
+  void SetUp() override {
+    captureStdout([] { loadModelFile(LoadRequest{"cube"}); });
+    ASSERT_NE(currentControl, nullptr);
+    ASSERT_NE(currentRun->settings.barrier, nullptr);
+  }
+  void TearDown() override {
+    captureStdout([] { loadModelFile(LoadRequest{""}); });
+  }
+
+  // Gravity on through the panel's action.
+  static void gravityOn() {
+    guiSettings.gravityOn = 1;
+    controlCallback(102);
+  }
+  // Frames as the idle loop runs them: each draws while the worker steps.
+  static void frames(int count) {
+    for (int i = 0; i < count; ++i) idleFrame();
+  }
+  static double largestDisplacement() { return currentRun->simulation->maxVertexNorm(); }
+
+  static TempDir* dir;
+};
+
+TempDir* FrameHandOff::dir = nullptr;
+
+TEST_F(FrameHandOff, AReplayThatEndsWhileFramesAreDrawnResetsBetweenThem) {
+  const struct {
+    const char* name;
+    int loop;
+  } rows[] = {{"once", 0}, {"looping", 1}};
+  GuiSettings& g = guiSettings;
+  captureStdout([] { loadModelFile(LoadRequest{"rising"}); });
+  ASSERT_NE(currentControl, nullptr);
+  for (const auto& row : rows) {
+    gravityOn();
+    g.recordDisplacements = 1;
+    currentControl->startRecording(kIdRecordSequence);
+    frames(6);
+    g.recordDisplacements = 0;
+    currentControl->sequenceStream.close();
+    ASSERT_GT(largestDisplacement(), 0.0) << row.name;
+    g.replayDisplacements = 1;
+    g.loopReplay = row.loop;
+    currentControl->startRecording(kIdReplaySequence);
+    // Six frames replayed, then the end (or the wrap), several times over.
+    frames(20);
+    EXPECT_EQ(g.replayDisplacements, 0) << row.name;
+    EXPECT_EQ(g.loopReplay, row.loop) << row.name;
+    g.loopReplay = 0;
+    currentControl->sequenceStream.close();
+    std::filesystem::remove(currentRun->renderSettings.basePath + ".sequence");
+    frames(2);
+  }
+}
+
+TEST_F(FrameHandOff, TheForceFieldBesideABarrierReadsPreparedPositions) {
+  gravityOn();
+  guiSettings.deformationForceOn = 1;
+  controlCallback(109);
+  ASSERT_EQ(currentRun->settings.forceFieldOn, 1);
+  const ZoltRenderable& d = *currentDrawable;
+  for (int frame = 0; frame < 30; ++frame) {
+    frames(1);
+    // What the worker's force field saw: the positions of the frame,
+    // collision offsets included, so none is below the ground.
+    float lowest = 1e30f;
+    for (int r = 0; r < d.vertexCount; ++r) lowest = std::fmin(lowest, d.positions[3 * r + 1]);
+    ASSERT_GE(lowest, -0.4f - 1e-4f) << frame;
+  }
+  EXPECT_GT(largestDisplacement(), 0.0);
+  EXPECT_TRUE(std::isfinite(largestDisplacement()));
+}
+
+TEST_F(FrameHandOff, AnExitInsideAFrameWaitsForTheStep) {
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_EXIT(
+      {
+        gravityOn();
+        frames(3);
+        // The drawing ends the process while the worker steps the model.
+        sceneOverlay = [] { std::exit(5); };
+        frames(1);
+      },
+      testing::ExitedWithCode(5), "");
+}
+
+}  // namespace
