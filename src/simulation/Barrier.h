@@ -8,7 +8,7 @@
 // Geometry and motion: BarrierGeometry.cpp; collisions: BarrierCollision.cpp;
 // texture and drawing: BarrierDraw.cpp in the GL-side target, or
 // BarrierNoDraw.cpp for programs without GL (every executable links exactly
-// one of the two, as with Tetrahedron::draw).
+// one of the two, through zolt_draw or zolt_nodraw).
 
 #include <string>
 

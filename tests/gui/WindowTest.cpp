@@ -489,3 +489,64 @@ TEST(Window, ColdLoadDrawsTheProgressDiscAndPrintsNoPercentages) {
   p.key("q");
   p.expectExit();
 }
+
+// Pixels lit in the hue of colour k: each channel over the brightest one
+// within 0.08 of k's, so light and shade scale the colour but keep it.
+long pixelsOfHue(const Image& shot, Rgb k) {
+  const double km = std::max({k.r, k.g, k.b});
+  return countIn(shot, 0, 0, shot.width, shot.height, [&](Rgb c) {
+    const double m = std::max({c.r, c.g, c.b});
+    return m > 60 && std::abs(c.r / m - k.r / km) < 0.08 && std::abs(c.g / m - k.g / km) < 0.08 &&
+           std::abs(c.b / m - k.b / km) < 0.08;
+  });
+}
+
+// A green cube beside a sphere barrier, and falling onto a ground barrier
+// until it rests: the barrier shows in its own colour with texturing on (as
+// a model starts) and off (t), no texture path given. The body is green only
+// untextured, which tells the two states apart.
+TEST(Window, BarriersShowInTheirColourWithAndWithoutTexturing) {
+  const Rgb green{40, 200, 40};
+  const struct {
+    const char* barrier;
+    Rgb colour;  // the barrier's, 0..255
+    bool gravity;
+  } rows[] = {
+      {"SPHERE_BARRIER 1.7 0.5 0.5 0.5", {51, 0, 255}, false},
+      {"GROUND_BARRIER -1.5 -0.3 -1.5 -1.5 -0.3 1.5 1.5 -0.3 1.5 1.5 -0.3 -1.5",
+       {191, 171, 145},
+       true},
+  };
+  XServer x;
+  ASSERT_FALSE(x.display.empty());
+  for (const auto& r : rows) {
+    RunDirectory dir;
+    dir.addModel("bunnyFurTex", "COLOR 40 200 40\n" + std::string(r.barrier) + "\n");
+    XProgram p(x, dir.bin());
+    ASSERT_NE(p.window, "") << p.err();
+    ASSERT_TRUE(hasRate(p.waitForTitle(hasRate, 8.0))) << p.title();
+    if (r.gravity) {
+      // Free, the cube would fall for ever; on the ground it comes to rest.
+      p.key("g");
+      double last = -1.0, now = 0.0;
+      for (double end = monotonicSeconds() + 10.0; monotonicSeconds() < end; last = now) {
+        sleepSeconds(1.0);
+        now = maxu(p.title());
+        if (now > 0.0 && std::abs(now - last) < 0.01) break;
+      }
+      EXPECT_TRUE(now > 0.0 && std::abs(now - last) < 0.01) << p.title();
+    }
+    for (const bool textured : {true, false}) {
+      if (!textured) p.key("t");
+      Image shot;
+      EXPECT_TRUE(eventually([&] {
+        shot = p.screenshot();
+        return (pixelsOfHue(shot, green) > 1000) != textured;
+      })) << r.barrier
+          << " textured " << textured;
+      EXPECT_GT(pixelsOfHue(shot, r.colour), 5000) << r.barrier << " textured " << textured;
+    }
+    p.key("q");
+    p.expectExit();
+  }
+}
