@@ -13,6 +13,7 @@
 #include "Files.h"
 #include "GuiSettings.h"
 #include "ModelLoading.h"
+#include "ProgramWindow.h"
 #include "Run.h"
 #include "Window.h"
 #include "ZoltRenderable.h"
@@ -26,21 +27,16 @@ const char* const kCube = "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\n";
 class ModelLoading : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir = new TempDir;
-    for (const char* d : {"models", "caches"}) mkdir(dir->file(d).c_str(), 0777);
+    window = new ProgramWindow;
     for (const char* name : {"bunny", "bunnyFur", "Cube"}) writeCubeModel(models(), name, kCube);
     writeCubeModel(models(), "broken", "LEVEL abc\n");
-    modelsPath = models();
-    cachesPath = dir->file("caches/");
-    static char arg0[] = "ModelLoadingTest";
-    static char* argv[] = {arg0, nullptr};
-    captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
+    window->open();
   }
   static void TearDownTestSuite() {
-    captureStdout(shutdownGL);
-    delete dir;
+    window->close();
+    delete window;
   }
-  static std::string models() { return dir->file("models/"); }
+  static std::string models() { return window->models(); }
 
   // Runs GLUT's pending events and timers for about the given time.
   static void runEvents(double seconds) {
@@ -61,10 +57,10 @@ class ModelLoading : public testing::Test {
     return currentRun->renderSettings.basePath.substr(models().size());
   }
 
-  static TempDir* dir;
+  static ProgramWindow* window;
 };
 
-TempDir* ModelLoading::dir = nullptr;
+ProgramWindow* ModelLoading::window = nullptr;
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include "MaterialProperties.h"
 #include "ModelLoading.h"
 #include "PanelOperations.h"
+#include "ProgramWindow.h"
 #include "Run.h"
 #include "TetHierarchy.h"
 #include "Vertex.h"
@@ -42,22 +43,17 @@ const char* const kOldValues = "1e6 0.33 1000 5 1 0.05";
 class PanelOperations : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir = new TempDir;
-    for (const char* d : {"models", "caches"}) mkdir(dir->file(d).c_str(), 0777);
+    window = new ProgramWindow;
     for (std::string ext : {".config", ".node", ".ele", ".params"})
       writeFile(models() + "beam" + ext, readFile(std::string(ZOLT_MODELS_DIR) + "beam" + ext));
     writeCubeModel(models(), "m", kConfig);
-    modelsPath = models();
-    cachesPath = dir->file("caches/");
-    static char arg0[] = "PanelOperationsTest";
-    static char* argv[] = {arg0, nullptr};
-    captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
+    window->open();
   }
   static void TearDownTestSuite() {
-    captureStdout(shutdownGL);
-    delete dir;
+    window->close();
+    delete window;
   }
-  static std::string models() { return dir->file("models/"); }
+  static std::string models() { return window->models(); }
   static ::Run* load(const char* name, int scheme) {
     captureBoth([&] { selectModel(true, 0, scheme, name, false); });
     return currentRun;
@@ -71,10 +67,10 @@ class PanelOperations : public testing::Test {
   static const std::vector<FiniteElement*>& finest(const ::Run* run) {
     return run->hierarchy->elements[run->hierarchy->nLevels - 1];
   }
-  static TempDir* dir;
+  static ProgramWindow* window;
 };
 
-TempDir* PanelOperations::dir = nullptr;
+ProgramWindow* PanelOperations::window = nullptr;
 
 // E 2e6, nu 0.25 as Lame parameters.
 constexpr double kLambda = 2e6 * 0.25 / (1.25 * 0.5), kMu = 2e6 / 2.5;

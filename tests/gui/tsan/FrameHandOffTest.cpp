@@ -21,6 +21,7 @@
 #include "GuiSettings.h"
 #include "Matrix.h"
 #include "ModelLoading.h"
+#include "ProgramWindow.h"
 #include "Run.h"
 #include "Scene.h"
 #include "Simulation.h"
@@ -45,20 +46,15 @@ class FrameHandOff : public testing::Test {
   static void SetUpTestSuite() {
     // One rasteriser thread: Mesa's own threads are not what is checked.
     setenv("LP_NUM_THREADS", "0", 0);
-    dir = new TempDir;
-    for (const char* d : {"models", "caches"}) mkdir(dir->file(d).c_str(), 0777);
-    writeCubeModel(dir->file("models/"), "cube", kCube);
+    window = new ProgramWindow;
+    writeCubeModel(window->models(), "cube", kCube);
     // A rising ground: a reset moves it back.
-    writeCubeModel(dir->file("models/"), "rising", std::string(kCube) + "MOVE_BARRIER 0 0.001 0\n");
-    modelsPath = dir->file("models/");
-    cachesPath = dir->file("caches/");
-    static char arg0[] = "FrameHandOffTest";
-    static char* argv[] = {arg0, nullptr};
-    captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
+    writeCubeModel(window->models(), "rising", std::string(kCube) + "MOVE_BARRIER 0 0.001 0\n");
+    window->open();
   }
   static void TearDownTestSuite() {
-    captureStdout(shutdownGL);
-    delete dir;
+    window->close();
+    delete window;
   }
   void SetUp() override {
     captureStdout([] { loadModelFile(LoadRequest{"cube"}); });
@@ -80,10 +76,10 @@ class FrameHandOff : public testing::Test {
   }
   static double largestDisplacement() { return currentRun->simulation->maxVertexNorm(); }
 
-  static TempDir* dir;
+  static ProgramWindow* window;
 };
 
-TempDir* FrameHandOff::dir = nullptr;
+ProgramWindow* FrameHandOff::window = nullptr;
 
 TEST_F(FrameHandOff, AReplayThatEndsWhileFramesAreDrawnResetsBetweenThem) {
   const struct {
