@@ -15,6 +15,7 @@
 #include "DeformationForce.h"
 #include "Iteration.h"
 #include "LinSimulation.h"
+#include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
 #include "SimulationSettings.h"
@@ -134,8 +135,13 @@ std::string LinSimulation::solverRefusal(int kind) const {
 }
 
 std::string LinSimulation::inverseRefusal() const {
-  // The inversion holds three dense n x n arrays at its peak.
+  // The inversion holds three dense n x n arrays at its peak and takes
+  // O(n^3): beyond the limit it would stall the frames for a long time.
   const uint64_t n = static_cast<uint64_t>(K->nRow);
+  if (!denseInverseFits(K->nRow))
+    return "The inverse of the " + std::to_string(n) + " x " + std::to_string(n) +
+           " matrix is above the dense-inverse limit of " + std::to_string(denseInverseLimit()) +
+           " unknowns";
   const uint64_t bytes = 3 * n * n * sizeof(double);
   const uint64_t available = availableMemory();
   if (n * n <= static_cast<uint64_t>(INT_MAX) && bytes <= available) return "";
