@@ -84,13 +84,9 @@ TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
 }
 
 TEST_F(ControlActions, ColourButtonsOpenThePickerAtTheCentreOnTheirColour) {
-  static int x, y;
+  static std::vector<int> at;
   static float* opened;
-  openColourPicker = [](int px, int py, float* c) {
-    x = px;
-    y = py;
-    opened = c;
-  };
+  openColourPicker = [](int x, int y, float* c) { at = {x, y}, opened = c; };
   guiSettings.windowWidth = 801;
   guiSettings.windowHeight = 600;
   const struct {
@@ -104,8 +100,7 @@ TEST_F(ControlActions, ColourButtonsOpenThePickerAtTheCentreOnTheirColour) {
     opened = nullptr;
     control->handleControl(r.id);
     EXPECT_EQ(opened, r.colour) << r.id;
-    EXPECT_EQ(x, 400);
-    EXPECT_EQ(y, 300);
+    EXPECT_EQ(at, (std::vector<int>{400, 300}));
   }
   openColourPicker = nullptr;
   control->handleControl(kIdObjectColour);  // no picker: nothing opens

@@ -9,16 +9,12 @@
 
 namespace {
 
-// Records s (step), p (prepare), d (direct drawing) or r (posted redisplay),
-// and whether any part ran on another thread than the one that made it.
+// Records s (step), p (prepare), d (direct drawing) or r (posted redisplay);
+// '!' marks a part run on another thread.
 struct RecordingParts : FrameParts {
   std::string order;
-  bool foreignThread = false;
   std::thread::id owner = std::this_thread::get_id();
-  void note(char c) {
-    order += c;
-    foreignThread |= std::this_thread::get_id() != owner;
-  }
+  void note(char c) { order += std::this_thread::get_id() == owner ? c : '!'; }
   void prepare() override { note('p'); }
   void step() override { note('s'); }
   void present(bool direct) override { note(direct ? 'd' : 'r'); }
@@ -28,7 +24,6 @@ struct RecordingParts : FrameParts {
 
 TEST(InlineFrames, StepThenUpdateThenDrawingUntilTheLoopIsTold) {
   for (const int frames : {1, 3}) {
-    SCOPED_TRACE(frames);
     RecordingParts parts;
     std::string atBetween;  // parts recorded at each call of between()
     runInlineFrames(parts, [&] {
@@ -42,6 +37,5 @@ TEST(InlineFrames, StepThenUpdateThenDrawingUntilTheLoopIsTold) {
     }
     EXPECT_EQ(parts.order, expected);
     EXPECT_EQ(atBetween, sizes);  // after each whole frame
-    EXPECT_FALSE(parts.foreignThread);
   }
 }

@@ -1,6 +1,6 @@
-// The panel operations that no control calls, on models loaded in a real
-// window in process: model files written and read back, solver switches on
-// a loaded beam, the model-list load and the volume-parameter callback.
+// Panel operations no control calls, on models loaded in a real window:
+// model files written and read back, solver switches, the model-list load
+// and the volume-parameter callback.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -76,8 +76,7 @@ ProgramWindow* PanelOperations::window = nullptr;
 constexpr double kLambda = 2e6 * 0.25 / (1.25 * 0.5), kMu = 2e6 / 2.5;
 
 TEST_F(PanelOperations, WrittenFilesReloadWithTheNewValuesAndKeepTheOtherLines) {
-  // Material written or not; scheme selection (4: explicit, which runs at a
-  // fifth of the step); the step the model runs at; the values expected.
+  // Scheme 4 (explicit) runs at a fifth of the step.
   const struct {
     bool withMaterial;
     int scheme;
@@ -102,9 +101,8 @@ TEST_F(PanelOperations, WrittenFilesReloadWithTheNewValuesAndKeepTheOtherLines) 
     *run->settings.material = {kLambda, kMu, 800, 3, 0.5, r.runningStep};
 
     bool written = false;
-    const std::string out = captureStdout([&] { written = writeConfigFiles(r.withMaterial); });
+    captureStdout([&] { written = writeConfigFiles(r.withMaterial); });
     ASSERT_TRUE(written);
-    EXPECT_EQ(out.rfind("Write Stiffness / Density / FixedVerts ...\n", 0), 0u);
     run = currentRun;
     ASSERT_NE(run, nullptr);
     for (size_t e = 0; e < finest(run).size(); ++e) {
@@ -124,9 +122,8 @@ TEST_F(PanelOperations, WrittenFilesReloadWithTheNewValuesAndKeepTheOtherLines) 
 }
 
 TEST_F(PanelOperations, AFailedWriteKeepsBothFilesAndTheModel) {
-  // A directory in the way: of a new file (it cannot be written), or of the
-  // parameter file itself (the new one cannot replace it, after the new
-  // configuration already has: that is put back).
+  // A directory in the way of a new file, or of the parameter file itself
+  // (replaced after the configuration was: that is put back).
   const struct {
     const char* blocked;
     const char* error;
@@ -141,7 +138,6 @@ TEST_F(PanelOperations, AFailedWriteKeepsBothFilesAndTheModel) {
     const std::string params = "old params, kept as they are\n";
     writeFile(models() + "m.params", params);
     finest(run)[0]->setStiffness(7.0f);
-    run->settings.material->density = 123;
     std::filesystem::remove(blocked);
     mkdir(blocked.c_str(), 0777);
     writeFile(blocked + "/x", "");
@@ -183,22 +179,19 @@ double maxDifference(const std::vector<double>& a, const std::vector<double>& b)
   return d;
 }
 
-uint64_t oneMegabyte() { return 1 << 20; }
-
 TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
-  ::Run* run = load("beam", 5);  // selection 5: the static scheme
+  ::Run* run = load("beam", 5);  // the static scheme
   ASSERT_NE(run, nullptr);
   auto& lin = dynamic_cast<LinSimulation&>(*run->simulation);
   const std::vector<double> multigrid = deflection(run, 200);
   ASSERT_GT(maxDifference(multigrid, std::vector<double>(multigrid.size())), 1e-3);  // it sags
 
-  // Kind, accuracy; the solver then in use. CG stops on the squared
-  // residual, so the tight accuracy takes it to its floor of 1e-12.
+  // CG stops on the squared residual: 1e-9 takes it to its floor of 1e-12.
   const struct {
     int kind;
     float accuracy;
-    int inUse, steps;
-  } rows[] = {{1, 1e-9f, 1, 1}, {0, 1e-4f, 0, 200}, {1, 1e-9f, 1, 1}};
+    int steps;
+  } rows[] = {{1, 1e-9f, 1}, {0, 1e-4f, 200}, {1, 1e-9f, 1}};
   for (const auto& r : rows) {
     solverChoice.kind = r.kind;
     solverChoice.accuracy = r.accuracy;
@@ -207,8 +200,7 @@ TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
       solverSettingsCallback(kSolverKind);
       solverSettingsCallback(kSolverParameters);
     });
-    EXPECT_EQ(lin.solverKind(), r.inUse);
-    EXPECT_EQ(solverChoice.kind, r.inUse);
+    EXPECT_EQ(lin.solverKind(), r.kind);
     EXPECT_LT(maxDifference(deflection(run, r.steps), multigrid), 1e-6) << r.kind;
   }
 
@@ -218,11 +210,9 @@ TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
     int kind;
     uint64_t (*memory)();
     const char* reason;
-  } refused[] = {
-      {7, nullptr, "Solver 7 is not one of 0 .. 3"},
-      {-1, nullptr, "Solver -1 is not one of 0 .. 3"},
-      {2, oneMegabyte, "The inverse of the "},
-  };
+  } refused[] = {{7, nullptr, "Solver 7 is not one of 0 .. 3"},
+                 {-1, nullptr, "Solver -1 is not one of 0 .. 3"},
+                 {2, []() -> uint64_t { return 1 << 20; }, "The inverse of the "}};
   uint64_t (*const memory)() = LinSimulation::availableMemory;
   for (const auto& r : refused) {
     if (r.memory) LinSimulation::availableMemory = r.memory;
@@ -240,7 +230,6 @@ TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
 
 TEST_F(PanelOperations, TheModelListLoadKeepsTheCacheRebuild) {
   loadFreshCube(0);
-  // Callback, rebuild request kept, the mesh rebuilt.
   const struct {
     void (*callback)(int);
     bool rebuild;
@@ -253,7 +242,6 @@ TEST_F(PanelOperations, TheModelListLoadKeepsTheCacheRebuild) {
   }
 }
 
-// The volume-parameter callback, with the panel and the ids logged.
 using VolumeParameterCallback = ControlDispatch;
 
 TEST_F(VolumeParameterCallback, SetsTheFlagOfItsModeAndRefreshes) {

@@ -188,17 +188,13 @@ TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const struct {
-    const char* name;
     std::vector<double> values;  // written to component 3 before each update
     int resets;
-    int lines;
-  } rows[] = {{"finite", {1e300, -2.0, 0.5}, 0, 0},
-              {"one NaN", {nan}, 1, 1},
-              {"negative infinity", {-inf}, 1, 1},
-              {"diverging again and again", {nan, 1.0, inf, nan}, 3, 1}};
+  } rows[] = {{{1e300, -2.0, 0.5}, 0}, {{nan}, 1}, {{-inf}, 1}, {{nan, 1.0, inf, nan}, 3}};
   const std::string line =
       "[ZoltControl, update] Error: the simulation state is not finite; the simulation is reset\n";
   for (const auto& r : rows) {
+    SCOPED_TRACE(r.values.size());
     Model m;
     StateSimulation sim(&m.settings, m.vertices(), 3);
     ZoltControl control(m.mesh.get(), &sim, &m.settings, &m.render);
@@ -209,16 +205,12 @@ TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
       sim.displacement[3] = v;
       out += zolt::test::captureStdout([&] { control.update(status); });
       // What the drawable reads next: a finite state and its number.
-      for (int i = 0; i < sim.displacement.n; ++i)
-        ASSERT_TRUE(std::isfinite(sim.displacement[i])) << r.name;
-      EXPECT_EQ(std::string(status).find("nan"), std::string::npos) << r.name;
+      for (int i = 0; i < sim.displacement.n; ++i) ASSERT_TRUE(std::isfinite(sim.displacement[i]));
+      EXPECT_EQ(std::string(status).find("nan"), std::string::npos);
     }
-    EXPECT_EQ(sim.resets, r.resets) << r.name;
-    // The switches say what the reset state holds: no gravity.
-    EXPECT_EQ(guiSettings.gravityOn, r.resets ? 0 : 1) << r.name;
-    size_t count = 0;
-    for (size_t p = out.find(line); p != std::string::npos; p = out.find(line, p + 1)) ++count;
-    EXPECT_EQ(count, size_t(r.lines)) << r.name << out;
+    EXPECT_EQ(sim.resets, r.resets);
+    EXPECT_EQ(guiSettings.gravityOn, r.resets ? 0 : 1);  // the reset state has no gravity
+    EXPECT_EQ(out, r.resets ? line : "");                // said once
   }
 }
 

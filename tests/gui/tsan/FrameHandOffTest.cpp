@@ -1,25 +1,18 @@
-// The window program's frame hand-off with the worker, in process and
-// under ThreadSanitizer too: frames run by hand through the idle callback
-// while the worker steps a model with a barrier. A replay that ends while
-// frames are drawn, the force field beside a barrier, and an exit asked for
-// inside a frame must leave the two threads touching nothing at once.
+// The window program's frame hand-off with the worker, also under TSan:
+// replay ends, the force field beside a barrier and an exit inside a frame
+// must leave the two threads touching nothing at once.
 
-#include <GL/freeglut.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
-#include "Barrier.h"
 #include "Capture.h"
 #include "ControlIds.h"
 #include "CubeModel.h"
-#include "Files.h"
 #include "GuiSettings.h"
-#include "Matrix.h"
 #include "ModelLoading.h"
 #include "ProgramWindow.h"
 #include "Run.h"
@@ -33,9 +26,8 @@ using namespace zolt::test;
 
 namespace {
 
-// The unit cube (centred) refined twice, a ground that cuts its lowest
-// layer, and a
-// spherical force field around its centre.
+// The centred unit cube refined twice, a ground cutting its lowest layer and
+// a spherical force field around its centre.
 const char* const kCube =
     "LEVEL 3\nMATERIAL 1e5 0.33 1000 5 1 0.05\nFIXED_VERTICES 1 8\n"
     "GROUND_BARRIER -2 -0.4 -2  -2 -0.4 2  2 -0.4 2  2 -0.4 -2\n"
@@ -65,10 +57,9 @@ class FrameHandOff : public testing::Test {
     captureStdout([] { loadModelFile(LoadRequest{""}); });
   }
 
-  // Gravity on through the panel's action.
   static void gravityOn() {
     guiSettings.gravityOn = 1;
-    controlCallback(102);
+    controlCallback(kIdGravity);
   }
   // Frames as the idle loop runs them: each draws while the worker steps.
   static void frames(int count) {
@@ -114,7 +105,7 @@ TEST_F(FrameHandOff, AReplayThatEndsWhileFramesAreDrawnResetsBetweenThem) {
 TEST_F(FrameHandOff, TheForceFieldBesideABarrierReadsPreparedPositions) {
   gravityOn();
   guiSettings.deformationForceOn = 1;
-  controlCallback(109);
+  controlCallback(kIdForceField);
   ASSERT_EQ(currentRun->settings.forceFieldOn, 1);
   const ZoltRenderable& d = *currentDrawable;
   for (int frame = 0; frame < 30; ++frame) {
