@@ -24,7 +24,6 @@
 #include "Run.h"
 #include "TetHierarchy.h"
 #include "Vertex.h"
-#include "Window.h"
 
 using namespace zolt::test;
 
@@ -89,12 +88,11 @@ TEST_F(PanelOperations, WrittenFilesReloadWithTheNewValuesAndKeepTheOtherLines) 
     SCOPED_TRACE(r.values);
     ::Run* run = loadFreshCube(r.scheme);
     ASSERT_NE(run, nullptr);
-    std::vector<float> stiffness, density;
+    const auto stiffness = [](size_t e) { return 1.0f + 0.5f * (e % 3); };
+    const auto density = [](size_t e) { return 0.5f + 0.25f * (e % 4); };
     for (size_t e = 0; e < finest(run).size(); ++e) {
-      stiffness.push_back(1.0f + 0.5f * (e % 3));
-      density.push_back(0.5f + 0.25f * (e % 4));
-      finest(run)[e]->setStiffness(stiffness.back());
-      finest(run)[e]->setDensity(density.back());
+      finest(run)[e]->setStiffness(stiffness(e));
+      finest(run)[e]->setDensity(density(e));
     }
     const std::vector<Vertex*>& vertices = run->hierarchy->vertices[run->hierarchy->nLevels - 1];
     for (size_t v = 0; v < vertices.size(); ++v) vertices[v]->fixed = v == 2 || v == 5;
@@ -106,8 +104,8 @@ TEST_F(PanelOperations, WrittenFilesReloadWithTheNewValuesAndKeepTheOtherLines) 
     run = currentRun;
     ASSERT_NE(run, nullptr);
     for (size_t e = 0; e < finest(run).size(); ++e) {
-      EXPECT_EQ(finest(run)[e]->getStiffness(), stiffness[e]) << e;
-      EXPECT_EQ(finest(run)[e]->getDensity(), density[e]) << e;
+      EXPECT_EQ(finest(run)[e]->getStiffness(), stiffness(e)) << e;
+      EXPECT_EQ(finest(run)[e]->getDensity(), density(e)) << e;
     }
     EXPECT_EQ(run->fixedVertices, (std::vector<int>{2, 5}));
     EXPECT_EQ(run->settings.fixedCount, 2);

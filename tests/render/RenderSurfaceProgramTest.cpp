@@ -45,14 +45,17 @@ Image shot() {
   return screenshotCurrentWindow();
 }
 
+bool differs(const Rgb& a, const Rgb& b) {
+  return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) > 24;
+}
+
 // Pixels differing from the background in the middle half; their mean row.
 long bodyPixels(const Image& img, const Image& empty, double* meanRow = nullptr) {
   long n = 0;
   double rows = 0;
   for (int y = img.height / 4; y < 3 * img.height / 4; ++y)
     for (int x = img.width / 4; x < 3 * img.width / 4; ++x) {
-      const Rgb a = img.at(x, y), b = empty.at(x, y);
-      if (std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) <= 24) continue;
+      if (!differs(img.at(x, y), empty.at(x, y))) continue;
       ++n;
       rows += y;
     }
@@ -60,15 +63,9 @@ long bodyPixels(const Image& img, const Image& empty, double* meanRow = nullptr)
   return n;
 }
 
-// The program's window on a private copy of bunnyFurTex, opened once per
-// process (the program starts once); returns the window before any model.
-bool programStarted = false;
-
-Image programWindow() {
+// The program's window on a private copy of bunnyFurTex, before any model.
+Image startProgram() {
   static TempDir dir;
-  static Image empty;
-  if (programStarted) return empty;
-  programStarted = true;
   for (const char* d : {"bin", "models", "caches"}) mkdir(dir.file(d).c_str(), 0777);
   for (const char* ext : {".config", ".node", ".ele", ".params", ".obj", ".tga"})
     std::filesystem::copy_file(std::string(ZOLT_MODELS_DIR) + "bunnyFurTex" + ext,
@@ -81,20 +78,20 @@ Image programWindow() {
   captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
   for (const double end = monotonicSeconds() + 0.3; monotonicSeconds() < end; sleepSeconds(0.002))
     glutMainLoopEvent();
-  return empty = shot();
+  return shot();
 }
 
-// The program ends once, after the last test.
-struct ProgramEnd : ::testing::Environment {
-  void TearDown() override {
-    if (programStarted) captureStdout(shutdownGL);
-  }
+// The program starts and ends once, as it does in use.
+class RenderSurfaceProgram : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { empty = startProgram(); }
+  static void TearDownTestSuite() { captureStdout(shutdownGL); }
+  static Image empty;
 };
-[[maybe_unused]] ::testing::Environment* const programEnd =
-    ::testing::AddGlobalTestEnvironment(new ProgramEnd);
 
-TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOrItsMesh) {
-  const Image empty = programWindow();
+Image RenderSurfaceProgram::empty;
+
+TEST_F(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOrItsMesh) {
   captureBoth([] { selectModel(false, 0, 0, "bunnyFurTex", false); });
   ASSERT_NE(currentRun, nullptr);
   runFrames(3);
@@ -142,29 +139,9 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
   EXPECT_GT(countDifferentPixels(textured, mesh, 24), covered / 4);
 }
 
-// Pixels within `reach` pixels (in x and y) of a marked one but not marked
-// themselves.
-std::vector<bool> ringAround(const std::vector<bool>& marked, int w, int h, int reach) {
-  std::vector<bool> rows(marked.size()), ring(marked.size());
-  for (int y = 0; y < h; ++y)
-    for (int x = 0, last = -1 - reach; x < w + reach; ++x) {
-      if (x < w && marked[size_t(y * w + x)]) last = x;
-      const int at = x - reach;  // marked within [at - reach, at + reach]
-      if (at >= 0 && last >= at - reach) rows[size_t(y * w + at)] = true;
-    }
-  for (int x = 0; x < w; ++x)
-    for (int y = 0, last = -1 - reach; y < h + reach; ++y) {
-      if (y < h && rows[size_t(y * w + x)]) last = y;
-      const int at = y - reach;
-      if (at >= 0 && last >= at - reach) ring[size_t(at * w + x)] = !marked[size_t(at * w + x)];
-    }
-  return ring;
-}
-
 int luminance(const Rgb& c) { return c.r + c.g + c.b; }
 
-TEST(RenderSurfaceProgram, FurOverTheGroundLeavesNoDarkFringe) {
-  const Image empty = programWindow();
+TEST_F(RenderSurfaceProgram, FurOverTheGroundLeavesNoDarkFringe) {
   captureBoth([] { selectModel(false, 0, 0, "bunnyFurTex", false); });
   ASSERT_NE(currentRun, nullptr);
   GuiSettings& g = guiSettings;
@@ -189,19 +166,28 @@ TEST(RenderSurfaceProgram, FurOverTheGroundLeavesNoDarkFringe) {
   captureStdout([&] { fur->setFurLength(length); });
   g.showGround = 1;
 
-  // The body in the middle of the window (texts and the view window lie
-  // outside).
-  const int w = base.width, h = base.height;
-  std::vector<bool> body(size_t(w) * h);
-  for (int y = h / 5; y < 4 * h / 5; ++y)
-    for (int x = w / 5; x < 4 * w / 5; ++x) {
-      const Rgb a = base.at(x, y), b = empty.at(x, y);
-      body[size_t(y * w + x)] =
-          std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) > 24;
+  // The ring: pixels within 20 (in x and y) of the body in the middle of the
+  // window, away from the texts, but not on it. sum counts body pixels above
+  // and left of a corner.
+  const int w = base.width, h = base.height, reach = 20;
+  const auto body = [&](int x, int y) {
+    return x >= w / 5 && x < 4 * w / 5 && y >= h / 5 && y < 4 * h / 5 &&
+           differs(base.at(x, y), empty.at(x, y));
+  };
+  std::vector<int> sum(size_t(w + 1) * size_t(h + 1));
+  const auto at = [&](int x, int y) -> int& { return sum[size_t(y) * size_t(w + 1) + size_t(x)]; };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      at(x + 1, y + 1) = body(x, y) + at(x, y + 1) + at(x + 1, y) - at(x, y);
+  std::vector<std::pair<int, int>> ring;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int x0 = std::max(x - reach, 0), x1 = std::min(x + reach + 1, w);
+      const int y0 = std::max(y - reach, 0), y1 = std::min(y + reach + 1, h);
+      if (!body(x, y) && at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0) > 0)
+        ring.push_back({x, y});
     }
-  const std::vector<bool> ring = ringAround(body, w, h, 20);
-  const long ringPixels = std::count(ring.begin(), ring.end(), true);
-  ASSERT_GT(ringPixels, 2000);
+  ASSERT_GT(ring.size(), 2000u);
 
   // Where the fur fringe lies over the ground it may only brighten it.
   const struct {
@@ -214,15 +200,13 @@ TEST(RenderSurfaceProgram, FurOverTheGroundLeavesNoDarkFringe) {
     fur->shellsWriteDepth = row.shellsWriteDepth;
     runFrames(2);
     const Image furry = shot();
-    long darker = 0;
-    for (size_t k = 0; k < ring.size(); ++k) {
-      const int x = int(k) % w, y = int(k) / w;
-      if (ring[k] && luminance(furry.at(x, y)) < luminance(ground.at(x, y)) - 6) ++darker;
-    }
+    size_t darker = 0;
+    for (const auto& [x, y] : ring)
+      darker += luminance(furry.at(x, y)) < luminance(ground.at(x, y)) - 6;
     if (row.fringe)
-      EXPECT_GT(darker, ringPixels / 50) << "texturing " << row.texturing;
+      EXPECT_GT(darker, ring.size() / 50) << "texturing " << row.texturing;
     else
-      EXPECT_EQ(darker, 0) << "texturing " << row.texturing << " of " << ringPixels;
+      EXPECT_EQ(darker, 0u) << "texturing " << row.texturing << " of " << ring.size();
   }
   fur->shellsWriteDepth = 0;
   g.showGround = 0;

@@ -114,16 +114,12 @@ TEST(RenderVolume, NodeNumbersCountFreeNodesOnceRebased) {
       {"rebase asked not to shift", false, 0, false},
   };
   for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     Body b(2, 1);
     ASSERT_EQ(b.drawable->firstFreeNode, 1);
     b.render.volumeTexture3D = 0;
-    const float nodes[4][3] = {
-        {1.6f, 0.3f, 0.4f}, {1.9f, 0.2f, 0.2f}, {1.7f, 0.8f, 0.3f}, {1.8f, 0.5f, 0.9f}};
-    std::string text = "4 3 0 0\n";
-    for (int i = 0; i < 4; ++i)
-      text += std::to_string(i + 1) + " " + std::to_string(nodes[i][0]) + " " +
-              std::to_string(nodes[i][1]) + " " + std::to_string(nodes[i][2]) + "\n";
-    b.dir.write("vol.node", text);
+    b.dir.write("vol.node",
+                "4 3 0 0\n1 1.6 0.3 0.4\n2 1.9 0.2 0.2\n3 1.7 0.8 0.3\n4 1.8 0.5 0.9\n");
     // The free vertex v owns displacement slot v - 1; colours go by render index.
     for (const Vertex* x : b.mesh->vertices[0]) {
       for (int r = 0; r < 3 && x->index > 0; ++r)
@@ -131,11 +127,12 @@ TEST(RenderVolume, NodeNumbersCountFreeNodesOnceRebased) {
       b.drawable->colourScalars[size_t(b.drawable->renderIndexOfVertex[size_t(x->index)])] =
           scalarOf(x->restPosition);
     }
-    RenderVolume* v = nullptr;
+    std::unique_ptr<RenderVolume> v;
     zolt::test::captureStdout([&] {
-      v = new RenderVolume(b.drawable.get(), b.mesh.get(), &b.render, row.shiftAtLoad, 0, false);
+      v = std::make_unique<RenderVolume>(b.drawable.get(), b.mesh.get(), &b.render, row.shiftAtLoad,
+                                         0, false);
     });
-    ASSERT_EQ(v->nodeCount, 4) << row.name;
+    ASSERT_EQ(v->nodeCount, 4);
     if (row.rebase >= 0) v->rebaseNodeIndices(row.rebase != 0);
     v->updateDisplacements();
     v->interpolateScalars();
@@ -146,11 +143,7 @@ TEST(RenderVolume, NodeNumbersCountFreeNodesOnceRebased) {
         worst = std::max(worst, std::abs(v->positions[3 * size_t(i) + r] - p[r] - moveOf(p, r)));
       worst = std::max(worst, double(std::abs(v->scalars[size_t(i)] - scalarOf(p))));
     }
-    if (row.follows)
-      EXPECT_LT(worst, 1e-5) << row.name;
-    else
-      EXPECT_GT(worst, 1e-2) << row.name;
-    delete v;
+    EXPECT_TRUE(row.follows ? worst < 1e-5 : worst > 1e-2) << worst;
   }
 }
 

@@ -310,43 +310,6 @@ TEST(VolumeMesh, ImageSamplesAtVoxelCentresAndCachesOnlyWhatWasSampled) {
   }
 }
 
-// The export file read back field by field: nodes, edges, tetrahedra.
-struct ExportedMesh {
-  struct Node {
-    float position[3], scalar, weights[4];
-    int32_t nodeIndices[4];
-  };
-  std::vector<Node> nodes;
-  std::vector<std::array<int32_t, 2>> edges;
-  std::vector<std::array<int32_t, 10>> tets;  // four nodes, six edges
-};
-
-bool readExport(const std::string& bytes, ExportedMesh& out) {
-  size_t at = 0;
-  auto next = [&](auto& v) {
-    if (at + sizeof(v) > bytes.size()) return false;
-    std::memcpy(&v, bytes.data() + at, sizeof(v));
-    at += sizeof(v);
-    return true;
-  };
-  uint32_t magic = 0, counts[5] = {0};
-  float frame[15], skip[3], colour[4];
-  int32_t zeros[5];
-  if (!next(magic) || magic != 0xDEADBEEFu || !next(frame) || !next(counts)) return false;
-  out.nodes.resize(counts[0]);
-  out.edges.resize(counts[1]);
-  out.tets.resize(counts[2]);
-  for (auto& n : out.nodes)
-    if (!next(n.position) || !next(skip) || !next(colour) || !next(n.scalar) || !next(zeros) ||
-        !next(n.weights) || !next(n.nodeIndices))
-      return false;
-  for (auto& e : out.edges)
-    if (!next(e)) return false;
-  for (auto& t : out.tets)
-    if (!next(t)) return false;
-  return next(magic) && magic == 0xBEEFDEADu && at == bytes.size();
-}
-
 std::array<int32_t, 2> pair(int32_t a, int32_t b) { return {std::min(a, b), std::max(a, b)}; }
 
 TEST(VolumeMesh, ExportOfTwoTetrahedraReadsBack) {
@@ -366,6 +329,11 @@ TEST(VolumeMesh, ExportOfTwoTetrahedraReadsBack) {
       expectedEdges.insert(pair(v->tets[4 * t + c[0]], v->tets[4 * t + c[1]]));
   ASSERT_EQ(expectedEdges.size(), 9u);  // five nodes, one shared face
 
+  // The layout: a magic word, 15 floats of frame, five counts; per node 24
+  // words (position 0-2, scalar 10, weights 16-19, node numbers 20-23); per
+  // edge two node numbers; per tetrahedron four nodes and six edges; a magic.
+  const size_t nodes = 84, edges = nodes + 96 * 5, tets = edges + 8 * 9;
+  const auto word = [](const std::string& f, size_t at) { return fileValue<int32_t>(f, at); };
   // Exported as loaded, then after a uniform move of every node.
   for (const float shift : {0.0f, 0.25f}) {
     SCOPED_TRACE(shift);
@@ -373,31 +341,34 @@ TEST(VolumeMesh, ExportOfTwoTetrahedraReadsBack) {
     v->displace(u.data(), int(u.size()));
     const std::string file = m.dir.file("export.vol");
     ASSERT_TRUE(v->exportMesh(file.c_str()));
-    ExportedMesh e;
-    ASSERT_TRUE(readExport(zolt::test::readAll(file), e));
-    ASSERT_EQ(e.nodes.size(), 5u);
+    const std::string f = zolt::test::readAll(file);
+    ASSERT_EQ(f.size(), tets + 40 * 2 + 4);
+    EXPECT_EQ(uint32_t(word(f, 0)), 0xDEADBEEFu);
+    EXPECT_EQ(uint32_t(word(f, f.size() - 4)), 0xBEEFDEADu);
+    EXPECT_TRUE(word(f, 64) == 5 && word(f, 68) == 9 && word(f, 72) == 2);
     for (size_t i = 0; i < 5; ++i) {
-      const ExportedMesh::Node& n = e.nodes[i];
-      for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(n.position[c], v->restPositions[3 * i + c] + shift, 1e-6) << i;
-      EXPECT_FLOAT_EQ(n.scalar, 0.25f * float(i));
-      EXPECT_TRUE(std::equal(n.weights, n.weights + 4, &v->weights[4 * i])) << i;
-      EXPECT_TRUE(std::equal(n.nodeIndices, n.nodeIndices + 4, &v->nodeIndices[4 * i])) << i;
+      const size_t at = nodes + 96 * i;
+      for (size_t c = 0; c < 3; ++c)
+        EXPECT_NEAR(fileValue<float>(f, at + 4 * c), v->restPositions[3 * i + c] + shift, 1e-6);
+      EXPECT_FLOAT_EQ(fileValue<float>(f, at + 40), 0.25f * float(i));
+      for (size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(fileValue<float>(f, at + 64 + 4 * k), v->weights[4 * i + k]) << i;
+        EXPECT_EQ(word(f, at + 80 + 4 * k), v->nodeIndices[4 * i + k]) << i;
+      }
     }
-    std::set<std::array<int32_t, 2>> edges;
-    for (const auto& edge : e.edges) edges.insert(pair(edge[0], edge[1]));
-    EXPECT_EQ(e.edges.size(), 9u);
-    EXPECT_EQ(edges, expectedEdges);
-    ASSERT_EQ(e.tets.size(), 2u);
+    const auto edge = [&](int32_t e) {
+      return pair(word(f, edges + 8 * e), word(f, edges + 8 * e + 4));
+    };
+    std::set<std::array<int32_t, 2>> written;
+    for (int32_t e = 0; e < 9; ++e) written.insert(edge(e));
+    EXPECT_EQ(written, expectedEdges);  // nine distinct edges
     for (size_t t = 0; t < 2; ++t) {
-      const auto& tet = e.tets[t];
-      EXPECT_TRUE(std::equal(tet.begin(), tet.begin() + 4, &v->tets[4 * t])) << t;
+      const auto node = [&](int k) { return word(f, tets + 40 * t + 4 * size_t(k)); };
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(node(k), v->tets[4 * t + size_t(k)]);
       for (int k = 0; k < 6; ++k) {  // each edge joins its two corners
-        const int32_t edge = tet[size_t(4 + k)];
-        ASSERT_TRUE(edge >= 0 && edge < 9);
-        EXPECT_EQ(pair(e.edges[size_t(edge)][0], e.edges[size_t(edge)][1]),
-                  pair(tet[size_t(corners[k][0])], tet[size_t(corners[k][1])]))
-            << "tet " << t << " edge " << k;
+        const int32_t e = node(4 + k);
+        ASSERT_TRUE(e >= 0 && e < 9);
+        EXPECT_EQ(edge(e), pair(node(corners[k][0]), node(corners[k][1]))) << t << " " << k;
       }
     }
   }
