@@ -1,7 +1,5 @@
-// Sealed files: what the writer produces is the payload and its XXH3 seal
-// computed directly by the hash library, and the reader hands out the
-// payload unchanged and checks the seal however it is read: byte by byte,
-// in large pieces, seeking back, skipping ahead, asking for the bytes left.
+// Sealed files against the seal computed straight from the hash library,
+// however they are written or read.
 
 #include <gtest/gtest.h>
 
@@ -69,15 +67,10 @@ TEST(SealedFile, WriterAppendsTheSealOfThePayload) {
   {
     zolt::SealedOutBuf sealed(*dst.rdbuf());
     std::ostream out(&sealed);
-    size_t at = 0;
-    for (size_t piece : {1, 4, 3, 100000, 7, 600000, 13}) {  // small, buffered and direct
-      if (piece == 1)
-        out.put(payload[at]);
-      else
-        out.write(payload.data() + at, static_cast<std::streamsize>(piece));
-      at += piece;
-    }
-    out.write(payload.data() + at, static_cast<std::streamsize>(payload.size() - at));
+    out.put(payload[0]);
+    size_t at = 1;
+    for (size_t piece : {4, 3, 100000, 7, 600000, 13, 199972})  // small, buffered and direct
+      out.write(payload.data() + at, static_cast<std::streamsize>(piece)), at += piece;
     ASSERT_TRUE(out.good());
     EXPECT_TRUE(sealed.seal());
   }
