@@ -108,14 +108,11 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
   for (const auto& b : bars) {
     SCOPED_TRACE(b.title);
     const std::string head = std::string("==>  ") + b.title + "    0.0 %";
+    const std::string& out = b.run.out;
     int n = 0;
-    for (size_t at = b.run.out.find(head); at != std::string::npos;
-         at = b.run.out.find(head, at + 1), ++n) {
-      const size_t end = b.run.out.find('\n', at);
-      ASSERT_NE(end, std::string::npos);
-      EXPECT_EQ(b.run.out.substr(end - 14, 15), "\b\b\b\b\b\b\b100.0 %\n");
-    }
-    EXPECT_EQ(n, b.bars) << b.run.out;
+    for (size_t at = out.find(head); at != std::string::npos; at = out.find(head, at + 1), ++n)
+      EXPECT_EQ(out.substr(out.find('\n', at) - 14, 15), "\b\b\b\b\b\b\b100.0 %\n");
+    EXPECT_EQ(n, b.bars) << out;
   }
 }
 
@@ -315,20 +312,16 @@ TEST(HeadlessMain, RefusedModelsExitWithOneLine) {
 
 TEST(HeadlessMain, AStateThatStopsBeingFiniteNeverExitsZero) {
   const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nGRAVITY 0 -3e38 0\n";
-  const std::string notFinite = "zolt_headless: the state is not finite after step 1\n";
+  const std::string broke = "zolt_headless: the state is not finite after step 1\n";
   const struct {
     std::string config;
     std::vector<std::string> options;
     int status;
     std::string out, err;  // found in the output; err "": no "not finite"
   } rows[] = {
-      {huge,
-       {"--gravity", "--steps", "4", "--print-every", "1"},
-       3,
-       "step 1 maxu nan\n",
-       notFinite},
+      {huge, {"--gravity", "--steps", "4", "--print-every", "1"}, 3, "step 1 maxu nan\n", broke},
       // The dense solver, no step lines.
-      {huge, {"--gravity", "--solver", "2", "--steps", "4"}, 3, "", notFinite},
+      {huge, {"--gravity", "--solver", "2", "--steps", "4"}, 3, "", broke},
       // Gravity off: the same model stays at rest.
       {huge, {"--steps", "4", "--print-every", "4"}, 0, "step 4 maxu 0\n", ""},
       {"LEVEL 1\nFIXED_VERTICES 1 1\n", {"--gravity", "--steps", "4"}, 0, "", ""},
