@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -229,10 +228,10 @@ TEST(ProgressBarGL, OnlyTheContextsThreadDraws) {
     glFinish();
     std::unique_ptr<ProgressBar> bar;
     std::string text;
-    const std::function<void()> make = [&] {
+    const auto make = [&] {
       bar.reset(r.routed ? ProgressBarRoute::create("Work", 3) : new ProgressBarGL("Work", 3));
     };
-    const std::function<void()> run = [&] { text = consoleRun(*bar); };
+    const auto run = [&] { text = consoleRun(*bar); };
     if (r.madeElsewhere) {  // made and run on one other thread
       std::thread([&] { make(), run(); }).join();
     } else {
