@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,14 +44,18 @@ TEST(HeadlessOptions, UsageErrorsAndTestRunLists) {
 }
 
 // Every option the help lists is named in full: it parses, with a value
-// where the help names one.
+// where the help names one; every description starts in the same column.
 TEST(HeadlessOptions, HelpNamesEveryOptionInFull) {
   std::istringstream lines(headlessHelp());
+  std::set<size_t> columns;
   int options = 0;
   for (std::string line; std::getline(lines, line);) {
     if (line.rfind("  --", 0) != 0) continue;
     ++options;
-    std::istringstream words(line.substr(2, line.find("  ", 2) - 2));
+    const size_t gap = line.find("  ", 2);
+    ASSERT_NE(gap, std::string::npos) << line;
+    columns.insert(line.find_first_not_of(' ', gap));
+    std::istringstream words(line.substr(2, gap - 2));
     std::string name, value;
     words >> name >> value;
     std::vector<const char*> argv = {"zolt_headless", name.c_str()};
@@ -62,4 +67,5 @@ TEST(HeadlessOptions, HelpNamesEveryOptionInFull) {
     EXPECT_EQ(error.find("needs"), std::string::npos) << line;
   }
   EXPECT_GT(options, 20);
+  EXPECT_EQ(columns.size(), 1u);
 }

@@ -64,11 +64,9 @@ TEST(ToolKeywords, ReadToolLineSkipsCommentsAndFindsTheData) {
 }
 
 TEST(ToolKeywords, ReadToolLineReadsWholeLinesHoweverLong) {
-  const std::string pad(3000, 'x'), numbers = [] {
-    std::string s;
-    for (int i = 0; i < 1500; ++i) s += std::to_string(i % 10) + " ";
-    return s;
-  }();
+  const std::string pad(3000, 'x');
+  std::string numbers;
+  for (int i = 0; i < 1500; ++i) numbers += std::to_string(i % 10) + " ";
   const struct {
     std::string text;
     std::vector<std::string> lines;

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -212,18 +211,15 @@ TEST(ProgressBarGL, OnlyTheContextsThreadDraws) {
   io.setTitle("Work");
   io.setTotal(3);
   const std::string console = consoleRun(io);
-  enum class Where { Here, Other };
   const struct {
     const char* name;
-    Where made, run;
-    bool routed;
-    bool draws;
+    bool madeElsewhere, runElsewhere, routed, draws;
   } rows[] = {
-      {"made and run here", Where::Here, Where::Here, false, true},
-      {"made here, run on another thread", Where::Here, Where::Other, false, false},
-      {"made and run on another thread", Where::Other, Where::Other, false, false},
-      {"routed here", Where::Here, Where::Here, true, true},
-      {"routed on another thread", Where::Other, Where::Other, true, false},
+      {"made and run here", false, false, false, true},
+      {"made here, run on another thread", false, true, false, false},
+      {"made and run on another thread", true, true, false, false},
+      {"routed here", false, false, true, true},
+      {"routed on another thread", true, true, true, false},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -231,24 +227,16 @@ TEST(ProgressBarGL, OnlyTheContextsThreadDraws) {
     glClear(GL_COLOR_BUFFER_BIT);
     glFinish();
     std::unique_ptr<ProgressBar> bar;
-    auto make = [&] {
+    std::string text;
+    const auto make = [&] {
       bar.reset(r.routed ? ProgressBarRoute::create("Work", 3) : new ProgressBarGL("Work", 3));
     };
-    std::string text;
-    auto run = [&] { text = consoleRun(*bar); };
-    auto on = [](Where w, const std::function<void()>& f) {
-      if (w == Where::Here) return f();
-      std::thread t(f);
-      t.join();
-    };
-    if (r.made == r.run) {
-      on(r.made, [&] {
-        make();
-        run();
-      });
+    const auto run = [&] { text = consoleRun(*bar); };
+    if (r.madeElsewhere) {  // made and run on one other thread
+      std::thread([&] { make(), run(); }).join();
     } else {
-      on(r.made, make);
-      on(r.run, run);
+      make();
+      r.runElsewhere ? std::thread(run).join() : run();
     }
     EXPECT_EQ(text, r.draws ? "" : console);
     // finish() clears to the clear colour: a green back buffer after a

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,45 +13,20 @@ using zolt::test::captureStdout;
 
 namespace {
 
-// The window's bar stand-in: prints nothing, remembers that the maker made it.
+// The window's bar stand-in: prints nothing.
 class WindowBar : public ProgressBar {
  public:
   void finish() override {}
 };
 
-ProgressBar* makeWindowBar(const char* title, unsigned int total) {
-  auto* bar = new WindowBar;
-  bar->setTitle(title);
-  bar->setTotal(total);
-  return bar;
-}
-
+ProgressBar* makeWindowBar(const char*, unsigned int) { return new WindowBar; }
 ProgressBar* makeNothing(const char*, unsigned int) { return nullptr; }
 
-// What create() gives on the calling thread and the texts of one run of it.
-struct Outcome {
-  bool window = false;
-  std::string text;
-};
-
-Outcome createAndRun() {
-  Outcome o;
-  o.text = captureStdout([&] {
-    std::unique_ptr<ProgressBar> bar(ProgressBarRoute::create("Load", 2));
-    o.window = dynamic_cast<WindowBar*>(bar.get()) != nullptr;
-    bar->start();
-    bar->step();
-    bar->step();
-    bar->finish();
-  });
-  return o;
-}
-
-Outcome onOtherThread() {
-  Outcome o;
-  std::thread t([&] { o = createAndRun(); });
-  t.join();
-  return o;
+void on(bool otherThread, const std::function<void()>& f) {
+  if (otherThread)
+    std::thread(f).join();
+  else
+    f();
 }
 
 const std::string kConsole =
@@ -64,9 +40,7 @@ TEST(ProgressBarRoute, WindowBarsOnlyOnTheInstallingThread) {
   const struct {
     const char* name;
     ProgressBarRoute::Maker maker;
-    bool installOnOtherThread;
-    bool createOnOtherThread;
-    bool window;
+    bool installOnOtherThread, createOnOtherThread, window;
   } rows[] = {
       {"nothing installed, or the maker removed", nullptr, false, false, false},
       {"installed here, asked here", makeWindowBar, false, false, true},
@@ -76,15 +50,21 @@ TEST(ProgressBarRoute, WindowBarsOnlyOnTheInstallingThread) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
-    if (r.installOnOtherThread) {
-      std::thread t([&] { ProgressBarRoute::installWindowMaker(r.maker); });
-      t.join();
-    } else {
-      ProgressBarRoute::installWindowMaker(r.maker);
-    }
-    const Outcome o = r.createOnOtherThread ? onOtherThread() : createAndRun();
-    EXPECT_EQ(o.window, r.window);
-    EXPECT_EQ(o.text, r.window ? "" : kConsole);
+    on(r.installOnOtherThread, [&] { ProgressBarRoute::installWindowMaker(r.maker); });
+    bool window = false;
+    std::string text;
+    on(r.createOnOtherThread, [&] {
+      text = captureStdout([&] {
+        std::unique_ptr<ProgressBar> bar(ProgressBarRoute::create("Load", 2));
+        window = dynamic_cast<WindowBar*>(bar.get()) != nullptr;
+        bar->start();
+        bar->step();
+        bar->step();
+        bar->finish();
+      });
+    });
+    EXPECT_EQ(window, r.window);
+    EXPECT_EQ(text, r.window ? "" : kConsole);
     ProgressBarRoute::installWindowMaker(nullptr);
   }
 }

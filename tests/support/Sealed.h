@@ -1,7 +1,6 @@
 #pragma once
-// Sealed cache files in tests: the payload and the seal (XXH3-64 of the
-// payload, little-endian, in the last 8 bytes) computed here straight from
-// the hash library, and bit flips at seeded places.
+// Sealed files computed straight from the hash library (the payload, then
+// its XXH3-64 little-endian), and bit flips at seeded places.
 
 #include <xxhash.h>
 
@@ -13,12 +12,10 @@
 
 namespace zolt::test {
 
-// Everything but the seal.
 inline std::string payloadOf(const std::string& file) {
   return file.size() < 8 ? std::string() : file.substr(0, file.size() - 8);
 }
 
-// payload followed by its seal.
 inline std::string sealedFile(const std::string& payload) {
   const uint64_t h = XXH3_64bits(payload.data(), payload.size());
   std::string out = payload;

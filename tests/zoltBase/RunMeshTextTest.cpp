@@ -238,16 +238,11 @@ void expectExit(const char* config, const std::vector<BadFile>& rows) {
   for (const BadFile& row : rows) {
     d.cube("m", config);
     const std::string path = d.models + "m." + row.file;
-    if (row.text.empty())
-      std::remove(path.c_str());
-    else
-      writeFile(path, row.text);
+    std::remove(path.c_str());
+    if (!row.text.empty()) writeFile(path, row.text);
     std::string message = row.message;
-    const size_t at = message.find("PATH");
-    if (at == std::string::npos)
-      message += " in \"" + path + "\"";
-    else
-      message.replace(at, 4, path);
+    if (message.find("PATH") == std::string::npos) message += " in \"PATH\"";
+    message.replace(message.find("PATH"), 4, path);
     EXPECT_EXIT(loadToStderr(), testing::ExitedWithCode(1), regexQuote(message) + "\n$")
         << row.text;
   }
