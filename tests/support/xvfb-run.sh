@@ -5,13 +5,21 @@ set -u
 tmp=$(mktemp -d)
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/log" &
 xpid=$!
-for _ in $(seq 200); do
-  [ -s "$tmp/display" ] && break
+# A loaded machine starts the server slowly: wait up to two minutes (the
+# test's own timeout ends it earlier).
+wait_s=120
+end=$((SECONDS + wait_s))
+while [ ! -s "$tmp/display" ] && [ "$SECONDS" -lt "$end" ]; do
   kill -0 "$xpid" 2>/dev/null || break
   sleep 0.05
 done
 if [ ! -s "$tmp/display" ]; then
-  echo "xvfb-run.sh: Xvfb did not start" >&2
+  if kill -0 "$xpid" 2>/dev/null; then
+    echo "xvfb-run.sh: Xvfb never reported its display in $wait_s s" >&2
+    kill "$xpid" 2>/dev/null
+  else
+    echo "xvfb-run.sh: Xvfb ended without reporting its display" >&2
+  fi
   cat "$tmp/log" >&2
   rm -rf "$tmp"
   exit 1
