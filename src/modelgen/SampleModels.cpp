@@ -85,13 +85,16 @@ SampleModel cube3(const char* name) {
   return m;
 }
 
-// 0.2 x 1.0 x 0.2 along y, clamped at y = 0, pulled up at y = 1.
+// 0.2 x 1.0 x 0.2 along y, clamped at y = 0, pulled up at y = 1 (the held
+// forces, times the force norm of 1000, stretch it by about a tenth).
+// Gravity runs across it, as for a bar standing out from a wall: it bends
+// by some 0.15 (q L^4 / 8 E I = 0.18 for a beam).
 SampleModel bar(const char* name) {
   SampleModel m = named(name, 2);
   m.mesh = boxMesh({0, 0, 0}, 0.1, 2, 10, 2);
   refineAndClamp(m, onPlane(1, 0.0f));
-  m.config = header(m, "190 200 230") + materialLine(1e6, 0.3, 1000, 5, 0.05) +
-             "GRAVITY 0 0 0\nFORCE_PLANE 1 0 40 0\n";
+  m.config = header(m, "190 200 230") + materialLine(2e6, 0.3, 1000, 5, 0.05) +
+             "GRAVITY -9.81 0 0\nFORCE_PLANE 1 0 0.3 0\n";
   return m;
 }
 
@@ -106,20 +109,22 @@ SampleModel beam(const char* name, double h) {
   return m;
 }
 
-// A free block 0.5 high, 0.05 above the ground plane, on cubes of 0.25
-// refined to 0.0625: 27 vertices on the coarse level, which loads at once.
+// A free block 0.5 high, 0.55 above the ground plane (more than its own
+// height, so the fall shows), on cubes of 0.25 refined to 0.0625: 27
+// vertices on the coarse level, which loads at once.
 // The ground holds it by pushes that act as one-step loads of 2 rho / dt^2
 // times mass times push, so at rest the bottom layer (h / 2H of the mass)
 // carries the weight at a penetration of g dt^2 H / h = 0.002 for dt = 0.005,
 // a third of a tenth of the finest cube h. The damping stops it within a
-// second; it falls at 1 m/s at most (g / damping), 0.005 per step.
+// second; it falls at 1 m/s at most (g / damping), 0.005 per step, and
+// lands after some 0.6 s.
 SampleModel groundDrop(const char* name) {
   SampleModel m = named(name, 3);
   m.mesh = boxMesh({-0.25, -0.25, -0.25}, 0.25, 2, 2, 2);
   refineAndClamp(m, nullptr);
   // Corners counter-clockwise seen from above: the normal points up.
   m.config = header(m, "120 200 140") + materialLine(2e5, 0.3, 1000, 10, 0.005) +
-             "GROUND_BARRIER -1.5 -0.3 -1.5 -1.5 -0.3 1.5 1.5 -0.3 1.5 1.5 -0.3 -1.5\n";
+             "GROUND_BARRIER -1.5 -0.8 -1.5 -1.5 -0.8 1.5 1.5 -0.8 1.5 1.5 -0.8 -1.5\n";
   return m;
 }
 
