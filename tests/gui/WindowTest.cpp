@@ -486,6 +486,8 @@ TEST(Window, UnloadingTheLargeModelGivesItsMemoryBack) {
   EXPECT_TRUE(eventually([&] { return p.residentBytes() < before + 100 * mb; }))
       << before / mb << " MB before, " << loaded / mb << " MB loaded, " << p.residentBytes() / mb
       << " MB after";
+  RecordProperty("residentMB", std::to_string(before / mb) + " " + std::to_string(loaded / mb) +
+                                   " " + std::to_string(p.residentBytes() / mb));
   p.key("q");
   p.expectExit();
 }
