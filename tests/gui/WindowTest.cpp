@@ -100,10 +100,15 @@ struct XProgram : Program {
   Image screenshot() const {
     return screenshotWindow(x.display, std::strtoul(window.c_str(), nullptr, 10));
   }
-  // Move, press and release with pauses: the panel samples buttons per frame.
+  // Move, press and release with pauses of two frames at least: the panel
+  // samples buttons per frame, and frames are slow under load.
   void click(int x, int y) const {
-    xdotool("mousemove --window %w " + std::to_string(x) + " " + std::to_string(y) +
-            " sleep 0.2 mousedown 1 sleep 0.2 mouseup 1 sleep 0.2");
+    const std::string t = title();
+    const size_t at = t.find(" @ ");
+    const double fps = at == t.npos ? 0.0 : std::atof(t.c_str() + at + 3);
+    const std::string pause = std::to_string(fps > 0.0 ? std::clamp(2.0 / fps, 0.2, 2.0) : 0.5);
+    xdotool("mousemove --window %w " + std::to_string(x) + " " + std::to_string(y) + " sleep " +
+            pause + " mousedown 1 sleep " + pause + " mouseup 1 sleep " + pause);
   }
   // Pixels that differ from the background (the top left corner).
   long bodyPixels() const {
