@@ -458,6 +458,9 @@ TEST(Window, ColourPickerAndFurBoxOnTheDefaultModel) {
 // element pool's slabs and the heap's free pages are given back). Copied as
 // "Large", the list's second entry.
 TEST(Window, UnloadingTheLargeModelGivesItsMemoryBack) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's allocator holds freed memory in quarantine";
+#endif
   RunDirectory dir;
   dir.addModel("bunnyFurTex");
   for (const char* ext :
