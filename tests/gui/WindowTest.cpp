@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,23 +34,37 @@ double patience() {
   return std::max(10.0, kProcessStart + ZOLT_TEST_TIMEOUT - 20.0 - monotonicSeconds());
 }
 
-// A private Xvfb server with a screen "<width>x<height>x<depth>".
+// A private Xvfb server with a screen "<width>x<height>x<depth>". Servers
+// that start at the same moment can pick the same display, and the loser
+// takes the winner's socket with it: a server that no client reaches is
+// replaced.
 struct XServer {
-  Program server;
+  std::unique_ptr<Program> server;
   std::string display;  // ":N"; empty when the server did not start
   std::string problem;  // why display is empty
-  explicit XServer(const std::string& screen = "1280x1024x24")
-      : server("/", {"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp"}) {
-    // The server writes its display number once it listens.
-    const double wait = patience(), end = monotonicSeconds() + wait;
-    for (; display.empty() && !server.exited() && monotonicSeconds() < end; sleepSeconds(0.025)) {
-      const std::string n = server.out();
-      if (!n.empty() && n.back() == '\n') display = ":" + chomp(n);
+  explicit XServer(const std::string& screen = "1280x1024x24") {
+    const double end = monotonicSeconds() + patience();
+    for (int attempt = 0; attempt < 10 && display.empty() && monotonicSeconds() < end; ++attempt) {
+      server = std::make_unique<Program>(
+          "/", std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", screen,
+                                        "-nolisten", "tcp"});
+      // The server writes its display number once it listens.
+      std::string n;
+      for (; !server->exited() && monotonicSeconds() < end; sleepSeconds(0.025)) {
+        n = server->out();
+        if (!n.empty() && n.back() == '\n') break;
+      }
+      if (n.empty() || n.back() != '\n') {
+        problem = server->exited() ? "Xvfb ended without reporting its display: " + server->err()
+                                   : "Xvfb never reported its display";
+        continue;
+      }
+      Program probe("/", {"xdotool", "getdisplaygeometry"}, {"DISPLAY=:" + chomp(n)});
+      if (probe.waitForExit(std::max(1.0, end - monotonicSeconds())) && probe.status == 0)
+        display = ":" + chomp(n);
+      else
+        problem = "Xvfb reported display :" + chomp(n) + ", which no client reaches";
     }
-    if (!display.empty()) return;
-    problem = server.exited() ? "Xvfb ended without reporting its display: " + server.err()
-                              : "Xvfb never reported its display in " +
-                                    std::to_string(static_cast<int>(wait)) + " s";
   }
 };
 
