@@ -34,9 +34,10 @@ double patience() {
   return std::max(10.0, kProcessStart + ZOLT_TEST_TIMEOUT - 20.0 - monotonicSeconds());
 }
 
-// A private Xvfb server with a screen "<width>x<height>x<depth>". Servers
-// that start at the same moment can pick the same display, and the loser
-// takes the winner's socket with it: a server that no client reaches is
+// A private Xvfb server with a screen "<width>x<height>x<depth>". It never
+// resets: a reset when the last client (an xdotool call) leaves drops or
+// refuses a program that connects meanwhile. Servers that start at the same
+// moment can pick the same display: a server that no client reaches is
 // replaced.
 struct XServer {
   std::unique_ptr<Program> server;
@@ -47,7 +48,7 @@ struct XServer {
     for (int attempt = 0; attempt < 10 && display.empty() && monotonicSeconds() < end; ++attempt) {
       server = std::make_unique<Program>(
           "/", std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", screen,
-                                        "-nolisten", "tcp"});
+                                        "-nolisten", "tcp", "-noreset"});
       // The server writes its display number once it listens.
       std::string n;
       for (; !server->exited() && monotonicSeconds() < end; sleepSeconds(0.025)) {

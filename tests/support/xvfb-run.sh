@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs a command on a private Xvfb display with Mesa's software OpenGL.
 # -displayfd lets the server pick a free display, so parallel runs never clash.
-# Servers that start at the same moment can still pick the same display, and
-# the loser takes the winner's socket with it: a server that no client
-# reaches is replaced.
+# -noreset: a reset when the last client leaves (the probe below) would drop
+# or refuse a client that connects meanwhile. Servers that start at the same
+# moment can still pick the same display: a server that no client reaches is
+# replaced.
 set -u
 tmp=$(mktemp -d)
 # A loaded machine starts the server slowly: wait up to two minutes in all
@@ -14,7 +15,7 @@ problem=""
 display=""
 for attempt in $(seq 10); do
   : >"$tmp/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/log" &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/log" &
   xpid=$!
   while [ ! -s "$tmp/display" ] && [ "$SECONDS" -lt "$end" ]; do
     kill -0 "$xpid" 2>/dev/null || break
