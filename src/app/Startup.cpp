@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <xmmintrin.h>
@@ -11,6 +12,7 @@
 #include <iostream>
 
 #include "Run.h"
+#include "Tetrahedron.h"
 
 bool graphicsInitialised = false;
 void (*shutdownGraphics)() = nullptr;
@@ -115,6 +117,11 @@ Run* loadModel(const LoadRequest& request) {
 
 void unloadModel() {
   if (unloadGraphics) unloadGraphics();
+  if (!currentRun) return;
   delete currentRun;
   currentRun = nullptr;
+  // A large model leaves hundreds of megabytes of free slabs and free heap
+  // pages behind: give them back.
+  Tetrahedron::trimPool();
+  malloc_trim(0);
 }

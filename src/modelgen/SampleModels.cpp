@@ -85,13 +85,16 @@ SampleModel cube3(const char* name) {
   return m;
 }
 
-// 0.2 x 1.0 x 0.2 along y, clamped at y = 0, pulled up at y = 1.
+// 0.2 x 1.0 x 0.2 along y, clamped at y = 0, pulled up at y = 1 (the held
+// forces, times the force norm of 1000, stretch it by about a tenth).
+// Gravity runs across it, as for a bar standing out from a wall: it bends
+// by some 0.15 (q L^4 / 8 E I = 0.18 for a beam).
 SampleModel bar(const char* name) {
   SampleModel m = named(name, 2);
   m.mesh = boxMesh({0, 0, 0}, 0.1, 2, 10, 2);
   refineAndClamp(m, onPlane(1, 0.0f));
-  m.config = header(m, "190 200 230") + materialLine(1e6, 0.3, 1000, 5, 0.05) +
-             "GRAVITY 0 0 0\nFORCE_PLANE 1 0 40 0\n";
+  m.config = header(m, "190 200 230") + materialLine(2e6, 0.3, 1000, 5, 0.05) +
+             "GRAVITY -9.81 0 0\nFORCE_PLANE 1 0 0.3 0\n";
   return m;
 }
 
@@ -106,29 +109,34 @@ SampleModel beam(const char* name, double h) {
   return m;
 }
 
-// A free block 0.5 high, 0.05 above the ground plane, on cubes of 0.25
-// refined to 0.0625: 27 vertices on the coarse level, which loads at once.
+// A free block 0.5 high, 0.55 above the ground plane (more than its own
+// height, so the fall shows), on cubes of 0.25 refined to 0.0625: 27
+// vertices on the coarse level, which loads at once.
 // The ground holds it by pushes that act as one-step loads of 2 rho / dt^2
 // times mass times push, so at rest the bottom layer (h / 2H of the mass)
 // carries the weight at a penetration of g dt^2 H / h = 0.002 for dt = 0.005,
 // a third of a tenth of the finest cube h. The damping stops it within a
-// second; it falls at 1 m/s at most (g / damping), 0.005 per step.
+// second; it falls at 1 m/s at most (g / damping), 0.005 per step, and
+// lands after some 0.6 s.
 SampleModel groundDrop(const char* name) {
   SampleModel m = named(name, 3);
   m.mesh = boxMesh({-0.25, -0.25, -0.25}, 0.25, 2, 2, 2);
   refineAndClamp(m, nullptr);
   // Corners counter-clockwise seen from above: the normal points up.
   m.config = header(m, "120 200 140") + materialLine(2e5, 0.3, 1000, 10, 0.005) +
-             "GROUND_BARRIER -1.5 -0.3 -1.5 -1.5 -0.3 1.5 1.5 -0.3 1.5 1.5 -0.3 -1.5\n";
+             "GROUND_BARRIER -1.5 -0.8 -1.5 -1.5 -0.8 1.5 1.5 -0.8 1.5 1.5 -0.8 -1.5\n";
   return m;
 }
 
-// A post clamped at its foot and a ball that rolls into it along x.
+// A post clamped at its foot and a ball that rolls into it along x. A drag
+// moves it in proportion to density / E (see kPliantCreature): stiff and
+// light enough that a 100-pixel Shift drag on its top bends it by less than
+// a third of its height (0.26 of 0.9).
 SampleModel ballPush(const char* name) {
   SampleModel m = named(name, 2);
   m.mesh = boxMesh({-0.15, -0.45, -0.15}, 0.1, 3, 9, 3);
   refineAndClamp(m, onPlane(1, -0.45f));
-  m.config = header(m, "220 170 120") + materialLine(2e5, 0.3, 1000, 1, 0.05) +
+  m.config = header(m, "220 170 120") + materialLine(1e6, 0.3, 150, 1, 0.05) +
              "SPHERE_BARRIER -0.7 0.2 0 0.2\nMOVE_BARRIER 0.25 0 0\n";
   return m;
 }
@@ -162,11 +170,18 @@ SampleModel bunnyLarge(const char* name) {
   return m;
 }
 
+// The default model. A drag pushes the grabbed vertices by a distance
+// (1.5 dt per pixel and step, a load of mass / dt^2 times it) while gravity
+// loads mass times g, so both move the body in proportion to density / E and
+// only a shorter step lets a plain drag pull it visibly (by 6 % of its
+// height for 150 pixels) while it sags by 8 % under its weight.
+const char* const kPliantCreature = "MATERIAL 80000 0.3 350 0.5 0.5 0.02\n";
+
 SampleModel bunnyFurTex(const char* name) {
   SampleModel m = creatureModel(name, 3);
   m.surfaceFile = m.name + ".obj";
   m.textureFile = m.name + ".tga";
-  m.config = header(m, "200 180 160") + kSoftCreature + "SPEC_COLOR 40 40 40\nDRAW_SURFACE\n" +
+  m.config = header(m, "200 180 160") + kPliantCreature + "SPEC_COLOR 40 40 40\nDRAW_SURFACE\n" +
              "RENDER_SURFACE_PATH " + m.surfaceFile + "\nTEXTURE_PATH ../models/" + m.textureFile +
              "\n";
   // The grid is offset from y = 0 so that no grid point lies on the soles.

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <new>
 
 #include "BinaryIO.h"
@@ -13,11 +14,23 @@ ObjectPool::ObjectPool(size_t objectSize, size_t slabBytes)
             alignof(std::max_align_t)),
       slabBytes_(slabBytes < size_ ? size_ : slabBytes) {}
 
+ObjectPool::~ObjectPool() {
+  for (const Slab& s : slabs_) munmap(s.begin, slabBytes_);
+}
+
+ObjectPool::Slab& ObjectPool::slabOf(const void* p) {
+  const char* c = static_cast<const char*>(p);
+  auto after = std::upper_bound(slabs_.begin(), slabs_.end(), c,
+                                [](const char* a, const Slab& s) { return a < s.begin; });
+  return *(after - 1);
+}
+
 void* ObjectPool::allocate() {
   std::lock_guard<std::mutex> hold(lock_);
   if (!free_.empty()) {
     void* p = free_.back();
     free_.pop_back();
+    ++slabOf(p).live;
     return p;
   }
   if (static_cast<size_t>(end_ - next_) < size_) {
@@ -27,16 +40,45 @@ void* ObjectPool::allocate() {
     adviseHugePages(slab, slabBytes_);
     next_ = static_cast<char*>(slab);
     end_ = next_ + slabBytes_;
+    const Slab s{next_, 0};
+    slabs_.insert(std::upper_bound(slabs_.begin(), slabs_.end(), s,
+                                   [](const Slab& a, const Slab& b) { return a.begin < b.begin; }),
+                  s);
   }
   void* p = next_;
   next_ += size_;
+  ++slabOf(p).live;
   return p;
 }
 
 void ObjectPool::release(void* p) {
   if (!p) return;
   std::lock_guard<std::mutex> hold(lock_);
+  --slabOf(p).live;
   free_.push_back(p);
+}
+
+size_t ObjectPool::trim() {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto idle = [](const Slab& s) { return s.live == 0; };
+  if (std::none_of(slabs_.begin(), slabs_.end(), idle)) return 0;
+  free_.erase(std::remove_if(free_.begin(), free_.end(), [&](void* p) { return idle(slabOf(p)); }),
+              free_.end());
+  free_.shrink_to_fit();
+  size_t freed = 0;
+  for (const Slab& s : slabs_) {
+    if (!idle(s)) continue;
+    if (next_ > s.begin && next_ <= s.begin + slabBytes_) next_ = end_ = nullptr;
+    munmap(s.begin, slabBytes_);
+    freed += slabBytes_;
+  }
+  slabs_.erase(std::remove_if(slabs_.begin(), slabs_.end(), idle), slabs_.end());
+  return freed;
+}
+
+size_t ObjectPool::mappedBytes() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return slabs_.size() * slabBytes_;
 }
 
 }  // namespace zolt

@@ -2,7 +2,8 @@
 // Objects of one size carved from large slabs that ask for huge pages, for
 // classes made by the hundred thousand per model: a fresh 4 KiB page costs
 // a fault each, a slab a few. Released objects are kept for the next
-// allocation; slabs are never returned. Thread-safe.
+// allocation; trim gives the slabs with no live object back to the system.
+// Thread-safe.
 
 #include <cstddef>
 #include <mutex>
@@ -15,10 +16,18 @@ class ObjectPool {
   explicit ObjectPool(size_t objectSize, size_t slabBytes = size_t(32) << 20);
   ObjectPool(const ObjectPool&) = delete;
   ObjectPool& operator=(const ObjectPool&) = delete;
+  // Unmaps every slab; objects still live become invalid.
+  ~ObjectPool();
 
   // Memory for one object of the pool's size, aligned as operator new's.
   void* allocate();
   void release(void* p);
+  // Unmaps every slab none of whose objects is live (after a model is
+  // unloaded: all of them) and drops their released objects; the bytes
+  // given back.
+  size_t trim();
+  // Bytes of the slabs the pool holds.
+  size_t mappedBytes();
 
   // False under AddressSanitizer, whose own allocator keeps use-after-free
   // visible: classes then use the global operators.
@@ -31,8 +40,16 @@ class ObjectPool {
   }
 
  private:
+  struct Slab {
+    char* begin;
+    size_t live;  // objects handed out and not released
+  };
+  // The slab that holds p; slabs_ is sorted by address.
+  Slab& slabOf(const void* p);
+
   size_t size_, slabBytes_;
   std::mutex lock_;
+  std::vector<Slab> slabs_;
   std::vector<void*> free_;
   char* next_ = nullptr;
   char* end_ = nullptr;

@@ -80,6 +80,10 @@ void Tetrahedron::operator delete(void* p, std::size_t n) {
     ::operator delete(p);
 }
 
+std::size_t Tetrahedron::trimPool() {
+  return zolt::ObjectPool::enabled() ? tetrahedronPool().trim() : 0;
+}
+
 // The element-matrix operations are in TetrahedronMatrices.cpp.
 
 Polynom<double>* Tetrahedron::getShapeFunctions() {

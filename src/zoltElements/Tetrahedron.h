@@ -45,6 +45,9 @@ class Tetrahedron : public FiniteElement {
   // slabs (ObjectPool).
   static void* operator new(std::size_t n);
   static void operator delete(void* p, std::size_t n);
+  // Gives the pool's slabs without a live element back to the system; the
+  // bytes returned.
+  static std::size_t trimPool();
 
   int degreeOfFreedom() const override { return 4; }
   void computeShapeFunctions() override;

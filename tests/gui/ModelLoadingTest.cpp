@@ -98,7 +98,7 @@ TEST_F(ModelLoading, TheModelListReloadsAndItsEmptyEntryUnloads) {
   captureStdout([] { selectModel(true, 3, 1, "bunny", false); });
   ASSERT_EQ(loadedName(), "bunny");
   // Frames run: the title shows a rate after a second (longer on a loaded machine).
-  for (int i = 0; i < 10 && title().find(" @ ") == std::string::npos; ++i) runEvents(0.5);
+  for (int i = 0; i < 50 && title().find(" @ ") == std::string::npos; ++i) runEvents(0.5);
   EXPECT_NE(title().find(" @ "), std::string::npos) << title();
 
   // Reload with the kept choices; caches are not rebuilt this time.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -48,6 +51,65 @@ TEST(ObjectPool, ThreadsNeverShareAnObject) {
   std::set<void*> all;
   for (const auto& v : kept) all.insert(v.begin(), v.end());
   EXPECT_EQ(all.size(), 4 * 2000 - 4 * 667u);
+}
+
+// Whether the page that holds p is mapped: mincore fails with ENOMEM on
+// an unmapped one.
+bool mapped(const void* p) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  unsigned char resident;
+  void* start = reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(p) & ~(page - 1));
+  return mincore(start, page, &resident) == 0 || errno != ENOMEM;
+}
+
+// Three one-page slabs of four objects each, some released: trim unmaps
+// exactly the slabs without a live object, the live objects keep their
+// bytes, and the pool grows again afterwards.
+TEST(ObjectPool, TrimReturnsExactlyTheSlabsWithoutLiveObjects) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const struct {
+    std::vector<int> released;
+    int slabsFreed;
+  } rows[] = {{{}, 0},
+              {{1, 5, 9}, 0},
+              {{0, 1, 2, 3, 8}, 1},
+              {{4, 5, 6, 7, 0, 1, 2, 3, 11}, 2},
+              {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 3}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.slabsFreed);
+    zolt::ObjectPool pool(page / 4, page);
+    std::vector<unsigned char*> got;
+    for (int k = 0; k < 12; ++k) {
+      got.push_back(static_cast<unsigned char*>(pool.allocate()));
+      std::memset(got[k], k + 1, page / 4);
+    }
+    std::set<int> live = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    for (int k : r.released) {
+      pool.release(got[k]);
+      live.erase(k);
+    }
+    EXPECT_EQ(pool.trim(), r.slabsFreed * page);
+    EXPECT_EQ(pool.mappedBytes(), (3 - r.slabsFreed) * page);
+    for (int k = 0; k < 12; ++k) {
+      const bool slabLive = live.count(k / 4 * 4) + live.count(k / 4 * 4 + 1) +
+                                live.count(k / 4 * 4 + 2) + live.count(k / 4 * 4 + 3) >
+                            0;
+      EXPECT_EQ(mapped(got[k]), slabLive) << k;
+      if (live.count(k)) {
+        EXPECT_EQ(got[k][0], k + 1);
+        EXPECT_EQ(got[k][page / 4 - 1], k + 1);
+      }
+    }
+    // Refilled: distinct from the live objects and writable.
+    std::set<void*> all;
+    for (int k : live) all.insert(got[k]);
+    for (size_t k = live.size(); k < 16; ++k) {
+      void* p = pool.allocate();
+      std::memset(p, 0xee, page / 4);
+      EXPECT_TRUE(all.insert(p).second);
+    }
+    for (int k : live) EXPECT_EQ(got[k][page / 8], k + 1);
+  }
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ class Program {
   int status = -1;  // exit status once exited; -2 when it did not exit normally
   std::string out() const;
   std::string err() const;
+  pid_t pid() const { return pid_; }
 
  private:
   // SIGTERM, then SIGKILL when the program does not go.

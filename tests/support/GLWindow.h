@@ -7,6 +7,8 @@
 #include <GL/freeglut.h>
 // clang-format on
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -32,8 +34,15 @@ inline int openGLWindow(const char* title, int width, int height) {
   glutInitWindowPosition(0, 0);
   glutInitWindowSize(width, height);
   window = glutCreateWindow(title);
-  glutDisplayFunc([] {});
-  for (int i = 0; i < 10; ++i) glutMainLoopEvent();
+  // Events until the window is shown (its first display), which a loaded
+  // machine delays; a minute at most.
+  static bool shown = false;
+  glutDisplayFunc([] { shown = true; });
+  for (int i = 0; i < 60000 && (!shown || i < 10); ++i) {
+    glutMainLoopEvent();
+    if (!shown) usleep(1000);
+  }
+  if (!shown) std::fprintf(stderr, "openGLWindow: the window was never shown\n");
   if (glewInit() != GLEW_OK) std::fprintf(stderr, "glewInit failed\n");
   return window;
 }
