@@ -20,6 +20,7 @@
 #include "ModelFrontEnd.h"
 #include "ModelLoading.h"
 #include "PanelGlut.h"
+#include "PanelMaster.h"
 #include "ProgressBar.h"
 #include "ProgressBarRoute.h"
 #include "Scene.h"
@@ -269,6 +270,7 @@ void createGui(int window) {
   colourPicker = std::make_unique<ColorPicker>(window, kIdColoursChanged, controlCallback);
   openColourPicker = [](int x, int y, float* colour) { colourPicker->open(x, y, colour); };
   panel::attachGlut(window);
+  panel::Master::get().framesRunning = [] { return currentControl && !pacer.loopStopped; };
   sceneOverlay = panel::drawOverlay;
   controlPanel = new ControlPanel(nullptr, window, 0, 0, 0, false, false);
 }

@@ -28,7 +28,8 @@ uint64_t denseInverseBytes(int64_t unknowns) {
 int64_t denseInverseLimit() {
   const uint64_t share = physicalMemory() / 8;
   if (share == 0) return kTimeLimit;  // the system does not say
-  const auto bySize = static_cast<int64_t>(std::sqrt(static_cast<double>(share) / 24.0));
+  const auto bySize =
+      static_cast<int64_t>(std::sqrt(static_cast<double>(share) / double(denseInverseBytes(1))));
   return std::min(kTimeLimit, bySize);
 }
 

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
-#include <unordered_set>
 
 #include "BinaryIO.h"
 #include "BlockMatrix.h"
@@ -70,13 +69,7 @@ void pinRow(BlockMatrix<double, BS>& K, int dof, double E) {
 
 }  // namespace
 
-int LinSimulation::levelUnknowns(int l) const {
-  const std::unordered_set<const Vertex*> removed(hierarchy->removed[l].begin(),
-                                                  hierarchy->removed[l].end());
-  int n = 0;
-  for (const Vertex* v : hierarchy->vertices[l]) n += !v->fixed && !removed.count(v);
-  return dim * n;
-}
+int LinSimulation::levelUnknowns(int l) const { return hierarchy->unknowns(l, dim); }
 
 void LinSimulation::createMultigrid() {
   const int L = hierarchy->nLevels;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <fstream>
 #include <iostream>
@@ -142,9 +141,8 @@ std::string LinSimulation::inverseRefusal() const {
     return "The inverse of the " + std::to_string(n) + " x " + std::to_string(n) +
            " matrix is above the dense-inverse limit of " + std::to_string(denseInverseLimit()) +
            " unknowns";
-  const uint64_t bytes = 3 * n * n * sizeof(double);
-  const uint64_t available = availableMemory();
-  if (n * n <= static_cast<uint64_t>(INT_MAX) && bytes <= available) return "";
+  const uint64_t bytes = denseInverseBytes(K->nRow), available = availableMemory();
+  if (bytes <= available) return "";
   return "The inverse of the " + std::to_string(n) + " x " + std::to_string(n) + " matrix needs " +
          std::to_string(bytes / (1024 * 1024)) + " MB but only " +
          std::to_string(available / (1024 * 1024)) + " MB are available";

@@ -121,6 +121,7 @@ void readSphericalForce(Run& run, ConfigReader& r) {
 void readRadialForce(Run& run, ConfigReader& r) {
   float c[3], radius, q;
   if (!r.values("RADIAL_FORCE", c[0], c[1], c[2], radius, q)) return;
+  if (!fieldValuesOk(r, "RADIAL_FORCE", {c[0], c[1], c[2], radius, q})) return;
   DeformationForce* f = run.settings.deformationForce;
   f->type = 6;
   for (int k = 0; k < 3; ++k) f->vector[k] = c[k];

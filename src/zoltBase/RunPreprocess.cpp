@@ -83,18 +83,6 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
       if (Vertex* v = nearestVertex(hierarchy->vertices[l], f->restPosition)) v->fixed = 1;
 }
 
-namespace {
-
-// Unknowns of the coarsest level: its free vertices that are numbered.
-int64_t coarseUnknowns(const TetHierarchy& h, int dim) {
-  const std::unordered_set<const Vertex*> removed(h.removed[0].begin(), h.removed[0].end());
-  int64_t n = 0;
-  for (const Vertex* v : h.vertices[0]) n += !v->fixed && !removed.count(v);
-  return dim * n;
-}
-
-}  // namespace
-
 bool Run::checkDimension() {
   // Every element read is a tetrahedron; 2-D element matrices would be
   // overrun by it.
@@ -108,7 +96,7 @@ bool Run::checkDimension() {
 }
 
 bool Run::checkCoarseInverse() {
-  const int64_t n = coarseUnknowns(*hierarchy, dim);
+  const int64_t n = hierarchy->unknowns(0, dim);
   if (denseInverseFits(n)) return true;
   std::cerr << "[Run, preprocess] Error: The coarsest level has " << n
             << " unknowns; its dense inverse (" << denseInverseBytes(n) / (1024 * 1024)
@@ -119,7 +107,13 @@ bool Run::checkCoarseInverse() {
 }
 
 void Run::preprocess(bool createSimulation) {
-  if (!checkDimension()) return;
+  // A refused model leaves no empty matrix cache behind.
+  auto refuse = [this] {
+    if (!generateCache || !matrixCache.is_open()) return;
+    matrixCache.close();
+    std::remove(matrixCachePath.c_str());
+  };
+  if (!checkDimension()) return refuse();
   if (!meshFromCache) {
     sortVertices(&settings.fixedCount, true);
     if (readHierarchy) {
@@ -148,7 +142,7 @@ void Run::preprocess(bool createSimulation) {
       std::exit(1);
     }
   }
-  if (elementModel == ElementModel::Cauchy && !checkCoarseInverse()) return;
+  if (elementModel == ElementModel::Cauchy && !checkCoarseInverse()) return refuse();
   auto create = [&] {
     if (elementModel == ElementModel::Cauchy)
       simulation = std::make_unique<LinSimulation>(hierarchy.get(), &settings, &matrixCache,

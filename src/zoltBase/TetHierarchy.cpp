@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <unordered_set>
 
 #include "FiniteElement.h"
 #include "PackedMatrix.h"
@@ -113,4 +114,11 @@ Vertex* nearestVertex(const std::vector<Vertex*>& list, const float* p, float li
     }
   }
   return best;
+}
+
+int TetHierarchy::unknowns(int l, int dim) const {
+  const std::unordered_set<const Vertex*> left(removed[l].begin(), removed[l].end());
+  int n = 0;
+  for (const Vertex* v : vertices[l]) n += !v->fixed && !left.count(v);
+  return dim * n;
 }

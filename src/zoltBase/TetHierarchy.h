@@ -36,6 +36,8 @@ class TetHierarchy {
   std::vector<FiniteElement*>* elements;  // nLevels lists
   // Per level, the vertices left out of its degree-of-freedom numbering.
   std::vector<Vertex*>* removed;
+  // Unknowns of level l: dim for each vertex neither fixed nor left out.
+  int unknowns(int l, int dim) const;
   // restriction[l] maps level l+1 to level l; null until built or read.
   PackedMatrix<double>** restriction = nullptr;
   uint8_t* partitionOfElement = nullptr;  // one per finest element, or null

@@ -307,6 +307,8 @@ TEST(HeadlessMain, RefusedModelsExitWithOneLine) {
       if (line.find("Error") != std::string::npos) errors.push_back(line);
     ASSERT_EQ(errors.size(), 1u) << r.out << r.err;
     EXPECT_NE(errors[0].find(row.message), std::string::npos) << errors[0];
+    // No empty matrix cache is left for the next load.
+    EXPECT_FALSE(exists(w.t.file("caches/m.cacheCauchy")));
   }
 }
 

@@ -269,6 +269,8 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
       {"WIND_FORCE 1 0 0 0.5 0.25 WIND_FORCE 1e30 0 0 0.5 0.25", 3, 1.0f, 1.0f,
        "[Run, readForces] Error: WIND_FORCE 1e+30 0 0 0.5 0.25 " + big},
       {"WIND_FORCE 1e6 0 0 -1e6 0.25", 3, 1e6f, 1.0f, ""},
+      {"RADIAL_FORCE 1 0 0 1e30 5", 0, 0.0f, 1.0f,
+       "[Run, readForces] Error: RADIAL_FORCE 1 0 0 1e+30 5 " + big},
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 0 1", 0, 0.0f, 1.0f,
        "[Run, readForces] Error: BOX_CLASSIFICATION stiffness 0 and density 1 " + factors},
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2 -1", 0, 0.0f, 1.0f,

@@ -133,10 +133,10 @@ void Master::feedInput() {
     input_.pop_front();
     io.MousePos = ImVec2(e.x, e.y);
     io.MouseWheel += e.wheel;
-    if (e.button >= 0) {
-      io.MouseDown[e.button] = e.down;
-      break;
-    }
+    // A transition or a notch ends the frame's input: a later move must not
+    // carry the notch away from the window it was over.
+    if (e.button >= 0) io.MouseDown[e.button] = e.down;
+    if (e.button >= 0 || e.wheel != 0.0f) break;
   }
 }
 
@@ -165,7 +165,8 @@ bool Master::frame(float width, float height, float seconds) {
     scheduleDispatch();
   }
   if (settleFrames_ > 0) --settleFrames_;
-  if (inputPending() || settleFrames_ > 0 || popupOpen_) redraw();
+  const bool looping = framesRunning && framesRunning();
+  if (inputPending() || settleFrames_ > 0 || (popupOpen_ && !looping)) redraw();
   return true;
 }
 

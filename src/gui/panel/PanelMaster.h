@@ -15,8 +15,8 @@
 // Input queue: button state is sampled once per frame, so a press and a
 // release that arrive between two frames would be lost; transitions are
 // queued and fed one per frame, with a redisplay asked for while some wait,
-// for the frames that show their effect and while a pop-up is open (without
-// a model nothing else draws frames).
+// for the frames that show their effect, and while a pop-up is open and
+// nothing else draws frames.
 //
 // Deferred dispatch: a control change is queued while the frame draws;
 // dispatch() writes each live variable and then calls its callback. The
@@ -48,6 +48,9 @@ class Master {
   // dispatch themselves).
   std::function<void()> postRedisplay;
   std::function<void()> scheduleDispatch;
+  // Whether the window draws frames of its own (a running loop); without
+  // them an open pop-up asks for every frame.
+  std::function<bool()> framesRunning;
 
   // The window's events (GLUT values: button 0-2, state 0 down, 1 up).
   void keyboard(unsigned char key, int x, int y);

@@ -173,6 +173,11 @@ TEST(PanelMaster, WithoutOtherFramesAClickOpensTheListAndAQuickClickPicksAnEntry
   ASSERT_EQ(s.list->itemRects.size(), 30u);  // the open list was drawn
   // While it is open it keeps asking for frames.
   EXPECT_EQ(framesOnRequest(d, 5), 5);
+  // A running loop draws frames of its own: the open list asks for none.
+  d.m.framesRunning = [] { return true; };
+  EXPECT_EQ(framesOnRequest(d, 5), 1);
+  d.m.framesRunning = nullptr;
+  d.m.redraw();
   const panel::Rect entry = s.list->itemRects[3];
   quickClick(0.5f * (entry.x0 + entry.x1), 0.5f * (entry.y0 + entry.y1));
   d.m.dispatch();
@@ -206,6 +211,7 @@ TEST(PanelMaster, TheWheelOverThePanelScrollsTheListAndNeverReachesTheScene) {
       d.m.mouse(4, 0, x, y);  // wheel down
       d.m.mouse(4, 1, x, y);
     }
+    d.m.passiveMotion(600, 600);  // arrives with the notches: they scroll first
     d.drain();
     d.frame(2);
     EXPECT_EQ(sceneMouse, r.sceneEvents) << r.where;
