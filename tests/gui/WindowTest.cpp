@@ -158,6 +158,13 @@ struct RunDirectory {
   void addModel(const std::string& name, const std::string& extra = "") {
     writeCubeModel(t.file("models/"), name, "LEVEL 2\nMATERIAL 1e6 0.33 1000 5 1 0.05\n" + extra);
   }
+  // The generated benchmark model bunnyLarge under the given name.
+  void addLargeModel(const std::string& name) {
+    for (const char* ext :
+         {".config", ".ele", ".node", ".params", ".level2.params", ".level3.params"})
+      writeFile(t.file("models/" + name) + ext,
+                readFile(std::string(ZOLT_MODELS_DIR) + "bunnyLarge" + ext));
+  }
   std::string bin() const { return t.file("bin"); }
 };
 
@@ -482,10 +489,7 @@ TEST(Window, UnloadingTheLargeModelGivesItsMemoryBack) {
 #endif
   RunDirectory dir;
   dir.addModel("bunnyFurTex");
-  for (const char* ext :
-       {".config", ".ele", ".node", ".params", ".level2.params", ".level3.params"})
-    writeFile(dir.t.file("models/Large") + ext,
-              readFile(std::string(ZOLT_MODELS_DIR) + "bunnyLarge" + ext));
+  dir.addLargeModel("Large");
   XServer x;
   XProgram p(x, dir.bin());
   ASSERT_NE(p.window, "") << p.problem;
@@ -583,10 +587,7 @@ TEST(Window, TheModelListWithoutAModelAndTheWheelOverIt) {
 // hierarchy are built, and prints no percentages; the step lines stay.
 TEST(Window, ColdLoadDrawsTheProgressDiscAndPrintsNoPercentages) {
   RunDirectory dir;
-  for (const char* ext :
-       {".config", ".ele", ".node", ".params", ".level2.params", ".level3.params"})
-    writeFile(dir.t.file("models/bunnyFurTex") + ext,
-              readFile(std::string(ZOLT_MODELS_DIR) + "bunnyLarge" + ext));
+  dir.addLargeModel("bunnyFurTex");
   XServer x;
   XProgram p(x, dir.bin());
   ASSERT_NE(p.window, "") << p.err();
