@@ -86,12 +86,6 @@ struct Collisions {
 // Exit status of a run whose state stopped being finite.
 constexpr int kNotFinite = 3;
 
-bool finite(const Vector<double>& x) {
-  for (int i = 0; i < x.n; ++i)
-    if (!std::isfinite(x[i])) return false;
-  return true;
-}
-
 int step(Run& run, const HeadlessOptions& o) {
   Simulation& sim = *run.simulation;
   const int nVertices =
@@ -143,7 +137,7 @@ int step(Run& run, const HeadlessOptions& o) {
         std::cout << " lowest " << collisions.lowestSimulated << " " << collisions.lowestDrawn;
       std::cout << std::endl;
     }
-    if (!finite(*sim.getDisplacement())) {
+    if (!allFinite(*sim.getDisplacement())) {
       std::cerr << "zolt_headless: the state is not finite after step " << n + 1 << std::endl;
       return kNotFinite;
     }

@@ -171,17 +171,14 @@ void ZoltControl::handleControl(int id) {
       if (sim) sim->benchmarkSolver();
       break;
     case kIdObjectColour:
-      openColourPickerAtCentre(renderSettings->colour);
-      break;
     case kIdSpecularColour:
-      openColourPickerAtCentre(renderSettings->specularColour);
-      break;
     case kIdBackColour:
-      openColourPickerAtCentre(renderSettings->extraColour);
+    case kIdAccentColour: {
+      float* const colours[] = {renderSettings->colour, renderSettings->specularColour,
+                                renderSettings->extraColour, renderSettings->accentColour};
+      openColourPickerAtCentre(colours[id - kIdObjectColour]);
       break;
-    case kIdAccentColour:
-      openColourPickerAtCentre(renderSettings->accentColour);
-      break;
+    }
   }
   if (controlPanel) controlPanel->updateControls();
 }

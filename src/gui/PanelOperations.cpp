@@ -133,21 +133,23 @@ bool writeConfigFiles(bool withMaterial) {
     if (run->simulation && run->integrationScheme == static_cast<int>(IntegrationScheme::Explizit))
       material[5] = m.timeStep / 0.2;
     const std::string path = base + ".config";
-    std::ifstream config(path, std::ios::binary);
-    std::string text;
-    if (config.is_open()) text = Run::rewriteMaterial(config, material);
+    std::string old;
     // A read that broke off would write a shortened configuration.
-    if (!config.is_open() || config.bad()) {
+    if (!readBytes(path, &old)) {
       std::cout << kWriteError << "Could not read \"" << path << "\"; the model files are unchanged"
                 << std::endl;
       return false;
     }
-    files.emplace_back(path, text);
+    std::istringstream config(old);
+    files.emplace_back(path, Run::rewriteMaterial(config, material));
+    files.back().old = std::move(old);
+    files.back().existed = true;
   }
   std::ostringstream params;
   run->writeParamsValues(params);
   files.emplace_back(base + ".params", params.str());
-  for (Replacement& f : files) f.existed = readBytes(f.path, &f.old);
+  Replacement& p = files.back();
+  p.existed = readBytes(p.path, &p.old);
   if (!replaceAll(files)) return false;
 
   LoadRequest reload;

@@ -1,7 +1,6 @@
 #include "ZoltControl.h"
 
 #include <algorithm>
-#include <cmath>
 #include <iostream>
 
 #include "Barrier.h"
@@ -111,12 +110,9 @@ void ZoltControl::endReplay() {
 
 void ZoltControl::resetIfNotFinite() {
   const Vector<double>* u = simulation ? simulation->getDisplacement() : nullptr;
-  if (!u) return;
-  int i = 0;
-  while (i < u->n && std::isfinite(u->data[i])) ++i;
-  if (i == u->n) return;
+  if (!u || allFinite(*u)) return;
   // The reset action: forces and gravity go off as they go from the state.
-  handleControl(105);
+  handleControl(kIdReset);
   if (nonFiniteReported) return;
   nonFiniteReported = true;
   std::cout << "[ZoltControl, update] Error: the simulation state is not finite; the "
