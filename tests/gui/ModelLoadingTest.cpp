@@ -118,23 +118,18 @@ TEST_F(ModelLoading, TheModelListReloadsAndItsEmptyEntryUnloads) {
   EXPECT_EQ(title(), baseTitle);
 }
 
-// A display-wall node starts its loop with its side: an off-axis frustum
-// whose centre (projection entry 8) shifts right for the left eye and left
-// for the right; outside the mode the side is not used.
+// A display-wall node starts its loop with its side: the projection's centre
+// (entry 8) shifts right for the left eye, left for the right; only in the mode.
 TEST_F(ModelLoading, DisplayWallLoopsStartWithTheNodesSide) {
-  const struct {
-    uint8_t wall;
-    int side, shift;
-  } rows[] = {{1, -1, 1}, {1, 1, -1}, {1, 0, 0}, {0, 1, 0}};
+  const int rows[][3] = {{1, -1, 1}, {1, 1, -1}, {1, 0, 0}, {0, 1, 0}};  // mode, side, shift
   for (const auto& r : rows) {
-    displayWallMode = r.wall;
-    displayWallSide = r.side;
+    displayWallMode = r[0];
+    displayWallSide = r[1];
     captureStdout([] { selectModel(false, 0, 0, "Cube", false); });
     float m[16];
     glGetFloatv(GL_PROJECTION_MATRIX, m);
-    EXPECT_EQ((m[8] > 1e-6f) - (m[8] < -1e-6f), r.shift) << int(r.wall) << " " << r.side;
+    EXPECT_EQ((m[8] > 1e-6f) - (m[8] < -1e-6f), r[2]) << r[0] << " " << r[1];
   }
-  displayWallMode = 0;
-  displayWallSide = 0;
+  displayWallMode = displayWallSide = 0;
   captureStdout([] { selectModel(false, 0, 0, "", false); });
 }
