@@ -116,20 +116,11 @@ struct XProgram : Program {
     xdotool("mousemove --window %w " + std::to_string(x) + " " + std::to_string(y) + pause +
             " mousedown 1" + pause + " mouseup 1" + pause);
   }
-  // u on a hidden panel; whether its strip then covers the top 20 rows.
+  // u on a hidden panel; whether its strip then shows.
   bool showPanel() const {
     const Image hidden = screenshot();
     key("u");
-    return !hidden.empty() && eventually([&] {
-      const Image s = screenshot();
-      long changed = 0;
-      for (int y = 0; y < std::min(20, s.height); ++y)
-        for (int x = 0; x < s.width; ++x) {
-          const Rgb a = hidden.at(x, y), b = s.at(x, y);
-          changed += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) > 30;
-        }
-      return changed > s.width * 5;
-    });
+    return eventually([&] { return countDifferentPixels(hidden, screenshot(), 30) > 5000; });
   }
   // Pixels that differ from the background (the top left corner).
   long bodyPixels() const {
