@@ -116,11 +116,16 @@ struct XProgram : Program {
     xdotool("mousemove --window %w " + std::to_string(x) + " " + std::to_string(y) + pause +
             " mousedown 1" + pause + " mouseup 1" + pause);
   }
-  // u on a hidden panel; whether its strip then shows.
+  // u on a hidden panel; whether its strip then covers the top 20 rows.
   bool showPanel() const {
-    const Image hidden = screenshot();
+    auto strip = [this] {
+      Image s = screenshot();
+      s.height = std::min(20, s.height);
+      return s;
+    };
+    const Image hidden = strip();
     key("u");
-    return eventually([&] { return countDifferentPixels(hidden, screenshot(), 30) > 5000; });
+    return eventually([&] { return countDifferentPixels(hidden, strip(), 10) > hidden.width * 5; });
   }
   // Pixels that differ from the background (the top left corner).
   long bodyPixels() const {
