@@ -26,8 +26,7 @@ std::string chomp(std::string s) {
   return s;
 }
 
-// Waits for what must come may use the test's own timeout (one test per
-// process) but a margin: a loaded machine only makes a test slower.
+// Waits may use the test's own timeout (one test per process) but a margin.
 const double kProcessStart = monotonicSeconds();
 double patience() {
   return std::max(10.0, kProcessStart + ZOLT_TEST_TIMEOUT - 20.0 - monotonicSeconds());
@@ -40,10 +39,8 @@ bool eventually(Cond cond) {
   return cond();
 }
 
-// A private Xvfb server with a screen "<width>x<height>x<depth>". -noreset:
-// a reset when the last client leaves drops a program connecting meanwhile.
-// Servers started together can pick one display: one no client reaches is
-// replaced.
+// A private Xvfb server with a screen "<width>x<height>x<depth>"; -noreset (a
+// reset drops a program connecting meanwhile), replaced when no client reaches it.
 struct XServer {
   std::unique_ptr<Program> server;
   std::string display;  // ":N"; empty when the server did not start
@@ -440,11 +437,9 @@ TEST(Window, ColourPickerAndFurBoxOnTheDefaultModel) {
   p.expectExit();
 }
 
-// The 86k-vertex model chosen in the list and unloaded through its empty
-// entry: resident memory rises by over 150 MB and comes back within 100 MB.
-// Then, with no model, a click opens the list and a quick click on an entry
-// loads it, with no other pointer motion; over the open list the wheel
-// scrolls it and never zooms the body behind.
+// Unloading the 86k-vertex model gives its 150 MB back (within 100 MB). With no
+// model, a click opens the list and a quick click loads an entry; over the
+// open list the wheel scrolls it and never zooms the body behind.
 TEST(Window, UnloadingTheLargeModelGivesItsMemoryBackAndTheListWorksWithoutAModel) {
   RunDirectory dir;
   dir.addLargeModel("Large");  // entries: "", Large, bunnyFurTex, m01, ... 17 pixels apart
@@ -504,9 +499,8 @@ TEST(Window, UnloadingTheLargeModelGivesItsMemoryBackAndTheListWorksWithoutAMode
   p.expectExit();
 }
 
-// A cold load of bunnyLarge (as the default model) draws the progress disc,
-// (0.5, 0.1, 0.05) with half axes of a quarter of the window, and prints no
-// percentages; the step lines stay.
+// A cold load of bunnyLarge draws the progress disc (0.5, 0.1, 0.05), half
+// axes a quarter of the window, and prints no percentages; step lines stay.
 TEST(Window, ColdLoadDrawsTheProgressDiscAndPrintsNoPercentages) {
   RunDirectory dir;
   dir.addLargeModel("bunnyFurTex");
