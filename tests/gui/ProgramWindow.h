@@ -1,7 +1,6 @@
 #pragma once
 // The window program started in this process over a temporary directory
-// with models/ and caches/, for a suite's whole run: open() after the
-// caller's models are written, close() at the end.
+// with models/ and caches/: open() once the models are written.
 
 #include <sys/stat.h>
 

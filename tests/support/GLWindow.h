@@ -34,15 +34,11 @@ inline int openGLWindow(const char* title, int width, int height) {
   glutInitWindowPosition(0, 0);
   glutInitWindowSize(width, height);
   window = glutCreateWindow(title);
-  // Events until the window is shown (its first display), which a loaded
-  // machine delays; a minute at most.
+  // Events until the first display (late on a loaded machine), a minute at most.
   static bool shown = false;
   glutDisplayFunc([] { shown = true; });
-  for (int i = 0; i < 60000 && (!shown || i < 10); ++i) {
+  for (int i = 0; i < 60000 && (!shown || i < 10); ++i, usleep(shown ? 0 : 1000))
     glutMainLoopEvent();
-    if (!shown) usleep(1000);
-  }
-  if (!shown) std::fprintf(stderr, "openGLWindow: the window was never shown\n");
   if (glewInit() != GLEW_OK) std::fprintf(stderr, "glewInit failed\n");
   return window;
 }
