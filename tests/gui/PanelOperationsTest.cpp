@@ -1,11 +1,13 @@
 // Panel operations on models loaded in a real window: model files written
-// and read back, solver switches and the model-list load.
+// and read back, and solver switches.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,6 @@
 #include "Files.h"
 #include "FiniteElement.h"
 #include "LinSimulation.h"
-#include "MaterialProperties.h"
 #include "ModelLoading.h"
 #include "PanelOperations.h"
 #include "ProgramWindow.h"
@@ -34,7 +35,7 @@ const char* const kOldValues = "1e6 0.33 1000 5 1 0.05";
 class PanelOperations : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    window = new ProgramWindow;
+    window = std::make_unique<ProgramWindow>();
     writeCubeModel(models(), "m", kConfig);
     for (std::string ext : {".config", ".node", ".ele", ".params"})
       writeFile(models() + "beam" + ext, readFile(std::string(ZOLT_MODELS_DIR) + "beam" + ext));
@@ -42,7 +43,7 @@ class PanelOperations : public testing::Test {
   }
   static void TearDownTestSuite() {
     window->close();
-    delete window;
+    window.reset();
   }
   static std::string models() { return window->models(); }
   static ::Run* load(const char* name, int scheme) {
@@ -58,10 +59,8 @@ class PanelOperations : public testing::Test {
   static const std::vector<FiniteElement*>& finest(const ::Run* run) {
     return run->hierarchy->elements[run->hierarchy->nLevels - 1];
   }
-  static ProgramWindow* window;
+  inline static std::unique_ptr<ProgramWindow> window;
 };
-
-ProgramWindow* PanelOperations::window = nullptr;
 
 // E 2e6, nu 0.25 as Lame parameters.
 constexpr double kLambda = 2e6 * 0.25 / (1.25 * 0.5), kMu = 2e6 / 2.5;
@@ -100,12 +99,15 @@ TEST_F(PanelOperations, WrittenFilesReloadAndAFailedWriteKeepsBothFilesAndTheMod
     EXPECT_EQ(written, !*r.blocked);
     for (const char* temp : {"m.config.new", "m.params.new"})
       EXPECT_EQ(exists(models() + temp), models() + temp == blocked) << temp;
+    std::string config = kConfig;
+    if (!*r.blocked) config.replace(config.find(kOldValues), strlen(kOldValues), r.values);
+    EXPECT_EQ(readFile(models() + "m.config"), config);
     if (*r.blocked) {
       EXPECT_NE(out.find(std::string("Error: ") + r.error + " \"" + blocked + "\""), out.npos)
           << out;
-      EXPECT_EQ(readFile(models() + "m.config"), kConfig);
-      EXPECT_TRUE(std::string(r.blocked) == "m.params" ||
-                  readFile(models() + "m.params") == params);
+      if (std::string(r.blocked) != "m.params") {
+        EXPECT_EQ(readFile(models() + "m.params"), params);
+      }
       EXPECT_EQ(currentRun, run);  // not reloaded: the changes are still there
       EXPECT_EQ(finest(run)[0]->getStiffness(), stiffness(0));
       std::filesystem::remove_all(blocked);
@@ -117,12 +119,9 @@ TEST_F(PanelOperations, WrittenFilesReloadAndAFailedWriteKeepsBothFilesAndTheMod
                   finest(run)[e]->getDensity() == density(e))
           << e;
     EXPECT_EQ(run->fixedVertices, (std::vector<int>{2, 5}));
-    const MaterialProperties& m = *run->settings.material;
+    const auto& m = *run->settings.material;
     EXPECT_NEAR(m.lambda, r.material ? kLambda : 729765.590446705, 1e-6 * m.lambda);
     EXPECT_EQ(m.density, r.material ? 800 : 1000);
-    std::string expected = kConfig;
-    expected.replace(expected.find(kOldValues), std::string(kOldValues).size(), r.values);
-    EXPECT_EQ(readFile(models() + "m.config"), expected);
   }
 }
 
@@ -158,10 +157,8 @@ TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
     solverChoice.kind = r.kind;
     solverChoice.accuracy = r.accuracy;
     solverChoice.preSweeps = solverChoice.postSweeps = 1;
-    captureStdout([] {
-      solverSettingsCallback(kSolverKind);
-      solverSettingsCallback(kSolverParameters);
-    });
+    captureStdout(
+        [] { solverSettingsCallback(kSolverKind), solverSettingsCallback(kSolverParameters); });
     EXPECT_EQ(lin.solverKind(), r.kind);
     EXPECT_LT(maxDifference(deflection(run, r.steps), multigrid), 1e-6) << r.kind;
   }
@@ -182,17 +179,6 @@ TEST_F(PanelOperations, TheSolverCallbackSwitchesTheBeamToCgAndBack) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_EQ(lin.solver.get(), cg);
     EXPECT_EQ(solverChoice.kind, 1);
-  }
-}
-
-TEST_F(PanelOperations, TheModelListLoadKeepsTheCacheRebuild) {
-  loadFreshCube(0);
-  for (const auto& [callback, rebuild] :
-       {std::pair{modelListLoadKeepingOptions, true}, std::pair{modelListCallback, false}}) {
-    modelChoice.rebuildCaches = true;
-    const std::string out = captureStdout([&] { callback(0); });
-    EXPECT_EQ(modelChoice.rebuildCaches, rebuild);
-    EXPECT_EQ(out.find("Write Mesh to file") != std::string::npos, rebuild) << out;
   }
 }
 
