@@ -9,11 +9,10 @@ using ControlActions = ControlDispatch;
 TEST_F(ControlActions, SimulationActions) {
   // clang-format off
   const struct { int id; Word word; int value; const char* log; } rows[] = {
-      {kIdForces, &G::forcesOn, 1, "add 2 1 2 3 "}, {kIdForces, &G::forcesOn, 0, "purge "},
-      {kIdGravity, &G::gravityOn, 1, "gravity+ "}, {kIdGravity, &G::gravityOn, 0, "gravity- "},
-      {kIdDeformations, nullptr, 0, "smooth 1 0 0 -1 "}, {kIdReset, nullptr, 0, "reset "},
-      {kIdFreezeForces, nullptr, 0, "freeze "}, {kIdSolverBenchmark, nullptr, 0, "benchmark "},
-      {100, nullptr, 0, ""}};
+      {101, &G::forcesOn, 1, "add 2 1 2 3 "}, {101, &G::forcesOn, 0, "purge "},
+      {102, &G::gravityOn, 1, "gravity+ "}, {102, &G::gravityOn, 0, "gravity- "},
+      {104, nullptr, 0, "smooth 1 0 0 -1 "}, {105, nullptr, 0, "reset "},
+      {106, nullptr, 0, "freeze "}, {134, nullptr, 0, "benchmark "}, {100, nullptr, 0, ""}};
   // clang-format on
   for (bool withSimulation : {true, false}) {
     if (!withSimulation) control->simulation = nullptr;
@@ -30,14 +29,14 @@ TEST_F(ControlActions, SimulationActions) {
 TEST_F(ControlActions, ResetAndInertiaEndDragsAndMarkTheRecord) {
   GuiSettings& g = guiSettings;
   g.forcesOn = g.gravityOn = g.recordEvents = 1;
-  control->handleControl(kIdReset);
+  control->handleControl(105);
   EXPECT_EQ(g.forcesOn + g.gravityOn, 0);
   EXPECT_EQ(g.simulationReset, 1);
   EXPECT_EQ(control->pathRecord.reset, 1);
   g.forcesOn = 1;
   control->dragPending = true;
   control->pathRecord.pull = 1;
-  control->handleControl(kIdFreezeForces);
+  control->handleControl(106);
   EXPECT_FALSE(control->dragPending);
   EXPECT_EQ(g.forcesOn + control->pathRecord.pull, 0);
   EXPECT_EQ(control->pathRecord.inertia, 1);
@@ -49,11 +48,9 @@ TEST_F(ControlActions, TheLastColouringSwitchedOnWins) {
   g.renderVolumeOn = 1;
   // clang-format off
   const struct { Word word; int value, id, rightSide, stress, residual; } steps[] = {
-      {&G::colourByRightSide, 1, kIdColourByRightSide, 1, 0, 0},
-      {&G::computeStress, 1, kIdColourByStress, 0, 1, 0},
-      {&G::computeResidual, 1, kIdColourByResidual, 0, 0, 1},
-      {&G::colourByRightSide, 1, kIdColourByRightSide, 1, 0, 0},
-      {&G::colourByRightSide, 0, kIdColourByRightSide, 0, 0, 0}};
+      {&G::colourByRightSide, 1, 112, 1, 0, 0}, {&G::computeStress, 1, 113, 0, 1, 0},
+      {&G::computeResidual, 1, 121, 0, 0, 1}, {&G::colourByRightSide, 1, 112, 1, 0, 0},
+      {&G::colourByRightSide, 0, 112, 0, 0, 0}};
   // clang-format on
   for (const auto& s : steps) {
     g.*s.word = s.value;
@@ -81,29 +78,6 @@ TEST_F(ControlActions, ShadowAndPixelLightingGoTogetherThroughTheKeys) {
     EXPECT_EQ(guiSettings.shadowOn, r.shadow) << r.key;
     EXPECT_EQ(guiSettings.pixelLighting, r.lighting) << r.key;
   }
-}
-
-TEST_F(ControlActions, ColourButtonsOpenThePickerAtTheCentreOnTheirColour) {
-  static std::vector<int> at;
-  static float* opened;
-  openColourPicker = [](int x, int y, float* c) { at = {x, y}, opened = c; };
-  guiSettings.windowWidth = 801;
-  guiSettings.windowHeight = 600;
-  const struct {
-    int id;
-    float* colour;
-  } rows[] = {{kIdObjectColour, render.colour},
-              {kIdSpecularColour, render.specularColour},
-              {kIdBackColour, render.extraColour},
-              {kIdAccentColour, render.accentColour}};
-  for (const auto& r : rows) {
-    opened = nullptr;
-    control->handleControl(r.id);
-    EXPECT_EQ(opened, r.colour) << r.id;
-    EXPECT_EQ(at, (std::vector<int>{400, 300}));
-  }
-  openColourPicker = nullptr;
-  control->handleControl(kIdObjectColour);  // no picker: nothing opens
 }
 
 }  // namespace

@@ -10,20 +10,18 @@ TEST_F(ControlDispatch, KeysToggleTheirWordThenSendTheirId) {
   const int F = 1000;
   // clang-format off
   const struct { int key; Word word; int before, after, id; } rows[] = {
-      {' ', nullptr, 0, 0, kIdSingleStep}, {'+', nullptr, 0, 0, kIdZoomIn},
-      {'-', nullptr, 0, 0, kIdZoomOut}, {'n', nullptr, 0, 0, kIdFreezeForces},
-      {'Q', nullptr, 0, 0, kIdQuit}, {'r', nullptr, 0, 0, kIdReset},
-      {'z', nullptr, 0, 0, kIdSolverBenchmark}, {'Z', nullptr, 0, 0, 0}, {'x', nullptr, 0, 0, 0},
-      {'g', &G::gravityOn, 0, 1, kIdGravity}, {'G', &G::gravityOn, 1, 0, kIdGravity},
-      {'l', &G::pixelLighting, 0, 1, kIdPixelLighting},
-      {'L', &G::pixelLighting, 1, 0, kIdPixelLighting}, {'p', &G::paused, 0, 1, kIdPause},
-      {'P', &G::paused, 1, 0, kIdPause}, {'T', &G::texturing, 1, 0, kIdTexturing},
-      {'s', &G::shadowOn, 0, 1, kIdShadow}, {'S', &G::shadowOn, 0, 0, 0},
-      {'c', &G::showGround, 0, 1, 0}, {'C', &G::showGround, 0, 0, 0}, {'m', &G::mouseMode, 1, 2, 0},
-      {'M', &G::mouseMode, 2, 0, 0}, {F + kKeyF1, &G::renderMode, 1, 0, kIdRedisplay},
-      {F + kKeyF2, &G::renderMode, 0, 1, kIdRedisplay},
-      {F + kKeyF3, &G::renderMode, 0, 2, kIdRedisplay}, {F + kKeyF8, &G::maxFps, 0, 1, kIdMaxFps},
-      {F + kKeyF9, &G::fullScreen, 0, 1, kIdFullScreen}, {F + 5, &G::renderMode, 1, 1, 0}};
+      {' ', nullptr, 0, 0, 3}, {'+', nullptr, 0, 0, 4}, {'-', nullptr, 0, 0, 5},
+      {'n', nullptr, 0, 0, 106}, {'Q', nullptr, 0, 0, 1}, {'r', nullptr, 0, 0, 105},
+      {'z', nullptr, 0, 0, 134}, {'Z', nullptr, 0, 0, 0}, {'x', nullptr, 0, 0, 0},
+      {'g', &G::gravityOn, 0, 1, 102}, {'G', &G::gravityOn, 1, 0, 102},
+      {'l', &G::pixelLighting, 0, 1, 130}, {'L', &G::pixelLighting, 1, 0, 130},
+      {'p', &G::paused, 0, 1, 2}, {'P', &G::paused, 1, 0, 2}, {'T', &G::texturing, 1, 0, 128},
+      {'s', &G::shadowOn, 0, 1, 127}, {'S', &G::shadowOn, 0, 0, 0},
+      {'c', &G::showGround, 0, 1, 0}, {'C', &G::showGround, 0, 0, 0},
+      {'m', &G::mouseMode, 1, 2, 0}, {'M', &G::mouseMode, 2, 0, 0},
+      {F + kKeyF1, &G::renderMode, 1, 0, 6}, {F + kKeyF2, &G::renderMode, 0, 1, 6},
+      {F + kKeyF3, &G::renderMode, 0, 2, 6}, {F + kKeyF8, &G::maxFps, 0, 1, 10},
+      {F + kKeyF9, &G::fullScreen, 0, 1, 8}, {F + 5, &G::renderMode, 1, 1, 0}};
   // clang-format on
   sendControl = record;
   for (const auto& r : rows) {
@@ -49,25 +47,23 @@ TEST_F(ControlDispatch, KeysToggleTheirWordThenSendTheirId) {
   sent.clear();
   for (unsigned char key : {'g', ' ', 'p', 'v', 'z', 'u', 'q'}) keyboardCallback(key, 0, 0);
   for (int key : {kKeyF1, kKeyF8}) specialCallback(key, 0, 0);
-  EXPECT_EQ(sent, std::vector<int>{kIdQuit});
+  EXPECT_EQ(sent, std::vector<int>{1});
   EXPECT_EQ(log.panel, "panel ");
   EXPECT_EQ(guiSettings.gravityOn + guiSettings.paused + guiSettings.maxFps, 0);
   EXPECT_EQ(guiSettings.renderMode, loaded.renderMode);
 }
 
 TEST_F(ControlDispatch, WindowAndLoopIds) {
-  // Id, a word set to 1 besides paused, paused, the host calls. Pause always
-  // restarts the timer loop; F8's max fps while paused does nothing.
+  // Id, a word set to 1 besides paused, paused, the host calls. Id 2 always
+  // restarts the timer loop; F8's id 10 while paused does nothing.
   // clang-format off
   const struct { int id; Word word; int paused; const char* host; } rows[] = {
-      {kIdPause, nullptr, 1, "stop "}, {kIdPause, &G::maxFps, 0, "timer "},
-      {kIdSingleStep, nullptr, 1, "step "}, {kIdSingleStep, nullptr, 0, ""},
-      {kIdRedisplay, nullptr, 1, "redisplay "}, {kIdRedisplay, nullptr, 0, ""},
-      {kIdProjection, nullptr, 1, "redisplay "}, {kIdFullScreen, &G::fullScreen, 0, "full 0x0 "},
-      {kIdFullScreen, nullptr, 0, "leave "},
-      {kIdRecordFrames, &G::recordFrames, 0, "full 720x576 "}, {kIdMaxFps, &G::maxFps, 1, ""},
-      {kIdMaxFps, &G::maxFps, 0, "idle "}, {kIdMaxFps, nullptr, 0, "timer "},
-      {kIdNone, nullptr, 0, ""}, {kIdQuit, nullptr, 0, "quit "}};
+      {2, nullptr, 1, "stop "}, {2, &G::maxFps, 0, "timer "}, {3, nullptr, 1, "step "},
+      {3, nullptr, 0, ""}, {6, nullptr, 1, "redisplay "}, {6, nullptr, 0, ""},
+      {7, nullptr, 1, "redisplay "}, {8, &G::fullScreen, 0, "full 0x0 "},
+      {8, nullptr, 0, "leave "}, {9, &G::recordFrames, 0, "full 720x576 "},
+      {10, &G::maxFps, 1, ""}, {10, &G::maxFps, 0, "idle "}, {10, nullptr, 0, "timer "},
+      {11, nullptr, 0, ""}, {1, nullptr, 0, "quit "}};
   // clang-format on
   for (const auto& r : rows) {
     guiSettings = loaded;
@@ -77,16 +73,16 @@ TEST_F(ControlDispatch, WindowAndLoopIds) {
     log.panel.clear();
     controlCallback(r.id);
     EXPECT_EQ(log.host, r.host) << r.id;
-    EXPECT_EQ(log.panel, r.id == kIdNone || r.id == kIdQuit ? "" : "update ") << r.id;
+    EXPECT_EQ(log.panel, r.id == 11 || r.id == 1 ? "" : "update ") << r.id;
   }
-  // Rebuilding a panel; without one nothing happens, not even to its words.
+  // 13 rebuilds a panel; without one nothing happens, not even to its words.
   guiSettings.panelSeparateWindow = 0;
-  controlCallback(kIdRebuildPanel);
+  controlCallback(13);
   EXPECT_EQ(log.panel, "rebuild show update ");
   EXPECT_EQ(guiSettings.panelAutoHide, 1);
   controlPanel = nullptr;
   guiSettings.panelAutoHide = 7;
-  controlCallback(kIdRebuildPanel);
+  controlCallback(13);
   EXPECT_EQ(guiSettings.panelAutoHide, 7);
 }
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "StatusText.h"
@@ -21,17 +21,11 @@ TEST(StatusText, RecordingMarksFollowTheLine) {
 }
 
 TEST(StatusText, ANaNDisplacementReadsNan) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const struct {
-    double value;
-    const char* line;
-  } rows[] = {{nan, "No Force -- No Gravity -- maxu: nan"},
-              {-nan, "No Force -- No Gravity -- maxu: nan"},
-              {std::numeric_limits<double>::infinity(), "No Force -- No Gravity -- maxu: inf"}};
-  for (const auto& r : rows) {
+  for (const auto& [value, line] : {std::pair{std::nan(""), "nan"}, std::pair{-std::nan(""), "nan"},
+                                    std::pair{HUGE_VAL, "inf"}}) {
     char out[kStatusSize];
-    formatStatus(out, sizeof out, {false, 0.0f, false, true, r.value, false, false});
-    EXPECT_STREQ(out, r.line);
+    formatStatus(out, sizeof out, {false, 0.0f, false, true, value, false, false});
+    EXPECT_EQ(std::string(out), std::string("No Force -- No Gravity -- maxu: ") + line);
   }
 }
 

@@ -60,10 +60,7 @@ struct Recorder {
   std::string file(const char* suffix) const { return render.basePath + suffix; }
   // The main thread's part of a frame, then one as the window runs it.
   void update() { control->update(std::vector<char>(256).data()); }
-  void frame() {
-    update();
-    control->step();
-  }
+  void frame() { update(), control->step(); }
   std::vector<double> shown() const {
     return {sim->displacement.data, sim->displacement.data + sim->displacement.n};
   }
@@ -75,14 +72,14 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
 
 TEST(ZoltControlRecording, ReplayIsBitExactEndsInOneResetAndLoops) {
   Recorder r(true, 40);
-  r.control->startRecording(kIdRecordSequence);  // recordDisplacements is off: nothing opens
+  r.control->startRecording(117);  // recordDisplacements is off: nothing opens
   EXPECT_FALSE(std::filesystem::exists(r.file(".sequence")));
   guiSettings.recordDisplacements = 1;
-  r.control->startRecording(kIdRecordSequence);
+  r.control->startRecording(117);
   std::vector<std::vector<double>> frames;
   for (int i = 0; i < 3; ++i, frames.push_back(r.shown())) r.control->step();
   guiSettings.replayDisplacements = 1;
-  r.control->startRecording(kIdReplaySequence);
+  r.control->startRecording(118);
   EXPECT_EQ(std::filesystem::file_size(r.file(".sequence")), 3u * 23040u);  // 3 x 960 doubles
   for (const std::vector<double>& f : frames) {
     r.frame();
@@ -98,7 +95,7 @@ TEST(ZoltControlRecording, ReplayIsBitExactEndsInOneResetAndLoops) {
   // (one reset), the first again.
   std::filesystem::resize_file(r.file(".sequence"), 2u * 23040u + 23040u / 2);
   guiSettings.loopReplay = 1;
-  r.control->startRecording(kIdReplaySequence);
+  r.control->startRecording(118);
   for (int i = 0; i < 3; ++i) r.frame();
   r.update();
   EXPECT_EQ(r.sim->resets, 2);
@@ -126,7 +123,7 @@ TEST(ZoltControlRecording, AReplayThatFindsNoFrameStopsWithOneReset) {
       r.dir.write("body.sequence", std::string(size_t(4 * frame * row.frames2), '\0'));
     guiSettings.replayDisplacements = 1;
     guiSettings.loopReplay = row.loop;
-    r.control->startRecording(kIdReplaySequence);
+    r.control->startRecording(118);
     if (row.vanish) std::filesystem::remove(r.file(".sequence"));
     for (int i = 0; i < 4; ++i) r.frame();
     EXPECT_EQ(r.sim->resets, 1) << row.name;
@@ -146,7 +143,7 @@ TEST(ZoltControlRecording, PathReplayAppliesChangesOnceAndRestoresThePointer) {
   r.settings.forces.push_back({r.mesh->vertices[0][7], {0, 0, 1}});
   GuiSettings& g = guiSettings;
   g.recordEvents = 1;
-  r.control->startRecording(kIdRecordPath);
+  r.control->startRecording(131);
   g.windowWidth = 800;
   g.windowHeight = 600;
   g.pointerX = 200;
@@ -173,7 +170,7 @@ TEST(ZoltControlRecording, PathReplayAppliesChangesOnceAndRestoresThePointer) {
   r.settings.forceNorm = 1.0f;
   g.loopEventReplay = 1;
   r.sim->resets = 0;
-  r.control->startRecording(kIdReplayPath);
+  r.control->startRecording(132);
   EXPECT_EQ(r.sim->resets, 1);
   recordFrames(r, 10);
   EXPECT_EQ(r.sim->gravityAdds, 1);  // ten records with gravity on
@@ -197,7 +194,7 @@ TEST(ZoltControlRecording, AShortLastPathRecordEndsTheReplay) {
   Recorder r;
   GuiSettings& g = guiSettings;
   g.recordEvents = 1;
-  r.control->startRecording(kIdRecordPath);
+  r.control->startRecording(131);
   g.gravityOn = 1;
   recordFrames(r, 2);
   r.control->pathStream.close();
@@ -205,7 +202,7 @@ TEST(ZoltControlRecording, AShortLastPathRecordEndsTheReplay) {
   std::filesystem::resize_file(r.file(".path"), kPathRecordSize + 100);
   g.replayEvents = 1;
   r.sim->resets = 0;
-  r.control->startRecording(kIdReplayPath);
+  r.control->startRecording(132);
   recordFrames(r, 3);
   EXPECT_EQ(r.sim->gravityAdds, 1);
   EXPECT_EQ(r.sim->resets, 2);  // the start and the end
@@ -213,7 +210,7 @@ TEST(ZoltControlRecording, AShortLastPathRecordEndsTheReplay) {
 
   std::filesystem::remove(r.file(".path"));
   g.loopEventReplay = 1;
-  r.control->startRecording(kIdReplayPath);  // no file: stopped at the start
+  r.control->startRecording(132);  // no file: stopped at the start
   recordFrames(r, 2);
   EXPECT_EQ(r.sim->resets, 3);
   EXPECT_EQ(g.loopEventReplay, 0);
