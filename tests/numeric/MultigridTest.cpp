@@ -507,9 +507,8 @@ TEST(CGPreMgrid, ConvergesFasterThanDiagonalCG) {
   EXPECT_LT(mgSteps, cgSteps / 2);
 }
 
-// 27 coarse unknowns against memory for dense-inverse limits of 26 and 27.
-// Whatever the memory, or untold (0), the time bound keeps 15,500 unknowns
-// (beyond int indexing) out.
+// 27 coarse unknowns against memory for limits of 26 and 27; whatever the
+// memory, or untold (0), the time bound keeps 15,500 unknowns out.
 TEST(Multigrid, CoarseLevelTooLargeForADenseInverseGetsTheDiagonalCG) {
   static uint64_t memory;
   const auto saved = physicalMemory;

@@ -16,12 +16,11 @@ using Reader = std::function<std::string(std::istream&)>;
 namespace {
 
 constexpr size_t kPayload = 700001;
-
-std::string bytes(size_t n) {  // no repeat within 2 MB
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 2654435761u) >> 13);
+const std::string payload = [] {  // no repeat within 2 MB
+  std::string s(kPayload, '\0');
+  for (size_t i = 0; i < kPayload; ++i) s[i] = static_cast<char>((i * 2654435761u) >> 13);
   return s;
-}
+}();
 
 std::string take(std::istream& in, size_t n) {
   std::string s(n, '\0');
@@ -38,31 +37,25 @@ std::pair<std::string, bool> readSealed(const std::string& file, const Reader& r
   return {seen, sealed.verify()};
 }
 
-struct FullDisk : std::streambuf {  // takes room bytes, then refuses
-  std::streamsize room;
-  std::streamsize xsputn(const char*, std::streamsize n) override {
-    n = std::min(n, room);
-    return room -= n, n;
-  }
-  int_type overflow(int_type c) override { return xsputn(nullptr, 1) ? c : traits_type::eof(); }
+struct FullDisk : std::streambuf {  // takes n bytes, then refuses
+  std::string room;
+  explicit FullDisk(size_t n) : room(n, '\0') { setp(&room[0], &room[0] + n); }
 };
 
 }  // namespace
 
 // Small, buffered and direct writes; then writes that fail part way.
 TEST(SealedFile, WriterAppendsTheSealAndReportsAFailedWrite) {
-  const std::string payload = bytes(900000);
   std::stringstream dst;
   zolt::SealedOutBuf sealed(*dst.rdbuf());
   std::ostream out(&sealed);
   size_t at = 0;
-  for (size_t piece : {1, 4, 3, 100000, 7, 600000, 13, 199972})
+  for (size_t piece : {1, 4, 3, 100000, 7, 500000, 13, 99973})
     out.write(payload.data() + at, static_cast<std::streamsize>(piece)), at += piece;
   EXPECT_TRUE(sealed.seal() && out.good());
   EXPECT_EQ(dst.str(), sealedFile(payload));
-  for (std::streamsize room : {0, 100, 262143, 900000, 900007}) {
-    FullDisk disk;
-    disk.room = room;
+  for (size_t room : {0, 100, 262143, 700001, 700008}) {
+    FullDisk disk(room);
     zolt::SealedOutBuf full(disk);
     std::ostream o(&full);
     o.write(payload.data(), static_cast<std::streamsize>(payload.size()));
@@ -70,9 +63,9 @@ TEST(SealedFile, WriterAppendsTheSealAndReportsAFailedWrite) {
   }
 }
 
-// Seeks, skipped gaps and early stops still hash the whole payload.
+// Seeks, a skipped gap and an early stop still hash the whole payload.
 TEST(SealedFile, EveryWayOfReadingSeesThePayloadAndChecksTheSeal) {
-  const std::string payload = bytes(kPayload), file = sealedFile(payload);
+  const std::string file = sealedFile(payload);
   const struct {
     size_t from, count;  // what the reader returns
     Reader read;
@@ -83,13 +76,9 @@ TEST(SealedFile, EveryWayOfReadingSeesThePayloadAndChecksTheSeal) {
          in.seekg(-100000, std::ios::cur);  // back across the buffer
          EXPECT_TRUE(take(in, 100000) == s.substr(200000));
          EXPECT_EQ((in.seekg(5), take(in, 10)), s.substr(5, 10));
-         in.seekg(300000);
-         EXPECT_EQ(zolt::bin::bytesLeft(in), int64_t(kPayload - 300000));
-         return s + take(in, kPayload);
+         return in.seekg(300000), s + take(in, kPayload);
        }},
-      {kPayload - 1000, 1000,
-       [](std::istream& in) { return in.seekg(kPayload - 1000), take(in, 2000); }},
-      {0, 1000, [](std::istream& in) { return take(in, 1000); }},
+      {100000, 1000, [](std::istream& in) { return in.seekg(100000), take(in, 1000); }},
   };
   for (const auto& row : rows) {
     const auto clean = readSealed(file, row.read);
