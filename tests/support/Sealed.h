@@ -1,6 +1,6 @@
 #pragma once
-// Sealed files computed straight from the hash library (the payload, then
-// its XXH3-64 little-endian), and bit flips at seeded places.
+// Sealed files from the hash library itself (payload, then its XXH3-64
+// little-endian), and seeded bit flips.
 
 #include <xxhash.h>
 
@@ -16,20 +16,18 @@ inline std::string payloadOf(const std::string& file) {
   return file.size() < 8 ? std::string() : file.substr(0, file.size() - 8);
 }
 
-inline std::string sealedFile(const std::string& payload) {
+inline std::string sealedFile(std::string payload) {
   const uint64_t h = XXH3_64bits(payload.data(), payload.size());
-  std::string out = payload;
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(h >> (8 * i)));
-  return out;
+  for (int i = 0; i < 8; ++i) payload.push_back(static_cast<char>(h >> (8 * i)));
+  return payload;
 }
 
-// count distinct bit positions inside bytes [from, to), seeded.
-inline std::vector<size_t> seededBits(size_t from, size_t to, unsigned seed, int count = 10) {
+// Ten distinct bit positions inside bytes [from, to), seeded.
+inline std::vector<size_t> seededBits(size_t from, size_t to, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_int_distribution<size_t> pick(8 * from, 8 * to - 1);
   std::set<size_t> bits;
-  while (bits.size() < static_cast<size_t>(count) && 8 * (to - from) >= size_t(count))
-    bits.insert(pick(rng));
+  while (bits.size() < 10 && 8 * (to - from) >= 10) bits.insert(pick(rng));
   return {bits.begin(), bits.end()};
 }
 
