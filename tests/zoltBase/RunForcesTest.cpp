@@ -262,7 +262,6 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
        "readForces] Error: SPHERICAL_FORCE 0 0 0 1e+07 0.1" + big},
       {"WIND_FORCE 1 0 0 0.5 0.25 WIND_FORCE 1e30 0 0 0.5 0.25", 1,
        "readForces] Error: WIND_FORCE 1e+30 0 0 0.5 0.25" + big},
-      {"RADIAL_FORCE 1 0 0 1e30 5", 0, "readForces] Error: RADIAL_FORCE 1 0 0 1e+30 5" + big},
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2 -1", 0,
        "readForces] Error: BOX_CLASSIFICATION stiffness 2 and density -1 refused: both factors"
        " must be positive and finite"},
