@@ -130,7 +130,6 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   struct Row {
     bool matrixCache;
     std::string payload;
-    const char* said = nullptr;  // the notice, when not the usual one
   } rows[] = {
       {true, matrices.substr(0, 99)},
       {true, matrices.substr(0, mAt + 5)},
@@ -141,7 +140,7 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       {true, with(matrices, 113, -1)},         // K's blocks
       {true, with(matrices, mAt + 13, 1000)},  // M's first row length
       {true, matrices + "tail"},
-      {true, with(matrices, mAt + 17, far), "Bad M pattern"},  // M's first entry
+      {true, with(matrices, mAt + 17, far)},  // M's first entry
       {false, levels.substr(0, basisAt + 2)},
       {false, levels.substr(0, levels.size() - 1)},
       {false, garbled(levels, 52)},
@@ -157,9 +156,8 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
               sealedFile(row.payload));
     auto sim = m.load(false);
     EXPECT_EQ(cacheInvalid, row.matrixCache) << r;
-    EXPECT_TRUE(contains(m.output, row.said          ? row.said
-                                   : row.matrixCache ? "[LinSimulation, readMatrices] Error"
-                                                     : "the hierarchy is rebuilt"))
+    EXPECT_TRUE(contains(m.output, row.matrixCache ? "[LinSimulation, readMatrices] Error"
+                                                   : "the hierarchy is rebuilt"))
         << r << m.output;
     if (row.matrixCache) {
       EXPECT_FALSE(sim->K || sim->M || sim->lumpedMass || sim->S || sim->multigrid) << r;

@@ -142,18 +142,14 @@ TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
     dirs.cube("m", row.config);
     if (row.unusedVertex)
       writeFile(dirs.models + "m.node", "9 3 0 0\n" + std::string(kCubeNode + 8) + "9 3 3 3\n");
-    std::unique_ptr<::Run> run;
-    const CapturedOutput o = captureBoth([&] {
-      run = std::make_unique<::Run>("m", false, 0, 0);
-      if (!run->refused) run->preprocess(true);
-    });
+    Loaded l = loadCaptured("m");
+    if (!l.run->refused) l.output.err += captureBoth([&] { l.run->preprocess(true); }).err;
     physicalMemory = saved;
-    EXPECT_EQ(o.err, row.err);
+    EXPECT_EQ(l.output.err, row.err);
     const bool refused = row.err.find("Error") != std::string::npos;
-    EXPECT_EQ(run->refused != 0, refused);
-    ASSERT_EQ(!run->simulation, refused);
+    ASSERT_EQ(!l.run->simulation, refused);
     if (refused) continue;
-    Simulation& sim = *run->simulation;
+    Simulation& sim = *l.run->simulation;
     captureBoth([&] {
       sim.addGravity();
       for (int s = 0; s < 3; ++s) sim.computeStep(false, false, 0, false);
