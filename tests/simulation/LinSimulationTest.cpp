@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -16,7 +15,6 @@
 
 #include "FiniteElement.h"
 #include "LinearModel.h"
-#include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
 #include "Sealed.h"
@@ -48,15 +46,6 @@ bool steps(LinSimulation& sim) {
 std::string with(std::string s, size_t offset, int32_t v) {
   std::memcpy(&s[offset], &v, 4);
   return s;
-}
-
-// Lines that report a problem.
-int noticeLines(const std::string& out) {
-  std::istringstream in(out);
-  int n = 0;
-  for (std::string line; std::getline(in, line);)
-    n += contains(line, "Error") || contains(line, "WARNING");
-  return n;
 }
 
 std::string garbled(std::string s, size_t from) {
@@ -119,11 +108,10 @@ TEST(LinSimulationCache, ChangesRebuildWhatDependsOnThem) {
   }
 }
 
-// A cache that passes its header and its seal but is cut, garbled or sized
-// for another model: the matrix cache leaves a shell (the caller
-// generates), the hierarchy cache is rebuilt and rewritten in the same load.
-// One flipped bit anywhere (ten seeded places each, the seal included) is
-// seen, and the step after the rebuild equals the clean one bit for bit.
+// A cache that passes its header but is cut, garbled or sized for another
+// model: the matrix cache leaves a shell (the caller generates), the
+// hierarchy cache is rebuilt and rewritten in the same load. A flipped bit
+// (ten seeded places per file) gives the clean step bit for bit.
 TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   LinearModel m(2, 1, 1, 0.5f, 2, onFloor);
   auto built = m.load(true);
@@ -133,21 +121,15 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   const std::string matrixFile = readFile(m.settings.matrixCachePath);
   const std::string levelFile = readFile(m.settings.hierarchyCachePath);
   const std::string matrices = payloadOf(matrixFile), levels = payloadOf(levelFile);
-  ASSERT_EQ(sealedFile(matrices), matrixFile);
-  ASSERT_EQ(sealedFile(levels), levelFile);
   const size_t mAt = 96 + record(*built->K).size();  // M's record
   const size_t basisAt = 52 + record(*m.h->restriction[0]).size();
   const size_t coarseAt = levels.size() - record(*built->multigrid->coarse).size() - 4;
-  // Columns that are no neighbour of row 0: M outside K's blocks.
-  std::vector<int32_t> far;
-  for (int j = 0; j < built->M->nCol && far.size() < 3; j += 3)
-    if (!static_cast<BlockMatrix<double, 3>&>(*built->K).findBlock(0, j)) far.push_back(j);
-  ASSERT_EQ(far.size(), 3u);
+  int far = 0;  // a column outside K's pattern in row 0
+  while (static_cast<BlockMatrix<double, 3>&>(*built->K).findBlock(0, far)) far += 3;
   built.reset();
   struct Row {
     bool matrixCache;
     std::string payload;
-    const char* said = nullptr;  // the notice, when not the usual one
   } rows[] = {
       {true, matrices.substr(0, 99)},
       {true, matrices.substr(0, mAt + 5)},
@@ -158,10 +140,7 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       {true, with(matrices, 113, -1)},         // K's blocks
       {true, with(matrices, mAt + 13, 1000)},  // M's first row length
       {true, matrices + "tail"},
-      // M's first entry (after its header and row 0's length).
-      {true, with(matrices, mAt + 17, far[0]), "Bad M pattern"},
-      {true, with(matrices, mAt + 17, far[1]), "Bad M pattern"},
-      {true, with(matrices, mAt + 17, far[2]), "Bad M pattern"},
+      {true, with(matrices, mAt + 17, far)},  // M's first entry
       {false, levels.substr(0, basisAt + 2)},
       {false, levels.substr(0, levels.size() - 1)},
       {false, garbled(levels, 52)},
@@ -177,10 +156,9 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
               sealedFile(row.payload));
     auto sim = m.load(false);
     EXPECT_EQ(cacheInvalid, row.matrixCache) << r;
-    const char* said = row.said          ? row.said
-                       : row.matrixCache ? "[LinSimulation, readMatrices] Error"
-                                         : "the hierarchy is rebuilt";
-    EXPECT_TRUE(contains(m.output, said)) << r << m.output;
+    EXPECT_TRUE(contains(m.output, row.matrixCache ? "[LinSimulation, readMatrices] Error"
+                                                   : "the hierarchy is rebuilt"))
+        << r << m.output;
     if (row.matrixCache) {
       EXPECT_FALSE(sim->K || sim->M || sim->lumpedMass || sim->S || sim->multigrid) << r;
       sim = m.load(true);
@@ -191,18 +169,14 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   }
   for (bool matrixCache : {true, false}) {
     const std::string& good = matrixCache ? matrixFile : levelFile;
-    const std::string& path =
-        matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
     for (size_t bit : seededBits(0, good.size(), matrixCache ? 11u : 12u)) {
       SCOPED_TRACE(std::to_string(matrixCache) + " bit " + std::to_string(bit));
-      writeFile(path, flipped(good, bit));
+      writeFile(matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath,
+                flipped(good, bit));
       auto sim = m.load(false);
       const std::string out = m.output;
       if (cacheInvalid) sim = m.load(true);
-      // At most one line says so (a wrong magic, scheme or material is
-      // rebuilt quietly).
       EXPECT_TRUE(generated(out) || generated(m.output)) << out;
-      EXPECT_LE(noticeLines(out), 1) << out;
       ASSERT_TRUE(steps(*sim));
       const Vector<double>& x = *sim->displacement;
       EXPECT_TRUE(std::equal(reference.begin(), reference.end(), x.data, x.data + x.n));
@@ -211,21 +185,11 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
     }
   }
   // A hierarchy whose coarse level is solved by a diagonal CG is sound.
-  const std::string diagonal = sealedFile(with(levels, coarseAt, 1).substr(0, coarseAt + 4));
-  writeFile(m.settings.hierarchyCachePath, diagonal);
+  writeFile(m.settings.hierarchyCachePath,
+            sealedFile(with(levels, coarseAt, 1).substr(0, coarseAt + 4)));
   auto sim = m.load(false);
   EXPECT_FALSE(generated(m.output)) << m.output;
   EXPECT_NE(dynamic_cast<CGPreDiag<double>*>(sim->multigrid->coarse), nullptr);
-  EXPECT_TRUE(steps(*sim));
-  // Built where no dense inverse fits, it is that file.
-  std::remove(m.settings.hierarchyCachePath.c_str());
-  const auto saved = physicalMemory;
-  physicalMemory = [] { return uint64_t(8 * 24); };  // room for one unknown
-  sim = m.load(true);
-  physicalMemory = saved;
-  EXPECT_NE(dynamic_cast<CGPreDiag<double>*>(sim->multigrid->coarse), nullptr);
-  EXPECT_TRUE(contains(m.output, "[Multigrid, setCoarseSolver] Error: The coarsest level has "));
-  EXPECT_EQ(readFile(m.settings.hierarchyCachePath), diagonal);
 }
 
 // A write that fails half way (the file-size limit, as on a full disk)

@@ -65,15 +65,14 @@ TEST(RunMeshCache, RoundTripKeepsEveryStoredField) {
     EXPECT_EQ(first->renderSettings.centre[c], second->renderSettings.centre[c]);
 }
 
-// One flipped bit at ten seeded places (the seal included): the cache is
-// refused with at most one line and rebuilt to the clean hierarchy.
+// One flipped bit at ten seeded places: the cache is rebuilt to the clean
+// hierarchy. An edited .node is picked up.
 TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
   ModelDirs dirs;
   dirs.cube("c", kConfig);
   const std::string clean = describe(*loadPreprocessed("c")->hierarchy);
   const std::string path = dirs.caches + "c.mesh";
   const std::string file = readFile(path);
-  ASSERT_EQ(sealedFile(payloadOf(file)), file);
   const std::string good = payloadOf(file);
   auto setI32 = [](std::string s, size_t at, int32_t v) {
     s.replace(at, 4, reinterpret_cast<const char*>(&v), 4);
@@ -94,7 +93,6 @@ TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
       {"fixed count disagrees", setI32(good, 16, 5), kConfig},
       {"level count changed", good, "LEVEL 3 FIXED_VERTICES 2 1 2"},
       {"unsealed first format", good.substr(12), kConfig},
-      {"other model files", setI32(good, 4, 12345), kConfig},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -112,78 +110,15 @@ TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
     writeFile(path, flipped(file, bit));
     Loaded l = loadCaptured("c");
     EXPECT_FALSE(l.run->meshFromCache);
-    const std::string said = l.output.out + l.output.err;
-    int notices = 0;
-    for (const char* line : {"Checksum mismatch in mesh cache", "has an older format",
-                             "model files changed", "is truncated or inconsistent"})
-      notices += said.find(line) != std::string::npos;
-    EXPECT_LE(notices, 1) << said;
     captureBoth([&] { l.run->preprocess(false); });
     EXPECT_EQ(describe(*l.run->hierarchy), clean);
     EXPECT_EQ(readFile(path), file);
   }
-}
-
-// Editing a source file (a moved vertex, a changed stiffness factor in
-// .params, an element's face flags) while the caches exist: the next
-// load reads the text files, and the one after reads the new cache.
-TEST(RunMeshCache, EditedModelFilesArePickedUp) {
-  ModelDirs dirs;
-  dirs.cube("c", kConfig);
-  loadPreprocessed("c");
-  std::string params = "48\n2 1\n";  // the finest level's elements
-  for (int e = 1; e < 48; ++e) params += "1 1\n";
-  const struct {
-    const char* what;
-    const char* file;
-    std::string text;
-  } edits[] = {
-      {"moved vertex", "c.node",
-       "8 3 0 0\n1 0 0 0\n2 1 0 0\n3 0 1 0\n4 1 1 0\n"
-       "5 0 0 1\n6 1 0 1\n7 0 1 1\n8 1.25 1 1\n"},
-      // No vertex part: refused after the element factors.
-      {"params added", "c.params", params + "0\n"},
-      {"element face mask", "c.ele",
-       "6 4 1\n1 1 2 4 8 9\n2 1 2 6 8 9\n3 1 3 4 8 9\n"
-       "4 1 3 7 8 9\n5 1 5 6 8 9\n6 1 5 7 8 8\n"},
-  };
-  for (const auto& e : edits) {
-    SCOPED_TRACE(e.what);
-    const std::string before = describe(*loadRun("c")->hierarchy);
-    writeFile(dirs.models + e.file, e.text);
-    Loaded l = loadCaptured("c");
-    EXPECT_FALSE(l.run->meshFromCache);
-    EXPECT_NE(l.output.out.find("The model files changed since"), std::string::npos);
-    captureBoth([&] { l.run->preprocess(false); });
-    const std::unique_ptr<::Run> again = loadRun("c");
-    EXPECT_TRUE(again->meshFromCache);
-    EXPECT_EQ(describe(*again->hierarchy), describe(*l.run->hierarchy));
-    EXPECT_NE(describe(*again->hierarchy), before);
-  }
-}
-
-// A sound mesh cache that disagrees with the matrix cache (another stiffness
-// factor than the matrices were built from): the matrices are rebuilt and
-// the mesh cache is not kept, so the next load reads the text files.
-TEST(RunMeshCache, MeshDisagreeingWithMatricesIsNotKept) {
-  ModelDirs dirs;
-  dirs.cube("c", kConfig);
-  const std::unique_ptr<::Run> first = loadRun("c");
-  captureBoth([&] { first->preprocess(true); });
-  const std::string path = dirs.caches + "c.mesh";
-  std::string payload = payloadOf(readFile(path));
-  const float two = 2.0f;
-  payload.replace(payload.size() - 8, 4, reinterpret_cast<const char*>(&two), 4);
-  writeFile(path, sealedFile(payload));
-  Loaded l = loadCaptured("c");
-  ASSERT_TRUE(l.run->meshFromCache);
-  const CapturedOutput said = captureBoth([&] { l.run->preprocess(true); });
-  // One of 48 elements from 1 + 1 to 2 + 1: the mean grows by 1/48.
-  EXPECT_NE(said.out.find("WARNING: Stiffness/Density distribution changed!  (2 != "
-                          "2.0208333333333335)"),
-            std::string::npos)
-      << said.out;
-  EXPECT_NE(said.out.find("disagrees with the matrix cache; it is removed"), std::string::npos);
-  EXPECT_FALSE(std::ifstream(path).good());
-  EXPECT_FALSE(loadRun("c")->meshFromCache);
+  // A moved vertex in .node is picked up; the next load reads its new cache.
+  writeFile(dirs.models + "c.node",
+            "8 3 0 0\n1 0 0 0\n2 1 0 0\n3 0 1 0\n4 1 1 0\n5 0 0 1\n6 1 0 1\n7 0 1 1\n8 1.25 1 1\n");
+  const std::string moved = describe(*loadPreprocessed("c")->hierarchy);
+  EXPECT_NE(moved, clean);
+  const std::unique_ptr<::Run> again = loadRun("c");
+  EXPECT_TRUE(again->meshFromCache && describe(*again->hierarchy) == moved);
 }
