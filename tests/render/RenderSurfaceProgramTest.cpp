@@ -120,8 +120,8 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
   // Where the fringe lies over the ground it may only brighten it; shells
   // that write depth (the old state) darken it.
   g.showGround = 1;
-  for (const int depth : {0, 1})
-    for (const int texturing : {1, 0}) {
+  for (const int depth : {1, 0})
+    for (const int texturing : {0, 1}) {  // ending as drawn by default
       g.texturing = texturing;
       fur->shellsWriteDepth = uint8_t(depth);
       runFrames(2);
@@ -132,9 +132,7 @@ TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOr
       EXPECT_TRUE(depth ? darker > ring.size() / 50 : darker == 0)
           << "texturing " << texturing << ", depth writes " << depth << ": " << darker;
     }
-  fur->shellsWriteDepth = 0;
   g.showGround = 0;
-  g.texturing = 1;
   runFrames(2);
 
   // The surface with its texture, and without it in the model's colour.
