@@ -160,25 +160,3 @@ TEST(SurfaceMeshReader, NothingToReadYieldsNoGeometry) {
     EXPECT_TRUE(m.restPositions.empty() && m.indices.empty());
   }
 }
-
-// Comments, blank lines and line numbers are seen through the reader above.
-TEST(SurfaceMeshReader, ReadLineSkipsOnlyBlanksAndSplitsLongLines) {
-  TempDir dir;
-  const struct {
-    std::string text;
-    std::vector<std::string> lines;
-  } rows[] = {
-      {"\n  # c\n\tv 1\nv 2", {"\tv 1\n", "v 2"}},
-      {std::string(1500, 'x') + "\n", {std::string(1023, 'x'), std::string(477, 'x') + "\n"}},
-  };
-  for (const auto& row : rows) {
-    std::FILE* f = std::fopen(dir.write("lines.obj", row.text).c_str(), "r");
-    for (const std::string& line : row.lines) {
-      const char* s = SurfaceMesh::readLine(f);
-      ASSERT_NE(s, nullptr) << row.text;
-      EXPECT_EQ(s, line);
-    }
-    EXPECT_EQ(SurfaceMesh::readLine(f), nullptr) << row.text;
-    std::fclose(f);
-  }
-}
