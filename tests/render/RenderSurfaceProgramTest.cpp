@@ -48,6 +48,7 @@ Image shot() {
 bool differs(const Rgb& a, const Rgb& b) {
   return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) > 24;
 }
+int luminance(const Rgb& c) { return c.r + c.g + c.b; }
 
 // Pixels differing from the background in the middle half; their mean row.
 long bodyPixels(const Image& img, const Image& empty, double* meanRow = nullptr) {
@@ -63,14 +64,13 @@ long bodyPixels(const Image& img, const Image& empty, double* meanRow = nullptr)
   return n;
 }
 
-// The program's window on a private copy of bunnyFurTex, before any model.
-Image startProgram() {
-  static TempDir dir;
+TEST(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOrItsMesh) {
+  TempDir dir;
   for (const char* d : {"bin", "models", "caches"}) mkdir(dir.file(d).c_str(), 0777);
   for (const char* ext : {".config", ".node", ".ele", ".params", ".obj", ".tga"})
     std::filesystem::copy_file(std::string(ZOLT_MODELS_DIR) + "bunnyFurTex" + ext,
                                dir.file("models/bunnyFurTex") + ext);
-  EXPECT_EQ(chdir(dir.file("bin").c_str()), 0);
+  ASSERT_EQ(chdir(dir.file("bin").c_str()), 0);
   modelsPath = dir.file("models/");
   cachesPath = dir.file("caches/");
   static char arg0[] = "RenderSurfaceProgramTest";
@@ -78,20 +78,7 @@ Image startProgram() {
   captureStdout([] { initOpenGL(1, argv, modelsPath.c_str(), ".config"); });
   for (const double end = monotonicSeconds() + 0.3; monotonicSeconds() < end; sleepSeconds(0.002))
     glutMainLoopEvent();
-  return shot();
-}
-
-// The program starts and ends once, as it does in use.
-class RenderSurfaceProgram : public testing::Test {
- protected:
-  static void SetUpTestSuite() { empty = startProgram(); }
-  static void TearDownTestSuite() { captureStdout(shutdownGL); }
-  static Image empty;
-};
-
-Image RenderSurfaceProgram::empty;
-
-TEST_F(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravityOrItsMesh) {
+  const Image empty = shot();
   captureBoth([] { selectModel(false, 0, 0, "bunnyFurTex", false); });
   ASSERT_NE(currentRun, nullptr);
   runFrames(3);
@@ -100,6 +87,50 @@ TEST_F(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravity
   const RenderSurface& surface = *currentDrawable->renderSurface;
   ASSERT_GT(surface.vertexCount, 1000u);
   EXPECT_TRUE(surface.textured);
+
+  // Fur over the ground: the ground alone, then the base surface alone.
+  auto* fur = dynamic_cast<RenderSurfaceFur*>(currentDrawable->renderSurface);
+  ASSERT_TRUE(g.furOn && fur);
+  const int32_t drawMesh = g.drawSimulationMesh;
+  g.showGround = 1;
+  g.renderSurfaceOn = g.drawSimulationMesh = 0;
+  runFrames(2);
+  const Image ground = shot();
+  g.renderSurfaceOn = 1;
+  g.drawSimulationMesh = drawMesh;
+  g.showGround = 0;
+  const float length = fur->fur.furLength;
+  captureStdout([&] { fur->setFurLength(0.0f); });
+  runFrames(2);
+  const Image base = shot();
+  captureStdout([&] { fur->setFurLength(length); });
+  // The ring: pixels within 20 (in x and y) of the body in the middle of the
+  // window, away from the texts, but not on it.
+  const int w = base.width, h = base.height;
+  std::vector<char> body(size_t(w * h)), near(body.size());
+  for (int y = h / 5; y < 4 * h / 5; ++y)
+    for (int x = w / 5; x < 4 * w / 5; ++x)
+      if ((body[size_t(y * w + x)] = differs(base.at(x, y), empty.at(x, y))))
+        for (int dy = -20; dy <= 20; ++dy)
+          for (int dx = -20; dx <= 20; ++dx) near[size_t((y + dy) * w + x + dx)] = 1;
+  std::vector<int> ring;
+  for (int i = 0; i < w * h; ++i)
+    if (near[size_t(i)] && !body[size_t(i)]) ring.push_back(i);
+  ASSERT_GT(ring.size(), 2000u);
+  // Where the fringe lies over the ground it may only brighten it; shells
+  // that write depth (the old state) darken it.
+  g.showGround = 1;
+  for (const int depth : {1, 0}) {
+    fur->shellsWriteDepth = uint8_t(depth);
+    runFrames(2);
+    const Image furry = shot();
+    size_t darker = 0;
+    for (const int i : ring)
+      darker += luminance(furry.at(i % w, i / w)) < luminance(ground.at(i % w, i / w)) - 6;
+    EXPECT_TRUE(depth ? darker > ring.size() / 50 : darker == 0) << depth << ": " << darker;
+  }
+  g.showGround = 0;
+  runFrames(2);
 
   // The surface with its texture, and without it in the model's colour.
   double restRow = 0;
@@ -114,7 +145,7 @@ TEST_F(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravity
   // Gravity (id 102): the surface sinks with the mesh; its lowest mean
   // over 18 frames (about a second) lies below the rest position.
   g.gravityOn = 1;
-  controlCallback(kIdGravity);
+  controlCallback(102);
   double lowest = 0, lowestRow = restRow;
   for (int i = 0; i < 6; ++i) {
     runFrames(3);
@@ -131,86 +162,13 @@ TEST_F(RenderSurfaceProgram, DefaultModelShowsItsTexturedSurfaceFollowingGravity
 
   // Surface off (id 116): the mesh is drawn in its place.
   g.renderSurfaceOn = 0;
-  controlCallback(kIdRenderSurface);
+  controlCallback(116);
   ASSERT_TRUE(g.drawSimulationMesh);
   runFrames(2);
   const Image mesh = shot();
   EXPECT_GT(bodyPixels(mesh, empty), covered / 2);
   EXPECT_GT(countDifferentPixels(textured, mesh, 24), covered / 4);
-}
-
-int luminance(const Rgb& c) { return c.r + c.g + c.b; }
-
-TEST_F(RenderSurfaceProgram, FurOverTheGroundLeavesNoDarkFringe) {
-  captureBoth([] { selectModel(false, 0, 0, "bunnyFurTex", false); });
-  ASSERT_NE(currentRun, nullptr);
-  GuiSettings& g = guiSettings;
-  g.gravityOn = 0;
-  runFrames(3);
-  auto* fur = dynamic_cast<RenderSurfaceFur*>(currentDrawable->renderSurface);
-  ASSERT_TRUE(g.renderSurfaceOn && g.furOn && fur);
-
-  // The ground alone, then the body's base surface alone (fur of length 0).
-  g.showGround = 1;
-  const int32_t mesh = g.drawSimulationMesh;
-  g.renderSurfaceOn = g.drawSimulationMesh = 0;
-  runFrames(2);
-  const Image ground = shot();
-  g.renderSurfaceOn = 1;
-  g.drawSimulationMesh = mesh;
-  g.showGround = 0;
-  const float length = fur->fur.furLength;
-  captureStdout([&] { fur->setFurLength(0.0f); });
-  runFrames(2);
-  const Image base = shot();
-  captureStdout([&] { fur->setFurLength(length); });
-  g.showGround = 1;
-
-  // The ring: pixels within 20 (in x and y) of the body in the middle of the
-  // window, away from the texts, but not on it. sum counts body pixels above
-  // and left of a corner.
-  const int w = base.width, h = base.height, reach = 20;
-  const auto body = [&](int x, int y) {
-    return x >= w / 5 && x < 4 * w / 5 && y >= h / 5 && y < 4 * h / 5 &&
-           differs(base.at(x, y), empty.at(x, y));
-  };
-  std::vector<int> sum(size_t(w + 1) * size_t(h + 1));
-  const auto at = [&](int x, int y) -> int& { return sum[size_t(y) * size_t(w + 1) + size_t(x)]; };
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      at(x + 1, y + 1) = body(x, y) + at(x, y + 1) + at(x + 1, y) - at(x, y);
-  std::vector<std::pair<int, int>> ring;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const int x0 = std::max(x - reach, 0), x1 = std::min(x + reach + 1, w);
-      const int y0 = std::max(y - reach, 0), y1 = std::min(y + reach + 1, h);
-      if (!body(x, y) && at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0) > 0)
-        ring.push_back({x, y});
-    }
-  ASSERT_GT(ring.size(), 2000u);
-
-  // Where the fur fringe lies over the ground it may only brighten it.
-  const struct {
-    int texturing;
-    uint8_t shellsWriteDepth;
-    bool fringe;
-  } rows[] = {{1, 0, false}, {0, 0, false}, {1, 1, true}};
-  for (const auto& row : rows) {
-    g.texturing = row.texturing;
-    fur->shellsWriteDepth = row.shellsWriteDepth;
-    runFrames(2);
-    const Image furry = shot();
-    size_t darker = 0;
-    for (const auto& [x, y] : ring)
-      darker += luminance(furry.at(x, y)) < luminance(ground.at(x, y)) - 6;
-    if (row.fringe)
-      EXPECT_GT(darker, ring.size() / 50) << "texturing " << row.texturing;
-    else
-      EXPECT_EQ(darker, 0u) << "texturing " << row.texturing << " of " << ring.size();
-  }
-  fur->shellsWriteDepth = 0;
-  g.showGround = 0;
-  g.texturing = 1;
+  captureStdout(shutdownGL);
 }
 
 }  // namespace

@@ -160,36 +160,3 @@ TEST(SurfaceMeshReader, NothingToReadYieldsNoGeometry) {
     EXPECT_TRUE(m.restPositions.empty() && m.indices.empty());
   }
 }
-
-TEST(SurfaceMeshReader, ReadLineSkipsBlankAndCommentLines) {
-  TempDir dir;
-  const std::string longLine = std::string(1500, 'x') + "\n";
-  const struct {
-    std::string text;
-    std::vector<std::string> lines;  // as returned, in order
-    std::vector<int> numbers;        // line count after each
-  } rows[] = {
-      {"v 1 2 3\nf 1 2 3\n", {"v 1 2 3\n", "f 1 2 3\n"}, {1, 2}},
-      {"\n   \n# c\n   # c\n  v 1\n", {"v 1\n"}, {5}},
-      {"\tv 1\n", {"\tv 1\n"}, {1}},  // only blanks are skipped
-      {"v 1 2 3", {"v 1 2 3"}, {1}},  // last line without a newline
-      {"", {}, {}},
-      {"\n\n# only comments\n", {}, {}},
-      // 1023 bytes per piece: the rest comes as further lines.
-      {longLine, {std::string(1023, 'x'), std::string(477, 'x') + "\n"}, {1, 2}},
-  };
-  for (const auto& row : rows) {
-    std::FILE* f = std::fopen(dir.write("lines.obj", row.text).c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    int number = 0;
-    for (size_t k = 0; k < row.lines.size(); ++k) {
-      const char* s = SurfaceMesh::readLine(f, &number);
-      ASSERT_NE(s, nullptr) << row.text << " line " << k;
-      EXPECT_EQ(s, row.lines[k]) << row.text;
-      EXPECT_EQ(number, row.numbers[k]) << row.text;
-    }
-    EXPECT_EQ(SurfaceMesh::readLine(f), nullptr) << row.text;
-    EXPECT_EQ(SurfaceMesh::readLine(f), nullptr) << "still at the end";
-    std::fclose(f);
-  }
-}

@@ -121,36 +121,22 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
     EXPECT_TRUE(sameBinding(*s, *good)) << row.what;
     EXPECT_EQ(readAll(model.file()), bytes) << row.what;
   }
-}
-
-// One flipped bit at ten seeded places (swapped node numbers and absurd
-// weights among them): the file is refused in one line and searched again.
-TEST(SurfaceWeightFile, FlippedBitsAreSearchedAgain) {
-  Model model;
-  std::string out;
-  auto good = model.bind(out);
-  const std::string bytes = readAll(model.file());
-  for (size_t bit : zolt::test::seededBits(0, bytes.size(), 5)) {
-    SCOPED_TRACE(bit);
-    model.dir.write("model.cacheSurface.weight", zolt::test::flipped(bytes, bit));
+  // Ten seeded bit flips, and the node lists of two vertices swapped (counts
+  // and ranges kept): refused in one line.
+  std::string swapped = payload;
+  std::swap_ranges(swapped.begin() + 12, swapped.begin() + 28, swapped.begin() + 28);
+  std::vector<std::string> damaged = {swapped + bytes.substr(bytes.size() - 8)};
+  for (size_t bit : zolt::test::seededBits(0, bytes.size(), 5))
+    damaged.push_back(zolt::test::flipped(bytes, bit));
+  for (const std::string& file : damaged) {
+    model.dir.write("model.cacheSurface.weight", file);
     auto s = model.bind(out);
-    const bool checksum =
-        out.find("[SurfaceMesh, readWeights] Error: Checksum mismatch in " + model.file() +
-                 "; the weights are searched again.\n") != std::string::npos;
-    const bool mismatch =
-        out.find("Stored weight file does not match current object.\n") != std::string::npos;
-    EXPECT_NE(checksum, mismatch) << out;
-    EXPECT_NE(out.find("Generating surface weights"), std::string::npos);
+    EXPECT_NE(out.find("Checksum mismatch in " + model.file()) == std::string::npos,
+              out.find("Stored weight file does not match") == std::string::npos)
+        << out;
     EXPECT_TRUE(sameBinding(*s, *good));
     EXPECT_EQ(readAll(model.file()), bytes);
   }
-  // Swapped node lists of two vertices keep every count and range.
-  std::string swapped = zolt::test::payloadOf(bytes);
-  std::swap_ranges(swapped.begin() + 12, swapped.begin() + 28, swapped.begin() + 28);
-  model.dir.write("model.cacheSurface.weight", swapped + bytes.substr(bytes.size() - 8));
-  auto s = model.bind(out);
-  EXPECT_NE(out.find("Checksum mismatch"), std::string::npos) << out;
-  EXPECT_TRUE(sameBinding(*s, *good));
 }
 
 TEST(SurfaceWeightFile, UnwritableFileKeepsTheWeights) {
