@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 
+#include <sys/stat.h>
+
 namespace zolt {
 
 namespace {
@@ -50,8 +52,13 @@ SealedInBuf::SealedInBuf(std::streambuf& src)
   XXH3_64bits_reset(state_->h);
   setg(buf_.data(), buf_.data(), buf_.data());
   const auto in = std::ios_base::in;
-  const int64_t base = src_.pubseekoff(0, std::ios_base::cur, in);
-  const int64_t size = base < 0 ? -1 : int64_t(src_.pubseekoff(0, std::ios_base::end, in));
+  int64_t base = -1, size = -1;
+  try {
+    base = src_.pubseekoff(0, std::ios_base::cur, in);
+    size = base < 0 ? -1 : int64_t(src_.pubseekoff(0, std::ios_base::end, in));
+  } catch (...) {  // a file buffer throws on a read error
+    return;
+  }
   if (base < 0 || size < 0) return;
   base_ = bufPos_ = hashed_ = base;
   end_ = std::max(base, size - 8);
@@ -62,16 +69,21 @@ SealedInBuf::SealedInBuf(std::streambuf& src)
 
 SealedInBuf::~SealedInBuf() = default;
 
+// A read error (a directory, a failing disk) reads as the end of the data:
+// the file buffer throws it, and it must not leave the reader.
 int64_t SealedInBuf::fetch(int64_t at, char* dst, int64_t n) {
-  if (srcPos_ != at) {
-    if (int64_t(src_.pubseekpos(at, std::ios_base::in)) != at) {
+  try {
+    if (srcPos_ != at && int64_t(src_.pubseekpos(at, std::ios_base::in)) != at) {
       srcPos_ = -1;
       return 0;
     }
+    const int64_t got = src_.sgetn(dst, n);
+    srcPos_ = at + std::max<int64_t>(got, 0);
+    return got;
+  } catch (...) {
+    srcPos_ = -1;
+    return 0;
   }
-  const int64_t got = src_.sgetn(dst, n);
-  srcPos_ = at + std::max<int64_t>(got, 0);
-  return got;
 }
 
 // Bytes [at, at + n) are at p; hashes the part past hashed_. A gap left by
@@ -233,23 +245,52 @@ bool SealedOutBuf::seal() {
   return !failed_ && dst_.pubsync() == 0;
 }
 
-uint64_t filesFingerprint(const std::vector<std::string>& paths) {
-  std::unique_ptr<XXH3_state_t, XXH_errorcode (*)(XXH3_state_t*)> h(XXH3_createState(),
-                                                                    XXH3_freeState);
-  XXH3_64bits_reset(h.get());
+std::string notAFile(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return std::string();
+  return S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
+}
+
+namespace {
+
+struct Hasher {
+  XXH3_state_t* h = XXH3_createState();
+  Hasher() { XXH3_64bits_reset(h); }
+  ~Hasher() { XXH3_freeState(h); }
+  Hasher(const Hasher&) = delete;
+  Hasher& operator=(const Hasher&) = delete;
+  void add(const void* p, size_t n) { hashUpdate(h, p, n); }
+  uint64_t digest() const { return XXH3_64bits_digest(h); }
+};
+
+}  // namespace
+
+uint64_t bytesFingerprint(std::initializer_list<std::pair<const void*, size_t>> ranges) {
+  Hasher h;
+  for (const auto& [data, size] : ranges) {
+    const uint64_t n = size;  // the sizes keep the ranges apart
+    h.add(&n, sizeof n);
+    h.add(data, size);
+  }
+  return h.digest();
+}
+
+uint64_t filesFingerprint(const std::vector<std::string>& paths, const std::string& text) {
+  Hasher h;
   std::vector<char> buf(static_cast<size_t>(kChunk));
   for (const std::string& path : paths) {
     std::ifstream in(path, std::ios::binary);
     int64_t size = -1;
     if (in && in.seekg(0, std::ios::end)) size = in.tellg();
     in.seekg(0);
-    hashUpdate(h.get(), &size, sizeof size);
+    h.add(&size, sizeof size);
     while (size > 0 && in) {
       in.read(buf.data(), std::streamsize(buf.size()));
-      hashUpdate(h.get(), buf.data(), static_cast<size_t>(in.gcount()));
+      h.add(buf.data(), static_cast<size_t>(in.gcount()));
     }
   }
-  return XXH3_64bits_digest(h.get());
+  h.add(text.data(), text.size());
+  return h.digest();
 }
 
 }  // namespace zolt

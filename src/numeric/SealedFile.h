@@ -8,10 +8,13 @@
 // before the seal, so the readers' size checks see the payload alone.
 // SealedOutBuf hashes what is written through it and appends the seal.
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zolt {
@@ -84,9 +87,17 @@ class SealedOutBuf : public std::streambuf {
   bool failed_ = false;
 };
 
+// Why path cannot hold a cache file: "is a directory" or "is not a regular
+// file"; empty when it is a regular file or nothing is there.
+std::string notAFile(const std::string& path);
+
 // XXH3-64 of the contents of the given files in order, each preceded by
 // its size (a missing file counts as size -1), so that editing any of
 // them changes the value.
-uint64_t filesFingerprint(const std::vector<std::string>& paths);
+// XXH3-64 of the byte ranges {data, size} in order.
+uint64_t bytesFingerprint(std::initializer_list<std::pair<const void*, size_t>> ranges);
+
+// `text` is hashed after the files.
+uint64_t filesFingerprint(const std::vector<std::string>& paths, const std::string& text = "");
 
 }  // namespace zolt

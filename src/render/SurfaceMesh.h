@@ -55,6 +55,9 @@ class SurfaceMesh {
 
   uint8_t textured = 0;
   uint32_t vertexCount = 0;
+  // What the binding is for (surfaceFingerprint); generateWeights sets it,
+  // the weight file stores it and a file with another one is searched again.
+  uint64_t weightKey = 0;
 
   // Binds to the finest level of h: nodeDisplacements become 3 zeros per
   // node.
@@ -106,8 +109,11 @@ class SurfaceMesh {
   // ".weightFur"), or searches and writes it. weighting scales the distance
   // to a face centroid against the distance to the face plane.
   void generateWeights(const char* cacheName, bool fur, float weighting);
-  // True when the file exists and matches this surface and mesh.
+  // True when the file exists and matches this surface (weightKey) and mesh.
   bool readWeights(const char* cacheName, bool fur);
+  // Fingerprint of the rest positions and triangles and of the weighting:
+  // moving one vertex of the surface file changes it.
+  uint64_t surfaceFingerprint(float weighting) const;
   // True when the whole file was written; a failed write leaves no file.
   bool writeWeights(const char* cacheName, bool fur) const;
 

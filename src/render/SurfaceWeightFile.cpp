@@ -1,8 +1,9 @@
 // The weight file: u32 format word, u32 vertex count, u32 finest element
-// count, then per vertex 4 u32 node numbers, and 4 f32 each of weights,
-// normal frame and face coordinates, array after array, and the seal
-// (SealedFile.h): 20 + 64 V bytes. A file of the unsealed first format
-// starts with its vertex count.
+// count, u64 fingerprint of the surface the binding is for (weightKey), then
+// per vertex 4 u32 node numbers, and 4 f32 each of weights, normal frame and
+// face coordinates, array after array, and the seal (SealedFile.h):
+// 28 + 64 V bytes. A file of the unsealed first format starts with its
+// vertex count.
 
 #include <cmath>
 #include <cstdio>
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr int64_t kBytesPerVertex = 64;
-constexpr uint32_t kWeightMagic = 0x7A91B002;
+constexpr uint32_t kWeightMagic = 0x7A91B003;  // 2: no fingerprint
 
 bool readFloats(std::istream& in, std::vector<float>& out, size_t n) {
   out.resize(n);
@@ -31,9 +32,16 @@ std::string SurfaceMesh::weightFilePath(const char* cacheName, bool fur) {
   return std::string(cacheName ? cacheName : "") + (fur ? ".weightFur" : ".weight");
 }
 
+uint64_t SurfaceMesh::surfaceFingerprint(float weighting) const {
+  return zolt::bytesFingerprint({{restPositions.data(), 4 * restPositions.size()},
+                                 {indices.data(), 4 * indices.size()},
+                                 {&weighting, sizeof weighting}});
+}
+
 bool SurfaceMesh::readWeights(const char* cacheName, bool fur) {
   if (!mesh) return false;
   const std::string path = weightFilePath(cacheName, fur);
+  if (!zolt::notAFile(path).empty()) return false;  // writeWeights says why
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     std::printf("Can't read the file %s!\n", path.c_str());
@@ -45,12 +53,21 @@ bool SurfaceMesh::readWeights(const char* cacheName, bool fur) {
   uint32_t magic = 0;
   const size_t nodes = mesh->vertices[mesh->nLevels - 1].size();
   const size_t elements = mesh->elements[mesh->nLevels - 1].size();
-  uint32_t storedVertices = 0, storedElements = 0;
+  uint32_t storedVertices = 0, storedElements = 0, low = 0, high = 0;
   bool ok = zolt::bin::readU32(in, magic) && magic == kWeightMagic &&
             zolt::bin::readU32(in, storedVertices) && zolt::bin::readU32(in, storedElements) &&
+            zolt::bin::readU32(in, low) && zolt::bin::readU32(in, high) &&
             storedVertices == restPositions.size() / 3 && storedVertices == vertexCount &&
             storedElements == elements &&
             zolt::bin::bytesLeft(in) == kBytesPerVertex * static_cast<int64_t>(storedVertices);
+  if (ok && (uint64_t(high) << 32 | low) != weightKey && sealed.verify()) {
+    std::printf(
+        "[SurfaceMesh, readWeights] The surface changed since %s was written; the weights are "
+        "searched again.\n",
+        path.c_str());
+    clearWeights();
+    return false;
+  }
   const size_t n = 4 * static_cast<size_t>(vertexCount);
   if (ok) {
     nodeIndices.resize(n);
@@ -85,7 +102,9 @@ bool SurfaceMesh::writeWeights(const char* cacheName, bool fur) const {
     return false;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file) {
-    std::printf("Error: The file %s could not be opened\n", path.c_str());
+    const std::string why = zolt::notAFile(path);
+    std::printf("Error: The file %s could not be opened%s\n", path.c_str(),
+                why.empty() ? "" : (" (it " + why + ")").c_str());
     return false;
   }
   zolt::SealedOutBuf sealed(*file.rdbuf());
@@ -93,6 +112,8 @@ bool SurfaceMesh::writeWeights(const char* cacheName, bool fur) const {
   zolt::bin::writeU32(out, kWeightMagic);
   zolt::bin::writeU32(out, vertexCount);
   zolt::bin::writeU32(out, static_cast<uint32_t>(mesh->elements[mesh->nLevels - 1].size()));
+  zolt::bin::writeU32(out, static_cast<uint32_t>(weightKey));
+  zolt::bin::writeU32(out, static_cast<uint32_t>(weightKey >> 32));
   for (uint32_t k : nodeIndices) zolt::bin::writeU32(out, k);
   for (const std::vector<float>* a : {&weights, &normalFrame, &faceCoords})
     for (float v : *a) zolt::bin::writeF32(out, v);

@@ -259,6 +259,7 @@ bool SurfaceMesh::searchWeights(float weighting) {
 void SurfaceMesh::generateWeights(const char* cacheName, bool fur, float weighting) {
   const std::clock_t start = std::clock();
   clearWeights();
+  weightKey = surfaceFingerprint(weighting);
   const bool read = mesh && readWeights(cacheName, fur);
   std::printf("Highresmesh:        \n");
   std::printf(" Faces              %zu\n", indices.size() / 3);

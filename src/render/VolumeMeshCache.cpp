@@ -104,6 +104,6 @@ bool VolumeMesh::writeCache(const std::string& path, bool withScalars,
   file.close();
   if (file) return true;
   std::cout << "[RenderVolume, writeCache] Error: Can't write file \"" << path << "\"" << std::endl;
-  std::remove(path.c_str());
+  if (zolt::notAFile(path).empty()) std::remove(path.c_str());  // never a directory
   return false;
 }

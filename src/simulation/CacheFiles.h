@@ -15,9 +15,11 @@
 namespace zolt::cache {
 
 // Flushes the stream; when anything written failed, closes it and removes
-// the file so that no partial cache is left. True when the write succeeded.
+// the file so that no partial cache is left. True when the write succeeded;
+// false, quietly, for a stream that never opened.
 template <class Stream>
 bool finishWrite(Stream& s, const std::string& path, const char* method) {
+  if (!s.is_open()) return false;  // nothing written; the opener reported it
   s.flush();
   if (s.good()) return true;
   std::cout << "[LinSimulation, " << method << "] Error: Could not write the cache file \"" << path

@@ -8,10 +8,13 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
+#include <string>
 
 #include "BinaryIO.h"
 #include "FEMSimulation.h"
 #include "FiniteElement.h"
+#include "SealedFile.h"
 #include "SimulationSettings.h"
 #include "TetHierarchy.h"
 
@@ -58,16 +61,17 @@ bool sameFingerprint(double stored, double cur) {
   return std::fabs(stored - cur) <= 1e-8 * std::fabs(stored);
 }
 
-// "  (stored != current)" with every digit a double has.
-void printPair(const char* warning, double stored, double cur) {
-  const std::streamsize precision = std::cout.precision(17);
-  std::cout << warning << "  (" << stored << " != " << cur << ")" << std::endl;
-  std::cout.precision(precision);
+// warning "  (stored != current)" with every digit a double has.
+std::string withValues(const char* warning, double stored, double cur) {
+  std::ostringstream text;
+  text << std::setprecision(17) << warning << "  (" << stored << " != " << cur << ")";
+  return text.str();
 }
 
 }  // namespace
 
-void FEMSimulation::readWriteCacheHeader(bool write, std::iostream& stream) {
+void FEMSimulation::readWriteCacheHeader(bool write, std::iostream& stream,
+                                         zolt::SealedInBuf* seal) {
   using namespace zolt::bin;
   const int finest = hierarchy->nLevels - 1;
   const std::vector<FiniteElement*>& elements = hierarchy->elements[finest];
@@ -91,42 +95,46 @@ void FEMSimulation::readWriteCacheHeader(bool write, std::iostream& stream) {
     return;
   }
 
-  auto invalid = [](const char* warning) {
-    if (warning) std::cout << warning << std::endl;
+  // The whole header is read first. A mismatch is damage when the seal
+  // fails; otherwise its warning names the file that is rebuilt.
+  const std::string& path = settings->matrixCachePath;
+  auto invalid = [&](const std::string& warning) {
     cacheInvalid = 1;
+    if (seal && !seal->verify())
+      std::cout << "[FEMSimulation, readWriteCacheHeader] Error: Checksum mismatch in \"" << path
+                << "\"; the matrices are rebuilt" << std::endl;
+    else
+      std::cout << warning << " Rebuilding \"" << path << "\"." << std::endl;
   };
-  const char* kShort = "WARNING: Cache header incomplete!";
-  uint32_t magic, realSize, levels, vertices, nElem, fixed;
-  if (!readU32(stream, magic) || magic != kMagic) return invalid(nullptr);
-  if (!readU32(stream, realSize)) return invalid(kShort);
+  uint32_t magic = 0, realSize = 0, levels = 0, vertices = 0, nElem = 0, fixed = 0, low = 0,
+           high = 0;
+  double stored[6], s = 0.0, g = 0.0;
+  bool complete = readU32(stream, magic);
+  if (complete && magic != kMagic) return invalid("WARNING: Not a matrix cache of this format!");
+  for (uint32_t* v : {&realSize, &levels, &vertices, &nElem, &fixed})
+    complete = complete && readU32(stream, *v);
+  for (double& v : stored) complete = complete && readF64(stream, v);
+  complete = complete && readF64(stream, s) && readF64(stream, g) && readU32(stream, low) &&
+             readU32(stream, high);
+  if (!complete) return invalid("WARNING: Cache header incomplete!");
   if (realSize != kRealSize) return invalid("WARNING: FLOAT/DOUBLE Precision changed!");
-  if (!readU32(stream, levels)) return invalid(kShort);
   if (levels != nLevels) return invalid("WARNING: Levels of Hierarchy changed!");
-  if (!readU32(stream, vertices) || !readU32(stream, nElem)) return invalid(kShort);
   if (vertices != nVertices || nElem != nElements)
     return invalid("WARNING: Number of Vertices/Elements changed!");
-  if (!readU32(stream, fixed)) return invalid(kShort);
   if (fixed != nFixed) return invalid("WARNING: Number of fixed Vertices changed!");
-  double stored[6];
-  for (double& v : stored)
-    if (!readF64(stream, v)) return invalid(kShort);
   if (!sameMaterialValue(material.lambda, stored[0]) || !sameMaterialValue(material.mu, stored[1]))
     return invalid("WARNING: Material Properties changed!");
-  double s, g;
-  if (!readF64(stream, s)) return invalid(kShort);
-  if (!sameFingerprint(s, current.factors)) {
-    printPair("WARNING: Stiffness/Density distribution changed!", s, current.factors);
-    cacheMeshMismatch = 1;
-    return invalid(nullptr);
-  }
-  if (!readF64(stream, g)) return invalid(kShort);
-  if (!sameFingerprint(g, current.mesh)) {
-    printPair("WARNING: Mesh changed!", g, current.mesh);
-    cacheMeshMismatch = 1;
-    return invalid(nullptr);
-  }
-  uint32_t low, high;
-  if (!readU32(stream, low) || !readU32(stream, high)) return invalid(kShort);
+  // Before the fingerprints: built from the same files, factors or geometry
+  // that differ mean the mesh now loaded disagrees with the matrices.
   if ((uint64_t(high) << 32 | low) != settings->sourceFingerprint)
     return invalid("WARNING: Model files changed!");
+  if (!sameFingerprint(s, current.factors)) {
+    invalid(withValues("WARNING: Stiffness/Density distribution changed!", s, current.factors));
+    cacheMeshMismatch = !seal || seal->verify();
+    return;
+  }
+  if (!sameFingerprint(g, current.mesh)) {
+    invalid(withValues("WARNING: Mesh changed!", g, current.mesh));
+    cacheMeshMismatch = !seal || seal->verify();
+  }
 }

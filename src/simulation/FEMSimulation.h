@@ -21,6 +21,10 @@ extern int cacheInvalid;
 // element factors or another geometry than the mesh now loaded.
 extern int cacheMeshMismatch;
 
+namespace zolt {
+class SealedInBuf;
+}
+
 class FEMSimulation : public Simulation {
  public:
   HeldRamp heldRamp;
@@ -69,9 +73,11 @@ class FEMSimulation : public Simulation {
 
   // The 96-byte matrix-cache header: written at the stream's position, or
   // read and compared with the model (mesh sizes, fixed count, lambda and mu,
-  // factor and mesh fingerprints, model files). A mismatch prints its
-  // warning and sets cacheInvalid.
-  virtual void readWriteCacheHeader(bool write, std::iostream& stream);
+  // model files, factor and mesh fingerprints). A mismatch sets cacheInvalid
+  // and prints one line naming the matrix cache: its warning, or, when
+  // `seal` (the stream's sealed reader) fails, the damage.
+  virtual void readWriteCacheHeader(bool write, std::iostream& stream,
+                                    zolt::SealedInBuf* seal = nullptr);
 
   // After a solve: pulls the nodes of every inverted finest element back
   // (towards their previous positions, or towards the element's centroid

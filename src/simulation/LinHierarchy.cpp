@@ -12,6 +12,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <string>
 
 #include "BinaryIO.h"
 #include "BlockMatrix.h"
@@ -87,19 +88,29 @@ void LinSimulation::setUpHierarchy(bool generate, int scheme) {
   std::unique_ptr<FullMatrix<double>> inverse;
   int coarseKind = kInvert;
   bool reuse = false;
-  if (!generate) {
-    std::ifstream file(settings->hierarchyCachePath, std::ios::binary);
+  // Not a file: treated as missing, the writer says why it cannot cache.
+  const std::string& path = settings->hierarchyCachePath;
+  if (!generate && zolt::notAFile(path).empty()) {
+    std::ifstream file(path, std::ios::binary);
     zolt::SealedInBuf sealed(*file.rdbuf());
     std::istream in(&sealed);
-    if (hierarchyCacheMatches(in, scheme)) {
+    const std::string stale = file ? hierarchyCacheStale(in, scheme) : "is missing";
+    if (!stale.empty()) {
+      if (!file || sealed.verify())
+        std::cout << "[LinSimulation, setUpHierarchy] Hierarchy cache \"" << path << "\" "
+                  << stale << "; the hierarchy is rebuilt." << std::endl;
+      else
+        std::cout << "[LinSimulation, readHierarchyCache] Error: Checksum mismatch in \"" << path
+                  << "\"; the hierarchy is rebuilt." << std::endl;
+    } else {
       std::cout << "Reading Interpolation & Restriction ........." << std::endl;
       reuse = readHierarchyCache(in, levels, coarseKind, inverse);
-      const bool sound = reuse;
-      reuse = reuse && sealed.verify();
-      if (!reuse)
+      const bool sound = sealed.verify();
+      if (!reuse || !sound)
         std::cout << "[LinSimulation, readHierarchyCache] Error: "
-                  << (sound ? "Checksum mismatch" : "Bad record") << " in \""
-                  << settings->hierarchyCachePath << "\"; the hierarchy is rebuilt." << std::endl;
+                  << (sound ? "Bad record" : "Checksum mismatch") << " in \"" << path
+                  << "\"; the hierarchy is rebuilt." << std::endl;
+      reuse = reuse && sound;
     }
   }
   if (!reuse) return buildHierarchy(scheme);
@@ -119,14 +130,18 @@ void LinSimulation::setUpHierarchy(bool generate, int scheme) {
   }
 }
 
-bool LinSimulation::hierarchyCacheMatches(std::istream& in, int scheme) const {
+std::string LinSimulation::hierarchyCacheStale(std::istream& in, int scheme) const {
   int32_t stored;
   double storedMaterial[6], cur[6];
-  if (!zolt::bin::readI32(in, stored)) return false;
-  for (double& v : storedMaterial)
-    if (!zolt::bin::readF64(in, v)) return false;
+  bool complete = zolt::bin::readI32(in, stored);
+  for (double& v : storedMaterial) complete = complete && zolt::bin::readF64(in, v);
+  if (!complete) return "is truncated";
+  if (stored != scheme)
+    return "was written for integration scheme " + std::to_string(stored) + ", not " +
+           std::to_string(scheme);
   materialValues(*settings->material, cur);
-  return stored == scheme && sameMaterial(storedMaterial, cur);
+  if (!sameMaterial(storedMaterial, cur)) return "was written for other material values";
+  return std::string();
 }
 
 bool LinSimulation::readHierarchyCache(std::istream& in,
@@ -166,6 +181,12 @@ bool LinSimulation::readHierarchyCache(std::istream& in,
 void LinSimulation::buildHierarchy(int scheme) {
   const std::string& path = settings->hierarchyCachePath;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file.is_open()) {
+    const std::string why = zolt::notAFile(path);
+    std::cout << "[LinSimulation, buildHierarchy] Error: Could not create \"" << path << "\""
+              << (why.empty() ? "" : " (it " + why + ")") << "; the hierarchy is not cached."
+              << std::endl;
+  }
   zolt::SealedOutBuf sealed(*file.rdbuf());
   std::ostream out(&sealed);
   double material[6];

@@ -79,7 +79,7 @@ bool LinSimulation::writeMatrixCache(std::fstream& file) {
 bool LinSimulation::readMatrixCache(std::fstream& file) {
   zolt::SealedInBuf sealed(*file.rdbuf());
   std::iostream in(&sealed);
-  readWriteCacheHeader(false, in);
+  readWriteCacheHeader(false, in, &sealed);
   if (cacheInvalid) return false;
   const int finest = hierarchy->nLevels - 1;
   MatrixAssembler assembler(&hierarchy->elements[finest], settings->material,
@@ -96,9 +96,11 @@ bool LinSimulation::readMatrixCache(std::fstream& file) {
 // pattern (the schemes add it to K) and the seal matches.
 bool LinSimulation::readMatrices(std::istream& cache, zolt::SealedInBuf& seal) {
   const int n = dim * nFree;
-  auto stale = [](const char* what) {
-    std::cout << "[LinSimulation, readMatrices] Error: Bad " << what
-              << " in the matrix cache; it is rebuilt." << std::endl;
+  // A bad record in a file whose seal fails is damage.
+  auto stale = [&](const char* what) {
+    std::cout << "[LinSimulation, readMatrices] Error: "
+              << (seal.verify() ? std::string("Bad ") + what : "Checksum mismatch") << " in \""
+              << settings->matrixCachePath << "\"; it is rebuilt." << std::endl;
     return false;
   };
   std::cout << "  Reading K ........." << std::endl;
@@ -117,7 +119,7 @@ bool LinSimulation::readMatrices(std::istream& cache, zolt::SealedInBuf& seal) {
   auto s = std::make_unique<PackedMatrix<double>>();
   if (!s->readFromFile(cache) || s->nRow != stress->n || s->nCol != n) return stale("S record");
   if (zolt::bin::bytesLeft(cache) > 0) return stale("end (bytes after S)");
-  if (!seal.verify()) return stale("checksum");
+  if (!seal.verify()) return stale("seal");
   const bool inPattern =
       dim == 3 ? zolt::cache::patternWithin(static_cast<BlockMatrix<double, 3>&>(*k), *m)
                : zolt::cache::patternWithin(static_cast<BlockMatrix<double, 2>&>(*k), *m);

@@ -101,7 +101,9 @@ class LinSimulation : public FEMSimulation {
   bool readMatrixCache(std::fstream& file);
   bool readMatrices(std::istream& cache, zolt::SealedInBuf& seal);
   void setUpHierarchy(bool generate, int scheme);
-  bool hierarchyCacheMatches(std::istream& in, int scheme) const;
+  // Why the hierarchy cache's scheme and material (read from `in`) do not
+  // fit this simulation; empty when they do.
+  std::string hierarchyCacheStale(std::istream& in, int scheme) const;
   // Restrictions (into the hierarchy), the coarse level matrices (levels[l]
   // for level l) and the coarse solver's kind and inverse; false on anything
   // inconsistent with the model or the bytes left.

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "SealedFile.h"
+
 void exitMissingFile(const std::string& path) {
   std::cout << "Error: File \"" << path << "\" doesn`t exist!" << std::endl;
   std::exit(1);
@@ -19,11 +21,18 @@ void exitBadFile(const std::string& path, const std::string& what, const std::st
 ConfigReader::ConfigReader(const char* method, const char* path)
     : in(path), method_(method), path_(path) {
   if (!in.is_open()) exitMissingFile(path_);
+  // A directory opens, and then reads as an empty configuration.
+  const std::string why = zolt::notAFile(path_);
+  if (!why.empty()) fail("\"" + path_ + "\" " + why + ", not a configuration file");
 }
 
 bool ConfigReader::next(std::string& word) {
   word.clear();
-  if (failed_ || !(in >> word)) return false;
+  if (failed_) return false;
+  if (!(in >> word)) {
+    if (in.bad()) fail("Could not read \"" + path_ + "\"");
+    return false;
+  }
   for (char c : word) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7f) {

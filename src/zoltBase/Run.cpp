@@ -1,9 +1,13 @@
 #include "Run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
 #include "DeformationForce.h"
 #include "MemoryLimits.h"
@@ -132,6 +136,47 @@ bool Run::readMeshText(const char* name) {
   return true;
 }
 
+namespace {
+
+// Configuration entries that shape what the mesh and matrix caches hold, and
+// the number of values each takes: the fixed-first numbering (a count, then
+// that many numbers), the transform of the nodes, how the levels are built,
+// and the element factors that pass 2 sets (VOLUME_CLASSIFICATION also reads
+// the three files it names).
+struct ShapingKeyword {
+  const char* word;
+  int values;  // -1: a count, then that many
+};
+constexpr ShapingKeyword kShaping[] = {
+    {"FIXED_VERTICES", -1},    {"SCALE", 3},           {"SWAP_X_Y", 0}, {"READ_HIERARCHY", 0},
+    {"BOX_CLASSIFICATION", 8}, {"VOLUME_CLASSIFICATION", 12}, {"BELLOW", 4},
+};
+
+// Those entries as written, in file order, and the files they name.
+std::string shapingEntries(const std::string& configPath, std::vector<std::string>& files) {
+  std::ifstream in(configPath);
+  std::string text, word;
+  while (in >> word) {
+    const ShapingKeyword* k = std::find_if(std::begin(kShaping), std::end(kShaping),
+                                           [&](const ShapingKeyword& s) { return word == s.word; });
+    if (k == std::end(kShaping)) continue;
+    text += word;
+    long n = k->values;
+    if (n < 0 && in >> word) {
+      text += " " + word;
+      n = std::max(0L, std::strtol(word.c_str(), nullptr, 10));
+    }
+    for (long i = 0; i < n && in >> word; ++i) {
+      text += " " + word;
+      if (k->values == 12 && i >= 9) files.push_back(word);
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
 uint64_t Run::sourceFingerprint(const char* name) const {
   std::vector<std::string> files;
   if (!meshEntries || meshEntries->empty()) {
@@ -143,7 +188,8 @@ uint64_t Run::sourceFingerprint(const char* name) const {
     }
   }
   files.push_back(modelsPath + name + ".params");
-  return zolt::filesFingerprint(files);
+  const std::string entries = shapingEntries(modelsPath + name + ".config", files);
+  return zolt::filesFingerprint(files, entries);
 }
 
 bool Run::checkFixedVertices(const char* name) {
@@ -167,7 +213,8 @@ void Run::openCaches(const char* name, bool generate) {
   matrixCachePath = cachesPath + name + "." + cacheWord(elementModel);
   std::cout << std::endl << "Using cache file " << matrixCachePath << std::endl << std::endl;
   generateCache = 1;
-  if (!generate) {
+  const std::string notAFile = zolt::notAFile(matrixCachePath);
+  if (!generate && notAFile.empty()) {
     matrixCache.open(matrixCachePath, std::ios::in | std::ios::binary);
     generateCache = matrixCache.is_open() ? 0 : 1;
     matrixCache.clear();
@@ -176,7 +223,7 @@ void Run::openCaches(const char* name, bool generate) {
     matrixCache.open(matrixCachePath, std::ios::out | std::ios::binary | std::ios::trunc);
     if (matrixCache.fail())
       std::cout << "[Run] Error opening file \"" << matrixCachePath << "\" for writing"
-                << std::endl;
+                << (notAFile.empty() ? "" : " (it " + notAFile + ")") << std::endl;
   }
   settings.hierarchyCachePath = matrixCachePath + ".Mgrid";
   settings.matrixCachePath = matrixCachePath;
@@ -186,7 +233,7 @@ void Run::openCaches(const char* name, bool generate) {
   const std::string& surface = renderSettings.surfaceCachePath;
   for (const std::string& derived : {settings.hierarchyCachePath, renderSettings.volumeCachePath,
                                      surface, surface + ".weight", surface + ".weightFur"})
-    std::remove(derived.c_str());
+    if (zolt::notAFile(derived).empty()) std::remove(derived.c_str());
 }
 
 Run::~Run() {

@@ -24,7 +24,10 @@ constexpr uint32_t kMeshMagic = 0x7A91A002;
 void Run::writeMesh(const char* path) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file) {
-    std::cout << "Error: File \"" << path << "\" could not be created!" << std::endl << std::endl;
+    const std::string why = zolt::notAFile(path);
+    std::cout << "Error: File \"" << path << "\" could not be created"
+              << (why.empty() ? "" : " (it " + why + ")") << "!" << std::endl
+              << std::endl;
     return;
   }
   std::cout << "Write Mesh to file \"" << path << "\"" << std::endl;
@@ -149,6 +152,8 @@ bool readLevel(ChunkReader& in, TetHierarchy& h, int l, ElementType type) {
 }  // namespace
 
 bool Run::readMesh(const char* path) {
+  // Not a file (a directory): as missing, but writeMesh says why.
+  if (!zolt::notAFile(path).empty()) return false;
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     std::cout << "File \"" << path << "\" could not be opened!" << std::endl << std::endl;
@@ -156,32 +161,38 @@ bool Run::readMesh(const char* path) {
   }
   zolt::SealedInBuf sealed(*file.rdbuf());
   std::istream in(&sealed);
+  // A header that does not match is damage when the seal fails, else stale.
+  auto refuse = [&](const char* why) {
+    if (sealed.verify())
+      std::cout << "[Run, readMesh] Mesh cache \"" << path << "\" " << why
+                << "; the mesh is rebuilt" << std::endl;
+    else
+      std::cerr << "[Run, readMesh] Error: Checksum mismatch in mesh cache \"" << path
+                << "\"; the mesh is rebuilt" << std::endl;
+    return false;
+  };
   uint32_t magic = 0, low = 0, high = 0;
-  if (!readU32(in, magic) || magic != kMeshMagic) {
-    std::cout << "[Run, readMesh] Mesh cache \"" << path
-              << "\" has an older format; the mesh is rebuilt" << std::endl;
-    return false;
-  }
+  if (!readU32(in, magic) || magic != kMeshMagic) return refuse("has another format");
   if (!readU32(in, low) || !readU32(in, high) ||
-      (uint64_t(high) << 32 | low) != settings.sourceFingerprint) {
-    std::cout << "[Run, readMesh] The model files changed since \"" << path
-              << "\" was written; the mesh is rebuilt" << std::endl;
-    return false;
-  }
+      (uint64_t(high) << 32 | low) != settings.sourceFingerprint)
+    return refuse("was written for other model files or configuration entries");
   int32_t nLevels = 0, fixedCount = 0, type = 0, nEntries = 0;
   double centre[3];
-  if (!readI32(in, nLevels) || nLevels != levels) return false;
-  if (!readI32(in, fixedCount)) return false;
+  if (!readI32(in, nLevels) || nLevels != levels)
+    return refuse("was written for another LEVEL");
+  if (!readI32(in, fixedCount)) return refuse("is truncated");
   for (double& c : centre)
-    if (!readF64(in, c)) return false;
-  if (!readI32(in, type) || type != static_cast<int32_t>(elementType)) return false;
+    if (!readF64(in, c)) return refuse("is truncated");
+  if (!readI32(in, type) || type != static_cast<int32_t>(elementType))
+    return refuse("was written for another element type");
   const size_t expected = meshEntries ? meshEntries->size() : 0;
   if (!readI32(in, nEntries) || nEntries < 0 || static_cast<size_t>(nEntries) != expected)
-    return false;
+    return refuse("was written for other MESH entries");
   for (size_t e = 0; e < expected; ++e)
     for (float m : (*meshEntries)[e].matrix) {
       float stored = 0;
-      if (!readF32(in, stored) || stored < m || stored > m) return false;
+      if (!readF32(in, stored) || stored < m || stored > m)
+        return refuse("was written for other MESH entries");
     }
 
   std::cout << "Read Mesh from file \"" << path << "\"" << std::endl << std::endl;
@@ -195,12 +206,13 @@ bool Run::readMesh(const char* path) {
        static_cast<size_t>(fixedCount) <= finest.size();
   for (size_t i = 0; ok && i < finest.size(); ++i)
     ok = (finest[i]->index < fixedCount) == (finest[i]->fixed != 0);
-  if (!ok) {
+  const bool sound = sealed.verify();
+  if (!ok && sound) {
     std::cerr << "[Run, readMesh] Error: Mesh cache \"" << path
               << "\" is truncated or inconsistent; the mesh is rebuilt" << std::endl;
     return false;
   }
-  if (!sealed.verify()) {
+  if (!sound) {
     std::cerr << "[Run, readMesh] Error: Checksum mismatch in mesh cache \"" << path
               << "\"; the mesh is rebuilt" << std::endl;
     return false;

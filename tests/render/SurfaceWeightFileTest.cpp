@@ -44,12 +44,16 @@ struct Model {
   uint32_t elements() const { return static_cast<uint32_t>(h->elements[0].size()); }
   uint32_t nodes() const { return static_cast<uint32_t>(h->vertices[0].size()); }
 
-  // Binds a fresh surface; out receives what it printed.
-  std::unique_ptr<SurfaceMesh> bind(std::string& out, int rings = 6) const {
+  // Binds a fresh surface (its first vertex moved by `move` in x); out
+  // receives what it printed.
+  std::unique_ptr<SurfaceMesh> bind(std::string& out, int rings = 6, float weighting = 2.0f,
+                                    float move = 0.0f) const {
     auto s = std::make_unique<SurfaceMesh>();
     zolt::test::uvSphere(*s, rings, 8, 1.4f);
+    s->restPositions[0] += move;
+    s->finishMesh();
     s->attachMesh(h.get());
-    out = captureStdout([&] { s->generateWeights(cache().c_str(), false, 2.0f); });
+    out = captureStdout([&] { s->generateWeights(cache().c_str(), false, weighting); });
     return s;
   }
 };
@@ -68,12 +72,13 @@ TEST(SurfaceWeightFile, WrittenOnceThenRead) {
   const uint32_t v = a->vertexCount;
   EXPECT_NE(first.find("\nGenerating surface weights\n"), std::string::npos);
   const std::string bytes = readAll(model.file());
-  ASSERT_EQ(bytes.size(), 20u + 64u * v);
+  ASSERT_EQ(bytes.size(), 28u + 64u * v);
   // The file is the hand-assembled record of the arrays, sealed.
   std::string expected;
-  putU32(expected, 0x7A91B002);
+  putU32(expected, 0x7A91B003);
   putU32(expected, v);
   putU32(expected, model.elements());
+  expected += bytes.substr(12, 8);  // the surface's fingerprint
   for (uint32_t k : a->nodeIndices) putU32(expected, k);
   for (const auto* array : {&a->weights, &a->normalFrame, &a->faceCoords})
     for (float x : *array) putF32(expected, x);
@@ -105,11 +110,12 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
       {"vertex count", setU32(payload, 4, v + 1)},
       {"element count", setU32(payload, 8, model.elements() - 1)},
       {"truncated", payload.substr(0, payload.size() - 4)},
-      {"header only", payload.substr(0, 12)},
+      {"header only", payload.substr(0, 20)},
       {"too long", payload + std::string(4, '\0')},
-      {"node out of range", setU32(payload, 12 + 4 * 5, model.nodes())},
-      {"weight not finite", setU32(payload, 12 + 16 * v, 0x7fc00000u)},
-      {"unsealed first format", payload.substr(4)},
+      {"node out of range", setU32(payload, 20 + 4 * 5, model.nodes())},
+      {"weight not finite", setU32(payload, 20 + 16 * v, 0x7fc00000u)},
+      {"unsealed first format", payload.substr(12)},
+      {"second format", setU32(payload, 0, 0x7A91B002).erase(12, 8)},
       {"empty", ""},
   };
   for (const auto& row : rows) {
@@ -124,7 +130,7 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
   // Ten seeded bit flips, and the node lists of two vertices swapped (counts
   // and ranges kept): refused in one line.
   std::string swapped = payload;
-  std::swap_ranges(swapped.begin() + 12, swapped.begin() + 28, swapped.begin() + 28);
+  std::swap_ranges(swapped.begin() + 20, swapped.begin() + 36, swapped.begin() + 36);
   std::vector<std::string> damaged = {swapped + bytes.substr(bytes.size() - 8)};
   for (size_t bit : zolt::test::seededBits(0, bytes.size(), 5))
     damaged.push_back(zolt::test::flipped(bytes, bit));
@@ -136,6 +142,24 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
         << out;
     EXPECT_TRUE(sameBinding(*s, *good));
     EXPECT_EQ(readAll(model.file()), bytes);
+  }
+  // The surface or the weighting changed, counts kept: searched again, as a
+  // model without a weight file binds it, and the new file serves the next
+  // load.
+  const struct {
+    const char* what;
+    float weighting, move;
+  } edits[] = {{"vertex moved", 2.0f, 0.01f}, {"weighting", 0.0f, 0.0f}};
+  for (const auto& e : edits) {
+    model.dir.write("model.cacheSurface.weight", bytes);
+    auto s = model.bind(out, 6, e.weighting, e.move);
+    EXPECT_NE(out.find("The surface changed since " + model.file()), std::string::npos) << e.what;
+    Model fresh;
+    std::string freshOut;
+    EXPECT_TRUE(sameBinding(*s, *fresh.bind(freshOut, 6, e.weighting, e.move))) << e.what;
+    EXPECT_FALSE(sameBinding(*s, *good)) << e.what;
+    auto again = model.bind(out, 6, e.weighting, e.move);
+    EXPECT_EQ(out.find("Generating surface weights"), std::string::npos) << e.what;
   }
 }
 
