@@ -197,7 +197,8 @@ class Run {
   // False, reported, when refining level 0 to `levels` would not fit in
   // physical memory.
   bool readMeshText(const char* name);
-  // Fingerprint of the files readMeshText and readParamsValues read.
+  // Fingerprint of the files readMeshText and readParamsValues read and of
+  // the configuration entries that shape the mesh and matrix caches.
   uint64_t sourceFingerprint(const char* name) const;
   // Every fixed vertex names a finest-level vertex; else the model is refused.
   bool checkFixedVertices(const char* name);

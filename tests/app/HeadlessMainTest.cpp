@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <random>
 #include <sstream>
 #include <string>
@@ -140,6 +141,7 @@ struct BadRun {
   std::string text;
   std::vector<std::string> options;  // after the cube-loading ones
   std::string message;               // expected on either stream
+  bool directory = false;            // the file is a directory instead
 };
 
 void PrintTo(const BadRun& row, std::ostream* os) { *os << row.name; }
@@ -149,7 +151,9 @@ class HeadlessMainBadRun : public testing::TestWithParam<BadRun> {};
 TEST_P(HeadlessMainBadRun, EndsWithMessageAndStatus) {
   const BadRun& row = GetParam();
   Work w("LEVEL 2");
-  if (row.file) writeFile(w.t.file("models/m.") + row.file, row.text);
+  const std::string file = w.t.file("models/m.") + (row.file ? row.file : "");
+  if (row.directory) std::remove(file.c_str()), mkdir(file.c_str(), 0777);
+  if (row.file && !row.directory) writeFile(file, row.text);
   const ProgramResult r = row.status == 2 ? w.run(row.options) : w.load(row.options);
   EXPECT_EQ(r.status, row.status);
   EXPECT_NE((r.out + r.err).find(row.message), std::string::npos) << r.out << r.err;
@@ -193,6 +197,14 @@ INSTANTIATE_TEST_SUITE_P(
                {},
                "[Run] Error: Fixed vertex 99 of model \"m\""},
         BadRun{"randomConfig", 1, "config", randomBytes(1, 2048), {}, "is not a text file"},
+        BadRun{"configDirectory",
+               1,
+               "config",
+               "",
+               {},
+               "[Run, readConfig] Error: \"models/m.config\" is a directory, not a configuration "
+               "file",
+               true},
         BadRun{"randomNode", 1, "node", randomBytes(2, 2048), {}, "\"models/m.node\""},
         BadRun{"randomEle", 1, "ele", randomBytes(3, 2048), {}, "\"models/m.ele\""},
         BadRun{"randomParams", 1, "params", randomBytes(4, 2048), {}, "\"models/m.params\""},
@@ -294,4 +306,42 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
     EXPECT_EQ(r.err.find(broke) != std::string::npos, row.status == 3) << r.err;
     EXPECT_EQ(exists(w.t.file("caches/m.cacheCauchy")), row.status != 1) << "empty matrix cache";
   }
+}
+
+// A directory in place of a cache, on the first load or beside sound
+// caches: the model loads and steps as without it, one line names the path
+// and says why, and the directory (with what it holds) is left alone.
+TEST(HeadlessMain, DirectoryInPlaceOfACacheNeverAborts) {
+  const std::vector<std::string> args = {"--models", "models", "--caches",      "caches",
+                                         "--model",  "m",      "--gravity",     "--steps",
+                                         "3",        "--print-every", "3"};
+  Work clean("LEVEL 2\nFIXED_VERTICES 1 1\n");
+  const ProgramResult reference = clean.run(args);
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  auto maxu = [](const std::string& out) {
+    const size_t at = out.find("step 3 maxu");
+    return at == std::string::npos ? out : out.substr(at, out.find('\n', at) - at);
+  };
+  for (const char* cache : {"m.mesh", "m.cacheCauchy", "m.cacheCauchy.Mgrid"})
+    for (bool beside : {false, true}) {
+      SCOPED_TRACE(std::string(cache) + (beside ? " beside sound caches" : " first load"));
+      Work w("LEVEL 2\nFIXED_VERTICES 1 1\n");
+      if (beside) ASSERT_EQ(w.run(args).status, 0);
+      const std::string dir = w.t.file("caches/") + cache;
+      std::remove(dir.c_str());
+      mkdir(w.t.file("caches").c_str(), 0777);
+      mkdir(dir.c_str(), 0777);
+      for (int run = 0; run < 2; ++run) {
+        const ProgramResult r = w.run(args);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(maxu(r.out), maxu(reference.out));
+        const std::string all = r.out + r.err;
+        ASSERT_EQ(occurrences(all, "(it is a directory)"), 1u) << all;
+        const size_t at = all.rfind('\n', all.find("(it is a directory)")) + 1;
+        EXPECT_NE(all.substr(at, all.find('\n', at) - at).find("\"caches/" + std::string(cache)),
+                  std::string::npos)
+            << all;
+        EXPECT_TRUE(exists(dir)) << all;
+      }
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -9,6 +10,7 @@
 #include "BinaryIO.h"
 #include "Sealed.h"
 #include "SealedFile.h"
+#include "TempDir.h"
 
 using namespace zolt::test;
 using Reader = std::function<std::string(std::istream&)>;
@@ -98,4 +100,15 @@ TEST(SealedFile, TooShortForASealIsRefused) {
     EXPECT_EQ(readSealed(std::string(n, 'x'), read), std::make_pair(std::string("-1"), false)) << n;
   EXPECT_TRUE(readSealed(sealedFile(""), read).second);
   EXPECT_FALSE(readSealed(std::string(8, '\0'), read).second);
+  // A directory opens as a file whose reads fail (the file buffer throws):
+  // no seal, nothing read, nothing thrown.
+  TempDir dir;
+  std::ifstream file(dir.file(""), std::ios::binary);
+  ASSERT_TRUE(file.is_open());
+  zolt::SealedInBuf sealed(*file.rdbuf());
+  std::istream in(&sealed);
+  EXPECT_EQ(read(in), "-1");
+  EXPECT_FALSE(sealed.hasSeal() || sealed.verify());
+  EXPECT_EQ(zolt::notAFile(dir.file("")), "is a directory");
+  EXPECT_EQ(zolt::notAFile(dir.file("none")), "");
 }

@@ -163,13 +163,22 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
   }
 }
 
+// A missing directory, or a directory in place of the file (left alone).
 TEST(SurfaceWeightFile, UnwritableFileKeepsTheWeights) {
   Model model;
-  auto s = std::make_unique<SurfaceMesh>();
-  zolt::test::uvSphere(*s, 4, 6, 1.0f);
-  s->attachMesh(model.h.get());
-  const std::string cache = model.dir.file("missing/dir/model");
-  captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
-  EXPECT_EQ(s->weights.size(), 4u * s->vertexCount);
-  EXPECT_FALSE(std::filesystem::exists(cache + ".weightFur"));
+  std::filesystem::create_directory(model.dir.file("model.weightFur"));
+  for (const char* name : {"missing/dir/model", "model"}) {
+    auto s = std::make_unique<SurfaceMesh>();
+    zolt::test::uvSphere(*s, 4, 6, 1.0f);
+    s->attachMesh(model.h.get());
+    const std::string cache = model.dir.file(name);
+    const std::string out =
+        captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
+    EXPECT_EQ(s->weights.size(), 4u * s->vertexCount) << name;
+    EXPECT_FALSE(std::filesystem::is_regular_file(cache + ".weightFur")) << name;
+    EXPECT_NE(out.find("Error: The file " + cache + ".weightFur could not be opened"),
+              std::string::npos)
+        << out;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(model.dir.file("model.weightFur")));
 }

@@ -130,6 +130,7 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   struct Row {
     bool matrixCache;
     std::string payload;
+    const char* says = nullptr;  // else the record or hierarchy message
   } rows[] = {
       {true, matrices.substr(0, 99)},
       {true, matrices.substr(0, mAt + 5)},
@@ -149,6 +150,13 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       {false, with(levels, coarseAt, 1)},  // kind 1 carries no inverse
       {false, with(levels, 53, 3 * 7)},    // the restriction's rows
       {false, levels + "tail"},
+      // Files of the other kind, headers cut short or from another scheme.
+      {true, levels, "WARNING: Not a matrix cache of this format! Rebuilding"},
+      {true, matrices.substr(0, 50), "WARNING: Cache header incomplete! Rebuilding"},
+      {false, matrices, "was written for integration scheme 2056323078, not 0"},
+      {false, levels.substr(0, 20), "is truncated"},
+      {false, with(levels, 0, 3), "was written for integration scheme 3, not 0"},
+      {false, with(levels, 36, 0x40000000), "was written for other material values"},
   };
   for (size_t r = 0; r < std::size(rows); ++r) {
     const Row& row = rows[r];
@@ -156,9 +164,13 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
               sealedFile(row.payload));
     auto sim = m.load(false);
     EXPECT_EQ(cacheInvalid, row.matrixCache) << r;
-    EXPECT_TRUE(contains(m.output, row.matrixCache ? "[LinSimulation, readMatrices] Error"
-                                                   : "the hierarchy is rebuilt"))
+    const std::string& path =
+        row.matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
+    EXPECT_TRUE(contains(m.output, row.says                ? row.says
+                                   : row.matrixCache ? "[LinSimulation, readMatrices] Error"
+                                                     : "the hierarchy is rebuilt"))
         << r << m.output;
+    EXPECT_TRUE(contains(m.output, "\"" + path + "\"")) << r << m.output;
     if (row.matrixCache) {
       EXPECT_FALSE(sim->K || sim->M || sim->lumpedMass || sim->S || sim->multigrid) << r;
       sim = m.load(true);
@@ -177,6 +189,11 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       const std::string out = m.output;
       if (cacheInvalid) sim = m.load(true);
       EXPECT_TRUE(generated(out) || generated(m.output)) << out;
+      // Damage anywhere, header or seal included, reads as damage.
+      const std::string& path =
+          matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
+      EXPECT_TRUE(contains(out, "Checksum mismatch in \"" + path + "\"")) << out;
+      EXPECT_FALSE(contains(out, "changed!") || contains(out, "was written for")) << out;
       ASSERT_TRUE(steps(*sim));
       const Vector<double>& x = *sim->displacement;
       EXPECT_TRUE(std::equal(reference.begin(), reference.end(), x.data, x.data + x.n));

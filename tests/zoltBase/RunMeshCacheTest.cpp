@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "FiniteElement.h"
+#include "Simulation.h"
 #include "ModelFixture.h"
 #include "Sealed.h"
 #include "TetHierarchy.h"
@@ -48,6 +49,42 @@ std::string describe(const TetHierarchy& h) {
     }
   }
   return out;
+}
+
+// Loaded, preprocessed with its simulation, and stepped under gravity: the
+// largest displacement after five steps, and what loading printed.
+double loadAndStep(const std::string& name, bool rebuild, std::unique_ptr<::Run>& run,
+                   std::string* printed = nullptr) {
+  Loaded l = loadCaptured(name, rebuild);
+  const CapturedOutput pre = captureBoth([&] { l.run->preprocess(true); });
+  if (printed) *printed = l.output.out + l.output.err + pre.out + pre.err;
+  run = std::move(l.run);
+  Simulation& sim = *run->simulation;
+  sim.addGravity();
+  for (int i = 0; i < 5; ++i) sim.computeStep(false, false, 0, false);
+  return sim.maxVertexNorm();
+}
+
+// The cube's levels as two blocks of the files (READ_HIERARCHY reads both):
+// level 1 adds the centre, interpolated from the eight corners.
+void writeTwoLevelCube(const std::string& base) {
+  std::string node = kCubeNode;
+  node += "9 3 0 1\n";
+  for (int i = 1; i <= 8; ++i)
+    node += std::to_string(i) + " " + std::to_string(i % 2 == 0) + " " +
+            std::to_string((i - 1) / 2 % 2) + " " + std::to_string(i > 4) + " 1 " +
+            std::to_string(i) + " 1\n";
+  node += "9 0.5 0.5 0.5 8 1 0.125 2 0.125 3 0.125 4 0.125 5 0.125 6 0.125 7 0.125 8 0.125\n";
+  writeFile(base + ".node", node);
+  writeFile(base + ".ele", std::string(kCubeEle) +
+                               "6 4 0\n1 1 2 4 9\n2 1 2 6 9\n3 1 3 4 9\n4 1 3 7 9\n5 1 5 6 "
+                               "9\n6 1 5 7 9\n");
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
 }
 
 }  // namespace
@@ -93,12 +130,22 @@ TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
       {"fixed count disagrees", setI32(good, 16, 5), kConfig},
       {"level count changed", good, "LEVEL 3 FIXED_VERTICES 2 1 2"},
       {"unsealed first format", good.substr(12), kConfig},
+      {"truncated header", good.substr(0, 30), kConfig},
+      {"another element type", setI32(good, 44, 4), kConfig},
+  };
+  // Every rebuild says so in one line naming the cache.
+  auto saysRebuilt = [&](const std::string& all) {
+    return occurrences(all, "the mesh is rebuilt\n") == 1 &&
+           occurrences(all, "esh cache \"" + path + "\"") == 1;
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     writeFile(path, sealedFile(c.bytes));
     dirs.cube("c", c.config);
-    const std::unique_ptr<::Run> damaged = loadPreprocessed("c");
+    Loaded l = loadCaptured("c");
+    const std::unique_ptr<::Run>& damaged = l.run;
+    captureBoth([&] { damaged->preprocess(false); });
+    EXPECT_TRUE(saysRebuilt(l.output.out + l.output.err)) << l.output.out << l.output.err;
     EXPECT_FALSE(damaged->meshFromCache);
     ASSERT_TRUE(damaged->hierarchy);
     // The rebuilt cache is accepted by the next load.
@@ -110,6 +157,7 @@ TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
     writeFile(path, flipped(file, bit));
     Loaded l = loadCaptured("c");
     EXPECT_FALSE(l.run->meshFromCache);
+    EXPECT_TRUE(saysRebuilt(l.output.err) && occurrences(l.output.err, "Checksum mismatch") == 1);
     captureBoth([&] { l.run->preprocess(false); });
     EXPECT_EQ(describe(*l.run->hierarchy), clean);
     EXPECT_EQ(readFile(path), file);
@@ -121,4 +169,44 @@ TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
   EXPECT_NE(moved, clean);
   const std::unique_ptr<::Run> again = loadRun("c");
   EXPECT_TRUE(again->meshFromCache && describe(*again->hierarchy) == moved);
+}
+
+// An edit of a configuration entry that shapes the cached mesh or matrices
+// gives, from the old caches, what a rebuild gives, and says so in one line
+// naming the mesh cache; other edits keep the caches.
+TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
+  const std::string b = kConfig;
+  const struct {
+    const char* what;
+    std::string before, after;
+    bool rebuilt, twoLevels;
+  } rows[] = {
+      {"FIXED_VERTICES added", "LEVEL 2", "LEVEL 2 FIXED_VERTICES 4 1 2 3 4", true, false},
+      {"FIXED_VERTICES moved", b, "LEVEL 2 FIXED_VERTICES 2 1 3", true, false},
+      {"SCALE", b, b + " SCALE 2 1 0.5", true, false},
+      {"SWAP_X_Y", b, b + " SWAP_X_Y", true, false},
+      {"READ_HIERARCHY", b, b + " READ_HIERARCHY", true, true},
+      {"BOX_CLASSIFICATION removed", b + " BOX_CLASSIFICATION 0 0.6 0 0.6 0 1 5 2", b, true, false},
+      {"GRAVITY", b, b + " GRAVITY 0 0 -3", false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ModelDirs dirs;
+    dirs.cube("c", row.before);
+    if (row.twoLevels) writeTwoLevelCube(dirs.models + "c");
+    std::unique_ptr<::Run> first, edited, rebuilt;
+    loadAndStep("c", false, first);
+    writeFile(dirs.models + "c.config", row.after);
+    std::string printed;
+    const double u = loadAndStep("c", false, edited, &printed);
+    EXPECT_EQ(edited->meshFromCache == 0, row.rebuilt);
+    const std::string line = "[Run, readMesh] Mesh cache \"" + dirs.caches +
+                             "c.mesh\" was written for other model files or configuration entries";
+    EXPECT_EQ(printed.find(line) != std::string::npos, row.rebuilt) << printed;
+    const double reference = loadAndStep("c", true, rebuilt);
+    EXPECT_EQ(describe(*edited->hierarchy), describe(*rebuilt->hierarchy));
+    EXPECT_EQ(edited->settings.fixedCount, rebuilt->settings.fixedCount);
+    EXPECT_NEAR(u, reference, 1e-9 * reference);
+    EXPECT_GT(reference, 0.0);
+  }
 }

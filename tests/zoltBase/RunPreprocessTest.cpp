@@ -11,6 +11,7 @@
 #include "FEMSimulation.h"
 #include "MemoryLimits.h"
 #include "ModelFixture.h"
+#include "Sealed.h"
 #include "Simulation.h"
 #include "TetHierarchy.h"
 
@@ -47,24 +48,39 @@ TEST(RunPreprocess, FixedVerticesAreNumberedFirst) {
   }
 }
 
+// A flipped bit of the matrix cache (its header's fixed count, lambda or
+// factor fingerprint, or K) reads as damage, not as a model change, and
+// the sound mesh cache is kept as it was.
 TEST(RunPreprocess, MatrixCacheIsWrittenOnceThenRead) {
   ModelDirs dirs;
   dirs.cube("c", "LEVEL 2 FIXED_VERTICES 4 1 2 3 4");
+  const std::string matrixCache = dirs.caches + "c.cacheCauchy";
+  const std::string damage = "Checksum mismatch in \"" + matrixCache + "\"";
   const struct {
     bool rebuild;
     bool generates;
-  } loads[] = {{false, true}, {false, false}, {true, true}, {false, false}};
+    int flip = -1;  // a bit of the matrix cache flipped before the load
+  } loads[] = {{false, true},           {false, false},          {true, true},
+               {false, false},          {false, true, 8 * 20},   {false, true, 8 * 24 + 61},
+               {false, true, 8 * 72 + 40}, {false, true, 8 * 200}, {false, false}};
+  std::string meshCache;
   for (const auto& l : loads) {
+    SCOPED_TRACE(l.flip);
+    if (l.flip >= 0) writeFile(matrixCache, flipped(readFile(matrixCache), size_t(l.flip)));
     std::unique_ptr<::Run> run;
     const std::string out = captureBoth([&] {
                               run = std::make_unique<::Run>("c", l.rebuild, 0, 0);
                               run->preprocess(true);
                             }).out;
     EXPECT_EQ(l.generates, out.find("Generating K") != std::string::npos) << out;
-    EXPECT_EQ(!l.generates, out.find("Reading K") != std::string::npos);
+    if (l.flip < 8 * 96) EXPECT_EQ(!l.generates, out.find("Reading K") != std::string::npos);
     EXPECT_NE(out.find("*** Finished Preprocessing."), std::string::npos);
     EXPECT_TRUE(run->simulation);
     EXPECT_EQ(cacheInvalid, 0);
+    EXPECT_EQ(out.find(damage) != std::string::npos, l.flip >= 0) << out;
+    EXPECT_EQ(out.find("changed!"), std::string::npos) << out;
+    if (meshCache.empty()) meshCache = readFile(dirs.caches + "c.mesh");
+    EXPECT_EQ(readFile(dirs.caches + "c.mesh"), meshCache);
   }
   EXPECT_TRUE(exists(dirs.caches + "c.mesh"));
   EXPECT_TRUE(exists(dirs.caches + "c.cacheCauchy"));
