@@ -5,11 +5,11 @@
 #include <xxh_x86dispatch.h>
 #endif
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-
-#include <sys/stat.h>
 
 namespace zolt {
 

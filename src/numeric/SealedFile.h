@@ -91,13 +91,13 @@ class SealedOutBuf : public std::streambuf {
 // file"; empty when it is a regular file or nothing is there.
 std::string notAFile(const std::string& path);
 
-// XXH3-64 of the contents of the given files in order, each preceded by
-// its size (a missing file counts as size -1), so that editing any of
-// them changes the value.
-// XXH3-64 of the byte ranges {data, size} in order.
+// XXH3-64 of the byte ranges {data, size} in order, each preceded by its
+// size.
 uint64_t bytesFingerprint(std::initializer_list<std::pair<const void*, size_t>> ranges);
 
-// `text` is hashed after the files.
+// XXH3-64 of the contents of the given files in order, each preceded by
+// its size (a missing file counts as size -1), then of `text`, so that
+// editing any of them changes the value.
 uint64_t filesFingerprint(const std::vector<std::string>& paths, const std::string& text = "");
 
 }  // namespace zolt

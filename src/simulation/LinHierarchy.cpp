@@ -97,8 +97,8 @@ void LinSimulation::setUpHierarchy(bool generate, int scheme) {
     const std::string stale = file ? hierarchyCacheStale(in, scheme) : "is missing";
     if (!stale.empty()) {
       if (!file || sealed.verify())
-        std::cout << "[LinSimulation, setUpHierarchy] Hierarchy cache \"" << path << "\" "
-                  << stale << "; the hierarchy is rebuilt." << std::endl;
+        std::cout << "[LinSimulation, setUpHierarchy] Hierarchy cache \"" << path << "\" " << stale
+                  << "; the hierarchy is rebuilt." << std::endl;
       else
         std::cout << "[LinSimulation, readHierarchyCache] Error: Checksum mismatch in \"" << path
                   << "\"; the hierarchy is rebuilt." << std::endl;

@@ -145,11 +145,17 @@ namespace {
 // the three files it names).
 struct ShapingKeyword {
   const char* word;
-  int values;  // -1: a count, then that many
+  int values;     // -1: a count, then that many
+  int firstFile;  // the values from this one on name files; -1: none
 };
 constexpr ShapingKeyword kShaping[] = {
-    {"FIXED_VERTICES", -1},    {"SCALE", 3},           {"SWAP_X_Y", 0}, {"READ_HIERARCHY", 0},
-    {"BOX_CLASSIFICATION", 8}, {"VOLUME_CLASSIFICATION", 12}, {"BELLOW", 4},
+    {"FIXED_VERTICES", -1, -1},
+    {"SCALE", 3, -1},
+    {"SWAP_X_Y", 0, -1},
+    {"READ_HIERARCHY", 0, -1},
+    {"BOX_CLASSIFICATION", 8, -1},
+    {"VOLUME_CLASSIFICATION", 12, 9},
+    {"BELLOW", 4, -1},
 };
 
 // Those entries as written, in file order, and the files they name.
@@ -168,7 +174,7 @@ std::string shapingEntries(const std::string& configPath, std::vector<std::strin
     }
     for (long i = 0; i < n && in >> word; ++i) {
       text += " " + word;
-      if (k->values == 12 && i >= 9) files.push_back(word);
+      if (k->firstFile >= 0 && i >= k->firstFile) files.push_back(word);
     }
     text += "\n";
   }

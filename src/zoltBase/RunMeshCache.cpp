@@ -178,8 +178,7 @@ bool Run::readMesh(const char* path) {
     return refuse("was written for other model files or configuration entries");
   int32_t nLevels = 0, fixedCount = 0, type = 0, nEntries = 0;
   double centre[3];
-  if (!readI32(in, nLevels) || nLevels != levels)
-    return refuse("was written for another LEVEL");
+  if (!readI32(in, nLevels) || nLevels != levels) return refuse("was written for another LEVEL");
   if (!readI32(in, fixedCount)) return refuse("is truncated");
   for (double& c : centre)
     if (!readF64(in, c)) return refuse("is truncated");

@@ -312,9 +312,9 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
 // caches: the model loads and steps as without it, one line names the path
 // and says why, and the directory (with what it holds) is left alone.
 TEST(HeadlessMain, DirectoryInPlaceOfACacheNeverAborts) {
-  const std::vector<std::string> args = {"--models", "models", "--caches",      "caches",
-                                         "--model",  "m",      "--gravity",     "--steps",
-                                         "3",        "--print-every", "3"};
+  const std::vector<std::string> args = {
+      "--models",  "models",  "--caches", "caches",        "--model", "m",
+      "--gravity", "--steps", "3",        "--print-every", "3"};
   Work clean("LEVEL 2\nFIXED_VERTICES 1 1\n");
   const ProgramResult reference = clean.run(args);
   ASSERT_EQ(reference.status, 0) << reference.err;
@@ -326,7 +326,9 @@ TEST(HeadlessMain, DirectoryInPlaceOfACacheNeverAborts) {
     for (bool beside : {false, true}) {
       SCOPED_TRACE(std::string(cache) + (beside ? " beside sound caches" : " first load"));
       Work w("LEVEL 2\nFIXED_VERTICES 1 1\n");
-      if (beside) ASSERT_EQ(w.run(args).status, 0);
+      if (beside) {
+        ASSERT_EQ(w.run(args).status, 0);
+      }
       const std::string dir = w.t.file("caches/") + cache;
       std::remove(dir.c_str());
       mkdir(w.t.file("caches").c_str(), 0777);

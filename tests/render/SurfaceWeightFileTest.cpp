@@ -172,8 +172,7 @@ TEST(SurfaceWeightFile, UnwritableFileKeepsTheWeights) {
     zolt::test::uvSphere(*s, 4, 6, 1.0f);
     s->attachMesh(model.h.get());
     const std::string cache = model.dir.file(name);
-    const std::string out =
-        captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
+    const std::string out = captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
     EXPECT_EQ(s->weights.size(), 4u * s->vertexCount) << name;
     EXPECT_FALSE(std::filesystem::is_regular_file(cache + ".weightFur")) << name;
     EXPECT_NE(out.find("Error: The file " + cache + ".weightFur could not be opened"),

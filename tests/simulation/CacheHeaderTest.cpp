@@ -104,8 +104,9 @@ TEST(CacheHeader, EachChangedFieldGivesItsWarning) {
   // Each line names the file. Sealed, a changed field gives the same line;
   // with a broken seal every mismatch reads as damage, never as a change.
   const std::string file = " Rebuilding \"" + m.settings.matrixCachePath + "\".\n";
-  const std::string damage = "[FEMSimulation, readWriteCacheHeader] Error: Checksum mismatch in \"" +
-                             m.settings.matrixCachePath + "\"; the matrices are rebuilt\n";
+  const std::string damage =
+      "[FEMSimulation, readWriteCacheHeader] Error: Checksum mismatch in \"" +
+      m.settings.matrixCachePath + "\"; the matrices are rebuilt\n";
   for (const Row& r : rows) {
     const std::string line = r.warning.empty() ? "" : r.warning + file;
     auto [out, invalid] = m.check(r.bytes);

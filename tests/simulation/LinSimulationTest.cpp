@@ -166,7 +166,7 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
     EXPECT_EQ(cacheInvalid, row.matrixCache) << r;
     const std::string& path =
         row.matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
-    EXPECT_TRUE(contains(m.output, row.says                ? row.says
+    EXPECT_TRUE(contains(m.output, row.says          ? row.says
                                    : row.matrixCache ? "[LinSimulation, readMatrices] Error"
                                                      : "the hierarchy is rebuilt"))
         << r << m.output;

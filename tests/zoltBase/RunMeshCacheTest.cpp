@@ -9,9 +9,9 @@
 #include <unordered_map>
 
 #include "FiniteElement.h"
-#include "Simulation.h"
 #include "ModelFixture.h"
 #include "Sealed.h"
+#include "Simulation.h"
 #include "TetHierarchy.h"
 
 using namespace zolt::test;
@@ -63,22 +63,6 @@ double loadAndStep(const std::string& name, bool rebuild, std::unique_ptr<::Run>
   sim.addGravity();
   for (int i = 0; i < 5; ++i) sim.computeStep(false, false, 0, false);
   return sim.maxVertexNorm();
-}
-
-// The cube's levels as two blocks of the files (READ_HIERARCHY reads both):
-// level 1 adds the centre, interpolated from the eight corners.
-void writeTwoLevelCube(const std::string& base) {
-  std::string node = kCubeNode;
-  node += "9 3 0 1\n";
-  for (int i = 1; i <= 8; ++i)
-    node += std::to_string(i) + " " + std::to_string(i % 2 == 0) + " " +
-            std::to_string((i - 1) / 2 % 2) + " " + std::to_string(i > 4) + " 1 " +
-            std::to_string(i) + " 1\n";
-  node += "9 0.5 0.5 0.5 8 1 0.125 2 0.125 3 0.125 4 0.125 5 0.125 6 0.125 7 0.125 8 0.125\n";
-  writeFile(base + ".node", node);
-  writeFile(base + ".ele", std::string(kCubeEle) +
-                               "6 4 0\n1 1 2 4 9\n2 1 2 6 9\n3 1 3 4 9\n4 1 3 7 9\n5 1 5 6 "
-                               "9\n6 1 5 7 9\n");
 }
 
 size_t occurrences(const std::string& text, const std::string& what) {

@@ -105,20 +105,8 @@ TEST(Run, MeshEntriesAppendTheirFilesToLevelZero) {
 
 TEST(Run, ReadHierarchyTakesEveryLevelFromTheFiles) {
   ModelDirs d;
-  // Level 1: the cube's corners again (parents 1:1) plus its centre,
-  // interpolated from all eight corners; six tetrahedra share the centre.
-  std::string node = kCubeNode;
-  node += "9 3 0 1\n";
-  for (int i = 1; i <= 8; ++i)
-    node += std::to_string(i) + " " + std::to_string(i % 2 == 0) + " " +
-            std::to_string((i - 1) / 2 % 2) + " " + std::to_string(i > 4) + " 1 " +
-            std::to_string(i) + " 1\n";
-  node += "9 0.5 0.5 0.5 8 1 0.125 2 0.125 3 0.125 4 0.125 5 0.125 6 0.125 7 0.125 8 0.125\n";
-  std::string ele = kCubeEle;
-  ele += "6 4 0\n1 1 2 4 9\n2 1 2 6 9\n3 1 3 4 9\n4 1 3 7 9\n5 1 5 6 9\n6 1 5 7 9\n";
   writeFile(d.models + "h.config", "LEVEL 2 READ_HIERARCHY");
-  writeFile(d.models + "h.node", node);
-  writeFile(d.models + "h.ele", ele);
+  writeTwoLevelCube(d.models + "h");
   auto run = loadRun("h");
   ASSERT_FALSE(run->refused);
   ASSERT_EQ(run->hierarchy->vertices[1].size(), 9u);
