@@ -224,6 +224,9 @@ void Run::openCaches(const char* name, bool generate) {
     matrixCache.open(matrixCachePath, std::ios::in | std::ios::binary);
     generateCache = matrixCache.is_open() ? 0 : 1;
     matrixCache.clear();
+    if (generateCache)
+      std::cout << "[Run] Matrix cache \"" << matrixCachePath
+                << "\" is missing; the matrices are rebuilt" << std::endl;
   }
   if (generateCache) {
     matrixCache.open(matrixCachePath, std::ios::out | std::ios::binary | std::ios::trunc);

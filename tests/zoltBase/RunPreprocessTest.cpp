@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,8 @@ TEST(RunPreprocess, MatrixCacheIsWrittenOnceThenRead) {
   const struct {
     bool rebuild;
     bool generates;
-    int flip = -1;  // a bit of the matrix cache flipped before the load
+    int flip = -1;         // a bit of the matrix cache flipped before the load
+    bool removed = false;  // the matrix cache removed before the load
   } loads[] = {{false, true},
                {false, false},
                {true, true},
@@ -68,11 +70,14 @@ TEST(RunPreprocess, MatrixCacheIsWrittenOnceThenRead) {
                {false, true, 8 * 24 + 61},
                {false, true, 8 * 72 + 40},
                {false, true, 8 * 200},
+               {false, false},
+               {false, true, -1, true},
                {false, false}};
   std::string meshCache;
   for (const auto& l : loads) {
     SCOPED_TRACE(l.flip);
     if (l.flip >= 0) writeFile(matrixCache, flipped(readFile(matrixCache), size_t(l.flip)));
+    if (l.removed) std::remove(matrixCache.c_str());
     std::unique_ptr<::Run> run;
     const std::string out = captureBoth([&] {
                               run = std::make_unique<::Run>("c", l.rebuild, 0, 0);
@@ -86,6 +91,9 @@ TEST(RunPreprocess, MatrixCacheIsWrittenOnceThenRead) {
     EXPECT_TRUE(run->simulation);
     EXPECT_EQ(cacheInvalid, 0);
     EXPECT_EQ(out.find(damage) != std::string::npos, l.flip >= 0) << out;
+    EXPECT_EQ(
+        out.find("[Run] Matrix cache \"" + matrixCache + "\" is missing") != std::string::npos,
+        l.removed);
     EXPECT_EQ(out.find("changed!"), std::string::npos) << out;
     if (meshCache.empty()) meshCache = readFile(dirs.caches + "c.mesh");
     EXPECT_EQ(readFile(dirs.caches + "c.mesh"), meshCache);
