@@ -152,8 +152,12 @@ TEST_P(HeadlessMainBadRun, EndsWithMessageAndStatus) {
   const BadRun& row = GetParam();
   Work w("LEVEL 2");
   const std::string file = w.t.file("models/m.") + (row.file ? row.file : "");
-  if (row.directory) std::remove(file.c_str()), mkdir(file.c_str(), 0777);
-  if (row.file && !row.directory) writeFile(file, row.text);
+  if (row.directory) {
+    std::remove(file.c_str());
+    mkdir(file.c_str(), 0777);
+  } else if (row.file) {
+    writeFile(file, row.text);
+  }
   const ProgramResult r = row.status == 2 ? w.run(row.options) : w.load(row.options);
   EXPECT_EQ(r.status, row.status);
   EXPECT_NE((r.out + r.err).find(row.message), std::string::npos) << r.out << r.err;
