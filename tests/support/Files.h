@@ -14,6 +14,12 @@ namespace zolt::test {
 void writeFile(const std::string& path, const std::string& text);
 inline std::string readFile(const std::string& path) { return readAll(path); }
 bool exists(const std::string& path);
+// How often `what` occurs in text (overlaps counted).
+inline size_t occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 
 // Seconds since an arbitrary start.
 double monotonicSeconds();

@@ -65,12 +65,6 @@ double loadAndStep(const std::string& name, bool rebuild, std::unique_ptr<::Run>
   return sim.maxVertexNorm();
 }
 
-size_t occurrences(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 }  // namespace
 
 TEST(RunMeshCache, RoundTripKeepsEveryStoredField) {
