@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -44,13 +45,27 @@ struct Model {
   uint32_t elements() const { return static_cast<uint32_t>(h->elements[0].size()); }
   uint32_t nodes() const { return static_cast<uint32_t>(h->vertices[0].size()); }
 
-  // Binds a fresh surface (its first vertex moved by `move` in x); out
-  // receives what it printed.
+  // Binds a fresh surface read from its surface file, the sphere's first
+  // vertex moved by `move` in x; out receives what it printed.
   std::unique_ptr<SurfaceMesh> bind(std::string& out, int rings = 6, float weighting = 2.0f,
                                     float move = 0.0f) const {
+    SurfaceMesh sphere;
+    zolt::test::uvSphere(sphere, rings, 8, 1.4f);
+    sphere.restPositions[0] += move;
+    std::string obj;
+    char line[80];
+    for (size_t i = 0; i < sphere.restPositions.size(); i += 3) {
+      const float* p = &sphere.restPositions[i];
+      obj += (std::snprintf(line, sizeof line, "v %.9g %.9g %.9g\n", p[0], p[1], p[2]), line);
+    }
+    for (size_t i = 0; i < sphere.indices.size(); i += 3) {
+      const uint32_t* t = &sphere.indices[i];
+      obj += (std::snprintf(line, sizeof line, "f %u %u %u\n", t[0] + 1, t[1] + 1, t[2] + 1), line);
+    }
     auto s = std::make_unique<SurfaceMesh>();
-    zolt::test::uvSphere(*s, rings, 8, 1.4f);
-    s->restPositions[0] += move;
+    const float unit[3] = {1.0f, 1.0f, 1.0f};
+    const double origin[3] = {0.0, 0.0, 0.0};
+    captureStdout([&] { s->readMesh(dir.write("model.obj", obj).c_str(), {}, unit, origin); });
     s->finishMesh();
     s->attachMesh(h.get());
     out = captureStdout([&] { s->generateWeights(cache().c_str(), false, weighting); });
@@ -70,6 +85,7 @@ TEST(SurfaceWeightFile, WrittenOnceThenRead) {
   std::string first, second;
   auto a = model.bind(first);
   const uint32_t v = a->vertexCount;
+  ASSERT_EQ(v, 2u + 5u * 8u);  // the sphere's poles and rings, read from its file
   EXPECT_NE(first.find("\nGenerating surface weights\n"), std::string::npos);
   const std::string bytes = readAll(model.file());
   ASSERT_EQ(bytes.size(), 28u + 64u * v);
