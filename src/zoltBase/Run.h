@@ -151,7 +151,8 @@ class Run {
   void readNodeLevel(const char* path, int levels, const float* matrix);
   void readEleLevel(const char* path, int levels);
   // Ends the program (exitBadFile) at the first element of `level` from
-  // position `first` on whose corners lie in one plane.
+  // position `first` on whose corners lie in one plane or whose volume is
+  // too small for single precision (a tiny SCALE).
   void refuseFlatElements(const char* path, int level, size_t first) const;
   // Optional per-element stiffness and density and the fixed vertices.
   // Factors that are not positive and finite are refused (one line) and the

@@ -252,7 +252,7 @@ TEST(HeadlessMain, BenchmarkAndTestDriver) {
 // state that stops being finite ends with status 3 and names the step.
 TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
   const std::string notTetrahedral = "sets 2-D elements (2D, TRIANGLE, QUAD or QUADRATIC_QUAD)";
-  const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nGRAVITY 0 -3e38 0\n";
+  const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nMATERIAL 1e300 0.33 1000 5 5 0.05\n";
   const std::string broke = "zolt_headless: the state is not finite after step 1\n";
   const struct {
     std::string config, message;  // message: found in the output
