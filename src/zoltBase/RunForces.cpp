@@ -10,6 +10,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ConfigReader.h"
@@ -230,20 +231,21 @@ const ConfigKeyword kKeywords[] = {
 };
 
 // Up to 256 floats of a text table; entries the file does not supply stay 1.
-// False, reported, when an entry is not a positive finite factor (it would
-// make the system singular or overflow).
-bool readTable(const char* path, float table[256]) {
+void readTable(const char* path, float table[256]) {
   for (int i = 0; i < 256; ++i) table[i] = 1.0f;
   std::ifstream in(path);
-  for (int i = 0; i < 256 && in >> table[i]; ++i)
-    if (!(table[i] > 0.0f && std::isfinite(table[i]))) {
-      std::cerr << "[Run, classifyByVolume] Error: Entry " << i << " of \"" << path << "\" is "
-                << table[i]
-                << ": every factor must be positive and finite; classification skipped"
-                << std::endl;
-      return false;
-    }
-  return true;
+  for (int i = 0; i < 256 && in >> table[i]; ++i) {
+  }
+}
+
+// False, reported, when entry s of the table is not a positive finite
+// factor (it would make the system singular or overflow).
+bool factorOk(const char* path, const float table[256], uint8_t s) {
+  if (table[s] > 0.0f && std::isfinite(table[s])) return true;
+  std::cerr << "[Run, classifyByVolume] Error: Entry " << int(s) << " of \"" << path << "\" is "
+            << table[s] << ": every factor used must be positive and finite; classification"
+            << " skipped" << std::endl;
+  return false;
 }
 
 // Grid index of coordinate x in n samples over [lo, hi], or -1 outside.
@@ -302,8 +304,11 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
   if (!in.read(reinterpret_cast<char*>(volume.data()), static_cast<std::streamsize>(total)))
     volume.resize(static_cast<size_t>(in.gcount()));
   float stiffness[256], density[256];
-  if (!readTable(stiffnessTable, stiffness) || !readTable(densityTable, density)) return;
+  readTable(stiffnessTable, stiffness);
+  readTable(densityTable, density);
 
+  // Every factor is checked before any is applied.
+  std::vector<std::pair<FiniteElement*, uint8_t>> samples;
   for (FiniteElement* e : finestElements(h)) {
     float c[3];
     centroid(e, c);
@@ -315,6 +320,10 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
         (static_cast<uint64_t>(j) + static_cast<uint64_t>(k) * ny) * static_cast<uint64_t>(nx) +
         static_cast<uint64_t>(i);
     const uint8_t s = index < volume.size() ? volume[index] : 0;
+    if (!factorOk(stiffnessTable, stiffness, s) || !factorOk(densityTable, density, s)) return;
+    samples.emplace_back(e, s);
+  }
+  for (const auto& [e, s] : samples) {
     e->setStiffness(stiffness[s]);
     e->setDensity(density[s]);
   }
