@@ -135,8 +135,8 @@ void TetHierarchy::calcRestriction(PackedMatrix<double>** slot, int l, uint8_t d
       // Numbered as in the node file: its position in the level.
       if (!v->fixed)
         std::cerr << "[TetHierarchy, calcRestriction] Warning: Vertex " << i + 1 << " of level "
-                  << f << (source.empty() ? "" : " of \"" + source + "\"")
-                  << " lies outside level " << c
+                  << f << (source.empty() ? "" : " of \"" + source + "\"") << " lies outside level "
+                  << c
                   << " (no interpolation); the coarser levels leave it out, only smoothing on"
                      " level "
                   << f << " moves it" << std::endl;

@@ -139,8 +139,8 @@ class Run {
   void preprocess(bool createSimulation);
   // Fixed vertices get numbers 0 .. *fixedCount-1, the others follow in
   // array order; duplicate entries count once and entries that match no
-  // vertex are dropped (reported). markCoarseLevels flags the coarse vertex
-  // nearest to each fixed one.
+  // vertex are dropped (one line each kind, the first few listed).
+  // markCoarseLevels flags the coarse vertex nearest to each fixed one.
   // Vertices that no finest element uses are fixed as well (one warning):
   // free, they would leave empty rows in the system.
   void sortVertices(int* fixedCount, bool markCoarseLevels);

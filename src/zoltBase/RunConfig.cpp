@@ -102,8 +102,7 @@ void readScale(Run& run, ConfigReader& r) {
     if (!std::isnormal(v)) {
       std::ostringstream text;
       text << "SCALE " << word[0] << " " << word[1] << " " << word[2]
-           << " refused: every factor must be finite and at least " << FLT_MIN
-           << " in magnitude";
+           << " refused: every factor must be finite and at least " << FLT_MIN << " in magnitude";
       r.refuse(text.str());
       return;
     }

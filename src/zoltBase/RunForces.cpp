@@ -294,8 +294,8 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
                              ? std::filesystem::file_size(volumeFile, ec)
                              : 0;
   if (ec || claimed > static_cast<long double>(size)) {
-    std::cerr << "[Run, classifyByVolume] Error: \"" << volumeFile << "\" holds "
-              << (ec ? 0 : size) << " bytes, fewer than the " << nx << " x " << ny << " x " << nz
+    std::cerr << "[Run, classifyByVolume] Error: \"" << volumeFile << "\" holds " << (ec ? 0 : size)
+              << " bytes, fewer than the " << nx << " x " << ny << " x " << nz
               << " samples; classification skipped" << std::endl;
     return;
   }

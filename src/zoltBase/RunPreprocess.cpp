@@ -17,8 +17,8 @@ namespace {
 
 // One line: "[Run, sortVertices] <what>N of <total> entries<why> (the
 // first few vertex numbers); they are dropped, <fixed> vertices are fixed".
-void reportDropped(const char* what, const std::vector<int>& entries, size_t total,
-                   const char* why, int fixed) {
+void reportDropped(const char* what, const std::vector<int>& entries, size_t total, const char* why,
+                   int fixed) {
   if (entries.empty()) return;
   constexpr size_t kListed = 5;
   std::cerr << "[Run, sortVertices] " << what << entries.size() << " of " << total << " entries"

@@ -260,8 +260,8 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
   writeFile(zero, "1 1 1 0");
   writeFile(negative, "1 1 1 -1");
   const std::string grid = "VOLUME_CLASSIFICATION 0 0 0 0 0 0 2 1 1 ";
-  const std::string skipped = ": every factor used must be positive and finite; classification"
-                              " skipped";
+  const std::string skipped =
+      ": every factor used must be positive and finite; classification skipped";
   const struct {
     std::string config;
     float vector0;

@@ -135,6 +135,8 @@ TEST(RunMeshText, ParameterFile) {
       "[Run, readParamsValues] Error: 6 elements have a stiffness or density factor that is not"
       " positive and finite (the first: density 0 of element 1); they keep their own\n";
   const std::string pairs = sixPairs("2 0.5");
+  const std::string elementCount = mismatch("5 elements, the mesh 6; its stiffness and density");
+  const std::string vertexCount = mismatch("9 vertices, the mesh 8; its fixed vertices");
   const struct {
     const char* config;
     std::string params;
@@ -148,9 +150,8 @@ TEST(RunMeshText, ParameterFile) {
       {"FIXED_VERTICES 2 1 2", pairs + "8 0", 2, 0.5f, {0, 1}, 0, ""},
       // Values set by classification are kept.
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2.5 3", pairs + "8 0", 2.5f, 3, {}, 0, ""},
-      {"", "5\n" + pairs, 1, 1, {}, 0, mismatch("5 elements, the mesh 6; its stiffness and density")},
-      {"FIXED_VERTICES 1 3", pairs + "9 1 4", 2, 0.5f, {2}, 0,
-       mismatch("9 vertices, the mesh 8; its fixed vertices")},
+      {"", "5\n" + pairs, 1, 1, {}, 0, elementCount},
+      {"FIXED_VERTICES 1 3", pairs + "9 1 4", 2, 0.5f, {2}, 0, vertexCount},
       {"", sixPairs("2 0") + "8 0", 2, 1, {}, 0, refusedDensity},  // the element keeps its own
   };
   for (const auto& row : rows) {
