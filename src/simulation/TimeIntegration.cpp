@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <limits>
 
 #include "Matrix.h"
 #include "PackedMatrix.h"
@@ -98,6 +99,29 @@ bool TimeIntegration::checkScheme(int s) {
   std::cout << "[TimeIntegration, checkScheme] Error: Unknown integration scheme " << s
             << " (0 to 5 are defined)!" << std::endl;
   return false;
+}
+
+// Friction f adds -(f - d) rho (u_n - u_n-1) / dt to the right-hand side,
+// d being the damping; on a free body's mean motion (no stiffness) each
+// scheme then becomes a linear recurrence in F = (f - d) dt whose root
+// leaves the unit circle through -1 at:
+//   Euler pair:   (1 + d dt / 2) v' = (1 - d dt / 2 - F) v, so F = 2;
+//   Newmark pair: F = (2 + d dt) / (4 beta - 2) (gamma 1);
+//   explicit:     as Euler on its step 0.2 dt, so F = 2 / 0.04 = 50.
+// Stiffness only moves the roots inwards.
+double TimeIntegration::maxFriction(int scheme, double damping, double dt) {
+  switch (static_cast<IntegrationScheme>(scheme)) {
+    case IntegrationScheme::Euler:
+    case IntegrationScheme::EulerLump:
+      return damping + 2.0 / dt;
+    case IntegrationScheme::Newmark:
+    case IntegrationScheme::NewmarkLump:
+      return damping + (2.0 + damping * dt) / ((4.0 * kBeta - 2.0) * dt);
+    case IntegrationScheme::Explizit:
+      return damping + 50.0 / dt;
+    default:
+      return std::numeric_limits<double>::infinity();
+  }
 }
 
 TimeIntegration* TimeIntegration::create(int s, PackedMatrix<double>* mass, Vector<double>* lumped,

@@ -52,8 +52,10 @@ class TimeIntegration {
   double c0 = 0.0, c1 = 0.0, cv = 0.0, ca = 0.0;
   double a0 = 0.0, a2 = 0.0, a3 = 0.0, a6 = 0.0, a7 = 0.0;
   double frictionFactor = 0.0;
-  double gamma = 1.0;
-  double beta = 1.2;
+  static constexpr double kGamma = 1.0;
+  static constexpr double kBeta = 1.2;
+  double gamma = kGamma;
+  double beta = kBeta;
 
   // Prints the scheme's line and adds its inertia terms to K (K is not kept).
   // An index outside 0..5 sets nothing up; see checkScheme.
@@ -68,6 +70,10 @@ class TimeIntegration {
   // error line naming the index on standard output. Model loading refuses a
   // model whose scheme fails this test.
   static bool checkScheme(int scheme);
+  // The friction below which the scheme's explicit friction term keeps the
+  // mean motion of a free body bounded (decaying): infinity where friction
+  // has no effect (static, unknown schemes). dt is the configured time step.
+  static double maxFriction(int scheme, double damping, double dt);
   // A new scheme object when checkScheme passes, else null.
   static TimeIntegration* create(int scheme, PackedMatrix<double>* M, Vector<double>* lumpedMass,
                                  Matrix<double>& K, Vector<double>* x, Vector<double>* b,

@@ -1,8 +1,10 @@
 #include "ConfigReader.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 
 #include "SealedFile.h"
 
@@ -62,4 +64,22 @@ void ConfigReader::refuse(const std::string& text) {
 
 void ConfigReader::warn(const std::string& text) {
   std::cerr << "[Run, " << method_ << "] Warning: " << text << std::endl;
+}
+
+bool ConfigReader::inRange(std::initializer_list<float> values) {
+  for (float x : values)
+    if (!(std::fabs(x) <= kMaxValue)) return false;
+  return true;
+}
+
+bool ConfigReader::checkRange(const std::string& what, std::initializer_list<float> values,
+                              const std::string& note) {
+  if (inRange(values)) return true;
+  std::ostringstream text;
+  text << what;
+  for (float x : values) text << " " << x;
+  text << " refused: every value must be finite and at most " << kMaxValue << " in magnitude"
+       << note;
+  refuse(text.str());
+  return false;
 }

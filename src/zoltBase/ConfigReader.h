@@ -3,6 +3,7 @@
 // passes, and the messages with which a model file ends the program.
 
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 // "Error: File "<path>" doesn`t exist!" on standard output, exit code 1.
@@ -47,6 +48,16 @@ class ConfigReader {
   void refuse(const std::string& text);
   // "[Run, <method>] Warning: <text>" on standard error.
   void warn(const std::string& text);
+
+  // Forces, gravity and field values beyond this in magnitude are mistakes:
+  // they only make the steps overflow.
+  static constexpr float kMaxValue = 1e6f;
+  // Every value finite and at most kMaxValue in magnitude.
+  static bool inRange(std::initializer_list<float> values);
+  // False after "<what> v0 v1 ... refused: ..." (refuse) when a value is not
+  // inRange; `note` ends the line.
+  bool checkRange(const std::string& what, std::initializer_list<float> values,
+                  const std::string& note = std::string());
 
   // Reads the whole file, applying the matching keyword to every word that
   // is one (other words are skipped); false when the pass failed.

@@ -127,13 +127,19 @@ void TetHierarchy::calcRestriction(PackedMatrix<double>** slot, int l, uint8_t d
   const int cols = dim * (static_cast<int>(vertices[f].size()) - fineLevel.count());
   SparseMatrix<double> S(rows, cols);
 
-  for (const Vertex* v : vertices[f]) {
+  for (size_t i = 0; i < vertices[f].size(); ++i) {
+    const Vertex* v = vertices[f][i];
     if (fineLevel.isRemoved(v)) continue;
     const int col = dim * fineLevel.reduced(v);
     if (v->parents.empty()) {
+      // Numbered as in the node file: its position in the level.
       if (!v->fixed)
-        std::cerr << "[TetHierarchy, calcRestriction] Error: Lost vertex (" << v->index
-                  << ") found!" << std::endl;
+        std::cerr << "[TetHierarchy, calcRestriction] Warning: Vertex " << i + 1 << " of level "
+                  << f << (source.empty() ? "" : " of \"" + source + "\"") << " lies outside level "
+                  << c
+                  << " (no interpolation); the coarser levels leave it out, only smoothing on"
+                     " level "
+                  << f << " moves it" << std::endl;
       continue;
     }
     for (const InterpolationEntry& e : v->parents) {

@@ -38,6 +38,31 @@ const char* cacheWord(ElementModel model) {
   return "cache";
 }
 
+namespace {
+
+// The configuration keyword that sets the element type.
+const char* elementKeyword(ElementType type) {
+  switch (type) {
+    case ElementType::TRIANGLE:
+      return "TRIANGLE";
+    case ElementType::QUAD:
+      return "QUAD";
+    case ElementType::TRIANGLE3D:
+      return "TRIANGLE3D";
+    case ElementType::TETRAHEDRON:
+      return "TETRAHEDRON";
+    case ElementType::SERENDIPITY_TET:
+      return "SERENDIPITY_TET";
+    case ElementType::QUADRATIC_QUAD:
+      return "QUADRATIC_QUAD";
+    case ElementType::HEXAHEDRON:
+      return "HEXAHEDRON";
+  }
+  return "unknown";
+}
+
+}  // namespace
+
 Run::Run(const char* name, bool rebuildCaches, int model, int scheme)
     : elementModel(static_cast<ElementModel>(model)), integrationScheme(scheme) {
   // E = 1e6 N/m^2 and nu = 0.33 through the MATERIAL formulas.
@@ -56,6 +81,14 @@ void Run::construct(const char* name, bool rebuildCaches) {
     return;
   }
   std::cout << std::endl;
+  // Only tetrahedra are read from the element files and the mesh cache.
+  if (elementType != ElementType::TETRAHEDRON) {
+    std::cerr << "[Run] Error: \"" << configPath << "\" sets " << elementKeyword(elementType)
+              << " elements but only tetrahedral meshes are read; the model is not loaded"
+              << std::endl;
+    refused = 1;
+    return;
+  }
 
   const std::string meshPath = cachesPath + name + ".mesh";
   settings.sourceFingerprint = sourceFingerprint(name);
@@ -75,6 +108,13 @@ void Run::construct(const char* name, bool rebuildCaches) {
               << "; it is not loaded" << std::endl;
     refused = 1;
     return;
+  }
+
+  hierarchy->source = modelsPath + name + ".node";
+  if (meshEntries && !meshEntries->empty()) {
+    hierarchy->source.clear();
+    for (const MeshEntry& m : *meshEntries)
+      hierarchy->source += (hierarchy->source.empty() ? "" : ", ") + modelsPath + m.name + ".node";
   }
 
   settings.deformationForce =

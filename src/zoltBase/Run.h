@@ -139,8 +139,8 @@ class Run {
   void preprocess(bool createSimulation);
   // Fixed vertices get numbers 0 .. *fixedCount-1, the others follow in
   // array order; duplicate entries count once and entries that match no
-  // vertex are dropped (reported). markCoarseLevels flags the coarse vertex
-  // nearest to each fixed one.
+  // vertex are dropped (one line each kind, the first few listed).
+  // markCoarseLevels flags the coarse vertex nearest to each fixed one.
   // Vertices that no finest element uses are fixed as well (one warning):
   // free, they would leave empty rows in the system.
   void sortVertices(int* fixedCount, bool markCoarseLevels);
@@ -151,7 +151,8 @@ class Run {
   void readNodeLevel(const char* path, int levels, const float* matrix);
   void readEleLevel(const char* path, int levels);
   // Ends the program (exitBadFile) at the first element of `level` from
-  // position `first` on whose corners lie in one plane.
+  // position `first` on whose corners lie in one plane or whose volume is
+  // too small for single precision (a tiny SCALE).
   void refuseFlatElements(const char* path, int level, size_t first) const;
   // Optional per-element stiffness and density and the fixed vertices.
   // Factors that are not positive and finite are refused (one line) and the

@@ -3,6 +3,7 @@
 // value that does not parse ends the pass (the model is refused), one out of
 // range is refused with a message and the old value kept.
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <iomanip>
@@ -14,6 +15,7 @@
 #include "Barrier.h"
 #include "ConfigReader.h"
 #include "Run.h"
+#include "TimeIntegration.h"
 
 namespace {
 
@@ -83,6 +85,30 @@ void readFixedVertices(Run& run, ConfigReader& r) {
   }
 }
 
+void readScale(Run& run, ConfigReader& r) {
+  // Kept as written: a factor too small for a float reads as 0 or a
+  // denormal, which the messages would show as 0.
+  std::string word[3];
+  if (!r.values("SCALE", word[0], word[1], word[2])) return;
+  float s[3];
+  for (int k = 0; k < 3; ++k) {
+    std::istringstream in(word[k]);
+    if (!(in >> s[k]) || in.peek() != std::char_traits<char>::eof()) {
+      r.fail("Could not read the values of SCALE in \"" + r.path() + "\"");
+      return;
+    }
+  }
+  for (float v : s)
+    if (!std::isnormal(v)) {
+      std::ostringstream text;
+      text << "SCALE " << word[0] << " " << word[1] << " " << word[2]
+           << " refused: every factor must be finite and at least " << FLT_MIN << " in magnitude";
+      r.refuse(text.str());
+      return;
+    }
+  for (int k = 0; k < 3; ++k) run.renderSettings.scale[k] = s[k];
+}
+
 void readColour(ConfigReader& r, const char* keyword, float* colour) {
   float c[3];
   if (!r.values(keyword, c[0], c[1], c[2])) return;
@@ -104,6 +130,17 @@ void readMaterial(Run& run, ConfigReader& r) {
          << " refused: elasticity, density and time step must be positive, damping and"
             " friction at least 0, all finite, and the transverse contraction between -1 and"
             " 0.5";
+    r.refuse(text.str());
+    return;
+  }
+  // The friction term is explicit: from this bound on it drives the motion
+  // instead of stopping it.
+  const double maxFriction = TimeIntegration::maxFriction(run.integrationScheme, damping, dt);
+  if (!(friction < maxFriction)) {
+    std::ostringstream text;
+    text << "MATERIAL friction " << friction << " refused: with damping " << damping
+         << " and time step " << dt << " it must stay below " << maxFriction
+         << ", where the friction term starts to drive the motion";
     r.refuse(text.str());
     return;
   }
@@ -233,20 +270,7 @@ void readMesh(Run& run, ConfigReader& r) {
 // Compared in this order.
 const ConfigKeyword kKeywords[] = {
     {"FIXED_VERTICES", readFixedVertices},
-    {"SCALE",
-     [](Run& run, ConfigReader& r) {
-       float s[3];
-       if (!r.values("SCALE", s[0], s[1], s[2])) return;
-       for (float v : s)
-         if (!std::isfinite(v) || !(v < 0.0f || v > 0.0f)) {
-           std::ostringstream text;
-           text << "SCALE " << s[0] << " " << s[1] << " " << s[2]
-                << " refused: every factor must be finite and not 0";
-           r.refuse(text.str());
-           return;
-         }
-       for (int k = 0; k < 3; ++k) run.renderSettings.scale[k] = s[k];
-     }},
+    {"SCALE", readScale},
     {"2D", [](Run& run, ConfigReader&) { run.dim = 2; }},
     {"SWAP_X_Y", [](Run& run, ConfigReader&) { run.renderSettings.swapXY = 1; }},
     {"FORCE_NORM",
@@ -271,6 +295,7 @@ const ConfigKeyword kKeywords[] = {
        float* g = run.settings.gravity;
        float v[3];
        if (!r.values("GRAVITY", v[0], v[1], v[2])) return;
+       if (!r.checkRange("GRAVITY", {v[0], v[1], v[2]})) return;
        for (int k = 0; k < 3; ++k) g[k] = v[k];
        std::cout << "Gravity: " << g[0] << ", " << g[1] << ", " << g[2] << std::endl;
      }},

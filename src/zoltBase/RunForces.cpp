@@ -2,6 +2,7 @@
 // field, and per-element stiffness and density. Runs on the complete,
 // centred hierarchy.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ConfigReader.h"
@@ -52,10 +54,20 @@ void readVertexVectors(Run& run, ConfigReader& r, const char* keyword,
                        std::vector<VertexForce>& out) {
   int n = 0;
   if (!r.values(keyword, n)) return;
+  int outOfRange = 0;
+  std::string first;
+  float firstValue[3] = {0.0f, 0.0f, 0.0f};
   for (int i = 0; i < n; ++i) {
     int number;
     float f[3];
     if (!r.values(keyword, number, f[0], f[1], f[2])) return;
+    if (!ConfigReader::inRange({f[0], f[1], f[2]})) {
+      if (outOfRange++ == 0) {
+        first = std::string(keyword) + " vertex " + std::to_string(number);
+        std::copy(f, f + 3, firstValue);
+      }
+      continue;
+    }
     Vertex* v = run.configVertex(number);
     if (!v) {
       r.warn(std::string(keyword) + " vertex " + std::to_string(number) +
@@ -64,6 +76,9 @@ void readVertexVectors(Run& run, ConfigReader& r, const char* keyword,
     }
     out.push_back(vertexForce(run, v, f));
   }
+  if (outOfRange > 0)
+    r.checkRange(first, {firstValue[0], firstValue[1], firstValue[2]},
+                 outOfRange > 1 ? " (" + std::to_string(outOfRange) + " entries skipped)" : "");
 }
 
 void readForcePlane(Run& run, ConfigReader& r) {
@@ -88,30 +103,10 @@ DeformationForce* setField(Run& run, int type, const float* v) {
   return f;
 }
 
-// Field values beyond this (a centre, wave number, wind acceleration or
-// phase rate) are mistakes: they only make the steps overflow.
-constexpr float kMaxFieldValue = 1e6f;
-
-// The five values of a field keyword are finite and within kMaxFieldValue;
-// else refused (the field keeps its old values).
-bool fieldValuesOk(ConfigReader& r, const char* keyword, const float (&v)[5]) {
-  for (float x : v)
-    if (!(std::fabs(x) <= kMaxFieldValue)) {
-      std::ostringstream text;
-      text << keyword;
-      for (float y : v) text << " " << y;
-      text << " refused: every value must be finite and at most " << kMaxFieldValue
-           << " in magnitude";
-      r.refuse(text.str());
-      return false;
-    }
-  return true;
-}
-
 void readSphericalForce(Run& run, ConfigReader& r) {
   float c[3], p, q;
   if (!r.values("SPHERICAL_FORCE", c[0], c[1], c[2], p, q)) return;
-  if (!fieldValuesOk(r, "SPHERICAL_FORCE", {c[0], c[1], c[2], p, q})) return;
+  if (!r.checkRange("SPHERICAL_FORCE", {c[0], c[1], c[2], p, q})) return;
   DeformationForce* f = setField(run, 1, c);
   f->param[0] = p * 3.1415927f;
   f->param[1] = q;
@@ -121,7 +116,7 @@ void readSphericalForce(Run& run, ConfigReader& r) {
 void readRadialForce(Run& run, ConfigReader& r) {
   float c[3], radius, q;
   if (!r.values("RADIAL_FORCE", c[0], c[1], c[2], radius, q)) return;
-  if (!fieldValuesOk(r, "RADIAL_FORCE", {c[0], c[1], c[2], radius, q})) return;
+  if (!r.checkRange("RADIAL_FORCE", {c[0], c[1], c[2], radius, q})) return;
   DeformationForce* f = run.settings.deformationForce;
   f->type = 6;
   for (int k = 0; k < 3; ++k) f->vector[k] = c[k];
@@ -139,7 +134,7 @@ void readRadialForce(Run& run, ConfigReader& r) {
 void readWindForce(Run& run, ConfigReader& r) {
   float d[3], p, q;
   if (!r.values("WIND_FORCE", d[0], d[1], d[2], p, q)) return;
-  if (!fieldValuesOk(r, "WIND_FORCE", {d[0], d[1], d[2], p, q})) return;
+  if (!r.checkRange("WIND_FORCE", {d[0], d[1], d[2], p, q})) return;
   DeformationForce* f = setField(run, 3, d);
   f->param[0] = p;
   f->param[1] = q;
@@ -198,6 +193,7 @@ void readVolumeClassification(Run& run, ConfigReader& r) {
 void readBellow(Run& run, ConfigReader& r) {
   float p[3], magnitude;
   if (!r.values("BELLOW", p[0], p[1], p[2], magnitude)) return;
+  if (!r.checkRange("BELLOW", {p[0], p[1], p[2], magnitude})) return;
   Run::addBellow(run.hierarchy.get(), &run.settings.forces, magnitude, p, nullptr);
 }
 
@@ -242,6 +238,16 @@ void readTable(const char* path, float table[256]) {
   }
 }
 
+// False, reported, when entry s of the table is not a positive finite
+// factor (it would make the system singular or overflow).
+bool factorOk(const char* path, const float table[256], uint8_t s) {
+  if (table[s] > 0.0f && std::isfinite(table[s])) return true;
+  std::cerr << "[Run, classifyByVolume] Error: Entry " << int(s) << " of \"" << path << "\" is "
+            << table[s] << ": every factor used must be positive and finite; classification"
+            << " skipped" << std::endl;
+  return false;
+}
+
 // Grid index of coordinate x in n samples over [lo, hi], or -1 outside.
 int64_t gridIndex(int n, float x, float lo, float hi) {
   const float i = std::floor(static_cast<float>(n - 1) * (x - lo) / (hi - lo) + 0.5f);
@@ -273,31 +279,36 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
               << std::endl;
     return;
   }
-  // A volume that opens must hold every sample its counts claim (a missing
-  // one reads as zeros): the counts never size more than the file.
+  // The volume must hold every sample its counts claim: the counts never
+  // size more than the file.
   const long double claimed = static_cast<long double>(nx) * ny * nz;
   std::vector<uint8_t> volume;
   std::ifstream in(volumeFile, std::ios::binary);
-  if (in.is_open()) {
-    std::error_code ec;
-    const uintmax_t size = std::filesystem::is_regular_file(volumeFile, ec)
-                               ? std::filesystem::file_size(volumeFile, ec)
-                               : 0;
-    if (ec || claimed > static_cast<long double>(size)) {
-      std::cerr << "[Run, classifyByVolume] Error: \"" << volumeFile << "\" holds "
-                << (ec ? 0 : size) << " bytes, fewer than the " << nx << " x " << ny << " x " << nz
-                << " samples; classification skipped" << std::endl;
-      return;
-    }
-    const auto total = static_cast<size_t>(claimed);
-    volume.resize(total);
-    if (!in.read(reinterpret_cast<char*>(volume.data()), static_cast<std::streamsize>(total)))
-      volume.resize(static_cast<size_t>(in.gcount()));
+  if (!in.is_open()) {
+    std::cerr << "[Run, classifyByVolume] Error: Volume file \"" << volumeFile
+              << "\" does not open; classification skipped" << std::endl;
+    return;
   }
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::is_regular_file(volumeFile, ec)
+                             ? std::filesystem::file_size(volumeFile, ec)
+                             : 0;
+  if (ec || claimed > static_cast<long double>(size)) {
+    std::cerr << "[Run, classifyByVolume] Error: \"" << volumeFile << "\" holds " << (ec ? 0 : size)
+              << " bytes, fewer than the " << nx << " x " << ny << " x " << nz
+              << " samples; classification skipped" << std::endl;
+    return;
+  }
+  const auto total = static_cast<size_t>(claimed);
+  volume.resize(total);
+  if (!in.read(reinterpret_cast<char*>(volume.data()), static_cast<std::streamsize>(total)))
+    volume.resize(static_cast<size_t>(in.gcount()));
   float stiffness[256], density[256];
   readTable(stiffnessTable, stiffness);
   readTable(densityTable, density);
 
+  // Every factor is checked before any is applied.
+  std::vector<std::pair<FiniteElement*, uint8_t>> samples;
   for (FiniteElement* e : finestElements(h)) {
     float c[3];
     centroid(e, c);
@@ -309,6 +320,10 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
         (static_cast<uint64_t>(j) + static_cast<uint64_t>(k) * ny) * static_cast<uint64_t>(nx) +
         static_cast<uint64_t>(i);
     const uint8_t s = index < volume.size() ? volume[index] : 0;
+    if (!factorOk(stiffnessTable, stiffness, s) || !factorOk(densityTable, density, s)) return;
+    samples.emplace_back(e, s);
+  }
+  for (const auto& [e, s] : samples) {
     e->setStiffness(stiffness[s]);
     e->setDensity(density[s]);
   }

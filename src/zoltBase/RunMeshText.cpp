@@ -4,6 +4,7 @@
 // ends the program with exit code 1, like a missing file.
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <fstream>
 #include <iomanip>
@@ -88,9 +89,8 @@ std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::stri
   return parents;
 }
 
-// Six times the signed volume against the cube of the longest edge: a
-// tetrahedron whose corners lie (nearly) in one plane adds a singular block.
-bool hasVolume(const FiniteElement& e) {
+// Six times the signed volume, and the longest edge, in double.
+double sixVolume(const FiniteElement& e, double& edge) {
   double p[4][3];
   for (int i = 0; i < 4; ++i)
     for (int k = 0; k < 3; ++k) p[i][k] = e.getVertex(i)->restPosition[k];
@@ -103,11 +103,16 @@ bool hasVolume(const FiniteElement& e) {
       for (int k = 0; k < 3; ++k) d2 += (p[i][k] - p[j][k]) * (p[i][k] - p[j][k]);
       longest = std::max(longest, d2);
     }
-  const double det = u[0][0] * (u[1][1] * u[2][2] - u[1][2] * u[2][1]) -
-                     u[0][1] * (u[1][0] * u[2][2] - u[1][2] * u[2][0]) +
-                     u[0][2] * (u[1][0] * u[2][1] - u[1][1] * u[2][0]);
-  const double edge = std::sqrt(longest);
-  return std::isfinite(det) && std::fabs(det) > 1e-6 * edge * edge * edge;
+  edge = std::sqrt(longest);
+  return u[0][0] * (u[1][1] * u[2][2] - u[1][2] * u[2][1]) -
+         u[0][1] * (u[1][0] * u[2][2] - u[1][2] * u[2][0]) +
+         u[0][2] * (u[1][0] * u[2][1] - u[1][1] * u[2][0]);
+}
+
+void reportCountMismatch(const char* path, const char* what, long long inFile, size_t inMesh,
+                         const char* unused) {
+  std::cerr << "[Run, readParamsValues] Error: \"" << path << "\" holds " << inFile << " " << what
+            << ", the mesh " << inMesh << "; its " << unused << " are not used" << std::endl;
 }
 
 }  // namespace
@@ -177,11 +182,25 @@ void Run::readEleLevel(const char* path, int nLevels) {
 
 void Run::refuseFlatElements(const char* path, int level, size_t first) const {
   const std::vector<FiniteElement*>& elements = hierarchy->elements[level];
-  for (size_t e = first; e < elements.size(); ++e)
-    if (!hasVolume(*elements[e]))
-      exitBadFile(path, "Element " + std::to_string(e - first + 1) + " of level " +
-                            std::to_string(level) +
-                            " has no volume (its four vertices lie in one plane)");
+  for (size_t e = first; e < elements.size(); ++e) {
+    double edge = 0.0;
+    const double det = std::fabs(sixVolume(*elements[e], edge));
+    const std::string element =
+        "Element " + std::to_string(e - first + 1) + " of level " + std::to_string(level);
+    // Corners (nearly) in one plane add a singular block.
+    if (!(std::isfinite(det) && det > 1e-6 * edge * edge * edge))
+      exitBadFile(path, element + " has no volume (its four vertices lie in one plane)");
+    // The element code works in single precision, where such a volume is 0.
+    if (det < FLT_MIN) {
+      const float* s = renderSettings.scale;
+      std::ostringstream what, hint;
+      what << element << " has a volume of " << det / 6.0;
+      hint << "too small for single precision";
+      if (s[0] != 1.0f || s[1] != 1.0f || s[2] != 1.0f)
+        hint << ": SCALE " << s[0] << " " << s[1] << " " << s[2] << " shrinks the body too far";
+      exitBadFile(path, what.str(), hint.str());
+    }
+  }
 }
 
 void Run::readParamsValues(const char* path) {
@@ -194,9 +213,14 @@ void Run::readParamsValues(const char* path) {
   long long count = 0;
   if (!(in >> count)) exitBadFile(path, "Could not read the element count");
   if (count != static_cast<long long>(elements.size())) {
-    std::cerr << "[Run, readParamsValues] Error: Number of Elements in File does not match "
-                 "actual number!"
-              << std::endl;
+    // A file for another mesh is not used; one that holds fewer records
+    // than it announces is damaged.
+    long long records = 0;
+    for (float pair[2]; records < count && in >> pair[0] >> pair[1];) ++records;
+    if (records < count)
+      exitBadFile(path, std::to_string(count) +
+                            " elements announced but fewer stiffness and density records follow");
+    reportCountMismatch(path, "elements", count, elements.size(), "stiffness and density");
     return;
   }
   long long refusedCount = 0;
@@ -228,9 +252,7 @@ void Run::readParamsValues(const char* path) {
   const long long nVertices = static_cast<long long>(vertices.size());
   if (!(in >> count)) exitBadFile(path, "Could not read the vertex count");
   if (count != nVertices) {
-    std::cerr << "[Run, readParamsValues] Error: Number of Vertices in File does not match "
-                 "actual number!"
-              << std::endl;
+    reportCountMismatch(path, "vertices", count, vertices.size(), "fixed vertices");
     return;
   }
   long long nFixed = 0;

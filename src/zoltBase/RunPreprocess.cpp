@@ -13,6 +13,24 @@
 #include "Run.h"
 #include "TetHierarchy.h"
 
+namespace {
+
+// One line: "[Run, sortVertices] <what>N of <total> entries<why> (the
+// first few vertex numbers); they are dropped, <fixed> vertices are fixed".
+void reportDropped(const char* what, const std::vector<int>& entries, size_t total, const char* why,
+                   int fixed) {
+  if (entries.empty()) return;
+  constexpr size_t kListed = 5;
+  std::cerr << "[Run, sortVertices] " << what << entries.size() << " of " << total << " entries"
+            << why << " (";
+  for (size_t i = 0; i < entries.size() && i < kListed; ++i)
+    std::cerr << (i ? " " : "") << entries[i] + 1;
+  std::cerr << (entries.size() > kListed ? " ..." : "") << "); they are dropped, " << fixed
+            << " vertices are fixed" << std::endl;
+}
+
+}  // namespace
+
 void Run::holdUnusedVertices(std::vector<int>& fixed) const {
   const int finestLevel = hierarchy->nLevels - 1;
   const std::vector<Vertex*>& finest = hierarchy->vertices[finestLevel];
@@ -40,7 +58,7 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
   const int finestLevel = hierarchy->nLevels - 1;
   const std::vector<Vertex*>& finest = hierarchy->vertices[finestLevel];
   std::vector<int> fixed;  // finest-level vertex numbers, each once
-  std::vector<int> dropped;
+  std::vector<int> missing, repeated;
   for (int entry : fixedVertices) {
     int number = entry;
     if (!fixedFromParams && readHierarchy) {
@@ -51,9 +69,10 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
               : nullptr;
       number = v ? v->index : -1;
     }
-    if (number < 0 || static_cast<size_t>(number) >= finest.size() ||
-        std::find(fixed.begin(), fixed.end(), number) != fixed.end())
-      dropped.push_back(entry);
+    if (number < 0 || static_cast<size_t>(number) >= finest.size())
+      missing.push_back(entry);
+    else if (std::find(fixed.begin(), fixed.end(), number) != fixed.end())
+      repeated.push_back(entry);
     else
       fixed.push_back(number);
   }
@@ -70,12 +89,11 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
     v->fixed = f ? 1 : 0;
     v->index = f ? nextFixed++ : nextFree++;
   }
-  if (!dropped.empty()) {
-    std::cerr << "[Run, sortVertices] Error: Fixed vertices do not exist" << nextFixed << ", "
-              << fixedVertices.size() << ": dropped entries";
-    for (int d : dropped) std::cerr << " " << d + 1;
-    std::cerr << std::endl;
-  }
+  const size_t total = fixedVertices.size();
+  reportDropped("Error: Fixed vertices do not exist: ", missing, total, " name no vertex",
+                nextFixed);
+  reportDropped("Warning: Fixed vertices listed more than once: ", repeated, total,
+                " are duplicates", nextFixed);
   *fixedCount = nextFixed;
   if (!markCoarseLevels) return;
   for (int l = finestLevel - 1; l >= 0; --l)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <istream>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "Vertex.h"
@@ -42,6 +43,8 @@ class TetHierarchy {
   PackedMatrix<double>** restriction = nullptr;
   uint8_t* partitionOfElement = nullptr;  // one per finest element, or null
   int nPartitions = 0;
+  // The files the levels were read from, for messages; may be empty.
+  std::string source;
 
   // nLevels empty levels.
   explicit TetHierarchy(int nLevels);
@@ -67,7 +70,9 @@ class TetHierarchy {
   void buildInterpolation(bool markUseless);
   void buildInterpolationEveryOtherLevel(bool markUseless);
   // The restriction from level l+1 to level l, dim components per vertex,
-  // entries below threshold in magnitude dropped; stored in *slot.
+  // entries below threshold in magnitude dropped; stored in *slot. A free
+  // vertex of level l+1 without interpolation gets an empty column (one
+  // warning per vertex).
   void calcRestriction(PackedMatrix<double>** slot, int l, uint8_t dim, float threshold);
   // A new restriction array filled by calcRestriction. The fixed range
   // arguments are not consulted: fixed vertices carry their own flag.

@@ -262,7 +262,7 @@ TEST(HeadlessMain, BenchmarkAndTestDriver) {
 // state that stops being finite ends with status 3 and names the step.
 TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
   const std::string notTetrahedral = "sets 2-D elements (2D, TRIANGLE, QUAD or QUADRATIC_QUAD)";
-  const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nGRAVITY 0 -3e38 0\n";
+  const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nMATERIAL 1e6 0.33 1e300 5 5 0.05\n";
   const std::string broke = "zolt_headless: the state is not finite after step 1\n";
   const struct {
     std::string config, message;  // message: found in the output
@@ -278,6 +278,8 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
       {"LEVEL 9", "refined to LEVEL 9 needs about 196608 MB"},
       {"LEVEL 11", "refined to LEVEL 11 needs about 12582912 MB"},
       {"LEVEL 1", "The coarsest level has 1212 unknowns", {"--steps", "1"}, 1, true},
+      // Elements of 1e-61 m^3 are zero in single precision (it used to end in status 3).
+      {"SCALE 1e-20 1e-20 1e-20", "too small for single precision: SCALE 1e-20 1e-20 1e-20"},
       {huge, "step 1 maxu nan\n", {"--gravity", "--steps", "4", "--print-every", "1"}, 3},
       {huge, "", {"--gravity", "--solver", "2", "--steps", "4"}, 3},         // dense: no step lines
       {huge, "step 4 maxu 0\n", {"--steps", "4", "--print-every", "4"}, 0},  // no gravity: at rest

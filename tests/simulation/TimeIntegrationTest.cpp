@@ -420,3 +420,37 @@ TEST(TimeIntegration, ExplicitStepDividesEachUnknownByItsOwnMass) {
   for (int i = 0; i < 2; ++i) expectRelNear(s.x[i], (b[i] - kx[i]) / (c * s.m[i]), 1e-13, "x");
   EXPECT_EQ(s.x[2], xPrev[2]);
 }
+
+// The friction bound against the motion itself: a free body that moves
+// comes to rest a little below the bound and runs away a little above it,
+// for every scheme that applies friction (dense solves of the scheme's K).
+TEST(TimeIntegration, FrictionBoundSeparatesDecayFromGrowth) {
+  const double dt = 0.05;
+  for (int scheme : {0, 1, 2, 3, 5})
+    for (double damping : {0.5, 5.0})
+      for (double side : {0.98, 1.02}) {
+        const double limit = TimeIntegration::maxFriction(scheme, damping, dt);
+        const double friction = damping + side * (limit - damping);
+        System s(scheme, material(1.5, damping, friction, dt), 3, 0.0);
+        Dense system(3, Vec(3));
+        for (int i = 0; i < 3; ++i)
+          for (int j = 0; j < 3; ++j) system[i][j] = (*s.K)(i, j);
+        System::set(s.x, {0.01, 0.01, 0.01});  // moving along the free translation
+        double change = 0.0;
+        for (int step = 0; step < 2000 && std::isfinite(s.x[0]); ++step) {
+          const double before = s.x[0];
+          s.ti->calcRightSide(false, s.f);
+          if (scheme == 5)
+            s.ti->explicitUpdate(*s.K);
+          else
+            System::set(s.x, solveDense(system, System::get(s.b)));
+          change = std::abs(s.x[0] - before);
+        }
+        const std::string id = "scheme " + std::to_string(scheme) + " damping " +
+                               std::to_string(damping) + " at " + std::to_string(side);
+        if (side < 1.0)
+          EXPECT_LT(change, 1e-6) << id;
+        else
+          EXPECT_FALSE(change < 1.0) << id;  // also true for NaN
+      }
+}

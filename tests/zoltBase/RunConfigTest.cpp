@@ -151,7 +151,16 @@ TEST(RunConfig, OutOfRangeValuesAreRefusedAndDefaultsKept) {
       {"MATERIAL 1e6 0.33 -1 5 1 0.05", ""},
       {"MATERIAL 1e6 0.33 1000 -100 1 0.05", "MATERIAL 1e+06 0.33 1000 -100 1 0.05 refused"},
       {"MATERIAL 1e6 0.33 1000 5 -1 0.05", ""},
-      {"SCALE 0 1 1", "SCALE 0 1 1 refused: every factor must be finite and not 0"},
+      {"SCALE 0 1 1",
+       "SCALE 0 1 1 refused: every factor must be finite and at least 1.17549e-38 in magnitude"},
+      // Below the smallest normal float: named as written, not as 0.
+      {"SCALE 1e-45 1e-45 1e-45", "SCALE 1e-45 1e-45 1e-45 refused"},
+      // Implicit Euler's explicit friction term: stable below damping + 2 / dt.
+      {"MATERIAL 1e6 0.33 1000 5 45 0.05",
+       "MATERIAL friction 45 refused: with damping 5 and time step 0.05 it must stay below 45"},
+      {"MATERIAL 1e6 0.33 1000 5 100 0.05", "MATERIAL friction 100 refused"},
+      {"GRAVITY 1e30 0 0",
+       "GRAVITY 1e+30 0 0 refused: every value must be finite and at most 1e+06 in magnitude"},
       {"GROUND_BARRIER 0 0 0 1 1 1 2 2 2 0 0 1", "GROUND_BARRIER refused"},
       // Top face on the bottom face.
       {"BOX_BARRIER 0 0 0 1 0 0 1 0 1 0 0 1 0 0 0 1 0 0 1 0 1 0 0 1", "BOX_BARRIER refused"},
@@ -169,6 +178,7 @@ TEST(RunConfig, OutOfRangeValuesAreRefusedAndDefaultsKept) {
     EXPECT_EQ(p.run->settings.material->timeStep, 0.05) << text;
     EXPECT_EQ(p.run->settings.material->friction, 1.0) << text;
     EXPECT_EQ(p.run->settings.barrier, nullptr) << text;
+    EXPECT_EQ(p.run->settings.gravity[0], 0.0f) << text;
     EXPECT_EQ(p.run->renderSettings.scale[0] * p.run->renderSettings.scale[2], 1.0f) << text;
     EXPECT_EQ(p.output.out, "") << text;
     EXPECT_EQ(p.output.err.rfind(std::string("[Run, readConfig] Error: ") + message, 0), 0u)

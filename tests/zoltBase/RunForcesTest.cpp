@@ -253,10 +253,20 @@ TEST(RunForces, ImplantCentreAndMask) {
 TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
   ModelDirs d;
   const std::string big = " refused: every value must be finite and at most 1e+06 in magnitude";
+  // Sample 3 everywhere; entry 3 of the tables is 0 or -1.
+  const std::string volume = d.models + "v.raw", zero = d.models + "zero.txt",
+                    negative = d.models + "negative.txt", ones = d.models + "none.txt";
+  writeFile(volume, "\x03\x03");
+  writeFile(zero, "1 1 1 0");
+  writeFile(negative, "1 1 1 -1");
+  const std::string grid = "VOLUME_CLASSIFICATION 0 0 0 0 0 0 2 1 1 ";
+  const std::string skipped =
+      ": every factor used must be positive and finite; classification skipped";
   const struct {
     std::string config;
     float vector0;
     std::string err;
+    size_t forces = 0;
   } rows[] = {
       {"SPHERICAL_FORCE 0 0 0 1e7 0.1", 0,
        "readForces] Error: SPHERICAL_FORCE 0 0 0 1e+07 0.1" + big},
@@ -271,6 +281,17 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
        0,
        "classifyByVolume] Error: \"/dev/zero\" holds 0 bytes, fewer than the 2000000000 x"
        " 2000000000 x 2 samples; classification skipped"},
+      {grid + volume + " " + zero + " " + ones, 0,
+       "classifyByVolume] Error: Entry 3 of \"" + zero + "\" is 0" + skipped},
+      {grid + volume + " " + ones + " " + negative, 0,
+       "classifyByVolume] Error: Entry 3 of \"" + negative + "\" is -1" + skipped},
+      {grid + d.models + "missing.raw " + ones + " " + ones, 0,
+       "classifyByVolume] Error: Volume file \"" + d.models +
+           "missing.raw\" does not open; classification skipped"},
+      {"BELLOW 0 0 0 1e30", 0, "readForces] Error: BELLOW 0 0 0 1e+30" + big},
+      // The entry of vertex 3 stays.
+      {"FORCE_VERTICES 3 1 1e30 0 0 2 0 -1e7 0 3 0 0 1", 0,
+       "readForces] Error: FORCE_VERTICES vertex 1 1e+30 0 0" + big + " (2 entries skipped)", 1},
   };
   for (const auto& row : rows) {
     const double start = monotonicSeconds();
@@ -279,6 +300,7 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
     EXPECT_FALSE(l.run->refused) << row.config;
     EXPECT_EQ(l.output.err, "[Run, " + row.err + "\n") << row.config;
     EXPECT_EQ(l.run->settings.deformationForce->vector[0], row.vector0) << row.config;
+    EXPECT_EQ(l.run->settings.forces.size(), row.forces) << row.config;
     for (const FiniteElement* e : finestElements(*l.run)) EXPECT_EQ(e->getStiffness(), 1.0f);
   }
 }

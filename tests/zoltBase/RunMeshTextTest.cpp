@@ -126,15 +126,17 @@ TEST(RunMeshText, PositiveOrientationSwapsTheLastTwoCornersAndTheirFaceBits) {
 }
 
 TEST(RunMeshText, ParameterFile) {
-  const auto mismatch = [](const char* what) {
-    return std::string("[Run, readParamsValues] Error: Number of ") + what +
-           " in File does not match actual number!\n";
+  ModelDirs d;
+  const auto mismatch = [&](const std::string& counts) {
+    return "[Run, readParamsValues] Error: \"" + d.models + "m.params\" holds " + counts +
+           " are not used\n";
   };
   const std::string refusedDensity =
       "[Run, readParamsValues] Error: 6 elements have a stiffness or density factor that is not"
       " positive and finite (the first: density 0 of element 1); they keep their own\n";
-  ModelDirs d;
   const std::string pairs = sixPairs("2 0.5");
+  const std::string elementCount = mismatch("5 elements, the mesh 6; its stiffness and density");
+  const std::string vertexCount = mismatch("9 vertices, the mesh 8; its fixed vertices");
   const struct {
     const char* config;
     std::string params;
@@ -148,8 +150,8 @@ TEST(RunMeshText, ParameterFile) {
       {"FIXED_VERTICES 2 1 2", pairs + "8 0", 2, 0.5f, {0, 1}, 0, ""},
       // Values set by classification are kept.
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2.5 3", pairs + "8 0", 2.5f, 3, {}, 0, ""},
-      {"", "5\n" + pairs, 1, 1, {}, 0, mismatch("Elements")},
-      {"FIXED_VERTICES 1 3", pairs + "9 1 4", 2, 0.5f, {2}, 0, mismatch("Vertices")},
+      {"", "5\n" + pairs, 1, 1, {}, 0, elementCount},
+      {"FIXED_VERTICES 1 3", pairs + "9 1 4", 2, 0.5f, {2}, 0, vertexCount},
       {"", sixPairs("2 0") + "8 0", 2, 1, {}, 0, refusedDensity},  // the element keeps its own
   };
   for (const auto& row : rows) {
@@ -265,6 +267,9 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
       {"params", "abc", "Error: Could not read the element count"},
       {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
       {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},
+      // The six records and "8 0" are fewer than the ten announced.
+      {"params", "10" + pairs.substr(1) + "8 0",
+       "Error: 10 elements announced but fewer stiffness and density records follow"},
       {"params", pairs + "8 1 -1", "Error: Fixed vertex entry 1 (-1) names no vertex (8 vertices)"},
       {"params", pairs + "8 2 1 x", "Error: Could not read fixed vertex entry 2"},
       {"node", "", "Error: File \"PATH\" doesn`t exist!"},

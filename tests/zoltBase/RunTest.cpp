@@ -124,14 +124,16 @@ TEST(Run, ReadHierarchyTakesEveryLevelFromTheFiles) {
 }
 
 TEST(Run, UnusableModelsAreRefused) {
+  ModelDirs d;
   const std::vector<std::pair<std::string, std::string>> rows = {
       {"FIXED_VERTICES 1 9", "[Run] Error: Fixed vertex 9 of model \"m\" does not exist (8"},
       {"FIXED_VERTICES 1 0", "[Run] Error: Fixed vertex below 1 of model \"m\" does not exist"},
       {"LEVEL abc", "[Run, readConfig] Error: Could not read the values of LEVEL"},
       {"FORCE_VERTICES 2 1 0 0", "[Run, readForces] Error: Could not read the values of"},
-      {"HEXAHEDRON", "[Run] Error: Model \"m\" has no elements on level 0"},
+      {"HEXAHEDRON", "[Run] Error: \"" + d.models + "m.config\" sets HEXAHEDRON elements but"},
+      {"TETRAHEDRON TRIANGLE3D", "[Run] Error: \"" + d.models + "m.config\" sets TRIANGLE3D"},
+      {"SERENDIPITY_TET", "[Run] Error: \"" + d.models + "m.config\" sets SERENDIPITY_TET"},
   };
-  ModelDirs d;
   for (const auto& [config, message] : rows) {
     d.cube("m", config);
     const auto [run, o] = loadCaptured("m");

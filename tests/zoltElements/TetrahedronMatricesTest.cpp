@@ -75,7 +75,7 @@ std::array<Point, 4> randomCorners(std::mt19937& rng) {
   }
 }
 
-// The integrals of Part-independent code: the symbolic integration of the
+// The integrals by an independent route: the symbolic integration of the
 // polynomial calculus applied to the element's own shape functions.
 double symbolicIntegral(P p, const IntegrationDomain& dom) {
   integrateTetrahedron(p, dom);
@@ -159,7 +159,7 @@ TEST(TetrahedronMatricesUnit, StrainMatrixRowsAndEngineeringShears) {
         EXPECT_EQ(entry, P(expected[r][d])) << r << " " << c + d;
       }
   }
-  // The Part's row 3 example: -1 at columns 0 and 1, 1 at 4 and 6.
+  // Row 3 (the xy shear) written out: -1 at columns 0 and 1, 1 at 4 and 6.
   EXPECT_EQ(constantOf(B.data[3 * 12 + 4]), 1.0);
   EXPECT_EQ(constantOf(B.data[3 * 12 + 6]), 1.0);
   for (int col : {3, 7, 9, 10}) EXPECT_TRUE(B.data[3 * 12 + col].empty()) << col;
