@@ -22,25 +22,23 @@ bool sizeFits(int64_t rows, int64_t cols) {
   return rows >= 0 && cols >= 0 && rows * cols <= INT_MAX;
 }
 
-size_t at(int r, int c, int n) { return static_cast<size_t>(r) * n + c; }
-
 // The kernels of the inverse's substitutions on rows of kColumns entries of
-// a work array w: subtract(acc, f, w, k0, k1) does acc = acc - f[k] w[k] for
-// k = k0 .. k1-1 in turn; sum(acc, f, w, k0, k1) does acc = 0 and then
-// acc += f[k] w[k]. The doubles keep acc in registers.
+// a work array w: subtractRows(acc, f, w, k0, k1) does acc = acc - f[k] w[k]
+// for k = k0 .. k1-1 in turn; sumRows does acc = 0 and then acc += f[k] w[k].
+// The doubles keep acc in registers.
 constexpr int kColumns = 16;
 
 template <class T>
 void subtractRows(T* acc, const T* f, const T* w, int k0, int k1) {
   for (int k = k0; k < k1; ++k)
-    for (int c = 0; c < kColumns; ++c) acc[c] = acc[c] - f[k] * w[k * kColumns + c];
+    for (int c = 0; c < kColumns; ++c) acc[c] = acc[c] - f[k] * w[size_t(k) * kColumns + c];
 }
 
 template <class T>
 void sumRows(T* acc, const T* f, const T* w, int k0, int k1) {
   std::fill(acc, acc + kColumns, T(0.0));
   for (int k = k0; k < k1; ++k)
-    for (int c = 0; c < kColumns; ++c) acc[c] += f[k] * w[k * kColumns + c];
+    for (int c = 0; c < kColumns; ++c) acc[c] += f[k] * w[size_t(k) * kColumns + c];
 }
 
 using Pair = double __attribute__((vector_size(16)));
@@ -338,7 +336,7 @@ void FullMatrix<T>::inv() {
     const int w = std::min(kColumns, N - c0);
     for (int k = 0; k < N; ++k) {
       const T* xk = wrow(k);
-      T* out = X.data() + at(k, 0, N);
+      T* out = X.data() + static_cast<size_t>(k) * N;
       for (int c = 0; c < w; ++c) out[perm[c0 + c]] = xk[c];
     }
   }
