@@ -91,8 +91,16 @@ double wallMicroseconds() {
 }
 
 template <class F>
-void* runTask(void* task) {
-  (*static_cast<F*>(task))();
+struct HelperTask {
+  const MatrixAssembler* assembler;
+  F* work;
+};
+
+template <class F>
+void* runTask(void* arg) {
+  auto* task = static_cast<HelperTask<F>*>(arg);
+  task->assembler->helperBegins();
+  (*task->work)();
   return nullptr;
 }
 
@@ -100,10 +108,11 @@ void* runTask(void* task) {
 // Without a worker (not wanted, or a start failed once) both run here, own
 // first.
 template <class Helper, class Own>
-void runOnBoth(Threads& worker, bool& threaded, Helper helper, Own own) {
-  if (threaded && !worker.start(&runTask<Helper>, &helper)) threaded = false;
+void runOnBoth(MatrixAssembler& a, bool& threaded, Helper helper, Own own) {
+  HelperTask<Helper> task{&a, &helper};
+  if (threaded && !a.startWorker(&runTask<Helper>, &task)) threaded = false;
   own();
-  worker.join();
+  a.joinWorker();
   if (!threaded) helper();
 }
 
@@ -170,7 +179,7 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
   // Elements: the closed forms and what the rows need of them.
   std::vector<ElementRecord> records = hugeVector<ElementRecord>(n);
   auto prepare = [&](int from, int to, ProgressBar* bar) {
-    for (int i = from; i < to; ++i) {
+    for (int i = from; i < to && !stopped(); ++i) {
       auto* t = static_cast<Tetrahedron*>(el[i]);
       ElementRecord& r = records[i];
       const double volume = t->prepareVolume(calcGradients, r.grad);
@@ -214,7 +223,7 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
       bar->start();
     }
     runOnBoth(
-        worker, threaded, [&] { prepare(callerEnd, n, nullptr); },
+        *this, threaded, [&] { prepare(callerEnd, n, nullptr); },
         [&] { prepare(0, callerEnd, bar); });
     if (bar) {
       bar->finish();
@@ -249,7 +258,7 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
   auto findNeighbours = [&](RowPart& part) {
     std::vector<int> seen(nNodes, -1);
     part.count.assign(part.last - part.first, 0);
-    for (int v = part.first; v < part.last; ++v) {
+    for (int v = part.first; v < part.last && !stopped(); ++v) {
       const size_t begin = part.neighbours.size();
       for (int q = incidenceStart[v]; q < incidenceStart[v + 1]; ++q) {
         const int* corners = records[incidence[q] / 4].vertex;
@@ -272,7 +281,7 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
     }
   };
   runOnBoth(
-      worker, threaded, [&] { findNeighbours(parts[1]); }, [&] { findNeighbours(parts[0]); });
+      *this, threaded, [&] { findNeighbours(parts[1]); }, [&] { findNeighbours(parts[0]); });
 
   // Values: every row sums its elements in ascending order.
   const int N = 3 * nKept;
@@ -290,7 +299,7 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
     std::vector<int> position(nNodes);
     std::vector<double> kSum, mSum, sSum;
     const int* nb = part.neighbours.data();
-    for (int v = part.first; v < part.last; nb += part.count[v - part.first], ++v) {
+    for (int v = part.first; v < part.last && !stopped(); nb += part.count[v - part.first], ++v) {
       const int count = part.count[v - part.first];
       for (int q = 0; q < count; ++q) position[nb[q]] = q;
       kSum.assign(9 * static_cast<size_t>(count), 0.0);
@@ -352,7 +361,7 @@ void MatrixAssembler::assembleLinear(int firstDof, int nDofs) {
     sAt[k] = sNext;
   };
   runOnBoth(
-      worker, threaded, [&] { sumRows(1, parts[0].kBlocks); }, [&] { sumRows(0, 0); });
+      *this, threaded, [&] { sumRows(1, parts[0].kBlocks); }, [&] { sumRows(0, 0); });
   const int keptBefore1 =
       parts[1].first < f0 ? parts[1].first : std::max(parts[1].first, f1) - (f1 - f0);
   closeUp(*M, mAt[0], M->entries + parts[0].mBound, mAt[1], 3 * keptBefore1);

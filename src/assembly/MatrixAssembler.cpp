@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <mutex>
 
 #include "FiniteElement.h"
 #include "IntegrationDomain.h"
@@ -57,9 +58,41 @@ inline void accumulate(double& s, double q) {
   if (!isNonZero(s)) s = 0.0;
 }
 
+// Assemblers whose helper thread runs.
+std::mutex helpersMutex;
+std::vector<MatrixAssembler*> runningHelpers;
+
 }  // namespace
 
 MatrixAssembler::ProgressBarFactory MatrixAssembler::progressBarFactory = ProgressBarRoute::create;
+void (*MatrixAssembler::helperStarts)(const MatrixAssembler&) = nullptr;
+
+bool MatrixAssembler::startWorker(Threads::Routine routine, void* arg) {
+  std::lock_guard<std::mutex> lock(helpersMutex);
+  if (!worker.start(routine, arg)) return false;
+  runningHelpers.push_back(this);
+  return true;
+}
+
+void MatrixAssembler::joinWorker() {
+  std::lock_guard<std::mutex> lock(helpersMutex);
+  worker.join();
+  runningHelpers.erase(std::remove(runningHelpers.begin(), runningHelpers.end(), this),
+                       runningHelpers.end());
+}
+
+void MatrixAssembler::stopHelpers() {
+  std::lock_guard<std::mutex> lock(helpersMutex);
+  for (MatrixAssembler* a : runningHelpers) {
+    a->stopping = true;
+    a->worker.join();
+  }
+  runningHelpers.clear();
+}
+
+void MatrixAssembler::helperBegins() const {
+  if (helperStarts) helperStarts(*this);
+}
 
 MatrixAssembler::MatrixAssembler(std::vector<FiniteElement*>* elements,
                                  MaterialProperties* material, int nNodes, uint8_t dim)
@@ -95,6 +128,7 @@ void MatrixAssembler::assembleRange(int from, int to) { assembleElements(from, t
 
 void* MatrixAssembler::assembleThread(void* arg) {
   auto* a = static_cast<MatrixAssembler*>(arg);
+  a->helperBegins();
   const int n = a->elementCount();
   a->assembleElements(n / 2 + 1, n, true);
   pthread_exit(nullptr);
@@ -102,13 +136,14 @@ void* MatrixAssembler::assembleThread(void* arg) {
 
 void* MatrixAssembler::shapeFunctionThread(void* arg) {
   auto* a = static_cast<MatrixAssembler*>(arg);
+  a->helperBegins();
   a->prepareElements(0, a->elementCount() / 2, nullptr);
   pthread_exit(nullptr);
 }
 
 void MatrixAssembler::prepareElements(int from, int to, ProgressBar* bar) {
   IntegrationDomain dom;
-  for (int i = from; i < to; ++i) {
+  for (int i = from; i < to && !stopped(); ++i) {
     FiniteElement* e = (*elements)[i];
     if (auto* t = dynamic_cast<Tetrahedron*>(e)) {
       double grad[4][3];
@@ -130,13 +165,13 @@ void MatrixAssembler::prepareElements(int from, int to, ProgressBar* bar) {
 void MatrixAssembler::generateShapeFunctions(bool gradients) {
   calcGradients = gradients;
   const int n = elementCount();
-  const bool threaded = useWorker && worker.start(shapeFunctionThread, this);
+  const bool threaded = useWorker && startWorker(shapeFunctionThread, this);
   ProgressBar* bar = progressBarFactory("Generating Shape Functions", n - n / 2);
   bar->start();
   prepareElements(n / 2, n, bar);
   bar->finish();
   delete bar;
-  worker.join();
+  joinWorker();
   // Without a worker the calling thread takes its share as well.
   if (!threaded) prepareElements(0, n / 2, nullptr);
 }
@@ -174,7 +209,7 @@ void MatrixAssembler::assembleElements(int from, int to, bool asWorker) {
   }
   const double w = 1.0 / npe;
 
-  for (int i = from; i < to; ++i) {
+  for (int i = from; i < to && !stopped(); ++i) {
     FiniteElement* e = el[i];
     e->computeShapeFunctions();
     e->computeStrainMatrix(B);
@@ -380,9 +415,9 @@ void MatrixAssembler::assemble(int firstDof, int nDofs, FullMatrix<double>* stif
   if (useWorker && K2) workerK2 = new BlockMatrix<double, 2>(N, N);
 
   const double t0 = wallMicroseconds();
-  const bool threaded = useWorker && worker.start(assembleThread, this);
+  const bool threaded = useWorker && startWorker(assembleThread, this);
   assembleRange(0, callerEnd);
-  worker.join();
+  joinWorker();
   if (threaded) {
     applyDeferred();
   } else {

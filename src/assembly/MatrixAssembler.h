@@ -11,6 +11,7 @@
 // generateShapeFunctions() once and takes over K, M, S and lumpedMass: the
 // destructor releases none of them.
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +55,15 @@ class MatrixAssembler {
   // Tests: take the general polynomial products even where every strain
   // entry is a constant.
   bool forceSymbolic = false;
+  // Set by stopHelpers(): the helper leaves the rest of its share undone.
+  std::atomic<bool> stopping{false};
+
+  // Tests: the helper thread calls it before it starts its share.
+  static void (*helperStarts)(const MatrixAssembler& a);
+  // For an exit that begins during a load: stops every helper thread that
+  // runs at its next element and waits for it, so that the model can be
+  // freed. The interrupted load must never go on.
+  static void stopHelpers();
 
   MatrixAssembler(std::vector<FiniteElement*>* elements, MaterialProperties* material, int nNodes,
                   uint8_t dim);
@@ -74,6 +84,14 @@ class MatrixAssembler {
   static void* shapeFunctionThread(void* arg);
   // A packed copy of the frozen K; releases K.
   PackedMatrix<double>* packStiffnessMatrix();
+
+  // Starts routine(arg) on the worker where stopHelpers() finds it; false
+  // when no thread runs. joinWorker() waits for it.
+  bool startWorker(Threads::Routine routine, void* arg);
+  void joinWorker();
+  // Called by the helper before its share.
+  void helperBegins() const;
+  bool stopped() const { return stopping.load(std::memory_order_relaxed); }
 
  private:
   // One element's share of the entries of the vertex pair (ia, ib).

@@ -17,6 +17,7 @@
 #include "FramePacing.h"
 #include "GuiSettings.h"
 #include "InlineFrames.h"
+#include "MatrixAssembler.h"
 #include "ModelFrontEnd.h"
 #include "ModelLoading.h"
 #include "PanelGlut.h"
@@ -255,9 +256,11 @@ void shutdownGL() {
   static bool done = false;
   if (done) return;
   done = true;
-  // An exit inside a frame comes here while the worker steps the model:
-  // the worker ends first.
+  // An exit inside a frame comes here while the worker steps the model,
+  // one inside a load while the assembly's helper works on it: both end
+  // first.
   worker.stop();
+  MatrixAssembler::stopHelpers();
   unloadModel();
   destroyGui();
   deleteGroundTextures();

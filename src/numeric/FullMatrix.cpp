@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -19,6 +20,97 @@ namespace {
 // Elements are addressed with an int index (row * nCol + col).
 bool sizeFits(int64_t rows, int64_t cols) {
   return rows >= 0 && cols >= 0 && rows * cols <= INT_MAX;
+}
+
+// The kernels of the inverse's substitutions on rows of kColumns entries of
+// a work array w: subtractRows(acc, f, w, k0, k1) does acc = acc - f[k] w[k]
+// for k = k0 .. k1-1 in turn; sumRows does acc = 0 and then acc += f[k] w[k].
+// The doubles keep acc in registers.
+constexpr int kColumns = 16;
+
+template <class T>
+void subtractRows(T* acc, const T* f, const T* w, int k0, int k1) {
+  for (int k = k0; k < k1; ++k)
+    for (int c = 0; c < kColumns; ++c) acc[c] = acc[c] - f[k] * w[size_t(k) * kColumns + c];
+}
+
+template <class T>
+void sumRows(T* acc, const T* f, const T* w, int k0, int k1) {
+  std::fill(acc, acc + kColumns, T(0.0));
+  for (int k = k0; k < k1; ++k)
+    for (int c = 0; c < kColumns; ++c) acc[c] += f[k] * w[size_t(k) * kColumns + c];
+}
+
+using Pair = double __attribute__((vector_size(16)));
+constexpr int kPairs = kColumns / 2;
+
+template <bool subtract>
+void rowKernel(double* acc, const double* f, const double* w, int k0, int k1) {
+  Pair a[kPairs];
+#pragma GCC unroll 8
+  for (int q = 0; q < kPairs; ++q) {
+    if (subtract)
+      std::memcpy(&a[q], acc + 2 * q, sizeof(Pair));
+    else
+      a[q] = Pair{0.0, 0.0};
+  }
+  for (int k = k0; k < k1; ++k) {
+    const Pair fk = {f[k], f[k]};
+    const double* wk = w + static_cast<size_t>(k) * kColumns;
+#pragma GCC unroll 8
+    for (int q = 0; q < kPairs; ++q) {
+      Pair x;
+      std::memcpy(&x, wk + 2 * q, sizeof(Pair));
+      if (subtract)
+        a[q] = a[q] - fk * x;
+      else
+        a[q] += fk * x;
+    }
+  }
+  std::memcpy(acc, a, sizeof a);
+}
+
+void subtractRows(double* acc, const double* f, const double* w, int k0, int k1) {
+  rowKernel<true>(acc, f, w, k0, k1);
+}
+
+void sumRows(double* acc, const double* f, const double* w, int k0, int k1) {
+  rowKernel<false>(acc, f, w, k0, k1);
+}
+
+// r[j] = r[j] - f[k] p[k][j] for k = 0 .. nk-1 in turn, for j < n: the
+// steps of one panel on the rest of a row.
+template <class T>
+void applyPanel(T* r, const T* f, const T* const* p, int nk, int n) {
+  for (int j = 0; j < n; ++j) {
+    T x = r[j];
+    for (int k = 0; k < nk; ++k) x = x - f[k] * p[k][j];
+    r[j] = x;
+  }
+}
+
+// Eight entries of r stay in registers while the steps pass.
+void applyPanel(double* r, const double* f, const double* const* p, int nk, int n) {
+  int j = 0;
+  for (; j + 8 <= n; j += 8) {
+    Pair x[4];
+    std::memcpy(x, r + j, sizeof x);
+    for (int k = 0; k < nk; ++k) {
+      const Pair fk = {f[k], f[k]};
+#pragma GCC unroll 4
+      for (int q = 0; q < 4; ++q) {
+        Pair y;
+        std::memcpy(&y, p[k] + j + 2 * q, sizeof y);
+        x[q] = x[q] - fk * y;
+      }
+    }
+    std::memcpy(r + j, x, sizeof x);
+  }
+  for (; j < n; ++j) {
+    double x = r[j];
+    for (int k = 0; k < nk; ++k) x = x - f[k] * p[k][j];
+    r[j] = x;
+  }
 }
 
 // Capacity granted up front when the stream cannot tell how much follows.
@@ -154,64 +246,99 @@ void FullMatrix<T>::forEachValue(ValueFn fn, void* arg) {
 
 // In-place inverse: the elimination of Matrix<T>::inv (scaled partial
 // pivoting, rows addressed through a permutation, multipliers kept in the
-// eliminated positions), working on `data` directly.
+// eliminated positions), working on `data` directly. Every element sees the
+// same operations in the same order as in the plain loops, so the pivots and
+// the bits are the same; only the order in which elements are visited keeps
+// the work in cache:
+// - the elimination runs on a panel of kPanel columns, then applies the
+//   panel's steps to the rest of each row, kChunk columns at a time;
+// - the identity's elimination and the back substitution run afterwards,
+//   kColumns columns of the result at a time, on a copy held in pivot order.
 template <class T>
 void FullMatrix<T>::inv() {
-  FullMatrix<T>& A = *this;
+  const FullMatrix<T>& A = *this;
   const int N = nRow;
   ZOLT_ASSERT(N == A.nCol);
-  const size_t NN = static_cast<size_t>(N) * N;
-  std::vector<T> X(NN, T(0.0)), E(NN, T(0.0));
+  constexpr int kPanel = 32, kChunk = 128;
+  T* a = data;
+  auto row = [a, N](int r) { return a + static_cast<size_t>(r) * N; };
   std::vector<T> scale(N, T(0.0));
   std::vector<int> perm(static_cast<size_t>(N) + 1);
-  T* a = data;
-  auto at = [N](int r, int c) { return static_cast<size_t>(r) * N + c; };
-
-  for (int i = 0; i < N; ++i) E[at(i, i)] = T(1.0);
   for (int i = 0; i < N; ++i) {
     perm[i] = i;
     T m = T(0.0);
-    for (int j = 0; j < N; ++j) m = std::max(m, T(fabs(a[at(i, j)])));
+    for (int j = 0; j < N; ++j) m = std::max(m, T(fabs(row(i)[j])));
     scale[i] = m;
   }
-  for (int k = 0; k < N - 1; ++k) {
-    T best = T(0.0);
-    int q = k;
-    for (int m = k; m < N; ++m) {
-      T ratio = fabs(a[at(perm[m], k)]) / scale[perm[m]];
-      if (ratio > best) {
-        best = ratio;
-        q = m;
+
+  for (int k0 = 0; k0 < N - 1; k0 += kPanel) {
+    const int kEnd = std::min(k0 + kPanel, N - 1);  // pivots k0 .. kEnd-1
+    const int cEnd = std::min(k0 + kPanel, N);      // panel columns k0 .. cEnd-1
+    for (int k = k0; k < kEnd; ++k) {
+      T best = T(0.0);
+      int q = k;
+      for (int m = k; m < N; ++m) {
+        T ratio = fabs(row(perm[m])[k]) / scale[perm[m]];
+        if (ratio > best) {
+          best = ratio;
+          q = m;
+        }
+      }
+      if (q != k) std::swap(perm[k], perm[q]);
+      const T* prow = row(perm[k]);
+      for (int m = k + 1; m < N; ++m) {
+        T* rrow = row(perm[m]);
+        T f = rrow[k] / prow[k];
+        for (int j = k + 1; j < cEnd; ++j) rrow[j] = rrow[j] - f * prow[j];
+        rrow[k] = f;
       }
     }
-    if (q != k) std::swap(perm[k], perm[q]);
-    const int p = perm[k];
-    const T* prow = a + at(p, 0);
-    const T* pe = E.data() + at(p, 0);
-    for (int m = k + 1; m < N; ++m) {
-      const int r = perm[m];
-      T* rrow = a + at(r, 0);
-      T f = rrow[k] / prow[k];
-      for (int j = k + 1; j < N; ++j) rrow[j] = rrow[j] - f * prow[j];
-      rrow[k] = f;
-      T* re = E.data() + at(r, 0);
-      for (int j = 0; j < N; ++j) re[j] = re[j] - f * pe[j];
+    // Rows in pivot order: a pivot row is complete before the rows below
+    // use it.
+    for (int c0 = cEnd; c0 < N; c0 += kChunk) {
+      const int c1 = std::min(c0 + kChunk, N);
+      const T* pivotRows[kPanel];
+      for (int k = k0; k < kEnd; ++k) pivotRows[k - k0] = row(perm[k]) + c0;
+      for (int m = k0 + 1; m < N; ++m) {
+        T* rrow = row(perm[m]);
+        applyPanel(rrow + c0, rrow + k0, pivotRows, std::min(m, kEnd) - k0, c1 - c0);
+      }
     }
   }
-  // Back substitution a row of X at a time: every column's sum runs over j
-  // in the same order as column by column, but the rows are read in order.
-  std::vector<T> sum(N);
-  for (int k = N - 1; k >= 0; --k) {
-    const T* krow = a + at(perm[k], 0);
-    std::fill(sum.begin(), sum.end(), T(0.0));
-    for (int j = k + 1; j < N; ++j) {
-      const T f = krow[j];
-      const T* xrow = X.data() + at(j, 0);
-      for (int c = 0; c < N; ++c) sum[c] += f * xrow[c];
+
+  // With finite multipliers, eliminating a row of zeros changes nothing.
+  bool finite = std::is_same_v<T, double>;
+  if constexpr (std::is_same_v<T, double>)
+    for (int m = 1; m < N && finite; ++m)
+      for (int k = 0; k < m; ++k) finite = finite && std::isfinite(row(perm[m])[k]);
+
+  // W holds kColumns columns of the eliminated identity, those of the
+  // stored rows perm[c0] .. perm[c0+kColumns-1] (past the last: zeros that
+  // are thrown away), row m of W being stored row perm[m]. It starts as the
+  // unit vectors at m = c0 .. c0+kColumns-1, so rows above c0 stay zero. The
+  // back substitution turns it into the same columns of the inverse in
+  // place.
+  std::vector<T> X(static_cast<size_t>(N) * N, T(0.0));
+  std::vector<T> W(static_cast<size_t>(N) * kColumns);
+  auto wrow = [&W](int m) { return W.data() + static_cast<size_t>(m) * kColumns; };
+  for (int c0 = 0; c0 < N; c0 += kColumns) {
+    for (int m = 0; m < N; ++m)
+      for (int c = 0; c < kColumns; ++c) wrow(m)[c] = T(m == c0 + c ? 1.0 : 0.0);
+    const int first = finite ? c0 : 0;
+    for (int m = first + 1; m < N; ++m) subtractRows(wrow(m), row(perm[m]), W.data(), first, m);
+    T sum[kColumns];
+    for (int k = N - 1; k >= 0; --k) {
+      const T* krow = row(perm[k]);
+      sumRows(sum, krow, W.data(), k + 1, N);
+      T* xk = wrow(k);
+      for (int c = 0; c < kColumns; ++c) xk[c] = (xk[c] - sum[c]) / krow[k];
     }
-    const T* erow = E.data() + at(perm[k], 0);
-    T* xk = X.data() + at(k, 0);
-    for (int c = 0; c < N; ++c) xk[c] = (erow[c] - sum[c]) / krow[k];
+    const int w = std::min(kColumns, N - c0);
+    for (int k = 0; k < N; ++k) {
+      const T* xk = wrow(k);
+      T* out = X.data() + static_cast<size_t>(k) * N;
+      for (int c = 0; c < w; ++c) out[perm[c0 + c]] = xk[c];
+    }
   }
   std::copy(X.begin(), X.end(), data);
 }

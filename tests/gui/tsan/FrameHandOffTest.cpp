@@ -1,19 +1,25 @@
 // The frame hand-off with the worker, also run under TSan: a replay ending
-// while frames draw, the force field beside a barrier, an exit inside a frame.
+// while frames draw, the force field beside a barrier, an exit inside a frame
+// and one inside a load.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "Capture.h"
 #include "ControlIds.h"
 #include "CubeModel.h"
 #include "GuiSettings.h"
+#include "MatrixAssembler.h"
 #include "ModelLoading.h"
 #include "ProgramWindow.h"
+#include "ProgressBar.h"
 #include "Run.h"
 #include "Scene.h"
 #include "Simulation.h"
@@ -32,12 +38,50 @@ const char* const kCube =
     "GROUND_BARRIER -2 -0.4 -2  -2 -0.4 2  2 -0.4 2  2 -0.4 -2\n"
     "SPHERICAL_FORCE 0 0 0 1 2\n";
 
+// An exit during a load: the assembly's helper is held until the exit stops
+// it or, where nothing stops it, until the model has been freed.
+constexpr int kLoadExitStatus = 7;
+std::atomic<bool> helperHeld{false}, helperStopped{false}, modelFreed{false};
+
+template <class Done>
+void waitFor(Done done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void holdHelper(const MatrixAssembler& a) {
+  if (helperHeld.exchange(true)) return;  // only the first helper
+  waitFor([&] { return a.stopping || modelFreed; });
+  helperStopped = a.stopping.load();
+}
+
+// Ends the process at its first step, once the helper is held.
+struct ExitingBar : ProgressBar {
+  void step() override {
+    waitFor([] { return helperHeld.load(); });
+    std::exit(kLoadExitStatus);
+  }
+  void finish() override {}
+};
+ProgressBar* exitingBar(const char*, unsigned int) { return new ExitingBar; }
+
+// Registered before the window's handler, so it runs after the unload: a
+// helper that still runs now gets the time to touch the freed model.
+void afterUnload() {
+  if (!helperHeld || helperStopped) return;
+  modelFreed = true;
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+}
+
 class FrameHandOff : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     setenv("LP_NUM_THREADS", "0", 0);  // Mesa's own threads are not what is checked
+    std::atexit(afterUnload);
     window = new ProgramWindow;
     writeCubeModel(window->models(), "cube", kCube);
+    writeCubeModel(window->models(), "cold", kCube);
     // A rising ground: a reset moves it back.
     writeCubeModel(window->models(), "rising", std::string(kCube) + "MOVE_BARRIER 0 0.001 0\n");
     window->open();
@@ -115,6 +159,23 @@ TEST_F(FrameHandOff, AnExitInsideAFrameWaitsForTheStep) {
         frames(1);
       },
       testing::ExitedWithCode(5), "");
+}
+
+// Cold: the first bar of the stiffness assembly; warm: that of the element
+// preparation. Both run a helper thread over the elements. A sanitizer
+// report would change the status.
+TEST_F(FrameHandOff, AnExitInsideALoadWaitsForTheAssemblyHelper) {
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  for (const char* model : {"cold", "cube"}) {
+    SCOPED_TRACE(model);
+    EXPECT_EXIT(
+        {
+          MatrixAssembler::progressBarFactory = exitingBar;
+          MatrixAssembler::helperStarts = holdHelper;
+          loadModelFile(LoadRequest{model});
+        },
+        testing::ExitedWithCode(kLoadExitStatus), "");
+  }
 }
 
 }  // namespace
