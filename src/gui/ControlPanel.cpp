@@ -88,8 +88,8 @@ void ControlPanel::buildControls() {
 
   rollouts[MouseMode] = p.add<Rollout>("MouseMode [M]");
   auto* mode = rollouts[MouseMode]->add<RadioGroup>(&g.mouseMode);
-  mode->addButton("Squeezing Model");
-  mode->addButton("Pulling Model");
+  // Every mode the key m reaches, so the group always shows the current one.
+  for (const char* m : {"Squeezing Model", "Pulling Model", "Point Picking"}) mode->addButton(m);
   p.add<Column>();
   p.add<Column>();
 

@@ -44,7 +44,22 @@ RenderSurface::RenderSurface(const SurfaceLink& link, TetHierarchy* mesh,
   if (prepare) prepare(*this);
   finishMesh();
   createBuffers();
+  // New weights draw the progress disc, maybe in the middle of a frame: the
+  // frame keeps its state and matrices.
+  GLint matrixMode = GL_MODELVIEW;
+  glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
+  glPushAttrib(GL_ALL_ATTRIB_BITS);
+  for (GLenum stack : {GL_PROJECTION, GL_MODELVIEW}) {
+    glMatrixMode(stack);
+    glPushMatrix();
+  }
   generateWeights(settings->surfaceCachePath.c_str(), fur, settings->surfaceWeighting);
+  for (GLenum stack : {GL_PROJECTION, GL_MODELVIEW}) {
+    glMatrixMode(stack);
+    glPopMatrix();
+  }
+  glPopAttrib();
+  glMatrixMode(static_cast<GLenum>(matrixMode));
 }
 
 RenderSurface::~RenderSurface() {

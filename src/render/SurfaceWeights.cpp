@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "FiniteElement.h"
 #include "ProgressBar.h"
+#include "ProgressBarRoute.h"
 #include "SurfaceMesh.h"
 #include "TetHierarchy.h"
 #include "Vec3.h"
@@ -233,10 +235,10 @@ bool SurfaceMesh::searchWeights(float weighting) {
   for (auto& bucket : buckets)
     for (uint32_t& id : bucket) id = candidateOf[id];
 
-  ProgressBarIO bar;
-  bar.setTitle("Bind render surface");
-  bar.setTotal(vertexCount);
-  bar.start();
+  // The window's disc while a window loads the model, else the console.
+  const std::unique_ptr<ProgressBar> bar(
+      ProgressBarRoute::create("Bind render surface", vertexCount));
+  bar->start();
   bool complete = true;
   for (size_t i = 0; i < vertexCount; ++i) {
     const float* p = &restPositions[3 * i];
@@ -250,9 +252,9 @@ bool SurfaceMesh::searchWeights(float weighting) {
       break;
     }
     bindVertex(*this, i, best);
-    bar.step();
+    bar->step();
   }
-  bar.finish();
+  bar->finish();
   return complete;
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ControlDispatch.h"
 #include "ControlPanel.h"
 #include "GuiSettings.h"
 #include "ModelLoading.h"
@@ -83,6 +84,31 @@ TEST(ControlPanel, SingleStepWhilePausedAndColourButtonsWhileUntextured) {
     EXPECT_TRUE(panel.panel->find("Specular Color")->isEnabled());
   }
   delete panel.control;
+}
+
+// The mouse-mode group shows every mode the key m cycles through: a click on
+// a mode's button chooses it, and m then moves on to the next mode's button.
+TEST(ControlPanel, MouseModeGroupShowsEveryModeTheKeyReaches) {
+  Model m;
+  ControlPanel panel(nullptr, 1, 0, 0, 0, false, false);
+  controlPanel = &panel;
+  ZoltControl control(&m.mesh, nullptr, &m.settings, &m.render);
+  panel.show();
+  PanelDriver d;
+  d.frame(2);
+  d.click(panel.rollouts[ControlPanel::MouseMode]);
+  d.frame();
+  const char* labels[] = {"Squeezing Model", "Pulling Model", "Point Picking"};
+  for (int mode : {2, 0, 1}) {
+    const panel::Control* button = panel.panel->find(labels[mode]);
+    ASSERT_TRUE(button) << labels[mode];
+    d.click(button);
+    d.m.dispatch();
+    EXPECT_EQ(guiSettings.mouseMode, mode) << labels[mode];
+    keyboardCallback('m', 0, 0);
+    EXPECT_EQ(guiSettings.mouseMode, (mode + 1) % 3);
+  }
+  controlPanel = nullptr;
 }
 
 TEST(ControlPanel, DragSpeedsFollowTheZoom) {
