@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include "BinaryIO.h"
 #include "FiniteElement.h"
@@ -90,20 +91,38 @@ double wallMicroseconds() {
   return static_cast<double>(tv.tv_sec) * 1e6 + static_cast<double>(tv.tv_usec);
 }
 
+// A task of the worker thread; a std::bad_alloc in it is kept for the
+// calling thread.
 template <class F>
-void* runTask(void* task) {
-  (*static_cast<F*>(task))();
-  return nullptr;
-}
+struct WorkerTask {
+  F f;
+  bool outOfMemory = false;
+  static void* run(void* task) {
+    auto* t = static_cast<WorkerTask*>(task);
+    try {
+      t->f();
+    } catch (const std::bad_alloc&) {
+      t->outOfMemory = true;
+    }
+    return nullptr;
+  }
+};
 
 // Runs helper() on the worker thread while the calling thread runs own().
 // Without a worker (not wanted, or a start failed once) both run here, own
-// first.
+// first. A std::bad_alloc of either is thrown here after the join.
 template <class Helper, class Own>
 void runOnBoth(Threads& worker, bool& threaded, Helper helper, Own own) {
-  if (threaded && !worker.start(&runTask<Helper>, &helper)) threaded = false;
-  own();
+  WorkerTask<Helper> task{helper};
+  if (threaded && !worker.start(&WorkerTask<Helper>::run, &task)) threaded = false;
+  try {
+    own();
+  } catch (const std::bad_alloc&) {
+    worker.join();
+    throw;
+  }
   worker.join();
+  if (task.outOfMemory) throw std::bad_alloc();
   if (!threaded) helper();
 }
 

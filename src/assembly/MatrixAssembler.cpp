@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <memory>
+#include <new>
 
 #include "FiniteElement.h"
 #include "IntegrationDomain.h"
@@ -96,14 +98,34 @@ void MatrixAssembler::assembleRange(int from, int to) { assembleElements(from, t
 void* MatrixAssembler::assembleThread(void* arg) {
   auto* a = static_cast<MatrixAssembler*>(arg);
   const int n = a->elementCount();
-  a->assembleElements(n / 2 + 1, n, true);
+  try {
+    a->assembleElements(n / 2 + 1, n, true);
+  } catch (const std::bad_alloc&) {
+    a->workerOutOfMemory = true;
+  }
   pthread_exit(nullptr);
 }
 
 void* MatrixAssembler::shapeFunctionThread(void* arg) {
   auto* a = static_cast<MatrixAssembler*>(arg);
-  a->prepareElements(0, a->elementCount() / 2, nullptr);
+  try {
+    a->prepareElements(0, a->elementCount() / 2, nullptr);
+  } catch (const std::bad_alloc&) {
+    a->workerOutOfMemory = true;
+  }
   pthread_exit(nullptr);
+}
+
+template <class F>
+void MatrixAssembler::besideWorker(F callerPart) {
+  try {
+    callerPart();
+  } catch (const std::bad_alloc&) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (workerOutOfMemory.exchange(false)) throw std::bad_alloc();
 }
 
 void MatrixAssembler::prepareElements(int from, int to, ProgressBar* bar) {
@@ -131,12 +153,12 @@ void MatrixAssembler::generateShapeFunctions(bool gradients) {
   calcGradients = gradients;
   const int n = elementCount();
   const bool threaded = useWorker && worker.start(shapeFunctionThread, this);
-  ProgressBar* bar = progressBarFactory("Generating Shape Functions", n - n / 2);
-  bar->start();
-  prepareElements(n / 2, n, bar);
-  bar->finish();
-  delete bar;
-  worker.join();
+  std::unique_ptr<ProgressBar> bar(progressBarFactory("Generating Shape Functions", n - n / 2));
+  besideWorker([&] {
+    bar->start();
+    prepareElements(n / 2, n, bar.get());
+    bar->finish();
+  });
   // Without a worker the calling thread takes its share as well.
   if (!threaded) prepareElements(0, n / 2, nullptr);
 }
@@ -381,8 +403,7 @@ void MatrixAssembler::assemble(int firstDof, int nDofs, FullMatrix<double>* stif
 
   const double t0 = wallMicroseconds();
   const bool threaded = useWorker && worker.start(assembleThread, this);
-  assembleRange(0, callerEnd);
-  worker.join();
+  besideWorker([&] { assembleRange(0, callerEnd); });
   if (threaded) {
     applyDeferred();
   } else {

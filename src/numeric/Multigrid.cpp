@@ -6,6 +6,7 @@
 
 #include "BlockMatrix.h"
 #include "MemoryLimits.h"
+#include "SparseCholesky.h"
 #include "SparseMatrix.h"
 #include "ZoltAssert.h"
 
@@ -134,14 +135,24 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
 }
 
 template <class T>
-void Multigrid<T>::setCoarseSolver(int type) {
+void Multigrid<T>::setCoarseSolver(int type, ProgressBar* pb) {
   delete coarse;
   coarse = nullptr;
-  if (type == 0 && !denseInverseFits(A[0]->nRow)) {
-    // The inversion would run for minutes or exhaust memory.
-    std::cout << "[Multigrid, setCoarseSolver] Error: The coarsest level has " << A[0]->nRow
-              << " unknowns, more than the " << denseInverseLimit()
-              << " a dense inverse allows; it is solved with the diagonal CG" << std::endl;
+  // Beyond the dense limit the inversion would run for minutes or exhaust
+  // memory; the sparse factor takes its place.
+  if (type == 0 && !denseInverseFits(A[0]->nRow)) type = 3;
+  if (type == 3) {
+    std::cout << "  Factoring coarsest level (" << A[0]->nRow << " unknowns, sparse Cholesky)"
+              << std::endl;
+    auto* direct = new SparseCholesky(*A[0], rhs[0], sol[0], pb);
+    if (direct->ok()) {
+      coarse = direct;
+      coarseSolverType = 3;
+      return;
+    }
+    std::cout << "[Multigrid, setCoarseSolver] Error: " << direct->factor->error()
+              << "; the coarsest level is solved with the diagonal CG" << std::endl;
+    delete direct;
     type = 1;
   }
   coarseSolverType = type;

@@ -37,7 +37,7 @@ class Multigrid {
   Iteration<T>* coarse = nullptr;  // owned solver of level 0
   bool ownsLevelMatrices = false;
   int basisType = 0;         // 0 PackedMatrix, 1 BlockMatrix<T,3>, 2 BlockMatrix<T,2>
-  int coarseSolverType = 0;  // 0 Invert, 1 CGPreDiag, 2 GaussSeidel
+  int coarseSolverType = 0;  // 0 Invert, 1 CGPreDiag, 2 GaussSeidel, 3 SparseCholesky
   // Post-smoothing sweeps run backward: with an exact coarse solve the cycle
   // is then a symmetric operator, which keeps one cycle per implicit step
   // bounded on undamped models. Off: every sweep runs forward.
@@ -52,8 +52,11 @@ class Multigrid {
   // Builds A[levels-2] .. A[0] by Galerkin products; pb may be null.
   void calcHierarchy(ProgressBar* pb);
   // Replaces the coarsest solver by one of the given kind (0 Invert,
-  // 1 CGPreDiag, 2 GaussSeidel) on A[0], rhs[0], sol[0].
-  void setCoarseSolver(int type);
+  // 1 CGPreDiag, 2 GaussSeidel, 3 SparseCholesky) on A[0], rhs[0], sol[0].
+  // An Invert beyond the dense limit becomes a SparseCholesky (pb, may be
+  // null, follows its factorisation); a matrix that cannot be factored gets
+  // the diagonal CG, after one line.
+  void setCoarseSolver(int type, ProgressBar* pb = nullptr);
 
   void vCycle(T omega);
   void fullMultigrid(int cycles, T omega);

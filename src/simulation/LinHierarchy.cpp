@@ -6,7 +6,9 @@
 // scheme may have shortened the time step); the restriction records; for
 // each coarse level L-2 .. 0 an i32 basis kind and the level matrix; i32
 // coarse-solver kind (0 Invert, followed by the inverse; 1 CGPreDiag;
-// 2 GaussSeidel). The file ends with its seal (SealedFile.h).
+// 2 GaussSeidel; 3 sparse Cholesky, factored again at load: that takes
+// about as long as reading the factor would). The file ends with its seal
+// (SealedFile.h).
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +20,7 @@
 #include "CacheFiles.h"
 #include "Iteration.h"
 #include "LinSimulation.h"
+#include "MemoryLimits.h"
 #include "MatrixAssembler.h"
 #include "Multigrid.h"
 #include "ProgressBar.h"
@@ -28,7 +31,7 @@
 namespace {
 
 enum BasisKind : int32_t { kPacked = 0, kBlock3 = 1, kBlock2 = 2 };
-enum CoarseKind : int32_t { kInvert = 0, kDiagonalCG = 1, kGaussSeidel = 2 };
+enum CoarseKind : int32_t { kInvert = 0, kDiagonalCG = 1, kGaussSeidel = 2, kSparseCholesky = 3 };
 
 void materialValues(const MaterialProperties& m, double* v) {
   const double all[6] = {m.lambda, m.mu, m.density, m.damping, m.friction, m.timeStep};
@@ -115,8 +118,18 @@ void LinSimulation::setUpHierarchy(bool generate, int scheme) {
     mg.coarse = new Invert<double>(*mg.A[0], mg.rhs[0], mg.sol[0], inverse.release());
     mg.coarseSolverType = kInvert;
   } else {
-    mg.setCoarseSolver(coarseKind);
+    installCoarseSolver(coarseKind);
   }
+}
+
+void LinSimulation::installCoarseSolver(int kind) {
+  Multigrid<double>& mg = *multigrid;
+  const bool factors =
+      kind == kSparseCholesky || (kind == kInvert && !denseInverseFits(mg.A[0]->nRow));
+  ProgressBar* bar =
+      factors ? MatrixAssembler::progressBarFactory("Factoring Coarsest Level", 2) : nullptr;
+  mg.setCoarseSolver(kind, bar);
+  delete bar;
 }
 
 bool LinSimulation::hierarchyCacheMatches(std::istream& in, int scheme) const {
@@ -153,10 +166,14 @@ bool LinSimulation::readHierarchyCache(std::istream& in,
   }
 
   int32_t kind;
-  if (!zolt::bin::readI32(in, kind) || kind < kInvert || kind > kGaussSeidel) return false;
+  if (!zolt::bin::readI32(in, kind) || kind < kInvert || kind > kSparseCholesky) return false;
   coarseKind = kind;
+  // The dense inverse and the sparse factor each belong on their side of
+  // the dense limit; a cache from the other side is rebuilt.
+  const int n = L > 1 ? hierarchy->restriction[0]->nRow : K->nRow;
+  if ((kind == kInvert || kind == kSparseCholesky) && (kind == kInvert) != denseInverseFits(n))
+    return false;
   if (kind == kInvert) {
-    const int n = L > 1 ? hierarchy->restriction[0]->nRow : K->nRow;
     inverse = std::make_unique<FullMatrix<double>>(0, 0);
     if (!inverse->readFromFile(in) || inverse->nRow != n || inverse->nCol != n) return false;
   }
@@ -182,7 +199,7 @@ void LinSimulation::buildHierarchy(int scheme) {
   ProgressBar* bar = MatrixAssembler::progressBarFactory("Generate Matrix Hierarchy", 1);
   mg.calcHierarchy(bar);
   delete bar;
-  mg.setCoarseSolver(kInvert);
+  installCoarseSolver(kInvert);
   std::cout << "Caching Matrix Hierarchy in file \"" << path << "\"" << std::endl;
   for (int l = hierarchy->nLevels - 2; l >= 0; --l) {
     zolt::bin::writeI32(out, mg.basisType);
