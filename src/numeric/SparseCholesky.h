@@ -37,7 +37,8 @@ class CholeskyFactor {
 
   // Bytes of the factor of a matrix whose pattern is `graph` (per node the
   // neighbours, either direction) with dense blockSize x blockSize blocks,
-  // from the symbolic analysis of the node graph.
+  // from the symbolic analysis of the node graph: never less than the
+  // factor, up to twice it for blocks.
   static uint64_t estimateBytes(const std::vector<std::vector<int>>& graph, int blockSize);
 
  private:
