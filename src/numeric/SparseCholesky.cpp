@@ -99,10 +99,7 @@ bool CholeskyFactor::factor(const Matrix<double>& A, ProgressBar* pb) {
   if (pb) pb->step();
   if (impl->L) cholmod_factorize(S, impl->L, c);
   cholmod_free_sparse(&S, c);
-  if (pb) {
-    pb->step();
-    pb->finish();
-  }
+  if (pb) pb->finish();
   impl->checkMemory();
   if (!impl->L || c->status != CHOLMOD_OK || impl->L->minor < impl->L->n) {
     message = "the matrix is not positive definite (pivot " +

@@ -25,7 +25,8 @@ class CholeskyFactor {
   // Analyses and factors the lower triangle of A (a block or packed
   // matrix flagged symmetric). False, with `error` set, when A is of another
   // kind, not symmetric or not positive definite; throws std::bad_alloc when
-  // CHOLMOD runs out of memory. pb (may be null) takes two steps.
+  // CHOLMOD runs out of memory. pb (may be null, total 2) steps once after
+  // the analysis and finishes after the factorisation.
   bool factor(const Matrix<double>& A, ProgressBar* pb);
   // x = A^-1 b; both of length rows(). No allocation after the first call.
   void solve(const double* b, double* x);
