@@ -9,6 +9,16 @@
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
 
+// CHOLMOD's OpenMP loops: on a machine busy with other work their spinning
+// threads made a factorisation 10 to 40 times slower than one thread.
+// Its loops name their thread count, so only inactive parallel regions
+// (no active levels) keep them on the calling thread.
+extern "C" void omp_set_max_active_levels(int);
+
+namespace {
+void oneThread() { omp_set_max_active_levels(0); }
+}  // namespace
+
 struct CholeskyFactor::Impl {
   cholmod_common common;
   cholmod_factor* L = nullptr;
@@ -17,6 +27,7 @@ struct CholeskyFactor::Impl {
   cholmod_dense* E = nullptr;
 
   Impl() {
+    oneThread();
     cholmod_start(&common);
     common.print = 0;  // failures are reported by the caller
     common.supernodal = CHOLMOD_SUPERNODAL;
@@ -81,6 +92,7 @@ bool CholeskyFactor::factor(const Matrix<double>& A, ProgressBar* pb) {
     return false;
   }
   cholmod_common* c = &impl->common;
+  oneThread();  // per thread
   cholmod_triplet* T = cholmod_allocate_triplet(n, n, rows.size(), -1, CHOLMOD_REAL, c);
   impl->checkMemory();
   std::copy(rows.begin(), rows.end(), static_cast<int*>(T->i));
@@ -117,6 +129,7 @@ void CholeskyFactor::solve(const double* b, double* x) {
   B.x = const_cast<double*>(b);
   B.xtype = CHOLMOD_REAL;
   B.dtype = CHOLMOD_DOUBLE;
+  oneThread();
   cholmod_solve2(CHOLMOD_A, impl->L, &B, nullptr, &impl->X, nullptr, &impl->Y, &impl->E,
                  &impl->common);
   impl->checkMemory();
