@@ -55,7 +55,8 @@ class SparseCholesky : public Iteration<double> {
   std::shared_ptr<CholeskyFactor> factor;
 
   // Factors A; check ok() (the factor's error() says why not).
-  SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x, ProgressBar* pb = nullptr);
+  SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
+                 ProgressBar* pb = nullptr);
   // Takes a factor of A made before.
   SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
                  std::shared_ptr<CholeskyFactor> factor);

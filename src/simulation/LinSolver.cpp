@@ -14,10 +14,10 @@
 #include "DeformationForce.h"
 #include "Iteration.h"
 #include "LinSimulation.h"
+#include "MatrixAssembler.h"
 #include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
-#include "MatrixAssembler.h"
 #include "ProgressBar.h"
 #include "SimulationSettings.h"
 #include "SparseCholesky.h"
@@ -166,14 +166,13 @@ std::string LinSimulation::inverseRefusal() const {
   // dense limit the sparse factor takes its place.
   const uint64_t n = static_cast<uint64_t>(K->nRow);
   const bool dense = denseInverseFits(K->nRow);
-  const uint64_t bytes = dense ? denseInverseBytes(K->nRow)
-                               : CholeskyFactor::estimateBytes(blockGraph(*K), dim);
+  const uint64_t bytes =
+      dense ? denseInverseBytes(K->nRow) : CholeskyFactor::estimateBytes(blockGraph(*K), dim);
   const uint64_t available = availableMemory();
   if (bytes <= available) return "";
-  return std::string(dense ? "The inverse" : "The sparse factor") + " of the " +
-         std::to_string(n) + " x " + std::to_string(n) + " matrix needs " +
-         std::to_string(bytes / (1024 * 1024)) + " MB but only " +
-         std::to_string(available / (1024 * 1024)) + " MB are available";
+  return std::string(dense ? "The inverse" : "The sparse factor") + " of the " + std::to_string(n) +
+         " x " + std::to_string(n) + " matrix needs " + std::to_string(bytes / (1024 * 1024)) +
+         " MB but only " + std::to_string(available / (1024 * 1024)) + " MB are available";
 }
 
 int LinSimulation::solverKind() const {

@@ -286,7 +286,8 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
     std::vector<std::string> args = {"--models", "models", "--caches", "caches", "--model", "m"};
     args.insert(args.end(), row.options.begin(), row.options.end());
     if (row.limited)
-      args.insert(args.begin(), {"/bin/sh", "-c", "ulimit -v 2097152 && exec \"$0\" \"$@\"", ZOLT_HEADLESS});
+      args.insert(args.begin(),
+                  {"/bin/sh", "-c", "ulimit -v 2097152 && exec \"$0\" \"$@\"", ZOLT_HEADLESS});
     const double start = monotonicSeconds();
     const ProgramResult r = row.limited ? runProgram(w.t.file(""), args) : w.run(args);
     EXPECT_LT(monotonicSeconds() - start, 1.0);

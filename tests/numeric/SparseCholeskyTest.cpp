@@ -39,8 +39,19 @@ TEST(SparseCholesky, SolvesAsADenseFactorisationOrRefuses) {
   } rows[] = {
       {"packed Laplacian", laplacePacked(3), true},
       {"3x3-block Laplacian", laplaceBlock(3), true},
-      {"negated", [] { auto A = laplaceBlock(2); A->scale(-1.0); return A; }(), false},
-      {"not flagged symmetric", [] { auto A = laplacePacked(2); A->symmetric = false; return A; }(),
+      {"negated",
+       [] {
+         auto A = laplaceBlock(2);
+         A->scale(-1.0);
+         return A;
+       }(),
+       false},
+      {"not flagged symmetric",
+       [] {
+         auto A = laplacePacked(2);
+         A->symmetric = false;
+         return A;
+       }(),
        false},
   };
   for (const auto& row : rows) {

@@ -134,8 +134,8 @@ void writeMeshText(const std::string& base, const std::vector<Point>& positions,
          << '\n';
   ele << corners.size() << " 4 0\n";
   for (size_t e = 0; e < corners.size(); ++e)
-    ele << e + 1 << ' ' << corners[e][0] + 1 << ' ' << corners[e][1] + 1 << ' '
-        << corners[e][2] + 1 << ' ' << corners[e][3] + 1 << '\n';
+    ele << e + 1 << ' ' << corners[e][0] + 1 << ' ' << corners[e][1] + 1 << ' ' << corners[e][2] + 1
+        << ' ' << corners[e][3] + 1 << '\n';
 }
 
 std::unique_ptr<TetHierarchy> unitCube(int nLevels) { return box(1, 1, 1, 1.0f, nLevels); }
