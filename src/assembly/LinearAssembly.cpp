@@ -115,14 +115,7 @@ template <class Helper, class Own>
 void runOnBoth(Threads& worker, bool& threaded, Helper helper, Own own) {
   WorkerTask<Helper> task{helper};
   if (threaded && !worker.start(&WorkerTask<Helper>::run, &task)) threaded = false;
-  try {
-    own();
-  } catch (const std::bad_alloc&) {
-    worker.join();
-    throw;
-  }
-  worker.join();
-  if (task.outOfMemory) throw std::bad_alloc();
+  runBesideWorker(worker, &task.outOfMemory, own);
   if (!threaded) helper();
 }
 

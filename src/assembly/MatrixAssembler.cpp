@@ -116,18 +116,6 @@ void* MatrixAssembler::shapeFunctionThread(void* arg) {
   pthread_exit(nullptr);
 }
 
-template <class F>
-void MatrixAssembler::besideWorker(F callerPart) {
-  try {
-    callerPart();
-  } catch (const std::bad_alloc&) {
-    worker.join();
-    throw;
-  }
-  worker.join();
-  if (workerOutOfMemory.exchange(false)) throw std::bad_alloc();
-}
-
 void MatrixAssembler::prepareElements(int from, int to, ProgressBar* bar) {
   IntegrationDomain dom;
   for (int i = from; i < to; ++i) {
@@ -154,7 +142,7 @@ void MatrixAssembler::generateShapeFunctions(bool gradients) {
   const int n = elementCount();
   const bool threaded = useWorker && worker.start(shapeFunctionThread, this);
   std::unique_ptr<ProgressBar> bar(progressBarFactory("Generating Shape Functions", n - n / 2));
-  besideWorker([&] {
+  runBesideWorker(worker, &workerOutOfMemory, [&] {
     bar->start();
     prepareElements(n / 2, n, bar.get());
     bar->finish();
@@ -403,7 +391,7 @@ void MatrixAssembler::assemble(int firstDof, int nDofs, FullMatrix<double>* stif
 
   const double t0 = wallMicroseconds();
   const bool threaded = useWorker && worker.start(assembleThread, this);
-  besideWorker([&] { assembleRange(0, callerEnd); });
+  runBesideWorker(worker, &workerOutOfMemory, [&] { assembleRange(0, callerEnd); });
   if (threaded) {
     applyDeferred();
   } else {

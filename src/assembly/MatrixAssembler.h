@@ -11,7 +11,6 @@
 // generateShapeFunctions() once and takes over K, M, S and lumpedMass: the
 // destructor releases none of them.
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -73,11 +72,8 @@ class MatrixAssembler {
   void assembleRange(int from, int to);
   static void* assembleThread(void* arg);
   static void* shapeFunctionThread(void* arg);
-  // Runs callerPart while the worker runs, then joins it; a std::bad_alloc
-  // of either thread is thrown here, after the join.
-  template <class F>
-  void besideWorker(F callerPart);
-  std::atomic<bool> workerOutOfMemory{false};
+  // Set by a worker routine that ran out of memory (runBesideWorker).
+  bool workerOutOfMemory = false;
   // A packed copy of the frozen K; releases K.
   PackedMatrix<double>* packStiffnessMatrix();
 

@@ -6,6 +6,8 @@
 
 #include <pthread.h>
 
+#include <new>
+
 class Threads {
  public:
   using Routine = void* (*)(void*);
@@ -40,6 +42,24 @@ class Threads {
  private:
   void destroySync();
 };
+
+// Runs callerPart while `worker` runs, then joins the worker; a
+// std::bad_alloc of the caller is thrown on after the join, and so is one
+// the worker recorded in *workerOutOfMemory (cleared here).
+template <class F>
+void runBesideWorker(Threads& worker, bool* workerOutOfMemory, F callerPart) {
+  try {
+    callerPart();
+  } catch (const std::bad_alloc&) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (*workerOutOfMemory) {
+    *workerOutOfMemory = false;
+    throw std::bad_alloc();
+  }
+}
 
 // The display's synchronisation hook before a buffer swap; does nothing.
 int returnZeroStub();
