@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <new>
 
 #include "BinaryIO.h"
@@ -132,7 +133,7 @@ struct alignas(64) RowPart {
 // into room for every entry before the zero test.
 PackedMatrix<double>* newPacked(int rows, int cols, long room) {
   ZOLT_ASSERT(room <= INT32_MAX);
-  auto* P = new PackedMatrix<double>();
+  auto P = std::make_unique<PackedMatrix<double>>();  // freed should an allocation fail
   P->nRow = rows;
   P->nCol = cols;
   if (rows > 0) {
@@ -144,7 +145,7 @@ PackedMatrix<double>* newPacked(int rows, int cols, long room) {
     P->entries = new MatrixEntry<double>[room];
     zolt::adviseHugePages(P->entries, room * sizeof(MatrixEntry<double>));
   }
-  return P;
+  return P.release();
 }
 
 // Closes the gap between the entries of the first part, which end at end0,

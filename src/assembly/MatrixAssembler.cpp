@@ -361,7 +361,19 @@ void MatrixAssembler::assemble(int firstDof, int nDofs, FullMatrix<double>* stif
   if (dim == 2 || dim == 3) ZOLT_ASSERT(firstDof % dim == 0 && nDofs % dim == 0);
 
   if (linearTetrahedra()) {
-    assembleLinear(firstDof, nDofs);
+    try {
+      assembleLinear(firstDof, nDofs);
+    } catch (const std::bad_alloc&) {
+      // Nobody has taken the results over yet.
+      delete K3;
+      delete M;
+      delete S;
+      delete lumpedMass;
+      K3 = nullptr;
+      M = S = nullptr;
+      lumpedMass = nullptr;
+      throw;
+    }
     return;
   }
 

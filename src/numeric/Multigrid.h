@@ -16,17 +16,17 @@ class BlockMatrix;
 template <class T>
 class Multigrid {
  public:
-  Matrix<T>** A;             // levels matrices; A[levels-1] is the caller's
-  Vector<T>* rhs;            // per level, views
-  Vector<T>* sol;            // per level, views
-  Vector<T>* res;            // per level, views
-  Matrix<T>** restriction;   // levels-1 restrictions, not owned
-  Vector<T>* work;           // owned zero vector of the finest size
-  T* pool;                   // storage of every level vector but the finest rhs/sol
-  T eps2;                    // early stop of the smoothing sweeps
+  Matrix<T>** A = nullptr;    // levels matrices; A[levels-1] is the caller's
+  Vector<T>* rhs = nullptr;   // per level, views
+  Vector<T>* sol = nullptr;   // per level, views
+  Vector<T>* res = nullptr;   // per level, views
+  Matrix<T>** restriction;    // levels-1 restrictions, not owned
+  Vector<T>* work = nullptr;  // owned zero vector of the finest size
+  T* pool = nullptr;          // storage of every level vector but the finest rhs/sol
+  T eps2;                     // early stop of the smoothing sweeps
   int levels;
-  int nu1;                   // most pre-smoothing sweeps
-  int nu2;                   // most post-smoothing sweeps
+  int nu1;                    // most pre-smoothing sweeps
+  int nu2;                    // most post-smoothing sweeps
   T maxAbsA;
   // Per level l >= 1, restriction[l-1] transposed (one row per fine
   // unknown), owned; null where that restriction is missing or not packed.
@@ -72,6 +72,10 @@ class Multigrid {
                               BlockMatrix<T, 3>& coarse, bool useStream);
 
  private:
+  // The constructor's allocations: level vectors, pool, prolongations.
+  void allocate(Matrix<T>& fine, Vector<T>& b, Vector<T>& x);
+  // Frees what the multigrid owns (destructor, failed constructor).
+  void release();
   // Up to count sweeps; true when the last one also left the residual of
   // the new sol[l] in res[l] (asked by wantResidual, forward sweeps on a
   // symmetric block matrix only).

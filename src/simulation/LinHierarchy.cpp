@@ -126,10 +126,9 @@ void LinSimulation::installCoarseSolver(int kind) {
   Multigrid<double>& mg = *multigrid;
   const bool factors =
       kind == kSparseCholesky || (kind == kInvert && !denseInverseFits(mg.A[0]->nRow));
-  ProgressBar* bar =
-      factors ? MatrixAssembler::progressBarFactory("Factoring Coarsest Level", 2) : nullptr;
-  mg.setCoarseSolver(kind, bar);
-  delete bar;
+  std::unique_ptr<ProgressBar> bar(
+      factors ? MatrixAssembler::progressBarFactory("Factoring Coarsest Level", 2) : nullptr);
+  mg.setCoarseSolver(kind, bar.get());
 }
 
 bool LinSimulation::hierarchyCacheMatches(std::istream& in, int scheme) const {
@@ -196,9 +195,10 @@ void LinSimulation::buildHierarchy(int scheme) {
   createMultigrid();
   Multigrid<double>& mg = *multigrid;
   std::cout << "Generating Matrix Hierarchy ........." << std::endl;
-  ProgressBar* bar = MatrixAssembler::progressBarFactory("Generate Matrix Hierarchy", 1);
-  mg.calcHierarchy(bar);
-  delete bar;
+  std::unique_ptr<ProgressBar> bar(
+      MatrixAssembler::progressBarFactory("Generate Matrix Hierarchy", 1));
+  mg.calcHierarchy(bar.get());
+  bar.reset();
   installCoarseSolver(kInvert);
   std::cout << "Caching Matrix Hierarchy in file \"" << path << "\"" << std::endl;
   for (int l = hierarchy->nLevels - 2; l >= 0; --l) {
