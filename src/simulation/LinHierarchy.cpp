@@ -6,8 +6,9 @@
 // scheme may have shortened the time step); the restriction records; for
 // each coarse level L-2 .. 0 an i32 basis kind and the level matrix; i32
 // coarse-solver kind (0 Invert, followed by the inverse; 1 CGPreDiag;
-// 2 GaussSeidel; 3 sparse Cholesky, factored again at load: that takes
-// about as long as reading the factor would). The file ends with its seal
+// 2 GaussSeidel; 3 sparse Cholesky, factored again at each load rather
+// than stored: 0.2 s for 16,000 unknowns and 1.1 s for 52,000, against 36
+// and 200 MB more cache to write). The file ends with its seal
 // (SealedFile.h).
 
 #include <algorithm>
