@@ -95,7 +95,8 @@ const Option kOptions[] = {
        o.pins.push_back(n - 1);
        return true;
      }},
-    {"--solver", "K", "solver 0 V-cycle, 1 CG, 2 dense inverse, 3 multigrid CG",
+    {"--solver", "K",
+     "solver 0 V-cycle, 1 CG, 2 direct (dense inverse or sparse factor), 3 multigrid CG",
      [](HeadlessOptions& o, const char* v) {
        return toInt(v, o.solver) && o.solver >= 0 && o.solver <= 3;
      }},

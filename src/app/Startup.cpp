@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <new>
 
 #include "Run.h"
 #include "Tetrahedron.h"
@@ -108,9 +109,17 @@ Run* loadModel(const LoadRequest& request) {
               << " is not one of 0 .. 5; model \"" << name << "\" not loaded" << std::endl;
     return nullptr;
   }
-  currentRun =
-      new Run(name, request.rebuildCaches, request.elementModel, request.integrationScheme);
-  if (!currentRun->refused && !request.skipPreprocess) currentRun->preprocess(true);
+  try {
+    currentRun =
+        new Run(name, request.rebuildCaches, request.elementModel, request.integrationScheme);
+    if (!currentRun->refused && !request.skipPreprocess) currentRun->preprocess(true);
+  } catch (const std::bad_alloc&) {
+    std::cout.flush();
+    std::cerr << "[Startup, loadModel] Error: Out of memory while loading model \"" << name
+              << "\"; it is not loaded (use a coarser mesh file or a lower LEVEL)" << std::endl;
+    if (!currentRun) return nullptr;
+    currentRun->refused = 1;
+  }
   if (currentRun->refused) unloadModel();
   return currentRun;
 }

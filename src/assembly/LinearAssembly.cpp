@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <new>
 
 #include "BinaryIO.h"
 #include "FiniteElement.h"
@@ -90,29 +92,35 @@ double wallMicroseconds() {
   return static_cast<double>(tv.tv_sec) * 1e6 + static_cast<double>(tv.tv_usec);
 }
 
+// A task of the worker thread; a std::bad_alloc in it is kept for the
+// calling thread.
 template <class F>
 struct HelperTask {
   const MatrixAssembler* assembler;
   F* work;
+  bool outOfMemory = false;
 };
 
 template <class F>
 void* runTask(void* arg) {
   auto* task = static_cast<HelperTask<F>*>(arg);
   task->assembler->helperBegins();
-  (*task->work)();
+  try {
+    (*task->work)();
+  } catch (const std::bad_alloc&) {
+    task->outOfMemory = true;
+  }
   return nullptr;
 }
 
 // Runs helper() on the worker thread while the calling thread runs own().
 // Without a worker (not wanted, or a start failed once) both run here, own
-// first.
+// first. A std::bad_alloc of either is thrown here after the join.
 template <class Helper, class Own>
 void runOnBoth(MatrixAssembler& a, bool& threaded, Helper helper, Own own) {
   HelperTask<Helper> task{&a, &helper};
   if (threaded && !a.startWorker(&runTask<Helper>, &task)) threaded = false;
-  own();
-  a.joinWorker();
+  runBesideWorker([&a] { a.joinWorker(); }, &task.outOfMemory, own);
   if (!threaded) helper();
 }
 
@@ -129,7 +137,7 @@ struct alignas(64) RowPart {
 // into room for every entry before the zero test.
 PackedMatrix<double>* newPacked(int rows, int cols, long room) {
   ZOLT_ASSERT(room <= INT32_MAX);
-  auto* P = new PackedMatrix<double>();
+  auto P = std::make_unique<PackedMatrix<double>>();  // freed should an allocation fail
   P->nRow = rows;
   P->nCol = cols;
   if (rows > 0) {
@@ -141,7 +149,7 @@ PackedMatrix<double>* newPacked(int rows, int cols, long room) {
     P->entries = new MatrixEntry<double>[room];
     zolt::adviseHugePages(P->entries, room * sizeof(MatrixEntry<double>));
   }
-  return P;
+  return P.release();
 }
 
 // Closes the gap between the entries of the first part, which end at end0,

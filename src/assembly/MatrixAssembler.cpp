@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <iostream>
 #include <mutex>
+#include <memory>
+#include <new>
 
 #include "FiniteElement.h"
 #include "IntegrationDomain.h"
@@ -130,14 +132,22 @@ void* MatrixAssembler::assembleThread(void* arg) {
   auto* a = static_cast<MatrixAssembler*>(arg);
   a->helperBegins();
   const int n = a->elementCount();
-  a->assembleElements(n / 2 + 1, n, true);
+  try {
+    a->assembleElements(n / 2 + 1, n, true);
+  } catch (const std::bad_alloc&) {
+    a->workerOutOfMemory = true;
+  }
   pthread_exit(nullptr);
 }
 
 void* MatrixAssembler::shapeFunctionThread(void* arg) {
   auto* a = static_cast<MatrixAssembler*>(arg);
   a->helperBegins();
-  a->prepareElements(0, a->elementCount() / 2, nullptr);
+  try {
+    a->prepareElements(0, a->elementCount() / 2, nullptr);
+  } catch (const std::bad_alloc&) {
+    a->workerOutOfMemory = true;
+  }
   pthread_exit(nullptr);
 }
 
@@ -166,12 +176,12 @@ void MatrixAssembler::generateShapeFunctions(bool gradients) {
   calcGradients = gradients;
   const int n = elementCount();
   const bool threaded = useWorker && startWorker(shapeFunctionThread, this);
-  ProgressBar* bar = progressBarFactory("Generating Shape Functions", n - n / 2);
-  bar->start();
-  prepareElements(n / 2, n, bar);
-  bar->finish();
-  delete bar;
-  joinWorker();
+  std::unique_ptr<ProgressBar> bar(progressBarFactory("Generating Shape Functions", n - n / 2));
+  runBesideWorker([this] { joinWorker(); }, &workerOutOfMemory, [&] {
+    bar->start();
+    prepareElements(n / 2, n, bar.get());
+    bar->finish();
+  });
   // Without a worker the calling thread takes its share as well.
   if (!threaded) prepareElements(0, n / 2, nullptr);
 }
@@ -386,7 +396,19 @@ void MatrixAssembler::assemble(int firstDof, int nDofs, FullMatrix<double>* stif
   if (dim == 2 || dim == 3) ZOLT_ASSERT(firstDof % dim == 0 && nDofs % dim == 0);
 
   if (linearTetrahedra()) {
-    assembleLinear(firstDof, nDofs);
+    try {
+      assembleLinear(firstDof, nDofs);
+    } catch (const std::bad_alloc&) {
+      // Nobody has taken the results over yet.
+      delete K3;
+      delete M;
+      delete S;
+      delete lumpedMass;
+      K3 = nullptr;
+      M = S = nullptr;
+      lumpedMass = nullptr;
+      throw;
+    }
     return;
   }
 
@@ -416,8 +438,7 @@ void MatrixAssembler::assemble(int firstDof, int nDofs, FullMatrix<double>* stif
 
   const double t0 = wallMicroseconds();
   const bool threaded = useWorker && startWorker(assembleThread, this);
-  assembleRange(0, callerEnd);
-  joinWorker();
+  runBesideWorker([this] { joinWorker(); }, &workerOutOfMemory, [&] { assembleRange(0, callerEnd); });
   if (threaded) {
     applyDeferred();
   } else {

@@ -82,6 +82,8 @@ class MatrixAssembler {
   void assembleRange(int from, int to);
   static void* assembleThread(void* arg);
   static void* shapeFunctionThread(void* arg);
+  // Set by a worker routine that ran out of memory (runBesideWorker).
+  bool workerOutOfMemory = false;
   // A packed copy of the frozen K; releases K.
   PackedMatrix<double>* packStiffnessMatrix();
 

@@ -6,6 +6,8 @@
 
 #include <pthread.h>
 
+#include <new>
+
 class Threads {
  public:
   using Routine = void* (*)(void*);
@@ -40,6 +42,24 @@ class Threads {
  private:
   void destroySync();
 };
+
+// Runs callerPart while a worker runs, then calls join(); a
+// std::bad_alloc of the caller is thrown on after the join, and so is one
+// the worker recorded in *workerOutOfMemory (cleared here).
+template <class Join, class F>
+void runBesideWorker(Join join, bool* workerOutOfMemory, F callerPart) {
+  try {
+    callerPart();
+  } catch (const std::bad_alloc&) {
+    join();
+    throw;
+  }
+  join();
+  if (*workerOutOfMemory) {
+    *workerOutOfMemory = false;
+    throw std::bad_alloc();
+  }
+}
 
 // The display's synchronisation hook before a buffer swap; does nothing.
 int returnZeroStub();

@@ -1,12 +1,17 @@
 #pragma once
-// What the machine allows: its physical memory, and the largest system
-// whose dense inverse (Invert, FullMatrix::inv) is still worth building.
+// What the machine allows: its physical memory, what this process may still
+// use, and the largest system whose dense inverse (Invert, FullMatrix::inv)
+// is still worth building.
 
 #include <cstdint>
 
 // Physical memory in bytes (sysconf); 0 when the system does not say.
 // Tests may replace it.
 extern uint64_t (*physicalMemory)();
+// Bytes this process may still allocate: the least of physical memory, the
+// system's available memory, the address space left under RLIMIT_AS and
+// the room left under its cgroup's memory limit; 0 when none is known.
+uint64_t usableMemory();
 
 // Unknowns above which a dense inverse is refused: the inversion is O(n^3)
 // and holds three n x n arrays of doubles, so it must take at most a few

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <new>
 
 #include "BlockMatrix.h"
 #include "MemoryLimits.h"
+#include "SparseCholesky.h"
 #include "SparseMatrix.h"
 #include "ZoltAssert.h"
 
@@ -18,6 +21,16 @@ Multigrid<T>::Multigrid(Matrix<T>& fine, Matrix<T>** restr, Vector<T>& b, Vector
       nu1(n1),
       nu2(n2),
       maxAbsA(fine.maxAbs()) {
+  try {
+    allocate(fine, b, x);
+  } catch (const std::bad_alloc&) {
+    release();
+    throw;
+  }
+}
+
+template <class T>
+void Multigrid<T>::allocate(Matrix<T>& fine, Vector<T>& b, Vector<T>& x) {
   work = new Vector<T>(b.n);
   A = new Matrix<T>*[levels];
   rhs = new Vector<T>[levels];
@@ -59,6 +72,11 @@ Multigrid<T>::Multigrid(Matrix<T>& fine, Matrix<T>** restr, Vector<T>& b, Vector
 
 template <class T>
 Multigrid<T>::~Multigrid() {
+  release();
+}
+
+template <class T>
+void Multigrid<T>::release() {
   if (ownsLevelMatrices)
     for (int l = 0; l < levels - 1; ++l) delete A[l];
   delete[] A;
@@ -113,11 +131,12 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
     } else {
       auto build = [&](auto* fineBlock) {
         using B = std::remove_pointer_t<decltype(fineBlock)>;
-        auto* C = new B(n, n);
+        auto owned = std::make_unique<B>(n, n);
+        B* C = owned.get();
         C->symmetric = fineBlock->symmetric;
         fineBlock->mult_m_left_m_transpose_right(*P, *C, pb);
         C->buildDataStructs();
-        A[l] = C;
+        A[l] = owned.release();
         double cells = static_cast<double>(C->nBlockRows) * C->nBlockCols;
         if (cells > 0) ratio = static_cast<float>((C->blocks.size() * 100.0) / cells);
       };
@@ -134,14 +153,24 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
 }
 
 template <class T>
-void Multigrid<T>::setCoarseSolver(int type) {
+void Multigrid<T>::setCoarseSolver(int type, ProgressBar* pb) {
   delete coarse;
   coarse = nullptr;
-  if (type == 0 && !denseInverseFits(A[0]->nRow)) {
-    // The inversion would run for minutes or exhaust memory.
-    std::cout << "[Multigrid, setCoarseSolver] Error: The coarsest level has " << A[0]->nRow
-              << " unknowns, more than the " << denseInverseLimit()
-              << " a dense inverse allows; it is solved with the diagonal CG" << std::endl;
+  // Beyond the dense limit the inversion would run for minutes or exhaust
+  // memory; the sparse factor takes its place.
+  if (type == 0 && !denseInverseFits(A[0]->nRow)) type = 3;
+  if (type == 3) {
+    std::cout << "  Factoring coarsest level (" << A[0]->nRow << " unknowns, sparse Cholesky)"
+              << std::endl;
+    auto* direct = new SparseCholesky(*A[0], rhs[0], sol[0], pb);
+    if (direct->ok()) {
+      coarse = direct;
+      coarseSolverType = 3;
+      return;
+    }
+    std::cout << "[Multigrid, setCoarseSolver] Error: " << direct->factor->error()
+              << "; the coarsest level is solved with the diagonal CG" << std::endl;
+    delete direct;
     type = 1;
   }
   coarseSolverType = type;

@@ -16,17 +16,17 @@ class BlockMatrix;
 template <class T>
 class Multigrid {
  public:
-  Matrix<T>** A;             // levels matrices; A[levels-1] is the caller's
-  Vector<T>* rhs;            // per level, views
-  Vector<T>* sol;            // per level, views
-  Vector<T>* res;            // per level, views
-  Matrix<T>** restriction;   // levels-1 restrictions, not owned
-  Vector<T>* work;           // owned zero vector of the finest size
-  T* pool;                   // storage of every level vector but the finest rhs/sol
-  T eps2;                    // early stop of the smoothing sweeps
+  Matrix<T>** A = nullptr;    // levels matrices; A[levels-1] is the caller's
+  Vector<T>* rhs = nullptr;   // per level, views
+  Vector<T>* sol = nullptr;   // per level, views
+  Vector<T>* res = nullptr;   // per level, views
+  Matrix<T>** restriction;    // levels-1 restrictions, not owned
+  Vector<T>* work = nullptr;  // owned zero vector of the finest size
+  T* pool = nullptr;          // storage of every level vector but the finest rhs/sol
+  T eps2;                     // early stop of the smoothing sweeps
   int levels;
-  int nu1;                   // most pre-smoothing sweeps
-  int nu2;                   // most post-smoothing sweeps
+  int nu1;                    // most pre-smoothing sweeps
+  int nu2;                    // most post-smoothing sweeps
   T maxAbsA;
   // Per level l >= 1, restriction[l-1] transposed (one row per fine
   // unknown), owned; null where that restriction is missing or not packed.
@@ -37,7 +37,7 @@ class Multigrid {
   Iteration<T>* coarse = nullptr;  // owned solver of level 0
   bool ownsLevelMatrices = false;
   int basisType = 0;         // 0 PackedMatrix, 1 BlockMatrix<T,3>, 2 BlockMatrix<T,2>
-  int coarseSolverType = 0;  // 0 Invert, 1 CGPreDiag, 2 GaussSeidel
+  int coarseSolverType = 0;  // 0 Invert, 1 CGPreDiag, 2 GaussSeidel, 3 SparseCholesky
   // Post-smoothing sweeps run backward: with an exact coarse solve the cycle
   // is then a symmetric operator, which keeps one cycle per implicit step
   // bounded on undamped models. Off: every sweep runs forward.
@@ -52,8 +52,11 @@ class Multigrid {
   // Builds A[levels-2] .. A[0] by Galerkin products; pb may be null.
   void calcHierarchy(ProgressBar* pb);
   // Replaces the coarsest solver by one of the given kind (0 Invert,
-  // 1 CGPreDiag, 2 GaussSeidel) on A[0], rhs[0], sol[0].
-  void setCoarseSolver(int type);
+  // 1 CGPreDiag, 2 GaussSeidel, 3 SparseCholesky) on A[0], rhs[0], sol[0].
+  // An Invert beyond the dense limit becomes a SparseCholesky (pb, may be
+  // null, follows its factorisation); a matrix that cannot be factored gets
+  // the diagonal CG, after one line.
+  void setCoarseSolver(int type, ProgressBar* pb = nullptr);
 
   void vCycle(T omega);
   void fullMultigrid(int cycles, T omega);
@@ -69,6 +72,10 @@ class Multigrid {
                               BlockMatrix<T, 3>& coarse, bool useStream);
 
  private:
+  // The constructor's allocations: level vectors, pool, prolongations.
+  void allocate(Matrix<T>& fine, Vector<T>& b, Vector<T>& x);
+  // Frees what the multigrid owns (destructor, failed constructor).
+  void release();
   // Up to count sweeps; true when the last one also left the residual of
   // the new sol[l] in res[l] (asked by wantResidual, forward sweeps on a
   // symmetric block matrix only).

@@ -106,7 +106,7 @@ PackedMatrix<T>* PackedMatrix<T>::transposed(const PackedMatrix& A) {
   if (A.symmetric) return new PackedMatrix(A);
   // Counting sort by column: visiting A's rows in ascending order fills each
   // row of the result in ascending column order, so nothing needs sorting.
-  auto* R = new PackedMatrix();
+  auto R = std::make_unique<PackedMatrix>();  // freed should an allocation fail
   R->nRow = A.nCol;
   R->nCol = A.nRow;
   if (R->nRow > 0) {
@@ -138,7 +138,7 @@ PackedMatrix<T>* PackedMatrix<T>::transposed(const PackedMatrix& A) {
         R->rowStart[r][fill[r]++] = MatrixEntry<T>{i, e[k].val};
       }
   }
-  return R;
+  return R.release();
 }
 
 // ------------------------------------------------------------ element access

@@ -51,8 +51,9 @@ class LinSimulation : public FEMSimulation {
   // this times the pinned displacement.
   double pinModulus = 1.0;
 
-  // Free bytes of memory; setSolver(2) refuses a dense inverse larger than
-  // this. Reads the system's available memory; tests may replace it.
+  // Free bytes of memory; setSolver(2) refuses a dense inverse or sparse
+  // factor larger than this. usableMemory() (MemoryLimits.h); tests may
+  // replace it.
   static uint64_t (*availableMemory)();
 
   // Assembles the matrices and writes them after the header into
@@ -66,16 +67,18 @@ class LinSimulation : public FEMSimulation {
                 bool generate, int integrationScheme, uint8_t dim);
   ~LinSimulation() override;
 
-  // 0 V-cycle, 1 diagonal CG, 2 dense inverse, 3 multigrid CG; any other
-  // kind the V-cycle without a message.
+  // 0 V-cycle, 1 diagonal CG, 2 dense inverse (the sparse factor beyond the
+  // dense limit), 3 multigrid CG; any other kind the V-cycle without a
+  // message.
   void setSolver(int kind) override;
   // Why setSolver(kind) cannot give that solver now (a kind outside 0 .. 3,
-  // no system matrix or hierarchy, a dense inverse larger than the
-  // available memory); empty when it can.
+  // no system matrix or hierarchy, a dense inverse or sparse factor larger
+  // than the available memory); empty when it can.
   std::string solverRefusal(int kind) const;
   // The kind of the current solver, 0 for the V-cycle.
   int solverKind() const;
-  // Why the dense inverse of K does not fit in memory; empty when it does.
+  // Why the dense inverse (or, beyond the dense limit, the sparse factor) of
+  // K does not fit in memory; empty when it does.
   std::string inverseRefusal() const;
   void setSolverParameters(float accuracy, int preSweeps, int postSweeps) override;
   void getSolverParameters(float* accuracy, int* preSweeps, int* postSweeps) override;
@@ -111,6 +114,13 @@ class LinSimulation : public FEMSimulation {
                           int& coarseKind, std::unique_ptr<FullMatrix<double>>& inverse);
   void buildHierarchy(int scheme);
   void createMultigrid();
+  // The multigrid's coarse solver of the given kind; a sparse factor is
+  // followed by a progress bar.
+  void installCoarseSolver(int kind);
+  // Solver choice 2 beyond the dense limit: the sparse factor of K (shared
+  // with a one-level multigrid); null, after one line, when K cannot be
+  // factored.
+  std::unique_ptr<Iteration<double>> sparseFactorSolver();
   // Unknowns of level l: its vertices that are neither removed nor fixed.
   int levelUnknowns(int l) const;
   // After K's values changed: recomputes the coarse matrices of mg and the

@@ -14,28 +14,18 @@
 #include "DeformationForce.h"
 #include "Iteration.h"
 #include "LinSimulation.h"
+#include "MatrixAssembler.h"
 #include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
+#include "ProgressBar.h"
 #include "SimulationSettings.h"
+#include "SparseCholesky.h"
 #include "SparseMatrix.h"
 #include "TetHierarchy.h"
 #include "TimeIntegration.h"
 
 namespace {
-
-// MemAvailable of /proc/meminfo in bytes, else the free physical pages.
-uint64_t systemAvailableMemory() {
-  std::ifstream info("/proc/meminfo");
-  std::string key;
-  uint64_t kB;
-  while (info >> key >> kB) {
-    if (key == "MemAvailable:") return kB * 1024;
-    info.ignore(256, '\n');
-  }
-  const long pages = sysconf(_SC_AVPHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-  return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * pageSize : 0;
-}
 
 double norm(const Vector<double>& v) {
   double s = 0.0;
@@ -75,9 +65,24 @@ bool writeBlocks(const Matrix<double>& K, std::ostream& out) {
   return true;
 }
 
+// Per block row of a block matrix the block columns it holds.
+std::vector<std::vector<int>> blockGraph(const Matrix<double>& K) {
+  std::vector<std::vector<int>> graph;
+  auto walk = [&](const auto* B) {
+    if (!B) return;
+    constexpr int N = std::remove_pointer_t<decltype(B)>::N;
+    graph.resize(static_cast<size_t>(B->nRow / N));
+    for (const auto& b : B->blocks)
+      if (b.row0 != b.col0) graph[static_cast<size_t>(b.row0 / N)].push_back(b.col0 / N);
+  };
+  walk(dynamic_cast<const BlockMatrix<double, 3>*>(&K));
+  walk(dynamic_cast<const BlockMatrix<double, 2>*>(&K));
+  return graph;
+}
+
 }  // namespace
 
-uint64_t (*LinSimulation::availableMemory)() = systemAvailableMemory;
+uint64_t (*LinSimulation::availableMemory)() = usableMemory;
 
 void LinSimulation::setSolver(int kind) {
   solver.reset();
@@ -103,7 +108,10 @@ void LinSimulation::setSolver(int kind) {
         break;
       }
       std::cout << "Solving LGS  with Matrix-Pre-Inversion" << std::endl;
-      solver = std::make_unique<Invert<double>>(*K, b, x);
+      if (denseInverseFits(K->nRow))
+        solver = std::make_unique<Invert<double>>(*K, b, x);
+      else
+        solver = sparseFactorSolver();
       break;
     }
     case 3: {
@@ -126,6 +134,26 @@ void LinSimulation::setSolver(int kind) {
   }
 }
 
+std::unique_ptr<Iteration<double>> LinSimulation::sparseFactorSolver() {
+  std::cout << "  The sparse Cholesky factor of the " << K->nRow << " x " << K->nRow
+            << " matrix replaces its dense inverse" << std::endl;
+  // With one level the coarse solver holds K's factor already.
+  auto* coarse = multigrid && multigrid->A[0] == K.get()
+                     ? dynamic_cast<SparseCholesky*>(multigrid->coarse)
+                     : nullptr;
+  std::unique_ptr<SparseCholesky> direct;
+  if (coarse) {
+    direct = std::make_unique<SparseCholesky>(*K, *rightSide, *displacement, coarse->factor);
+  } else {
+    std::unique_ptr<ProgressBar> bar(MatrixAssembler::progressBarFactory("Factoring Matrix", 2));
+    direct = std::make_unique<SparseCholesky>(*K, *rightSide, *displacement, bar.get());
+  }
+  if (direct->ok()) return direct;
+  std::cout << "[LinSimulation, setSolver] Error: " << direct->factor->error()
+            << "; solving with the multigrid V-cycle." << std::endl;
+  return nullptr;
+}
+
 std::string LinSimulation::solverRefusal(int kind) const {
   if (kind < 0 || kind > 3) return "Solver " + std::to_string(kind) + " is not one of 0 .. 3";
   if (!K || !integrator || !integrator->implicit) return "The simulation solves no linear system";
@@ -134,24 +162,23 @@ std::string LinSimulation::solverRefusal(int kind) const {
 }
 
 std::string LinSimulation::inverseRefusal() const {
-  // The inversion holds three dense n x n arrays at its peak and takes
-  // O(n^3): beyond the limit it would stall the frames for a long time.
+  // The dense inversion holds three n x n arrays at its peak; beyond the
+  // dense limit the sparse factor takes its place.
   const uint64_t n = static_cast<uint64_t>(K->nRow);
-  if (!denseInverseFits(K->nRow))
-    return "The inverse of the " + std::to_string(n) + " x " + std::to_string(n) +
-           " matrix is above the dense-inverse limit of " + std::to_string(denseInverseLimit()) +
-           " unknowns";
-  const uint64_t bytes = denseInverseBytes(K->nRow), available = availableMemory();
+  const bool dense = denseInverseFits(K->nRow);
+  const uint64_t bytes =
+      dense ? denseInverseBytes(K->nRow) : CholeskyFactor::estimateBytes(blockGraph(*K), dim);
+  const uint64_t available = availableMemory();
   if (bytes <= available) return "";
-  return "The inverse of the " + std::to_string(n) + " x " + std::to_string(n) + " matrix needs " +
-         std::to_string(bytes / (1024 * 1024)) + " MB but only " +
-         std::to_string(available / (1024 * 1024)) + " MB are available";
+  return std::string(dense ? "The inverse" : "The sparse factor") + " of the " + std::to_string(n) +
+         " x " + std::to_string(n) + " matrix needs " + std::to_string(bytes / (1024 * 1024)) +
+         " MB but only " + std::to_string(available / (1024 * 1024)) + " MB are available";
 }
 
 int LinSimulation::solverKind() const {
   const Iteration<double>* s = solver.get();
   if (dynamic_cast<const CGPreDiag<double>*>(s)) return 1;
-  if (dynamic_cast<const Invert<double>*>(s)) return 2;
+  if (dynamic_cast<const Invert<double>*>(s) || dynamic_cast<const SparseCholesky*>(s)) return 2;
   if (dynamic_cast<const CGPreMgrid<double>*>(s)) return 3;
   return 0;
 }

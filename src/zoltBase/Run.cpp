@@ -162,12 +162,12 @@ bool Run::readMeshText(const char* name) {
   std::cout << "Center of object: " << c[0] << ", " << c[1] << ", " << c[2] << std::endl;
   if (!readHierarchy) {
     const uint64_t need = refinedModelBytes(hierarchy->elements[0].size(), levels);
-    const uint64_t have = physicalMemory();
+    const uint64_t have = usableMemory();
     if (have > 0 && need > have) {
       std::cerr << "[Run] Error: Model \"" << name << "\" refined to LEVEL " << levels
                 << " needs about " << need / (1024 * 1024) << " MB, more than the "
-                << have / (1024 * 1024) << " MB of memory; it is not loaded (use a lower LEVEL)"
-                << std::endl;
+                << have / (1024 * 1024)
+                << " MB this process may use; it is not loaded (use a lower LEVEL)" << std::endl;
       return false;
     }
     std::cout << "Build nested hierarchy ... " << std::endl;

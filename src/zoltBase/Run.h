@@ -134,8 +134,8 @@ class Run {
   // Numbers the fixed vertices first, completes and caches the mesh, builds
   // the partitions and (createSimulation) the simulation, rebuilding a stale
   // matrix cache once. Sets `refused`, after one line, when a 2-D dimension
-  // meets the tetrahedral mesh or the coarsest level is too large for its
-  // dense inverse (denseInverseFits).
+  // meets the tetrahedral mesh or the model would not fit the memory this
+  // process may use (checkMemory).
   void preprocess(bool createSimulation);
   // Fixed vertices get numbers 0 .. *fixedCount-1, the others follow in
   // array order; duplicate entries count once and entries that match no
@@ -206,7 +206,9 @@ class Run {
   void openCaches(const char* name, bool generate);
   // Refusals of preprocess: false, after one line, with `refused` set.
   bool checkDimension();
-  bool checkCoarseInverse();
+  // The coarse solve (dense inverse or sparse factor, from its symbolic
+  // analysis) and the matrices against usableMemory().
+  bool checkMemory();
   // Appends to `fixed` the numbers of the finest vertices no element uses.
   void holdUnusedVertices(std::vector<int>& fixed) const;
   bool timedSeconds(const char* method, int seconds,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "LinSimulation.h"
 #include "MemoryLimits.h"
 #include "Run.h"
+#include "SparseCholesky.h"
 #include "TetHierarchy.h"
 
 namespace {
@@ -113,13 +115,48 @@ bool Run::checkDimension() {
   return false;
 }
 
-bool Run::checkCoarseInverse() {
+namespace {
+
+// The coarsest level's unknown-carrying vertices (neither fixed nor
+// removed) and, per vertex, its neighbours through the level's elements.
+std::vector<std::vector<int>> coarseGraph(const TetHierarchy& h) {
+  const std::unordered_set<const Vertex*> removed(h.removed[0].begin(), h.removed[0].end());
+  std::unordered_map<const Vertex*, int> node;
+  for (const Vertex* v : h.vertices[0])
+    if (!v->fixed && !removed.count(v)) node.emplace(v, static_cast<int>(node.size()));
+  std::vector<std::vector<int>> graph(node.size());
+  for (const FiniteElement* e : h.elements[0]) {
+    const int corners = e->degreeOfFreedom();
+    for (int i = 0; i < corners; ++i) {
+      const auto a = node.find(e->getVertex(i));
+      if (a == node.end()) continue;
+      for (int j = 0; j < corners; ++j) {
+        const auto b = node.find(e->getVertex(j));
+        if (j != i && b != node.end()) graph[static_cast<size_t>(a->second)].push_back(b->second);
+      }
+    }
+  }
+  return graph;
+}
+
+}  // namespace
+
+bool Run::checkMemory() {
   const int64_t n = hierarchy->unknowns(0, dim);
-  if (denseInverseFits(n)) return true;
-  std::cerr << "[Run, preprocess] Error: The coarsest level has " << n
-            << " unknowns; its dense inverse (" << denseInverseBytes(n) / (1024 * 1024)
-            << " MB) is limited to " << denseInverseLimit()
-            << " unknowns; the model is not loaded (use more levels: raise LEVEL)" << std::endl;
+  const bool dense = denseInverseFits(n);
+  const uint64_t coarse =
+      dense ? denseInverseBytes(n) : CholeskyFactor::estimateBytes(coarseGraph(*hierarchy), dim);
+  const uint64_t need =
+      coarse + refinedModelBytes(hierarchy->elements[hierarchy->nLevels - 1].size(), 1);
+  const uint64_t have = usableMemory();
+  if (have == 0 || need <= have) return true;
+  constexpr uint64_t MB = 1024 * 1024;
+  std::cerr << "[Run, preprocess] Error: The model needs about " << need / MB << " MB ("
+            << coarse / MB << " MB for the " << (dense ? "dense inverse" : "sparse factor")
+            << " of its coarsest level, " << n << " unknowns), more than the " << have / MB
+            << " MB this process may use; it is not loaded (use a coarser mesh file or a lower"
+               " LEVEL)"
+            << std::endl;
   refused = 1;
   return false;
 }
@@ -160,7 +197,7 @@ void Run::preprocess(bool createSimulation) {
       std::exit(1);
     }
   }
-  if (elementModel == ElementModel::Cauchy && !checkCoarseInverse()) return refuse();
+  if (elementModel == ElementModel::Cauchy && !checkMemory()) return refuse();
   auto create = [&] {
     if (elementModel == ElementModel::Cauchy)
       simulation = std::make_unique<LinSimulation>(hierarchy.get(), &settings, &matrixCache,

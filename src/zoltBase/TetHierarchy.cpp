@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <new>
 #include <unordered_set>
 
 #include "FiniteElement.h"
@@ -91,7 +92,13 @@ void TetHierarchy::refineLevel(int l) {
 
   EdgeMidpointMap midpoints;
   int nextIndex = nCoarse;
-  for (FiniteElement* e : elements[l]) e->refine(elements[l + 1], fine, midpoints, nextIndex);
+  try {
+    for (FiniteElement* e : elements[l]) e->refine(elements[l + 1], fine, midpoints, nextIndex);
+  } catch (const std::bad_alloc&) {
+    // Until placed below, the midpoints belong to the map alone.
+    for (const auto& entry : midpoints) delete entry.second;
+    throw;
+  }
 
   fine.resize(static_cast<size_t>(nCoarse) + midpoints.size(), nullptr);
   for (const auto& entry : midpoints) {

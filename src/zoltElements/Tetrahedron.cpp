@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
 #include "ObjectPool.h"
 #include "SparseMatrix.h"
@@ -154,12 +155,12 @@ void Tetrahedron::refine(std::vector<FiniteElement*>& nextElements,
     Vertex* b = v[kEdges[e][1]];
     auto [it, isNew] = edgeMidpoints.try_emplace(makeEdgeKey(a, b), nullptr);
     if (isNew) {
-      Vertex* mid = new Vertex;
+      auto mid = std::make_unique<Vertex>();
       mid->index = nextIndex++;
       for (int k = 0; k < 3; ++k)
         mid->restPosition[k] = (a->restPosition[k] + b->restPosition[k]) * 0.5f;
       mid->parents = {{a, 0.5f}, {b, 0.5f}};
-      it->second = mid;
+      it->second = mid.release();
     }
     m[e] = it->second;
   }
@@ -181,10 +182,12 @@ void Tetrahedron::refine(std::vector<FiniteElement*>& nextElements,
       {{m02, m12, m23, m13}, 1},   {{m02, m01, m12, m13}, 8},
   };
   for (const auto& child : children) {
-    auto* t = new Tetrahedron(child.corner[0], child.corner[1], child.corner[2], child.corner[3],
-                              static_cast<uint8_t>(faceMask & child.mask));
+    auto t = std::make_unique<Tetrahedron>(child.corner[0], child.corner[1], child.corner[2],
+                                           child.corner[3],
+                                           static_cast<uint8_t>(faceMask & child.mask));
     t->id = static_cast<int>(nextElements.size());
-    nextElements.push_back(t);
+    nextElements.push_back(t.get());
+    t.release();
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "Files.h"
+#include "TestMeshes.h"
 
 using namespace zolt::test;
 
@@ -323,4 +325,58 @@ TEST(HeadlessStepping, GroundDropRestsOnTheGround) {
     EXPECT_GE(penetration.back(), oracle * 0.99);
     EXPECT_LE(penetration.back(), oracle * 1.15);
   }
+}
+
+// An irregular free body of 2,744 vertices at LEVEL 1, far above the dense
+// limit: it loads on the sparse factor and steps, loads warm from its
+// caches, and rebuilds a damaged or stale cache; every load steps to the
+// same displacement as the first.
+TEST(HeadlessStepping, ABodyAboveTheDenseLimitLoadsWarmAndRebuildsItsCaches) {
+  TempDir t;
+  mkdir(t.file("models").c_str(), 0777);
+  std::vector<Point> positions;
+  std::vector<Corners> corners;
+  irregularBox(13, 1.0f / 13, 11, positions, corners);
+  writeMeshText(t.file("models/big"), positions, corners);
+  const std::string config = "TETRAHEDRON\nLEVEL 1\nMATERIAL 1e6 0.33 1000 5 1 0.05\n";
+  writeFile(t.file("models/big.config"), config);
+  const std::string hierarchy = t.file("caches/big.cacheCauchy.Mgrid");
+  auto flipMiddleByte = [](const std::string& path) {
+    std::string bytes = readFile(path);
+    bytes[bytes.size() / 2] ^= 0x10;
+    writeFile(path, bytes);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> before;
+    const char* line;  // found in the output
+  } rows[] = {
+      {"cold", [] {}, "Generating Matrix Hierarchy"},
+      {"warm", [] {}, "Reading Matrix Hierarchy"},
+      // One level: the file holds the header, the coarse kind and the seal.
+      {"damaged hierarchy", [&] { flipMiddleByte(hierarchy); }, "Generating Matrix Hierarchy"},
+      {"damaged matrices", [&] { flipMiddleByte(t.file("caches/big.cacheCauchy")); },
+       "Checksum mismatch in \"caches/big.cacheCauchy\""},
+      {"stale hierarchy",
+       [&] {  // cached for another time step
+         writeFile(t.file("models/big.config"), "LEVEL 1\nMATERIAL 1e6 0.33 1000 5 1 0.04\n");
+         step(t, "big", {"--load-only"});
+         writeFile(t.file("models/big.config"), config);
+       },
+       "Generating Matrix Hierarchy"},
+  };
+  std::string first;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.before();
+    const ProgramResult r =
+        step(t, "big", {"--gravity", "--steps", "3", "--dump-displacement", "x.txt"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Factoring coarsest level"), std::string::npos);
+    EXPECT_NE(r.out.find(row.line), std::string::npos) << r.out;
+    const std::string x = readFile(t.file("x.txt"));
+    if (first.empty()) first = x;
+    EXPECT_EQ(x, first);
+  }
+  EXPECT_GT(std::count(first.begin(), first.end(), '\n'), 7000);
 }

@@ -1,7 +1,9 @@
 #include "TestMeshes.h"
 
 #include <algorithm>
+#include <fstream>
 #include <map>
+#include <random>
 
 #include "Tetrahedron.h"
 #include "Vertex.h"
@@ -68,14 +70,15 @@ std::unique_ptr<TetHierarchy> singleTetrahedron(int nLevels) {
   return meshFromCorners({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0, 1, 2, 3}}, nLevels);
 }
 
-std::unique_ptr<TetHierarchy> box(int k, int l, int m, float edge, int nLevels) {
+void boxCorners(int k, int l, int m, float edge, std::vector<Point>& positions,
+                std::vector<Corners>& corners) {
   auto id = [&](int i, int j, int n) { return i + (k + 1) * (j + (l + 1) * n); };
-  std::vector<Point> positions;
+  positions.clear();
+  corners.clear();
   for (int n = 0; n <= m; ++n)
     for (int j = 0; j <= l; ++j)
       for (int i = 0; i <= k; ++i) positions.push_back({i * edge, j * edge, n * edge});
 
-  std::vector<Corners> corners;
   int axes[3] = {0, 1, 2};
   for (int n = 0; n < m; ++n)
     for (int j = 0; j < l; ++j)
@@ -93,7 +96,46 @@ std::unique_ptr<TetHierarchy> box(int k, int l, int m, float edge, int nLevels) 
           corners.push_back(c);
         } while (std::next_permutation(axes, axes + 3));
       }
+}
+
+std::unique_ptr<TetHierarchy> box(int k, int l, int m, float edge, int nLevels) {
+  std::vector<Point> positions;
+  std::vector<Corners> corners;
+  boxCorners(k, l, m, edge, positions, corners);
   return meshFromCorners(positions, corners, nLevels);
+}
+
+void irregularBox(int k, float edge, unsigned seed, std::vector<Point>& positions,
+                  std::vector<Corners>& corners) {
+  boxCorners(k, k, k, edge, positions, corners);
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> shift(-0.15f * edge, 0.15f * edge);
+  const float top = k * edge;
+  for (Point& p : positions)
+    for (float& c : p)
+      if (c > 0.0f && c < top) c += shift(random);
+  std::vector<int> order(positions.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::shuffle(order.begin(), order.end(), random);
+  std::vector<Point> moved(positions.size());
+  for (size_t i = 0; i < order.size(); ++i) moved[static_cast<size_t>(order[i])] = positions[i];
+  positions.swap(moved);
+  for (Corners& c : corners)
+    for (int& v : c) v = order[static_cast<size_t>(v)];
+  std::shuffle(corners.begin(), corners.end(), random);
+}
+
+void writeMeshText(const std::string& base, const std::vector<Point>& positions,
+                   const std::vector<Corners>& corners) {
+  std::ofstream node(base + ".node"), ele(base + ".ele");
+  node << positions.size() << " 3 0 0\n";
+  for (size_t i = 0; i < positions.size(); ++i)
+    node << i + 1 << ' ' << positions[i][0] << ' ' << positions[i][1] << ' ' << positions[i][2]
+         << '\n';
+  ele << corners.size() << " 4 0\n";
+  for (size_t e = 0; e < corners.size(); ++e)
+    ele << e + 1 << ' ' << corners[e][0] + 1 << ' ' << corners[e][1] + 1 << ' ' << corners[e][2] + 1
+        << ' ' << corners[e][3] + 1 << '\n';
 }
 
 std::unique_ptr<TetHierarchy> unitCube(int nLevels) { return box(1, 1, 1, 1.0f, nLevels); }

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "TetHierarchy.h"
@@ -34,6 +35,16 @@ std::unique_ptr<TetHierarchy> singleTetrahedron(int nLevels = 1);
 // (a conforming split). Vertex (i, j, n) of the grid has index
 // i + (k + 1) * (j + (l + 1) * n).
 std::unique_ptr<TetHierarchy> box(int k, int l, int m, float edge = 1.0f, int nLevels = 1);
+
+// An irregular k x k x k box: the corners of box(k, k, k, edge) with every
+// inner coordinate moved by up to 0.15 edge at random, vertices and
+// elements in a random order.
+void irregularBox(int k, float edge, unsigned seed, std::vector<Point>& positions,
+                  std::vector<Corners>& corners);
+
+// base.node and base.ele (1-based numbers) of a mesh.
+void writeMeshText(const std::string& base, const std::vector<Point>& positions,
+                   const std::vector<Corners>& corners);
 
 // The unit cube as 6 tetrahedra: box(1, 1, 1).
 std::unique_ptr<TetHierarchy> unitCube(int nLevels = 1);

@@ -147,8 +147,9 @@ TEST(RunPreprocess, GreenTensorLimitOfTetrahedra) {
               "\nERROR: Too many Tetrahedron for nonlinear Green Tensor!\n");
 }
 
-// A dense coarse inverse or a hierarchy that would not fit the memory is
-// refused before it is built; a vertex no element uses is held fixed.
+// A hierarchy that would not fit the memory is refused before it is
+// built; a coarsest level too large for its dense inverse gets the sparse
+// factor; a vertex no element uses is held fixed.
 TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
   // Level 1 read as well: the corners again and a vertex beyond x = 1 that
   // no level-0 element holds (level 0 has no face masks, so none extends
@@ -168,14 +169,17 @@ TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
     std::string err;
   } rows[] = {
       // The cube's level 0 has 24 unknowns; 23 fit (3 23 x 23 doubles in 1/8).
-      {"LEVEL 1", "", "", 8 * 24 * 23 * 23,
-       "[Run, preprocess] Error: The coarsest level has 24 unknowns; its dense inverse (0 MB) is"
-       " limited to 23 unknowns; the model is not loaded (use more levels: raise LEVEL)\n"},
-      // 6 * 8^2 finest tetrahedra of 2 kB: 786432 bytes.
-      {"LEVEL 3", "", "", 786432, ""},
+      {"LEVEL 1", "", "", 8 * 24 * 23 * 23, ""},
+      // 6 * 8^2 finest tetrahedra of 2 kB: 786432 bytes, and the coarse
+      // inverse of 24 unknowns: 3 * 24 * 24 doubles.
+      {"LEVEL 3", "", "", 786432 + 13824, ""},
+      {"LEVEL 3", "", "", 786432 + 13823,
+       "[Run, preprocess] Error: The model needs about 0 MB (0 MB for the dense inverse of its"
+       " coarsest level, 24 unknowns), more than the 0 MB this process may use; it is not loaded"
+       " (use a coarser mesh file or a lower LEVEL)\n"},
       {"LEVEL 3", "", "", 786431,
-       "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 0 MB, more than the 0 MB of"
-       " memory; it is not loaded (use a lower LEVEL)\n"},
+       "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 0 MB, more than the 0 MB this"
+       " process may use; it is not loaded (use a lower LEVEL)\n"},
       {"LEVEL 2", "9 3 0 0\n" + std::string(kCubeNode + 8) + "9 3 3 3\n", "", 0,
        "[Run, sortVertices] Warning: 1 vertices belong to no element (the first: vertex 9 of"
        " level 1); they are held fixed\n"},

@@ -1,0 +1,195 @@
+#include "SparseCholesky.h"
+
+#include <suitesparse/cholmod.h>
+
+#include <algorithm>
+#include <new>
+
+#include "BlockMatrix.h"
+#include "PackedMatrix.h"
+#include "ProgressBar.h"
+
+// CHOLMOD's OpenMP loops: on a machine busy with other work their spinning
+// threads made a factorisation 10 to 40 times slower than one thread.
+// Its loops name their thread count, so only inactive parallel regions
+// (no active levels) keep them on the calling thread.
+extern "C" void omp_set_max_active_levels(int);
+
+namespace {
+void oneThread() { omp_set_max_active_levels(0); }
+}  // namespace
+
+struct CholeskyFactor::Impl {
+  cholmod_common common;
+  cholmod_factor* L = nullptr;
+  cholmod_dense* X = nullptr;  // solve workspaces, kept between solves
+  cholmod_dense* Y = nullptr;
+  cholmod_dense* E = nullptr;
+
+  Impl() {
+    oneThread();
+    cholmod_start(&common);
+    common.print = 0;  // failures are reported by the caller
+    common.supernodal = CHOLMOD_SUPERNODAL;
+  }
+  ~Impl() {
+    cholmod_free_factor(&L, &common);
+    cholmod_free_dense(&X, &common);
+    cholmod_free_dense(&Y, &common);
+    cholmod_free_dense(&E, &common);
+    cholmod_finish(&common);
+  }
+  void checkMemory() const {
+    if (common.status == CHOLMOD_OUT_OF_MEMORY || common.status == CHOLMOD_TOO_LARGE)
+      throw std::bad_alloc();
+  }
+};
+
+namespace {
+
+// The lower triangle of A as triplets (row >= column); false for a kind
+// this does not read.
+bool lowerTriangle(const Matrix<double>& A, std::vector<int>& rows, std::vector<int>& cols,
+                   std::vector<double>& vals) {
+  auto add = [&](int i, int j, double v) {
+    if (i < j || !(v < 0 || v > 0)) return;
+    rows.push_back(i);
+    cols.push_back(j);
+    vals.push_back(v);
+  };
+  auto blocks = [&](const auto* B) {
+    constexpr int N = std::remove_pointer_t<decltype(B)>::N;
+    for (const auto& b : B->blocks)
+      if (b.row0 >= b.col0)
+        for (int k = 0; k < N * N; ++k) add(b.row0 + k / N, b.col0 + k % N, b.values[k]);
+  };
+  if (const auto* B3 = dynamic_cast<const BlockMatrix<double, 3>*>(&A)) {
+    if (!B3->frozen()) return false;
+    blocks(B3);
+  } else if (const auto* B2 = dynamic_cast<const BlockMatrix<double, 2>*>(&A)) {
+    if (!B2->frozen()) return false;
+    blocks(B2);
+  } else if (const auto* P = dynamic_cast<const PackedMatrix<double>*>(&A)) {
+    for (int i = 0; i < P->nRow; ++i)
+      for (int q = 0; q < P->rowLen[i]; ++q) add(i, P->rowStart[i][q].col, P->rowStart[i][q].val);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CholeskyFactor::CholeskyFactor() : impl(std::make_unique<Impl>()) {}
+CholeskyFactor::~CholeskyFactor() = default;
+
+bool CholeskyFactor::factor(const Matrix<double>& A, ProgressBar* pb) {
+  n = A.nRow;
+  std::vector<int> rows, cols;
+  std::vector<double> vals;
+  if (A.nRow != A.nCol || !A.symmetric || !lowerTriangle(A, rows, cols, vals)) {
+    message = "a sparse Cholesky factor needs a symmetric block or packed matrix";
+    return false;
+  }
+  cholmod_common* c = &impl->common;
+  oneThread();  // per thread
+  cholmod_triplet* T = cholmod_allocate_triplet(n, n, rows.size(), -1, CHOLMOD_REAL, c);
+  impl->checkMemory();
+  std::copy(rows.begin(), rows.end(), static_cast<int*>(T->i));
+  std::copy(cols.begin(), cols.end(), static_cast<int*>(T->j));
+  std::copy(vals.begin(), vals.end(), static_cast<double*>(T->x));
+  T->nnz = rows.size();
+  std::vector<int>().swap(rows);
+  std::vector<int>().swap(cols);
+  std::vector<double>().swap(vals);
+  cholmod_sparse* S = cholmod_triplet_to_sparse(T, T->nnz, c);
+  cholmod_free_triplet(&T, c);
+  impl->checkMemory();
+  if (pb) pb->start();
+  cholmod_free_factor(&impl->L, c);
+  impl->L = cholmod_analyze(S, c);
+  if (pb) pb->step();
+  if (impl->L) cholmod_factorize(S, impl->L, c);
+  cholmod_free_sparse(&S, c);
+  if (pb) pb->finish();
+  impl->checkMemory();
+  if (!impl->L || c->status != CHOLMOD_OK || impl->L->minor < impl->L->n) {
+    message = "the matrix is not positive definite (pivot " +
+              std::to_string(impl->L ? impl->L->minor : 0) + " of " + std::to_string(n) + ")";
+    cholmod_free_factor(&impl->L, c);
+    return false;
+  }
+  return true;
+}
+
+void CholeskyFactor::solve(const double* b, double* x) {
+  cholmod_dense B{};
+  B.nrow = B.nzmax = B.d = static_cast<size_t>(n);
+  B.ncol = 1;
+  B.x = const_cast<double*>(b);
+  B.xtype = CHOLMOD_REAL;
+  B.dtype = CHOLMOD_DOUBLE;
+  oneThread();
+  cholmod_solve2(CHOLMOD_A, impl->L, &B, nullptr, &impl->X, nullptr, &impl->Y, &impl->E,
+                 &impl->common);
+  impl->checkMemory();
+  const double* r = static_cast<const double*>(impl->X->x);
+  std::copy(r, r + n, x);
+}
+
+uint64_t CholeskyFactor::bytes() const {
+  const cholmod_factor* L = impl->L;
+  if (!L) return 0;
+  const uint64_t values = L->is_super ? L->xsize : L->nzmax;
+  return values * sizeof(double) + (L->is_super ? L->ssize : L->nzmax) * sizeof(int);
+}
+
+uint64_t CholeskyFactor::estimateBytes(const std::vector<std::vector<int>>& graph, int blockSize) {
+  const size_t nodes = graph.size();
+  if (nodes == 0) return 0;
+  // Pattern only: the lower triangle plus the diagonal of the node graph.
+  size_t nnz = nodes;
+  for (size_t j = 0; j < nodes; ++j)
+    for (int i : graph[j]) nnz += static_cast<size_t>(i) > j;
+  Impl impl;
+  cholmod_common* c = &impl.common;
+  cholmod_sparse* S = cholmod_allocate_sparse(nodes, nodes, nnz, 1, 1, -1, CHOLMOD_PATTERN, c);
+  impl.checkMemory();
+  int* p = static_cast<int*>(S->p);
+  int* r = static_cast<int*>(S->i);
+  size_t k = 0;
+  for (size_t j = 0; j < nodes; ++j) {
+    p[j] = static_cast<int>(k);
+    r[k++] = static_cast<int>(j);
+    std::vector<int> lower;
+    for (int i : graph[j])
+      if (static_cast<size_t>(i) > j) lower.push_back(i);
+    std::sort(lower.begin(), lower.end());
+    lower.erase(std::unique(lower.begin(), lower.end()), lower.end());
+    for (int i : lower) r[k++] = i;
+  }
+  p[nodes] = static_cast<int>(k);
+  S->nzmax = k;
+  impl.L = cholmod_analyze(S, c);
+  cholmod_free_sparse(&S, c);
+  impl.checkMemory();
+  if (!impl.L) return 0;
+  // Every node entry becomes a dense block; supernodes keep their shape.
+  const double b2 = double(blockSize) * blockSize;
+  const double values = (impl.L->is_super ? double(impl.L->xsize) : c->lnz) * b2;
+  return static_cast<uint64_t>(values * (sizeof(double) + 1.0));
+}
+
+SparseCholesky::SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
+                               ProgressBar* pb)
+    : Iteration<double>(A, b, x, 0, 0.0), factor(std::make_shared<CholeskyFactor>()) {
+  factored = factor->factor(A, pb);
+}
+
+SparseCholesky::SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
+                               std::shared_ptr<CholeskyFactor> f)
+    : Iteration<double>(A, b, x, 0, 0.0), factor(std::move(f)), factored(factor != nullptr) {}
+
+void SparseCholesky::solve() {
+  if (factored) factor->solve(b->data, x->data);
+}

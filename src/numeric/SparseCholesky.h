@@ -1,0 +1,68 @@
+#pragma once
+// Sparse Cholesky factor (CHOLMOD, supernodal, fill-reducing ordering) of a
+// symmetric positive definite matrix, and the solver that applies it: a
+// solve is the two triangular solves. Used where a dense inverse does not
+// fit (MemoryLimits.h).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Iteration.h"
+
+class ProgressBar;
+
+// Owns the CHOLMOD workspace and factor. Independent of any right-hand
+// side, so solvers on the same matrix may share one.
+class CholeskyFactor {
+ public:
+  CholeskyFactor();
+  ~CholeskyFactor();
+  CholeskyFactor(const CholeskyFactor&) = delete;
+  CholeskyFactor& operator=(const CholeskyFactor&) = delete;
+
+  // Analyses and factors the lower triangle of A (a block or packed
+  // matrix flagged symmetric). False, with `error` set, when A is of another
+  // kind, not symmetric or not positive definite; throws std::bad_alloc when
+  // CHOLMOD runs out of memory. pb (may be null, total 2) steps once after
+  // the analysis and finishes after the factorisation.
+  bool factor(const Matrix<double>& A, ProgressBar* pb);
+  // x = A^-1 b; both of length rows(). No allocation after the first call.
+  void solve(const double* b, double* x);
+
+  int rows() const { return n; }
+  // Doubles and integers the factor holds.
+  uint64_t bytes() const;
+  const std::string& error() const { return message; }
+
+  // Bytes of the factor of a matrix whose pattern is `graph` (per node the
+  // neighbours, either direction) with dense blockSize x blockSize blocks,
+  // from the symbolic analysis of the node graph: never less than the
+  // factor, up to twice it for blocks.
+  static uint64_t estimateBytes(const std::vector<std::vector<int>>& graph, int blockSize);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+  int n = 0;
+  std::string message;
+};
+
+// Direct solver on a shared factor of A.
+class SparseCholesky : public Iteration<double> {
+ public:
+  std::shared_ptr<CholeskyFactor> factor;
+
+  // Factors A; check ok() (the factor's error() says why not).
+  SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
+                 ProgressBar* pb = nullptr);
+  // Takes a factor of A made before.
+  SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
+                 std::shared_ptr<CholeskyFactor> factor);
+  bool ok() const { return factored; }
+  void solve() override;
+
+ private:
+  bool factored = false;
+};
