@@ -81,13 +81,13 @@ void TetHierarchy::refineLevel(int l) {
   for (int k = 0; k < nCoarse; ++k) {
     const Vertex* v = coarse[k];
     Vertex* copy = new Vertex;
+    fine[k] = copy;  // owned by the level from here on
     copy->index = v->index;
     copy->fixed = v->fixed;
     copy->onSurface = v->onSurface;
     for (int j = 0; j < 3; ++j) copy->restPosition[j] = v->restPosition[j];
     copy->currentPosition = v->currentPosition;
     copy->parents = {{coarse[k], 1.0f}};
-    fine[k] = copy;
   }
 
   EdgeMidpointMap midpoints;
