@@ -545,7 +545,9 @@ TEST(Window, ColdLoadDrawsTheProgressDiscAndPrintsNoPercentages) {
       }
       return hasRate(p.title());
     })) << p.out();
-    if (r.disc) EXPECT_GT(most, 180);  // nothing covers the disc
+    if (r.disc) {
+      EXPECT_GT(most, 180);  // nothing covers the disc
+    }
     p.key("q");
     p.expectExit();  // the console's last lines are out only now
     const std::string out = p.out();
