@@ -47,6 +47,21 @@ struct CholeskyFactor::Impl {
 
 namespace {
 
+// Calls f with A as the frozen block matrix it is; false for any other kind.
+template <class F>
+bool withBlocks(const Matrix<double>& A, F f) {
+  if (const auto* B3 = dynamic_cast<const BlockMatrix<double, 3>*>(&A)) {
+    if (!B3->frozen()) return false;
+    f(B3);
+  } else if (const auto* B2 = dynamic_cast<const BlockMatrix<double, 2>*>(&A)) {
+    if (!B2->frozen()) return false;
+    f(B2);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // The lower triangle of A as triplets (row >= column); false for a kind
 // this does not read.
 bool lowerTriangle(const Matrix<double>& A, std::vector<int>& rows, std::vector<int>& cols,
@@ -57,24 +72,17 @@ bool lowerTriangle(const Matrix<double>& A, std::vector<int>& rows, std::vector<
     cols.push_back(j);
     vals.push_back(v);
   };
-  auto blocks = [&](const auto* B) {
-    constexpr int N = std::remove_pointer_t<decltype(B)>::N;
-    for (const auto& b : B->blocks)
-      if (b.row0 >= b.col0)
-        for (int k = 0; k < N * N; ++k) add(b.row0 + k / N, b.col0 + k % N, b.values[k]);
-  };
-  if (const auto* B3 = dynamic_cast<const BlockMatrix<double, 3>*>(&A)) {
-    if (!B3->frozen()) return false;
-    blocks(B3);
-  } else if (const auto* B2 = dynamic_cast<const BlockMatrix<double, 2>*>(&A)) {
-    if (!B2->frozen()) return false;
-    blocks(B2);
-  } else if (const auto* P = dynamic_cast<const PackedMatrix<double>*>(&A)) {
-    for (int i = 0; i < P->nRow; ++i)
-      for (int q = 0; q < P->rowLen[i]; ++q) add(i, P->rowStart[i][q].col, P->rowStart[i][q].val);
-  } else {
-    return false;
-  }
+  if (withBlocks(A, [&](const auto* B) {
+        constexpr int N = std::remove_pointer_t<decltype(B)>::N;
+        for (const auto& b : B->blocks)
+          if (b.row0 >= b.col0)
+            for (int k = 0; k < N * N; ++k) add(b.row0 + k / N, b.col0 + k % N, b.values[k]);
+      }))
+    return true;
+  const auto* P = dynamic_cast<const PackedMatrix<double>*>(&A);
+  if (!P) return false;
+  for (int i = 0; i < P->nRow; ++i)
+    for (int q = 0; q < P->rowLen[i]; ++q) add(i, P->rowStart[i][q].col, P->rowStart[i][q].val);
   return true;
 }
 
@@ -178,6 +186,19 @@ uint64_t CholeskyFactor::estimateBytes(const std::vector<std::vector<int>>& grap
   const double b2 = double(blockSize) * blockSize;
   const double values = (impl.L->is_super ? double(impl.L->xsize) : c->lnz) * b2;
   return static_cast<uint64_t>(values * (sizeof(double) + 1.0));
+}
+
+uint64_t CholeskyFactor::estimateBytes(const Matrix<double>& A) {
+  std::vector<std::vector<int>> graph;
+  int blockSize = 0;
+  withBlocks(A, [&](const auto* B) {
+    constexpr int N = std::remove_pointer_t<decltype(B)>::N;
+    blockSize = N;
+    graph.resize(static_cast<size_t>(B->nRow / N));
+    for (const auto& b : B->blocks)
+      if (b.row0 != b.col0) graph[static_cast<size_t>(b.row0 / N)].push_back(b.col0 / N);
+  });
+  return estimateBytes(graph, blockSize);
 }
 
 SparseCholesky::SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,

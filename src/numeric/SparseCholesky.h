@@ -41,6 +41,9 @@ class CholeskyFactor {
   // from the symbolic analysis of the node graph: never less than the
   // factor, up to twice it for blocks.
   static uint64_t estimateBytes(const std::vector<std::vector<int>>& graph, int blockSize);
+  // The same for a frozen block matrix, from its block pattern; 0 for any
+  // other kind.
+  static uint64_t estimateBytes(const Matrix<double>& A);
 
  private:
   struct Impl;

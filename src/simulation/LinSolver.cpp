@@ -65,21 +65,6 @@ bool writeBlocks(const Matrix<double>& K, std::ostream& out) {
   return true;
 }
 
-// Per block row of a block matrix the block columns it holds.
-std::vector<std::vector<int>> blockGraph(const Matrix<double>& K) {
-  std::vector<std::vector<int>> graph;
-  auto walk = [&](const auto* B) {
-    if (!B) return;
-    constexpr int N = std::remove_pointer_t<decltype(B)>::N;
-    graph.resize(static_cast<size_t>(B->nRow / N));
-    for (const auto& b : B->blocks)
-      if (b.row0 != b.col0) graph[static_cast<size_t>(b.row0 / N)].push_back(b.col0 / N);
-  };
-  walk(dynamic_cast<const BlockMatrix<double, 3>*>(&K));
-  walk(dynamic_cast<const BlockMatrix<double, 2>*>(&K));
-  return graph;
-}
-
 }  // namespace
 
 uint64_t (*LinSimulation::availableMemory)() = usableMemory;
@@ -167,7 +152,7 @@ std::string LinSimulation::inverseRefusal() const {
   const uint64_t n = static_cast<uint64_t>(K->nRow);
   const bool dense = denseInverseFits(K->nRow);
   const uint64_t bytes =
-      dense ? denseInverseBytes(K->nRow) : CholeskyFactor::estimateBytes(blockGraph(*K), dim);
+      dense ? denseInverseBytes(K->nRow) : CholeskyFactor::estimateBytes(*K);
   const uint64_t available = availableMemory();
   if (bytes <= available) return "";
   return std::string(dense ? "The inverse" : "The sparse factor") + " of the " + std::to_string(n) +
