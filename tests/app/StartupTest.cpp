@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "Capture.h"
+#include "CountingNew.h"
 #include "CubeModel.h"
 #include "Files.h"
 #include "Run.h"
@@ -23,6 +22,12 @@ struct SavedPaths {
     cachesPath = caches;
     moviesPath = movies;
   }
+};
+
+// A temporary directory that holds the models and their caches.
+struct ModelDir : SavedPaths {
+  TempDir t;
+  ModelDir() { modelsPath = cachesPath = t.file(""); }
 };
 
 }  // namespace
@@ -65,12 +70,9 @@ TEST(Startup, InitFileSetsTheDirectoriesAndCreatesCachesAndMovies) {
 }
 
 TEST(Startup, LoadModelRefusesUnknownIndicesAndUnusableModels) {
-  SavedPaths saved;
-  TempDir t;
-  modelsPath = t.file("");
-  cachesPath = t.file("");
-  writeCubeModel(t.file(""), "cube", "");
-  writeCubeModel(t.file(""), "bad", "FIXED_VERTICES 1 99");
+  ModelDir d;
+  writeCubeModel(d.t.file(""), "cube", "");
+  writeCubeModel(d.t.file(""), "bad", "FIXED_VERTICES 1 99");
   const struct {
     const char* name;
     int model, scheme;
@@ -99,63 +101,41 @@ TEST(Startup, LoadModelRefusesUnknownIndicesAndUnusableModels) {
   EXPECT_EQ(currentRun, nullptr);
 }
 
-// Allocation number `failAt` of the armed thread (counted from 0 once
-// armed) throws std::bad_alloc; other threads' allocations, whose order
-// varies, are not counted.
-static long allocations = 0, failAt = -1;
-static thread_local bool armed = false;
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-  if (armed && failAt >= 0 && allocations++ == failAt) throw std::bad_alloc();
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-
 // Running out of memory in a cold load after the text files are read
 // (hierarchy, assembly on two threads, coarse levels, caches) ends it with
 // one line and no model; the next load rebuilds what was half written. (The
 // text readers' streams turn a failed allocation into a bad file: one line,
 // exit 1.)
 TEST(Startup, OutOfMemoryDuringALoadEndsItWithOneLine) {
-  SavedPaths saved;
-  TempDir t;
-  modelsPath = t.file("");
-  cachesPath = t.file("");
-  writeCubeModel(t.file(""), "cube", "LEVEL 3\nFIXED_VERTICES 1 1\n");
-  // Armed only around loadModel itself.
-  auto load = [](long fail) {
+  ModelDir d;
+  writeCubeModel(d.t.file(""), "cube", "LEVEL 3\nFIXED_VERTICES 1 1\n");
+  // Allocation number `fail` of this thread inside loadModel throws.
+  const auto load = [](long fail) {
     ::Run* run = nullptr;
+    allocations = 0;
+    failAt = fail;
     const CapturedOutput o = captureBoth([&] {
-      allocations = 0;
-      failAt = fail;
       armed = true;
       run = loadModel({"cube", true, 0, 0});
       armed = false;
     });
     return std::make_pair(run, o.err);
   };
-  load(1L << 60);  // counts only
+  load(-1);  // counts only
   unloadModel();
   const long total = allocations;
   ASSERT_GT(total, 1000);
   for (int q = 8; q < 80; ++q) {  // from a fifth of the way on
-    const double at = q / 80.0;
-    SCOPED_TRACE(at);
-    const auto [failed, err] = load(static_cast<long>(at * total));
+    SCOPED_TRACE(q / 80.0);
+    const auto [failed, err] = load(q * total / 80);
     EXPECT_EQ(failed, nullptr);
     EXPECT_EQ(currentRun, nullptr);
     EXPECT_EQ(err,
               "[Startup, loadModel] Error: Out of memory while loading model \"cube\"; it is not"
               " loaded (use a coarser mesh file or a lower LEVEL)\n");
-    ::Run* run = nullptr;
-    captureBoth([&] { run = loadModel({"cube", false, 0, 0}); });
-    ASSERT_NE(run, nullptr);
-    EXPECT_NE(run->simulation, nullptr);
+    captureBoth([] { loadModel({"cube", false, 0, 0}); });
+    ASSERT_NE(currentRun, nullptr);
+    EXPECT_NE(currentRun->simulation, nullptr);
     unloadModel();
   }
 }

@@ -487,6 +487,10 @@ struct SteppedModel {
   // Holds a left drag on e by dx pixels (Shift: quadratic) for the given
   // steps; the largest displacement seen.
   double drag(FiniteElement* e, int dx, bool shift, int steps) {
+    press(e, dx, shift);
+    return stepFor(steps);
+  }
+  void press(FiniteElement* e, int dx, bool shift) {
     control->captureView();
     control->tipElement = e;
     control->dragStartX = 500;
@@ -494,7 +498,6 @@ struct SteppedModel {
     control->dragStartY = control->pendingY = 400;
     control->modifiers = shift ? 1 : 0;
     control->dragPending = true;
-    return stepFor(steps);
   }
   double stepFor(int steps) {
     double largest = 0.0;
@@ -611,15 +614,7 @@ TEST_P(SampleModelDrag, FollowsAPlainDragAndLetsGo) {
   const float height = m.hi[1] - m.lo[1], ground = m.mesh->range(1).first;
   FiniteElement* pressed = m.elementAtMiddle();
   ASSERT_TRUE(pressed);
-
-  ZoltControl& c = *m.control;
-  c.captureView();
-  c.tipElement = pressed;
-  c.dragStartX = 500;
-  c.dragStartY = c.pendingY = 400;
-  c.pendingX = 350;
-  c.modifiers = 0;
-  c.dragPending = true;
+  m.press(pressed, -150, false);
   double peak = 0.0;
   for (int n = 0; n < 2 * perSecond; ++n) {
     frame();
@@ -627,12 +622,11 @@ TEST_P(SampleModelDrag, FollowsAPlainDragAndLetsGo) {
   }
   EXPECT_GE(peak, 0.02 * height);
   EXPECT_LE(peak, height);
-  c.dragPending = false;  // the release
+  m.control->dragPending = false;  // the release
   RecordProperty("peak_per_height", std::to_string(peak / height));
 
   if (!row.free) {
-    int n = 0;
-    while (n < 3 * perSecond && largestChange(u, before) >= 0.1 * peak) frame(), ++n;
+    for (int n = 0; n < 3 * perSecond && largestChange(u, before) >= 0.1 * peak; ++n) frame();
     EXPECT_LT(largestChange(u, before), 0.1 * peak);
     return;
   }
@@ -648,13 +642,12 @@ TEST_P(SampleModelDrag, FollowsAPlainDragAndLetsGo) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryModel, SampleModelDrag,
-    testing::Values(DragRow{"cube1", true}, DragRow{"cube3", false}, DragRow{"bar", false},
-                    DragRow{"beam", false}, DragRow{"beamFine", false}, DragRow{"groundDrop", true},
-                    DragRow{"ballPush", false}, DragRow{"bunny", false},
-                    DragRow{"bunnyFurTex", false}, DragRow{"bunnyLarge", false}),
-    [](const testing::TestParamInfo<DragRow>& info) { return std::string(info.param.name); });
+const DragRow kDragRows[] = {{"cube1", true},      {"cube3", false},    {"bar", false},
+                             {"beam", false},      {"beamFine", false}, {"groundDrop", true},
+                             {"ballPush", false},  {"bunny", false},    {"bunnyFurTex", false},
+                             {"bunnyLarge", false}};
+INSTANTIATE_TEST_SUITE_P(EveryModel, SampleModelDrag, testing::ValuesIn(kDragRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The ball rolls through the post's upper part: while they touch it bends
 // the post by at least 5 % of the post's width, and once past, the post

@@ -1,49 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <vector>
 
+#include "CountingNew.h"
 #include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "StructuredGrids.h"
-
-// Heap allocations made while `counting` is set.
-static std::atomic<bool> counting{false};
-static std::atomic<long> allocations{0};
-
-#if defined(__clang__) && defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define ZOLT_COUNT_BY_HOOK 1
-#endif
-#endif
-
-#ifdef ZOLT_COUNT_BY_HOOK
-// Clang's ThreadSanitizer links operator new statically: count through the
-// sanitizer's allocation hook instead.
-#include <sanitizer/allocator_interface.h>
-static void countAllocation(const volatile void*, std::size_t) {
-  if (counting) ++allocations;
-}
-static void ignoreFree(const volatile void*) {}
-static const int hooksInstalled =
-    __sanitizer_install_malloc_and_free_hooks(countAllocation, ignoreFree);
-#else
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-  if (counting) ++allocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#endif
 
 using namespace zolt::test;
 
