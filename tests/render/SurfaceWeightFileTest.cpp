@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Capture.h"
@@ -52,20 +53,18 @@ struct Model {
     SurfaceMesh sphere;
     zolt::test::uvSphere(sphere, rings, 8, 1.4f);
     sphere.restPositions[0] += move;
-    std::string obj;
-    char line[80];
-    for (size_t i = 0; i < sphere.restPositions.size(); i += 3) {
-      const float* p = &sphere.restPositions[i];
-      obj += (std::snprintf(line, sizeof line, "v %.9g %.9g %.9g\n", p[0], p[1], p[2]), line);
-    }
-    for (size_t i = 0; i < sphere.indices.size(); i += 3) {
-      const uint32_t* t = &sphere.indices[i];
-      obj += (std::snprintf(line, sizeof line, "f %u %u %u\n", t[0] + 1, t[1] + 1, t[2] + 1), line);
-    }
+    std::ostringstream obj;
+    obj.precision(9);
+    const std::vector<float>& p = sphere.restPositions;
+    for (size_t i = 0; i < p.size(); i += 3)
+      obj << "v " << p[i] << ' ' << p[i + 1] << ' ' << p[i + 2] << '\n';
+    for (size_t i = 0; i < sphere.indices.size(); ++i)
+      obj << (i % 3 ? " " : "f ") << sphere.indices[i] + 1 << (i % 3 == 2 ? "\n" : "");
     auto s = std::make_unique<SurfaceMesh>();
     const float unit[3] = {1.0f, 1.0f, 1.0f};
     const double origin[3] = {0.0, 0.0, 0.0};
-    captureStdout([&] { s->readMesh(dir.write("model.obj", obj).c_str(), {}, unit, origin); });
+    captureStdout(
+        [&] { s->readMesh(dir.write("model.obj", obj.str()).c_str(), {}, unit, origin); });
     s->finishMesh();
     s->attachMesh(h.get());
     out = captureStdout([&] { s->generateWeights(cache().c_str(), false, weighting); });
@@ -162,20 +161,16 @@ TEST(SurfaceWeightFile, StaleOrDamagedFilesAreRebuilt) {
   // The surface or the weighting changed, counts kept: searched again, as a
   // model without a weight file binds it, and the new file serves the next
   // load.
-  const struct {
-    const char* what;
-    float weighting, move;
-  } edits[] = {{"vertex moved", 2.0f, 0.01f}, {"weighting", 0.0f, 0.0f}};
-  for (const auto& e : edits) {
+  for (const auto& [weighting, move] : {std::pair{2.0f, 0.01f}, std::pair{0.0f, 0.0f}}) {
+    SCOPED_TRACE(move != 0.0f ? "vertex moved" : "weighting");
     model.dir.write("model.cacheSurface.weight", bytes);
-    auto s = model.bind(out, 6, e.weighting, e.move);
-    EXPECT_NE(out.find("The surface changed since " + model.file()), std::string::npos) << e.what;
-    Model fresh;
+    auto s = model.bind(out, 6, weighting, move);
+    EXPECT_NE(out.find("The surface changed since " + model.file()), std::string::npos);
     std::string freshOut;
-    EXPECT_TRUE(sameBinding(*s, *fresh.bind(freshOut, 6, e.weighting, e.move))) << e.what;
-    EXPECT_FALSE(sameBinding(*s, *good)) << e.what;
-    auto again = model.bind(out, 6, e.weighting, e.move);
-    EXPECT_EQ(out.find("Generating surface weights"), std::string::npos) << e.what;
+    EXPECT_TRUE(sameBinding(*s, *Model().bind(freshOut, 6, weighting, move)));
+    EXPECT_FALSE(sameBinding(*s, *good));
+    model.bind(out, 6, weighting, move);
+    EXPECT_EQ(out.find("Generating surface weights"), std::string::npos);
   }
 }
 
@@ -191,9 +186,7 @@ TEST(SurfaceWeightFile, UnwritableFileKeepsTheWeights) {
     const std::string out = captureStdout([&] { s->generateWeights(cache.c_str(), true, 2.0f); });
     EXPECT_EQ(s->weights.size(), 4u * s->vertexCount) << name;
     EXPECT_FALSE(std::filesystem::is_regular_file(cache + ".weightFur")) << name;
-    EXPECT_NE(out.find("Error: The file " + cache + ".weightFur could not be opened"),
-              std::string::npos)
-        << out;
+    EXPECT_NE(out.find(cache + ".weightFur could not be opened"), std::string::npos) << out;
   }
   EXPECT_TRUE(std::filesystem::is_directory(model.dir.file("model.weightFur")));
 }

@@ -35,19 +35,21 @@ struct ModelDirs {
   }
 };
 
-// The cube's levels as two blocks of base.node and base.ele (READ_HIERARCHY
-// reads both): level 1 is the cube's corners again (parents 1:1) plus its
-// centre, interpolated from all eight corners; six tetrahedra share the
-// centre.
-inline void writeTwoLevelCube(const std::string& base) {
-  std::string node = kCubeNode;
-  node += "9 3 0 1\n";
+// The cube's nodes, then level 1: its corners again (parents 1:1) and
+// vertex 9, given as its line.
+inline std::string twoLevelCubeNode(const std::string& vertex9) {
+  std::string node = std::string(kCubeNode) + "9 3 0 1\n";
   for (int i = 1; i <= 8; ++i)
-    node += std::to_string(i) + " " + std::to_string(i % 2 == 0) + " " +
-            std::to_string((i - 1) / 2 % 2) + " " + std::to_string(i > 4) + " 1 " +
-            std::to_string(i) + " 1\n";
-  node += "9 0.5 0.5 0.5 8 1 0.125 2 0.125 3 0.125 4 0.125 5 0.125 6 0.125 7 0.125 8 0.125\n";
-  writeFile(base + ".node", node);
+    node += std::string(kCubeNode).substr(8 * i, 7) + " 1 " + std::to_string(i) + " 1\n";
+  return node + vertex9;
+}
+
+// The cube's levels as two blocks of base.node and base.ele (READ_HIERARCHY
+// reads both): level 1 adds the centre, interpolated from all eight
+// corners; six tetrahedra share it.
+inline void writeTwoLevelCube(const std::string& base) {
+  writeFile(base + ".node", twoLevelCubeNode("9 0.5 0.5 0.5 8 1 0.125 2 0.125 3 0.125 4 0.125 "
+                                             "5 0.125 6 0.125 7 0.125 8 0.125\n"));
   writeFile(base + ".ele", std::string(kCubeEle) +
                                "6 4 0\n1 1 2 4 9\n2 1 2 6 9\n3 1 3 4 9\n4 1 3 7 9\n5 1 5 6 "
                                "9\n6 1 5 7 9\n");

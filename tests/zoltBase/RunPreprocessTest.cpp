@@ -154,11 +154,7 @@ TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
   // Level 1 read as well: the corners again and a vertex beyond x = 1 that
   // no level-0 element holds (level 0 has no face masks, so none extends
   // beyond its surface).
-  std::string outside = std::string(kCubeNode) + "9 3 0 1\n";
-  for (int i = 1; i <= 8; ++i)
-    outside +=
-        std::string(kCubeNode).substr(8 + 8 * (i - 1), 7) + " 1 " + std::to_string(i) + " 1\n";
-  outside += "9 1.5 0.5 0.5 0\n";
+  const std::string outside = twoLevelCubeNode("9 1.5 0.5 0.5 0\n");
   const std::string tetrahedra =
       "1 1 2 4 8\n2 1 2 6 8\n3 1 3 4 8\n4 1 3 7 8\n5 1 5 6 8\n6 1 5 7 8\n";
   const std::string outsideEle = "6 4 0\n" + tetrahedra + "7 4 0\n" + tetrahedra + "7 2 4 6 9\n";
