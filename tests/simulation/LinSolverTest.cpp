@@ -181,8 +181,8 @@ TEST(LinSolver, ImplicitEulerIsBoundedAtLargeAndSmallTimeSteps) {
 
 namespace {
 
-// An irregular box of (k + 1)^3 vertices, clamped at its floor, refined to
-// `levels`; its coarsest level is far above the dense-inverse limit.
+// An irregular box of (k + 1)^3 vertices refined to `levels`; clamped at its
+// floor, its coarsest level is far above the dense-inverse limit.
 std::unique_ptr<TetHierarchy> irregularMesh(int k, int levels) {
   std::vector<Point> positions;
   std::vector<Corners> corners;
