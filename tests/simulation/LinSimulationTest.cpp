@@ -160,12 +160,11 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   };
   for (size_t r = 0; r < std::size(rows); ++r) {
     const Row& row = rows[r];
-    writeFile(row.matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath,
-              sealedFile(row.payload));
-    auto sim = m.load(false);
-    EXPECT_EQ(cacheInvalid, row.matrixCache) << r;
     const std::string& path =
         row.matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
+    writeFile(path, sealedFile(row.payload));
+    auto sim = m.load(false);
+    EXPECT_EQ(cacheInvalid, row.matrixCache) << r;
     EXPECT_TRUE(contains(m.output, row.says          ? row.says
                                    : row.matrixCache ? "[LinSimulation, readMatrices] Error"
                                                      : "the hierarchy is rebuilt"))
@@ -183,15 +182,14 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
     const std::string& good = matrixCache ? matrixFile : levelFile;
     for (size_t bit : seededBits(0, good.size(), matrixCache ? 11u : 12u)) {
       SCOPED_TRACE(std::to_string(matrixCache) + " bit " + std::to_string(bit));
-      writeFile(matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath,
-                flipped(good, bit));
+      const std::string& path =
+          matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
+      writeFile(path, flipped(good, bit));
       auto sim = m.load(false);
       const std::string out = m.output;
       if (cacheInvalid) sim = m.load(true);
       EXPECT_TRUE(generated(out) || generated(m.output)) << out;
       // Damage anywhere, header or seal included, reads as damage.
-      const std::string& path =
-          matrixCache ? m.settings.matrixCachePath : m.settings.hierarchyCachePath;
       EXPECT_TRUE(contains(out, "Checksum mismatch in \"" + path + "\"")) << out;
       EXPECT_FALSE(contains(out, "changed!") || contains(out, "was written for")) << out;
       ASSERT_TRUE(steps(*sim));

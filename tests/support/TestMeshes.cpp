@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <random>
 
 #include "Tetrahedron.h"
@@ -115,7 +116,7 @@ void irregularBox(int k, float edge, unsigned seed, std::vector<Point>& position
     for (float& c : p)
       if (c > 0.0f && c < top) c += shift(random);
   std::vector<int> order(positions.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::iota(order.begin(), order.end(), 0);
   std::shuffle(order.begin(), order.end(), random);
   std::vector<Point> moved(positions.size());
   for (size_t i = 0; i < order.size(); ++i) moved[static_cast<size_t>(order[i])] = positions[i];
