@@ -522,13 +522,9 @@ struct SteppedModel {
   }
   // The element a press at the middle of the body's current outline picks
   // in the start view (along -z).
-  FiniteElement* elementAtMiddle() const { return elementAt(0.5f, 0.5f); }
-  // The same at fractions fx, fy across the outline.
-  FiniteElement* elementAt(float fx, float fy) const {
+  FiniteElement* elementAtMiddle() const {
     float origin[3] = {0.003f, 0.002f, 5.0f};
-    const float f[2] = {fx, fy};
-    for (int k = 0; k < 2; ++k)
-      origin[k] += mesh->range(k).first + f[k] * (mesh->range(k).second - mesh->range(k).first);
+    for (int k = 0; k < 2; ++k) origin[k] += 0.5f * (mesh->range(k).first + mesh->range(k).second);
     const float direction[3] = {0.0f, 0.0f, -1.0f};
     const auto hit = run->hierarchy->pickElements(direction, origin, true, 0.0f);
     return hit.empty() ? nullptr : hit[0];
