@@ -97,7 +97,7 @@ void ControlPanel::buildControls() {
   sim->add<Checkbox>("Max FPS [F8]", &g.maxFps, kIdMaxFps, controlCallback);
   sim->add<Separator>();
   sim->add<Checkbox>("Pause [P]", &g.paused, kIdPause, controlCallback);
-  singleStepButton = sim->add<Button>("Single Step [ ]", kIdSingleStep, controlCallback);
+  singleStepButton = sim->add<Button>("Single Step [Space]", kIdSingleStep, controlCallback);
   singleStepButton->disable();
 
   Rollout* def = rollouts[Deformation] = p.add<Rollout>("Deformation");

@@ -119,8 +119,14 @@ class ZoltControl : public DrawableSource {
   void endDragging(int x, int y);
   // Drag view and view axis from the GUI view.
   void captureView();
+  // The press of a squeeze on tipElement: the configured forces again when
+  // they are on, and the view axis pressing on the element's vertices.
+  void pressSqueeze();
   // The squeeze of mouse mode 0 at pointer (x, y).
   void squeeze(int x, int y);
+  // Its release: the press ramps down, the force norm is the panel's
+  // again, and the configured forces are held again when they are on.
+  void releaseSqueeze();
   // Selection picks against the drag view (ZoltControlPick.cpp): the
   // element face or vertex under (x, y), null when none; every vertex in
   // the w x h rectangle around (cx, cy).

@@ -15,9 +15,29 @@ void ZoltControl::captureView() {
   captureDragView(g.viewRotation, g.shiftX, g.shiftY, g.zoom, dragView, viewAxis);
 }
 
+void ZoltControl::pressSqueeze() {
+  if (!tipElement || !simulation) return;
+  simulation->purgeQueue();
+  if (guiSettings.forcesOn) queueForces(simulation, settings->forces);
+  const int n = tipElement->degreeOfFreedom();
+  const double f[3] = {-viewAxis[0] / n, -viewAxis[1] / n, -viewAxis[2] / n};
+  for (int i = 0; i < n; ++i) simulation->addVertexValue(tipElement->getVertex(i)->index, f);
+  if (guiSettings.recordEvents) {
+    pathRecord.setDrag(*tipElement, f);
+    pathRecord.squeeze = 1;
+  }
+}
+
 void ZoltControl::squeeze(int x, int y) {
   if (tipElement)
     settings->forceNorm = squeezeForceNorm(guiSettings.forceValue, x - dragStartX, dragStartY - y);
+}
+
+void ZoltControl::releaseSqueeze() {
+  if (!simulation) return;
+  simulation->purgeQueue();
+  settings->forceNorm = guiSettings.forceValue;
+  if (guiSettings.forcesOn) queueForces(simulation, settings->forces);
 }
 
 void ZoltControl::zoltReact(int x, int y) {

@@ -52,15 +52,7 @@ void ZoltControl::initDragging(int x, int y) {
         if (g.recordEvents) pathRecord.pull = 1;
         return;
       }
-      simulation->purgeQueue();
-      if (g.forcesOn) queueForces(simulation, settings->forces);
-      const int n = tipElement->degreeOfFreedom();
-      const double f[3] = {-viewAxis[0] / n, -viewAxis[1] / n, -viewAxis[2] / n};
-      for (int i = 0; i < n; ++i) simulation->addVertexValue(tipElement->getVertex(i)->index, f);
-      if (g.recordEvents) {
-        pathRecord.setDrag(*tipElement, f);
-        pathRecord.squeeze = 1;
-      }
+      pressSqueeze();
       return;
     }
     case 2:
@@ -132,9 +124,7 @@ void ZoltControl::endDragging(int x, int y) {
   if (g.recordEvents) pathRecord.pull = pathRecord.squeeze = 0;
   switch (g.mouseMode) {
     case 0:
-      simulation->purgeQueue();
-      settings->forceNorm = g.forceValue;
-      if (g.forcesOn) queueForces(simulation, settings->forces);
+      releaseSqueeze();
       return;
     case 2:
     case 3:

@@ -67,10 +67,11 @@ bool writeEleFile(const std::string& path, const TetMesh& mesh) {
 }
 
 bool writeParamsFile(const std::string& path, int nElements, int nVertices,
-                     const std::vector<int>& fixed) {
+                     const std::vector<int>& fixed, const std::vector<float>& stiffness) {
   std::string text = std::to_string(nElements) + '\n';
   text.reserve(text.size() + 4 * static_cast<size_t>(nElements) + 8 * fixed.size() + 32);
-  for (int e = 0; e < nElements; ++e) text += "1 1\n";
+  for (int e = 0; e < nElements; ++e)
+    text += stiffness.empty() ? std::string("1 1\n") : floatText(stiffness[e]) + " 1\n";
   text += std::to_string(nVertices) + '\n' + std::to_string(fixed.size()) + '\n';
   for (int v : fixed) text += std::to_string(v) + '\n';
   return writeTextFile(path, text);

@@ -20,10 +20,11 @@ std::string floatText(float value);
 bool writeNodeFile(const std::string& path, const TetMesh& mesh);
 // Header "n 4 1", then "i a b c d mask" per element (i and corners from 1).
 bool writeEleFile(const std::string& path, const TetMesh& mesh);
-// Stiffness and density factor 1 for each of nElements finest elements,
-// the finest vertex count, then the fixed finest vertex numbers (0-based).
+// Stiffness and density factor for each of nElements finest elements (the
+// stiffness from `stiffness` when it is not empty, else 1; density 1), the
+// finest vertex count, then the fixed finest vertex numbers (0-based).
 bool writeParamsFile(const std::string& path, int nElements, int nVertices,
-                     const std::vector<int>& fixed);
+                     const std::vector<int>& fixed, const std::vector<float>& stiffness = {});
 // "v x y z" and "vt u v" per vertex (one texture coordinate per vertex),
 // then "f a/a b/b c/c" per triangle.
 bool writeSurfaceFile(const std::string& path, const TriangleSurface& surface,

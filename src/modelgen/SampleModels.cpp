@@ -19,6 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 using VertexTest = std::function<bool(const float*)>;
+// Stiffness factor of a finest element from its centroid.
+using ElementFactor = std::function<float(const Vec3&)>;
 
 SampleModel named(const char* name, int levels) {
   SampleModel m;
@@ -33,13 +35,24 @@ TetMesh boxMesh(Vec3 origin, double h, int nx, int ny, int nz) {
   return voxelise(boxShape(origin, hi), {origin, h, {nx, ny, nz}});
 }
 
-// Fills the level sizes and, with a test, the clamped finest vertices and
-// the parameter file.
-void refineAndClamp(SampleModel& m, const VertexTest& clamped) {
+// Fills the level sizes, with `stiffness` the elements' stiffness factors,
+// and, with a test, the clamped finest vertices and the parameter file.
+void refineAndClamp(SampleModel& m, const VertexTest& clamped,
+                    const ElementFactor& stiffness = nullptr) {
   const std::vector<TetMesh> levels = buildLevels(m.mesh, m.levels);
   for (const TetMesh& level : levels) {
     m.levelVertices.push_back(level.vertexCount());
     m.levelElements.push_back(level.elementCount());
+    m.levelStiffness.emplace_back();
+    if (!stiffness) continue;
+    for (const Corners& t : level.tets) {
+      Vec3 c{0.0, 0.0, 0.0};
+      for (int v : t) {
+        const float* p = level.position(v);
+        c = c + 0.25 * Vec3{p[0], p[1], p[2]};
+      }
+      m.levelStiffness.back().push_back(stiffness(c));
+    }
   }
   if (!clamped) return;
   m.hasParams = true;
@@ -63,6 +76,16 @@ std::string materialLine(double e, double nu, double density, double damping, do
 // difference of the two).
 std::string materialLine(double e, double nu, double density, double damping, double dt) {
   return materialLine(e, nu, density, damping, dt, damping);
+}
+
+// The force a squeeze presses with before its drag scales it (1000 when not
+// given). A 100-pixel squeeze, 1.65 times it on one finest element, should
+// dent the body visibly at its middle and bend it at its far end (a tip,
+// an ear) by less than a fifth of its size: some 2 % and 15 %.
+std::string forceNorm(double f) {
+  char line[64];
+  std::snprintf(line, sizeof line, "FORCE_NORM %g\n", f);
+  return line;
 }
 
 // The configuration's first lines, for the model's own level count.
@@ -90,7 +113,7 @@ SampleModel cube1(const char* name) {
   m.mesh = boxMesh({0, 0, 0}, 1.0, 1, 1, 1);
   refineAndClamp(m, nullptr);
   m.config = header(m, "200 200 210") + freeCubeMaterial(1e6) +
-             "GROUND_BARRIER -2 -0.5 -2 -2 -0.5 2 2 -0.5 2 2 -0.5 -2\n";
+             "GROUND_BARRIER -2 -0.5 -2 -2 -0.5 2 2 -0.5 2 2 -0.5 -2\n" + forceNorm(2000);
   return m;
 }
 
@@ -98,12 +121,12 @@ SampleModel cube3(const char* name) {
   SampleModel m = named(name, 2);
   m.mesh = boxMesh({0, 0, 0}, 1.0 / 3.0, 3, 3, 3);
   refineAndClamp(m, onPlane(1, 0.0f));
-  m.config = header(m, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05);
+  m.config = header(m, "200 200 210") + materialLine(1e6, 0.33, 1000, 5, 0.05) + forceNorm(5000);
   return m;
 }
 
 // 0.2 x 1.0 x 0.2 along y, clamped at y = 0, pulled up at y = 1 (the held
-// forces, times the force norm of 1000, stretch it by about a tenth).
+// forces, times the force norm, stretch it by about a tenth).
 // Gravity runs across it, as for a bar standing out from a wall: it bends
 // by some 0.15 (q L^4 / 8 E I = 0.18 for a beam).
 SampleModel bar(const char* name) {
@@ -111,7 +134,7 @@ SampleModel bar(const char* name) {
   m.mesh = boxMesh({0, 0, 0}, 0.1, 2, 10, 2);
   refineAndClamp(m, onPlane(1, 0.0f));
   m.config = header(m, "190 200 230") + materialLine(2e6, 0.3, 1000, 5, 0.05) +
-             "GRAVITY -9.81 0 0\nFORCE_PLANE 1 0 0.3 0\n";
+             "GRAVITY -9.81 0 0\nFORCE_PLANE 1 0 3.75 0\n" + forceNorm(80);
   return m;
 }
 
@@ -119,12 +142,12 @@ SampleModel bar(const char* name) {
 // gravity. A drag loads the grabbed vertices by their mass over the time
 // step, so the finer beam steps twice as often to follow a plain 150-pixel
 // drag by some 4 % of its height rather than 2 %.
-SampleModel beam(const char* name, double h, double dt) {
+SampleModel beam(const char* name, double h, double dt, double squeeze) {
   SampleModel m = named(name, 3);
   const int n = static_cast<int>(std::lround(0.1 / h));
   m.mesh = boxMesh({0, 0, 0}, h, 10 * n, n, n);
   refineAndClamp(m, onPlane(0, 0.0f));
-  m.config = header(m, "230 200 150") + materialLine(1e7, 0.3, 1000, 2, dt);
+  m.config = header(m, "230 200 150") + materialLine(1e7, 0.3, 1000, 2, dt) + forceNorm(squeeze);
   return m;
 }
 
@@ -158,40 +181,64 @@ SampleModel ballPush(const char* name) {
   m.mesh = boxMesh({-0.15, -0.45, -0.15}, 0.1, 3, 9, 3);
   refineAndClamp(m, onPlane(1, -0.45f));
   m.config = header(m, "220 170 120") + materialLine(1.6e6, 0.3, 150, 2, 0.02) +
-             "SPHERE_BARRIER -0.7 0.35 0 0.2\nMOVE_BARRIER 0.25 0 0\n";
+             "SPHERE_BARRIER -0.7 0.35 0 0.2\nMOVE_BARRIER 0.25 0 0\n" + forceNorm(300);
   return m;
 }
 
 // The creature on cubes of 0.11, its surface fitted to the shape, clamped
-// at the soles of its feet (y = 0), which stay flat.
-SampleModel creatureModel(const char* name, int levels) {
+// at the soles of its feet (y = 0), which stay flat. Its ears, thin flaps
+// that a squeeze on their tips would fold over, are ten times as stiff as
+// the body (cartilage); `flesh` may soften more of it.
+SampleModel creatureModel(const char* name, int levels, const ElementFactor& flesh = nullptr) {
   SampleModel m = named(name, levels);
   const Implicit shape = creature();
   const double h = 0.11;
   const VoxelGrid grid{{-7 * h, 0.0, -4 * h}, h, {14, 13, 8}};
   m.mesh = voxelise(shape, grid);
   fitBoundary(m.mesh, shape, h, 0.3, 0.0);
-  refineAndClamp(m, [](const float* p) { return p[1] == 0.0f; });
+  // The ear of creature(), mirrored, and a margin of 0.03.
+  const Implicit ear = ellipsoid({0.27, 0.93, 0.15}, {0.075, 0.28, 0.06}, 0.12);
+  const ElementFactor stiffness = [ear, flesh](const Vec3& c) {
+    if (c.y > 0.7 && ear({c.x, c.y, std::abs(c.z)}) < 0.03) return 10.0f;
+    return flesh ? flesh(c) : 1.0f;
+  };
+  const VertexTest onSoles = [](const float* p) { return p[1] == 0.0f; };
+  refineAndClamp(m, onSoles, stiffness);
+  return m;
+}
+
+SampleModel bunny(const char* name) {
+  SampleModel m = creatureModel(name, 2);
+  m.config = header(m, "210 190 170") + materialLine(3e5, 0.3, 1000, 1, 0.05) + forceNorm(50) +
+             "DRAW_SURFACE\n";
   return m;
 }
 
 // A drag loads the grabbed element's vertices by their mass, which shrinks
-// eightfold with every level, so the benchmark model, two levels finer than
-// bunny, needs density / E some ten times bunny's to follow a plain
-// 150-pixel drag by a few percent of its height (bunny's material gives
-// 0.4 %, this one 3.6 %). Its time step, mesh and solver, what the
-// benchmark measures, are bunny's.
-const char* const kSoftCreature = "MATERIAL 30000 0.3 1000 1 1 0.05\n";
-
-SampleModel bunny(const char* name) {
-  SampleModel m = creatureModel(name, 2);
-  m.config = header(m, "210 190 170") + materialLine(3e5, 0.3, 1000, 1, 0.05) + "DRAW_SURFACE\n";
-  return m;
-}
-
+// eightfold with every level, while gravity loads the whole body: on the
+// benchmark model, two levels finer than bunny, a material that stands as
+// bunny does (E 3e5, a sag of 6 % of the height) follows a plain 150-pixel
+// drag by 0.4 %, and one soft enough for the drag (E 3e4) slumps to 61 %.
+// So it has bunny's material and soft flesh (a fiftieth of the stiffness)
+// 0.05 deep under its flanks, the sides that face the view, which the
+// drag pulls (4 %) while the firmer core, legs, head and ears carry the
+// weight (6 %). Its time step, mesh and solver, what the benchmark
+// measures, are bunny's.
 SampleModel bunnyLarge(const char* name) {
-  SampleModel m = creatureModel(name, 4);
-  m.config = header(m, "210 190 170") + kSoftCreature + "DRAW_SURFACE\n";
+  const double depth = 0.05;
+  const Implicit shape = creature();
+  const ElementFactor flanks = [shape, depth](const Vec3& c) {
+    if (!(shape(c) > -depth) || c.y > 0.65) return 1.0f;  // the trunk's surface layer
+    const Vec3 n = gradient(shape, c, 0.005);
+    const double length = std::sqrt(dot(n, n));
+    if (!(std::abs(n.z) > 0.7 * length)) return 1.0f;  // facing the view
+    // Only where the body is more than twice as thick (not the legs).
+    const Vec3 inner = c + (-2.0 * depth / length) * n;
+    return shape(inner) < -depth ? 0.02f : 1.0f;
+  };
+  SampleModel m = creatureModel(name, 4, flanks);
+  m.config = header(m, "210 190 170") + materialLine(3e5, 0.3, 1000, 1, 0.05) + forceNorm(14) +
+             "DRAW_SURFACE\n";
   return m;
 }
 
@@ -206,9 +253,9 @@ SampleModel bunnyFurTex(const char* name) {
   SampleModel m = creatureModel(name, 3);
   m.surfaceFile = m.name + ".obj";
   m.textureFile = m.name + ".tga";
-  m.config = header(m, "200 180 160") + kPliantCreature + "SPEC_COLOR 40 40 40\nDRAW_SURFACE\n" +
-             "RENDER_SURFACE_PATH " + m.surfaceFile + "\nTEXTURE_PATH ../models/" + m.textureFile +
-             "\n";
+  m.config = header(m, "200 180 160") + kPliantCreature + forceNorm(10) +
+             "SPEC_COLOR 40 40 40\nDRAW_SURFACE\n" + "RENDER_SURFACE_PATH " + m.surfaceFile +
+             "\nTEXTURE_PATH ../models/" + m.textureFile + "\n";
   // The grid is offset from y = 0 so that no grid point lies on the soles.
   m.surface = extractSurface(creature(), {-0.75, -0.031, -0.4}, {0.75, 1.4, 0.4}, 0.05);
   SideView view{1e9, -1e9, 1e9, -1e9};
@@ -234,8 +281,8 @@ const Entry kCatalogue[] = {
     {"cube1", cube1},
     {"cube3", cube3},
     {"bar", bar},
-    {"beam", [](const char* name) { return beam(name, 0.1, 0.05); }},
-    {"beamFine", [](const char* name) { return beam(name, 0.05, 0.025); }},
+    {"beam", [](const char* name) { return beam(name, 0.1, 0.05, 30); }},
+    {"beamFine", [](const char* name) { return beam(name, 0.05, 0.025, 20); }},
     {"groundDrop", groundDrop},
     {"ballPush", ballPush},
     {"bunny", bunny},
@@ -270,12 +317,13 @@ bool writeSampleModel(const SampleModel& m, const std::string& modelsDir) {
   bool ok = writeTextFile(base + ".config", m.config) && writeNodeFile(base + ".node", m.mesh) &&
             writeEleFile(base + ".ele", m.mesh);
   if (ok && m.hasParams)
-    ok = writeParamsFile(base + ".params", m.levelElements.back(), m.levelVertices.back(), m.fixed);
+    ok = writeParamsFile(base + ".params", m.levelElements.back(), m.levelVertices.back(), m.fixed,
+                         m.levelStiffness.back());
   // The same model loaded with a lower LEVEL k >= 2 needs the parameters of
   // that level: <name>.level<k>.params.
   for (int k = 2; ok && m.hasParams && k < m.levels; ++k)
     ok = writeParamsFile(base + ".level" + std::to_string(k) + ".params", m.levelElements[k - 1],
-                         m.levelVertices[k - 1], m.levelFixed[k - 1]);
+                         m.levelVertices[k - 1], m.levelFixed[k - 1], m.levelStiffness[k - 1]);
   if (ok && !m.surfaceFile.empty())
     ok = writeSurfaceFile(modelsDir + m.surfaceFile, m.surface, m.texCoords);
   if (ok && !m.textureFile.empty()) ok = writeTGA(modelsDir + m.textureFile, m.texture);

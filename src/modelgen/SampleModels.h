@@ -27,7 +27,8 @@ struct SampleModel {
   std::vector<std::vector<int>> levelFixed;  // clamped vertex numbers per level
   std::vector<int> levelVertices;            // per level, from the refinement
   std::vector<int> levelElements;
-  std::string config;  // the text of <name>.config
+  std::vector<std::vector<float>> levelStiffness;  // per level and element; empty: all 1
+  std::string config;                              // the text of <name>.config
   // Render surface (empty when the model has none) and its texture.
   std::string surfaceFile;
   TriangleSurface surface;

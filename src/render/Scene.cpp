@@ -60,6 +60,11 @@ void drawNoModel(const GuiSettings& g) {
   glMatrixMode(GL_MODELVIEW);
   glColor3f(1.0f, 1.0f, 1.0f);
   drawCenteredText(0.0f, 0.0f, noModelText(g.modelLoaded));
+  // Where the panel's strip does not cover it, the way back to the model list.
+  if (!g.modelLoaded) {
+    glColor3f(1.0f, 0.0f, 0.1f);
+    drawText(0.7f, 0.95f, kControlsHintText);
+  }
   if (g.groundTexture) drawLogoOverlay();
   if (sceneOverlay) sceneOverlay();
   glutSwapBuffers();

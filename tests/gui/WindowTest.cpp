@@ -246,6 +246,15 @@ TEST(Window, SizeFollowsTheScreenAndWithoutTheDefaultModelItWaitsForAChoice) {
   const long inCentre = countIn(shot, 3 * w / 8 + 1, h / 2 - 19, 5 * w / 8, h / 2 + 20, white);
   EXPECT_GT(inCentre, 100);
   EXPECT_EQ(countIn(shot, 0, panelBottom, w, h, white), inCentre);
+  // The red "Press [u] to show controls" in the top right: under the panel,
+  // then, once u hides the panel, the way back to it.
+  auto hint = [](const Image& s) {
+    return countIn(s, s.width * 4 / 5, 0, s.width, s.height / 16,
+                   [](Rgb c) { return c.r > 150 && c.g < 80 && c.b < 80; });
+  };
+  EXPECT_EQ(hint(shot), 0);
+  p.key("u");
+  EXPECT_TRUE(eventually([&] { return hint(p.screenshot()) > 20; }));
   for (const auto& r : rows) {
     r.p.key("q");
     r.p.expectExit();

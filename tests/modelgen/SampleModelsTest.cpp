@@ -471,6 +471,12 @@ struct SteppedModel {
     control.reset();
     unloadModel();
   }
+  int perSecond() const {
+    return static_cast<int>(std::lround(1.0 / run->settings.material->timeStep));
+  }
+  float height() const { return hi[1] - lo[1]; }
+  // The largest rest extent.
+  float size() const { return std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]}); }
   // The finest element whose rest centroid scores highest.
   template <class Score>
   FiniteElement* bestElement(Score score) const {
@@ -534,6 +540,20 @@ double largestChange(const Vector<double>& u, const std::vector<double>& base) {
   return largest;
 }
 
+// The largest vertex distance of u - base from its mean: how far a free
+// body has deformed, whatever its slide.
+double largestSpread(const Vector<double>& u, const std::vector<double>& base) {
+  double mean[3] = {0.0, 0.0, 0.0};
+  for (int i = 0; i + 2 < u.n; i += 3)
+    for (int k = 0; k < 3; ++k) mean[k] += (u[i + k] - base[i + k]) / (u.n / 3);
+  double largest = 0.0;
+  for (int i = 0; i + 2 < u.n; i += 3)
+    largest =
+        std::max(largest, std::hypot(u[i] - base[i] - mean[0], u[i + 1] - base[i + 1] - mean[1],
+                                     u[i + 2] - base[i + 2] - mean[2]));
+  return largest;
+}
+
 }  // namespace
 
 // The default model follows a plain 150-pixel drag at the centre of the view
@@ -589,6 +609,9 @@ TEST(SampleModelsResponse, PostStaysInProportionUnderAShiftDrag) {
 struct DragRow {
   const char* name;
   bool free;
+  // Rest sag under gravity as a share of the height, for the bodies that
+  // stand: at least (visibly carrying their weight) and at most.
+  float sagLeast = 0.0f, sagMost = 0.0f;
 };
 
 void PrintTo(const DragRow& row, std::ostream* os) { *os << row.name; }
@@ -642,10 +665,91 @@ TEST_P(SampleModelDrag, FollowsAPlainDragAndLetsGo) {
   }
 }
 
-const DragRow kDragRows[] = {{"cube1", true},      {"cube3", false},    {"bar", false},
-                             {"beam", false},      {"beamFine", false}, {"groundDrop", true},
-                             {"ballPush", false},  {"bunny", false},    {"bunnyFurTex", false},
-                             {"bunnyLarge", false}};
+// Every sample model under its own weight for 5 s, switched on as `g` does:
+// it deforms by less than a fifth of its size on the way and at rest (the
+// cubes' fall aside) and comes to rest; the creatures stand, sagging by 4 %
+// to 10 % of their height as the default model does.
+TEST_P(SampleModelDrag, StandsUnderGravity) {
+  const DragRow& row = GetParam();
+  SteppedModel m(row.name);
+  ASSERT_TRUE(m.control);
+  const Vector<double>& u = *m.run->simulation->getDisplacement();
+  const std::vector<double> rest(u.n, 0.0);
+  const auto sag = [&] { return row.free ? largestSpread(u, rest) : largestChange(u, rest); };
+  guiSettings.gravityOn = 1;
+  m.control->handleControl(kIdGravity);
+  double peak = 0.0;
+  for (int n = 0; n < 5 * m.perSecond(); ++n) {
+    row.free ? m.frame() : m.control->step();
+    peak = std::max(peak, sag());
+  }
+  const double settled = sag();
+  for (int n = 0; n < m.perSecond() / 5; ++n) row.free ? m.frame() : m.control->step();
+  EXPECT_LT(std::fabs(sag() - settled), 0.01 * settled + 1e-3 * m.size()) << "still moving";
+  EXPECT_LE(peak, 0.2 * m.size());
+  if (row.sagLeast > 0.0f) {
+    EXPECT_GE(settled, row.sagLeast * m.height());
+    EXPECT_LE(settled, row.sagMost * m.height());
+  }
+  RecordProperty("sag_per_height", std::to_string(settled / m.height()));
+}
+
+// A squeeze dragged 100 pixels to the right (1.65 times the model's force)
+// through the control object as the mouse does, pressed at the middle of
+// the body and near its far end (from where it is held), held for 2 s and
+// released: the body gives way visibly, by at least 1.5 % of its size, and
+// by at most a fifth of it, held or rebounding after the release.
+TEST_P(SampleModelDrag, GivesWayToASqueezeWithoutWrecking) {
+  const DragRow& row = GetParam();
+  SteppedModel m(row.name);
+  ASSERT_TRUE(m.control);
+  const Vector<double>& u = *m.run->simulation->getDisplacement();
+  auto frame = [&] { row.free ? m.frame() : m.control->step(); };
+  if (row.free) {
+    guiSettings.gravityOn = 1;
+    m.control->handleControl(kIdGravity);
+    for (int n = 0; n < 5 * m.perSecond(); ++n) frame();
+  }
+  guiSettings.mouseMode = 0;
+  // The far end along the body's longer side in the view, the front first.
+  const int axis = m.hi[1] - m.lo[1] >= m.hi[0] - m.lo[0] ? 1 : 0;
+  const auto farEnd = [axis](const float* c) { return c[axis] + 0.01f * c[2]; };
+  for (const bool middle : {true, false}) {
+    SCOPED_TRACE(middle ? "middle" : "far end");
+    m.mesh->update(u);
+    FiniteElement* pressed = middle ? m.elementAtMiddle() : m.bestElement(farEnd);
+    ASSERT_TRUE(pressed);
+    const std::vector<double> before(u.data, u.data + u.n);
+    const auto change = [&] {
+      return row.free ? largestSpread(u, before) : largestChange(u, before);
+    };
+    m.control->captureView();
+    m.control->tipElement = pressed;
+    m.control->dragStartX = 500;
+    m.control->dragStartY = 400;
+    m.control->pressSqueeze();
+    m.control->squeeze(600, 400);
+    double held = 0.0, released = 0.0;
+    for (int n = 0; n < 2 * m.perSecond(); ++n) frame(), held = std::max(held, change());
+    m.control->releaseSqueeze();
+    for (int n = 0; n < 2 * m.perSecond(); ++n) frame(), released = std::max(released, change());
+    EXPECT_GE(held, 0.015 * m.size());
+    EXPECT_LE(std::max(held, released), 0.2 * m.size());
+    RecordProperty(middle ? "middle_per_size" : "far_per_size",
+                   std::to_string(std::max(held, released) / m.size()));
+  }
+}
+
+const DragRow kDragRows[] = {{"cube1", true},
+                             {"cube3", false},
+                             {"bar", false},
+                             {"beam", false},
+                             {"beamFine", false},
+                             {"groundDrop", true},
+                             {"ballPush", false},
+                             {"bunny", false, 0.04f, 0.1f},
+                             {"bunnyFurTex", false, 0.04f, 0.1f},
+                             {"bunnyLarge", false, 0.04f, 0.1f}};
 INSTANTIATE_TEST_SUITE_P(EveryModel, SampleModelDrag, testing::ValuesIn(kDragRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
