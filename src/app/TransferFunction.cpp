@@ -24,7 +24,7 @@ bool convertTransferFunction(const std::string& inPath, const std::string& outPa
     if (!std::isfinite(min + i * step)) {
       std::ostringstream what;
       what << "min " << min << " and max " << max << " give a ramp that is not finite";
-      return zolt::tools::fail(kMethod, outPath, what.str());
+      return zolt::tools::fail(kMethod, inPath, what.str());
     }
   std::ostringstream out;
   for (int i = 0; i < 256; ++i) {
