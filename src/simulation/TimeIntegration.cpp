@@ -220,7 +220,7 @@ double TimeIntegration::largestMassEigenvalue(const Matrix<double>& K,
     const bool done = !(b > 1e-12 * std::abs(a)) || !std::isfinite(b);
     if (done || (j + 1) % 10 == 0) {
       const double next = largestTridiagonal(alpha, beta);
-      const bool settled = std::abs(next - top) <= 1e-7 * std::abs(next);
+      const bool settled = std::abs(next - top) <= 1e-5 * std::abs(next);
       top = next;
       if (done || settled) break;
     }
