@@ -71,8 +71,8 @@ bool readEleBlock(TextInput& in, long nVertices, std::vector<Corners>& elements,
 // Scales (and moves) the points in place as they are written, in single
 // precision; false, naming the scale and offset arguments, when a
 // coordinate is not finite.
-bool placePoints(const TextInput& in, std::vector<Point>& points, float scale,
-                 const float* offset, const char* scaleName) {
+bool placePoints(const TextInput& in, std::vector<Point>& points, float scale, const float* offset,
+                 const char* scaleName) {
   static const char* const kOffsetNames[3] = {"ox", "oy", "oz"};
   for (size_t i = 0; i < points.size(); ++i)
     for (int k = 0; k < 3; ++k) {
@@ -136,7 +136,8 @@ bool convertMeshA(int levels, const float offset[3], float scaleA, float scaleB,
     for (TextInput* in : {&nodeA, &eleA, &nodeB, &eleB}) in->setBlock(block);
     if (!readNodeBlock(nodeA, 1, pa) ||
         !readEleBlock(eleA, static_cast<long>(pa.size()), ea, &xa) ||
-        !readNodeBlock(nodeB, 1, pb) || !readEleBlock(eleB, static_cast<long>(pb.size()), eb, &xb) ||
+        !readNodeBlock(nodeB, 1, pb) ||
+        !readEleBlock(eleB, static_cast<long>(pb.size()), eb, &xb) ||
         !placePoints(nodeA, pa, scaleA, nullptr, "scaleA") ||
         !placePoints(nodeB, pb, scaleB, offset, "scaleB"))
       return false;

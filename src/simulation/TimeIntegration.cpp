@@ -134,8 +134,8 @@ double TimeIntegration::maxFriction(int scheme, double damping, double dt) {
   }
 }
 
-double TimeIntegration::explicitStepLimit(const Matrix<double>& K,
-                                          const Vector<double>& lumpedMass, double density) {
+double TimeIntegration::explicitStepLimit(const Matrix<double>& K, const Vector<double>& lumpedMass,
+                                          double density) {
   const double lambda = largestMassEigenvalue(K, lumpedMass);
   if (!(lambda > 0.0)) return std::numeric_limits<double>::infinity();
   return 2.0 * std::sqrt(density / lambda);
@@ -150,7 +150,7 @@ int countBelow(const std::vector<double>& a, const std::vector<double>& b, doubl
   double d = 1.0;
   for (size_t i = 0; i < a.size(); ++i) {
     d = a[i] - x - (i > 0 ? b[i - 1] * b[i - 1] / d : 0.0);
-    if (d == 0.0) d = -1e-300;  // x is an eigenvalue: counted below
+    if (!zolt::isNonZero(d)) d = -1e-300;  // x is an eigenvalue: counted below
     if (d < 0.0) ++below;
   }
   return below;

@@ -261,8 +261,8 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
   // The cube's own time step, explicitly: the state grows past the range of
   // the squares (1e154) long before it stops being finite.
   const std::string explicitCube = "LEVEL 3\nMATERIAL 1e6 0.33 1000 5 5 0.05\n";
-  const std::vector<std::string> diverging = {"--scheme", "5",   "--gravity",     "--steps",
-                                              "400",      "--print-every", "1"};
+  const std::vector<std::string> diverging = {"--scheme",      "5", "--gravity", "--steps", "400",
+                                              "--print-every", "1"};
   const struct {
     std::string config, message;  // message: found in the output
     std::vector<std::string> options = {"--steps", "1"};
@@ -286,8 +286,10 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
       {huge, "step 1 maxu nan\n", {"--gravity", "--steps", "4", "--print-every", "1"}, 3},
       {huge, "", {"--gravity", "--solver", "2", "--steps", "4"}, 3},         // dense: no step lines
       {huge, "step 4 maxu 0\n", {"--steps", "4", "--print-every", "4"}, 0},  // no gravity: at rest
-      {explicitCube, "Warning: the explicit scheme steps 0.01 (a fifth of the time step 0.05), "
-                     "above its stability limit", diverging, 3},
+      {explicitCube,
+       "Warning: the explicit scheme steps 0.01 (a fifth of the time step 0.05), "
+       "above its stability limit",
+       diverging, 3},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.config + " " + row.message);

@@ -192,8 +192,10 @@ TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
     std::vector<double> values;
     int resets;
     bool wholeVertex;
-  } rows[] = {{{1e300, -2.0, 0.5}, 0, false},   {{nan}, 1, false},
-              {{-inf}, 1, false},               {{nan, 1.0, inf, nan}, 3, false},
+  } rows[] = {{{1e300, -2.0, 0.5}, 0, false},
+              {{nan}, 1, false},
+              {{-inf}, 1, false},
+              {{nan, 1.0, inf, nan}, 3, false},
               {{1e300, 1.5e308, 1e300}, 1, true}};
   for (const auto& [values, resets, wholeVertex] : rows) {
     Model m;
