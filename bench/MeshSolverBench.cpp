@@ -5,7 +5,8 @@
 // ratio to one V-cycle on that matrix measured in the same run. The large
 // box has about 118k vertices (346k unknowns); Eigen's sparse LDLT does not
 // finish on it in reasonable time, so it runs on the small box (36k
-// vertices) with its own V-cycle reference.
+// vertices) with its own V-cycle reference. The explicit scheme's
+// stability estimate is timed on the large box in the same units.
 
 #include <benchmark/benchmark.h>
 
@@ -24,6 +25,7 @@
 #include "Multigrid.h"
 #include "SilentProgress.h"
 #include "TestMeshes.h"
+#include "TimeIntegration.h"
 #include "Triad.h"
 #include "VCycleBound.h"
 
@@ -303,8 +305,29 @@ void BM_EigenLDLTFactorAndSolve(benchmark::State& state) {
   }
 }
 
+// The explicit scheme's stability estimate (Lanczos on m^-1 K) on the large
+// box, as V-cycles and as products with K, both measured in this run.
+void BM_ExplicitLimit(benchmark::State& state) {
+  Problem& p = problem(kLarge);
+  const Matrix<double>& K = *p.assembler->K3;
+  Vector<double> y(p.b.n);
+  auto t0 = Clock::now();
+  for (int k = 0; k < 10; ++k) K.mult(p.b, y);
+  const double multSeconds = std::chrono::duration<double>(Clock::now() - t0).count() / 10;
+  double lambda = 0.0;
+  for (auto _ : state) {
+    auto t1 = Clock::now();
+    lambda = TimeIntegration::largestMassEigenvalue(K, *p.assembler->lumpedMass);
+    const double seconds = std::chrono::duration<double>(Clock::now() - t1).count();
+    report(state, p, seconds, 0);
+    state.counters["vs_mult"] = seconds / multSeconds;
+  }
+  state.counters["lambda"] = lambda;
+}
+
 }  // namespace
 
+BENCHMARK(BM_ExplicitLimit)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VCycleBandwidth)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LevelKernels)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VCycle)->Arg(kLarge)->Arg(kSmall)->Unit(benchmark::kMillisecond);

@@ -45,7 +45,7 @@ char* readToolLine(FILE* f);
 
 // 256 lines of four bytes (0..255) into 256 lines of floats: the ramp
 // min + i * step (step = (max - min) / 255) and each channel switched on,
-// scaled to 0..1.
+// scaled to 0..1. Bounds whose ramp is not finite are refused.
 bool convertTransferFunction(const std::string& inPath, const std::string& outPath,
                              const bool channels[4], float min, float max);
 
@@ -57,7 +57,9 @@ bool rewriteNodeEle(const std::string& inBase, const std::string& outPath);
 // Merges two hierarchies of `levels` levels level by level: A scaled by
 // scaleA, then B scaled by scaleB and moved by offset, B's vertex numbers
 // shifted by A's vertex count. Vertex lines hold one value after x y z; an
-// element's face mask is kept (0 when its file has none).
+// element's face mask is kept (0 when its file has none). A scale of 0, or
+// one (with the offset) that takes a coordinate past the float range, is
+// refused.
 bool convertMeshA(int levels, const float offset[3], float scaleA, float scaleB,
                   const std::string& outBase, const std::string& inBaseA,
                   const std::string& inBaseB);

@@ -137,7 +137,7 @@ int step(Run& run, const HeadlessOptions& o) {
         std::cout << " lowest " << collisions.lowestSimulated << " " << collisions.lowestDrawn;
       std::cout << std::endl;
     }
-    if (!allFinite(*sim.getDisplacement())) {
+    if (!sim.stateFinite()) {
       std::cerr << "zolt_headless: the state is not finite after step " << n + 1 << std::endl;
       return kNotFinite;
     }

@@ -1,4 +1,5 @@
 #include <array>
+#include <cmath>
 #include <iostream>
 #include <sstream>
 #include <vector>
@@ -67,6 +68,29 @@ bool readEleBlock(TextInput& in, long nVertices, std::vector<Corners>& elements,
   return true;
 }
 
+// Scales (and moves) the points in place as they are written, in single
+// precision; false, naming the scale and offset arguments, when a
+// coordinate is not finite.
+bool placePoints(const TextInput& in, std::vector<Point>& points, float scale, const float* offset,
+                 const char* scaleName) {
+  static const char* const kOffsetNames[3] = {"ox", "oy", "oz"};
+  for (size_t i = 0; i < points.size(); ++i)
+    for (int k = 0; k < 3; ++k) {
+      const float scaled = points[i].x[k] * scale;
+      const float moved = offset ? scaled + offset[k] : scaled;
+      if (std::isfinite(moved)) {
+        points[i].x[k] = moved;
+        continue;
+      }
+      std::ostringstream what;
+      what << scaleName << " " << scale;
+      if (std::isfinite(scaled)) what << " with " << kOffsetNames[k] << " " << offset[k];
+      what << " gives a coordinate that is not finite";
+      return in.bad("vertex", static_cast<long>(i), what.str());
+    }
+  return true;
+}
+
 }  // namespace
 
 bool rewriteNodeEle(const std::string& inBase, const std::string& outPath) {
@@ -94,6 +118,11 @@ bool convertMeshA(int levels, const float offset[3], float scaleA, float scaleB,
   std::cout << "Read: " << inBaseA << "\n"
             << "Read: " << inBaseB << "\n";
   if (levels < 1) return zolt::tools::fail(kMethod, outBase, "no level to merge");
+  // Zero would collapse a mesh to a point.
+  if (!(scaleA < 0.0f || scaleA > 0.0f))
+    return zolt::tools::fail(kMethod, inBaseA + ".node", "scaleA 0 collapses the mesh to a point");
+  if (!(scaleB < 0.0f || scaleB > 0.0f))
+    return zolt::tools::fail(kMethod, inBaseB + ".node", "scaleB 0 collapses the mesh to a point");
   TextInput nodeA(kMethod, inBaseA + ".node"), eleA(kMethod, inBaseA + ".ele");
   TextInput nodeB(kMethod, inBaseB + ".node"), eleB(kMethod, inBaseB + ".ele");
   if (!nodeA.open() || !eleA.open() || !nodeB.open() || !eleB.open()) return false;
@@ -107,17 +136,18 @@ bool convertMeshA(int levels, const float offset[3], float scaleA, float scaleB,
     for (TextInput* in : {&nodeA, &eleA, &nodeB, &eleB}) in->setBlock(block);
     if (!readNodeBlock(nodeA, 1, pa) ||
         !readEleBlock(eleA, static_cast<long>(pa.size()), ea, &xa) ||
-        !readNodeBlock(nodeB, 1, pb) || !readEleBlock(eleB, static_cast<long>(pb.size()), eb, &xb))
+        !readNodeBlock(nodeB, 1, pb) ||
+        !readEleBlock(eleB, static_cast<long>(pb.size()), eb, &xb) ||
+        !placePoints(nodeA, pa, scaleA, nullptr, "scaleA") ||
+        !placePoints(nodeB, pb, scaleB, offset, "scaleB"))
       return false;
 
     const size_t nA = pa.size(), mA = ea.size();
     node << nA + pb.size() << " \t3 \t0 \t1\n";
     for (size_t i = 0; i < nA; ++i)
-      node << i << " \t" << pa[i].x[0] * scaleA << " \t" << pa[i].x[1] * scaleA << " \t"
-           << pa[i].x[2] * scaleA << " \t0\n";
+      node << i << " \t" << pa[i].x[0] << " \t" << pa[i].x[1] << " \t" << pa[i].x[2] << " \t0\n";
     for (size_t i = 0; i < pb.size(); ++i)
-      node << nA + i << " \t" << pb[i].x[0] * scaleB + offset[0] << " \t"
-           << pb[i].x[1] * scaleB + offset[1] << " \t" << pb[i].x[2] * scaleB + offset[2]
+      node << nA + i << " \t" << pb[i].x[0] << " \t" << pb[i].x[1] << " \t" << pb[i].x[2]
            << " \t0\n";
 
     ele << mA + eb.size() << " \t4 \t1\n";

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <sstream>
 
 #include "ConverterIO.h"
@@ -18,6 +19,13 @@ bool convertTransferFunction(const std::string& inPath, const std::string& outPa
     }
 
   const float step = (max - min) * kByte;
+  // Bounds that far apart overflow the ramp.
+  for (int i = 0; i < 256; ++i)
+    if (!std::isfinite(min + i * step)) {
+      std::ostringstream what;
+      what << "min " << min << " and max " << max << " give a ramp that is not finite";
+      return zolt::tools::fail(kMethod, inPath, what.str());
+    }
   std::ostringstream out;
   for (int i = 0; i < 256; ++i) {
     out << min + i * step << " ";

@@ -109,8 +109,7 @@ void ZoltControl::endReplay() {
 }
 
 void ZoltControl::resetIfNotFinite() {
-  const Vector<double>* u = simulation ? simulation->getDisplacement() : nullptr;
-  if (!u || allFinite(*u)) return;
+  if (!simulation || simulation->stateFinite()) return;
   // The reset action: forces and gravity go off as they go from the state.
   handleControl(kIdReset);
   if (nonFiniteReported) return;

@@ -295,10 +295,6 @@ void Matrix<T>::inv() {
     for (int j = 0; j < nCol; ++j) setElem(i, j, X[static_cast<size_t>(i) * N + j]);
 }
 
-bool allFinite(const Vector<double>& v) {
-  return std::all_of(v.data, v.data + v.n, [](double x) { return std::isfinite(x); });
-}
-
 template class Vector<double>;
 template class Vector<Polynom<double>>;
 template class Matrix<double>;

@@ -133,9 +133,6 @@ class Matrix {
   Matrix& operator=(const Matrix&) = default;
 };
 
-// True when no entry is NaN or infinite.
-bool allFinite(const Vector<double>& v);
-
 extern template class Vector<double>;
 extern template class Vector<Polynom<double>>;
 extern template class Matrix<double>;

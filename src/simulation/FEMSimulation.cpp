@@ -120,15 +120,4 @@ void FEMSimulation::resetState() {
   if (settings->barrier) settings->barrier->resetPosition();
 }
 
-double FEMSimulation::maxVertexNorm() {
-  const Vector<double>& x = *displacement;
-  double largest = 0.0;
-  for (int t = 0; t < x.n / dim; ++t) {
-    double s = 0.0;
-    for (int k = 0; k < dim; ++k) s += x.data[dim * t + k] * x.data[dim * t + k];
-    // std::max would drop a NaN and report a broken state as at rest.
-    if (std::isnan(s)) return std::numeric_limits<double>::quiet_NaN();
-    largest = std::max(largest, s);
-  }
-  return std::sqrt(largest);
-}
+double FEMSimulation::maxVertexNorm() { return largestVertexNorm(*displacement, dim); }

@@ -54,4 +54,13 @@ class Simulation {
   virtual double maxVertexNorm() = 0;
   // Measures the solver on the current step's system; nothing by default.
   virtual void benchmarkSolver() {}
+
+  // False once the largest vertex displacement is not finite (an entry is
+  // infinite or NaN, or a norm passes the largest double): such a state is
+  // broken and is never drawn or reported as a result.
+  bool stateFinite();
 };
+
+// The largest Euclidean norm of the dim-vectors of x; the squares never
+// overflow. NaN when an entry is NaN.
+double largestVertexNorm(const Vector<double>& x, int dim);

@@ -1,8 +1,10 @@
 #include "TimeIntegration.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 #include <limits>
+#include <vector>
 
 #include "Matrix.h"
 #include "PackedMatrix.h"
@@ -68,16 +70,24 @@ TimeIntegration::TimeIntegration(int s, PackedMatrix<double>* mass, Vector<doubl
       a7 = gamma * dt;
       break;
     }
-    case IntegrationScheme::Explizit:
+    case IntegrationScheme::Explizit: {
       std::cout << "Initialize explizit Euler time integration scheme with lumped mass matrix ..."
                 << std::endl;
+      const double configured = dt;
       dt *= 0.2;
       material->timeStep = dt;
       c0 = 2.0 * rho / (dt * dt);
       c1 = rho * damping / (2.0 * dt) - rho / (dt * dt);
       a0 = -1.0 / (rho / (dt * dt) + rho * damping / (2.0 * dt));
       implicit = false;
+      const double limit = explicitStepLimit(K, *lumpedMass, rho);
+      if (dt > limit)
+        std::cerr << "[TimeIntegration, TimeIntegration] Warning: the explicit scheme steps " << dt
+                  << " (a fifth of the time step " << configured << "), above its stability limit "
+                  << limit << ": the motion grows without bound (time steps below " << limit / 0.2
+                  << " are stable)" << std::endl;
       break;
+    }
     default:  // static, or no scheme: K stays as it is
       break;
   }
@@ -122,6 +132,106 @@ double TimeIntegration::maxFriction(int scheme, double damping, double dt) {
     default:
       return std::numeric_limits<double>::infinity();
   }
+}
+
+double TimeIntegration::explicitStepLimit(const Matrix<double>& K, const Vector<double>& lumpedMass,
+                                          double density) {
+  const double lambda = largestMassEigenvalue(K, lumpedMass);
+  if (!(lambda > 0.0)) return std::numeric_limits<double>::infinity();
+  return 2.0 * std::sqrt(density / lambda);
+}
+
+namespace {
+
+// Eigenvalues below x of the symmetric tridiagonal matrix (a, b), b[i]
+// coupling i and i + 1 (Sturm count of the LDL^T pivots).
+int countBelow(const std::vector<double>& a, const std::vector<double>& b, double x) {
+  int below = 0;
+  double d = 1.0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    d = a[i] - x - (i > 0 ? b[i - 1] * b[i - 1] / d : 0.0);
+    if (!zolt::isNonZero(d)) d = -1e-300;  // x is an eigenvalue: counted below
+    if (d < 0.0) ++below;
+  }
+  return below;
+}
+
+// The largest eigenvalue of that matrix, by bisection between the
+// Gershgorin bounds.
+double largestTridiagonal(const std::vector<double>& a, const std::vector<double>& b) {
+  double lo = 0.0, hi = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double r = (i > 0 ? std::abs(b[i - 1]) : 0.0) + (i < b.size() ? std::abs(b[i]) : 0.0);
+    lo = i == 0 ? a[i] - r : std::min(lo, a[i] - r);
+    hi = i == 0 ? a[i] + r : std::max(hi, a[i] + r);
+  }
+  const int n = static_cast<int>(a.size());
+  for (int k = 0; k < 200 && hi - lo > 1e-14 * std::max(std::abs(lo), std::abs(hi)); ++k) {
+    const double mid = 0.5 * (lo + hi);
+    if (countBelow(a, b, mid) == n)
+      hi = mid;
+    else
+      lo = mid;
+  }
+  return hi;
+}
+
+}  // namespace
+
+double TimeIntegration::largestMassEigenvalue(const Matrix<double>& K,
+                                              const Vector<double>& lumpedMass) {
+  const int n = lumpedMass.n;
+  constexpr int kMaxSteps = 120;
+  std::vector<double> scale(static_cast<size_t>(n), 0.0);  // m^-1/2, 0 without mass
+  Vector<double> q(n), previous(n), v(n), w(n);
+  double length = 0.0;
+  // A fixed start with a share of every mode: entries of pseudo-random size
+  // and sign.
+  uint32_t seed = 12345u;
+  for (int i = 0; i < n; ++i) {
+    const double m = lumpedMass.data[i];
+    if (!(m > 0.0)) continue;
+    scale[static_cast<size_t>(i)] = 1.0 / std::sqrt(m);
+    seed = seed * 1664525u + 1013904223u;
+    q.data[i] = (seed >> 8) * (1.0 / 16777216.0) - 0.5;
+    length += q.data[i] * q.data[i];
+  }
+  if (!(length > 0.0)) return 0.0;
+  for (int i = 0; i < n; ++i) q.data[i] /= std::sqrt(length);
+
+  std::vector<double> alpha, beta;
+  double top = 0.0;
+  for (int j = 0; j < std::min(n, kMaxSteps); ++j) {
+    for (int i = 0; i < n; ++i) v.data[i] = scale[static_cast<size_t>(i)] * q.data[i];
+    K.mult(v, w);
+    double a = 0.0;
+    for (int i = 0; i < n; ++i) {
+      w.data[i] *= scale[static_cast<size_t>(i)];
+      if (j > 0) w.data[i] -= beta.back() * previous.data[i];
+      a += w.data[i] * q.data[i];
+    }
+    double b = 0.0;
+    for (int i = 0; i < n; ++i) {
+      w.data[i] -= a * q.data[i];
+      b += w.data[i] * w.data[i];
+    }
+    b = std::sqrt(b);
+    alpha.push_back(a);
+    const bool done = !(b > 1e-12 * std::abs(a)) || !std::isfinite(b);
+    if (done || (j + 1) % 10 == 0) {
+      const double next = largestTridiagonal(alpha, beta);
+      const bool settled = std::abs(next - top) <= 1e-5 * std::abs(next);
+      top = next;
+      if (done || settled) break;
+    }
+    beta.push_back(b);
+    for (int i = 0; i < n; ++i) {
+      previous.data[i] = q.data[i];
+      q.data[i] = w.data[i] / b;
+    }
+  }
+  beta.resize(alpha.size() - 1);
+  return std::max(top, largestTridiagonal(alpha, beta));
 }
 
 TimeIntegration* TimeIntegration::create(int s, PackedMatrix<double>* mass, Vector<double>* lumped,

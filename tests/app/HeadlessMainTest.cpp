@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <sstream>
@@ -256,7 +257,12 @@ TEST(HeadlessMain, BenchmarkAndTestDriver) {
 TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
   const std::string notTetrahedral = "sets 2-D elements (2D, TRIANGLE, QUAD or QUADRATIC_QUAD)";
   const std::string huge = "LEVEL 1\nFIXED_VERTICES 1 1\nMATERIAL 1e6 0.33 1e300 5 5 0.05\n";
-  const std::string broke = "zolt_headless: the state is not finite after step 1\n";
+  const std::string broke = "zolt_headless: the state is not finite after step ";
+  // The cube's own time step, explicitly: the state grows past the range of
+  // the squares (1e154) long before it stops being finite.
+  const std::string explicitCube = "LEVEL 3\nMATERIAL 1e6 0.33 1000 5 5 0.05\n";
+  const std::vector<std::string> diverging = {"--scheme",      "5", "--gravity", "--steps", "400",
+                                              "--print-every", "1"};
   const struct {
     std::string config, message;  // message: found in the output
     std::vector<std::string> options = {"--steps", "1"};
@@ -280,6 +286,10 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
       {huge, "step 1 maxu nan\n", {"--gravity", "--steps", "4", "--print-every", "1"}, 3},
       {huge, "", {"--gravity", "--solver", "2", "--steps", "4"}, 3},         // dense: no step lines
       {huge, "step 4 maxu 0\n", {"--steps", "4", "--print-every", "4"}, 0},  // no gravity: at rest
+      {explicitCube,
+       "Warning: the explicit scheme steps 0.01 (a fifth of the time step 0.05), "
+       "above its stability limit",
+       diverging, 3},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.config + " " + row.message);
@@ -310,6 +320,12 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
         at == std::string::npos ? all : all.substr(at, all.find('\n', at) - at);
     EXPECT_NE(line.find(row.message), std::string::npos) << all;
     EXPECT_EQ(r.err.find(broke) != std::string::npos, row.status == 3) << r.err;
+    // Only the step that ends the run may read inf or nan.
+    const size_t notFinite = std::min(r.out.find(" maxu inf"), r.out.find(" maxu nan"));
+    if (notFinite != std::string::npos) {
+      EXPECT_EQ(row.status, 3);
+      EXPECT_EQ(r.out.find("\nstep ", notFinite), std::string::npos) << r.out.substr(notFinite);
+    }
     EXPECT_EQ(exists(w.t.file("caches/m.cacheCauchy")), row.status != 1) << "empty matrix cache";
   }
 }

@@ -34,7 +34,7 @@ TEST(MeshConverters, MergeAppendsTheSecondMeshShiftedPerLevel) {
   const char ele[] = "1 4 1\n1 1 2 3 4 8\n2 4 1\n1 1 2 3 4 1\n2 5 1 3 4 2\n";
   const struct {
     float offset[3], scaleA, scaleB;
-  } rows[] = {{{0, 0, 0}, 1, 1}, {{3, -1, 0.5f}, 2, 0.5f}};
+  } rows[] = {{{0, 0, 0}, 1, 1}, {{3, -1, 0.5f}, 2, 0.5f}, {{0, 0, 2e38f}, -3e38f, 1e38f}};
   for (const auto& r : rows) {
     TempDir dir;
     const std::string base = dir.file("base");
@@ -100,6 +100,12 @@ TEST(MeshConverters, MalformedInputIsRefusedWithOneLineAndNoOutput) {
     const float zero[3] = {0, 0, 0};
     return convertMeshA(2, zero, 1, 1, d.file("out"), d.file("in"), d.file("in"));
   };
+  const auto mergeWith = [](float oz, float scaleA, float scaleB) -> Run {
+    return [=](const TempDir& d) {
+      const float offset[3] = {0, 0, oz};
+      return convertMeshA(1, offset, scaleA, scaleB, d.file("out"), d.file("in"), d.file("in"));
+    };
+  };
   const Run minmax = [](const TempDir& d) {
     return convertMeshMinMax(d.file("out"), d.file("in.node"));
   };
@@ -126,6 +132,16 @@ TEST(MeshConverters, MalformedInputIsRefusedWithOneLineAndNoOutput) {
        "level 0 element 1: vertex number 0 out of range 1..4"},
       {"convertMeshA", merge, tet, "1 4 2\n1 1 2 3 4 0 0\n", "in.ele",
        "level 0 extra count: 2 not allowed"},
+      // Coordinates past the float range, or a mesh collapsed to a point.
+      {"convertMeshA", mergeWith(3.4e38f, 1, 1e38f), tet, "1 4 0\n1 1 2 3 4\n", "in.node",
+       "level 0 vertex 4: scaleB 1e+38 with oz 3.4e+38 gives a coordinate that is not finite"},
+      {"convertMeshA", mergeWith(0, 1e38f, 1), "2 3 0 1\n1 0 0 0 0\n2 0 -20 0 0\n",
+       "1 4 0\n1 1 2 1 2\n", "in.node",
+       "level 0 vertex 2: scaleA 1e+38 gives a coordinate that is not finite"},
+      {"convertMeshA", mergeWith(0, 0, 1), tet, "1 4 0\n1 1 2 3 4\n", "in.node",
+       "scaleA 0 collapses the mesh to a point"},
+      {"convertMeshA", mergeWith(0, 1, -0.0f), tet, "1 4 0\n1 1 2 3 4\n", "in.node",
+       "scaleB 0 collapses the mesh to a point"},
       {"convertMeshMinMax", minmax, "1\n0 0 0 1 0 0 0 0 zz\n", "", "in.node",
        "vertex 1: not nine numbers"},
       {"convertMeshMinMax", minmax, std::string(pts) + "1\n0 0 1 0\n", "", "in.node",

@@ -96,10 +96,17 @@ TEST(ToolsMain, MalformedInputExitsWithOne) {
     const char* file;
     std::string text;
     const char* err;
+    std::string ele = "";  // in.ele, written when not empty
   } rows[] = {
       {"transfer in out 1 1 1 1 0 1", "in", "1 2 3\n", "[Converters, convertTransferFunction]"},
       {"rewrite in out", "in.node", "5 3 0 0\n1 0 0 0\n", "[Converters, rewriteNodeEle]"},
       {"merge 1 0 0 0 1 1 out in in", "in.node", "-3 3 0 1\n", "[Converters, convertMeshA]"},
+      {"merge 1 1 1 3.4e38 1 1e38 out in in", "in.node",
+       "4 3 0 1\n1 0 0 0 0\n2 1 0 0 0\n3 0 1 0 0\n4 0 0 1 0\n",
+       "[Converters, convertMeshA] Error: in.node: level 0 vertex 4: scaleB 1e+38 with oz 3.4e+38",
+       "1 4 0\n1 1 2 3 4\n"},
+      {"merge 1 0 0 0 0 1 out in in", "in.node", "",
+       "[Converters, convertMeshA] Error: in.node: scaleA 0 collapses the mesh to a point"},
       {"minmax out in", "in", "1\n0 0 0 0 0 0 0 0 0\n1\n0 0 0 1\n",
        "[Converters, convertMeshMinMax]"},
       {"stack out in", "in", "99999\n0 0 0\n", "[Converters, convertMeshC]"},
@@ -114,6 +121,7 @@ TEST(ToolsMain, MalformedInputExitsWithOne) {
   std::vector<std::pair<const TempDir*, std::string>> runs;
   for (const auto& r : rows) {
     dirs.emplace_back(new TempDir)->write(r.file, r.text);
+    if (!r.ele.empty()) dirs.back()->write("in.ele", r.ele);
     runs.emplace_back(dirs.back().get(), r.args);
   }
   const auto results = runTools(runs);

@@ -38,11 +38,14 @@ TEST(TransferFunction, ShortOrOutOfRangeInputIsRefused) {
   const struct {
     std::string text;
     const char* what;
+    float min = 0.0f, max = 1.0f;
   } rows[] = {
       {full.substr(0, full.size() - 3), "line 256: the file ends before it"},
       {"1 2 3 256\n" + full, "line 1: value 256 outside 0..255"},
       {"1 -2 3 4\n" + full, "line 1: value -2 outside 0..255"},
       {"1 2 x 4\n" + full, "line 1: not a number in range"},
+      // max - min overflows.
+      {full, "min -3e+38 and max 3e+38 give a ramp that is not finite", -3e38f, 3e38f},
   };
   for (const auto& r : rows) {
     TempDir dir;
@@ -50,7 +53,7 @@ TEST(TransferFunction, ShortOrOutOfRangeInputIsRefused) {
     const bool channels[4] = {true, true, true, true};
     bool ok = true;
     const std::string err = captureStderr(
-        [&] { ok = convertTransferFunction(in, dir.file("out"), channels, 0.0f, 1.0f); });
+        [&] { ok = convertTransferFunction(in, dir.file("out"), channels, r.min, r.max); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(err, "[Converters, convertTransferFunction] Error: " + in + ": " + r.what + "\n");
     EXPECT_FALSE(exists(dir, "out"));

@@ -185,9 +185,19 @@ TEST(ZoltControl, StepPassesTheGuiSwitches) {
 
 TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
   const double nan = std::nan(""), inf = HUGE_VAL;
-  // Component 3 before each update; the resets.
-  for (const auto& [values, resets] : std::vector<std::pair<std::vector<double>, int>>{
-           {{1e300, -2.0, 0.5}, 0}, {{nan}, 1}, {{-inf}, 1}, {{nan, 1.0, inf, nan}, 3}}) {
+  // Component 3 (or all of vertex 1) before each update; the resets. A
+  // vertex of three 1e300 is 1.7e300 long, one of three 1.5e308 is longer
+  // than the largest double.
+  const struct {
+    std::vector<double> values;
+    int resets;
+    bool wholeVertex;
+  } rows[] = {{{1e300, -2.0, 0.5}, 0, false},
+              {{nan}, 1, false},
+              {{-inf}, 1, false},
+              {{nan, 1.0, inf, nan}, 3, false},
+              {{1e300, 1.5e308, 1e300}, 1, true}};
+  for (const auto& [values, resets, wholeVertex] : rows) {
     Model m;
     StateSimulation sim(&m.settings, m.vertices(), 3);
     ZoltControl control(m.mesh.get(), &sim, &m.settings, &m.render);
@@ -195,7 +205,7 @@ TEST(ZoltControl, AStateThatStopsBeingFiniteIsResetBeforeItIsDrawnAndSaidOnce) {
     char status[kStatusSize];
     std::string out;
     for (double v : values) {
-      sim.displacement[3] = v;
+      for (int i = 3; i < (wholeVertex ? 6 : 4); ++i) sim.displacement[i] = v;
       out += zolt::test::captureStdout([&] { control.update(status); });
       for (int i = 0; i < sim.displacement.n; ++i) ASSERT_TRUE(std::isfinite(sim.displacement[i]));
     }

@@ -205,6 +205,34 @@ TEST(FEMSimulationState, MaxVertexNorm) {
   x[x.n - 1] = -6.0;  // the last vertex: 6
   x[x.n - 5] = 5.5;   // one component of the last but one
   EXPECT_DOUBLE_EQ(sim.maxVertexNorm(), 6.0);
+
+  // One vertex past the range of the squares (about 1.3e154), against
+  // closed forms; a norm past the largest double breaks the state.
+  const double inf = HUGE_VAL, nan = std::nan("");
+  const struct {
+    int dim;
+    double u[3], norm;
+  } rows[] = {
+      {3, {3e200, -4e200, 0.0}, 5e200},
+      {3, {1e300, 1e300, 1e300}, std::sqrt(3.0) * 1e300},
+      {3, {0.0, 2e154, 2e154}, std::sqrt(2.0) * 2e154},
+      {2, {-6e250, 8e250}, 1e251},
+      {3, {1.5e308, 1.5e308, 1.5e308}, inf},  // sqrt(3) 1.5e308 is past 1.8e308
+      {2, {1.7e308, 1.7e308}, inf},
+      {3, {-inf, 1.0, 0.0}, inf},
+      {3, {1e200, inf, nan}, nan},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.dim << ": " << r.u[0] << " " << r.u[1] << " " << r.u[2]);
+    TestSimulation s(m.h.get(), &m.settings, static_cast<uint8_t>(r.dim));
+    for (int k = 0; k < r.dim; ++k) (*s.displacement)[r.dim + k] = r.u[k];  // the second vertex
+    const double norm = s.maxVertexNorm();
+    if (std::isfinite(r.norm))
+      EXPECT_NEAR(norm, r.norm, 1e-15 * r.norm);
+    else
+      EXPECT_EQ(std::isnan(norm), std::isnan(r.norm)) << norm;
+    EXPECT_EQ(s.stateFinite(), std::isfinite(r.norm)) << norm;
+  }
 }
 
 TEST(FEMSimulationState, StressHasOneEntryPerRowOfTheStressOperator) {

@@ -59,16 +59,7 @@ class StateSimulation : public Simulation {
     log += "reset ";
     for (int i = 0; i < displacement.n; ++i) displacement[i] = 0.0;
   }
-  double maxVertexNorm() override {
-    double best = 0.0;
-    for (int t = 0; t + dim <= displacement.n; t += dim) {
-      double s = 0.0;
-      for (int k = 0; k < dim; ++k) s += displacement[t + k] * displacement[t + k];
-      if (std::isnan(s)) return s;
-      best = std::max(best, std::sqrt(s));
-    }
-    return best;
-  }
+  double maxVertexNorm() override { return largestVertexNorm(displacement, dim); }
   Vector<double>* getDisplacement() override { return &displacement; }
   Vector<double>* getRightSide() override { return &rightSide; }
   Vector<double>* getStress() override { return &stress; }
