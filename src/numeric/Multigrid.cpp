@@ -1,6 +1,7 @@
 #include "Multigrid.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -305,6 +306,83 @@ void Multigrid<T>::vCycleFrom(int top, T omega) {
 template <class T>
 void Multigrid<T>::vCycle(T omega) {
   vCycleFrom(levels - 1, omega);
+  applyTranslationCorrection();
+}
+
+template <class T>
+bool Multigrid<T>::correctTranslations(int d) {
+  translationDim = 0;
+  translationImage.clear();
+  const Matrix<T>& F = *A[levels - 1];
+  const int n = F.nRow;
+  if (d <= 0) return true;
+  if (d > 3 || n == 0 || n % d != 0 || F.nCol != n || !F.symmetric) return false;
+  std::vector<T> image(static_cast<size_t>(d) * n);
+  T G[9] = {};
+  Vector<T> z(n), az(n);
+  for (int k = 0; k < d; ++k) {
+    for (int i = 0; i < n; ++i) z[i] = i % d == k ? T(1) : T(0);
+    F.mult(z, az);
+    std::copy(az.data, az.data + n, image.begin() + static_cast<long>(k) * n);
+    for (int i = 0; i < n; ++i) G[(i % d) * d + k] += az[i];
+  }
+  // Cholesky of the d x d Gram matrix, then its inverse column by column.
+  T L[9] = {};
+  T largest = 0;
+  for (int k = 0; k < d; ++k) largest = std::max(largest, std::abs(G[k * d + k]));
+  for (int j = 0; j < d; ++j) {
+    T diag = G[j * d + j];
+    for (int k = 0; k < j; ++k) diag -= L[j * d + k] * L[j * d + k];
+    if (!(diag > T(1e-12) * largest)) return false;
+    L[j * d + j] = std::sqrt(diag);
+    for (int i = j + 1; i < d; ++i) {
+      T v = G[i * d + j];
+      for (int k = 0; k < j; ++k) v -= L[i * d + k] * L[j * d + k];
+      L[i * d + j] = v / L[j * d + j];
+    }
+  }
+  for (int c = 0; c < d; ++c) {
+    T y[3] = {};
+    for (int i = 0; i < d; ++i) {
+      T v = i == c ? T(1) : T(0);
+      for (int k = 0; k < i; ++k) v -= L[i * d + k] * y[k];
+      y[i] = v / L[i * d + i];
+    }
+    for (int i = d - 1; i >= 0; --i) {
+      T v = y[i];
+      for (int k = i + 1; k < d; ++k) v -= L[k * d + i] * y[k];
+      y[i] = v / L[i * d + i];
+    }
+    for (int i = 0; i < d; ++i) translationInverse[i * d + c] = y[i];
+  }
+  translationImage = std::move(image);
+  translationDim = d;
+  return true;
+}
+
+// Z^T (b - A x) = Z^T b - (A Z)^T x for a symmetric A: a pass over b, x
+// and A Z instead of a residual.
+template <class T>
+void Multigrid<T>::applyTranslationCorrection() {
+  const int d = translationDim;
+  if (d == 0 || !A[levels - 1]->symmetric) return;
+  const T* b = rhs[levels - 1].data;
+  T* x = sol[levels - 1].data;
+  const int n = sol[levels - 1].n;
+  T g[3] = {};
+  for (int i = 0; i < n; i += d)
+    for (int k = 0; k < d; ++k) g[k] += b[i + k];
+  for (int k = 0; k < d; ++k) {
+    const T* az = translationImage.data() + static_cast<long>(k) * n;
+    T s = T(0);
+    for (int i = 0; i < n; ++i) s += az[i] * x[i];
+    g[k] -= s;
+  }
+  T y[3] = {};
+  for (int i = 0; i < d; ++i)
+    for (int k = 0; k < d; ++k) y[i] += translationInverse[i * d + k] * g[k];
+  for (int i = 0; i < n; i += d)
+    for (int k = 0; k < d; ++k) x[i + k] += y[k];
 }
 
 template <class T>
