@@ -323,8 +323,10 @@ bool Multigrid<T>::correctTranslations(int d) {
   for (int k = 0; k < d; ++k) {
     for (int i = 0; i < n; ++i) z[i] = i % d == k ? T(1) : T(0);
     F.mult(z, az);
-    std::copy(az.data, az.data + n, image.begin() + static_cast<long>(k) * n);
-    for (int i = 0; i < n; ++i) G[(i % d) * d + k] += az[i];
+    for (int i = 0; i < n; ++i) {
+      image[static_cast<size_t>(i) * d + k] = az[i];
+      G[(i % d) * d + k] += az[i];
+    }
   }
   // Cholesky of the d x d Gram matrix, then its inverse column by column.
   T L[9] = {};
@@ -360,8 +362,8 @@ bool Multigrid<T>::correctTranslations(int d) {
   return true;
 }
 
-// Z^T (b - A x) = Z^T b - (A Z)^T x for a symmetric A: a pass over b, x
-// and A Z instead of a residual.
+// Z^T (b - A x) = Z^T b - (A Z)^T x for a symmetric A: one pass over b, x
+// and A Z (stored unknown by unknown) instead of a residual.
 template <class T>
 void Multigrid<T>::applyTranslationCorrection() {
   const int d = translationDim;
@@ -369,18 +371,22 @@ void Multigrid<T>::applyTranslationCorrection() {
   const T* b = rhs[levels - 1].data;
   T* x = sol[levels - 1].data;
   const int n = sol[levels - 1].n;
-  T g[3] = {};
-  for (int i = 0; i < n; i += d)
-    for (int k = 0; k < d; ++k) g[k] += b[i + k];
-  for (int k = 0; k < d; ++k) {
-    const T* az = translationImage.data() + static_cast<long>(k) * n;
-    T s = T(0);
-    for (int i = 0; i < n; ++i) s += az[i] * x[i];
-    g[k] -= s;
+  const T* az = translationImage.data();
+  // Two sums per translation, over alternate blocks, halve the chains of
+  // dependent additions.
+  T g[2][3] = {};
+  for (int i = 0; i < n; i += d) {
+    T* s = g[(i / d) & 1];
+    for (int k = 0; k < d; ++k) {
+      T t = b[i + k];
+      for (int r = i; r < i + d; ++r) t -= az[static_cast<long>(r) * d + k] * x[r];
+      s[k] += t;
+    }
   }
+  for (int k = 0; k < d; ++k) g[0][k] += g[1][k];
   T y[3] = {};
   for (int i = 0; i < d; ++i)
-    for (int k = 0; k < d; ++k) y[i] += translationInverse[i * d + k] * g[k];
+    for (int k = 0; k < d; ++k) y[i] += translationInverse[i * d + k] * g[0][k];
   for (int i = 0; i < n; i += d)
     for (int k = 0; k < d; ++k) x[i + k] += y[k];
 }

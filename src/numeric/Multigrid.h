@@ -50,7 +50,7 @@ class Multigrid {
   // the Galerkin correction x += Z (Z^T A Z)^-1 Z^T (b - A x) over the d unit
   // translations Z of the finest level, while its matrix is symmetric.
   int translationDim = 0;
-  std::vector<T> translationImage;  // A Z, d vectors of the finest size
+  std::vector<T> translationImage;  // A Z by rows: entry i * d + k is (A Z_k)_i
   T translationInverse[9] = {};     // (Z^T A Z)^-1, d x d by rows
 
   Multigrid(Matrix<T>& A, Matrix<T>** restriction, Vector<T>& b, Vector<T>& x, T eps, int levels,
@@ -75,6 +75,8 @@ class Multigrid {
   bool correctTranslations(int d);
 
   void vCycle(T omega);
+  // The translation correction that ends vCycle, on the current x.
+  void applyTranslationCorrection();
   void fullMultigrid(int cycles, T omega);
 
   // Recomputes the values of an existing coarse matrix in place:
@@ -102,7 +104,6 @@ class Multigrid {
   // sol[l] += restriction[l-1]^T sol[l-1].
   void prolongAndCorrect(int l);
   void vCycleFrom(int top, T omega);
-  void applyTranslationCorrection();
 };
 
 extern template class Multigrid<double>;
