@@ -676,10 +676,11 @@ TEST_P(SampleModelDrag, FollowsAPlainDragAndLetsGo) {
   }
 }
 
-const DragRow kDragRows[] = {{"cube1", true},      {"cube3", false},    {"bar", false},
-                             {"beam", false},      {"beamFine", false}, {"groundDrop", true},
-                             {"ballPush", false},  {"bunny", false},    {"bunnyFurTex", false},
-                             {"bunnyLarge", false}, {"groundDrop", true, true}};
+const DragRow kDragRows[] = {
+    {"cube1", true},       {"cube3", false},          {"bar", false},
+    {"beam", false},       {"beamFine", false},       {"groundDrop", true},
+    {"ballPush", false},   {"bunny", false},          {"bunnyFurTex", false},
+    {"bunnyLarge", false}, {"groundDrop", true, true}};
 INSTANTIATE_TEST_SUITE_P(EveryModel, SampleModelDrag, testing::ValuesIn(kDragRows),
                          [](const auto& info) {
                            return std::string(info.param.name) +
