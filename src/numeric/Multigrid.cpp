@@ -362,33 +362,43 @@ bool Multigrid<T>::correctTranslations(int d) {
   return true;
 }
 
-// Z^T (b - A x) = Z^T b - (A Z)^T x for a symmetric A: one pass over b, x
-// and A Z (stored unknown by unknown) instead of a residual.
+namespace {
+
+// x += Z G^-1 Z^T (b - A x) with Z^T A x = (A Z)^T x (A symmetric): one pass
+// over b, x and A Z (stored unknown by unknown) instead of a residual. Two
+// sums per translation, over alternate blocks, halve the chains of
+// dependent additions.
+template <class T, int D>
+void translationStep(const T* b, T* x, const T* az, const T* inverse, int n) {
+  T s[2][D] = {};
+  for (int i = 0, p = 0; i < n; i += D, p ^= 1)
+    for (int k = 0; k < D; ++k) {
+      T t = b[i + k];
+      for (int r = 0; r < D; ++r) t -= az[(static_cast<long>(i) + r) * D + k] * x[i + r];
+      s[p][k] += t;
+    }
+  T y[D] = {};
+  for (int i = 0; i < D; ++i)
+    for (int k = 0; k < D; ++k) y[i] += inverse[i * D + k] * (s[0][k] + s[1][k]);
+  for (int i = 0; i < n; i += D)
+    for (int k = 0; k < D; ++k) x[i + k] += y[k];
+}
+
+}  // namespace
+
 template <class T>
 void Multigrid<T>::applyTranslationCorrection() {
-  const int d = translationDim;
-  if (d == 0 || !A[levels - 1]->symmetric) return;
+  if (translationDim == 0 || !A[levels - 1]->symmetric) return;
   const T* b = rhs[levels - 1].data;
   T* x = sol[levels - 1].data;
   const int n = sol[levels - 1].n;
   const T* az = translationImage.data();
-  // Two sums per translation, over alternate blocks, halve the chains of
-  // dependent additions.
-  T g[2][3] = {};
-  for (int i = 0; i < n; i += d) {
-    T* s = g[(i / d) & 1];
-    for (int k = 0; k < d; ++k) {
-      T t = b[i + k];
-      for (int r = i; r < i + d; ++r) t -= az[static_cast<long>(r) * d + k] * x[r];
-      s[k] += t;
-    }
-  }
-  for (int k = 0; k < d; ++k) g[0][k] += g[1][k];
-  T y[3] = {};
-  for (int i = 0; i < d; ++i)
-    for (int k = 0; k < d; ++k) y[i] += translationInverse[i * d + k] * g[0][k];
-  for (int i = 0; i < n; i += d)
-    for (int k = 0; k < d; ++k) x[i + k] += y[k];
+  if (translationDim == 3)
+    translationStep<T, 3>(b, x, az, translationInverse, n);
+  else if (translationDim == 2)
+    translationStep<T, 2>(b, x, az, translationInverse, n);
+  else
+    translationStep<T, 1>(b, x, az, translationInverse, n);
 }
 
 template <class T>
