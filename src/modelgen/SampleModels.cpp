@@ -102,10 +102,10 @@ VertexTest onPlane(int axis, float value) {
 // the time step, so the whole body speeds up at a = 450 m_v / (M dt) for
 // 150 pixels, and the off-centre pull turns it. Linear strain reads a turn
 // as growth, which nothing takes back. Fine cubes, a short step and heavy
-// damping (friction, the damping of the mean motion, stays low so that the
-// body still falls) keep a 150-pixel pull held for 2 s to a slide of some
-// 40 % of the height and a growth below a fifth.
-std::string freeCubeMaterial(double e) { return materialLine(e, 0.3, 1000, 300, 0.01, 2); }
+// damping keep the growth below a fifth; friction, the damping of the mean
+// motion (f v per unit mass), holds the fall to g / f, 0.5 m/s, and a
+// 150-pixel pull held for 2 s to a slide of some 75 to 85 % of the height.
+std::string freeCubeMaterial(double e) { return materialLine(e, 0.3, 1000, 300, 0.01, 20); }
 
 // Resting on the ground plane (gravity starts off).
 SampleModel cube1(const char* name) {
@@ -156,8 +156,8 @@ SampleModel beam(const char* name, double h, double dt, double squeeze) {
 // The ground holds it by pushes that act as one-step loads of 2 rho / dt^2
 // times mass times push, so at rest the bottom layer (h / 2H of the mass)
 // carries the weight at a penetration of g dt^2 H / h, 0.016 for dt = 0.01,
-// a quarter of the finest cube. The heavy damping of freeCubeMaterial slows
-// the fall to some 0.5 m/s; it lands after 2.5 s.
+// a quarter of the finest cube. The friction of freeCubeMaterial slows the
+// fall to some 0.5 m/s; it lands after 2.5 s.
 SampleModel groundDrop(const char* name) {
   SampleModel m = named(name, 4);
   m.mesh = boxMesh({-0.5, -0.5, -0.5}, 0.5, 2, 2, 2);

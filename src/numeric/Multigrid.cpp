@@ -1,6 +1,7 @@
 #include "Multigrid.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -305,6 +306,99 @@ void Multigrid<T>::vCycleFrom(int top, T omega) {
 template <class T>
 void Multigrid<T>::vCycle(T omega) {
   vCycleFrom(levels - 1, omega);
+  applyTranslationCorrection();
+}
+
+template <class T>
+bool Multigrid<T>::correctTranslations(int d) {
+  translationDim = 0;
+  translationImage.clear();
+  const Matrix<T>& F = *A[levels - 1];
+  const int n = F.nRow;
+  if (d <= 0) return true;
+  if (d > 3 || n == 0 || n % d != 0 || F.nCol != n || !F.symmetric) return false;
+  std::vector<T> image(static_cast<size_t>(d) * n);
+  T G[9] = {};
+  Vector<T> z(n), az(n);
+  for (int k = 0; k < d; ++k) {
+    for (int i = 0; i < n; ++i) z[i] = i % d == k ? T(1) : T(0);
+    F.mult(z, az);
+    for (int i = 0; i < n; ++i) {
+      image[static_cast<size_t>(i) * d + k] = az[i];
+      G[(i % d) * d + k] += az[i];
+    }
+  }
+  // Cholesky of the d x d Gram matrix, then its inverse column by column.
+  T L[9] = {};
+  T largest = 0;
+  for (int k = 0; k < d; ++k) largest = std::max(largest, std::abs(G[k * d + k]));
+  for (int j = 0; j < d; ++j) {
+    T diag = G[j * d + j];
+    for (int k = 0; k < j; ++k) diag -= L[j * d + k] * L[j * d + k];
+    if (!(diag > T(1e-12) * largest)) return false;
+    L[j * d + j] = std::sqrt(diag);
+    for (int i = j + 1; i < d; ++i) {
+      T v = G[i * d + j];
+      for (int k = 0; k < j; ++k) v -= L[i * d + k] * L[j * d + k];
+      L[i * d + j] = v / L[j * d + j];
+    }
+  }
+  for (int c = 0; c < d; ++c) {
+    T y[3] = {};
+    for (int i = 0; i < d; ++i) {
+      T v = i == c ? T(1) : T(0);
+      for (int k = 0; k < i; ++k) v -= L[i * d + k] * y[k];
+      y[i] = v / L[i * d + i];
+    }
+    for (int i = d - 1; i >= 0; --i) {
+      T v = y[i];
+      for (int k = i + 1; k < d; ++k) v -= L[k * d + i] * y[k];
+      y[i] = v / L[i * d + i];
+    }
+    for (int i = 0; i < d; ++i) translationInverse[i * d + c] = y[i];
+  }
+  translationImage = std::move(image);
+  translationDim = d;
+  return true;
+}
+
+namespace {
+
+// x += Z G^-1 Z^T (b - A x) with Z^T A x = (A Z)^T x (A symmetric): one pass
+// over b, x and A Z (stored unknown by unknown) instead of a residual. Two
+// sums per translation, over alternate blocks, halve the chains of
+// dependent additions.
+template <class T, int D>
+void translationStep(const T* b, T* x, const T* az, const T* inverse, int n) {
+  T s[2][D] = {};
+  for (int i = 0, p = 0; i < n; i += D, p ^= 1)
+    for (int k = 0; k < D; ++k) {
+      T t = b[i + k];
+      for (int r = 0; r < D; ++r) t -= az[(static_cast<long>(i) + r) * D + k] * x[i + r];
+      s[p][k] += t;
+    }
+  T y[D] = {};
+  for (int i = 0; i < D; ++i)
+    for (int k = 0; k < D; ++k) y[i] += inverse[i * D + k] * (s[0][k] + s[1][k]);
+  for (int i = 0; i < n; i += D)
+    for (int k = 0; k < D; ++k) x[i + k] += y[k];
+}
+
+}  // namespace
+
+template <class T>
+void Multigrid<T>::applyTranslationCorrection() {
+  if (translationDim == 0 || !A[levels - 1]->symmetric) return;
+  const T* b = rhs[levels - 1].data;
+  T* x = sol[levels - 1].data;
+  const int n = sol[levels - 1].n;
+  const T* az = translationImage.data();
+  if (translationDim == 3)
+    translationStep<T, 3>(b, x, az, translationInverse, n);
+  else if (translationDim == 2)
+    translationStep<T, 2>(b, x, az, translationInverse, n);
+  else
+    translationStep<T, 1>(b, x, az, translationInverse, n);
 }
 
 template <class T>

@@ -5,6 +5,7 @@
 // vectors, which must outlive the multigrid.
 
 #include <cstddef>
+#include <vector>
 
 #include "Iteration.h"
 #include "Matrix.h"
@@ -42,6 +43,15 @@ class Multigrid {
   // is then a symmetric operator, which keeps one cycle per implicit step
   // bounded on undamped models. Off: every sweep runs forward.
   bool backwardPostSweeps = false;
+  // A free body's rigid translations: the sweeps after the coarse correction
+  // shift its mean motion, which no later part of the cycle restores, and
+  // the error of one cycle per step builds up over the steps. With
+  // translationDim d > 0 (set by correctTranslations) each vCycle ends with
+  // the Galerkin correction x += Z (Z^T A Z)^-1 Z^T (b - A x) over the d unit
+  // translations Z of the finest level, while its matrix is symmetric.
+  int translationDim = 0;
+  std::vector<T> translationImage;  // A Z by rows: entry i * d + k is (A Z_k)_i
+  T translationInverse[9] = {};     // (Z^T A Z)^-1, d x d by rows
 
   Multigrid(Matrix<T>& A, Matrix<T>** restriction, Vector<T>& b, Vector<T>& x, T eps, int levels,
             int nu1, int nu2, bool unused = false);
@@ -58,7 +68,15 @@ class Multigrid {
   // the diagonal CG, after one line.
   void setCoarseSolver(int type, ProgressBar* pb = nullptr);
 
+  // Sets up the translation correction of vCycle for blocks of d unknowns
+  // (0 switches it off). False, and off, when the finest matrix is not
+  // symmetric, its size is not a multiple of d, or Z^T A Z is not positive
+  // definite (a body without mass or fixed vertices in a static problem).
+  bool correctTranslations(int d);
+
   void vCycle(T omega);
+  // The translation correction that ends vCycle, on the current x.
+  void applyTranslationCorrection();
   void fullMultigrid(int cycles, T omega);
 
   // Recomputes the values of an existing coarse matrix in place:

@@ -85,6 +85,7 @@ void LinSimulation::createMultigrid() {
   // Symmetric cycles: one cycle per implicit step stays bounded without
   // damping, where forward post-sweeps let undamped models blow up.
   multigrid->backwardPostSweeps = true;
+  if (settings->fixedCount == 0) multigrid->correctTranslations(dim);
 }
 
 void LinSimulation::setUpHierarchy(bool generate, int scheme) {
@@ -278,6 +279,8 @@ void LinSimulation::updateHierarchy() {
 
   // 4. Coarse levels of every multigrid on K; a diagonal CG follows K.
   refreshCoarseLevels(*multigrid);
+  // A pinned body is no longer free (K is unsymmetric meanwhile).
+  if (settings->fixedCount == 0) multigrid->correctTranslations(dim);
   if (auto* cg = dynamic_cast<CGPreMgrid<double>*>(solver.get()))
     refreshCoarseLevels(*cg->multigrid);
   else if (auto* cg = dynamic_cast<CGPreDiag<double>*>(solver.get()))
