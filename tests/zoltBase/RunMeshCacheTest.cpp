@@ -166,6 +166,12 @@ TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
       {"READ_HIERARCHY", b, b + " READ_HIERARCHY", true, true},
       {"BOX_CLASSIFICATION removed", b + " BOX_CLASSIFICATION 0 0.6 0 0.6 0 1 5 2", b, true, false},
       {"GRAVITY", b, b + " GRAVITY 0 0 -3", false, false},
+      // A path keyword without its value takes SCALE as the path.
+      {"TEXTURE_PATH given its value", b + " TEXTURE_PATH SCALE 2 2 2",
+       b + " TEXTURE_PATH tex.tga SCALE 2 2 2", true, false},
+      // The number ends where SCALE starts.
+      {"glued SCALE", b + " GRAVITY 0 0 -3SCALE 2 2 2", b + " GRAVITY 0 0 -3SCALE 2 1 1", true,
+       false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
