@@ -26,6 +26,7 @@ struct ConfigKeyword {
   void (*apply)(Run&, ConfigReader&);
 };
 
+// A keyword array, searched in order.
 struct KeywordTable {
   const ConfigKeyword* keywords = nullptr;
   size_t size = 0;
@@ -37,7 +38,6 @@ struct KeywordTable {
 
 // The keywords of pass 2 (RunForces.cpp).
 KeywordTable forceKeywords();
-
 
 class ConfigReader {
  public:

@@ -53,11 +53,11 @@ VertexForce vertexForce(const Run& run, Vertex* v, const float* f) {
 
 // Pass 1 notes, as read, the entries that change element factors: the mesh
 // cache holds their result.
-void noteShaping(Run& run, const char* keyword, std::initializer_list<float> values,
+void noteShaping(Run& run, const char* keyword, std::initializer_list<double> values,
                  std::initializer_list<std::string> files = {}) {
   std::ostringstream text;
-  text << keyword << std::setprecision(9);
-  for (float v : values) text << " " << v;
+  text << keyword << std::setprecision(17);
+  for (double v : values) text << " " << v;
   for (const std::string& f : files) {
     text << " " << f;
     run.shapingFiles.push_back(f);
@@ -164,7 +164,8 @@ void readBoxClassification(Run& run, ConfigReader& r) {
   if (!r.values("BOX_CLASSIFICATION", b[0], b[1], b[2], b[3], b[4], b[5], stiffness, density))
     return;
   if (!r.applying()) {
-    noteShaping(run, "BOX_CLASSIFICATION", {b[0], b[1], b[2], b[3], b[4], b[5], stiffness, density});
+    noteShaping(run, "BOX_CLASSIFICATION",
+                {b[0], b[1], b[2], b[3], b[4], b[5], stiffness, density});
     return;
   }
   if (!(stiffness > 0.0f && std::isfinite(stiffness)) ||
@@ -202,7 +203,7 @@ void readVolumeClassification(Run& run, ConfigReader& r) {
     for (const std::string* path : {&volume, &stiffness, &density})
       r.checkPath("VOLUME_CLASSIFICATION", *path);
     noteShaping(run, "VOLUME_CLASSIFICATION",
-                {f[0], f[1], f[2], f[3], f[4], f[5], float(n[0]), float(n[1]), float(n[2])},
+                {f[0], f[1], f[2], f[3], f[4], f[5], double(n[0]), double(n[1]), double(n[2])},
                 {volume, stiffness, density});
     return;
   }

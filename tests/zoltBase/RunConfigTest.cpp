@@ -90,12 +90,15 @@ TEST(RunConfig, KeywordsSetTheirFields) {
       // Without a barrier MOVE_BARRIER reads nothing: its numbers are skipped.
       {"MOVE_BARRIER 1 0 0 LEVEL 2", "levels=2 ", ""},
       {"BARRIER_TEXTURE_PATH LEVEL", "levels=1 ", "",
-       "[Run, readConfig] Warning: BARRIER_TEXTURE_PATH takes \"LEVEL\", itself a keyword, as its file name; is its value missing?\n"},
+       "[Run, readConfig] Warning: BARRIER_TEXTURE_PATH takes \"LEVEL\", itself a keyword, as its "
+       "file name; is its value missing?\n"},
       {"TEXTURE_PATH SCALE 2 2 2", "levels=1 ", "Use texture SCALE\n",
-       "[Run, readConfig] Warning: TEXTURE_PATH takes \"SCALE\", itself a keyword, as its file name; is its value missing?\n"},
+       "[Run, readConfig] Warning: TEXTURE_PATH takes \"SCALE\", itself a keyword, as its file "
+       "name; is its value missing?\n"},
       // Pass 1 decides where the entries of pass 2 end, too.
       {"VOLUME_CLASSIFICATION 0 0 0 0 0 0 1 1 1 v s LEVEL 2", "levels=1 ", "",
-       "[Run, readForces] Warning: VOLUME_CLASSIFICATION takes \"LEVEL\", itself a keyword, as its file name; is its value missing?\n"},
+       "[Run, readForces] Warning: VOLUME_CLASSIFICATION takes \"LEVEL\", itself a keyword, as its "
+       "file name; is its value missing?\n"},
   };
   ModelDirs d;
   for (const auto& row : rows) {
