@@ -39,8 +39,16 @@ uint64_t fileNumber(const std::string& path) {
 // own directory or, inside a container, at the root; 0 when unlimited.
 uint64_t cgroupRoom() {
   std::ifstream self("/proc/self/cgroup");
+  // A failed allocation inside getline must reach the caller, not read as
+  // the end of the file; a read error does.
+  self.exceptions(std::ios::badbit);
   std::string line;
-  while (std::getline(self, line)) {
+  while (true) {
+    try {
+      if (!std::getline(self, line)) break;
+    } catch (const std::ios_base::failure&) {
+      break;
+    }
     const size_t a = line.find(':'), b = line.find(':', a + 1);
     if (b == std::string::npos) continue;
     const std::string controllers = line.substr(a + 1, b - a - 1), path = line.substr(b + 1);

@@ -1,10 +1,13 @@
 #include "ConfigReader.h"
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 #include "SealedFile.h"
 
@@ -82,4 +85,66 @@ bool ConfigReader::checkRange(const std::string& what, std::initializer_list<flo
        << note;
   refuse(text.str());
   return false;
+}
+
+const ConfigKeyword* KeywordTable::find(const std::string& word) const {
+  for (size_t i = 0; i < size; ++i)
+    if (word == keywords[i].word) return &keywords[i];
+  return nullptr;
+}
+
+bool ConfigReader::run(Run& model, KeywordTable keywords, KeywordTable later,
+                       const char* laterMethod, std::vector<ConfigPlace>& places) {
+  known_[0] = keywords;
+  known_[1] = later;
+  std::string word;
+  while (next(word)) {
+    if (const ConfigKeyword* k = keywords.find(word)) {
+      k->apply(model, *this);
+      continue;
+    }
+    const ConfigKeyword* k = later.find(word);
+    if (!k) continue;
+    // At the end of the file tellg() would fail the stream.
+    const long long offset = in.eof() ? -1 : static_cast<long long>(in.tellg());
+    places.push_back({static_cast<size_t>(k - later.keywords), offset});
+    std::string method = laterMethod;
+    std::swap(method_, method);
+    applying_ = false;
+    k->apply(model, *this);
+    applying_ = true;
+    std::swap(method_, method);
+  }
+  known_[0] = known_[1] = KeywordTable();
+  return !failed();
+}
+
+bool ConfigReader::replay(Run& model, KeywordTable keywords,
+                          const std::vector<ConfigPlace>& places) {
+  for (const ConfigPlace& p : places) {
+    if (failed_ || p.keyword >= keywords.size) break;
+    in.clear();
+    if (p.offset < 0)
+      in.seekg(0, std::ios::end);
+    else
+      in.seekg(p.offset);
+    keywords.keywords[p.keyword].apply(model, *this);
+  }
+  return !failed();
+}
+
+void ConfigReader::checkPath(const char* keyword, const std::string& value) {
+  if (!known_[0].find(value) && !known_[1].find(value)) return;
+  warn(std::string(keyword) + " takes \"" + value +
+       "\", itself a keyword, as its file name; is its value missing?");
+}
+
+bool ConfigReader::parseInt(const std::string& word, int& v) {
+  errno = 0;
+  char* end = nullptr;
+  const long x = std::strtol(word.c_str(), &end, 10);
+  if (end == word.c_str() || *end != '\0' || errno == ERANGE || x < INT_MIN || x > INT_MAX)
+    return false;
+  v = static_cast<int>(x);
+  return true;
 }

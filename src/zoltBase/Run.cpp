@@ -1,13 +1,13 @@
 #include "Run.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
+#include <sstream>
 
 #include "DeformationForce.h"
 #include "MemoryLimits.h"
@@ -176,53 +176,6 @@ bool Run::readMeshText(const char* name) {
   return true;
 }
 
-namespace {
-
-// Configuration entries that shape what the mesh and matrix caches hold, and
-// the number of values each takes: the fixed-first numbering (a count, then
-// that many numbers), the transform of the nodes, how the levels are built,
-// and the element factors that pass 2 sets (VOLUME_CLASSIFICATION also reads
-// the three files it names).
-struct ShapingKeyword {
-  const char* word;
-  int values;     // -1: a count, then that many
-  int firstFile;  // the values from this one on name files; -1: none
-};
-constexpr ShapingKeyword kShaping[] = {
-    {"FIXED_VERTICES", -1, -1},
-    {"SCALE", 3, -1},
-    {"SWAP_X_Y", 0, -1},
-    {"READ_HIERARCHY", 0, -1},
-    {"BOX_CLASSIFICATION", 8, -1},
-    {"VOLUME_CLASSIFICATION", 12, 9},
-    {"BELLOW", 4, -1},
-};
-
-// Those entries as written, in file order, and the files they name.
-std::string shapingEntries(const std::string& configPath, std::vector<std::string>& files) {
-  std::ifstream in(configPath);
-  std::string text, word;
-  while (in >> word) {
-    const ShapingKeyword* k = std::find_if(std::begin(kShaping), std::end(kShaping),
-                                           [&](const ShapingKeyword& s) { return word == s.word; });
-    if (k == std::end(kShaping)) continue;
-    text += word;
-    long n = k->values;
-    if (n < 0 && in >> word) {
-      text += " " + word;
-      n = std::max(0L, std::strtol(word.c_str(), nullptr, 10));
-    }
-    for (long i = 0; i < n && in >> word; ++i) {
-      text += " " + word;
-      if (k->firstFile >= 0 && i >= k->firstFile) files.push_back(word);
-    }
-    text += "\n";
-  }
-  return text;
-}
-
-}  // namespace
-
 uint64_t Run::sourceFingerprint(const char* name) const {
   std::vector<std::string> files;
   if (!meshEntries || meshEntries->empty()) {
@@ -234,8 +187,20 @@ uint64_t Run::sourceFingerprint(const char* name) const {
     }
   }
   files.push_back(modelsPath + name + ".params");
-  const std::string entries = shapingEntries(modelsPath + name + ".config", files);
-  return zolt::filesFingerprint(files, entries);
+  files.insert(files.end(), shapingFiles.begin(), shapingFiles.end());
+  // What pass 1 applied, bit for bit, then the pass-2 entries it noted.
+  std::ostringstream text;
+  text << "SCALE";
+  for (float s : renderSettings.scale) {
+    uint32_t bits;
+    std::memcpy(&bits, &s, sizeof bits);
+    text << " " << bits;
+  }
+  text << "\nSWAP_X_Y " << int(renderSettings.swapXY) << "\nREAD_HIERARCHY " << int(readHierarchy)
+       << "\nFIXED_VERTICES " << fixedVertices.size();
+  for (int v : fixedVertices) text << " " << v;
+  text << "\n" << shapingEntries;
+  return zolt::filesFingerprint(files, text.str());
 }
 
 bool Run::checkFixedVertices(const char* name) {

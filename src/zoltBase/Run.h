@@ -55,6 +55,13 @@ extern std::string modelsPath;
 extern std::string cachesPath;
 extern std::string moviesPath;
 
+// Where configuration pass 1 met a keyword of pass 2: its position in that
+// pass's table and the file offset just after the keyword.
+struct ConfigPlace {
+  size_t keyword;
+  long long offset;
+};
+
 class Run;
 // The loaded model; null while none is loaded.
 extern Run* currentRun;
@@ -93,6 +100,11 @@ class Run {
   std::string meshCachePath;
   std::string matrixCachePath;
   std::unique_ptr<std::vector<MeshEntry>> meshEntries;  // MESH entries; null until the first
+  // Pass 2 entries as pass 1 found them, and what those that shape the
+  // caches (classification, bellows) hold: their values and the files read.
+  std::vector<ConfigPlace> forcePlaces;
+  std::string shapingEntries;
+  std::vector<std::string> shapingFiles;
   // Per level, the vertex count before the mesh file being read.
   std::vector<int> vertexOffsets;
   // Set when the model cannot be used (a configuration value that does not
@@ -110,11 +122,14 @@ class Run {
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
-  // Configuration pass 1. False when a value does not parse or the file is
-  // not text (reported once); the model is then refused.
+  // Configuration pass 1. Also reads the values of the pass-2 entries, keeps
+  // where they stand, and records those that shape the caches. False when a
+  // value does not parse or the file is not text (reported once); the model
+  // is then refused.
   bool readConfig(const char* path);
-  // Configuration pass 2: forces, force field, classification. Needs the
-  // hierarchy and the force field. False as readConfig.
+  // Configuration pass 2: forces, force field, classification, at the
+  // places pass 1 kept. Needs the hierarchy and the force field. False as
+  // readConfig.
   bool readForces(const char* path);
   // Rewrites the MATERIAL values (lambda, mu, density, damping, friction,
   // time step) of a configuration file as E, nu and the rest.
@@ -199,7 +214,8 @@ class Run {
   // physical memory.
   bool readMeshText(const char* name);
   // Fingerprint of the files readMeshText and readParamsValues read and of
-  // the configuration entries that shape the mesh and matrix caches.
+  // the configuration values pass 1 applied or recorded that shape the mesh
+  // and matrix caches.
   uint64_t sourceFingerprint(const char* name) const;
   // Every fixed vertex names a finest-level vertex; else the model is refused.
   bool checkFixedVertices(const char* name);

@@ -177,6 +177,7 @@ void setElementType(Run& run, ElementType type, const char* name) {
 void readRenderSurfacePath(Run& run, ConfigReader& r) {
   std::string word;
   if (!r.values("RENDER_SURFACE_PATH", word)) return;
+  r.checkPath("RENDER_SURFACE_PATH", word);
   const std::string path = modelsPath + word;
   RenderSettings& rs = run.renderSettings;
   if (!run.meshEntries) {
@@ -209,6 +210,7 @@ void readVolumeSampling(Run& run, ConfigReader& r) {
   std::string word;
   if (!r.values("VOLUME_SAMPLING", b[0], b[1], b[2], b[3], b[4], b[5], n[0], n[1], n[2], word))
     return;
+  r.checkPath("VOLUME_SAMPLING", word);
   for (int k = 0; k < 6; ++k) rs.volumeBounds[k] = b[k];
   for (int k = 0; k < 3; ++k) rs.volumeSamples[k] = n[k];
   rs.volumeTexturePath = word;
@@ -261,6 +263,7 @@ void readMoveBarrier(Run& run, ConfigReader& r) {
 void readMesh(Run& run, ConfigReader& r) {
   MeshEntry entry;
   if (!r.values("MESH", entry.name)) return;
+  r.checkPath("MESH", entry.name);
   for (float& m : entry.matrix)
     if (!r.values("MESH", m)) return;
   if (!run.meshEntries) run.meshEntries = std::make_unique<std::vector<MeshEntry>>();
@@ -358,6 +361,7 @@ const ConfigKeyword kKeywords[] = {
      [](Run& run, ConfigReader& r) {
        std::string w;
        if (!r.values("TEXTURE_PATH", w)) return;
+       r.checkPath("TEXTURE_PATH", w);
        run.renderSettings.texturePath = w;
        std::cout << "Use texture " << w << std::endl;
      }},
@@ -376,6 +380,7 @@ const ConfigKeyword kKeywords[] = {
      [](Run& run, ConfigReader& r) {
        std::string w;
        if (!r.values("RENDER_VOLUME_PATH", w)) return;
+       r.checkPath("RENDER_VOLUME_PATH", w);
        run.renderSettings.volumePath = modelsPath + w;
        std::cout << "Use render volume" << run.renderSettings.volumePath << std::endl;
      }},
@@ -389,6 +394,7 @@ const ConfigKeyword kKeywords[] = {
      [](Run& run, ConfigReader& r) {
        std::string w;
        if (!r.values("VOLUME_TRANSFER_FUNCTION", w)) return;
+       r.checkPath("VOLUME_TRANSFER_FUNCTION", w);
        run.renderSettings.transferFunctionPath = w;
        std::cout << "Use volume transfer function " << w << std::endl;
      }},
@@ -403,8 +409,9 @@ const ConfigKeyword kKeywords[] = {
     {"BARRIER_TEXTURE_PATH",
      [](Run& run, ConfigReader& r) {
        std::string w;
-       if (r.values("BARRIER_TEXTURE_PATH", w) && run.settings.barrier)
-         run.settings.barrier->setTexturePath(w);
+       if (!r.values("BARRIER_TEXTURE_PATH", w)) return;
+       r.checkPath("BARRIER_TEXTURE_PATH", w);
+       if (run.settings.barrier) run.settings.barrier->setTexturePath(w);
      }},
     {"COLLISION_EXTRUSION",
      [](Run& run, ConfigReader& r) {
@@ -424,8 +431,11 @@ const ConfigKeyword kKeywords[] = {
 }  // namespace
 
 bool Run::readConfig(const char* path) {
+  forcePlaces.clear();
+  shapingEntries.clear();
+  shapingFiles.clear();
   ConfigReader r("readConfig", path);
-  return r.run(*this, kKeywords);
+  return r.run(*this, kKeywords, forceKeywords(), "readForces", forcePlaces);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "DeformationForce.h"
 #include "FiniteElement.h"
 #include "Run.h"
+#include "SealedFile.h"
 #include "TetHierarchy.h"
 #include "ZoltAssert.h"
 
@@ -49,6 +51,20 @@ VertexForce vertexForce(const Run& run, Vertex* v, const float* f) {
   return vf;
 }
 
+// Pass 1 notes, as read, the entries that change element factors: the mesh
+// cache holds their result.
+void noteShaping(Run& run, const char* keyword, std::initializer_list<double> values,
+                 std::initializer_list<std::string> files = {}) {
+  std::ostringstream text;
+  text << keyword << std::setprecision(17);
+  for (double v : values) text << " " << v;
+  for (const std::string& f : files) {
+    text << " " << f;
+    run.shapingFiles.push_back(f);
+  }
+  run.shapingEntries += text.str() + "\n";
+}
+
 // FORCE_VERTICES and DEFORMATION: n times a vertex number and a vector.
 void readVertexVectors(Run& run, ConfigReader& r, const char* keyword,
                        std::vector<VertexForce>& out) {
@@ -61,6 +77,7 @@ void readVertexVectors(Run& run, ConfigReader& r, const char* keyword,
     int number;
     float f[3];
     if (!r.values(keyword, number, f[0], f[1], f[2])) return;
+    if (!r.applying()) continue;
     if (!ConfigReader::inRange({f[0], f[1], f[2]})) {
       if (outOfRange++ == 0) {
         first = std::string(keyword) + " vertex " + std::to_string(number);
@@ -83,7 +100,8 @@ void readVertexVectors(Run& run, ConfigReader& r, const char* keyword,
 
 void readForcePlane(Run& run, ConfigReader& r) {
   float h, f[3];
-  if (!r.values("FORCE_PLANE", h, f[0], f[1], f[2])) return;
+  if (!r.values("FORCE_PLANE", h, f[0], f[1], f[2]) || !r.applying()) return;
+  if (!r.checkRange("FORCE_PLANE", {h, f[0], f[1], f[2]})) return;
   const double plane = static_cast<double>(run.renderSettings.scale[1] * h);
   int count = 0;
   for (Vertex* v : finestVertices(run.hierarchy.get())) {
@@ -105,7 +123,7 @@ DeformationForce* setField(Run& run, int type, const float* v) {
 
 void readSphericalForce(Run& run, ConfigReader& r) {
   float c[3], p, q;
-  if (!r.values("SPHERICAL_FORCE", c[0], c[1], c[2], p, q)) return;
+  if (!r.values("SPHERICAL_FORCE", c[0], c[1], c[2], p, q) || !r.applying()) return;
   if (!r.checkRange("SPHERICAL_FORCE", {c[0], c[1], c[2], p, q})) return;
   DeformationForce* f = setField(run, 1, c);
   f->param[0] = p * 3.1415927f;
@@ -115,7 +133,7 @@ void readSphericalForce(Run& run, ConfigReader& r) {
 
 void readRadialForce(Run& run, ConfigReader& r) {
   float c[3], radius, q;
-  if (!r.values("RADIAL_FORCE", c[0], c[1], c[2], radius, q)) return;
+  if (!r.values("RADIAL_FORCE", c[0], c[1], c[2], radius, q) || !r.applying()) return;
   if (!r.checkRange("RADIAL_FORCE", {c[0], c[1], c[2], radius, q})) return;
   DeformationForce* f = run.settings.deformationForce;
   f->type = 6;
@@ -133,7 +151,7 @@ void readRadialForce(Run& run, ConfigReader& r) {
 
 void readWindForce(Run& run, ConfigReader& r) {
   float d[3], p, q;
-  if (!r.values("WIND_FORCE", d[0], d[1], d[2], p, q)) return;
+  if (!r.values("WIND_FORCE", d[0], d[1], d[2], p, q) || !r.applying()) return;
   if (!r.checkRange("WIND_FORCE", {d[0], d[1], d[2], p, q})) return;
   DeformationForce* f = setField(run, 3, d);
   f->param[0] = p;
@@ -145,6 +163,11 @@ void readBoxClassification(Run& run, ConfigReader& r) {
   float b[6], stiffness, density;
   if (!r.values("BOX_CLASSIFICATION", b[0], b[1], b[2], b[3], b[4], b[5], stiffness, density))
     return;
+  if (!r.applying()) {
+    noteShaping(run, "BOX_CLASSIFICATION",
+                {b[0], b[1], b[2], b[3], b[4], b[5], stiffness, density});
+    return;
+  }
   if (!(stiffness > 0.0f && std::isfinite(stiffness)) ||
       !(density > 0.0f && std::isfinite(density))) {
     std::ostringstream text;
@@ -176,6 +199,14 @@ void readVolumeClassification(Run& run, ConfigReader& r) {
   if (!r.values("VOLUME_CLASSIFICATION", f[0], f[1], f[2], f[3], f[4], f[5], n[0], n[1], n[2],
                 volume, stiffness, density))
     return;
+  if (!r.applying()) {
+    for (const std::string* path : {&volume, &stiffness, &density})
+      r.checkPath("VOLUME_CLASSIFICATION", *path);
+    noteShaping(run, "VOLUME_CLASSIFICATION",
+                {f[0], f[1], f[2], f[3], f[4], f[5], double(n[0]), double(n[1]), double(n[2])},
+                {volume, stiffness, density});
+    return;
+  }
   // The box of the finest vertices, widened by the offsets.
   float box[6] = {1e8f, -1e8f, 1e8f, -1e8f, 1e8f, -1e8f};
   for (const Vertex* v : finestVertices(run.hierarchy.get()))
@@ -193,13 +224,17 @@ void readVolumeClassification(Run& run, ConfigReader& r) {
 void readBellow(Run& run, ConfigReader& r) {
   float p[3], magnitude;
   if (!r.values("BELLOW", p[0], p[1], p[2], magnitude)) return;
+  if (!r.applying()) {
+    noteShaping(run, "BELLOW", {p[0], p[1], p[2], magnitude});
+    return;
+  }
   if (!r.checkRange("BELLOW", {p[0], p[1], p[2], magnitude})) return;
   Run::addBellow(run.hierarchy.get(), &run.settings.forces, magnitude, p, nullptr);
 }
 
 void readImplant(Run& run, ConfigReader& r) {
   float a, b, c;
-  if (!r.values("IMPLANT", a, b, c)) return;
+  if (!r.values("IMPLANT", a, b, c) || !r.applying()) return;
   if (!Run::addImplant(run.settings.deformationForce, a, b, c))
     r.refuse("IMPLANT skipped: no finest-level element has a stiffness of at most 0.1");
 }
@@ -217,12 +252,16 @@ const ConfigKeyword kKeywords[] = {
      }},
     {"SPHERICAL_FORCE", readSphericalForce},
     {"RADIAL_FORCE", readRadialForce},
-    {"RAND_FORCE", [](Run& run, ConfigReader&) { run.settings.deformationForce->type = 2; }},
+    {"RAND_FORCE",
+     [](Run& run, ConfigReader& r) {
+       if (r.applying()) run.settings.deformationForce->type = 2;
+     }},
     {"WIND_FORCE", readWindForce},
     {"VORTEX_FORCE",
      [](Run& run, ConfigReader& r) {
        float d[3];
-       if (r.values("VORTEX_FORCE", d[0], d[1], d[2])) setField(run, 4, d);
+       if (!r.values("VORTEX_FORCE", d[0], d[1], d[2]) || !r.applying()) return;
+       if (r.checkRange("VORTEX_FORCE", {d[0], d[1], d[2]})) setField(run, 4, d);
      }},
     {"BOX_CLASSIFICATION", readBoxClassification},
     {"VOLUME_CLASSIFICATION", readVolumeClassification},
@@ -230,12 +269,26 @@ const ConfigKeyword kKeywords[] = {
     {"IMPLANT", readImplant},
 };
 
+}  // namespace
+
+KeywordTable forceKeywords() { return kKeywords; }
+
+namespace {
+
 // Up to 256 floats of a text table; entries the file does not supply stay 1.
-void readTable(const char* path, float table[256]) {
+// False, reported, when the file does not open.
+bool readTable(const char* path, float table[256]) {
   for (int i = 0; i < 256; ++i) table[i] = 1.0f;
   std::ifstream in(path);
+  const std::string why = zolt::notAFile(path);
+  if (!in.is_open() || !why.empty()) {
+    std::cerr << "[Run, classifyByVolume] Error: Transfer table \"" << path << "\" "
+              << (why.empty() ? "does not open" : why) << "; classification skipped" << std::endl;
+    return false;
+  }
   for (int i = 0; i < 256 && in >> table[i]; ++i) {
   }
+  return true;
 }
 
 // False, reported, when entry s of the table is not a positive finite
@@ -267,7 +320,7 @@ Vertex* Run::configVertex(int number) const {
 bool Run::readForces(const char* path) {
   ZOLT_ASSERT(hierarchy && settings.deformationForce);
   ConfigReader r("readForces", path);
-  return r.run(*this, kKeywords);
+  return r.replay(*this, kKeywords, forcePlaces);
 }
 
 void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* volumeFile,
@@ -304,8 +357,7 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
   if (!in.read(reinterpret_cast<char*>(volume.data()), static_cast<std::streamsize>(total)))
     volume.resize(static_cast<size_t>(in.gcount()));
   float stiffness[256], density[256];
-  readTable(stiffnessTable, stiffness);
-  readTable(densityTable, density);
+  if (!readTable(stiffnessTable, stiffness) || !readTable(densityTable, density)) return;
 
   // Every factor is checked before any is applied.
   std::vector<std::pair<FiniteElement*, uint8_t>> samples;

@@ -89,11 +89,15 @@ std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::stri
   return parents;
 }
 
-// Six times the signed volume, and the longest edge, in double.
-double sixVolume(const FiniteElement& e, double& edge) {
-  double p[4][3];
+// The corners' rest positions in double, divided by `scale` when given.
+void corners(const FiniteElement& e, const float* scale, double (&p)[4][3]) {
   for (int i = 0; i < 4; ++i)
-    for (int k = 0; k < 3; ++k) p[i][k] = e.getVertex(i)->restPosition[k];
+    for (int k = 0; k < 3; ++k)
+      p[i][k] = static_cast<double>(e.getVertex(i)->restPosition[k]) / (scale ? scale[k] : 1.0f);
+}
+
+// Six times the signed volume of the corners, and the longest edge.
+double sixVolume(const double (&p)[4][3], double& edge) {
   double u[3][3], longest = 0.0;
   for (int i = 0; i < 3; ++i)
     for (int k = 0; k < 3; ++k) u[i][k] = p[i + 1][k] - p[0][k];
@@ -107,6 +111,13 @@ double sixVolume(const FiniteElement& e, double& edge) {
   return u[0][0] * (u[1][1] * u[2][2] - u[1][2] * u[2][1]) -
          u[0][1] * (u[1][0] * u[2][2] - u[1][2] * u[2][0]) +
          u[0][2] * (u[1][0] * u[2][1] - u[1][1] * u[2][0]);
+}
+
+// Corners (nearly) in one plane add a singular block.
+bool spansVolume(const double (&p)[4][3], double& det) {
+  double edge = 0.0;
+  det = std::fabs(sixVolume(p, edge));
+  return std::isfinite(det) && det > 1e-6 * edge * edge * edge;
 }
 
 void reportCountMismatch(const char* path, const char* what, long long inFile, size_t inMesh,
@@ -183,20 +194,29 @@ void Run::readEleLevel(const char* path, int nLevels) {
 void Run::refuseFlatElements(const char* path, int level, size_t first) const {
   const std::vector<FiniteElement*>& elements = hierarchy->elements[level];
   for (size_t e = first; e < elements.size(); ++e) {
-    double edge = 0.0;
-    const double det = std::fabs(sixVolume(*elements[e], edge));
+    double p[4][3], det = 0.0, unscaledDet = 0.0;
+    corners(*elements[e], nullptr, p);
     const std::string element =
         "Element " + std::to_string(e - first + 1) + " of level " + std::to_string(level);
-    // Corners (nearly) in one plane add a singular block.
-    if (!(std::isfinite(det) && det > 1e-6 * edge * edge * edge))
+    const float* s = renderSettings.scale;
+    const bool scaled = s[0] != 1.0f || s[1] != 1.0f || s[2] != 1.0f;
+    if (!spansVolume(p, det)) {
+      // A body SCALE stretched too unevenly, or out of the float range.
+      corners(*elements[e], s, p);
+      if (scaled && (!std::isfinite(det) || spansVolume(p, unscaledDet))) {
+        std::ostringstream hint;
+        hint << "SCALE " << s[0] << " " << s[1] << " " << s[2]
+             << " stretches the body too unevenly";
+        exitBadFile(path, element + " has no volume once scaled", hint.str());
+      }
       exitBadFile(path, element + " has no volume (its four vertices lie in one plane)");
+    }
     // The element code works in single precision, where such a volume is 0.
     if (det < FLT_MIN) {
-      const float* s = renderSettings.scale;
       std::ostringstream what, hint;
       what << element << " has a volume of " << det / 6.0;
       hint << "too small for single precision";
-      if (s[0] != 1.0f || s[1] != 1.0f || s[2] != 1.0f)
+      if (scaled)
         hint << ": SCALE " << s[0] << " " << s[1] << " " << s[2] << " shrinks the body too far";
       exitBadFile(path, what.str(), hint.str());
     }

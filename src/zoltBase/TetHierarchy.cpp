@@ -94,13 +94,13 @@ void TetHierarchy::refineLevel(int l) {
   int nextIndex = nCoarse;
   try {
     for (FiniteElement* e : elements[l]) e->refine(elements[l + 1], fine, midpoints, nextIndex);
+    fine.resize(static_cast<size_t>(nCoarse) + midpoints.size(), nullptr);
   } catch (const std::bad_alloc&) {
     // Until placed below, the midpoints belong to the map alone.
     for (const auto& entry : midpoints) delete entry.second;
     throw;
   }
 
-  fine.resize(static_cast<size_t>(nCoarse) + midpoints.size(), nullptr);
   for (const auto& entry : midpoints) {
     Vertex* m = entry.second;
     ZOLT_ASSERT(m->index >= nCoarse && m->index < static_cast<int>(fine.size()) &&

@@ -33,15 +33,17 @@ double valueAt(const Polynom<double>& n, const float p[3]) {
   return n.eval(static_cast<double>(p[0]), static_cast<double>(p[1]), static_cast<double>(p[2]));
 }
 
-// With a source, the line also names the file, the level and the element.
+// With a source, the line also names the file, the level and the element;
+// a hint ends it in parentheses.
 [[noreturn]] void readError(const char* message, const char* source = nullptr, int level = 0,
-                            int element = -1) {
+                            int element = -1, const char* hint = nullptr) {
   std::cout << message;
   if (source) {
     std::cout << " (\"" << source << "\", level " << level;
     if (element >= 0) std::cout << ", element " << element + 1;
     std::cout << ")";
   }
+  if (hint) std::cout << " (" << hint << ")";
   std::cout << std::endl;
   std::exit(1);
 }
@@ -231,7 +233,10 @@ void Tetrahedron::read(std::istream& in, TetHierarchy* h, int level, int vertexO
       // Numbers count from 1 within this record's own vertices.
       const long long entry = static_cast<long long>(vertexOffset) + k[i] - 1;
       if (k[i] < 1 || entry >= nVertices)
-        readError("Error: Vertex number out of range!", source, level, e);
+        readError("Error: Vertex number out of range!", source, level, e,
+                  k[i] == 0 ? "vertex numbers start at 1: the file seems to number them from 0"
+                              " (TetGen's -z)"
+                            : nullptr);
       corner[i] = levelVertices[static_cast<size_t>(entry)];
     }
 

@@ -283,6 +283,10 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
       {"LEVEL 1", "", {"--steps", "1"}, 0, true},
       // Elements of 1e-61 m^3 are zero in single precision (it used to end in status 3).
       {"SCALE 1e-20 1e-20 1e-20", "too small for single precision: SCALE 1e-20 1e-20 1e-20"},
+      // Unit cube elements stretched 1e30 times along x look flat.
+      {"SCALE 1e30 1 1",
+       "Element 1 of level 0 has no volume once scaled in \"models/m.ele\" (SCALE 1e+30 1 1"
+       " stretches the body too unevenly)"},
       {huge, "step 1 maxu nan\n", {"--gravity", "--steps", "4", "--print-every", "1"}, 3},
       {huge, "", {"--gravity", "--solver", "2", "--steps", "4"}, 3},         // dense: no step lines
       {huge, "step 4 maxu 0\n", {"--steps", "4", "--print-every", "4"}, 0},  // no gravity: at rest

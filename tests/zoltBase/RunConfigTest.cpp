@@ -76,6 +76,7 @@ TEST(RunConfig, MaterialGivesLameParametersAndEchoesEAndNu) {
 TEST(RunConfig, KeywordsSetTheirFields) {
   const struct {
     const char *text, *fields, *printed;
+    std::string warned = "";
   } rows[] = {
       {"COLOR 255 128 0", "colour=1,0.501961,0,1 ", ""},
       {"FIXED_VERTICES 3 1 2 10", "fixed=0,1,9, ", ""},
@@ -88,7 +89,16 @@ TEST(RunConfig, KeywordsSetTheirFields) {
       {"BOX_TEXTURE_COORDS 4", "tex=1/4 ", ""},
       // Without a barrier MOVE_BARRIER reads nothing: its numbers are skipped.
       {"MOVE_BARRIER 1 0 0 LEVEL 2", "levels=2 ", ""},
-      {"BARRIER_TEXTURE_PATH LEVEL", "levels=1 ", ""},
+      {"BARRIER_TEXTURE_PATH LEVEL", "levels=1 ", "",
+       "[Run, readConfig] Warning: BARRIER_TEXTURE_PATH takes \"LEVEL\", itself a keyword, as its "
+       "file name; is its value missing?\n"},
+      {"TEXTURE_PATH SCALE 2 2 2", "levels=1 ", "Use texture SCALE\n",
+       "[Run, readConfig] Warning: TEXTURE_PATH takes \"SCALE\", itself a keyword, as its file "
+       "name; is its value missing?\n"},
+      // Pass 1 decides where the entries of pass 2 end, too.
+      {"VOLUME_CLASSIFICATION 0 0 0 0 0 0 1 1 1 v s LEVEL 2", "levels=1 ", "",
+       "[Run, readForces] Warning: VOLUME_CLASSIFICATION takes \"LEVEL\", itself a keyword, as its "
+       "file name; is its value missing?\n"},
   };
   ModelDirs d;
   for (const auto& row : rows) {
@@ -97,6 +107,7 @@ TEST(RunConfig, KeywordsSetTheirFields) {
     EXPECT_NE(summary(*p.run).find(row.fields), std::string::npos)
         << row.text << ": " << summary(*p.run);
     EXPECT_EQ(p.output.out, row.printed) << row.text;
+    EXPECT_EQ(p.output.err, row.warned) << row.text;
   }
 }
 
@@ -194,6 +205,14 @@ TEST(RunConfig, UnparsableValueEndsThePassNamingTheKeyword) {
       {"FIXED_VERTICES 3 1 2", "FIXED_VERTICES"},
       {"COLOR 1 x 3 LEVEL 2", "COLOR"},
       {"SCALE 1 1 99999999999999999999999999999999999999999999", "SCALE"},
+      // Integers are read whole.
+      {"LEVEL 2.9", "LEVEL"},
+      {"LEVEL 1e30", "LEVEL"},
+      {"LEVEL 99999999999", "LEVEL"},
+      {"PARTITIONS 4x", "PARTITIONS"},
+      {"SPEC_EXPONENT 2.5", "SPEC_EXPONENT"},
+      {"FIXED_VERTICES 1 1SCALE 2 2 2", "FIXED_VERTICES"},
+      {"VOLUME_SAMPLING 0 1 0 1 0 1 8 8 8.5 v", "VOLUME_SAMPLING"},
   };
   ModelDirs d;
   for (const auto& [text, keyword] : rows) {

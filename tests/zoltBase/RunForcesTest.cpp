@@ -89,6 +89,8 @@ TEST(RunForces, ForcePlaneSelectsTheVerticesOfOneHeight) {
       {"LEVEL 3 SCALE 1 2 1 FORCE_PLANE 1 0 -1 0", 25},
       {"LEVEL 3 FORCE_PLANE 0.3 0 -1 0", 0},
       {"LEVEL 2 FORCE_PLANE 0 1 2 3 FORCE_PLANE 1 1 2 3", 18},
+      // The first FORCE_PLANE is the texture's name in both passes.
+      {"LEVEL 3 TEXTURE_PATH FORCE_PLANE 1 0 -1 0 FORCE_PLANE 1 0 -1 0", 25},
   };
   ModelDirs d;
   for (const auto& row : rows) {
@@ -259,6 +261,7 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
   writeFile(volume, "\x03\x03");
   writeFile(zero, "1 1 1 0");
   writeFile(negative, "1 1 1 -1");
+  writeFile(ones, "1 1 1 1");
   const std::string grid = "VOLUME_CLASSIFICATION 0 0 0 0 0 0 2 1 1 ";
   const std::string skipped =
       ": every factor used must be positive and finite; classification skipped";
@@ -288,7 +291,17 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
       {grid + d.models + "missing.raw " + ones + " " + ones, 0,
        "classifyByVolume] Error: Volume file \"" + d.models +
            "missing.raw\" does not open; classification skipped"},
+      {grid + volume + " " + d.models + "missing.txt " + ones, 0,
+       "classifyByVolume] Error: Transfer table \"" + d.models +
+           "missing.txt\" does not open; classification skipped"},
+      {grid + volume + " " + ones + " " + d.models, 0,
+       "classifyByVolume] Error: Transfer table \"" + d.models +
+           "\" is a directory; classification skipped"},
       {"BELLOW 0 0 0 1e30", 0, "readForces] Error: BELLOW 0 0 0 1e+30" + big},
+      // Four of the cube's vertices lie in the plane y = 0.
+      {"FORCE_PLANE 0 1e30 0 0", 0, "readForces] Error: FORCE_PLANE 0 1e+30 0 0" + big},
+      {"VORTEX_FORCE 1 0 0 VORTEX_FORCE 0 -1e30 0", 1,
+       "readForces] Error: VORTEX_FORCE 0 -1e+30 0" + big},
       // The entry of vertex 3 stays.
       {"FORCE_VERTICES 3 1 1e30 0 0 2 0 -1e7 0 3 0 0 1", 0,
        "readForces] Error: FORCE_VERTICES vertex 1 1e+30 0 0" + big + " (2 entries skipped)", 1},

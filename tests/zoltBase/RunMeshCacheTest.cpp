@@ -158,6 +158,9 @@ TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
     const char* what;
     std::string before, after;
     bool rebuilt, twoLevels;
+    // Set: a VOLUME_CLASSIFICATION entry is added whose stiffness table
+    // holds this before the edit and `tableAfter` after it.
+    std::string table = "", tableAfter = "";
   } rows[] = {
       {"FIXED_VERTICES added", "LEVEL 2", "LEVEL 2 FIXED_VERTICES 4 1 2 3 4", true, false},
       {"FIXED_VERTICES moved", b, "LEVEL 2 FIXED_VERTICES 2 1 3", true, false},
@@ -166,15 +169,34 @@ TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
       {"READ_HIERARCHY", b, b + " READ_HIERARCHY", true, true},
       {"BOX_CLASSIFICATION removed", b + " BOX_CLASSIFICATION 0 0.6 0 0.6 0 1 5 2", b, true, false},
       {"GRAVITY", b, b + " GRAVITY 0 0 -3", false, false},
+      // A path keyword without its value takes SCALE as the path.
+      {"TEXTURE_PATH given its value", b + " TEXTURE_PATH SCALE 2 2 2",
+       b + " TEXTURE_PATH tex.tga SCALE 2 2 2", true, false},
+      // The number ends where SCALE starts.
+      {"glued SCALE", b + " GRAVITY 0 0 -3SCALE 2 2 2", b + " GRAVITY 0 0 -3SCALE 2 1 1", true,
+       false},
+      // Neither pass softens the cube while BELLOW is the texture's name.
+      {"BELLOW no longer a path", b + " TEXTURE_PATH BELLOW 0 0 0 0.5",
+       b + " TEXTURE_PATH t.tga BELLOW 0 0 0 0.5", true, false},
+      {"transfer table edited", b, b, true, false, "1 1 1 1", "1 1 1 5"},
+      {"transfer table kept", b, b, false, false, "1 1 1 2", "1 1 1 2"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     ModelDirs dirs;
-    dirs.cube("c", row.before);
+    // Sample 3 over the whole cube.
+    const std::string m = dirs.models, volume = " VOLUME_CLASSIFICATION 0 0 0 0 0 0 2 1 1 " + m +
+                                                "v.raw " + m + "s.txt " + m + "d.txt";
+    const std::string entry = row.table.empty() ? "" : volume;
+    writeFile(m + "v.raw", "\x03\x03");
+    writeFile(m + "d.txt", "1 1 1 1");
+    writeFile(m + "s.txt", row.table);
+    dirs.cube("c", row.before + entry);
     if (row.twoLevels) writeTwoLevelCube(dirs.models + "c");
     std::unique_ptr<::Run> first, edited, rebuilt;
     loadAndStep("c", false, first);
-    writeFile(dirs.models + "c.config", row.after);
+    writeFile(dirs.models + "c.config", row.after + entry);
+    writeFile(m + "s.txt", row.tableAfter);
     std::string printed;
     const double u = loadAndStep("c", false, edited, &printed);
     EXPECT_EQ(edited->meshFromCache == 0, row.rebuilt);

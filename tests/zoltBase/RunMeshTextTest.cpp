@@ -264,6 +264,10 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
       {"node", "1 3 0 2\n1 0 0 0 5", "Error: Could not read the attributes of vertex 1 of level 0"},
       {"ele", "1 4 0\n1 1 2 3 9",
        "Error: Vertex number out of range! (\"PATH\", level 0, element 1)"},
+      // Numbered from 0, as a generator writes on request.
+      {"ele", "2 4 0\n0 1 2 4 8\n1 0 1 2 4\n",
+       "Error: Vertex number out of range! (\"PATH\", level 0, element 2) (vertex numbers start"
+       " at 1: the file seems to number them from 0 (TetGen's -z))"},
       {"params", "abc", "Error: Could not read the element count"},
       {"params", "6\n1 1\n1", "Error: Could not read the stiffness and density of element 2"},
       {"params", pairs + "8\n", "Error: Bad fixed vertex count (8 vertices)"},

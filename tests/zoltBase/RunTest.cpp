@@ -130,6 +130,8 @@ TEST(Run, UnusableModelsAreRefused) {
       {"FIXED_VERTICES 1 0", "[Run] Error: Fixed vertex below 1 of model \"m\" does not exist"},
       {"LEVEL abc", "[Run, readConfig] Error: Could not read the values of LEVEL"},
       {"FORCE_VERTICES 2 1 0 0", "[Run, readForces] Error: Could not read the values of"},
+      {"FORCE_VERTICES 1 2.5 0 0 1", "[Run, readForces] Error: Could not read the values of"},
+      {"LEVEL 2 BELLOW 0 0 0 1 LEVEL 2.5", "[Run, readConfig] Error: Could not read the values of"},
       {"HEXAHEDRON", "[Run] Error: \"" + d.models + "m.config\" sets HEXAHEDRON elements but"},
       {"TETRAHEDRON TRIANGLE3D", "[Run] Error: \"" + d.models + "m.config\" sets TRIANGLE3D"},
       {"SERENDIPITY_TET", "[Run] Error: \"" + d.models + "m.config\" sets SERENDIPITY_TET"},

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Capture.h"
+#include "CountingNew.h"
 #include "PackedMatrix.h"
 #include "TestMeshes.h"
 #include "TetHierarchy.h"
@@ -319,6 +320,52 @@ TEST(TetHierarchyRefineDeathTest, RefusesToOverwriteABuiltLevel) {
   auto h = zolt::test::singleTetrahedron(2);
   EXPECT_DEATH(h->refineLevel(0),
                "Assertion `fine.empty\\(\\) && elements\\[l \\+ 1\\].empty\\(\\)' failed\\.");
+}
+
+// Out of memory at any allocation of a refinement: std::bad_alloc reaches the
+// caller and the hierarchy still owns all it built (the sanitizer build's
+// leak check sees a lost midpoint); refined again, the level is whole.
+TEST(TetHierarchyRefine, FailedAllocationLeavesNothingBehind) {
+  using namespace zolt::test;
+  const auto clearFine = [](TetHierarchy& h) {
+    for (FiniteElement* e : h.elements[1]) delete e;
+    for (Vertex* v : h.vertices[1]) delete v;
+    // Without their capacity, as a level never built.
+    std::vector<FiniteElement*>().swap(h.elements[1]);
+    std::vector<Vertex*>().swap(h.vertices[1]);
+  };
+  const auto refineArmed = [](TetHierarchy& h, long fail) {
+    allocations = 0;
+    failAt = fail;
+    armed = true;
+    bool threw = false;
+    try {
+      h.refineLevel(0);
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    armed = false;
+    failAt = -1;
+    return threw;
+  };
+  auto counted = unitCube(2);
+  clearFine(*counted);
+  ASSERT_FALSE(refineArmed(*counted, -1));
+  const long total = allocations;
+  ASSERT_GT(total, 48);
+  for (long fail = 0; fail < total; ++fail) {
+    auto h = unitCube(2);
+    clearFine(*h);
+    EXPECT_TRUE(refineArmed(*h, fail)) << fail;
+    clearFine(*h);
+    h->refineLevel(0);
+    EXPECT_EQ(h->vertices[1].size(), 27u) << fail;
+    EXPECT_EQ(h->elements[1].size(), 48u) << fail;
+  }
+  // Freed elements stay in the pool's slabs, where they would still point
+  // at a lost vertex.
+  counted.reset();
+  Tetrahedron::trimPool();
 }
 
 // ------------------------------------------------------------------- centring

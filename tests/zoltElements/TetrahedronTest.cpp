@@ -754,8 +754,10 @@ TEST(TetrahedronReadDeathTest, VertexNumberOutOfRange) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(readToStderr("1 4 0\n0 1 2 3 5\n"), testing::ExitedWithCode(1),
               "^Error: Vertex number out of range!\n$");
-  EXPECT_EXIT(readToStderr("1 4 0\n0 0 2 3 4\n"), testing::ExitedWithCode(1),
-              "^Error: Vertex number out of range!\n$");
+  EXPECT_EXIT(
+      readToStderr("1 4 0\n0 0 2 3 4\n"), testing::ExitedWithCode(1),
+      "^Error: Vertex number out of range! \\(vertex numbers start at 1: the file seems to number "
+      "them from 0 \\(TetGen's -z\\)\\)\n$");
   EXPECT_EXIT(readToStderr("1 4 0\n0 1 2 3 4\n", 1), testing::ExitedWithCode(1),
               "^Error: Vertex number out of range!\n$");
   EXPECT_EXIT(readToStderr("1 4 0\n0 2 2 3 2147483647\n", 1), testing::ExitedWithCode(1),
@@ -767,8 +769,10 @@ TEST(TetrahedronReadDeathTest, VertexNumberOutOfRange) {
 TEST(TetrahedronReadDeathTest, NumbersCountWithinTheRecordAndMessagesNameTheSource) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   // Numbers count within the record's own vertices: 0 names none of them.
-  EXPECT_EXIT(readToStderr("1 4 0\n0 0 1 2 3\n", 1), testing::ExitedWithCode(1),
-              "^Error: Vertex number out of range!\n$");
+  EXPECT_EXIT(
+      readToStderr("1 4 0\n0 0 1 2 3\n", 1), testing::ExitedWithCode(1),
+      "^Error: Vertex number out of range! \\(vertex numbers start at 1: the file seems to number "
+      "them from 0 \\(TetGen's -z\\)\\)\n$");
   // With a source the line names the file, the level and the element.
   EXPECT_EXIT(readToStderr("2 4 0\n0 1 2 3 4\n1 1 2 3 5\n", 0, "m.ele"), testing::ExitedWithCode(1),
               "^Error: Vertex number out of range! \\(\"m\\.ele\", level 0, element 2\\)\n$");
