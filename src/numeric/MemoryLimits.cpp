@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -15,15 +16,17 @@ uint64_t systemPhysicalMemory() {
   return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * pageSize : 0;
 }
 
-// The number after `key` in a "key value" file such as /proc/meminfo,
-// times `unit`; 0 when absent.
+// The number after `key` on its line of a "key value" file such as
+// /proc/meminfo or /proc/self/status, times `unit`; 0 when absent. Each
+// line is read on its own: some values are not numbers ("Name:").
 uint64_t keyedValue(const char* path, const std::string& key, uint64_t unit) {
   std::ifstream in(path);
-  std::string k;
-  uint64_t v;
-  while (in >> k >> v) {
-    if (k == key) return v * unit;
-    in.ignore(256, '\n');
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, key.size(), key) != 0) continue;
+    std::istringstream fields(line.substr(key.size()));
+    uint64_t v;
+    return fields >> v ? v * unit : 0;
   }
   return 0;
 }
@@ -60,14 +63,6 @@ uint64_t cgroupRoom() {
   return 0;
 }
 
-// Address space left under RLIMIT_AS; 0 when unlimited.
-uint64_t addressSpaceRoom() {
-  rlimit r;
-  if (getrlimit(RLIMIT_AS, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 0;
-  const uint64_t used = keyedValue("/proc/self/status", "VmSize:", 1024);
-  return r.rlim_cur > used ? r.rlim_cur - used : 1;
-}
-
 // FullMatrix::inv takes about 1.8 s for 2,000 unknowns here, 3.0 s for
 // 2,250 and 4.0 s for 2,500 (zolt_bench_dense_inverse): 2,250 stay within
 // about 3 s. Above it the sparse factor takes over.
@@ -76,6 +71,13 @@ constexpr int64_t kTimeLimit = 2250;
 }  // namespace
 
 uint64_t (*physicalMemory)() = systemPhysicalMemory;
+
+uint64_t addressSpaceRoom() {
+  rlimit r;
+  if (getrlimit(RLIMIT_AS, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 0;
+  const uint64_t used = keyedValue("/proc/self/status", "VmSize:", 1024);
+  return r.rlim_cur > used ? r.rlim_cur - used : 1;
+}
 
 uint64_t usableMemory() {
   uint64_t least = 0;

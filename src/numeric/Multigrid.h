@@ -5,6 +5,7 @@
 // vectors, which must outlive the multigrid.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "Iteration.h"
 #include "Matrix.h"
@@ -57,6 +58,10 @@ class Multigrid {
   // null, follows its factorisation); a matrix that cannot be factored gets
   // the diagonal CG, after one line.
   void setCoarseSolver(int type, ProgressBar* pb = nullptr);
+  // The solver setCoarseSolver installs for `type` on a coarse level of n
+  // unknowns (before any factor failure): Invert beyond the dense limit is
+  // SparseCholesky.
+  static int coarseSolverFor(int type, int64_t n);
 
   void vCycle(T omega);
   void fullMultigrid(int cycles, T omega);
