@@ -1,8 +1,8 @@
 // Models whose coarsest level is solved by the sparse Cholesky factor: cold
 // and warm load, the factorisation (time, bytes, and the time reading that
-// many bytes back would take), one solve with the factor, ms per step, and the coarse solve's share of
-// the V-cycle. Each figure is the median of `repeats` runs. Run by
-// bench/tetgen_coarse.sh, or:
+// many bytes back would take), one solve with the factor, ms per step, and
+// the coarse solve's share of the V-cycle. Each figure is the median of
+// `repeats` runs. Run by bench/tetgen_coarse.sh, or:
 //   zolt_bench_sparse_coarse MODELS_DIR CACHES_DIR REPEATS model...
 
 #include <algorithm>

@@ -203,8 +203,8 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   // A hierarchy from the other side of the dense limit (here moved below
   // the coarse level) is rebuilt for this side, and back.
   const auto machine = physicalMemory;
-  for (const char* says : {"was written for a dense coarse solve",
-                           "was written for a sparse coarse solve"}) {
+  for (const char* says :
+       {"was written for a dense coarse solve", "was written for a sparse coarse solve"}) {
     physicalMemory = contains(says, "dense") ? +[] { return uint64_t(8 * 24); } : machine;
     auto sim = m.load(false);
     physicalMemory = machine;
