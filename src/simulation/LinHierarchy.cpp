@@ -151,7 +151,8 @@ std::string LinSimulation::hierarchyCacheStale(std::istream& in, int scheme) con
   bool complete = zolt::bin::readI32(in, stored);
   for (double& v : storedMaterial) complete = complete && zolt::bin::readF64(in, v);
   if (!complete) return "is truncated";
-  // Another cache copied over this one starts with its magic number.
+  // Schemes are 0 .. 5; another cache copied over this one starts with
+  // its magic number.
   if (stored < 0 || stored > 5) return "is another kind of file";
   if (stored != scheme)
     return "was written for integration scheme " + std::to_string(stored) + ", not " +

@@ -161,7 +161,7 @@ std::string LinSimulation::inverseRefusal() const {
   // The BLAS work buffer of a first factor counts against RLIMIT_AS alone.
   const uint64_t mapped = bytes + (dense ? 0 : CholeskyFactor::blasBufferBytes());
   const uint64_t room = addressSpaceRoom();
-  if (room != 0 && mapped > room)
+  if (!dense && room != 0 && mapped > room)
     return "The sparse factor of the " + std::to_string(n) + " x " + std::to_string(n) +
            " matrix and its BLAS work buffer need " + std::to_string(mapped / (1024 * 1024)) +
            " MB of address space but only " + std::to_string(room / (1024 * 1024)) +
