@@ -1,8 +1,8 @@
 // Models whose coarsest level is solved by the sparse Cholesky factor: cold
 // and warm load, the factorisation (time, bytes, and the time reading that
-// many bytes back would take), ms per step, and the coarse solve's share of
-// the V-cycle. Each figure is the median of `repeats` runs. Run by
-// bench/tetgen_coarse.sh, or:
+// many bytes back would take), one solve with the factor, ms per step, and
+// the coarse solve's share of the V-cycle. Each figure is the median of
+// `repeats` runs. Run by bench/tetgen_coarse.sh, or:
 //   zolt_bench_sparse_coarse MODELS_DIR CACHES_DIR REPEATS model...
 
 #include <algorithm>
@@ -94,12 +94,12 @@ int main(int argc, char** argv) {
   };
   // Load times: wall (process CPU); factor, step and coarse share: CPU time
   // of this thread.
-  std::printf("%-14s %8s %6s %8s %15s %15s %9s %9s %8s %8s %8s\n", "model", "vertices", "levels",
-              "coarse_n", "cold_ms(cpu)", "warm_ms(cpu)", "factor_ms", "factor_MB", "read_ms",
-              "step_ms", "coarse%");
+  std::printf("%-14s %8s %6s %8s %15s %15s %9s %9s %8s %8s %8s %8s\n", "model", "vertices",
+              "levels", "coarse_n", "cold_ms(cpu)", "warm_ms(cpu)", "factor_ms", "factor_MB",
+              "read_ms", "solve_ms", "step_ms", "coarse%");
   for (int m = 4; m < argc; ++m) {
     const std::string name = argv[m];
-    std::vector<double> cold, warm, coldCpu, warmCpu, factor, read, step, share;
+    std::vector<double> cold, warm, coldCpu, warmCpu, factor, read, solve, step, share;
     uint64_t bytes = 0;
     int coarseN = 0, vertices = 0, levels = 0;
     for (int r = 0; r < repeats; ++r) {
@@ -121,6 +121,8 @@ int main(int argc, char** argv) {
       CholeskyFactor f;
       factor.push_back(millis([&] { f.factor(*mg.A[0], nullptr); }, kThread));
       bytes = f.bytes();
+      std::vector<double> b(static_cast<size_t>(coarseN), 1.0), x(b.size());
+      solve.push_back(millis([&] { f.solve(b.data(), x.data()); }, kThread));
       read.push_back(readBackMillis(cachesPath + "factor.bytes", bytes));
       sim->addGravity();
       const int n = 20;
@@ -137,10 +139,11 @@ int main(int argc, char** argv) {
       share.push_back(100.0 * coarse / cycle);
       unloadModel();
     }
-    std::printf("%-14s %8d %6d %8d %7.0f (%5.0f) %7.0f (%5.0f) %9.0f %9.1f %8.1f %8.2f %7.0f%%\n",
-                name.c_str(), vertices, levels, coarseN, median(cold), median(coldCpu),
-                median(warm), median(warmCpu), median(factor), bytes / (1024.0 * 1024.0),
-                median(read), median(step), median(share));
+    std::printf(
+        "%-14s %8d %6d %8d %7.0f (%5.0f) %7.0f (%5.0f) %9.0f %9.1f %8.1f %8.1f %8.2f %7.0f%%\n",
+        name.c_str(), vertices, levels, coarseN, median(cold), median(coldCpu), median(warm),
+        median(warmCpu), median(factor), bytes / (1024.0 * 1024.0), median(read), median(solve),
+        median(step), median(share));
   }
   return 0;
 }

@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libeigen3-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri libglew-dev
   libimgui-dev libstb-dev libxxhash-dev
-  libsuitesparse-dev libopenblas0-serial tetgen
+  libsuitesparse-dev liblapack-dev libopenblas0-serial tetgen
   xvfb xauth x11-utils x11-apps xdotool imagemagick
 )
 missing=()

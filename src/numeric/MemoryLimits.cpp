@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -15,17 +16,33 @@ uint64_t systemPhysicalMemory() {
   return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * pageSize : 0;
 }
 
-// The number after `key` in a "key value" file such as /proc/meminfo,
-// times `unit`; 0 when absent.
-uint64_t keyedValue(const char* path, const std::string& key, uint64_t unit) {
+// Lines of a /proc or /sys file to f until f returns true. An istream
+// takes a std::bad_alloc for a read error: the bad bit throws it on here,
+// and a read error ends the lines.
+template <class F>
+void forEachLine(const std::string& path, F f) {
   std::ifstream in(path);
-  std::string k;
-  uint64_t v;
-  while (in >> k >> v) {
-    if (k == key) return v * unit;
-    in.ignore(256, '\n');
+  in.exceptions(std::ios::badbit);
+  std::string line;
+  try {
+    while (std::getline(in, line))
+      if (f(line)) return;
+  } catch (const std::ios_base::failure&) {
   }
-  return 0;
+}
+
+// The number after `key` on its line of a "key value" file such as
+// /proc/meminfo or /proc/self/status, times `unit`; 0 when absent. Each
+// line is read on its own: some values are not numbers ("Name:").
+uint64_t keyedValue(const char* path, const std::string& key, uint64_t unit) {
+  uint64_t v = 0;
+  forEachLine(path, [&](const std::string& line) {
+    if (line.compare(0, key.size(), key) != 0) return false;
+    std::istringstream fields(line.substr(key.size()));
+    if (!(fields >> v)) v = 0;
+    return true;
+  });
+  return v * unit;
 }
 
 // A single number (or "max") in a cgroup file; 0 when absent or unlimited.
@@ -38,22 +55,13 @@ uint64_t fileNumber(const std::string& path) {
 // Limit minus usage of this process's memory cgroup (v2, else v1), in its
 // own directory or, inside a container, at the root; 0 when unlimited.
 uint64_t cgroupRoom() {
-  std::ifstream self("/proc/self/cgroup");
-  // A failed allocation inside getline must reach the caller, not read as
-  // the end of the file; a read error does.
-  self.exceptions(std::ios::badbit);
-  std::string line;
-  while (true) {
-    try {
-      if (!std::getline(self, line)) break;
-    } catch (const std::ios_base::failure&) {
-      break;
-    }
+  uint64_t room = 0;
+  forEachLine("/proc/self/cgroup", [&](const std::string& line) {
     const size_t a = line.find(':'), b = line.find(':', a + 1);
-    if (b == std::string::npos) continue;
+    if (b == std::string::npos) return false;
     const std::string controllers = line.substr(a + 1, b - a - 1), path = line.substr(b + 1);
     const bool v2 = controllers.empty();
-    if (!v2 && controllers.find("memory") == std::string::npos) continue;
+    if (!v2 && controllers.find("memory") == std::string::npos) return false;
     const std::string root = v2 ? "/sys/fs/cgroup" : "/sys/fs/cgroup/memory";
     const char* limitFile = v2 ? "/memory.max" : "/memory.limit_in_bytes";
     const char* usageFile = v2 ? "/memory.current" : "/memory.usage_in_bytes";
@@ -62,18 +70,12 @@ uint64_t cgroupRoom() {
       // "max" reads as 0; v1 writes no limit as a huge number.
       if (max == 0 || max >= (uint64_t(1) << 60)) continue;
       const uint64_t used = fileNumber(dir + usageFile);
-      return max > used ? max - used : 1;
+      room = max > used ? max - used : 1;
+      return true;
     }
-  }
-  return 0;
-}
-
-// Address space left under RLIMIT_AS; 0 when unlimited.
-uint64_t addressSpaceRoom() {
-  rlimit r;
-  if (getrlimit(RLIMIT_AS, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 0;
-  const uint64_t used = keyedValue("/proc/self/status", "VmSize:", 1024);
-  return r.rlim_cur > used ? r.rlim_cur - used : 1;
+    return false;
+  });
+  return room;
 }
 
 // FullMatrix::inv takes about 1.8 s for 2,000 unknowns here, 3.0 s for
@@ -84,6 +86,13 @@ constexpr int64_t kTimeLimit = 2250;
 }  // namespace
 
 uint64_t (*physicalMemory)() = systemPhysicalMemory;
+
+uint64_t addressSpaceRoom() {
+  rlimit r;
+  if (getrlimit(RLIMIT_AS, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 0;
+  const uint64_t used = keyedValue("/proc/self/status", "VmSize:", 1024);
+  return r.rlim_cur > used ? r.rlim_cur - used : 1;
+}
 
 uint64_t usableMemory() {
   uint64_t least = 0;

@@ -154,12 +154,17 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
 }
 
 template <class T>
+int Multigrid<T>::coarseSolverFor(int type, int64_t n) {
+  // Beyond the dense limit the inversion would run for minutes or exhaust
+  // memory; the sparse factor takes its place.
+  return type == 0 && !denseInverseFits(n) ? 3 : type;
+}
+
+template <class T>
 void Multigrid<T>::setCoarseSolver(int type, ProgressBar* pb) {
   delete coarse;
   coarse = nullptr;
-  // Beyond the dense limit the inversion would run for minutes or exhaust
-  // memory; the sparse factor takes its place.
-  if (type == 0 && !denseInverseFits(A[0]->nRow)) type = 3;
+  type = coarseSolverFor(type, A[0]->nRow);
   if (type == 3) {
     std::cout << "  Factoring coarsest level (" << A[0]->nRow << " unknowns, sparse Cholesky)"
               << std::endl;

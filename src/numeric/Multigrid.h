@@ -5,6 +5,7 @@
 // vectors, which must outlive the multigrid.
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "Iteration.h"
@@ -67,6 +68,10 @@ class Multigrid {
   // null, follows its factorisation); a matrix that cannot be factored gets
   // the diagonal CG, after one line.
   void setCoarseSolver(int type, ProgressBar* pb = nullptr);
+  // The solver setCoarseSolver installs for `type` on a coarse level of n
+  // unknowns (before any factor failure): Invert beyond the dense limit is
+  // SparseCholesky.
+  static int coarseSolverFor(int type, int64_t n);
 
   // Sets up the translation correction of vCycle for blocks of d unknowns
   // (0 switches it off). False, and off, when the finest matrix is not

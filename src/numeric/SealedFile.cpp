@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <new>
 
 namespace zolt {
 
@@ -56,6 +57,8 @@ SealedInBuf::SealedInBuf(std::streambuf& src)
   try {
     base = src_.pubseekoff(0, std::ios_base::cur, in);
     size = base < 0 ? -1 : int64_t(src_.pubseekoff(0, std::ios_base::end, in));
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (...) {  // a file buffer throws on a read error
     return;
   }
@@ -70,7 +73,9 @@ SealedInBuf::SealedInBuf(std::streambuf& src)
 SealedInBuf::~SealedInBuf() = default;
 
 // A read error (a directory, a failing disk) reads as the end of the data:
-// the file buffer throws it, and it must not leave the reader.
+// the file buffer throws it, and it must not leave the reader. Running out
+// of memory is no end of data: it is thrown on, and again by verify(),
+// since a reading istream turns it into its bad bit.
 int64_t SealedInBuf::fetch(int64_t at, char* dst, int64_t n) {
   try {
     if (srcPos_ != at && int64_t(src_.pubseekpos(at, std::ios_base::in)) != at) {
@@ -80,6 +85,10 @@ int64_t SealedInBuf::fetch(int64_t at, char* dst, int64_t n) {
     const int64_t got = src_.sgetn(dst, n);
     srcPos_ = at + std::max<int64_t>(got, 0);
     return got;
+  } catch (const std::bad_alloc&) {
+    srcPos_ = -1;
+    outOfMemory_ = true;
+    throw;
   } catch (...) {
     srcPos_ = -1;
     return 0;
@@ -109,6 +118,7 @@ bool SealedInBuf::hashUpTo(int64_t end) {
 }
 
 bool SealedInBuf::verify() {
+  if (outOfMemory_) throw std::bad_alloc();
   return sealed_ && hashUpTo(end_) && XXH3_64bits_digest(state_->h) == seal_;
 }
 

@@ -30,7 +30,8 @@ class SealedInBuf : public std::streambuf {
   // False when the stream is shorter than a seal or cannot seek.
   bool hasSeal() const { return sealed_; }
   // Hashes the part of the payload not read yet and compares the digest
-  // with the seal.
+  // with the seal. Throws std::bad_alloc when a read of the source ran out
+  // of memory, here or before (which the reading istream only marks bad).
   bool verify();
 
  protected:
@@ -59,6 +60,7 @@ class SealedInBuf : public std::streambuf {
   int64_t pending_ = -1;        // read position after a seek away from the held bytes
   int64_t srcPos_ = -1;         // where src reads next, -1 unknown
   int64_t hashed_ = 0;          // payload hashed up to here
+  bool outOfMemory_ = false;    // a read of src threw std::bad_alloc
 };
 
 class SealedOutBuf : public std::streambuf {

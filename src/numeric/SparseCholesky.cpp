@@ -3,9 +3,12 @@
 #include <suitesparse/cholmod.h>
 
 #include <algorithm>
+#include <atomic>
+#include <limits>
 #include <new>
 
 #include "BlockMatrix.h"
+#include "MemoryLimits.h"
 #include "PackedMatrix.h"
 #include "ProgressBar.h"
 
@@ -14,10 +17,34 @@
 // Its loops name their thread count, so only inactive parallel regions
 // (no active levels) keep them on the calling thread.
 extern "C" void omp_set_max_active_levels(int);
+extern "C" void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info);
 
 namespace {
+
 void oneThread() { omp_set_max_active_levels(0); }
+
+// OpenBLAS maps its work buffer (128 MB) on the first LAPACK call, keeps it
+// for every later call on any thread, and retries a failed map for as long
+// as the process lives: under an address-space limit the factor would spin
+// inside dpotrf. So the buffer is made by a 1 x 1 dpotrf while the limit
+// leaves room for it and some headroom, else the factor runs out of memory.
+constexpr uint64_t kBlasBuffer = uint64_t(160) << 20;
+std::atomic<bool> blasBufferMapped{false};
+
+void mapBlasBuffer() {
+  if (blasBufferMapped) return;
+  const uint64_t room = addressSpaceRoom();
+  if (room != 0 && room < kBlasBuffer) throw std::bad_alloc();
+  const int one = 1;
+  int info = 0;
+  double a = 1.0;
+  dpotrf_("L", &one, &a, &one, &info);
+  blasBufferMapped = true;
+}
+
 }  // namespace
+
+uint64_t CholeskyFactor::blasBufferBytes() { return blasBufferMapped ? 0 : kBlasBuffer; }
 
 struct CholeskyFactor::Impl {
   cholmod_common common;
@@ -101,6 +128,7 @@ bool CholeskyFactor::factor(const Matrix<double>& A, ProgressBar* pb) {
   }
   cholmod_common* c = &impl->common;
   oneThread();  // per thread
+  mapBlasBuffer();
   cholmod_triplet* T = cholmod_allocate_triplet(n, n, rows.size(), -1, CHOLMOD_REAL, c);
   impl->checkMemory();
   std::copy(rows.begin(), rows.end(), static_cast<int*>(T->i));
@@ -127,10 +155,23 @@ bool CholeskyFactor::factor(const Matrix<double>& A, ProgressBar* pb) {
     cholmod_free_factor(&impl->L, c);
     return false;
   }
+  // The solves' workspaces are made here, where running out of memory is
+  // handled, rather than by the first solve on the stepping thread.
+  const std::vector<double> zero(static_cast<size_t>(n), 0.0);
+  std::vector<double> x(static_cast<size_t>(n));
+  if (!solve(zero.data(), x.data())) {
+    impl->checkMemory();
+    message = "the factor's solve failed (CHOLMOD status " + std::to_string(c->status) + ")";
+    cholmod_free_factor(&impl->L, c);
+    return false;
+  }
   return true;
 }
 
-void CholeskyFactor::solve(const double* b, double* x) {
+bool CholeskyFactor::factored() const { return impl->L != nullptr; }
+
+bool CholeskyFactor::solve(const double* b, double* x) {
+  if (!impl->L) return false;
   cholmod_dense B{};
   B.nrow = B.nzmax = B.d = static_cast<size_t>(n);
   B.ncol = 1;
@@ -138,11 +179,13 @@ void CholeskyFactor::solve(const double* b, double* x) {
   B.xtype = CHOLMOD_REAL;
   B.dtype = CHOLMOD_DOUBLE;
   oneThread();
-  cholmod_solve2(CHOLMOD_A, impl->L, &B, nullptr, &impl->X, nullptr, &impl->Y, &impl->E,
-                 &impl->common);
-  impl->checkMemory();
+  if (!cholmod_solve2(CHOLMOD_A, impl->L, &B, nullptr, &impl->X, nullptr, &impl->Y, &impl->E,
+                      &impl->common) ||
+      !impl->X)
+    return false;
   const double* r = static_cast<const double*>(impl->X->x);
   std::copy(r, r + n, x);
+  return true;
 }
 
 uint64_t CholeskyFactor::bytes() const {
@@ -209,8 +252,13 @@ SparseCholesky::SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<doub
 
 SparseCholesky::SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
                                std::shared_ptr<CholeskyFactor> f)
-    : Iteration<double>(A, b, x, 0, 0.0), factor(std::move(f)), factored(factor != nullptr) {}
+    : Iteration<double>(A, b, x, 0, 0.0),
+      factor(std::move(f)),
+      factored(factor && factor->factored()) {}
 
 void SparseCholesky::solve() {
-  if (factored) factor->solve(b->data, x->data);
+  if (!factored) return;
+  // A failed solve leaves a state that is plainly broken, never the last one.
+  if (!factor->solve(b->data, x->data))
+    std::fill(x->data, x->data + x->n, std::numeric_limits<double>::quiet_NaN());
 }

@@ -25,13 +25,16 @@ class CholeskyFactor {
   // Analyses and factors the lower triangle of A (a block or packed
   // matrix flagged symmetric). False, with `error` set, when A is of another
   // kind, not symmetric or not positive definite; throws std::bad_alloc when
-  // CHOLMOD runs out of memory. pb (may be null, total 2) steps once after
-  // the analysis and finishes after the factorisation.
+  // CHOLMOD (or the BLAS work buffer, see blasBufferBytes) runs out of
+  // memory. Also makes the solves' workspaces. pb (may be null, total 2)
+  // steps once after the analysis and finishes after the factorisation.
   bool factor(const Matrix<double>& A, ProgressBar* pb);
-  // x = A^-1 b; both of length rows(). No allocation after the first call.
-  void solve(const double* b, double* x);
+  // True after a successful factor().
+  bool factored() const;
+  // x = A^-1 b, both of A's length; allocates nothing. False when there is
+  // no factor or CHOLMOD fails.
+  bool solve(const double* b, double* x);
 
-  int rows() const { return n; }
   // Doubles and integers the factor holds.
   uint64_t bytes() const;
   const std::string& error() const { return message; }
@@ -44,6 +47,9 @@ class CholeskyFactor {
   // The same for a frozen block matrix, from its block pattern; 0 for any
   // other kind.
   static uint64_t estimateBytes(const Matrix<double>& A);
+  // Address space the first factor of the process still has to map for the
+  // BLAS work buffer, with headroom; 0 once it is mapped.
+  static uint64_t blasBufferBytes();
 
  private:
   struct Impl;
@@ -60,7 +66,7 @@ class SparseCholesky : public Iteration<double> {
   // Factors A; check ok() (the factor's error() says why not).
   SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
                  ProgressBar* pb = nullptr);
-  // Takes a factor of A made before.
+  // Takes a factor of A made before; ok() is false when it holds none.
   SparseCholesky(Matrix<double>& A, Vector<double>& b, Vector<double>& x,
                  std::shared_ptr<CholeskyFactor> factor);
   bool ok() const { return factored; }

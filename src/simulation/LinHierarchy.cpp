@@ -23,7 +23,6 @@
 #include "Iteration.h"
 #include "LinSimulation.h"
 #include "MatrixAssembler.h"
-#include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "ProgressBar.h"
 #include "SealedFile.h"
@@ -34,6 +33,7 @@ namespace {
 
 enum BasisKind : int32_t { kPacked = 0, kBlock3 = 1, kBlock2 = 2 };
 enum CoarseKind : int32_t { kInvert = 0, kDiagonalCG = 1, kGaussSeidel = 2, kSparseCholesky = 3 };
+const char* const kBadRecord = "Bad record";
 
 void materialValues(const MaterialProperties& m, double* v) {
   const double all[6] = {m.lambda, m.mu, m.density, m.damping, m.friction, m.timeStep};
@@ -109,13 +109,16 @@ void LinSimulation::setUpHierarchy(bool generate, int scheme) {
                   << "\"; the hierarchy is rebuilt." << std::endl;
     } else {
       std::cout << "Reading Interpolation & Restriction ........." << std::endl;
-      reuse = readHierarchyCache(in, levels, coarseKind, inverse);
+      const std::string why = readHierarchyCache(in, levels, coarseKind, inverse);
       const bool sound = sealed.verify();
-      if (!reuse || !sound)
+      if (sound && !why.empty() && why != kBadRecord)
+        std::cout << "[LinSimulation, setUpHierarchy] Hierarchy cache \"" << path << "\" " << why
+                  << "; the hierarchy is rebuilt." << std::endl;
+      else if (!why.empty() || !sound)
         std::cout << "[LinSimulation, readHierarchyCache] Error: "
                   << (sound ? "Bad record" : "Checksum mismatch") << " in \"" << path
                   << "\"; the hierarchy is rebuilt." << std::endl;
-      reuse = reuse && sound;
+      reuse = why.empty() && sound;
     }
   }
   if (!reuse) return buildHierarchy(scheme);
@@ -137,8 +140,7 @@ void LinSimulation::setUpHierarchy(bool generate, int scheme) {
 
 void LinSimulation::installCoarseSolver(int kind) {
   Multigrid<double>& mg = *multigrid;
-  const bool factors =
-      kind == kSparseCholesky || (kind == kInvert && !denseInverseFits(mg.A[0]->nRow));
+  const bool factors = Multigrid<double>::coarseSolverFor(kind, mg.A[0]->nRow) == kSparseCholesky;
   std::unique_ptr<ProgressBar> bar(
       factors ? MatrixAssembler::progressBarFactory("Factoring Coarsest Level", 2) : nullptr);
   mg.setCoarseSolver(kind, bar.get());
@@ -150,6 +152,9 @@ std::string LinSimulation::hierarchyCacheStale(std::istream& in, int scheme) con
   bool complete = zolt::bin::readI32(in, stored);
   for (double& v : storedMaterial) complete = complete && zolt::bin::readF64(in, v);
   if (!complete) return "is truncated";
+  // Schemes are 0 .. 5; another cache copied over this one starts with
+  // its magic number.
+  if (stored < 0 || stored > 5) return "is another kind of file";
   if (stored != scheme)
     return "was written for integration scheme " + std::to_string(stored) + ", not " +
            std::to_string(scheme);
@@ -158,42 +163,44 @@ std::string LinSimulation::hierarchyCacheStale(std::istream& in, int scheme) con
   return std::string();
 }
 
-bool LinSimulation::readHierarchyCache(std::istream& in,
-                                       std::vector<std::unique_ptr<Matrix<double>>>& levels,
-                                       int& coarseKind,
-                                       std::unique_ptr<FullMatrix<double>>& inverse) {
+std::string LinSimulation::readHierarchyCache(std::istream& in,
+                                              std::vector<std::unique_ptr<Matrix<double>>>& levels,
+                                              int& coarseKind,
+                                              std::unique_ptr<FullMatrix<double>>& inverse) {
   const int L = hierarchy->nLevels;
-  if (!hierarchy->readRestrictions(in)) return false;
+  if (!hierarchy->readRestrictions(in)) return kBadRecord;
   for (int l = 0; l < L - 1; ++l)
-    if (hierarchy->restriction[l]->nRow != levelUnknowns(l)) return false;
-  if (L > 1 && hierarchy->restriction[L - 2]->nCol != K->nRow) return false;
+    if (hierarchy->restriction[l]->nRow != levelUnknowns(l)) return kBadRecord;
+  if (L > 1 && hierarchy->restriction[L - 2]->nCol != K->nRow) return kBadRecord;
 
   levels.resize(L - 1);
   const int32_t basis = dim == 3 ? kBlock3 : kBlock2;
   for (int l = L - 2; l >= 0; --l) {
     int32_t kind;
-    if (!zolt::bin::readI32(in, kind) || kind != basis) return false;
+    if (!zolt::bin::readI32(in, kind) || kind != basis) return kBadRecord;
     const int n = hierarchy->restriction[l]->nRow;
     if (dim == 3)
       levels[l] = zolt::cache::readBlockRecord<3>(in, n);
     else
       levels[l] = zolt::cache::readBlockRecord<2>(in, n);
-    if (!levels[l]) return false;
+    if (!levels[l]) return kBadRecord;
   }
 
   int32_t kind;
-  if (!zolt::bin::readI32(in, kind) || kind < kInvert || kind > kSparseCholesky) return false;
+  if (!zolt::bin::readI32(in, kind) || kind < kInvert || kind > kSparseCholesky) return kBadRecord;
   coarseKind = kind;
   // The dense inverse and the sparse factor each belong on their side of
   // the dense limit; a cache from the other side is rebuilt.
   const int n = L > 1 ? hierarchy->restriction[0]->nRow : K->nRow;
-  if ((kind == kInvert || kind == kSparseCholesky) && (kind == kInvert) != denseInverseFits(n))
-    return false;
+  if ((kind == kInvert || kind == kSparseCholesky) &&
+      kind != Multigrid<double>::coarseSolverFor(kInvert, n))
+    return std::string("was written for a ") + (kind == kInvert ? "dense" : "sparse") +
+           " coarse solve";
   if (kind == kInvert) {
     inverse = std::make_unique<FullMatrix<double>>(0, 0);
-    if (!inverse->readFromFile(in) || inverse->nRow != n || inverse->nCol != n) return false;
+    if (!inverse->readFromFile(in) || inverse->nRow != n || inverse->nCol != n) return kBadRecord;
   }
-  return zolt::bin::bytesLeft(in) == 0;
+  return zolt::bin::bytesLeft(in) == 0 ? std::string() : kBadRecord;
 }
 
 void LinSimulation::buildHierarchy(int scheme) {
@@ -223,7 +230,8 @@ void LinSimulation::buildHierarchy(int scheme) {
   mg.calcHierarchy(bar.get());
   bar.reset();
   installCoarseSolver(kInvert);
-  std::cout << "Caching Matrix Hierarchy in file \"" << path << "\"" << std::endl;
+  if (file.is_open())
+    std::cout << "Caching Matrix Hierarchy in file \"" << path << "\"" << std::endl;
   for (int l = hierarchy->nLevels - 2; l >= 0; --l) {
     zolt::bin::writeI32(out, mg.basisType);
     mg.A[l]->writeToFile(out);

@@ -108,10 +108,13 @@ class LinSimulation : public FEMSimulation {
   // fit this simulation; empty when they do.
   std::string hierarchyCacheStale(std::istream& in, int scheme) const;
   // Restrictions (into the hierarchy), the coarse level matrices (levels[l]
-  // for level l) and the coarse solver's kind and inverse; false on anything
-  // inconsistent with the model or the bytes left.
-  bool readHierarchyCache(std::istream& in, std::vector<std::unique_ptr<Matrix<double>>>& levels,
-                          int& coarseKind, std::unique_ptr<FullMatrix<double>>& inverse);
+  // for level l) and the coarse solver's kind and inverse; empty when all
+  // is read, "Bad record" on anything inconsistent with the model or the
+  // bytes left, else why the cache does not fit ("was written for a dense
+  // coarse solve").
+  std::string readHierarchyCache(std::istream& in,
+                                 std::vector<std::unique_ptr<Matrix<double>>>& levels,
+                                 int& coarseKind, std::unique_ptr<FullMatrix<double>>& inverse);
   void buildHierarchy(int scheme);
   void createMultigrid();
   // The multigrid's coarse solver of the given kind; a sparse factor is

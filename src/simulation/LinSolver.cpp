@@ -2,12 +2,12 @@
 // benchmark of the linear simulation.
 
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "BlockMatrix.h"
@@ -131,7 +131,13 @@ std::unique_ptr<Iteration<double>> LinSimulation::sparseFactorSolver() {
     direct = std::make_unique<SparseCholesky>(*K, *rightSide, *displacement, coarse->factor);
   } else {
     std::unique_ptr<ProgressBar> bar(MatrixAssembler::progressBarFactory("Factoring Matrix", 2));
-    direct = std::make_unique<SparseCholesky>(*K, *rightSide, *displacement, bar.get());
+    try {
+      direct = std::make_unique<SparseCholesky>(*K, *rightSide, *displacement, bar.get());
+    } catch (const std::bad_alloc&) {
+      std::cout << "[LinSimulation, setSolver] Error: Out of memory while factoring the " << K->nRow
+                << " x " << K->nRow << " matrix; solving with the multigrid V-cycle." << std::endl;
+      return nullptr;
+    }
   }
   if (direct->ok()) return direct;
   std::cout << "[LinSimulation, setSolver] Error: " << direct->factor->error()
@@ -151,10 +157,18 @@ std::string LinSimulation::inverseRefusal() const {
   // dense limit the sparse factor takes its place.
   const uint64_t n = static_cast<uint64_t>(K->nRow);
   const bool dense = denseInverseFits(K->nRow);
-  const uint64_t bytes =
-      dense ? denseInverseBytes(K->nRow) : CholeskyFactor::estimateBytes(*K);
+  const uint64_t bytes = dense ? denseInverseBytes(K->nRow) : CholeskyFactor::estimateBytes(*K);
+  // The BLAS work buffer of a first factor counts against RLIMIT_AS alone.
+  const uint64_t mapped = bytes + (dense ? 0 : CholeskyFactor::blasBufferBytes());
+  const uint64_t room = addressSpaceRoom();
+  if (!dense && room != 0 && mapped > room)
+    return "The sparse factor of the " + std::to_string(n) + " x " + std::to_string(n) +
+           " matrix and its BLAS work buffer need " + std::to_string(mapped / (1024 * 1024)) +
+           " MB of address space but only " + std::to_string(room / (1024 * 1024)) +
+           " MB are left under the limit";
+  // 0: nothing known to check against, as for a load.
   const uint64_t available = availableMemory();
-  if (bytes <= available) return "";
+  if (available == 0 || bytes <= available) return "";
   return std::string(dense ? "The inverse" : "The sparse factor") + " of the " + std::to_string(n) +
          " x " + std::to_string(n) + " matrix needs " + std::to_string(bytes / (1024 * 1024)) +
          " MB but only " + std::to_string(available / (1024 * 1024)) + " MB are available";

@@ -148,12 +148,19 @@ bool Run::checkMemory() {
       dense ? denseInverseBytes(n) : CholeskyFactor::estimateBytes(coarseGraph(*hierarchy), dim);
   const uint64_t need =
       coarse + refinedModelBytes(hierarchy->elements[hierarchy->nLevels - 1].size(), 1);
-  const uint64_t have = usableMemory();
-  if (have == 0 || need <= have) return true;
+  // The BLAS work buffer of a first sparse factor is mapped whole but
+  // touched only in part: it counts against the address-space limit alone.
+  const uint64_t mapped = need + (dense ? 0 : CholeskyFactor::blasBufferBytes());
+  // Nothing known to check against (0): the load goes on, and a shortage
+  // ends in "Out of memory".
+  const uint64_t have = usableMemory(), room = addressSpaceRoom();
+  const bool memoryShort = have != 0 && need > have;
+  if (!memoryShort && (room == 0 || mapped <= room)) return true;
   constexpr uint64_t MB = 1024 * 1024;
-  std::cerr << "[Run, preprocess] Error: The model needs about " << need / MB << " MB ("
-            << coarse / MB << " MB for the " << (dense ? "dense inverse" : "sparse factor")
-            << " of its coarsest level, " << n << " unknowns), more than the " << have / MB
+  std::cerr << "[Run, preprocess] Error: The model needs about "
+            << (memoryShort ? need : mapped) / MB << " MB (" << coarse / MB << " MB for the "
+            << (dense ? "dense inverse" : "sparse factor") << " of its coarsest level, " << n
+            << " unknowns), more than the " << (memoryShort ? have : room) / MB
             << " MB this process may use; it is not loaded (use a coarser mesh file or a lower"
                " LEVEL)"
             << std::endl;

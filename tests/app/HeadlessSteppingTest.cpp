@@ -380,3 +380,38 @@ TEST(HeadlessStepping, ABodyAboveTheDenseLimitLoadsWarmAndRebuildsItsCaches) {
   }
   EXPECT_GT(std::count(first.begin(), first.end(), '\n'), 7000);
 }
+
+// Under every address-space limit a body above the dense limit loads and
+// steps, or is refused in one line, or runs out of memory in one line; it
+// used to spin inside the BLAS once the BLAS work buffer no longer fitted.
+// A refusal names the room left after what the process maps already.
+TEST(HeadlessStepping, EveryLoadUnderAnAddressSpaceLimitEnds) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
+#endif
+  TempDir t;
+  mkdir(t.file("models").c_str(), 0777);
+  std::vector<Point> positions;
+  std::vector<Corners> corners;
+  irregularBox(10, 0.1f, 5, positions, corners);  // 3,993 unknowns
+  writeMeshText(t.file("models/box"), positions, corners);
+  writeFile(t.file("models/box.config"), "TETRAHEDRON\nLEVEL 1\nMATERIAL 1e6 0.33 1000 5 1 0.05\n");
+  int ended[2] = {};
+  for (int mb = 64; mb <= 448; mb += 32) {
+    SCOPED_TRACE(std::to_string(mb) + " MB");
+    const std::string limit = "ulimit -v " + std::to_string(mb * 1024);
+    const ProgramResult r = runProgram(
+        t.file(""), {"/bin/sh", "-c", limit + " && exec timeout 30 \"$0\" \"$@\"", ZOLT_HEADLESS,
+                     "--models", "models", "--caches", "caches" + std::to_string(mb), "--model",
+                     "box", "--gravity", "--steps", "2"});
+    ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << "\n" << r.out << r.err;
+    ++ended[r.status];
+    const std::string all = r.out + r.err;
+    EXPECT_EQ(occurrences(all, "Error"), r.status == 1 ? 1u : 0u) << all;
+    const size_t at = all.find(" MB this process may use");
+    if (at == std::string::npos) continue;
+    EXPECT_LT(std::stoi(all.substr(all.rfind(' ', at - 1))), mb) << all;
+  }
+  EXPECT_GT(ended[0], 0);  // the sweep reaches both sides
+  EXPECT_GT(ended[1], 0);
+}

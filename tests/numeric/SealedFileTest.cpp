@@ -39,6 +39,23 @@ std::pair<std::string, bool> readSealed(const std::string& file, const Reader& r
   return {seen, sealed.verify()};
 }
 
+// A sealed file whose reads throw once they reach byte `at`: a read error
+// as a file buffer throws it, or std::bad_alloc.
+struct FailingSource : std::stringbuf {
+  std::streamsize at;
+  bool outOfMemory;
+  FailingSource(const std::string& file, std::streamsize at, bool outOfMemory)
+      : std::stringbuf(file), at(at), outOfMemory(outOfMemory) {}
+  std::streamsize xsgetn(char* s, std::streamsize n) override {
+    const std::streamsize pos = pubseekoff(0, std::ios_base::cur, std::ios_base::in);
+    if (pos + n > at && pos < at) {
+      if (outOfMemory) throw std::bad_alloc();
+      throw std::ios_base::failure("read error");
+    }
+    return std::stringbuf::xsgetn(s, n);
+  }
+};
+
 struct FullDisk : std::streambuf {  // takes n bytes, then refuses
   std::string room;
   explicit FullDisk(size_t n) : room(n, '\0') { setp(&room[0], &room[0] + n); }
@@ -111,4 +128,25 @@ TEST(SealedFile, TooShortForASealIsRefused) {
   EXPECT_FALSE(sealed.hasSeal() || sealed.verify());
   EXPECT_EQ(zolt::notAFile(dir.file("")), "is a directory");
   EXPECT_EQ(zolt::notAFile(dir.file("none")), "");
+}
+
+// A read error reads as the end of the data; running out of memory is no
+// end of data: the reader sees a bad stream and verify() throws it on.
+TEST(SealedFile, AReadErrorEndsTheDataAndRunningOutOfMemoryIsThrownOn) {
+  const std::string file = sealedFile(payload);
+  for (std::streamsize at : {1, 300000, 699999})
+    for (bool outOfMemory : {false, true}) {
+      SCOPED_TRACE(std::to_string(at) + (outOfMemory ? " out of memory" : " read error"));
+      FailingSource source(file, at, outOfMemory);
+      zolt::SealedInBuf sealed(source);
+      std::istream in(&sealed);
+      EXPECT_LT(take(in, kPayload).size(), kPayload);
+      bool thrown = false;
+      try {
+        EXPECT_FALSE(sealed.verify());
+      } catch (const std::bad_alloc&) {
+        thrown = true;
+      }
+      EXPECT_EQ(thrown, outOfMemory);
+    }
 }

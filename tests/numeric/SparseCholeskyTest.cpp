@@ -1,9 +1,17 @@
 // The sparse Cholesky solve against a dense Eigen factorisation, its
-// refusals, and its symbolic size estimate against the factor it makes.
+// refusals, its symbolic size estimate against the factor it makes, and a
+// first factor under an address-space limit.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <Eigen/Dense>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <new>
+#include <string>
 
 #include "SparseCholesky.h"
 #include "StructuredGrids.h"
@@ -31,8 +39,12 @@ TEST(SparseCholesky, SolvesAsADenseFactorisationOrRefuses) {
     fillRandom(b, 7);
     SparseCholesky solver(A, b, x);
     ASSERT_EQ(solver.ok(), row.ok) << solver.factor->error();
+    Vector<double> y(n);  // a second solver on the same factor
+    SparseCholesky shared(A, b, y, solver.factor);
+    EXPECT_EQ(shared.ok(), row.ok);
     if (!row.ok) {
       EXPECT_FALSE(solver.factor->error().empty());
+      EXPECT_FALSE(solver.factor->solve(b.data, x.data));  // no factor to solve with
       continue;
     }
     Eigen::MatrixXd D(n, n);
@@ -44,6 +56,8 @@ TEST(SparseCholesky, SolvesAsADenseFactorisationOrRefuses) {
       const Eigen::VectorXd d = Eigen::Map<const Eigen::VectorXd>(x.data, n) - e;
       EXPECT_LT(d.lpNorm<Eigen::Infinity>(), 1e-12 * e.lpNorm<Eigen::Infinity>());
     }
+    shared.solve();
+    EXPECT_TRUE(std::equal(x.data, x.data + n, y.data));
   }
 }
 
@@ -67,5 +81,54 @@ TEST(SparseCholesky, EstimateFromTheNodeGraphMatchesTheFactor) {
       EXPECT_GE(ratio, 1.0);
       EXPECT_LT(ratio, 2.0);
     }
+  }
+}
+
+namespace {
+
+// Bytes this process maps now, from /proc/self/status.
+uint64_t mappedBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+  return 0;
+}
+
+}  // namespace
+
+// The BLAS maps a 128 MB work buffer on its first call and used to retry a
+// failed map forever. A first factor whose address-space limit leaves too
+// little room for it runs out of memory at once; with room it factors.
+TEST(SparseCholeskyDeathTest, AFirstFactorUnderAnAddressSpaceLimitEnds) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, no buffer yet
+  const auto A = laplaceBlock(4);                  // 8,001 unknowns
+  const struct {
+    uint64_t room;  // above what the process maps
+    const char* ends;
+  } rows[] = {{uint64_t(32) << 20, "out of memory"},
+              {uint64_t(100) << 20, "out of memory"},
+              {uint64_t(1) << 30, "factored"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.room >> 20);
+    EXPECT_EXIT(
+        {
+          alarm(60);  // a spin ends in SIGALRM rather than a hung test
+          rlimit r;
+          getrlimit(RLIMIT_AS, &r);
+          r.rlim_cur = mappedBytes() + row.room;
+          setrlimit(RLIMIT_AS, &r);
+          try {
+            CholeskyFactor f;
+            std::cerr << (f.factor(*A, nullptr) ? "factored" : f.error()) << std::endl;
+          } catch (const std::bad_alloc&) {
+            std::cerr << "out of memory" << std::endl;
+          }
+          std::exit(0);
+        },
+        testing::ExitedWithCode(0), row.ends);
   }
 }

@@ -15,6 +15,7 @@
 
 #include "FiniteElement.h"
 #include "LinearModel.h"
+#include "MemoryLimits.h"
 #include "Multigrid.h"
 #include "PackedMatrix.h"
 #include "Sealed.h"
@@ -153,7 +154,7 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       // Files of the other kind, headers cut short or from another scheme.
       {true, levels, "WARNING: Not a matrix cache of this format! Rebuilding"},
       {true, matrices.substr(0, 50), "WARNING: Cache header incomplete! Rebuilding"},
-      {false, matrices, "was written for integration scheme 2056323078, not 0"},
+      {false, matrices, "is another kind of file"},
       {false, levels.substr(0, 20), "is truncated"},
       {false, with(levels, 0, 3), "was written for integration scheme 3, not 0"},
       {false, with(levels, 36, 0x40000000), "was written for other material values"},
@@ -199,6 +200,21 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       EXPECT_EQ(readFile(m.settings.hierarchyCachePath), levelFile);
     }
   }
+  // A hierarchy from the other side of the dense limit (here moved below
+  // the coarse level) is rebuilt for this side, and back.
+  const auto machine = physicalMemory;
+  for (const char* says :
+       {"was written for a dense coarse solve", "was written for a sparse coarse solve"}) {
+    physicalMemory = contains(says, "dense") ? +[] { return uint64_t(8 * 24); } : machine;
+    auto sim = m.load(false);
+    physicalMemory = machine;
+    EXPECT_TRUE(contains(m.output, "Hierarchy cache \"" + m.settings.hierarchyCachePath + "\" " +
+                                       says + "; the hierarchy is rebuilt."))
+        << m.output;
+    EXPECT_TRUE(generated(m.output));
+    EXPECT_TRUE(steps(*sim));
+  }
+  EXPECT_EQ(readFile(m.settings.hierarchyCachePath), levelFile);
   // A hierarchy whose coarse level is solved by a diagonal CG is sound.
   writeFile(m.settings.hierarchyCachePath,
             sealedFile(with(levels, coarseAt, 1).substr(0, coarseAt + 4)));
