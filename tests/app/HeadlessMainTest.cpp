@@ -309,8 +309,9 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
                   {"/bin/sh", "-c", "ulimit -v 2097152 && exec \"$0\" \"$@\"", ZOLT_HEADLESS});
     const double start = monotonicSeconds();
     const ProgramResult r = row.limited ? runProgram(w.t.file(""), args) : w.run(args);
-    // The scattered body inverts its coarse level densely: slower under the sanitizers.
-    if (!row.scattered) {
+    // The scattered body inverts its coarse level densely and the explicit
+    // run takes 400 steps: slower under the sanitizers.
+    if (!row.scattered && row.options != diverging) {
       EXPECT_LT(monotonicSeconds() - start, 1.0);
     }
     EXPECT_EQ(r.status, row.status) << r.out << r.err;
@@ -360,7 +361,8 @@ TEST(HeadlessMain, DirectoryInPlaceOfACacheNeverAborts) {
       const size_t line = all.rfind('\n', all.find(why)) + 1;
       EXPECT_LT(all.find("\"caches/" + std::string(cache) + "\"", line), all.find(why)) << all;
       EXPECT_TRUE(exists(dir));
-      if (std::string(cache) == "m.cacheCauchy.Mgrid")
+      if (std::string(cache) == "m.cacheCauchy.Mgrid") {
         EXPECT_EQ(occurrences(all, "Caching Matrix Hierarchy"), 0u) << all;
+      }
     }
 }
