@@ -484,8 +484,9 @@ TEST(TimeIntegration, ExplicitLimitSeparatesBoundedFromGrowingSteps) {
       System s(5, material(rho, r.damping, 0.0, side * limit / 0.2), r.n, r.shift);
       const size_t at = s.warned.find("above its stability limit ");
       EXPECT_EQ(at != std::string::npos, side > 1.0) << s.warned;
-      if (at != std::string::npos)
+      if (at != std::string::npos) {
         EXPECT_NEAR(std::stod(s.warned.substr(at + 26)), limit, 1e-4 * limit) << s.warned;
+      }
 
       for (int i = 0; i < r.n; ++i) s.x[i] = (*s.ti->xPrev)[i] = std::sin(1.7 * i + 0.3);
       double largest = 0.0;
@@ -494,9 +495,10 @@ TEST(TimeIntegration, ExplicitLimitSeparatesBoundedFromGrowingSteps) {
         s.ti->explicitUpdate(*s.K);
         for (int i = 0; i < r.n; ++i) largest = std::max(largest, std::abs(s.x[i]));
       }
-      if (side < 1.0)
+      if (side < 1.0) {
         EXPECT_LT(largest, 20.0);
-      else
+      } else {
         EXPECT_FALSE(largest < 1e6);  // also true for NaN
+      }
     }
 }
