@@ -112,13 +112,8 @@ TEST(Startup, OutOfMemoryDuringALoadEndsItWithOneLine) {
   // Allocation number `fail` of this thread inside loadModel throws.
   const auto load = [](long fail) {
     ::Run* run = nullptr;
-    allocations = 0;
-    failAt = fail;
-    const CapturedOutput o = captureBoth([&] {
-      armed = true;
-      run = loadModel({"cube", true, 0, 0});
-      armed = false;
-    });
+    const CapturedOutput o =
+        captureBoth([&] { armedRun(fail, [&] { run = loadModel({"cube", true, 0, 0}); }); });
     return std::make_pair(run, o.err);
   };
   load(-1);  // counts only

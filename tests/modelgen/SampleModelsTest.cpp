@@ -520,6 +520,13 @@ struct SteppedModel {
     control->updateRenderData();
     control->step();
   }
+  // A frame for a free body (its ground takes part), else a bare step.
+  void advance(bool free) { free ? frame() : control->step(); }
+  // Gravity on, as `g` switches it.
+  void gravityOn() {
+    guiSettings.gravityOn = 1;
+    control->handleControl(kIdGravity);
+  }
   // The element a press at the middle of the body's current outline picks
   // in the start view (along -z).
   FiniteElement* elementAtMiddle() const {
@@ -552,6 +559,11 @@ double largestSpread(const Vector<double>& u, const std::vector<double>& base) {
         std::max(largest, std::hypot(u[i] - base[i] - mean[0], u[i + 1] - base[i + 1] - mean[1],
                                      u[i + 2] - base[i + 2] - mean[2]));
   return largest;
+}
+
+// How far a body has deformed from base: a free one around its slide.
+double movedBy(bool free, const Vector<double>& u, const std::vector<double>& base) {
+  return free ? largestSpread(u, base) : largestChange(u, base);
 }
 
 }  // namespace
@@ -629,10 +641,8 @@ std::array<double, 3> meanFall(const char* name, int solver) {
   if (!m.control) return mean;
   Simulation& sim = *m.run->simulation;
   zolt::test::captureStdout([&] { sim.setSolver(solver); });
-  guiSettings.gravityOn = 1;
-  m.control->handleControl(kIdGravity);
-  const int perSecond = static_cast<int>(std::lround(1.0 / m.run->settings.material->timeStep));
-  for (int n = 0; n < perSecond; ++n) m.frame();
+  m.gravityOn();
+  for (int n = 0; n < m.perSecond(); ++n) m.frame();
   const Vector<double>& u = *sim.getDisplacement();
   for (int i = 0; i < u.n; ++i) mean[i % 3] += u[i] / (u.n / 3);
   return mean;
@@ -647,12 +657,11 @@ TEST_P(SampleModelDrag, FollowsAPlainDragAndLetsGo) {
   SteppedModel m(row.name);
   ASSERT_TRUE(m.control);
   Simulation& sim = *m.run->simulation;
-  const int perSecond = static_cast<int>(std::lround(1.0 / m.run->settings.material->timeStep));
+  const int perSecond = m.perSecond();
   // Only the free cubes' grounds take part; the ball stays where it starts.
-  auto frame = [&] { row.free ? m.frame() : m.control->step(); };
+  auto frame = [&] { m.advance(row.free); };
   if (row.free) {
-    guiSettings.gravityOn = 1;
-    m.control->handleControl(kIdGravity);
+    m.gravityOn();
     for (int n = 0; n < 5 * perSecond; ++n) frame();
   }
   m.mesh->update(*sim.getDisplacement());
@@ -699,16 +708,15 @@ TEST_P(SampleModelDrag, StandsUnderGravity) {
   ASSERT_TRUE(m.control);
   const Vector<double>& u = *m.run->simulation->getDisplacement();
   const std::vector<double> rest(u.n, 0.0);
-  const auto sag = [&] { return row.free ? largestSpread(u, rest) : largestChange(u, rest); };
-  guiSettings.gravityOn = 1;
-  m.control->handleControl(kIdGravity);
+  const auto sag = [&] { return movedBy(row.free, u, rest); };
+  m.gravityOn();
   double peak = 0.0;
   for (int n = 0; n < 5 * m.perSecond(); ++n) {
-    row.free ? m.frame() : m.control->step();
+    m.advance(row.free);
     peak = std::max(peak, sag());
   }
   const double settled = sag();
-  for (int n = 0; n < m.perSecond() / 5; ++n) row.free ? m.frame() : m.control->step();
+  for (int n = 0; n < m.perSecond() / 5; ++n) m.advance(row.free);
   EXPECT_LT(std::fabs(sag() - settled), 0.01 * settled + 1e-3 * m.size()) << "still moving";
   EXPECT_LE(peak, 0.2 * m.size());
   if (row.sagLeast > 0.0f) {
@@ -728,10 +736,9 @@ TEST_P(SampleModelDrag, GivesWayToASqueezeWithoutWrecking) {
   SteppedModel m(row.name);
   ASSERT_TRUE(m.control);
   const Vector<double>& u = *m.run->simulation->getDisplacement();
-  auto frame = [&] { row.free ? m.frame() : m.control->step(); };
+  auto frame = [&] { m.advance(row.free); };
   if (row.free) {
-    guiSettings.gravityOn = 1;
-    m.control->handleControl(kIdGravity);
+    m.gravityOn();
     for (int n = 0; n < 5 * m.perSecond(); ++n) frame();
   }
   guiSettings.mouseMode = 0;
@@ -744,9 +751,7 @@ TEST_P(SampleModelDrag, GivesWayToASqueezeWithoutWrecking) {
     FiniteElement* pressed = middle ? m.elementAtMiddle() : m.bestElement(farEnd);
     ASSERT_TRUE(pressed);
     const std::vector<double> before(u.data, u.data + u.n);
-    const auto change = [&] {
-      return row.free ? largestSpread(u, before) : largestChange(u, before);
-    };
+    const auto change = [&] { return movedBy(row.free, u, before); };
     m.control->captureView();
     m.control->tipElement = pressed;
     m.control->dragStartX = 500;

@@ -15,6 +15,18 @@ inline thread_local bool armed = false;
 inline std::atomic<long> allocations{0};
 // The armed allocation with this count (from 0) throws std::bad_alloc.
 inline long failAt = -1;
+
+// Runs f with this thread armed: its allocation number `fail` throws (-1:
+// none); `allocations` then counts those f made.
+template <class F>
+void armedRun(long fail, F f) {
+  allocations = 0;
+  failAt = fail;
+  armed = true;
+  f();
+  armed = false;
+  failAt = -1;
+}
 }  // namespace zolt::test
 
 #if defined(__clang__) && defined(__has_feature)

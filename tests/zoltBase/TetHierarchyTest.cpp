@@ -335,17 +335,14 @@ TEST(TetHierarchyRefine, FailedAllocationLeavesNothingBehind) {
     std::vector<Vertex*>().swap(h.vertices[1]);
   };
   const auto refineArmed = [](TetHierarchy& h, long fail) {
-    allocations = 0;
-    failAt = fail;
-    armed = true;
     bool threw = false;
-    try {
-      h.refineLevel(0);
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    armed = false;
-    failAt = -1;
+    armedRun(fail, [&] {
+      try {
+        h.refineLevel(0);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+    });
     return threw;
   };
   auto counted = unitCube(2);
