@@ -340,6 +340,74 @@ TEST(Multigrid, BlockCycleEqualsTheDenseDefinition) {
   }
 }
 
+// The correction that ends a V-cycle on a free body against its dense
+// definition x + Z (Z^T A Z)^-1 Z^T (b - A x), with Z the translations and
+// the rotations e_k x p about the origin: the cycle builds another basis of
+// the same span (arms about the centre, scaled), which gives the same x.
+TEST(Multigrid, RigidCorrectionIsTheGalerkinProjection) {
+  const struct {
+    int d;
+    bool positions;
+    int modes;
+  } rows[] = {{3, true, 6}, {2, true, 3}, {3, false, 3}, {1, true, 1}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.d << " " << r.positions);
+    const int n = 24;  // a multiple of 1, 2 and 3
+    SparseMatrix<double> s(n, n);
+    for (int i = 0; i < n; ++i) {  // diagonally dominant
+      s.setElem(i, i, 4.0 + 0.1 * i);
+      for (int j : {i + 1, i + 5}) {
+        if (j >= n) continue;
+        s.setElem(i, j, j == i + 1 ? -1.0 : 0.3);
+        s.setElem(j, i, j == i + 1 ? -1.0 : 0.3);
+      }
+    }
+    PackedMatrix<double> A(s);
+    A.symmetric = true;
+    Vector<double> b(n), x(n), rest(n);
+    fillRandom(b, 3);
+    fillRandom(x, 4);
+    fillRandom(rest, 5);
+    Multigrid<double> mg(A, nullptr, b, x, 1e-4, 1, 1, 1);
+    ASSERT_TRUE(mg.correctRigidMotions(r.d, r.positions ? rest.data : nullptr));
+    ASSERT_EQ(mg.rigidModes, r.modes);
+    // Z column by column: translations, then e_k x p.
+    std::vector<double> Z(static_cast<size_t>(n) * r.modes, 0.0);
+    for (int i = 0; i < n; i += r.d)
+      for (int k = 0; k < r.modes; ++k) {
+        double* z = &Z[static_cast<size_t>(k) * n + i];
+        const double* p = rest.data + i;
+        if (k < r.d) {
+          z[k] = 1.0;
+        } else if (r.d == 2) {
+          z[0] = -p[1], z[1] = p[0];
+        } else {
+          const double e[3] = {k == 3 ? 1.0 : 0.0, k == 4 ? 1.0 : 0.0, k == 5 ? 1.0 : 0.0};
+          z[0] = e[1] * p[2] - e[2] * p[1];
+          z[1] = e[2] * p[0] - e[0] * p[2];
+          z[2] = e[0] * p[1] - e[1] * p[0];
+        }
+      }
+    const std::vector<double> a = dense(A);
+    std::vector<double> res(b.data, b.data + n), G(r.modes * r.modes, 0.0), c(r.modes, 0.0);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) res[i] -= a[i * n + j] * x[j];
+    for (int k = 0; k < r.modes; ++k)
+      for (int i = 0; i < n; ++i) {
+        c[k] += Z[k * n + i] * res[i];
+        for (int m = 0; m < r.modes; ++m)
+          for (int j = 0; j < n; ++j)
+            G[k * r.modes + m] += Z[k * n + i] * a[i * n + j] * Z[m * n + j];
+      }
+    denseSolve(G, c.data(), r.modes);
+    std::vector<double> expected(x.data, x.data + n);
+    for (int k = 0; k < r.modes; ++k)
+      for (int i = 0; i < n; ++i) expected[i] += Z[k * n + i] * c[k];
+    mg.applyRigidCorrection();
+    EXPECT_LT(maxRelDiff(x, expected), 1e-12);
+  }
+}
+
 TEST(Multigrid, FullMultigridSolves) {
   Hierarchy h(false, 4, 3);
   fillRandom(h.b, 5);
@@ -360,6 +428,9 @@ TEST(Multigrid, CyclesAllocateNothing) {
   ASSERT_GE(allocations.exchange(0), 1);
   for (int coarse : {0, 1, 2}) {
     Hierarchy h(true, 3, 3, coarse);
+    Vector<double> rest(h.x.n);
+    fillRandom(rest, 8);
+    ASSERT_TRUE(h.mg->correctRigidMotions(3, rest.data));  // the free body's correction too
     fillRandom(h.b, 7);
     counting = true;
     allocations = 0;
