@@ -300,25 +300,25 @@ TEST(LinSolver, AFreeBodyFallsAndTurnsAsTheDirectSolve) {
     LinSimulation &sim = *sims[0], &direct = *sims[1];
     direct.solver = std::make_unique<SparseCholesky>(*direct.K, *direct.rightSide,
                                                      *direct.displacement, nullptr);
-    // M Z for the translations and the rotations e_k x (p - c) about the
-    // centre c, with the mass of the step's operator: lumped or consistent.
+    // The momenta (M Z_k) . x of the translations and the rotations
+    // e x (p - c) about the centre, with the mass of the step's operator.
     const int n = sim.displacement->n;
-    std::vector<std::vector<double>> MZ(6, std::vector<double>(n));
-    Vector<double> z(n), mz(n);
+    std::vector<Vector<double>> MZ(6);
+    Vector<double> z(n);
     for (int k = 0; k < 6; ++k) {
+      MZ[k].resize(n);
       for (const Vertex* v : cycled.finest()) {
-        double q[3], e[3] = {0.0, 0.0, 0.0};
-        for (int c = 0; c < 3; ++c) q[c] = v->restPosition[c] - 0.5;
-        e[k % 3] = 1.0;
+        const double e[3] = {k % 3 == 0 ? 1.0 : 0.0, k % 3 == 1 ? 1.0 : 0.0,
+                             k % 3 == 2 ? 1.0 : 0.0};
+        const float* p = v->restPosition;
         for (int c = 0; c < 3; ++c)
-          z[3 * v->index + c] =
-              k < 3 ? e[c] : e[(c + 1) % 3] * q[(c + 2) % 3] - e[(c + 2) % 3] * q[(c + 1) % 3];
+          z[3 * v->index + c] = k < 3 ? e[c]
+                                      : e[(c + 1) % 3] * (p[(c + 2) % 3] - 0.5) -
+                                            e[(c + 2) % 3] * (p[(c + 1) % 3] - 0.5);
       }
+      sim.M->mult(z, MZ[k]);
       if (r.scheme == S::EulerLump)
-        for (int i = 0; i < n; ++i) mz[i] = (*sim.lumpedMass)[i] * z[i];
-      else
-        sim.M->mult(z, mz);
-      std::copy(mz.data, mz.data + n, MZ[k].begin());
+        for (int i = 0; i < n; ++i) MZ[k][i] = (*sim.lumpedMass)[i] * z[i];
     }
     auto momenta = [&](const LinSimulation& s) {
       std::array<double, 6> p{};
