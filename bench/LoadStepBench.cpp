@@ -68,14 +68,14 @@ int main(int argc, char** argv) {
                   n;
     std::printf("%-12s %10.1f %10.1f %7.1f %9.3f %9.3f %9.3f %9.2f %8.1f\n", name.c_str(), cold,
                 warm, cold / warm, step, vcycle, spmv, step / vcycle, 1000.0 / step);
-    // A free body: its translation correction, which ends each V-cycle,
+    // A free body: its rigid-motion correction, which ends each V-cycle,
     // against a product with K; alternating, median of 15.
-    if (sim->multigrid->translationDim) {
+    if (sim->multigrid->rigidBlock) {
       std::vector<double> correction, product;
       for (int rep = 0; rep < 15; ++rep) {
         correction.push_back(millis([&] {
                                for (int i = 0; i < 10 * n; ++i)
-                                 sim->multigrid->applyTranslationCorrection();
+                                 sim->multigrid->applyRigidCorrection();
                              }) /
                              (10 * n));
         product.push_back(millis([&] {
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
       }
       std::sort(correction.begin(), correction.end());
       std::sort(product.begin(), product.end());
-      std::printf("%-12s translation correction %.4f ms = %.2f products with K (V-cycle %.2f)\n",
+      std::printf("%-12s rigid-motion correction %.4f ms = %.2f products with K (V-cycle %.2f)\n",
                   name.c_str(), correction[7], correction[7] / product[7], vcycle / product[7]);
     }
     unloadModel();

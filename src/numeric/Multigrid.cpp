@@ -311,99 +311,183 @@ void Multigrid<T>::vCycleFrom(int top, T omega) {
 template <class T>
 void Multigrid<T>::vCycle(T omega) {
   vCycleFrom(levels - 1, omega);
-  applyTranslationCorrection();
+  applyRigidCorrection();
 }
 
+namespace {
+
+// Block values of rigid mode k (translations first, then the rotations
+// e_k x q about the axes) at a block whose arm is q.
 template <class T>
-bool Multigrid<T>::correctTranslations(int d) {
-  translationDim = 0;
-  translationImage.clear();
+void rigidMode(int d, int k, const T* q, T* z) {
+  std::fill(z, z + d, T(0));
+  if (k < d) {
+    z[k] = T(1);
+  } else if (d == 2) {
+    z[0] = -q[1];
+    z[1] = q[0];
+  } else {
+    const int a = k - d, i = (a + 1) % 3, j = (a + 2) % 3;
+    z[i] = -q[j];
+    z[j] = q[i];
+  }
+}
+
+// Cholesky of the m x m matrix G, then its inverse column by column; false
+// when G is not positive definite.
+template <class T>
+bool invertGram(const T* G, int m, T* inverse) {
+  T L[36] = {};
+  T largest = 0;
+  for (int k = 0; k < m; ++k) largest = std::max(largest, std::abs(G[k * m + k]));
+  for (int j = 0; j < m; ++j) {
+    T diag = G[j * m + j];
+    for (int k = 0; k < j; ++k) diag -= L[j * m + k] * L[j * m + k];
+    if (!(diag > T(1e-12) * largest)) return false;
+    L[j * m + j] = std::sqrt(diag);
+    for (int i = j + 1; i < m; ++i) {
+      T v = G[i * m + j];
+      for (int k = 0; k < j; ++k) v -= L[i * m + k] * L[j * m + k];
+      L[i * m + j] = v / L[j * m + j];
+    }
+  }
+  for (int c = 0; c < m; ++c) {
+    T y[6] = {};
+    for (int i = 0; i < m; ++i) {
+      T v = i == c ? T(1) : T(0);
+      for (int k = 0; k < i; ++k) v -= L[i * m + k] * y[k];
+      y[i] = v / L[i * m + i];
+    }
+    for (int i = m - 1; i >= 0; --i) {
+      T v = y[i];
+      for (int k = i + 1; k < m; ++k) v -= L[k * m + i] * y[k];
+      y[i] = v / L[i * m + i];
+    }
+    for (int i = 0; i < m; ++i) inverse[i * m + c] = y[i];
+  }
+  return true;
+}
+
+}  // namespace
+
+template <class T>
+bool Multigrid<T>::correctRigidMotions(int d, const T* rest) {
+  rigidBlock = rigidModes = 0;
+  rigidArms.clear();
+  rigidImage.clear();
   const Matrix<T>& F = *A[levels - 1];
   const int n = F.nRow;
   if (d <= 0) return true;
   if (d > 3 || n == 0 || n % d != 0 || F.nCol != n || !F.symmetric) return false;
-  std::vector<T> image(static_cast<size_t>(d) * n);
-  T G[9] = {};
-  Vector<T> z(n), az(n);
-  for (int k = 0; k < d; ++k) {
-    for (int i = 0; i < n; ++i) z[i] = i % d == k ? T(1) : T(0);
-    F.mult(z, az);
+  // Arms about the mean rest position, scaled to a unit root mean square so
+  // that the rotations weigh like the translations in Z^T A Z.
+  std::vector<T> arms;
+  if (rest && d > 1) {
+    T centre[3] = {}, radius2 = 0;
+    const int blocks = n / d;
+    for (int i = 0; i < n; ++i) centre[i % d] += rest[i];
+    for (int k = 0; k < d; ++k) centre[k] /= blocks;
+    arms.resize(n);
     for (int i = 0; i < n; ++i) {
-      image[static_cast<size_t>(i) * d + k] = az[i];
-      G[(i % d) * d + k] += az[i];
+      arms[i] = rest[i] - centre[i % d];
+      radius2 += arms[i] * arms[i];
     }
+    const T radius = std::sqrt(radius2 / blocks);
+    if (!(radius > T(0))) return false;
+    for (T& a : arms) a /= radius;
   }
-  // Cholesky of the d x d Gram matrix, then its inverse column by column.
-  T L[9] = {};
-  T largest = 0;
-  for (int k = 0; k < d; ++k) largest = std::max(largest, std::abs(G[k * d + k]));
-  for (int j = 0; j < d; ++j) {
-    T diag = G[j * d + j];
-    for (int k = 0; k < j; ++k) diag -= L[j * d + k] * L[j * d + k];
-    if (!(diag > T(1e-12) * largest)) return false;
-    L[j * d + j] = std::sqrt(diag);
-    for (int i = j + 1; i < d; ++i) {
-      T v = G[i * d + j];
-      for (int k = 0; k < j; ++k) v -= L[i * d + k] * L[j * d + k];
-      L[i * d + j] = v / L[j * d + j];
-    }
+  const int m = arms.empty() ? d : d == 3 ? 6 : 3;
+  std::vector<T> image(static_cast<size_t>(m) * n);
+  std::vector<T> modes(static_cast<size_t>(m) * n);
+  Vector<T> z(n), az(n);
+  for (int k = 0; k < m; ++k) {
+    for (int i = 0; i < n; i += d) rigidMode(d, k, arms.empty() ? nullptr : &arms[i], &z[i]);
+    std::copy(z.data, z.data + n, modes.begin() + static_cast<size_t>(k) * n);
+    F.mult(z, az);
+    for (int i = 0; i < n; ++i) image[static_cast<size_t>(i) * m + k] = az[i];
   }
-  for (int c = 0; c < d; ++c) {
-    T y[3] = {};
-    for (int i = 0; i < d; ++i) {
-      T v = i == c ? T(1) : T(0);
-      for (int k = 0; k < i; ++k) v -= L[i * d + k] * y[k];
-      y[i] = v / L[i * d + i];
-    }
-    for (int i = d - 1; i >= 0; --i) {
-      T v = y[i];
-      for (int k = i + 1; k < d; ++k) v -= L[k * d + i] * y[k];
-      y[i] = v / L[i * d + i];
-    }
-    for (int i = 0; i < d; ++i) translationInverse[i * d + c] = y[i];
-  }
-  translationImage = std::move(image);
-  translationDim = d;
+  T G[36] = {};
+  for (int k = 0; k < m; ++k)
+    for (int c = 0; c < m; ++c)
+      for (int i = 0; i < n; ++i)
+        G[k * m + c] +=
+            modes[static_cast<size_t>(k) * n + i] * image[static_cast<size_t>(i) * m + c];
+  if (!invertGram(G, m, rigidInverse)) return false;
+  rigidArms = std::move(arms);
+  rigidImage = std::move(image);
+  rigidBlock = d;
+  rigidModes = m;
   return true;
 }
 
 namespace {
 
 // x += Z G^-1 Z^T (b - A x) with Z^T A x = (A Z)^T x (A symmetric): one pass
-// over b, x and A Z (stored unknown by unknown) instead of a residual. Two
-// sums per translation, over alternate blocks, halve the chains of
-// dependent additions.
-template <class T, int D>
-void translationStep(const T* b, T* x, const T* az, const T* inverse, int n) {
-  T s[2][D] = {};
-  for (int i = 0, p = 0; i < n; i += D, p ^= 1)
-    for (int k = 0; k < D; ++k) {
-      T t = b[i + k];
-      for (int r = 0; r < D; ++r) t -= az[(static_cast<long>(i) + r) * D + k] * x[i + r];
-      s[p][k] += t;
+// over b, x, the arms and A Z (stored unknown by unknown) instead of a
+// residual. Two sums per mode, over alternate blocks, halve the chains of
+// dependent additions. M = D: translations only.
+template <class T, int D, int M>
+void rigidStep(const T* b, T* x, const T* az, const T* arms, const T* inverse, int n) {
+  T s[2][M] = {};
+  for (int i = 0, p = 0; i < n; i += D, p ^= 1) {
+    T t[M];
+    for (int k = 0; k < D; ++k) t[k] = b[i + k];
+    if constexpr (M > D) {
+      // Z^T b of the rotations: the torque q x b.
+      const T* q = arms + i;
+      if constexpr (D == 3) {
+        t[3] = q[1] * b[i + 2] - q[2] * b[i + 1];
+        t[4] = q[2] * b[i] - q[0] * b[i + 2];
+        t[5] = q[0] * b[i + 1] - q[1] * b[i];
+      } else {
+        t[2] = q[0] * b[i + 1] - q[1] * b[i];
+      }
     }
-  T y[D] = {};
-  for (int i = 0; i < D; ++i)
-    for (int k = 0; k < D; ++k) y[i] += inverse[i * D + k] * (s[0][k] + s[1][k]);
-  for (int i = 0; i < n; i += D)
-    for (int k = 0; k < D; ++k) x[i + k] += y[k];
+    for (int r = 0; r < D; ++r)
+      for (int k = 0; k < M; ++k) t[k] -= az[(static_cast<long>(i) + r) * M + k] * x[i + r];
+    for (int k = 0; k < M; ++k) s[p][k] += t[k];
+  }
+  T y[M] = {};
+  for (int i = 0; i < M; ++i)
+    for (int k = 0; k < M; ++k) y[i] += inverse[i * M + k] * (s[0][k] + s[1][k]);
+  for (int i = 0; i < n; i += D) {
+    if constexpr (M == D) {
+      for (int k = 0; k < D; ++k) x[i + k] += y[k];
+    } else if constexpr (D == 3) {
+      // x += t + w x q
+      const T* q = arms + i;
+      x[i] += y[0] + (y[4] * q[2] - y[5] * q[1]);
+      x[i + 1] += y[1] + (y[5] * q[0] - y[3] * q[2]);
+      x[i + 2] += y[2] + (y[3] * q[1] - y[4] * q[0]);
+    } else {
+      const T* q = arms + i;
+      x[i] += y[0] - y[2] * q[1];
+      x[i + 1] += y[1] + y[2] * q[0];
+    }
+  }
 }
 
 }  // namespace
 
 template <class T>
-void Multigrid<T>::applyTranslationCorrection() {
-  if (translationDim == 0 || !A[levels - 1]->symmetric) return;
+void Multigrid<T>::applyRigidCorrection() {
+  if (rigidBlock == 0 || !A[levels - 1]->symmetric) return;
   const T* b = rhs[levels - 1].data;
   T* x = sol[levels - 1].data;
   const int n = sol[levels - 1].n;
-  const T* az = translationImage.data();
-  if (translationDim == 3)
-    translationStep<T, 3>(b, x, az, translationInverse, n);
-  else if (translationDim == 2)
-    translationStep<T, 2>(b, x, az, translationInverse, n);
+  const T* az = rigidImage.data();
+  const T* q = rigidArms.data();
+  const T* inv = rigidInverse;
+  if (rigidModes == 6)
+    rigidStep<T, 3, 6>(b, x, az, q, inv, n);
+  else if (rigidModes == 3 && rigidBlock == 2)
+    rigidStep<T, 2, 3>(b, x, az, q, inv, n);
+  else if (rigidModes == 3)
+    rigidStep<T, 3, 3>(b, x, az, q, inv, n);
+  else if (rigidModes == 2)
+    rigidStep<T, 2, 2>(b, x, az, q, inv, n);
   else
-    translationStep<T, 1>(b, x, az, translationInverse, n);
+    rigidStep<T, 1, 1>(b, x, az, q, inv, n);
 }
 
 template <class T>

@@ -44,15 +44,19 @@ class Multigrid {
   // is then a symmetric operator, which keeps one cycle per implicit step
   // bounded on undamped models. Off: every sweep runs forward.
   bool backwardPostSweeps = false;
-  // A free body's rigid translations: the sweeps after the coarse correction
-  // shift its mean motion, which no later part of the cycle restores, and
-  // the error of one cycle per step builds up over the steps. With
-  // translationDim d > 0 (set by correctTranslations) each vCycle ends with
-  // the Galerkin correction x += Z (Z^T A Z)^-1 Z^T (b - A x) over the d unit
-  // translations Z of the finest level, while its matrix is symmetric.
-  int translationDim = 0;
-  std::vector<T> translationImage;  // A Z by rows: entry i * d + k is (A Z_k)_i
-  T translationInverse[9] = {};     // (Z^T A Z)^-1, d x d by rows
+  // A free body's rigid motions: the sweeps after the coarse correction
+  // shift its mean motion and its spin, which no later part of the cycle
+  // restores, and the error of one cycle per step builds up over the steps.
+  // With rigidBlock d > 0 (set by correctRigidMotions) each vCycle ends with
+  // the Galerkin correction x += Z (Z^T A Z)^-1 Z^T (b - A x) over the rigid
+  // modes Z of the finest level (the d unit translations, then the
+  // infinitesimal rotations about the body's centre), while its matrix is
+  // symmetric.
+  int rigidBlock = 0;
+  int rigidModes = 0;         // d translations, plus 3 (d = 3) or 1 (d = 2) rotations
+  std::vector<T> rigidArms;   // per unknown, (rest - centre) / radius; empty: no rotations
+  std::vector<T> rigidImage;  // A Z by rows: entry i * modes + k is (A Z_k)_i
+  T rigidInverse[36] = {};    // (Z^T A Z)^-1, modes x modes by rows
 
   Multigrid(Matrix<T>& A, Matrix<T>** restriction, Vector<T>& b, Vector<T>& x, T eps, int levels,
             int nu1, int nu2, bool unused = false);
@@ -73,15 +77,17 @@ class Multigrid {
   // SparseCholesky.
   static int coarseSolverFor(int type, int64_t n);
 
-  // Sets up the translation correction of vCycle for blocks of d unknowns
-  // (0 switches it off). False, and off, when the finest matrix is not
-  // symmetric, its size is not a multiple of d, or Z^T A Z is not positive
-  // definite (a body without mass or fixed vertices in a static problem).
-  bool correctTranslations(int d);
+  // Sets up the rigid-motion correction of vCycle for blocks of d unknowns
+  // (0 switches it off). rest holds the finest level's rest positions, d per
+  // block in unknown order; null (or d = 1) corrects the translations only.
+  // False, and off, when the finest matrix is not symmetric, its size is not
+  // a multiple of d, or Z^T A Z is not positive definite (a body without
+  // mass or fixed vertices in a static problem).
+  bool correctRigidMotions(int d, const T* rest);
 
   void vCycle(T omega);
-  // The translation correction that ends vCycle, on the current x.
-  void applyTranslationCorrection();
+  // The rigid-motion correction that ends vCycle, on the current x.
+  void applyRigidCorrection();
   void fullMultigrid(int cycles, T omega);
 
   // Recomputes the values of an existing coarse matrix in place:

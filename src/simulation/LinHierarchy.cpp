@@ -85,7 +85,23 @@ void LinSimulation::createMultigrid() {
   // Symmetric cycles: one cycle per implicit step stays bounded without
   // damping, where forward post-sweeps let undamped models blow up.
   multigrid->backwardPostSweeps = true;
-  if (settings->fixedCount == 0) multigrid->correctTranslations(dim);
+  correctFreeBody();
+}
+
+void LinSimulation::correctFreeBody() {
+  if (settings->fixedCount != 0) return;
+  // Rest positions by unknown; where they miss an unknown, only the
+  // translations are corrected.
+  const int n = K->nRow;
+  std::vector<double> rest(n);
+  int covered = 0;
+  for (const Vertex* v : hierarchy->vertices[hierarchy->nLevels - 1]) {
+    const int i = dim * v->index;
+    if (i < 0 || i + dim > n) continue;
+    for (int k = 0; k < dim; ++k) rest[i + k] = v->restPosition[k];
+    covered += dim;
+  }
+  multigrid->correctRigidMotions(dim, covered == n ? rest.data() : nullptr);
 }
 
 void LinSimulation::setUpHierarchy(bool generate, int scheme) {
@@ -288,7 +304,7 @@ void LinSimulation::updateHierarchy() {
   // 4. Coarse levels of every multigrid on K; a diagonal CG follows K.
   refreshCoarseLevels(*multigrid);
   // A pinned body is no longer free (K is unsymmetric meanwhile).
-  if (settings->fixedCount == 0) multigrid->correctTranslations(dim);
+  correctFreeBody();
   if (auto* cg = dynamic_cast<CGPreMgrid<double>*>(solver.get()))
     refreshCoarseLevels(*cg->multigrid);
   else if (auto* cg = dynamic_cast<CGPreDiag<double>*>(solver.get()))

@@ -117,6 +117,9 @@ class LinSimulation : public FEMSimulation {
                                  int& coarseKind, std::unique_ptr<FullMatrix<double>>& inverse);
   void buildHierarchy(int scheme);
   void createMultigrid();
+  // A body without fixed vertices: the multigrid's correction of its rigid
+  // motions, from the finest rest positions.
+  void correctFreeBody();
   // The multigrid's coarse solver of the given kind; a sparse factor is
   // followed by a progress bar.
   void installCoarseSolver(int kind);

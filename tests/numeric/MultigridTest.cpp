@@ -340,6 +340,63 @@ TEST(Multigrid, BlockCycleEqualsTheDenseDefinition) {
   }
 }
 
+// The correction that ends a V-cycle on a free body against its dense
+// definition x + Z (Z^T A Z)^-1 Z^T (b - A x), with Z the translations and
+// the rotations e_k x p about the origin: the cycle builds another basis of
+// the same span (arms about the centre, scaled), which gives the same x.
+TEST(Multigrid, RigidCorrectionIsTheGalerkinProjection) {
+  const int n = 24;              // a multiple of 1, 2 and 3
+  SparseMatrix<double> s(n, n);  // symmetric, diagonally dominant
+  for (int i = 0; i < n; ++i) {
+    s.setElem(i, i, 4.0 + 0.1 * i);
+    for (int j = i + 1; j < n && j <= i + 5; j += 4) {
+      s.setElem(i, j, -0.7);
+      s.setElem(j, i, -0.7);
+    }
+  }
+  PackedMatrix<double> A(s);
+  A.symmetric = true;
+  const std::vector<double> a = dense(A);
+  const struct {
+    int d;
+    bool positions;
+    int modes;
+  } rows[] = {{3, true, 6}, {2, true, 3}, {3, false, 3}, {1, true, 1}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.d << " " << r.positions);
+    Vector<double> b(n), x(n), rest(n);
+    fillRandom(b, 3);
+    fillRandom(x, 4);
+    fillRandom(rest, 5);
+    Multigrid<double> mg(A, nullptr, b, x, 1e-4, 1, 1, 1);
+    ASSERT_TRUE(mg.correctRigidMotions(r.d, r.positions ? rest.data : nullptr));
+    // Z by columns: the translations, then e x p for the unit axes e (z in 2D).
+    const int m = r.modes;
+    std::vector<double> Z(n * m, 0.0), G(m * m, 0.0), c(m, 0.0), expected(x.data, x.data + n);
+    for (int i = 0; i < n; i += r.d)
+      for (int k = 0; k < m; ++k) {
+        const double e[3] = {k == 3 ? 1.0 : 0.0, k == 4 ? 1.0 : 0.0,
+                             k == 5 || r.d == 2 ? 1.0 : 0.0};
+        const double p[3] = {rest[i], r.d > 1 ? rest[i + 1] : 0.0, r.d > 2 ? rest[i + 2] : 0.0};
+        for (int q = 0; q < r.d; ++q)
+          Z[k * n + i + q] =
+              k < r.d ? (q == k ? 1.0 : 0.0)
+                      : e[(q + 1) % 3] * p[(q + 2) % 3] - e[(q + 2) % 3] * p[(q + 1) % 3];
+      }
+    for (int k = 0; k < m; ++k)
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+          c[k] += Z[k * n + i] * ((i == j ? b[i] : 0.0) - a[i * n + j] * x[j]);
+          for (int l = 0; l < m; ++l) G[k * m + l] += Z[k * n + i] * a[i * n + j] * Z[l * n + j];
+        }
+    denseSolve(G, c.data(), m);
+    for (int k = 0; k < m; ++k)
+      for (int i = 0; i < n; ++i) expected[i] += Z[k * n + i] * c[k];
+    mg.applyRigidCorrection();
+    EXPECT_LT(maxRelDiff(x, expected), 1e-12);
+  }
+}
+
 TEST(Multigrid, FullMultigridSolves) {
   Hierarchy h(false, 4, 3);
   fillRandom(h.b, 5);
@@ -360,6 +417,9 @@ TEST(Multigrid, CyclesAllocateNothing) {
   ASSERT_GE(allocations.exchange(0), 1);
   for (int coarse : {0, 1, 2}) {
     Hierarchy h(true, 3, 3, coarse);
+    Vector<double> rest(h.x.n);
+    fillRandom(rest, 8);
+    ASSERT_TRUE(h.mg->correctRigidMotions(3, rest.data));  // the free body's correction too
     fillRandom(h.b, 7);
     counting = true;
     allocations = 0;
