@@ -169,9 +169,10 @@ class Run {
   // position `first` on whose corners lie in one plane or whose volume is
   // too small for single precision (a tiny SCALE).
   void refuseFlatElements(const char* path, int level, size_t first) const;
-  // Optional per-element stiffness and density and the fixed vertices.
-  // Factors that are not positive and finite are refused (one line) and the
-  // element keeps its own.
+  // Optional per-element stiffness and density and the fixed vertices, read
+  // before configuration pass 2, whose classification entries override the
+  // factors. Factors that are not positive and finite are refused (one line)
+  // and the element keeps its own.
   void readParamsValues(const char* path);
   void writeParamsValues(const char* path) const;
   void writeParamsValues(std::ostream& out) const;

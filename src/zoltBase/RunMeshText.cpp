@@ -259,9 +259,8 @@ void Run::readParamsValues(const char* path) {
             << " of element " << e + 1;
       firstRefused = first.str();
     }
-    // Values a classification keyword set already are kept.
-    if (stiffnessOk && elements[e]->getStiffness() == 1.0f) elements[e]->setStiffness(stiffness);
-    if (densityOk && elements[e]->getDensity() == 1.0f) elements[e]->setDensity(density);
+    if (stiffnessOk) elements[e]->setStiffness(stiffness);
+    if (densityOk) elements[e]->setDensity(density);
   }
   if (refusedCount > 0)
     std::cerr << "[Run, readParamsValues] Error: " << refusedCount
