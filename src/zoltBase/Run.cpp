@@ -118,9 +118,6 @@ void Run::construct(const char* name, bool rebuildCaches) {
       hierarchy->source += (hierarchy->source.empty() ? "" : ", ") + modelsPath + m.name + ".node";
   }
 
-  // The parameter file's factors first: a classification entry overrides
-  // them, whatever value it sets. The mesh cache holds the result.
-  if (!meshFromCache) readParamsValues((modelsPath + name + ".params").c_str());
   settings.deformationForce =
       new DeformationForce(hierarchy.get(), &settings.forceNorm, &settings.forceFieldOn, dim);
   if (!readForces(configPath.c_str())) {
@@ -128,6 +125,7 @@ void Run::construct(const char* name, bool rebuildCaches) {
     return;
   }
   renderSettings.barrier = settings.barrier;
+  if (!meshFromCache) readParamsValues((modelsPath + name + ".params").c_str());
   if (!checkFixedVertices(name)) return;
 
   openCaches(name, generate);

@@ -179,10 +179,9 @@ class Run {
   // A warning naming the first line after the last block read that holds
   // more than blanks or a '#' comment.
   void warnUnreadLines(std::istream& in, const char* path, int level) const;
-  // Optional per-element stiffness and density and the fixed vertices, read
-  // before configuration pass 2, whose classification entries override the
-  // factors. Factors that are not positive and finite are refused (one line)
-  // and the element keeps its own.
+  // Optional per-element stiffness and density and the fixed vertices.
+  // Factors that are not positive and finite are refused (one line) and the
+  // element keeps its own.
   void readParamsValues(const char* path);
   void writeParamsValues(const char* path) const;
   void writeParamsValues(std::ostream& out) const;

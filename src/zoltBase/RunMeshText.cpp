@@ -354,8 +354,9 @@ void Run::readParamsValues(const char* path) {
       if (end >= 0) first << " on line " << lineAt(fileText(path), static_cast<size_t>(end));
       firstRefused = first.str();
     }
-    if (stiffnessOk) elements[e]->setStiffness(stiffness);
-    if (densityOk) elements[e]->setDensity(density);
+    // Values a classification keyword set already are kept.
+    if (stiffnessOk && elements[e]->getStiffness() == 1.0f) elements[e]->setStiffness(stiffness);
+    if (densityOk && elements[e]->getDensity() == 1.0f) elements[e]->setDensity(density);
   }
   if (refusedCount > 0)
     std::cerr << "[Run, readParamsValues] Error: " << refusedCount

@@ -156,7 +156,7 @@ TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
 TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
   const std::string b = kConfig;
   // Finest element 1 five times stiffer and denser; a classification of 1
-  // overrides it.
+  // leaves it so, cached or not.
   std::string params = "48\n5 5\n";
   for (int e = 1; e < 48; ++e) params += "1 1\n";
   params += "27\n0\n";

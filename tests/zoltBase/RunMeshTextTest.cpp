@@ -156,7 +156,8 @@ TEST(RunMeshText, ParameterFile) {
       {"FIXED_VERTICES 2 1 2", pairs + "8 0", 2, 0.5f, {0, 1}, 0, ""},
       // Values set by classification are kept.
       {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 2.5 3", pairs + "8 0", 2.5f, 3, {}, 0, ""},
-      {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 1 1", pairs + "8 0", 1, 1, {}, 0, ""},
+      // A factor of exactly 1 is taken as unset: the file fills it.
+      {"BOX_CLASSIFICATION -1 2 -1 2 -1 2 1 3", pairs + "8 0", 2, 3, {}, 0, ""},
       // A box that holds no element leaves the file's values.
       {"BOX_CLASSIFICATION 5 6 5 6 5 6 3 3", pairs + "8 0", 2, 0.5f, {}, 0, ""},
       {"", "5\n" + pairs, 1, 1, {}, 0, elementCount},
