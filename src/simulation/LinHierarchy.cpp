@@ -2,8 +2,10 @@
 // (scheme, material, restrictions, coarse matrices, coarse inverse), its
 // construction, and pinning vertices afterwards.
 //
-// Hierarchy cache, little-endian: i32 scheme; six f64 material (after the
-// scheme may have shortened the time step); the restriction records; for
+// Hierarchy cache, little-endian: u32 format word; u64 fingerprint of the
+// model files and configuration entries (as in the mesh and matrix caches);
+// i32 level count; i32 scheme; six f64 material (after the scheme may have
+// shortened the time step); the restriction records; for
 // each coarse level L-2 .. 0 an i32 basis kind and the level matrix; i32
 // coarse-solver kind (0 Invert, followed by the inverse; 1 CGPreDiag;
 // 2 GaussSeidel; 3 sparse Cholesky, factored again at each load rather
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -30,6 +33,9 @@
 #include "TetHierarchy.h"
 
 namespace {
+
+// The first format began with the scheme and named no model.
+constexpr uint32_t kHierarchyMagic = 0x7A91C002;
 
 enum BasisKind : int32_t { kPacked = 0, kBlock3 = 1, kBlock2 = 2 };
 enum CoarseKind : int32_t { kInvert = 0, kDiagonalCG = 1, kGaussSeidel = 2, kSparseCholesky = 3 };
@@ -163,14 +169,21 @@ void LinSimulation::installCoarseSolver(int kind) {
 }
 
 std::string LinSimulation::hierarchyCacheStale(std::istream& in, int scheme) const {
-  int32_t stored;
+  using namespace zolt::bin;
+  uint32_t magic = 0, low = 0, high = 0;
+  int32_t levels = 0, stored = 0;
   double storedMaterial[6], cur[6];
-  bool complete = zolt::bin::readI32(in, stored);
-  for (double& v : storedMaterial) complete = complete && zolt::bin::readF64(in, v);
+  bool complete = readU32(in, magic);
+  if (complete && magic != kHierarchyMagic) return "has another format";
+  complete = complete && readU32(in, low) && readU32(in, high) && readI32(in, levels) &&
+             readI32(in, stored);
+  for (double& v : storedMaterial) complete = complete && readF64(in, v);
   if (!complete) return "is truncated";
-  // Schemes are 0 .. 5; another cache copied over this one starts with
-  // its magic number.
-  if (stored < 0 || stored > 5) return "is another kind of file";
+  if ((uint64_t(high) << 32 | low) != settings->sourceFingerprint)
+    return "was written for another model";
+  if (levels != hierarchy->nLevels)
+    return "was written for " + std::to_string(levels) + " levels, not " +
+           std::to_string(hierarchy->nLevels);
   if (stored != scheme)
     return "was written for integration scheme " + std::to_string(stored) + ", not " +
            std::to_string(scheme);
@@ -232,6 +245,10 @@ void LinSimulation::buildHierarchy(int scheme) {
   std::ostream out(&sealed);
   double material[6];
   materialValues(*settings->material, material);
+  zolt::bin::writeU32(out, kHierarchyMagic);
+  zolt::bin::writeU32(out, static_cast<uint32_t>(settings->sourceFingerprint));
+  zolt::bin::writeU32(out, static_cast<uint32_t>(settings->sourceFingerprint >> 32));
+  zolt::bin::writeI32(out, hierarchy->nLevels);
   zolt::bin::writeI32(out, scheme);
   for (double v : material) zolt::bin::writeF64(out, v);
   std::cout << "Generating Interpolation & Restriction ........." << std::endl;

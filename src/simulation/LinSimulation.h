@@ -104,8 +104,9 @@ class LinSimulation : public FEMSimulation {
   bool readMatrixCache(std::fstream& file);
   bool readMatrices(std::istream& cache, zolt::SealedInBuf& seal);
   void setUpHierarchy(bool generate, int scheme);
-  // Why the hierarchy cache's scheme and material (read from `in`) do not
-  // fit this simulation; empty when they do.
+  // Why the hierarchy cache's header (read from `in`: format, model
+  // fingerprint, level count, scheme, material) does not fit this
+  // simulation; empty when it does.
   std::string hierarchyCacheStale(std::istream& in, int scheme) const;
   // Restrictions (into the hierarchy), the coarse level matrices (levels[l]
   // for level l) and the coarse solver's kind and inverse; empty when all

@@ -105,6 +105,7 @@ void Run::construct(const char* name, bool rebuildCaches) {
   const int finest = hierarchy->nLevels - 1;
   if (hierarchy->elements[finest].empty()) {
     std::cerr << "[Run] Error: Model \"" << name << "\" has no elements on level " << finest
+              << (emptyElementBlock.empty() ? "" : " (" + emptyElementBlock + ")")
               << "; it is not loaded" << std::endl;
     refused = 1;
     return;

@@ -107,6 +107,8 @@ class Run {
   std::vector<std::string> shapingFiles;
   // Per level, the vertex count before the mesh file being read.
   std::vector<int> vertexOffsets;
+  // Where an element file first gave a level no element, for the refusal.
+  std::string emptyElementBlock;
   // Set when the model cannot be used (a configuration value that does not
   // parse, no finest-level element, a fixed vertex that does not exist): the
   // constructor stops after its message and only the destructor may follow.
@@ -169,6 +171,14 @@ class Run {
   // position `first` on whose corners lie in one plane or whose volume is
   // too small for single precision (a tiny SCALE).
   void refuseFlatElements(const char* path, int level, size_t first) const;
+  // Ends the program (exitBadFile) when an element of `level` from position
+  // `first` on has the four vertices of an earlier one; the lines named
+  // count from the block that starts at byte `start` of the file.
+  void refuseRepeatedElements(const char* path, int level, size_t first,
+                              std::streamoff start) const;
+  // A warning naming the first line after the last block read that holds
+  // more than blanks or a '#' comment.
+  void warnUnreadLines(std::istream& in, const char* path, int level) const;
   // Optional per-element stiffness and density and the fixed vertices.
   // Factors that are not positive and finite are refused (one line) and the
   // element keeps its own.

@@ -176,6 +176,7 @@ void readBoxClassification(Run& run, ConfigReader& r) {
     r.refuse(text.str());
     return;
   }
+  if (run.meshFromCache) return;  // the cached factors hold it
   const RenderSettings& rs = run.renderSettings;
   for (int i = 0; i < 6; ++i) {
     const int k = i / 2;
@@ -207,6 +208,7 @@ void readVolumeClassification(Run& run, ConfigReader& r) {
                 {volume, stiffness, density});
     return;
   }
+  if (run.meshFromCache) return;  // the cached factors hold it
   // The box of the finest vertices, widened by the offsets.
   float box[6] = {1e8f, -1e8f, 1e8f, -1e8f, 1e8f, -1e8f};
   for (const Vertex* v : finestVertices(run.hierarchy.get()))

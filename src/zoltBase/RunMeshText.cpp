@@ -4,14 +4,19 @@
 // ends the program with exit code 1, like a missing file.
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ConfigReader.h"
@@ -120,6 +125,39 @@ bool spansVolume(const double (&p)[4][3], double& det) {
   return std::isfinite(det) && det > 1e-6 * edge * edge * edge;
 }
 
+// The whole file, for the line numbers of a message.
+std::string fileText(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+long long lineAt(const std::string& text, size_t offset) {
+  offset = std::min(offset, text.size());
+  return 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
+}
+
+// 1-based lines of records a and b of the element block at `start`: the
+// header is three items, a record five, six with a face mask.
+std::pair<long long, long long> recordLines(const std::string& text, size_t start, size_t a,
+                                            size_t b) {
+  std::istringstream header(text.substr(start, 256));
+  long long n = 0, k = 0, extras = 0;
+  header >> n >> k >> extras;
+  const size_t perRecord = extras == 1 ? 6 : 5;
+  const size_t first = 3 + a * perRecord, second = 3 + b * perRecord;
+  long long line = lineAt(text, start), lineA = 0;
+  size_t token = 0;
+  for (size_t i = start; i < text.size(); ++i) {
+    if (text[i] == '\n') ++line;
+    if (std::isspace(static_cast<unsigned char>(text[i]))) continue;
+    if (token == first) lineA = line;
+    if (token == second) return {lineA, line};
+    ++token;
+    while (i + 1 < text.size() && !std::isspace(static_cast<unsigned char>(text[i + 1]))) ++i;
+  }
+  return {lineA, line};
+}
+
 void reportCountMismatch(const char* path, const char* what, long long inFile, size_t inMesh,
                          const char* unused) {
   std::cerr << "[Run, readParamsValues] Error: \"" << path << "\" holds " << inFile << " " << what
@@ -183,11 +221,66 @@ void Run::readEleLevel(const char* path, int nLevels) {
     const size_t before = hierarchy->elements[l].size();
     const int offset = static_cast<size_t>(l) < vertexOffsets.size() ? vertexOffsets[l] : 0;
     if (elementType == ElementType::TETRAHEDRON) {
+      in >> std::ws;  // the block starts at its count
+      const std::streamoff start = in.tellg();
       Tetrahedron::read(in, hierarchy.get(), l, offset, path);
       refuseFlatElements(path, l, before);
+      refuseRepeatedElements(path, l, before, start);
+      if (hierarchy->elements[l].size() == before && emptyElementBlock.empty())
+        emptyElementBlock = "the element count on line " +
+                            std::to_string(lineAt(fileText(path), static_cast<size_t>(start))) +
+                            " of \"" + path + "\" is 0";
     }
     std::cout << "Reading level " << l << ": " << hierarchy->elements[l].size() - before
               << " Elements" << std::endl;
+  }
+  if (elementType == ElementType::TETRAHEDRON) warnUnreadLines(in, path, nLevels - 1);
+}
+
+void Run::refuseRepeatedElements(const char* path, int level, size_t first,
+                                 std::streamoff start) const {
+  const std::vector<FiniteElement*>& elements = hierarchy->elements[level];
+  // Sorted corner numbers, then the element's place: equal corners side by side.
+  std::vector<std::pair<std::array<int, 4>, size_t>> keys;
+  keys.reserve(elements.size() - first);
+  for (size_t e = first; e < elements.size(); ++e) {
+    std::array<int, 4> corners;
+    for (int i = 0; i < 4; ++i) corners[i] = elements[e]->getVertex(i)->index;
+    std::sort(corners.begin(), corners.end());
+    keys.emplace_back(corners, e - first);
+  }
+  std::sort(keys.begin(), keys.end());
+  // The first repeat in file order, and the element it repeats.
+  size_t repeat = SIZE_MAX, original = 0;
+  for (size_t i = 1; i < keys.size(); ++i) {
+    if (keys[i].first != keys[i - 1].first || keys[i].second >= repeat) continue;
+    size_t j = i - 1;
+    while (j > 0 && keys[j - 1].first == keys[i].first) --j;
+    repeat = keys[i].second;
+    original = keys[j].second;
+  }
+  if (repeat == SIZE_MAX) return;
+  const auto [lineA, lineB] =
+      recordLines(fileText(path), static_cast<size_t>(start), original, repeat);
+  exitBadFile(path,
+              "Element " + std::to_string(repeat + 1) + " of level " + std::to_string(level) +
+                  " (line " + std::to_string(lineB) + ") has the four vertices of element " +
+                  std::to_string(original + 1) + " (line " + std::to_string(lineA) + ")",
+              "it would count its stiffness and mass twice");
+}
+
+void Run::warnUnreadLines(std::istream& in, const char* path, int level) const {
+  const std::streamoff end = in.tellg();
+  if (end < 0) return;
+  // The rest of the last element's line, then whole lines; '#' starts a comment.
+  std::string line;
+  for (long long k = 0; std::getline(in, line); ++k) {
+    const size_t at = line.find_first_not_of(" \t\r");
+    if (at == std::string::npos || line[at] == '#') continue;
+    std::cerr << "[Run, readEleLevel] Warning: Line "
+              << lineAt(fileText(path), static_cast<size_t>(end)) + k << " of \"" << path
+              << "\" follows the elements of level " << level << " and is not read" << std::endl;
+    return;
   }
 }
 
@@ -254,9 +347,11 @@ void Run::readParamsValues(const char* path) {
     const bool stiffnessOk = std::isfinite(stiffness) && stiffness > 0.0f;
     const bool densityOk = std::isfinite(density) && density > 0.0f;
     if ((!stiffnessOk || !densityOk) && refusedCount++ == 0) {
+      const std::streamoff end = in.tellg();  // the end of the pair, on its line
       std::ostringstream first;
       first << (stiffnessOk ? "density " : "stiffness ") << (stiffnessOk ? density : stiffness)
             << " of element " << e + 1;
+      if (end >= 0) first << " on line " << lineAt(fileText(path), static_cast<size_t>(end));
       firstRefused = first.str();
     }
     // Values a classification keyword set already are kept.
@@ -265,9 +360,11 @@ void Run::readParamsValues(const char* path) {
   }
   if (refusedCount > 0)
     std::cerr << "[Run, readParamsValues] Error: " << refusedCount
-              << " elements have a stiffness or density factor that is not positive and finite"
-                 " (the first: "
-              << firstRefused << "); they keep their own" << std::endl;
+              << (refusedCount == 1 ? " element in \"" : " elements in \"") << path
+              << (refusedCount == 1 ? "\" has" : "\" have")
+              << " a stiffness or density factor that is not positive and finite (the first: "
+              << firstRefused << "); " << (refusedCount == 1 ? "it keeps its" : "they keep their")
+              << " own" << std::endl;
 
   const long long nVertices = static_cast<long long>(vertices.size());
   if (!(in >> count)) exitBadFile(path, "Could not read the vertex count");

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -205,7 +206,8 @@ INSTANTIATE_TEST_SUITE_P(
                "ele",
                "0 4 0\n",
                {},
-               "[Run] Error: Model \"m\" has no elements on level 1"},
+               "[Run] Error: Model \"m\" has no elements on level 1 (the element count on"
+               " line 1 of \"models/m.ele\" is 0)"},
         BadRun{"elementModel9",
                1,
                nullptr,
@@ -261,6 +263,7 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
   // The cube's own time step, explicitly: the state grows past the range of
   // the squares (1e154) long before it stops being finite.
   const std::string explicitCube = "LEVEL 3\nMATERIAL 1e6 0.33 1000 5 5 0.05\n";
+  const std::vector<std::string> gravitySteps = {"--gravity", "--steps", "4", "--print-every", "1"};
   const std::vector<std::string> diverging = {"--scheme",      "5", "--gravity", "--steps", "400",
                                               "--print-every", "1"};
   const struct {
@@ -269,6 +272,7 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
     int status = 1;
     bool scattered = false;  // 101 tetrahedra in place of the cube
     bool limited = false;    // under ulimit -v 2097152 (2 GB of address space)
+    int brokenAt = 0;        // status 3: the step after which the state is not finite
   } rows[] = {
       {"2D LEVEL 2", notTetrahedral},
       {"TRIANGLE TETRAHEDRON LEVEL 2", notTetrahedral},
@@ -278,7 +282,7 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
       {"LEVEL 9", "refined to LEVEL 9 needs about 196608 MB"},
       {"LEVEL 11", "refined to LEVEL 11 needs about 12582912 MB"},
       // Fits the machine but not the process's limit, less what it holds already.
-      {"LEVEL 7", "refined to LEVEL 7 needs about 3072 MB, more than the 1", {}, 1, false, true},
+      {"LEVEL 7", "refined to LEVEL 7 needs about 3072 MB", {}, 1, false, true},
       // 1212 coarse unknowns: the dense inverse or the sparse factor.
       {"LEVEL 1", "", {"--steps", "1"}, 0, true},
       // Elements of 1e-61 m^3 are zero in single precision (it used to end in status 3).
@@ -287,13 +291,14 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
       {"SCALE 1e30 1 1",
        "Element 1 of level 0 has no volume once scaled in \"models/m.ele\" (SCALE 1e+30 1 1"
        " stretches the body too unevenly)"},
-      {huge, "step 1 maxu nan\n", {"--gravity", "--steps", "4", "--print-every", "1"}, 3},
-      {huge, "", {"--gravity", "--solver", "2", "--steps", "4"}, 3},         // dense: no step lines
+      {huge, "step 1 maxu nan\n", gravitySteps, 3, false, false, 1},
+      // Dense: no step lines.
+      {huge, "", {"--gravity", "--solver", "2", "--steps", "4"}, 3, false, false, 1},
       {huge, "step 4 maxu 0\n", {"--steps", "4", "--print-every", "4"}, 0},  // no gravity: at rest
       {explicitCube,
        "Warning: the explicit scheme steps 0.01 (a fifth of the time step 0.05), "
        "above its stability limit",
-       diverging, 3},
+       diverging, 3, false, false, 223},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.config + " " + row.message);
@@ -325,6 +330,19 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
         at == std::string::npos ? all : all.substr(at, all.find('\n', at) - at);
     EXPECT_NE(line.find(row.message), std::string::npos) << all;
     EXPECT_EQ(r.err.find(broke) != std::string::npos, row.status == 3) << r.err;
+    if (row.status == 3) {
+      EXPECT_NE(r.err.find(broke + std::to_string(row.brokenAt) + "\n"), std::string::npos)
+          << r.err;
+    }
+    if (row.limited) {  // the room it names lies below the limit, whatever else the line adds
+      std::smatch room;
+      const bool named = std::regex_search(line, room, std::regex("more than the ([0-9]+) MB"));
+      EXPECT_TRUE(named) << line;
+      if (named) {
+        EXPECT_GT(std::stoll(room[1]), 0);
+        EXPECT_LT(std::stoll(room[1]), 2048);
+      }
+    }
     // Only the step that ends the run may read inf or nan.
     const size_t notFinite = std::min(r.out.find(" maxu inf"), r.out.find(" maxu nan"));
     if (notFinite != std::string::npos) {

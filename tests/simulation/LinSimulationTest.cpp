@@ -115,6 +115,12 @@ TEST(LinSimulationCache, ChangesRebuildWhatDependsOnThem) {
 // (ten seeded places per file) gives the clean step bit for bit.
 TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   LinearModel m(2, 1, 1, 0.5f, 2, onFloor);
+  // The same grid held at its top instead: caches of the same size and kind.
+  LinearModel other(2, 1, 1, 0.5f, 2, [](const float* p) { return p[2] == 0.5f; });
+  m.settings.sourceFingerprint = 0x1234567887654321u;
+  other.settings.sourceFingerprint = 0x1234567887654322u;
+  other.load(true);
+  const std::string otherLevels = payloadOf(readFile(other.settings.hierarchyCachePath));
   auto built = m.load(true);
   ASSERT_TRUE(steps(*built));
   const std::vector<double> reference(built->displacement->data,
@@ -123,7 +129,8 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
   const std::string levelFile = readFile(m.settings.hierarchyCachePath);
   const std::string matrices = payloadOf(matrixFile), levels = payloadOf(levelFile);
   const size_t mAt = 96 + record(*built->K).size();  // M's record
-  const size_t basisAt = 52 + record(*m.h->restriction[0]).size();
+  const size_t header = 68;                          // format, model, levels, scheme, material
+  const size_t basisAt = header + record(*m.h->restriction[0]).size();
   const size_t coarseAt = levels.size() - record(*built->multigrid->coarse).size() - 4;
   int far = 0;  // a column outside K's pattern in row 0
   while (static_cast<BlockMatrix<double, 3>&>(*built->K).findBlock(0, far)) far += 3;
@@ -145,19 +152,23 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       {true, with(matrices, mAt + 17, far)},  // M's first entry
       {false, levels.substr(0, basisAt + 2)},
       {false, levels.substr(0, levels.size() - 1)},
-      {false, garbled(levels, 52)},
+      {false, garbled(levels, header)},
       {false, with(levels, basisAt, 0)},  // a packed level in a block hierarchy
       {false, with(levels, coarseAt, 7)},
-      {false, with(levels, coarseAt, 1)},  // kind 1 carries no inverse
-      {false, with(levels, 53, 3 * 7)},    // the restriction's rows
+      {false, with(levels, coarseAt, 1)},        // kind 1 carries no inverse
+      {false, with(levels, header + 1, 3 * 7)},  // the restriction's rows
       {false, levels + "tail"},
       // Files of the other kind, headers cut short or from another scheme.
       {true, levels, "WARNING: Not a matrix cache of this format! Rebuilding"},
       {true, matrices.substr(0, 50), "WARNING: Cache header incomplete! Rebuilding"},
-      {false, matrices, "is another kind of file"},
+      {false, matrices, "has another format"},
+      {false, levels.substr(16), "has another format"},  // the first format: no model named
       {false, levels.substr(0, 20), "is truncated"},
-      {false, with(levels, 0, 3), "was written for integration scheme 3, not 0"},
-      {false, with(levels, 36, 0x40000000), "was written for other material values"},
+      {false, with(levels, 16, 3), "was written for integration scheme 3, not 0"},
+      {false, with(levels, 52, 0x40000000), "was written for other material values"},
+      {false, otherLevels, "was written for another model"},
+      {false, with(levels, 8, 0), "was written for another model"},
+      {false, with(levels, 12, 3), "was written for 3 levels, not 2"},
   };
   for (size_t r = 0; r < std::size(rows); ++r) {
     const Row& row = rows[r];

@@ -151,9 +151,16 @@ TEST(RunMeshCache, DamagedOrMismatchedCacheIsRebuilt) {
 
 // An edit of a configuration entry that shapes the cached mesh or matrices
 // gives, from the old caches, what a rebuild gives, and says so in one line
-// naming the mesh cache; other edits keep the caches.
+// naming the mesh cache; other edits keep the caches and rebuild nothing.
+// So does a load after the matrix cache was lost.
 TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
   const std::string b = kConfig;
+  // Finest element 1 five times stiffer and denser; a classification of 1
+  // leaves it so, cached or not.
+  std::string params = "48\n5 5\n";
+  for (int e = 1; e < 48; ++e) params += "1 1\n";
+  params += "27\n0\n";
+  const std::string one = b + " BOX_CLASSIFICATION -10 10 -10 10 -10 10 1 2";
   const struct {
     const char* what;
     std::string before, after;
@@ -161,6 +168,8 @@ TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
     // Set: a VOLUME_CLASSIFICATION entry is added whose stiffness table
     // holds this before the edit and `tableAfter` after it.
     std::string table = "", tableAfter = "";
+    std::string params = "";    // the model's .params
+    bool loseMatrices = false;  // the matrix cache is removed before the second load
   } rows[] = {
       {"FIXED_VERTICES added", "LEVEL 2", "LEVEL 2 FIXED_VERTICES 4 1 2 3 4", true, false},
       {"FIXED_VERTICES moved", b, "LEVEL 2 FIXED_VERTICES 2 1 3", true, false},
@@ -180,6 +189,12 @@ TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
        b + " TEXTURE_PATH t.tga BELLOW 0 0 0 0.5", true, false},
       {"transfer table edited", b, b, true, false, "1 1 1 1", "1 1 1 5"},
       {"transfer table kept", b, b, false, false, "1 1 1 2", "1 1 1 2"},
+      {"BOX_CLASSIFICATION of 1 over .params", one, one, false, false, "", "", params},
+      {"BOX_CLASSIFICATION of 1, matrices lost", one, one, false, false, "", "", params, true},
+      {"BOX_CLASSIFICATION of 1 added", b, one, true, false, "", "", params},
+      {"VOLUME_CLASSIFICATION of 1 over .params", b, b, false, false, "1 1 1 1", "1 1 1 1", params},
+      {"VOLUME_CLASSIFICATION of 1, matrices lost", b, b, false, false, "1 1 1 1", "1 1 1 1",
+       params, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -193,16 +208,21 @@ TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
     writeFile(m + "s.txt", row.table);
     dirs.cube("c", row.before + entry);
     if (row.twoLevels) writeTwoLevelCube(dirs.models + "c");
+    if (!row.params.empty()) writeFile(m + "c.params", row.params);
     std::unique_ptr<::Run> first, edited, rebuilt;
     loadAndStep("c", false, first);
     writeFile(dirs.models + "c.config", row.after + entry);
     writeFile(m + "s.txt", row.tableAfter);
+    if (row.loseMatrices) std::remove((dirs.caches + "c.cacheCauchy").c_str());
     std::string printed;
     const double u = loadAndStep("c", false, edited, &printed);
     EXPECT_EQ(edited->meshFromCache == 0, row.rebuilt);
     const std::string line = "[Run, readMesh] Mesh cache \"" + dirs.caches +
                              "c.mesh\" was written for other model files or configuration entries";
     EXPECT_EQ(printed.find(line) != std::string::npos, row.rebuilt) << printed;
+    if (!row.rebuilt && !row.loseMatrices) {
+      EXPECT_EQ(printed.find("ebuil"), std::string::npos) << printed;
+    }
     const double reference = loadAndStep("c", true, rebuilt);
     EXPECT_EQ(describe(*edited->hierarchy), describe(*rebuilt->hierarchy));
     EXPECT_EQ(edited->settings.fixedCount, rebuilt->settings.fixedCount);
