@@ -87,8 +87,10 @@ class MatrixAssembler {
   // A packed copy of the frozen K; releases K.
   PackedMatrix<double>* packStiffnessMatrix();
 
-  // Starts routine(arg) on the worker where stopHelpers() finds it; false
-  // when no thread runs. joinWorker() waits for it.
+  // Starts routine(arg) on the worker where stopHelpers() finds it; false,
+  // silently, when no thread runs: the caller then does the whole work, so
+  // the result is the same (and a load that fails for want of memory says
+  // so once). joinWorker() waits for it.
   bool startWorker(Threads::Routine routine, void* arg);
   void joinWorker();
   // Called by the helper before its share.

@@ -24,10 +24,8 @@ bool Threads::start(Routine routine, void* arg) {
   pthread_cond_init(&cond, nullptr);
   syncReady = true;
   flag = 0;
-  const int err = createThread(&thread, nullptr, routine, arg);
-  if (err != 0) {
-    std::cerr << "[Threads, constructor] Error: Thread creation failed (Err: " << err << ")!"
-              << std::endl;
+  startError = createThread(&thread, nullptr, routine, arg);
+  if (startError != 0) {
     // No thread: nothing to join or cancel later.
     running = false;
     return false;

@@ -31,10 +31,14 @@ class Threads {
   Threads(const Threads&) = delete;
   Threads& operator=(const Threads&) = delete;
 
+  // pthread's error of the last start() that failed; 0 after one that ran.
+  int startError = 0;
+
   // Initialises mutex and cond, sets flag to 0 and runs routine(arg) on a new
-  // thread. Returns whether the thread runs; on failure prints one error line
-  // on standard error, stays not running and leaves the mutex usable, so the
-  // caller can do the thread's work itself.
+  // thread. Returns whether the thread runs; on failure it prints nothing
+  // (the caller says what the failure means, if anything), sets startError,
+  // stays not running and leaves the mutex usable, so the caller can do the
+  // thread's work itself.
   bool start(Routine routine, void* arg);
   // Waits for a running thread, then destroys mutex and cond.
   void join();

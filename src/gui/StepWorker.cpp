@@ -1,5 +1,7 @@
 #include "StepWorker.h"
 
+#include <iostream>
+
 namespace {
 // Step request values; the worker ends on kQuit.
 constexpr int kIdle = 0;
@@ -9,7 +11,10 @@ constexpr int kQuit = -1;
 
 bool StepWorker::start(FrameParts* parts) {
   parts_ = parts;
-  return threads_.start(&StepWorker::main, this);
+  if (threads_.start(&StepWorker::main, this)) return true;
+  std::cerr << "[StepWorker, start] Warning: The step thread could not be created (Err: "
+            << threads_.startError << "); frames step on this thread" << std::endl;
+  return false;
 }
 
 void* StepWorker::main(void* self) {

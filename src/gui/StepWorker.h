@@ -29,8 +29,8 @@ class StepWorker {
   StepWorker(const StepWorker&) = delete;
   StepWorker& operator=(const StepWorker&) = delete;
 
-  // Starts the worker that steps parts. False (after the holder's error
-  // line) when the thread cannot be created: frames then step inline.
+  // Starts the worker that steps parts. False (after a warning line) when
+  // the thread cannot be created: frames then step inline.
   bool start(FrameParts* parts);
   bool running() const { return threads_.running; }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -87,19 +88,41 @@ constexpr int64_t kTimeLimit = 2250;
 
 uint64_t (*physicalMemory)() = systemPhysicalMemory;
 
-uint64_t addressSpaceRoom() {
-  rlimit r;
-  if (getrlimit(RLIMIT_AS, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 0;
-  const uint64_t used = keyedValue("/proc/self/status", "VmSize:", 1024);
+namespace {
+
+// The least of the values that are known (not 0); 0 when none is.
+uint64_t leastKnown(std::initializer_list<uint64_t> values) {
+  uint64_t least = 0;
+  for (uint64_t v : values)
+    if (v > 0 && (least == 0 || v < least)) least = v;
+  return least;
+}
+
+// The soft limit r (read when `read`) minus the /proc/self/status figure
+// `key`.
+uint64_t limitRoom(bool read, const rlimit& r, const char* key) {
+  if (!read || r.rlim_cur == RLIM_INFINITY) return 0;
+  const uint64_t used = keyedValue("/proc/self/status", key, 1024);
   return r.rlim_cur > used ? r.rlim_cur - used : 1;
 }
 
+}  // namespace
+
+uint64_t addressSpaceRoom() {
+  rlimit r;
+  return limitRoom(getrlimit(RLIMIT_AS, &r) == 0, r, "VmSize:");
+}
+
+uint64_t dataSegmentRoom() {
+  rlimit r;
+  return limitRoom(getrlimit(RLIMIT_DATA, &r) == 0, r, "VmData:");
+}
+
+uint64_t mappingRoom() { return leastKnown({addressSpaceRoom(), dataSegmentRoom()}); }
+
 uint64_t usableMemory() {
-  uint64_t least = 0;
-  for (uint64_t v : {physicalMemory(), keyedValue("/proc/meminfo", "MemAvailable:", 1024),
-                     addressSpaceRoom(), cgroupRoom()})
-    if (v > 0 && (least == 0 || v < least)) least = v;
-  return least;
+  return leastKnown({physicalMemory(), keyedValue("/proc/meminfo", "MemAvailable:", 1024),
+                     mappingRoom(), cgroupRoom()});
 }
 
 uint64_t denseInverseBytes(int64_t unknowns) {

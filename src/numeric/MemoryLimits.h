@@ -9,13 +9,20 @@
 // Tests may replace it.
 extern uint64_t (*physicalMemory)();
 // Bytes this process may still allocate: the least of physical memory, the
-// system's available memory, the address space left under RLIMIT_AS and
-// the room left under its cgroup's memory limit; 0 when none is known,
-// which callers take as nothing to check against.
+// system's available memory, mappingRoom() and the room left under its
+// cgroup's memory limit; 0 when none is known, which callers take as
+// nothing to check against.
 uint64_t usableMemory();
 // Address space left under RLIMIT_AS after what the process maps already
 // (VmSize); 0 when there is no limit, at least 1 under one.
 uint64_t addressSpaceRoom();
+// Room left under RLIMIT_DATA after the process's private writable
+// mappings (VmData: heap, anonymous maps, thread stacks), which the limit
+// counts since Linux 4.7; 0 when there is no limit, at least 1 under one.
+uint64_t dataSegmentRoom();
+// What a new private mapping may still take, touched or not: the least of
+// addressSpaceRoom() and dataSegmentRoom(); 0 under neither limit.
+uint64_t mappingRoom();
 
 // Unknowns above which a dense inverse is refused: the inversion is O(n^3)
 // and holds three n x n arrays of doubles, so it must take at most a few

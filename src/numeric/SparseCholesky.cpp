@@ -25,15 +25,16 @@ void oneThread() { omp_set_max_active_levels(0); }
 
 // OpenBLAS maps its work buffer (128 MB) on the first LAPACK call, keeps it
 // for every later call on any thread, and retries a failed map for as long
-// as the process lives: under an address-space limit the factor would spin
-// inside dpotrf. So the buffer is made by a 1 x 1 dpotrf while the limit
-// leaves room for it and some headroom, else the factor runs out of memory.
+// as the process lives: under an address-space or data limit (the buffer
+// is a private writable map, which both count) the factor would spin
+// inside dpotrf. So the buffer is made by a 1 x 1 dpotrf while the limits
+// leave room for it and some headroom, else the factor runs out of memory.
 constexpr uint64_t kBlasBuffer = uint64_t(160) << 20;
 std::atomic<bool> blasBufferMapped{false};
 
 void mapBlasBuffer() {
   if (blasBufferMapped) return;
-  const uint64_t room = addressSpaceRoom();
+  const uint64_t room = mappingRoom();
   if (room != 0 && room < kBlasBuffer) throw std::bad_alloc();
   const int one = 1;
   int info = 0;

@@ -149,18 +149,23 @@ bool Run::checkMemory() {
   const uint64_t need =
       coarse + refinedModelBytes(hierarchy->elements[hierarchy->nLevels - 1].size(), 1);
   // The BLAS work buffer of a first sparse factor is mapped whole but
-  // touched only in part: it counts against the address-space limit alone.
-  const uint64_t mapped = need + (dense ? 0 : CholeskyFactor::blasBufferBytes());
+  // touched only in part: it counts against the limits on mappings
+  // (RLIMIT_AS, RLIMIT_DATA) alone.
+  const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes();
   // Nothing known to check against (0): the load goes on, and a shortage
-  // ends in "Out of memory".
-  const uint64_t have = usableMemory(), room = addressSpaceRoom();
-  const bool memoryShort = have != 0 && need > have;
-  if (!memoryShort && (room == 0 || mapped <= room)) return true;
+  // ends in "Out of memory". The room is checked first: what the line
+  // names is then what the limit was compared with.
+  const uint64_t room = mappingRoom(), have = usableMemory();
+  const bool roomShort = room != 0 && need + blas > room;
+  if (!roomShort && (have == 0 || need <= have)) return true;
   constexpr uint64_t MB = 1024 * 1024;
-  std::cerr << "[Run, preprocess] Error: The model needs about "
-            << (memoryShort ? need : mapped) / MB << " MB (" << coarse / MB << " MB for the "
+  const uint64_t figure = roomShort ? need + blas : need;
+  std::cerr << "[Run, preprocess] Error: The model needs about " << (figure + MB - 1) / MB
+            << " MB (" << coarse / MB << " MB for the "
             << (dense ? "dense inverse" : "sparse factor") << " of its coarsest level, " << n
-            << " unknowns), more than the " << (memoryShort ? have : room) / MB
+            << " unknowns";
+  if (roomShort && blas > 0) std::cerr << "; " << blas / MB << " MB for its BLAS work buffer";
+  std::cerr << "), more than the " << (roomShort ? room : have) / MB
             << " MB this process may use; it is not loaded (use a coarser mesh file or a lower"
                " LEVEL)"
             << std::endl;

@@ -544,9 +544,8 @@ TEST(MatrixAssemblerThreads, FailedThreadStartStillAssemblesEverything) {
     FailingCreation failing;
     testing::internal::CaptureStderr();
     failed = assemble(elements, nNodes, mat);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "[Threads, constructor] Error: Thread creation failed (Err: " +
-                  std::to_string(EAGAIN) + ")!\n");
+    // The work goes on on this thread with the same result: nothing to say.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   }
   expectIdentical(normal, failed);
 }
@@ -560,8 +559,7 @@ TEST(MatrixAssemblerThreads, FailedThreadStartStillPreparesEveryElement) {
     FailingCreation failing;
     testing::internal::CaptureStderr();
     a.generateShapeFunctions(true);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Thread creation failed"),
-              std::string::npos);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   }
   EXPECT_FALSE(a.worker.running);
   for (FiniteElement* e : elements) {

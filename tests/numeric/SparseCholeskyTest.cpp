@@ -87,19 +87,21 @@ TEST(SparseCholesky, EstimateFromTheNodeGraphMatchesTheFactor) {
 namespace {
 
 // Bytes this process maps now, from /proc/self/status.
-uint64_t mappedBytes() {
+// The /proc/self/status figure `key` ("VmSize:", "VmData:") in bytes.
+uint64_t mappedBytes(const std::string& key) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+    if (line.rfind(key, 0) == 0) return std::stoull(line.substr(key.size())) * 1024;
   return 0;
 }
 
 }  // namespace
 
 // The BLAS maps a 128 MB work buffer on its first call and used to retry a
-// failed map forever. A first factor whose address-space limit leaves too
-// little room for it runs out of memory at once; with room it factors.
+// failed map forever. A first factor whose address-space or data limit
+// (which counts private writable maps beside the heap) leaves too little
+// room for it runs out of memory at once; with room it factors.
 TEST(SparseCholeskyDeathTest, AFirstFactorUnderAnAddressSpaceLimitEnds) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
@@ -107,20 +109,24 @@ TEST(SparseCholeskyDeathTest, AFirstFactorUnderAnAddressSpaceLimitEnds) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, no buffer yet
   const auto A = laplaceBlock(4);                  // 8,001 unknowns
   const struct {
-    uint64_t room;  // above what the process maps
+    decltype(RLIMIT_AS) limit;
+    const char* used;  // what the limit counts
+    uint64_t room;     // above it
     const char* ends;
-  } rows[] = {{uint64_t(32) << 20, "out of memory"},
-              {uint64_t(100) << 20, "out of memory"},
-              {uint64_t(1) << 30, "factored"}};
+  } rows[] = {{RLIMIT_AS, "VmSize:", uint64_t(32) << 20, "out of memory"},
+              {RLIMIT_AS, "VmSize:", uint64_t(100) << 20, "out of memory"},
+              {RLIMIT_AS, "VmSize:", uint64_t(1) << 30, "factored"},
+              {RLIMIT_DATA, "VmData:", uint64_t(100) << 20, "out of memory"},
+              {RLIMIT_DATA, "VmData:", uint64_t(1) << 30, "factored"}};
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.room >> 20);
+    SCOPED_TRACE(std::string(row.used) + " " + std::to_string(row.room >> 20));
     EXPECT_EXIT(
         {
           alarm(60);  // a spin ends in SIGALRM rather than a hung test
           rlimit r;
-          getrlimit(RLIMIT_AS, &r);
-          r.rlim_cur = mappedBytes() + row.room;
-          setrlimit(RLIMIT_AS, &r);
+          getrlimit(row.limit, &r);
+          r.rlim_cur = mappedBytes(row.used) + row.room;
+          setrlimit(row.limit, &r);
           try {
             CholeskyFactor f;
             std::cerr << (f.factor(*A, nullptr) ? "factored" : f.error()) << std::endl;

@@ -170,11 +170,11 @@ TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
       // inverse of 24 unknowns: 3 * 24 * 24 doubles.
       {"LEVEL 3", "", "", 786432 + 13824, ""},
       {"LEVEL 3", "", "", 786432 + 13823,
-       "[Run, preprocess] Error: The model needs about 0 MB (0 MB for the dense inverse of its"
+       "[Run, preprocess] Error: The model needs about 1 MB (0 MB for the dense inverse of its"
        " coarsest level, 24 unknowns), more than the 0 MB this process may use; it is not loaded"
        " (use a coarser mesh file or a lower LEVEL)\n"},
       {"LEVEL 3", "", "", 786431,
-       "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 0 MB, more than the 0 MB this"
+       "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 1 MB, more than the 0 MB this"
        " process may use; it is not loaded (use a lower LEVEL)\n"},
       {"LEVEL 2", "9 3 0 0\n" + std::string(kCubeNode + 8) + "9 3 3 3\n", "", 0,
        "[Run, sortVertices] Warning: 1 vertices belong to no element (the first: vertex 9 of"
