@@ -92,6 +92,7 @@ void Run::construct(const char* name, bool rebuildCaches) {
 
   const std::string meshPath = cachesPath + name + ".mesh";
   settings.sourceFingerprint = sourceFingerprint(name);
+  roomBeforeLoad = mappingRoom();
   if (!rebuildCaches) meshFromCache = readMesh(meshPath.c_str());
   meshCachePath = meshPath;
   bool generate = rebuildCaches;
@@ -162,18 +163,12 @@ bool Run::readMeshText(const char* name) {
   hierarchy->setCenterOfGravity(c);
   std::cout << "Center of object: " << c[0] << ", " << c[1] << ", " << c[2] << std::endl;
   if (!readHierarchy) {
-    // Before the refinement, which could exhaust memory. At one level
-    // nothing is refined: preprocessing checks the same bytes with the
-    // coarse solve, and its line names the whole figure.
-    const uint64_t need = refinedModelBytes(hierarchy->elements[0].size(), levels);
-    const uint64_t have = levels > 1 ? usableMemory() : 0;
-    if (have > 0 && need > have) {
-      std::cerr << "[Run] Error: Model \"" << name << "\" refined to LEVEL " << levels
-                << " needs about " << (need + (1024 * 1024 - 1)) / (1024 * 1024)
-                << " MB, more than the " << have / (1024 * 1024)
-                << " MB this process may use; it is not loaded (use a lower LEVEL)" << std::endl;
+    // Before the refinement, which could exhaust memory; at one level
+    // preprocessing checks the same figure alone.
+    if (levels > 1 && !checkMemory("[Run] Error: Model \"" + std::string(name) +
+                                       "\" refined to LEVEL " + std::to_string(levels),
+                                   "use a lower LEVEL"))
       return false;
-    }
     std::cout << "Build nested hierarchy ... " << std::endl;
     hierarchy->buildNestedHierarchy();
   }

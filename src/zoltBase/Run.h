@@ -113,7 +113,8 @@ class Run {
   // parse, no finest-level element, a fixed vertex that does not exist): the
   // constructor stops after its message and only the destructor may follow.
   uint8_t refused = 0;
-  FrontEnd frontEnd;  // set by startSimulation
+  uint64_t roomBeforeLoad = 0;  // mappingRoom() as the load began
+  FrontEnd frontEnd;            // set by startSimulation
 
   // name: the bare model name. Missing configuration or mesh files end the
   // program with exit code 1 after their message.
@@ -232,9 +233,12 @@ class Run {
   void openCaches(const char* name, bool generate);
   // Refusals of preprocess: false, after one line, with `refused` set.
   bool checkDimension();
-  // The coarse solve (dense inverse or sparse factor, from its symbolic
-  // analysis) and the matrices against usableMemory().
-  bool checkMemory();
+  // The model and its coarse solve (dense inverse or sparse factor, from
+  // its symbolic analysis) against usableMemory() and mappingRoom(), given
+  // back what the load has mapped since roomBeforeLoad: before a refinement
+  // and again in preprocess, with one figure for one model. A shortage is
+  // one line, `who` first, and sets `refused`.
+  bool checkMemory(const std::string& who, const char* advice);
   // Appends to `fixed` the numbers of the finest vertices no element uses.
   void holdUnusedVertices(std::vector<int>& fixed) const;
   bool timedSeconds(const char* method, int seconds,

@@ -118,12 +118,13 @@ bool Run::checkDimension() {
 namespace {
 
 // The coarsest level's unknown-carrying vertices (neither fixed nor
-// removed) and, per vertex, its neighbours through the level's elements.
-std::vector<std::vector<int>> coarseGraph(const TetHierarchy& h) {
+// removed; every vertex when `allFree`) and, per vertex, its neighbours
+// through the level's elements.
+std::vector<std::vector<int>> coarseGraph(const TetHierarchy& h, bool allFree) {
   const std::unordered_set<const Vertex*> removed(h.removed[0].begin(), h.removed[0].end());
   std::unordered_map<const Vertex*, int> node;
   for (const Vertex* v : h.vertices[0])
-    if (!v->fixed && !removed.count(v)) node.emplace(v, static_cast<int>(node.size()));
+    if (allFree || (!v->fixed && !removed.count(v))) node.emplace(v, static_cast<int>(node.size()));
   std::vector<std::vector<int>> graph(node.size());
   for (const FiniteElement* e : h.elements[0]) {
     const int corners = e->degreeOfFreedom();
@@ -139,36 +140,51 @@ std::vector<std::vector<int>> coarseGraph(const TetHierarchy& h) {
   return graph;
 }
 
+uint64_t saturatedSum(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
 }  // namespace
 
-bool Run::checkMemory() {
-  const int64_t n = hierarchy->unknowns(0, dim);
+bool Run::checkMemory(const std::string& who, const char* advice) {
+  // A model refined at load knows its fixed vertices only once refined: its
+  // coarse solve is estimated with every level-0 vertex free, before the
+  // refinement and after it alike, so that both checks name one figure.
+  const bool beforeFixed = levels > 1 && !readHierarchy;
+  const int64_t n = beforeFixed ? int64_t(dim) * int64_t(hierarchy->vertices[0].size())
+                                : hierarchy->unknowns(0, dim);
   const bool dense = denseInverseFits(n);
   const uint64_t coarse =
-      dense ? denseInverseBytes(n) : CholeskyFactor::estimateBytes(coarseGraph(*hierarchy), dim);
-  const uint64_t need =
-      coarse + refinedModelBytes(hierarchy->elements[hierarchy->nLevels - 1].size(), 1);
+      dense ? denseInverseBytes(n)
+            : CholeskyFactor::estimateBytes(coarseGraph(*hierarchy, beforeFixed), dim);
+  const uint64_t model =
+      beforeFixed ? refinedModelBytes(hierarchy->elements[0].size(), levels)
+                  : refinedModelBytes(hierarchy->elements[hierarchy->nLevels - 1].size(), 1);
+  const uint64_t need = saturatedSum(coarse, model);
   // The BLAS work buffer of a first sparse factor is mapped whole but
   // touched only in part: it counts against the limits on mappings
   // (RLIMIT_AS, RLIMIT_DATA) alone.
   const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes();
+  // What the load has mapped since it began (the hierarchy, once refined)
+  // is part of `model`: it is given back to the room rather than counted
+  // twice.
+  const uint64_t roomNow = mappingRoom();
+  const uint64_t held =
+      roomNow > 0 && roomBeforeLoad > roomNow ? std::min(roomBeforeLoad - roomNow, model) : 0;
+  const uint64_t room = roomNow > 0 ? roomNow + held : 0;
+  uint64_t have = usableMemory();
+  if (have > 0 && have == roomNow) have = room;
   // Nothing known to check against (0): the load goes on, and a shortage
   // ends in "Out of memory". The room is checked first: what the line
   // names is then what the limit was compared with.
-  const uint64_t room = mappingRoom(), have = usableMemory();
-  const bool roomShort = room != 0 && need + blas > room;
+  const bool roomShort = room != 0 && saturatedSum(need, blas) > room;
   if (!roomShort && (have == 0 || need <= have)) return true;
   constexpr uint64_t MB = 1024 * 1024;
-  const uint64_t figure = roomShort ? need + blas : need;
-  std::cerr << "[Run, preprocess] Error: The model needs about " << (figure + MB - 1) / MB
-            << " MB (" << coarse / MB << " MB for the "
-            << (dense ? "dense inverse" : "sparse factor") << " of its coarsest level, " << n
-            << " unknowns";
+  const uint64_t figure = roomShort ? saturatedSum(need, blas) : need;
+  std::cerr << who << " needs about " << figure / MB + (figure % MB != 0) << " MB (" << coarse / MB
+            << " MB for the " << (dense ? "dense inverse" : "sparse factor")
+            << " of its coarsest level, " << (beforeFixed ? "at most " : "") << n << " unknowns";
   if (roomShort && blas > 0) std::cerr << "; " << blas / MB << " MB for its BLAS work buffer";
   std::cerr << "), more than the " << (roomShort ? room : have) / MB
-            << " MB this process may use; it is not loaded (use a coarser mesh file or a lower"
-               " LEVEL)"
-            << std::endl;
+            << " MB this process may use; it is not loaded (" << advice << ")" << std::endl;
   refused = 1;
   return false;
 }
@@ -209,7 +225,10 @@ void Run::preprocess(bool createSimulation) {
       std::exit(1);
     }
   }
-  if (elementModel == ElementModel::Cauchy && !checkMemory()) return refuse();
+  if (elementModel == ElementModel::Cauchy &&
+      !checkMemory("[Run, preprocess] Error: The model",
+                   "use a coarser mesh file or a lower LEVEL"))
+    return refuse();
   auto create = [&] {
     if (elementModel == ElementModel::Cauchy)
       simulation = std::make_unique<LinSimulation>(hierarchy.get(), &settings, &matrixCache,
