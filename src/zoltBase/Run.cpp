@@ -92,7 +92,6 @@ void Run::construct(const char* name, bool rebuildCaches) {
 
   const std::string meshPath = cachesPath + name + ".mesh";
   settings.sourceFingerprint = sourceFingerprint(name);
-  roomBeforeLoad = mappingRoom();
   if (!rebuildCaches) meshFromCache = readMesh(meshPath.c_str());
   meshCachePath = meshPath;
   bool generate = rebuildCaches;
@@ -162,6 +161,7 @@ bool Run::readMeshText(const char* name) {
   double* c = renderSettings.centre;
   hierarchy->setCenterOfGravity(c);
   std::cout << "Center of object: " << c[0] << ", " << c[1] << ", " << c[2] << std::endl;
+  roomBeforeRefined = mappingRoom();
   if (!readHierarchy) {
     // Before the refinement, which could exhaust memory; at one level
     // preprocessing checks the same figure alone.

@@ -113,8 +113,11 @@ class Run {
   // parse, no finest-level element, a fixed vertex that does not exist): the
   // constructor stops after its message and only the destructor may follow.
   uint8_t refused = 0;
-  uint64_t roomBeforeLoad = 0;  // mappingRoom() as the load began
-  FrontEnd frontEnd;            // set by startSimulation
+  // mappingRoom() once level 0 is read, from the mesh files or the mesh
+  // cache: what is mapped after it (finer levels, matrices) is part of the
+  // model's figure in checkMemory.
+  uint64_t roomBeforeRefined = 0;
+  FrontEnd frontEnd;  // set by startSimulation
 
   // name: the bare model name. Missing configuration or mesh files end the
   // program with exit code 1 after their message.
@@ -235,7 +238,7 @@ class Run {
   bool checkDimension();
   // The model and its coarse solve (dense inverse or sparse factor, from
   // its symbolic analysis) against usableMemory() and mappingRoom(), given
-  // back what the load has mapped since roomBeforeLoad: before a refinement
+  // back what the load has mapped since roomBeforeRefined: before a refinement
   // and again in preprocess, with one figure for one model. A shortage is
   // one line, `who` first, and sets `refused`.
   bool checkMemory(const std::string& who, const char* advice);

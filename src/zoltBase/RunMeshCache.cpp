@@ -7,6 +7,7 @@
 
 #include "BinaryIO.h"
 #include "FiniteElement.h"
+#include "MemoryLimits.h"
 #include "Run.h"
 #include "SealedFile.h"
 #include "TetHierarchy.h"
@@ -198,7 +199,10 @@ bool Run::readMesh(const char* path) {
   auto h = std::make_unique<TetHierarchy>(nLevels);
   bool ok = true;
   ChunkReader levels(in, bytesLeft(in));
-  for (int l = 0; ok && l < nLevels; ++l) ok = readLevel(levels, *h, l, elementType);
+  for (int l = 0; ok && l < nLevels; ++l) {
+    ok = readLevel(levels, *h, l, elementType);
+    if (l == 0) roomBeforeRefined = mappingRoom();
+  }
   // The numbering invariant: fixed vertices are exactly those below the count.
   const std::vector<Vertex*>& finest = h->vertices[nLevels - 1];
   ok = ok && levels.remaining() == 0 && bytesLeft(in) == 0 && fixedCount >= 0 &&

@@ -163,12 +163,12 @@ bool Run::checkMemory(const std::string& who, const char* advice) {
   // touched only in part: it counts against the limits on mappings
   // (RLIMIT_AS, RLIMIT_DATA) alone.
   const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes();
-  // What the load has mapped since it began (the hierarchy, once refined)
-  // is part of `model`: it is given back to the room rather than counted
-  // twice.
+  // What the load has mapped since level 0 was read (the finer levels,
+  // once refined) is part of `model`: it is given back to the room rather
+  // than counted twice.
   const uint64_t roomNow = mappingRoom();
   const uint64_t held =
-      roomNow > 0 && roomBeforeLoad > roomNow ? std::min(roomBeforeLoad - roomNow, model) : 0;
+      roomNow > 0 && roomBeforeRefined > roomNow ? std::min(roomBeforeRefined - roomNow, model) : 0;
   const uint64_t room = roomNow > 0 ? roomNow + held : 0;
   uint64_t have = usableMemory();
   if (have > 0 && have == roomNow) have = room;
