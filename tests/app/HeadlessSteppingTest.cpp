@@ -453,8 +453,9 @@ TEST(HeadlessStepping, EveryLoadUnderAnAddressSpaceLimitEnds) {
       EXPECT_GT(figure, room) << all;
       // The box's first factor is refused for want of room: its figure
       // includes the BLAS buffer, and says so.
-      if (&check == &kRefusals[0] && row.model == "box")
+      if (&check == &kRefusals[0] && row.model == "box") {
         EXPECT_NE(all.find("MB for its BLAS work buffer)"), std::string::npos) << all;
+      }
       // 4 MB for what the process maps beside the room from run to run.
       const auto [again, out] = load(row, row.mb + figure - room + 4);
       EXPECT_TRUE(again == 0 || again == 1) << again;
