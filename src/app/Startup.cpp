@@ -24,6 +24,8 @@ void flushDenormals() {
   _mm_setcsr(_mm_getcsr() | 0x8040u);
 }
 
+void useOneMallocArena() { mallopt(M_ARENA_MAX, 1); }
+
 void printBanner() {
   std::cout << std::endl
             << "Zolt - Simulation using 3D Finite Elements" << std::endl
