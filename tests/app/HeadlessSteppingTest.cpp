@@ -415,3 +415,68 @@ TEST(HeadlessStepping, EveryLoadUnderAnAddressSpaceLimitEnds) {
   EXPECT_GT(ended[0], 0);  // the sweep reaches both sides
   EXPECT_GT(ended[1], 0);
 }
+
+// The large samples under limits where a load used to abort (a pooled
+// element released while a bad_alloc unwound, or after a refusal): cold
+// and from the caches, each run is loaded, refused in one line or out of
+// memory in one line. The data-segment limits stay below the coarse
+// factor, so that no BLAS buffer is asked for.
+TEST(HeadlessStepping, LargeSamplesUnderMemoryLimitsEndWithOneLine) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
+#endif
+  TempDir t;
+  for (const char* name : {"bunnyLarge", "bunnyFurTex"}) {
+    copyModel(t, name);
+    ASSERT_EQ(step(t, name, {"--load-only"}).status, 0);  // the caches
+  }
+  const struct {
+    const char* model;
+    bool cold;
+    char limit;  // 'v' address space, 'd' data segment
+    int kB;
+  } rows[] = {
+      {"bunnyLarge", false, 'v', 168000}, {"bunnyLarge", false, 'v', 204800},
+      {"bunnyLarge", false, 'v', 240000}, {"bunnyLarge", false, 'v', 270000},
+      {"bunnyLarge", false, 'd', 150000}, {"bunnyLarge", true, 'v', 1100000},
+      {"bunnyFurTex", false, 'v', 90000}, {"bunnyFurTex", true, 'v', 210000},
+  };
+  for (const auto& r : rows) {
+    const std::string limit = std::string("ulimit -") + r.limit + " " + std::to_string(r.kB);
+    SCOPED_TRACE(std::string(r.model) + (r.cold ? " cold, " : " cached, ") + limit);
+    const std::string shell = limit + " && exec timeout 30 \"$0\" \"$@\"";
+    const std::string caches = r.cold ? "cold" + std::to_string(&r - rows) : "caches";
+    std::vector<std::string> args = {"/bin/sh", "-c", shell, ZOLT_HEADLESS, "--models", "models"};
+    args.insert(args.end(), {"--caches", caches, "--model", r.model, "--load-only"});
+    if (r.cold) args.push_back("--rebuild");
+    const ProgramResult p = runProgram(t.file(""), args);
+    ASSERT_TRUE(p.status == 0 || p.status == 1) << p.status << "\n" << p.out << p.err;
+    EXPECT_EQ(occurrences(p.out + p.err, "Error"), p.status == 1 ? 1u : 0u) << p.out << p.err;
+  }
+}
+
+// Two models in one process: the second fits after the first is unloaded
+// wherever it fits alone. A helper thread's own malloc arena used to keep
+// 64 MB of address space after the first: bunnyFurTex (from its caches)
+// loads alone from about 217 MB, after cube3 from about 226 MB, and needed
+// 291 MB after it before.
+TEST(HeadlessStepping, ASecondModelFitsAfterTheFirstIsUnloaded) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
+#endif
+  TempDir t;
+  for (const char* name : {"cube3", "bunnyFurTex"}) {
+    copyModel(t, name);
+    ASSERT_EQ(step(t, name, {"--load-only"}).status, 0);  // the caches
+  }
+  for (const char* runs : {"bunnyFurTex:0:0", "cube3:0:0,bunnyFurTex:0:0"}) {
+    SCOPED_TRACE(runs);
+    const ProgramResult p =
+        runProgram(t.file(""), {"/bin/sh", "-c",
+                                "ulimit -v 262144 && exec timeout 60 \"$0\" \"$@\"", ZOLT_HEADLESS,
+                                "--models", "models", "--caches", "caches", "--run-tests", runs});
+    ASSERT_EQ(p.status, 0) << p.out << p.err;
+    EXPECT_EQ(occurrences(p.out + p.err, "Error"), 0u) << p.out << p.err;
+    EXPECT_NE(p.out.find("Timings (bunnyFurTex)"), std::string::npos) << p.out;
+  }
+}
