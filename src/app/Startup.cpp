@@ -45,6 +45,13 @@ bool isDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A large model leaves hundreds of megabytes of free slabs and free heap
+// pages behind: give them back.
+void giveBackFreeMemory() {
+  Tetrahedron::trimPool();
+  malloc_trim(0);
+}
+
 }  // namespace
 
 bool ensureDirectory(const std::string& path) {
@@ -119,7 +126,10 @@ Run* loadModel(const LoadRequest& request) {
     std::cout.flush();
     std::cerr << "[Startup, loadModel] Error: Out of memory while loading model \"" << name
               << "\"; it is not loaded (use a coarser mesh file or a lower LEVEL)" << std::endl;
-    if (!currentRun) return nullptr;
+    if (!currentRun) {  // the half-built model is gone, its memory not yet
+      giveBackFreeMemory();
+      return nullptr;
+    }
     currentRun->refused = 1;
   }
   if (currentRun->refused) unloadModel();
@@ -131,8 +141,5 @@ void unloadModel() {
   if (!currentRun) return;
   delete currentRun;
   currentRun = nullptr;
-  // A large model leaves hundreds of megabytes of free slabs and free heap
-  // pages behind: give them back.
-  Tetrahedron::trimPool();
-  malloc_trim(0);
+  giveBackFreeMemory();
 }

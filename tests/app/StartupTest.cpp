@@ -9,6 +9,7 @@
 #include "Files.h"
 #include "Run.h"
 #include "Startup.h"
+#include "Tetrahedron.h"
 
 using namespace zolt::test;
 
@@ -104,9 +105,9 @@ TEST(Startup, LoadModelRefusesUnknownIndicesAndUnusableModels) {
 // Running out of memory in a load after the text files are read (mesh cache
 // or hierarchy, assembly on two threads, coarse levels, caches) ends it with
 // one line and no model, also when memory stays short while the half-built
-// model is torn down; the next load rebuilds what was half written, and
-// unloading it allocates nothing. (The text readers' streams turn a failed
-// allocation into a bad file: one line, exit 1.)
+// model is torn down, and gives its memory back; the next load rebuilds what
+// was half written, and unloading it allocates nothing. (The text readers'
+// streams turn a failed allocation into a bad file: one line, exit 1.)
 TEST(Startup, OutOfMemoryDuringALoadEndsItWithOneLine) {
   ModelDir d;
   writeCubeModel(d.t.file(""), "cube", "LEVEL 3\nFIXED_VERTICES 1 1\n");
@@ -132,6 +133,7 @@ TEST(Startup, OutOfMemoryDuringALoadEndsItWithOneLine) {
       const auto [failed, err] = load(q * total / 80);
       EXPECT_EQ(failed, nullptr);
       EXPECT_EQ(currentRun, nullptr);
+      EXPECT_EQ(Tetrahedron::trimPool(), 0u);  // its element slabs went with it
       EXPECT_EQ(err,
                 "[Startup, loadModel] Error: Out of memory while loading model \"cube\"; it is not"
                 " loaded (use a coarser mesh file or a lower LEVEL)\n");
