@@ -7,7 +7,6 @@
 #include <cstring>
 #include <set>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "CountingNew.h"
@@ -42,11 +41,14 @@ TEST(ObjectPool, ObjectsAreDistinctAlignedAndReused) {
 // trimming them make no heap allocation, and the objects come back.
 TEST(ObjectPool, ReleaseAndTrimNeverAllocate) {
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  for (auto [size, slab, n] : {std::tuple<size_t, size_t, int>{1, 64, 1},
-                               {352, page, 5000},
-                               {16, size_t(32) << 20, 100000}}) {
+  const struct {
+    size_t size, slab;
+    int n;
+  } rows[] = {{1, 64, 1}, {352, page, 5000}, {16, size_t(32) << 20, 100000}};
+  for (const auto& r : rows) {
+    const int n = r.n;
     SCOPED_TRACE(n);
-    zolt::ObjectPool pool(size, slab);
+    zolt::ObjectPool pool(r.size, r.slab);
     std::vector<void*> got(n);
     for (void*& p : got) p = pool.allocate();
     size_t freed = 0;
@@ -56,8 +58,8 @@ TEST(ObjectPool, ReleaseAndTrimNeverAllocate) {
       freed = pool.trim();
     });
     EXPECT_EQ(zolt::test::allocations.load(), 0);
-    const size_t perSlab = slab / ((size + 15) / 16 * 16);
-    EXPECT_EQ(freed, (n + perSlab - 1) / perSlab * slab);
+    const size_t perSlab = r.slab / ((r.size + 15) / 16 * 16);
+    EXPECT_EQ(freed, (n + perSlab - 1) / perSlab * r.slab);
     EXPECT_EQ(pool.mappedBytes(), 0u);
     std::set<void*> again;
     for (int k = 0; k < n; ++k) again.insert(pool.allocate());
