@@ -144,6 +144,7 @@ double freshPageMicroseconds() {
 }
 
 int main(int argc, char** argv) {
+  mallopt(M_ARENA_MAX, 1);  // one malloc arena, as the programs (useOneMallocArena)
   benchmark::AddCustomContext("fresh_page_fault_us", std::to_string(freshPageMicroseconds()));
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -38,6 +38,7 @@ double load(const std::string& name, bool cold) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  useOneMallocArena();  // as the programs
   readInitFile();
   std::vector<std::string> models(argv + 1, argv + argc);
   if (models.empty()) models = {"bunnyLarge", "bunnyFurTex"};

@@ -81,6 +81,7 @@ constexpr clockid_t kThread = CLOCK_THREAD_CPUTIME_ID;
 }  // namespace
 
 int main(int argc, char** argv) {
+  useOneMallocArena();  // as the programs
   if (argc < 5) {
     std::fprintf(stderr, "usage: %s MODELS_DIR CACHES_DIR REPEATS model...\n", argv[0]);
     return 2;

@@ -166,6 +166,7 @@ int step(Run& run, const HeadlessOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  useOneMallocArena();
   flushDenormals();
   HeadlessOptions o;
   std::string error;

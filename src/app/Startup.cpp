@@ -24,6 +24,8 @@ void flushDenormals() {
   _mm_setcsr(_mm_getcsr() | 0x8040u);
 }
 
+void useOneMallocArena() { mallopt(M_ARENA_MAX, 1); }
+
 void printBanner() {
   std::cout << std::endl
             << "Zolt - Simulation using 3D Finite Elements" << std::endl
@@ -41,6 +43,13 @@ namespace {
 bool isDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A large model leaves hundreds of megabytes of free slabs and free heap
+// pages behind: give them back.
+void giveBackFreeMemory() {
+  Tetrahedron::trimPool();
+  malloc_trim(0);
 }
 
 }  // namespace
@@ -117,7 +126,10 @@ Run* loadModel(const LoadRequest& request) {
     std::cout.flush();
     std::cerr << "[Startup, loadModel] Error: Out of memory while loading model \"" << name
               << "\"; it is not loaded (use a coarser mesh file or a lower LEVEL)" << std::endl;
-    if (!currentRun) return nullptr;
+    if (!currentRun) {  // the half-built model is gone, its memory not yet
+      giveBackFreeMemory();
+      return nullptr;
+    }
     currentRun->refused = 1;
   }
   if (currentRun->refused) unloadModel();
@@ -129,8 +141,5 @@ void unloadModel() {
   if (!currentRun) return;
   delete currentRun;
   currentRun = nullptr;
-  // A large model leaves hundreds of megabytes of free slabs and free heap
-  // pages behind: give them back.
-  Tetrahedron::trimPool();
-  malloc_trim(0);
+  giveBackFreeMemory();
 }

@@ -18,6 +18,12 @@ extern void (*unloadGraphics)();
 // Flush-to-zero and denormals-are-zero for this thread's floating point.
 void flushDenormals();
 
+// Makes every thread allocate from malloc's main arena; called first thing
+// in main, before any thread starts. A helper thread's own arena keeps 64 MB
+// of address space mapped after the model it built is unloaded, room a later
+// load under an address-space limit would then lack.
+void useOneMallocArena();
+
 // An empty line, the banner, 42 hyphens and an empty line.
 void printBanner();
 

@@ -7,6 +7,7 @@
 #include "WindowStart.h"
 
 int main(int argc, char** argv) {
+  useOneMallocArena();
   flushDenormals();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   currentRun = nullptr;

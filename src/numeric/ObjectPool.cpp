@@ -10,15 +10,15 @@
 namespace zolt {
 
 ObjectPool::ObjectPool(size_t objectSize, size_t slabBytes)
-    : size_((objectSize + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
-            alignof(std::max_align_t)),
+    : size_((std::max(objectSize, sizeof(FreeObject)) + alignof(std::max_align_t) - 1) /
+            alignof(std::max_align_t) * alignof(std::max_align_t)),
       slabBytes_(slabBytes < size_ ? size_ : slabBytes) {}
 
 ObjectPool::~ObjectPool() {
   for (const Slab& s : slabs_) munmap(s.begin, slabBytes_);
 }
 
-ObjectPool::Slab& ObjectPool::slabOf(const void* p) {
+ObjectPool::Slab& ObjectPool::slabOf(const void* p) noexcept {
   const char* c = static_cast<const char*>(p);
   auto after = std::upper_bound(slabs_.begin(), slabs_.end(), c,
                                 [](const char* a, const Slab& s) { return a < s.begin; });
@@ -27,13 +27,14 @@ ObjectPool::Slab& ObjectPool::slabOf(const void* p) {
 
 void* ObjectPool::allocate() {
   std::lock_guard<std::mutex> hold(lock_);
-  if (!free_.empty()) {
-    void* p = free_.back();
-    free_.pop_back();
+  if (free_) {
+    FreeObject* p = free_;
+    free_ = p->next;
     ++slabOf(p).live;
     return p;
   }
   if (static_cast<size_t>(end_ - next_) < size_) {
+    slabs_.reserve(slabs_.size() + 1);  // the insert below cannot throw then
     void* slab =
         mmap(nullptr, slabBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (slab == MAP_FAILED) throw std::bad_alloc();
@@ -51,20 +52,24 @@ void* ObjectPool::allocate() {
   return p;
 }
 
-void ObjectPool::release(void* p) {
+void ObjectPool::release(void* p) noexcept {
   if (!p) return;
   std::lock_guard<std::mutex> hold(lock_);
   --slabOf(p).live;
-  free_.push_back(p);
+  free_ = new (p) FreeObject{free_};
 }
 
-size_t ObjectPool::trim() {
+size_t ObjectPool::trim() noexcept {
   std::lock_guard<std::mutex> hold(lock_);
   auto idle = [](const Slab& s) { return s.live == 0; };
   if (std::none_of(slabs_.begin(), slabs_.end(), idle)) return 0;
-  free_.erase(std::remove_if(free_.begin(), free_.end(), [&](void* p) { return idle(slabOf(p)); }),
-              free_.end());
-  free_.shrink_to_fit();
+  // Unlink the released objects of the slabs that go.
+  for (FreeObject** link = &free_; *link;) {
+    if (idle(slabOf(*link)))
+      *link = (*link)->next;
+    else
+      link = &(*link)->next;
+  }
   size_t freed = 0;
   for (const Slab& s : slabs_) {
     if (!idle(s)) continue;

@@ -2,7 +2,9 @@
 // Objects of one size carved from large slabs that ask for huge pages, for
 // classes made by the hundred thousand per model: a fresh 4 KiB page costs
 // a fault each, a slab a few. Released objects are kept for the next
-// allocation; trim gives the slabs with no live object back to the system.
+// allocation in a list threaded through the objects themselves, so release
+// never allocates or throws (it runs in destructors, also while memory is
+// short); trim gives the slabs with no live object back to the system.
 // Thread-safe.
 
 #include <cstddef>
@@ -20,12 +22,13 @@ class ObjectPool {
   ~ObjectPool();
 
   // Memory for one object of the pool's size, aligned as operator new's.
+  // Throws std::bad_alloc when no slab can be mapped.
   void* allocate();
-  void release(void* p);
+  void release(void* p) noexcept;
   // Unmaps every slab none of whose objects is live (after a model is
   // unloaded: all of them) and drops their released objects; the bytes
   // given back.
-  size_t trim();
+  size_t trim() noexcept;
   // Bytes of the slabs the pool holds.
   size_t mappedBytes();
 
@@ -44,13 +47,17 @@ class ObjectPool {
     char* begin;
     size_t live;  // objects handed out and not released
   };
+  // A released object's first bytes hold the next released one.
+  struct FreeObject {
+    FreeObject* next;
+  };
   // The slab that holds p; slabs_ is sorted by address.
-  Slab& slabOf(const void* p);
+  Slab& slabOf(const void* p) noexcept;
 
   size_t size_, slabBytes_;
   std::mutex lock_;
   std::vector<Slab> slabs_;
-  std::vector<void*> free_;
+  FreeObject* free_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;
 };

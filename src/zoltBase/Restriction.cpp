@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <new>
 #include <unordered_set>
 
 #include "FiniteElement.h"
@@ -193,21 +194,23 @@ void TetHierarchy::writeRestrictions(std::ostream& stream) const {
 bool TetHierarchy::readRestrictions(std::istream& stream) {
   releaseRestrictions();
   auto* read = new PackedMatrix<double>*[nLevels - 1]();
-  for (int l = 0; l < nLevels - 1; ++l) {
-    read[l] = new PackedMatrix<double>();
-    if (!read[l]->readFromFile(stream)) {
-      for (int k = 0; k <= l; ++k) delete read[k];
-      delete[] read;
-      return false;
+  const auto drop = [&] {
+    for (int k = 0; k < nLevels - 1; ++k) delete read[k];
+    delete[] read;
+    return false;
+  };
+  try {
+    for (int l = 0; l < nLevels - 1; ++l) {
+      read[l] = new PackedMatrix<double>();
+      if (!read[l]->readFromFile(stream)) return drop();
     }
+  } catch (const std::bad_alloc&) {
+    drop();
+    throw;
   }
   // Successive levels must chain: the columns of one are the rows of the next.
   for (int l = 0; l + 1 < nLevels - 1; ++l)
-    if (read[l]->nCol != read[l + 1]->nRow) {
-      for (int k = 0; k < nLevels - 1; ++k) delete read[k];
-      delete[] read;
-      return false;
-    }
+    if (read[l]->nCol != read[l + 1]->nRow) return drop();
   restriction = read;
   return true;
 }

@@ -131,6 +131,8 @@ bool readLevel(ChunkReader& in, TetHierarchy& h, int l, ElementType type) {
   if (e == 0) return true;
   if (!in.readI32(k) || k < 1 || k > 64 || e > in.remaining() / (4 * k + 12)) return false;
   if (type == ElementType::TETRAHEDRON && k != 4) return false;
+  // Room first: a push_back that ran out of memory would lose its element.
+  if (type == ElementType::TETRAHEDRON) h.elements[l].reserve(h.elements[l].size() + e);
   for (int32_t j = 0; j < e; ++j) {
     int32_t node[64];
     int32_t mask = 0;

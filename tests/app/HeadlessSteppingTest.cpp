@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -464,4 +465,89 @@ TEST(HeadlessStepping, EveryLoadUnderAnAddressSpaceLimitEnds) {
   }
   EXPECT_GT(ended[0], 0);  // the sweep reaches both sides
   EXPECT_GT(ended[1], 0);
+}
+
+namespace {
+
+// The sample models copied into t with their caches written.
+void cachedSamples(const TempDir& t, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    copyModel(t, name);
+    ASSERT_EQ(step(t, name, {"--load-only"}).status, 0);
+  }
+}
+
+// zolt_headless run in t with args under a shell limit ("ulimit -v 204800").
+ProgramResult headlessUnder(const TempDir& t, const std::string& limit,
+                            std::vector<std::string> args) {
+  const std::string shell = limit + " && exec timeout 30 \"$0\" \"$@\"";
+  args.insert(args.begin(), {"/bin/sh", "-c", shell, ZOLT_HEADLESS, "--models", "models"});
+  return runProgram(t.file(""), args);
+}
+
+}  // namespace
+
+// The large samples under limits where a load used to abort (a pooled
+// element released while a bad_alloc unwound, or after a refusal): cold
+// and from the caches, each run is loaded, refused in one line or out of
+// memory in one line. The data-segment limit stays below the coarse
+// factor, so that no BLAS buffer is asked for.
+TEST(HeadlessStepping, LargeSamplesUnderMemoryLimitsEndWithOneLine) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
+#endif
+  TempDir t;
+  cachedSamples(t, {"bunnyLarge", "bunnyFurTex"});
+  const struct {
+    const char* model;
+    bool cold;
+    char limit;  // 'v' address space, 'd' data segment
+    int kB;
+  } rows[] = {
+      {"bunnyLarge", false, 'v', 168000}, {"bunnyLarge", false, 'v', 204800},
+      {"bunnyLarge", false, 'v', 240000}, {"bunnyLarge", false, 'v', 270000},
+      {"bunnyLarge", false, 'd', 150000}, {"bunnyLarge", true, 'v', 1100000},
+      {"bunnyFurTex", false, 'v', 90000}, {"bunnyFurTex", true, 'v', 210000},
+  };
+  for (const auto& r : rows) {
+    const std::string limit = std::string("ulimit -") + r.limit + " " + std::to_string(r.kB);
+    SCOPED_TRACE(std::string(r.model) + (r.cold ? " cold, " : " cached, ") + limit);
+    const std::string caches = r.cold ? "cold" + std::to_string(&r - rows) : "caches";
+    std::vector<std::string> args = {"--caches", caches, "--model", r.model, "--load-only"};
+    if (r.cold) args.push_back("--rebuild");
+    const ProgramResult p = headlessUnder(t, limit, args);
+    ASSERT_TRUE(p.status == 0 || p.status == 1) << p.status << "\n" << p.out << p.err;
+    EXPECT_EQ(occurrences(p.out + p.err, "Error"), p.status == 1 ? 1u : 0u) << p.out << p.err;
+  }
+}
+
+// Two models in one process: the second fits after the first is unloaded or
+// has run out of memory wherever it fits alone. A helper thread's own malloc
+// arena used to keep 64 MB of address space after the first: bunnyFurTex
+// (from its caches) loads alone from about 217 MB, after cube3 from about
+// 226 MB, and needed 291 MB after it before. A load that ran out of memory
+// kept its free element slabs and heap.
+TEST(HeadlessStepping, ASecondModelFitsAfterTheFirstIsUnloaded) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
+#endif
+  TempDir t;
+  cachedSamples(t, {"cube3", "bunnyFurTex", "bunny", "bunnyLarge"});
+  const struct {
+    const char* runs;
+    int kB;
+    const char* last;  // the model that loads
+    size_t errors;
+  } rows[] = {{"bunnyFurTex:0:0", 262144, "bunnyFurTex", 0},
+              {"cube3:0:0,bunnyFurTex:0:0", 262144, "bunnyFurTex", 0},
+              {"bunny:0:0", 204800, "bunny", 0},
+              {"bunnyLarge:0:0,bunny:0:0", 204800, "bunny", 1}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.runs);
+    const ProgramResult p = headlessUnder(t, "ulimit -v " + std::to_string(r.kB),
+                                          {"--caches", "caches", "--run-tests", r.runs});
+    ASSERT_EQ(p.status, 0) << p.out << p.err;
+    EXPECT_EQ(occurrences(p.out + p.err, "Error"), r.errors) << p.out << p.err;
+    EXPECT_NE(p.out.find("Timings (" + std::string(r.last) + ")"), std::string::npos) << p.out;
+  }
 }

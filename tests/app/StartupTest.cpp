@@ -9,6 +9,7 @@
 #include "Files.h"
 #include "Run.h"
 #include "Startup.h"
+#include "Tetrahedron.h"
 
 using namespace zolt::test;
 
@@ -101,37 +102,48 @@ TEST(Startup, LoadModelRefusesUnknownIndicesAndUnusableModels) {
   EXPECT_EQ(currentRun, nullptr);
 }
 
-// Running out of memory in a cold load after the text files are read
-// (hierarchy, assembly on two threads, coarse levels, caches) ends it with
-// one line and no model; the next load rebuilds what was half written. (The
-// text readers' streams turn a failed allocation into a bad file: one line,
-// exit 1.)
+// Running out of memory in a load after the text files are read (mesh cache
+// or hierarchy, assembly on two threads, coarse levels, caches) ends it with
+// one line and no model, also when memory stays short while the half-built
+// model is torn down, and gives its memory back; the next load rebuilds what
+// was half written, and unloading it allocates nothing. (The text readers'
+// streams turn a failed allocation into a bad file: one line, exit 1.)
 TEST(Startup, OutOfMemoryDuringALoadEndsItWithOneLine) {
   ModelDir d;
   writeCubeModel(d.t.file(""), "cube", "LEVEL 3\nFIXED_VERTICES 1 1\n");
-  // Allocation number `fail` of this thread inside loadModel throws.
-  const auto load = [](long fail) {
-    ::Run* run = nullptr;
-    const CapturedOutput o =
-        captureBoth([&] { armedRun(fail, [&] { run = loadModel({"cube", true, 0, 0}); }); });
-    return std::make_pair(run, o.err);
-  };
-  load(-1);  // counts only
-  unloadModel();
-  const long total = allocations;
-  ASSERT_GT(total, 1000);
-  for (int q = 8; q < 80; ++q) {  // from a fifth of the way on
-    SCOPED_TRACE(q / 80.0);
-    const auto [failed, err] = load(q * total / 80);
-    EXPECT_EQ(failed, nullptr);
-    EXPECT_EQ(currentRun, nullptr);
-    EXPECT_EQ(err,
-              "[Startup, loadModel] Error: Out of memory while loading model \"cube\"; it is not"
-              " loaded (use a coarser mesh file or a lower LEVEL)\n");
-    captureBoth([] { loadModel({"cube", false, 0, 0}); });
-    ASSERT_NE(currentRun, nullptr);
-    EXPECT_NE(currentRun->simulation, nullptr);
+  const struct {
+    bool rebuild;     // cold, else from the caches
+    bool staysShort;  // every allocation after the failing one fails too
+    int stride;       // in eightieths of the load's allocations
+  } rows[] = {{true, false, 1}, {true, true, 2}, {false, false, 2}, {false, true, 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.rebuild ? "cold" : "cached") + (row.staysShort ? ", short" : ""));
+    // Allocation number `fail` of this thread inside loadModel throws.
+    const auto load = [&](long fail) {
+      ::Run* run = nullptr;
+      const auto loadCube = [&] { run = loadModel({"cube", row.rebuild, 0, 0}); };
+      const CapturedOutput o = captureBoth([&] { armedRun(fail, loadCube, row.staysShort); });
+      return std::make_pair(run, o.err);
+    };
+    load(-1);  // counts only
     unloadModel();
+    const long total = allocations;
+    ASSERT_GT(total, 500);
+    for (int q = 8; q < 80; q += row.stride) {  // from a fifth of the way on
+      SCOPED_TRACE(q / 80.0);
+      const auto [failed, err] = load(q * total / 80);
+      EXPECT_EQ(failed, nullptr);
+      EXPECT_EQ(currentRun, nullptr);
+      EXPECT_EQ(Tetrahedron::trimPool(), 0u);  // its element slabs went with it
+      EXPECT_EQ(err,
+                "[Startup, loadModel] Error: Out of memory while loading model \"cube\"; it is not"
+                " loaded (use a coarser mesh file or a lower LEVEL)\n");
+      captureBoth([] { loadModel({"cube", false, 0, 0}); });
+      ASSERT_NE(currentRun, nullptr);
+      EXPECT_NE(currentRun->simulation, nullptr);
+      armedRun(0, unloadModel, true);  // unloading allocates nothing
+      EXPECT_EQ(allocations.load(), 0);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "CountingNew.h"
 #include "ObjectPool.h"
 
 namespace {
@@ -32,6 +33,37 @@ TEST(ObjectPool, ObjectsAreDistinctAlignedAndReused) {
     pool.release(got[3]);
     EXPECT_EQ((std::set<void*>{pool.allocate(), pool.allocate()}),
               (std::set<void*>{got[3], got[7]}));
+  }
+}
+
+// Elements are released while a model is torn down, also while a bad_alloc
+// unwinds: releasing every object of one or many slabs, in any order, and
+// trimming them make no heap allocation, and the objects come back.
+TEST(ObjectPool, ReleaseAndTrimNeverAllocate) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const struct {
+    size_t size, slab;
+    int n;
+  } rows[] = {{1, 64, 1}, {352, page, 5000}, {16, size_t(32) << 20, 100000}};
+  for (const auto& r : rows) {
+    const int n = r.n;
+    SCOPED_TRACE(n);
+    zolt::ObjectPool pool(r.size, r.slab);
+    std::vector<void*> got(n);
+    for (void*& p : got) p = pool.allocate();
+    size_t freed = 0;
+    zolt::test::armedRun(0, [&] {
+      for (int k = 0; k < n; k += 2) pool.release(got[k]);  // a gap in every slab
+      for (int k = n - 1 - n % 2; k > 0; k -= 2) pool.release(got[k]);
+      freed = pool.trim();
+    });
+    EXPECT_EQ(zolt::test::allocations.load(), 0);
+    const size_t perSlab = r.slab / ((r.size + 15) / 16 * 16);
+    EXPECT_EQ(freed, (n + perSlab - 1) / perSlab * r.slab);
+    EXPECT_EQ(pool.mappedBytes(), 0u);
+    std::set<void*> again;
+    for (int k = 0; k < n; ++k) again.insert(pool.allocate());
+    EXPECT_EQ(again.size(), size_t(n));
   }
 }
 

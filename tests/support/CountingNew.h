@@ -13,19 +13,24 @@ namespace zolt::test {
 inline std::atomic<bool> counting{false};
 inline thread_local bool armed = false;
 inline std::atomic<long> allocations{0};
-// The armed allocation with this count (from 0) throws std::bad_alloc.
+// The armed allocation with this count (from 0) throws std::bad_alloc; with
+// `stayShort` every later armed one throws too, as when memory stays short.
 inline long failAt = -1;
+inline bool stayShort = false;
 
 // Runs f with this thread armed: its allocation number `fail` throws (-1:
-// none); `allocations` then counts those f made.
+// none), and with `shortAfter` every one after it; `allocations` then counts
+// those f made.
 template <class F>
-void armedRun(long fail, F f) {
+void armedRun(long fail, F f, bool shortAfter = false) {
   allocations = 0;
   failAt = fail;
+  stayShort = shortAfter;
   armed = true;
   f();
   armed = false;
   failAt = -1;
+  stayShort = false;
 }
 }  // namespace zolt::test
 
@@ -49,7 +54,10 @@ static const int hooksInstalled =
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t n) {
   using namespace zolt::test;
-  if ((counting || armed) && allocations++ == failAt && armed) throw std::bad_alloc();
+  if (counting || armed) {
+    const long k = allocations++;
+    if (armed && failAt >= 0 && (k == failAt || (stayShort && k > failAt))) throw std::bad_alloc();
+  }
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
