@@ -74,9 +74,6 @@ bool RenderSurfaceFur::createFurTextures(uint32_t size) {
   GLUtils::clearGLErrors();
   layerTextures.assign(layers, 0);
   if (layers > 0) glGenTextures(static_cast<GLsizei>(layers), layerTextures.data());
-  GLfloat anisotropy = 1.0f;
-  glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &anisotropy);
-  anisotropy = std::min(anisotropy, 16.0f);
   glActiveTexture(GL_TEXTURE0);
   for (uint32_t l = 0; l < layers; ++l) {
     glBindTexture(GL_TEXTURE_2D, layerTextures[l]);
@@ -86,7 +83,11 @@ bool RenderSurfaceFur::createFurTextures(uint32_t size) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, anisotropy);
+    // Isotropic on purpose: a shell triangle seen almost edge-on stretches
+    // its strands over millions of texels a pixel, and a software
+    // rasteriser's anisotropic filter walks that whole footprint (seconds
+    // a frame). Trilinear mipmaps cost the same for every pixel.
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, 1.0f);
   }
   glBindTexture(GL_TEXTURE_2D, 0);
   return glGetError() == GL_NO_ERROR;
