@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <new>
 
 class Threads {
@@ -45,6 +46,12 @@ class Threads {
 
  private:
   void destroySync();
+  void releaseStack();
+  // The thread's stack, mapped by start() and unmapped by join(): glibc
+  // would keep a stack of its own cached after the join, address space a
+  // later load under a memory limit could not use.
+  void* stack = nullptr;
+  size_t stackBytes = 0;
 };
 
 // Runs callerPart while a worker runs, then calls join(); a

@@ -3,11 +3,24 @@
 
 #include <atomic>
 #include <cerrno>
+#include <fstream>
 #include <string>
 
 #include "Threads.h"
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__clang__) && defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 int failWithEagain(pthread_t*, const pthread_attr_t*, Threads::Routine, void*) { return EAGAIN; }
 
@@ -128,3 +141,29 @@ TEST(Threads, DestructorCancelsARunningThread) {
 }
 
 TEST(Threads, ReturnZeroStubDoesNothing) { EXPECT_EQ(returnZeroStub(), 0); }
+
+// A joined thread leaves no address space behind (glibc would keep its
+// stack cached for the next thread), nor does a thread that could not start.
+TEST(Threads, AJoinedOrFailedThreadLeavesNoAddressSpaceMapped) {
+  if (kSanitized) GTEST_SKIP() << "the sanitizers map records of their own for each thread";
+  auto vmSize = [] {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("VmSize:", 0) == 0) return std::stol(line.substr(7));
+    return -1L;
+  };
+  auto returnAtOnce = [](void*) -> void* { return nullptr; };
+  const long before = vmSize();
+  Threads t;
+  for (bool fail : {false, true, false}) {
+    if (fail) {
+      FailingCreation failing;
+      EXPECT_FALSE(t.start(returnAtOnce, nullptr));
+    } else {
+      ASSERT_TRUE(t.start(returnAtOnce, nullptr));
+    }
+    t.join();
+    EXPECT_EQ(vmSize(), before) << (fail ? "failed start" : "joined");
+  }
+}
