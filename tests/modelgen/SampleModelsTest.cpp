@@ -507,6 +507,15 @@ struct SteppedModel {
     control->modifiers = shift ? 1 : 0;
     control->dragPending = true;
   }
+  // A squeeze on e, 100 pixels to the right, held until releaseSqueeze().
+  void squeeze(FiniteElement* e) {
+    control->captureView();
+    control->tipElement = e;
+    control->dragStartX = 500;
+    control->dragStartY = 400;
+    control->pressSqueeze();
+    control->squeeze(600, 400);
+  }
   double stepFor(int steps) {
     double largest = 0.0;
     for (int n = 0; n < steps; ++n) {
@@ -673,16 +682,10 @@ TEST(SampleModelsResponse, FurSurfaceStaysOnTheBodyThroughSqueezesAndDrags) {
     SCOPED_TRACE(std::string(r.where) + (r.squeeze ? " squeezed" : " dragged"));
     FiniteElement* e = m.bestElement(r.score);
     ASSERT_TRUE(e);
-    if (r.squeeze) {
-      m.control->captureView();
-      m.control->tipElement = e;
-      m.control->dragStartX = 500;
-      m.control->dragStartY = 400;
-      m.control->pressSqueeze();
-      m.control->squeeze(600, 400);
-    } else {
+    if (r.squeeze)
+      m.squeeze(e);
+    else
       m.press(e, 150, false);
-    }
     bool good = true;
     double moved = 0.0;  // the press must deform the body for the frames to count
     for (int n = 0; n < 2 * m.perSecond() && good; ++n) {
@@ -857,12 +860,7 @@ TEST_P(SampleModelDrag, GivesWayToASqueezeWithoutWrecking) {
     ASSERT_TRUE(pressed);
     const std::vector<double> before(u.data, u.data + u.n);
     const auto change = [&] { return movedBy(row.free, u, before); };
-    m.control->captureView();
-    m.control->tipElement = pressed;
-    m.control->dragStartX = 500;
-    m.control->dragStartY = 400;
-    m.control->pressSqueeze();
-    m.control->squeeze(600, 400);
+    m.squeeze(pressed);
     double held = 0.0, released = 0.0;
     for (int n = 0; n < 2 * m.perSecond(); ++n) frame(), held = std::max(held, change());
     m.control->releaseSqueeze();
