@@ -523,10 +523,10 @@ TEST(HeadlessStepping, LargeSamplesUnderMemoryLimitsEndWithOneLine) {
 
 // Two models in one process: the second fits after the first is unloaded or
 // has run out of memory wherever it fits alone. A helper thread's own malloc
-// arena used to keep 64 MB of address space after the first: bunnyFurTex
-// (from its caches) loads alone from about 217 MB, after cube3 from about
-// 226 MB, and needed 291 MB after it before. A load that ran out of memory
-// kept its free element slabs and heap.
+// arena used to keep 64 MB of address space after the first, and its
+// cached stack 8 MB more: bunnyFurTex (from its caches) loads alone and after
+// cube3 from about 224 MB, and needed 291 MB after it before. A load that
+// ran out of memory kept its free element slabs and heap.
 TEST(HeadlessStepping, ASecondModelFitsAfterTheFirstIsUnloaded) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the sanitizer's shadow memory defeats address-space limits";
