@@ -21,6 +21,18 @@ inline size_t occurrences(const std::string& text, const std::string& what) {
   return n;
 }
 
+// The whole number that follows the first `key` of text at or after
+// `from`, and in `end` where it stops; -1 when there is none.
+inline long numberAfter(const std::string& text, const std::string& key, size_t from = 0,
+                        size_t* end = nullptr) {
+  const size_t at = text.find(key, from);
+  if (at == std::string::npos) return -1;
+  size_t digits = at + key.size(), stop = digits;
+  while (stop < text.size() && text[stop] >= '0' && text[stop] <= '9') ++stop;
+  if (end) *end = stop;
+  return stop > digits ? std::stol(text.substr(digits, stop - digits)) : -1;
+}
+
 // Seconds since an arbitrary start.
 double monotonicSeconds();
 void sleepSeconds(double s);
