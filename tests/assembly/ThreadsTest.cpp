@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fstream>
 #include <string>
 
+#include "Files.h"
 #include "Threads.h"
+
+using zolt::test::statusBytes;
 
 namespace {
 
@@ -146,15 +148,8 @@ TEST(Threads, ReturnZeroStubDoesNothing) { EXPECT_EQ(returnZeroStub(), 0); }
 // stack cached for the next thread), nor does a thread that could not start.
 TEST(Threads, AJoinedOrFailedThreadLeavesNoAddressSpaceMapped) {
   if (kSanitized) GTEST_SKIP() << "the sanitizers map records of their own for each thread";
-  auto vmSize = [] {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-      if (line.rfind("VmSize:", 0) == 0) return std::stol(line.substr(7));
-    return -1L;
-  };
   auto returnAtOnce = [](void*) -> void* { return nullptr; };
-  const long before = vmSize();
+  const uint64_t before = statusBytes("VmSize:");
   Threads t;
   for (bool fail : {false, true, false}) {
     if (fail) {
@@ -164,6 +159,6 @@ TEST(Threads, AJoinedOrFailedThreadLeavesNoAddressSpaceMapped) {
       ASSERT_TRUE(t.start(returnAtOnce, nullptr));
     }
     t.join();
-    EXPECT_EQ(vmSize(), before) << (fail ? "failed start" : "joined");
+    EXPECT_EQ(statusBytes("VmSize:"), before) << (fail ? "failed start" : "joined");
   }
 }

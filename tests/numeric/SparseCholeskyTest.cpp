@@ -8,11 +8,11 @@
 
 #include <Eigen/Dense>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <new>
 #include <string>
 
+#include "Files.h"
 #include "SparseCholesky.h"
 #include "StructuredGrids.h"
 
@@ -84,20 +84,6 @@ TEST(SparseCholesky, EstimateFromTheNodeGraphMatchesTheFactor) {
   }
 }
 
-namespace {
-
-// Bytes this process maps now, from /proc/self/status.
-// The /proc/self/status figure `key` ("VmSize:", "VmData:") in bytes.
-uint64_t mappedBytes(const std::string& key) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(key, 0) == 0) return std::stoull(line.substr(key.size())) * 1024;
-  return 0;
-}
-
-}  // namespace
-
 // The BLAS maps a 128 MB work buffer on its first call and used to retry a
 // failed map forever. A first factor whose address-space or data limit
 // (which counts private writable maps beside the heap) leaves too little
@@ -125,7 +111,7 @@ TEST(SparseCholeskyDeathTest, AFirstFactorUnderAnAddressSpaceLimitEnds) {
           alarm(60);  // a spin ends in SIGALRM rather than a hung test
           rlimit r;
           getrlimit(row.limit, &r);
-          r.rlim_cur = mappedBytes(row.used) + row.room;
+          r.rlim_cur = statusBytes(row.used) + row.room;
           setrlimit(row.limit, &r);
           try {
             CholeskyFactor f;

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,13 @@ inline long numberAfter(const std::string& text, const std::string& key, size_t 
   while (stop < text.size() && text[stop] >= '0' && text[stop] <= '9') ++stop;
   if (end) *end = stop;
   return stop > digits ? std::stol(text.substr(digits, stop - digits)) : -1;
+}
+
+// The /proc/self/status figure `key` ("VmSize:", "VmData:") in bytes.
+inline uint64_t statusBytes(const std::string& key) {
+  const std::string status = readFile("/proc/self/status");
+  const size_t at = status.find(key);
+  return at == std::string::npos ? 0 : std::strtoull(&status[at + key.size()], nullptr, 10) * 1024;
 }
 
 // Seconds since an arbitrary start.
