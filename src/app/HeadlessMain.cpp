@@ -167,6 +167,7 @@ int step(Run& run, const HeadlessOptions& o) {
 
 int main(int argc, char** argv) {
   useOneMallocArena();
+  refuseOversizeWrites();
   flushDenormals();
   HeadlessOptions o;
   std::string error;

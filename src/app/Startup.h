@@ -24,6 +24,11 @@ void flushDenormals();
 // load under an address-space limit would then lack.
 void useOneMallocArena();
 
+// A write past `ulimit -f` fails (EFBIG) instead of killing the process, so
+// a cache that does not fit takes the failed-write path: reported, removed,
+// and the load goes on uncached.
+void refuseOversizeWrites();
+
 // An empty line, the banner, 42 hyphens and an empty line.
 void printBanner();
 

@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
   useOneMallocArena();
+  refuseOversizeWrites();
   flushDenormals();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   currentRun = nullptr;

@@ -538,3 +538,26 @@ TEST(HeadlessStepping, ASecondModelFitsAfterTheFirstIsUnloaded) {
     EXPECT_NE(p.out.find("Timings (" + std::string(r.last) + ")"), std::string::npos) << p.out;
   }
 }
+
+// A cache larger than `ulimit -f` allows is refused like one that fills the
+// disk: one line, no partial file left, and the load steps on uncached to
+// the result of an unlimited load. Before, SIGXFSZ killed it (exit 153)
+// over a truncated cache.
+TEST(HeadlessStepping, ACacheBeyondTheFileSizeLimitIsRemovedAndTheLoadGoesOn) {
+  TempDir t;
+  copyModel(t, "bunny");
+  const std::vector<std::string> args = {"--caches", "caches", "--model", "bunny", "--gravity",
+                                         "--steps", "20", "--print-every", "20"};
+  const ProgramResult limited = headlessUnder(t, "ulimit -f 2048", args);
+  ASSERT_EQ(limited.status, 0) << limited.out << limited.err;
+  EXPECT_NE((limited.out + limited.err).find("Could not write the cache file"), std::string::npos)
+      << limited.out;
+  std::vector<std::string> unlimited = {ZOLT_HEADLESS, "--models", "models"};
+  unlimited.insert(unlimited.end(), args.begin(), args.end());
+  const ProgramResult after = runProgram(t.file(""), unlimited);
+  ASSERT_EQ(after.status, 0) << after.out << after.err;
+  for (const char* damage : {"Checksum", "truncated", "damaged"})
+    EXPECT_EQ((after.out + after.err).find(damage), std::string::npos) << after.out;
+  ASSERT_FALSE(maxu(limited.out).empty());
+  EXPECT_EQ(maxu(limited.out), maxu(after.out));
+}

@@ -169,6 +169,7 @@ TEST(LinSimulationCache, DamagedCachesAreRebuilt) {
       {false, otherLevels, "was written for another model"},
       {false, with(levels, 8, 0), "was written for another model"},
       {false, with(levels, 12, 3), "was written for 3 levels, not 2"},
+      {false, with(levels, 12, 1), "was written for 1 level, not 2"},
   };
   for (size_t r = 0; r < std::size(rows); ++r) {
     const Row& row = rows[r];

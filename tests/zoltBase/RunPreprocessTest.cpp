@@ -179,7 +179,8 @@ TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
        "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 1 MB (0 MB for the dense inverse"
        " of its coarsest level, at most 24 unknowns), more than the 0 MB this process may use; it"
        " is not loaded (use a lower LEVEL)\n"},
-      // Memory for the 6 tetrahedra alone: 8 unknowns fit a dense inverse.
+      // Memory for the 6 tetrahedra alone: a dense inverse fits 8 unknowns, so
+      // the 24 take a sparse factor.
       {"LEVEL 1", "", "", 6 * 2048,
        "[Run, preprocess] Error: The model needs about 1 MB (0 MB for the sparse factor of its"
        " coarsest level, 24 unknowns), more than the 0 MB this process may use; it is not loaded"
