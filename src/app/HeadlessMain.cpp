@@ -88,12 +88,15 @@ constexpr int kNotFinite = 3;
 
 int step(Run& run, const HeadlessOptions& o) {
   Simulation& sim = *run.simulation;
-  const int nVertices =
-      static_cast<int>(run.hierarchy->vertices[run.hierarchy->nLevels - 1].size());
+  // The options name vertices by their place in the mesh file (the finest
+  // array keeps it); the solver numbers the fixed ones first.
+  const std::vector<Vertex*>& finest = run.hierarchy->vertices[run.hierarchy->nLevels - 1];
+  const int nVertices = static_cast<int>(finest.size());
   if (o.vertex >= nVertices) {
     std::cerr << "zolt_headless: vertex " << o.vertex + 1 << " does not exist" << std::endl;
     return 2;
   }
+  const int vertex = o.vertex >= 0 ? finest[static_cast<size_t>(o.vertex)]->index : -1;
   if (o.solver >= 0) sim.setSolver(o.solver);
   if (!o.pins.empty()) {
     for (int p : o.pins) {
@@ -101,8 +104,7 @@ int step(Run& run, const HeadlessOptions& o) {
         std::cerr << "zolt_headless: vertex " << p + 1 << " does not exist" << std::endl;
         return 2;
       }
-      for (Vertex* v : run.hierarchy->vertices[run.hierarchy->nLevels - 1])
-        if (v->index == p) v->fixed = 1;
+      finest[static_cast<size_t>(p)]->fixed = 1;
     }
     sim.updateHierarchy();
   }
@@ -128,10 +130,10 @@ int step(Run& run, const HeadlessOptions& o) {
     if (o.forceField) positions.update(run);
     if (o.printEvery > 0 && (n + 1) % o.printEvery == 0) {
       std::cout << "step " << n + 1 << " maxu " << sim.maxVertexNorm();
-      if (o.vertex >= 0) {
+      if (vertex >= 0) {
         std::cout << " u";
         for (int k = 0; k < 3; ++k)
-          std::cout << " " << displacement(run, *sim.getDisplacement(), o.vertex, k);
+          std::cout << " " << displacement(run, *sim.getDisplacement(), vertex, k);
       }
       if (o.lowest && run.settings.barrier)
         std::cout << " lowest " << collisions.lowestSimulated << " " << collisions.lowestDrawn;

@@ -73,7 +73,7 @@ const Option kOptions[] = {
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.steps) && o.steps >= 0; }},
     {"--print-every", "M", "print \"step <n> maxu <value>\" every M steps",
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.printEvery) && o.printEvery >= 0; }},
-    {"--vertex", "V", "also print the displacement of vertex V (1-based)",
+    {"--vertex", "V", "also print the displacement of vertex V (1-based, numbered as in the mesh file)",
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.vertex) && o.vertex-- >= 1; }},
     {"--lowest", nullptr,
      "also print \"lowest <y> <y'>\": least y before and after the collision pass",
@@ -88,7 +88,7 @@ const Option kOptions[] = {
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.freezeAt); }},
     {"--reset-at", "N", "reset the simulation before step N",
      [](HeadlessOptions& o, const char* v) { return toInt(v, o.resetAt); }},
-    {"--pin", "V", "pin vertex V (1-based) where it is; repeatable",
+    {"--pin", "V", "pin vertex V (1-based, numbered as in the mesh file) where it is; repeatable",
      [](HeadlessOptions& o, const char* v) {
        int n = 0;
        if (!toInt(v, n) || n < 1) return false;

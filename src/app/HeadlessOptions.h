@@ -21,14 +21,14 @@ struct HeadlessOptions {
   // Stepping: each option maps to the action of the interactive program.
   int steps = 0;
   int printEvery = 0;
-  int vertex = -1;      // 0-based finest-level vertex number, -1: none
+  int vertex = -1;      // 0-based finest-level array position, -1: none
   bool lowest = false;  // print the least y around the collision pass (with a barrier)
   bool gravity = false;
   bool forces = false;  // the configured forces, held while stepping
   bool forceField = false;
   int freezeAt = -1;
   int resetAt = -1;
-  std::vector<int> pins;  // 0-based vertex numbers pinned before stepping
+  std::vector<int> pins;  // 0-based finest-level array positions pinned before stepping
   int solver = -1;        // -1: keep the default
   int extraPasses = 0;
   bool stress = false;

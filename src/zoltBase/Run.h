@@ -165,6 +165,13 @@ class Run {
   // Vertices that no finest element uses are fixed as well (one warning):
   // free, they would leave empty rows in the system.
   void sortVertices(int* fixedCount, bool markCoarseLevels);
+  // Completes the fixed set on every level above 0: a vertex interpolated
+  // from fixed vertices alone (a copy of one, a midpoint between two, or a
+  // vertex read with READ_HIERARCHY whose weighted parents are all fixed) is
+  // fixed too, so that a clamped face stays clamped at every LEVEL. The
+  // finest level is numbered fixed first again, *fixedCount grows, and one
+  // line says how many vertices were added there.
+  void holdBetweenFixed(int* fixedCount);
 
   // Text mesh levels: node and element blocks of `levels` levels. A missing
   // file or a bad count, number or value ends the program with exit code 1

@@ -17,9 +17,10 @@ using namespace zolt::bin;
 
 // The file starts with a format word and the fingerprint of the model files
 // the mesh came from, and ends with its seal (SealedFile.h). A file of the
-// unsealed first format starts with its level count instead.
+// unsealed first format starts with its level count instead. Files of
+// 0x7A91A002 lack the vertices held between fixed ones and are rebuilt.
 namespace {
-constexpr uint32_t kMeshMagic = 0x7A91A002;
+constexpr uint32_t kMeshMagic = 0x7A91A003;
 }
 
 void Run::writeMesh(const char* path) {

@@ -103,6 +103,36 @@ void Run::sortVertices(int* fixedCount, bool markCoarseLevels) {
       if (Vertex* v = nearestVertex(hierarchy->vertices[l], f->restPosition)) v->fixed = 1;
 }
 
+void Run::holdBetweenFixed(int* fixedCount) {
+  const int finestLevel = hierarchy->nLevels - 1;
+  int added = 0;
+  for (int l = 1; l <= finestLevel; ++l) {
+    const std::unordered_set<const Vertex*> removed(hierarchy->removed[l].begin(),
+                                                    hierarchy->removed[l].end());
+    for (Vertex* v : hierarchy->vertices[l]) {
+      if (v->fixed || removed.count(v)) continue;
+      bool weighted = false, allFixed = true;
+      for (const InterpolationEntry& e : v->parents) {
+        if (!(e.weight < 0.0f || e.weight > 0.0f)) continue;
+        weighted = true;
+        allFixed = allFixed && e.parent && e.parent->fixed;
+      }
+      if (!weighted || !allFixed) continue;
+      v->fixed = 1;
+      if (l == finestLevel) ++added;
+    }
+  }
+  if (added == 0) return;
+  // Fixed first, each group in array order, as sortVertices numbers them.
+  int nextFixed = 0, nextFree = *fixedCount + added;
+  for (Vertex* v : hierarchy->vertices[finestLevel]) v->index = v->fixed ? nextFixed++ : nextFree++;
+  std::cout << "[Run, holdBetweenFixed] " << added
+            << " vertices between fixed ones (interpolated from fixed vertices alone) are held"
+               " too: "
+            << nextFixed << " vertices are fixed" << std::endl;
+  *fixedCount = nextFixed;
+}
+
 bool Run::checkDimension() {
   // Every element read is a tetrahedron; 2-D element matrices would be
   // overrun by it.
@@ -206,6 +236,7 @@ void Run::preprocess(bool createSimulation) {
       else
         hierarchy->buildInterpolation(true);
     }
+    holdBetweenFixed(&settings.fixedCount);
     writeMesh(meshCachePath.c_str());
   }
   if (elementModel == ElementModel::Partition && partitions < 2) partitions = 8;

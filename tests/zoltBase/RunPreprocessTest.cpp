@@ -26,9 +26,13 @@ TEST(RunPreprocess, FixedVerticesAreNumberedFirst) {
   } cases[] = {
       {"LEVEL 1", 0, ""},
       {"LEVEL 1 FIXED_VERTICES 2 3 8", 2, ""},
-      {"LEVEL 2 FIXED_VERTICES 3 8 1 8", 2, "1 of 3 entries are duplicates (8); they are dropped"},
+      // The midpoint of the diagonal 1-8 is held with its ends.
+      {"LEVEL 2 FIXED_VERTICES 3 8 1 8", 3, "1 of 3 entries are duplicates (8); they are dropped"},
       {"LEVEL 2 FIXED_VERTICES 4 5 5 5 5", 1, "3 of 4 entries are duplicates (5 5 5);"},
-      {"LEVEL 3 FIXED_VERTICES 4 1 2 3 4", 4, ""},
+      // No edge joins 2 and 3: nothing lies between them.
+      {"LEVEL 2 FIXED_VERTICES 2 2 3", 2, ""},
+      // The face z = 0 held whole: 5 x 5 vertices at LEVEL 3.
+      {"LEVEL 3 FIXED_VERTICES 4 1 2 3 4", 25, ""},
       // At most five numbers are listed.
       {"LEVEL 1 FIXED_VERTICES 9 1 2 1 2 1 2 1 2 7", 3,
        "[Run, sortVertices] Warning: Fixed vertices listed more than once: 6 of 9 entries are"
