@@ -182,8 +182,8 @@ std::string LinSimulation::hierarchyCacheStale(std::istream& in, int scheme) con
   if ((uint64_t(high) << 32 | low) != settings->sourceFingerprint)
     return "was written for another model";
   if (levels != hierarchy->nLevels)
-    return "was written for " + std::to_string(levels) + (levels == 1 ? " level, not " : " levels, not ") +
-           std::to_string(hierarchy->nLevels);
+    return "was written for " + std::to_string(levels) +
+           (levels == 1 ? " level, not " : " levels, not ") + std::to_string(hierarchy->nLevels);
   if (stored != scheme)
     return "was written for integration scheme " + std::to_string(stored) + ", not " +
            std::to_string(scheme);

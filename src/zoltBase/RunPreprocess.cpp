@@ -126,10 +126,10 @@ void Run::holdBetweenFixed(int* fixedCount) {
   // Fixed first, each group in array order, as sortVertices numbers them.
   int nextFixed = 0, nextFree = *fixedCount + added;
   for (Vertex* v : hierarchy->vertices[finestLevel]) v->index = v->fixed ? nextFixed++ : nextFree++;
-  std::cout << "[Run, holdBetweenFixed] " << added
-            << " vertices between fixed ones (interpolated from fixed vertices alone) are held"
-               " too: "
-            << nextFixed << " vertices are fixed" << std::endl;
+  std::cout << "[Run, holdBetweenFixed] " << added << (added == 1 ? " vertex" : " vertices")
+            << " between fixed ones (interpolated from fixed vertices alone)"
+            << (added == 1 ? " is" : " are") << " held too: " << nextFixed << " vertices are fixed"
+            << std::endl;
   *fixedCount = nextFixed;
 }
 
