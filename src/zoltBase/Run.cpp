@@ -189,12 +189,19 @@ uint64_t Run::sourceFingerprint(const char* name) const {
   files.insert(files.end(), shapingFiles.begin(), shapingFiles.end());
   // What pass 1 applied, bit for bit, then the pass-2 entries it noted.
   std::ostringstream text;
-  text << "SCALE";
-  for (float s : renderSettings.scale) {
+  auto bitsOf = [&text](float f) {
     uint32_t bits;
-    std::memcpy(&bits, &s, sizeof bits);
+    std::memcpy(&bits, &f, sizeof bits);
     text << " " << bits;
-  }
+  };
+  text << "SCALE";
+  for (float s : renderSettings.scale) bitsOf(s);
+  // The placements of MESH entries shape the mesh as much as their files.
+  if (meshEntries)
+    for (const MeshEntry& m : *meshEntries) {
+      text << "\nMESH " << m.name;
+      for (float f : m.matrix) bitsOf(f);
+    }
   text << "\nSWAP_X_Y " << int(renderSettings.swapXY) << "\nREAD_HIERARCHY " << int(readHierarchy)
        << "\nFIXED_VERTICES " << fixedVertices.size();
   for (int v : fixedVertices) text << " " << v;

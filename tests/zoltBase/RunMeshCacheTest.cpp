@@ -230,3 +230,35 @@ TEST(RunMeshCache, ConfigurationEditsGiveTheRebuiltResult) {
     EXPECT_GT(reference, 0.0);
   }
 }
+
+// Two models of one mesh file that differ only in a MESH placement: a
+// matrix or hierarchy cache of one, copied over the other's, is refused in
+// one line, and the load gives the other's own result.
+TEST(RunMeshCache, CachesOfAnotherMeshPlacementAreRebuilt) {
+  const struct {
+    std::vector<std::string> copied;
+    std::string line;
+  } rows[] = {
+      {{".cacheCauchy", ".cacheCauchy.Mgrid"}, "WARNING: Model files changed!"},
+      {{".cacheCauchy.Mgrid"}, "b.cacheCauchy.Mgrid\" was written for another model"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    ModelDirs dirs;
+    dirs.cube("c", "LEVEL 2");
+    const std::string entry = "LEVEL 2 FIXED_VERTICES 4 1 2 3 4 MESH c ";
+    writeFile(dirs.models + "a.config", entry + "1 0 0 3  0 1 0 0  0 0 1 0  0 0 0 1");
+    writeFile(dirs.models + "b.config", entry + "2 0 0 3  0 1 0 0  0 0 1 0  0 0 0 1");
+    std::unique_ptr<::Run> a, b, copied;
+    const double ua = loadAndStep("a", false, a);
+    const double ub = loadAndStep("b", false, b);
+    ASSERT_GT(std::abs(ua - ub), 1e-3 * ub);
+    for (const std::string& cache : row.copied)
+      writeFile(dirs.caches + "b" + cache, readFile(dirs.caches + "a" + cache));
+    std::string printed;
+    const double u = loadAndStep("b", false, copied, &printed);
+    EXPECT_NE(copied->meshFromCache, 0);
+    EXPECT_NE(printed.find(row.line), std::string::npos) << printed;
+    EXPECT_NEAR(u, ub, 1e-9 * ub);
+  }
+}
