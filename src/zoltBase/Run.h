@@ -203,9 +203,10 @@ class Run {
   // Stiffness and density of the finest elements from a byte volume of
   // nx * ny * nz samples over box (xmin, xmax, ymin, ymax, zmin, zmax) and
   // two 256-entry tables. A flat box or a non-positive count is refused.
+  // Without apply the files are only checked and reported.
   static void classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* volumeFile,
                                const float box[6], const char* stiffnessTable,
-                               const char* densityTable);
+                               const char* densityTable, bool apply = true);
   // Softens the elements around the finest vertex nearest to point (or
   // around vertex) and pushes their other nodes away from it with
   // `magnitude`.

@@ -208,7 +208,9 @@ void readVolumeClassification(Run& run, ConfigReader& r) {
                 {volume, stiffness, density});
     return;
   }
-  if (run.meshFromCache) return;  // the cached factors hold it
+  // The cached factors of a warm load hold the classification; its files
+  // are still checked, so that a problem is said on every load.
+  const bool apply = !run.meshFromCache;
   // The box of the finest vertices, widened by the offsets.
   float box[6] = {1e8f, -1e8f, 1e8f, -1e8f, 1e8f, -1e8f};
   for (const Vertex* v : finestVertices(run.hierarchy.get()))
@@ -217,10 +219,11 @@ void readVolumeClassification(Run& run, ConfigReader& r) {
       if (v->restPosition[k] > box[2 * k + 1]) box[2 * k + 1] = v->restPosition[k];
     }
   for (int i = 0; i < 6; ++i) box[i] += f[i] * run.renderSettings.scale[i / 2];
-  std::cout << "Set Stiffness/density from volume \"" << volume << "\" using transfer functions "
-            << stiffness << " and " << density << std::endl;
+  if (apply)
+    std::cout << "Set Stiffness/density from volume \"" << volume << "\" using transfer functions "
+              << stiffness << " and " << density << std::endl;
   Run::classifyByVolume(run.hierarchy.get(), n[0], n[1], n[2], volume.c_str(), box,
-                        stiffness.c_str(), density.c_str());
+                        stiffness.c_str(), density.c_str(), apply);
 }
 
 void readBellow(Run& run, ConfigReader& r) {
@@ -326,8 +329,8 @@ bool Run::readForces(const char* path) {
 }
 
 void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* volumeFile,
-                           const float box[6], const char* stiffnessTable,
-                           const char* densityTable) {
+                           const float box[6], const char* stiffnessTable, const char* densityTable,
+                           bool apply) {
   if (!(box[1] > box[0] && box[3] > box[2] && box[5] > box[4]) || nx < 1 || ny < 1 || nz < 1) {
     std::cerr << "[Run, classifyByVolume] Error: The volume box must have a positive extent and"
                  " every sample count must be positive; classification skipped"
@@ -377,6 +380,7 @@ void Run::classifyByVolume(TetHierarchy* h, int nx, int ny, int nz, const char* 
     if (!factorOk(stiffnessTable, stiffness, s) || !factorOk(densityTable, density, s)) return;
     samples.emplace_back(e, s);
   }
+  if (!apply) return;
   for (const auto& [e, s] : samples) {
     e->setStiffness(stiffness[s]);
     e->setDensity(density[s]);

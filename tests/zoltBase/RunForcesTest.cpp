@@ -315,5 +315,10 @@ TEST(RunForces, OutOfRangeValuesAndOversizedVolumesAreRefused) {
     EXPECT_EQ(l.run->settings.deformationForce->vector[0], row.vector0) << row.config;
     EXPECT_EQ(l.run->settings.forces.size(), row.forces) << row.config;
     for (const FiniteElement* e : finestElements(*l.run)) EXPECT_EQ(e->getStiffness(), 1.0f);
+    // From the caches the first load wrote: what is refused is said again.
+    captureBoth([&] { l.run->preprocess(false); });
+    Loaded warm = loadCaptured("m");
+    EXPECT_NE(warm.run->meshFromCache, 0) << row.config;
+    EXPECT_EQ(warm.output.err, "[Run, " + row.err + "\n") << row.config;
   }
 }
