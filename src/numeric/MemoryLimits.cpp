@@ -108,6 +108,8 @@ uint64_t limitRoom(bool read, const rlimit& r, const char* key) {
 
 }  // namespace
 
+uint64_t addressSpaceUsed() { return keyedValue("/proc/self/status", "VmSize:", 1024); }
+
 uint64_t addressSpaceRoom() {
   rlimit r;
   return limitRoom(getrlimit(RLIMIT_AS, &r) == 0, r, "VmSize:");

@@ -13,6 +13,8 @@ extern uint64_t (*physicalMemory)();
 // cgroup's memory limit; 0 when none is known, which callers take as
 // nothing to check against.
 uint64_t usableMemory();
+// Address space the process maps now (VmSize); 0 when the system does not say.
+uint64_t addressSpaceUsed();
 // Address space left under RLIMIT_AS after what the process maps already
 // (VmSize); 0 when there is no limit, at least 1 under one.
 uint64_t addressSpaceRoom();

@@ -31,21 +31,27 @@ void oneThread() { omp_set_max_active_levels(0); }
 // leave room for it and some headroom, else the factor runs out of memory.
 constexpr uint64_t kBlasBuffer = uint64_t(160) << 20;
 std::atomic<bool> blasBufferMapped{false};
+std::atomic<uint64_t> blasBufferHeld{0};  // what the map added to VmSize
 
 void mapBlasBuffer() {
   if (blasBufferMapped) return;
   const uint64_t room = mappingRoom();
   if (room != 0 && room < kBlasBuffer) throw std::bad_alloc();
+  const uint64_t before = addressSpaceUsed();
   const int one = 1;
   int info = 0;
   double a = 1.0;
   dpotrf_("L", &one, &a, &one, &info);
+  const uint64_t after = addressSpaceUsed();
+  blasBufferHeld = after > before ? after - before : 0;
   blasBufferMapped = true;
 }
 
 }  // namespace
 
 uint64_t CholeskyFactor::blasBufferBytes() { return blasBufferMapped ? 0 : kBlasBuffer; }
+
+uint64_t CholeskyFactor::blasBufferHeldBytes() { return blasBufferHeld; }
 
 struct CholeskyFactor::Impl {
   cholmod_common common;

@@ -50,6 +50,9 @@ class CholeskyFactor {
   // Address space the first factor of the process still has to map for the
   // BLAS work buffer, with headroom; 0 once it is mapped.
   static uint64_t blasBufferBytes();
+  // Address space the mapped buffer holds until the process ends (OpenBLAS
+  // never gives it back); 0 before the first factor.
+  static uint64_t blasBufferHeldBytes();
 
  private:
   struct Impl;

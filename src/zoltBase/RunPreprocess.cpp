@@ -213,8 +213,14 @@ bool Run::checkMemory(const std::string& who, const char* advice) {
             << " MB for the " << (dense ? "dense inverse" : "sparse factor")
             << " of its coarsest level, " << (beforeFixed ? "at most " : "") << n << " unknowns";
   if (roomShort && blas > 0) std::cerr << "; " << blas / MB << " MB for its BLAS work buffer";
-  std::cerr << "), more than the " << (roomShort ? room : have) / MB
-            << " MB this process may use; it is not loaded (" << advice << ")" << std::endl;
+  std::cerr << "), more than the " << (roomShort ? room : have) / MB << " MB this process may use";
+  // OpenBLAS never unmaps its buffer: an earlier model's factor keeps it.
+  const uint64_t heldByBlas = roomShort ? CholeskyFactor::blasBufferHeldBytes() : 0;
+  if (heldByBlas >= MB)
+    std::cerr << " (" << heldByBlas / MB
+              << " MB of the limit are held until the process ends by the BLAS work buffer of an"
+                 " earlier sparse factor)";
+  std::cerr << "; it is not loaded (" << advice << ")" << std::endl;
   refused = 1;
   return false;
 }
