@@ -19,10 +19,13 @@
 using namespace zolt::test;
 
 TEST(RunPreprocess, FixedVerticesAreNumberedFirst) {
+  const std::string unused = "(the first: vertex 8 of level 1); they are held fixed";
   const struct {
     const char* config;
     int fixedCount;
     std::string err;
+    bool twoLevels = false;  // READ_HIERARCHY's cube: level 1 adds the centre
+    std::string held = "";   // the line on the vertices held between fixed ones
   } cases[] = {
       {"LEVEL 1", 0, ""},
       {"LEVEL 1 FIXED_VERTICES 2 3 8", 2, ""},
@@ -33,6 +36,12 @@ TEST(RunPreprocess, FixedVerticesAreNumberedFirst) {
       {"LEVEL 2 FIXED_VERTICES 2 2 3", 2, ""},
       // The face z = 0 held whole: 5 x 5 vertices at LEVEL 3.
       {"LEVEL 3 FIXED_VERTICES 4 1 2 3 4", 25, ""},
+      // The centre is interpolated from all eight corners: held with them,
+      // free while one of them is. No element of level 1 uses corner 8.
+      {"LEVEL 2 READ_HIERARCHY FIXED_VERTICES 8 1 2 3 4 5 6 7 8", 9, unused, true,
+       "[Run, holdBetweenFixed] 1 vertex between fixed ones (interpolated from fixed vertices"
+       " alone) is held too: 9 vertices are fixed\n"},
+      {"LEVEL 2 READ_HIERARCHY FIXED_VERTICES 7 2 3 4 5 6 7 8", 7, unused, true},
       // At most five numbers are listed.
       {"LEVEL 1 FIXED_VERTICES 9 1 2 1 2 1 2 1 2 7", 3,
        "[Run, sortVertices] Warning: Fixed vertices listed more than once: 6 of 9 entries are"
@@ -42,8 +51,14 @@ TEST(RunPreprocess, FixedVerticesAreNumberedFirst) {
     SCOPED_TRACE(c.config);
     ModelDirs dirs;
     dirs.cube("c", c.config);
+    if (c.twoLevels) writeTwoLevelCube(dirs.models + "c");
     std::unique_ptr<::Run> run = loadRun("c");
-    const std::string err = captureBoth([&] { run->preprocess(false); }).err;
+    const CapturedOutput printed = captureBoth([&] { run->preprocess(false); });
+    const std::string& err = printed.err;
+    if (c.twoLevels) {
+      const size_t at = printed.out.find("[Run, holdBetweenFixed]");
+      EXPECT_EQ(at == std::string::npos ? "" : printed.out.substr(at, c.held.size()), c.held);
+    }
     EXPECT_EQ(c.err.empty(), err.empty()) << err;
     EXPECT_NE(err.find(c.err), std::string::npos) << err;
     EXPECT_EQ(run->settings.fixedCount, c.fixedCount);
