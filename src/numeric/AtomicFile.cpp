@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <vector>
 
 #include "SealedFile.h"
 
@@ -63,21 +62,16 @@ void AtomicFile::discard() {
   finished_ = false;
 }
 
-bool AtomicFile::commitAll(std::initializer_list<AtomicFile*> files) {
+bool AtomicFile::commitAll(AtomicFile* files, size_t n) {
   bool ok = true;
-  for (AtomicFile* f : files) ok = f->finish() && ok;
-  std::vector<AtomicFile*> renamed;
-  for (AtomicFile* f : files) {
-    if (ok && f->commit()) {
-      renamed.push_back(f);
-      continue;
-    }
-    ok = false;
-    f->discard();
-  }
-  if (!ok)
-    for (AtomicFile* f : renamed) std::remove(f->path().c_str());
-  return ok;
+  for (size_t i = 0; i < n; ++i) ok = files[i].finish() && ok;
+  size_t renamed = 0;
+  while (ok && renamed < n) ok = files[renamed++].commit();
+  if (ok) return true;
+  for (size_t i = 0; i < n; ++i) files[i].discard();
+  // The last one tried failed and left its real name alone.
+  for (size_t i = 0; i + 1 < renamed; ++i) std::remove(files[i].path().c_str());
+  return false;
 }
 
 }  // namespace zolt

@@ -5,8 +5,8 @@
 // new one, never a mix; a write that fails, or a process killed half way,
 // leaves nothing under the real name.
 
+#include <cstddef>
 #include <fstream>
-#include <initializer_list>
 #include <string>
 
 namespace zolt {
@@ -41,9 +41,10 @@ class AtomicFile {
   bool commit();
   // Closes and removes the temporary file.
   void discard();
-  // All files or none: every one is finished before the first rename; when
-  // a rename fails, the files already renamed are removed again.
-  static bool commitAll(std::initializer_list<AtomicFile*> files);
+  // All of the n files at `files` or none: every one is finished before the
+  // first rename; when a rename fails, the files already renamed are
+  // removed again.
+  static bool commitAll(AtomicFile* files, size_t n);
 
  private:
   std::fstream stream_;

@@ -116,11 +116,13 @@ TEST(AtomicFile, RefusesWhatIsNotARegularFile) {
 TEST(AtomicFile, CommitAllPutsEveryFileInPlaceOrNone) {
   for (bool secondFails : {false, true}) {
     TempDir dir;
-    AtomicFile a(dir.file("a")), b(dir.file("b"));
-    a.stream() << "A";
-    b.stream() << "B";
-    if (secondFails) b.stream().setstate(std::ios::failbit);
-    EXPECT_EQ(AtomicFile::commitAll({&a, &b}), !secondFails);
+    AtomicFile f[2];
+    f[0].open(dir.file("a"));
+    f[1].open(dir.file("b"));
+    f[0].stream() << "A";
+    f[1].stream() << "B";
+    if (secondFails) f[1].stream().setstate(std::ios::failbit);
+    EXPECT_EQ(AtomicFile::commitAll(f, 2), !secondFails);
     EXPECT_EQ(exists(dir.file("a")), !secondFails);
     EXPECT_EQ(exists(dir.file("b")), !secondFails);
     EXPECT_EQ(filesIn(dir), secondFails ? 0 : 2);
