@@ -5,7 +5,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
+#include "AtomicFile.h"
 #include "BinaryIO.h"
 #include "Converters.h"
 
@@ -163,22 +165,49 @@ bool parseFloats(const char* p, float* out, int n, bool allowMore) {
   return allowMore || onlySpaceLeft(p);
 }
 
-bool writeTextFile(const char* method, const std::string& path, const std::string& text) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out && out.write(text.data(), static_cast<std::streamsize>(text.size())) && out.flush())
-      return true;
+namespace {
+
+// Writes texts[i] to paths[i] for each of the (one or two) paths, all or
+// none (AtomicFile). A null text is one whose building failed: nothing is
+// written then.
+bool writeAll(const char* method, std::initializer_list<std::string> paths,
+              std::initializer_list<const std::string*> texts) {
+  std::string names;
+  for (const std::string& p : paths) names += (names.empty() ? "" : " and ") + p;
+  for (const std::string* t : texts)
+    if (!t) return fail(method, names, "cannot be written (out of memory)");
+  AtomicFile files[2];
+  size_t n = 0;
+  auto text = texts.begin();
+  for (const std::string& p : paths) {
+    AtomicFile& f = files[n++];
+    if (f.open(p)) f.stream().write((*text)->data(), static_cast<std::streamsize>((*text)->size()));
+    ++text;
   }
-  std::remove(path.c_str());
-  return fail(method, path, "cannot be written");
+  return AtomicFile::commitAll(files, n) || fail(method, names, "cannot be written");
 }
 
-bool writeMeshFiles(const char* method, const std::string& base, const std::string& nodeText,
-                    const std::string& eleText) {
-  if (!writeTextFile(method, base + ".node", nodeText)) return false;
-  if (writeTextFile(method, base + ".ele", eleText)) return true;
-  std::remove((base + ".node").c_str());
-  return false;
+// The text of a stream, null when a write to it failed (out of memory).
+std::unique_ptr<std::string> textOf(const std::ostringstream& s) {
+  return s ? std::make_unique<std::string>(s.str()) : nullptr;
+}
+
+}  // namespace
+
+bool writeTextFile(const char* method, const std::string& path, const std::ostringstream& text) {
+  const auto t = textOf(text);
+  return writeAll(method, {path}, {t.get()});
+}
+
+bool writeMeshFiles(const char* method, const std::string& base, const std::ostringstream& node,
+                    const std::ostringstream& ele) {
+  const auto n = textOf(node), e = textOf(ele);
+  return writeAll(method, {base + ".node", base + ".ele"}, {n.get(), e.get()});
+}
+
+bool writeMeshFiles(const char* method, const std::string& base, const std::string& node,
+                    const std::string& ele) {
+  return writeAll(method, {base + ".node", base + ".ele"}, {&node, &ele});
 }
 
 }  // namespace zolt::tools

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace zolt::tools {
@@ -86,9 +87,14 @@ class LineInput : public InputFile {
 bool parseInts(const char* p, long* out, int n);
 bool parseFloats(const char* p, float* out, int n, bool allowMore = false);
 
-// Writes the whole text or, on failure, reports and removes the file.
-bool writeTextFile(const char* method, const std::string& path, const std::string& text);
+// Writes the whole text or nothing: on failure, one line names the file(s)
+// not written, and what was under their names is left as it was. A stream
+// that failed while the text was built (it ran out of memory) is not
+// written.
+bool writeTextFile(const char* method, const std::string& path, const std::ostringstream& text);
 // base + ".node" and base + ".ele", both or neither.
+bool writeMeshFiles(const char* method, const std::string& base, const std::ostringstream& nodeText,
+                    const std::ostringstream& eleText);
 bool writeMeshFiles(const char* method, const std::string& base, const std::string& nodeText,
                     const std::string& eleText);
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "ConverterIO.h"
@@ -91,7 +92,9 @@ int convertFlowField(const std::string& gridPath, const std::string& flowPath,
   if (!flow.open() || !flow.read(nodes, "node count")) return 0;
   if (nodes != nVertices) {
     std::printf("ERROR: FLOWFIELD DOES NOT MATCH GRID - %i nodes indicated!\n", nodes);
-    return 0;
+    std::fflush(stdout);
+    return flow.fail("node count " + std::to_string(nodes) + " does not match the " +
+                     std::to_string(nVertices) + " vertices of " + gridPath);
   }
   for (double& h : header)
     if (!flow.read(h, "flow header")) return 0;

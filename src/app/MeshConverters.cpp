@@ -108,7 +108,7 @@ bool rewriteNodeEle(const std::string& inBase, const std::string& outPath) {
     out << p.x[0] << " " << p.x[1] << " " << p.x[2] << " " << p.value << "\n";
   for (const Corners& c : elements)
     out << c[0] - 1 << " " << c[1] - 1 << " " << c[2] - 1 << " " << c[3] - 1 << "\n";
-  return zolt::tools::writeTextFile(kMethod, outPath, out.str());
+  return zolt::tools::writeTextFile(kMethod, outPath, out);
 }
 
 bool convertMeshA(int levels, const float offset[3], float scaleA, float scaleB,
@@ -158,7 +158,7 @@ bool convertMeshA(int levels, const float offset[3], float scaleA, float scaleB,
     for (size_t e = 0; e < mA; ++e) element(e, ea[e], 0, xa[e]);
     for (size_t e = 0; e < eb.size(); ++e) element(mA + e, eb[e], static_cast<long>(nA), xb[e]);
   }
-  return zolt::tools::writeMeshFiles(kMethod, outBase, node.str(), ele.str());
+  return zolt::tools::writeMeshFiles(kMethod, outBase, node, ele);
 }
 
 bool convertMeshMinMax(const std::string& outBase, const std::string& inPath) {
@@ -215,7 +215,7 @@ bool convertMeshMinMax(const std::string& outBase, const std::string& inPath) {
     ele << e + 1 << " " << c[0] + 1 << " " << c[1] + 1 << " " << c[2] + 1 << " " << c[3] + 1
         << "\n";
   }
-  return zolt::tools::writeMeshFiles(kMethod, outBase, node.str(), ele.str());
+  return zolt::tools::writeMeshFiles(kMethod, outBase, node, ele);
 }
 
 bool convertMeshC(const std::string& outBase, const std::vector<std::string>& inPaths) {
@@ -246,5 +246,5 @@ bool convertMeshC(const std::string& outBase, const std::vector<std::string>& in
       ele << e + 1 << " " << v[1] << " " << v[2] << " " << v[3] << " " << v[4] << "\n";
     }
   }
-  return zolt::tools::writeMeshFiles(kMethod, outBase, node.str(), ele.str());
+  return zolt::tools::writeMeshFiles(kMethod, outBase, node, ele);
 }

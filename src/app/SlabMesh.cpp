@@ -42,5 +42,5 @@ bool generateSlabMesh(const std::string& outBase, int levels, float thickness) {
           ele << number++ << " " << c[0] << " " << c[1] << " " << c[2] << " " << c[3] << "\n";
       }
   }
-  return zolt::tools::writeMeshFiles(kMethod, outBase, node.str(), ele.str());
+  return zolt::tools::writeMeshFiles(kMethod, outBase, node, ele);
 }

@@ -6,7 +6,6 @@
 #include <xmmintrin.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <iomanip>
@@ -26,8 +25,6 @@ void flushDenormals() {
 }
 
 void useOneMallocArena() { mallopt(M_ARENA_MAX, 1); }
-
-void refuseOversizeWrites() { std::signal(SIGXFSZ, SIG_IGN); }
 
 void printBanner() {
   std::cout << std::endl

@@ -61,7 +61,7 @@ bool convertSurfaceLevels(const std::string& inPath, const std::string& outBase)
       node << v + 1 << " " << x[3 * v] << " " << -int(x[3 * v + 1]) << " " << x[3 * v + 2]
            << " 0\n";
   }
-  return zolt::tools::writeMeshFiles(kMethod, outBase, node.str(), ele.str());
+  return zolt::tools::writeMeshFiles(kMethod, outBase, node, ele);
 }
 
 namespace {
@@ -189,5 +189,5 @@ bool convertObjMesh(const std::string& outBase, const std::vector<std::string>& 
   std::ostringstream node, ele;
   for (const std::string& path : inPaths)
     if (!readObjLevel(path, node, ele)) return false;
-  return zolt::tools::writeMeshFiles("convertObjMesh", outBase, node.str(), ele.str());
+  return zolt::tools::writeMeshFiles("convertObjMesh", outBase, node, ele);
 }

@@ -1,6 +1,6 @@
 // zolt_tools <command> <arguments>: the offline converters from the command
-// line. Exit code 0 on success, 1 when a conversion fails, 2 for a usage
-// error.
+// line. Exit code 0 on success, 1 when a conversion fails (its outputs are
+// then not written), 2 for a usage error.
 
 #include <cerrno>
 #include <climits>
@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "Converters.h"
+#include "Startup.h"
 
 namespace {
 
@@ -25,6 +27,8 @@ struct Command {
   bool moreAllowed;  // any number of arguments past minArgs
   // 0 success, 1 failed conversion, 2 bad argument.
   int (*run)(const Args&);
+  size_t output;  // the argument that names the output
+  bool base;      // it is a base name: <base>.node and <base>.ele
 };
 
 bool toInt(const std::string& s, int& v) {
@@ -97,25 +101,27 @@ const Command kCommands[] = {
     {"transfer", "<in> <out> <r> <g> <b> <a> <min> <max>",
      "256 lines of four bytes into a ramp from min to max and the channels\n"
      "switched on (r g b a: 0 or 1), scaled to 0..1",
-     8, false, transfer},
+     8, false, transfer, 1, false},
     {"rewrite", "<inBase> <out>",
-     "inBase.node and inBase.ele into one file of vertices and 0-based elements", 2, false,
-     rewrite},
+     "inBase.node and inBase.ele into one file of vertices and 0-based elements", 2, false, rewrite,
+     1, false},
     {"merge", "<levels> <ox> <oy> <oz> <scaleA> <scaleB> <outBase> <baseA> <baseB>",
      "two mesh hierarchies into one, level by level; B scaled and moved by the offset", 9, false,
-     merge},
+     merge, 6, true},
     {"slab", "<outBase> <levels> <thickness>",
-     "the slab [-1,1] x [-1,1] x [0,thickness], level l with 2^l cells per side", 3, false, slab},
+     "the slab [-1,1] x [-1,1] x [0,thickness], level l with 2^l cells per side", 3, false, slab, 0,
+     true},
     {"minmax", "<outBase> <in>",
      "a vertex/element text file; keeps the elements in the middle of the x and z range", 2, false,
-     minmax},
-    {"stack", "<outBase> <in>...", "vertex/element text files, one level each", 2, true, stack},
+     minmax, 0, true},
+    {"stack", "<outBase> <in>...", "vertex/element text files, one level each", 2, true, stack, 0,
+     true},
     {"surface", "<in> <outBase>", "binary triangle levels over 16-bit coordinates, y negated", 2,
-     false, surface},
+     false, surface, 1, true},
     {"obj", "<outBase> <in.obj>...",
-     "OBJ surfaces into consistently oriented triangles, one level each", 1, true, obj},
+     "OBJ surfaces into consistently oriented triangles, one level each", 1, true, obj, 0, true},
     {"flow", "<grid> <flow> <outBase>",
-     "a tetrahedral flow grid with its flow file; energy as vertex value", 3, false, flow},
+     "a tetrahedral flow grid with its flow file; energy as vertex value", 3, false, flow, 2, true},
 };
 
 void usage(FILE* out) {
@@ -135,6 +141,7 @@ void usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  refuseOversizeWrites();
   if (argc < 2) {
     usage(stderr);
     return 2;
@@ -151,7 +158,17 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "Usage: zolt_tools %s %s\n", c.name, c.arguments);
       return 2;
     }
-    return c.run(args);
+    // The converters build their texts in memory; running out of it ends
+    // the conversion with nothing written.
+    try {
+      return c.run(args);
+    } catch (const std::bad_alloc&) {
+      // Printed in pieces: nothing more is allocated.
+      const char* out = args[c.output].c_str();
+      std::fprintf(stderr, "zolt_tools %s: %s%s%s%s: cannot be written (out of memory)\n", c.name,
+                   out, c.base ? ".node and " : "", c.base ? out : "", c.base ? ".ele" : "");
+      return 1;
+    }
   }
   std::fprintf(stderr, "zolt_tools: unknown command \"%s\"\n", name.c_str());
   usage(stderr);

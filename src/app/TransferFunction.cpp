@@ -33,5 +33,5 @@ bool convertTransferFunction(const std::string& inPath, const std::string& outPa
       if (channels[c]) out << bytes[i][c] * kByte << " ";
     out << "\n";
   }
-  return zolt::tools::writeTextFile(kMethod, outPath, out.str());
+  return zolt::tools::writeTextFile(kMethod, outPath, out);
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "AtomicFile.h"
 #include "BinaryIO.h"
 #include "SealedFile.h"
 #include "SurfaceMesh.h"
@@ -100,14 +101,14 @@ bool SurfaceMesh::writeWeights(const char* cacheName, bool fur) const {
   if (!mesh || nodeIndices.size() != n || weights.size() != n || normalFrame.size() != n ||
       faceCoords.size() != n)
     return false;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) {
-    const std::string why = zolt::notAFile(path);
+  zolt::AtomicFile file(path);
+  if (!file.is_open()) {
+    const std::string& why = file.why();
     std::printf("Error: The file %s could not be opened%s\n", path.c_str(),
                 why.empty() ? "" : (" (it " + why + ")").c_str());
     return false;
   }
-  zolt::SealedOutBuf sealed(*file.rdbuf());
+  zolt::SealedOutBuf sealed(*file.stream().rdbuf());
   std::ostream out(&sealed);
   zolt::bin::writeU32(out, kWeightMagic);
   zolt::bin::writeU32(out, vertexCount);
@@ -117,11 +118,6 @@ bool SurfaceMesh::writeWeights(const char* cacheName, bool fur) const {
   for (uint32_t k : nodeIndices) zolt::bin::writeU32(out, k);
   for (const std::vector<float>* a : {&weights, &normalFrame, &faceCoords})
     for (float v : *a) zolt::bin::writeF32(out, v);
-  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
-  file.close();
-  if (!file) {
-    std::remove(path.c_str());
-    return false;
-  }
-  return true;
+  if (!sealed.seal() || !out) file.stream().setstate(std::ios::failbit);
+  return file.commit();
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "AtomicFile.h"
 #include "BinaryIO.h"
 #include "RenderSettings.h"
 #include "SealedFile.h"
@@ -85,8 +86,8 @@ bool VolumeMesh::readCache(const std::string& path, bool wantImage) {
 
 bool VolumeMesh::writeCache(const std::string& path, bool withScalars,
                             const VolumeImage& smoothed) const {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  zolt::SealedOutBuf sealed(*file.rdbuf());
+  zolt::AtomicFile file(path);
+  zolt::SealedOutBuf sealed(*file.stream().rdbuf());
   std::ostream out(&sealed);
   writeU32(out, kVolumeMagic);
   writeI32(out, nodeCount);
@@ -100,10 +101,8 @@ bool VolumeMesh::writeCache(const std::string& path, bool withScalars,
     out.write(reinterpret_cast<const char*>(smoothed.voxels.data()),
               std::streamsize(smoothed.voxels.size()));
   }
-  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
-  file.close();
-  if (file) return true;
+  if (!sealed.seal() || !out) file.stream().setstate(std::ios::failbit);
+  if (file.commit()) return true;
   std::cout << "[RenderVolume, writeCache] Error: Can't write file \"" << path << "\"" << std::endl;
-  if (zolt::notAFile(path).empty()) std::remove(path.c_str());  // never a directory
   return false;
 }

@@ -1,31 +1,27 @@
 #pragma once
-// Shared steps of the simulation's cache files: a checked end of a write,
+// Shared steps of the simulation's cache files: a checked commit of a write,
 // and a block record read that refuses a wrong shape before the reader sees
 // it.
 
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "AtomicFile.h"
 #include "BinaryIO.h"
 #include "BlockMatrix.h"
 #include "PackedMatrix.h"
 
 namespace zolt::cache {
 
-// Flushes the stream; when anything written failed, closes it and removes
-// the file so that no partial cache is left. True when the write succeeded;
-// false, quietly, for a stream that never opened.
-template <class Stream>
-bool finishWrite(Stream& s, const std::string& path, const char* method) {
-  if (!s.is_open()) return false;  // nothing written; the opener reported it
-  s.flush();
-  if (s.good()) return true;
-  std::cout << "[LinSimulation, " << method << "] Error: Could not write the cache file \"" << path
+// Checks a cache written into `file` and renames it into place; when any
+// write failed, reports it, and no partial cache is left. True when the
+// cache was written; false, quietly, for a file that never opened.
+inline bool commit(AtomicFile& file, const char* who) {
+  if (!file.is_open()) return false;  // nothing written; the opener reported it
+  if (file.commit()) return true;
+  std::cout << "[" << who << "] Error: Could not write the cache file \"" << file.path()
             << "\"; it is removed." << std::endl;
-  s.close();
-  std::remove(path.c_str());
   return false;
 }
 

@@ -234,14 +234,14 @@ std::string LinSimulation::readHierarchyCache(std::istream& in,
 
 void LinSimulation::buildHierarchy(int scheme) {
   const std::string& path = settings->hierarchyCachePath;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  zolt::AtomicFile file(path);
   if (!file.is_open()) {
-    const std::string why = zolt::notAFile(path);
+    const std::string& why = file.why();
     std::cout << "[LinSimulation, buildHierarchy] Error: Could not create \"" << path << "\""
               << (why.empty() ? "" : " (it " + why + ")") << "; the hierarchy is not cached."
               << std::endl;
   }
-  zolt::SealedOutBuf sealed(*file.rdbuf());
+  zolt::SealedOutBuf sealed(*file.stream().rdbuf());
   std::ostream out(&sealed);
   double material[6];
   materialValues(*settings->material, material);
@@ -271,8 +271,8 @@ void LinSimulation::buildHierarchy(int scheme) {
   }
   zolt::bin::writeI32(out, mg.coarseSolverType);
   if (mg.coarseSolverType == kInvert) mg.coarse->writeToFile(out);
-  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
-  zolt::cache::finishWrite(file, path, "buildHierarchy");
+  if (!sealed.seal() || !out) file.stream().setstate(std::ios::failbit);
+  zolt::cache::commit(file, "LinSimulation, buildHierarchy");
 }
 
 void LinSimulation::updateHierarchy() {

@@ -50,7 +50,7 @@ LinSimulation::~LinSimulation() {
   prescribed.shrink_to_fit();
 }
 
-// Header and records go through the seal; a failed write removes the file.
+// Header and records go through the seal.
 bool LinSimulation::writeMatrixCache(std::fstream& file) {
   zolt::SealedOutBuf sealed(*file.rdbuf());
   std::iostream out(&sealed);
@@ -69,8 +69,9 @@ bool LinSimulation::writeMatrixCache(std::fstream& file) {
   M->writeToFile(out);
   lumpedMass->writeToFile(out);
   S->writeToFile(out);
+  // The owner of the file commits it (zolt::cache::commit) once this
+  // returns; a failed write is seen there.
   if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
-  zolt::cache::finishWrite(file, settings->matrixCachePath, "LinSimulation");
   return true;
 }
 

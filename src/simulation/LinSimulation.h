@@ -61,8 +61,9 @@ class LinSimulation : public FEMSimulation {
   // sets cacheInvalid and leaves a shell without matrices that the caller
   // deletes before it rebuilds. Then creates the scheme (none for scheme 6)
   // and the multigrid hierarchy, read from the hierarchy cache when that
-  // matches the scheme and material, else built and cached. A failed cache
-  // write removes the file.
+  // matches the scheme and material, else built and cached. When
+  // generating, matrixCache is a temporary file (AtomicFile) that the caller
+  // commits afterwards; a failed hierarchy cache write leaves no file.
   LinSimulation(TetHierarchy* hierarchy, SimulationSettings* settings, std::fstream* matrixCache,
                 bool generate, int integrationScheme, uint8_t dim);
   ~LinSimulation() override;

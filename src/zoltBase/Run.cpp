@@ -239,12 +239,9 @@ void Run::openCaches(const char* name, bool generate) {
       std::cout << "[Run] Matrix cache \"" << matrixCachePath
                 << "\" is missing; the matrices are rebuilt" << std::endl;
   }
-  if (generateCache) {
-    matrixCache.open(matrixCachePath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (matrixCache.fail())
-      std::cout << "[Run] Error opening file \"" << matrixCachePath << "\" for writing"
-                << (notAFile.empty() ? "" : " (it " + notAFile + ")") << std::endl;
-  }
+  if (generateCache && !newMatrixCache.open(matrixCachePath))
+    std::cout << "[Run] Error opening file \"" << matrixCachePath << "\" for writing"
+              << (notAFile.empty() ? "" : " (it " + notAFile + ")") << std::endl;
   settings.hierarchyCachePath = matrixCachePath + ".Mgrid";
   settings.matrixCachePath = matrixCachePath;
   renderSettings.volumeCachePath = cachesPath + name + ".cacheVolume";

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "AtomicFile.h"
 #include "ElementModel.h"
 #include "RenderSettings.h"
 #include "SimulationSettings.h"
@@ -81,8 +82,9 @@ class Run {
  public:
   std::unique_ptr<TetHierarchy> hierarchy;  // level 0 coarsest; null while refused early
   std::vector<int> fixedVertices;           // 0-based finest-level positions
-  std::fstream matrixCache;
-  uint8_t generateCache = 0;  // 1: the matrix cache is being (re)written
+  std::fstream matrixCache;                 // the matrix cache being read
+  zolt::AtomicFile newMatrixCache;  // the matrix cache being written, committed by preprocess
+  uint8_t generateCache = 0;        // 1: the matrix cache is being (re)written
   std::unique_ptr<Simulation> simulation;
   ZoltRenderable* renderable = nullptr;  // owned; freed through frontEnd.deleteDrawable
   ZoltControl* control = nullptr;        // owned; freed through frontEnd.deleteControl

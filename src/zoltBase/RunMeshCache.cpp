@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "AtomicFile.h"
 #include "BinaryIO.h"
 #include "FiniteElement.h"
 #include "MemoryLimits.h"
@@ -24,9 +25,9 @@ constexpr uint32_t kMeshMagic = 0x7A91A003;
 }
 
 void Run::writeMesh(const char* path) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) {
-    const std::string why = zolt::notAFile(path);
+  zolt::AtomicFile file(path);
+  if (!file.is_open()) {
+    const std::string& why = file.why();
     std::cout << "Error: File \"" << path << "\" could not be created"
               << (why.empty() ? "" : " (it " + why + ")") << "!" << std::endl
               << std::endl;
@@ -34,7 +35,7 @@ void Run::writeMesh(const char* path) {
   }
   std::cout << "Write Mesh to file \"" << path << "\"" << std::endl;
   const TetHierarchy& h = *hierarchy;
-  zolt::SealedOutBuf sealed(*file.rdbuf());
+  zolt::SealedOutBuf sealed(*file.stream().rdbuf());
   std::ostream out(&sealed);
   ChunkWriter w(out);
   w.writeI32(static_cast<int32_t>(kMeshMagic));
@@ -82,13 +83,10 @@ void Run::writeMesh(const char* path) {
     previous.swap(current);
   }
   w.flush();
-  if (!sealed.seal() || !out) file.setstate(std::ios::failbit);
-  file.close();
-  if (file.fail()) {
+  if (!sealed.seal() || !out) file.stream().setstate(std::ios::failbit);
+  if (!file.commit())
     std::cerr << "[Run, writeMesh] Error: Writing \"" << path << "\" failed; file removed"
               << std::endl;
-    std::remove(path);
-  }
 }
 
 namespace {

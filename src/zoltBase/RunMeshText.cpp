@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "AtomicFile.h"
 #include "ConfigReader.h"
 #include "FiniteElement.h"
 #include "Run.h"
@@ -27,6 +28,13 @@
 #include "ZoltAssert.h"
 
 namespace {
+
+// Puts a written text file in place; one line when that failed.
+void commitText(zolt::AtomicFile& file, const char* method) {
+  if (!file.commit())
+    std::cout << "[Run, " << method << "] Error: File \"" << file.path()
+              << "\" could not be written; it is left as it was" << std::endl;
+}
 
 std::string at(int level, long long vertex) {
   return "vertex " + std::to_string(vertex + 1) + " of level " + std::to_string(level);
@@ -389,13 +397,16 @@ void Run::readParamsValues(const char* path) {
   }
 }
 
+// The text writers below replace their file whole (AtomicFile): a failed
+// write leaves the old file.
 void Run::writeParamsValues(const char* path) const {
-  std::ofstream out(path);
-  if (!out.is_open()) {
+  zolt::AtomicFile file(path);
+  if (!file.is_open()) {
     std::cout << "Error: File \"" << path << "\" could not be created!" << std::endl;
     return;
   }
-  writeParamsValues(out);
+  writeParamsValues(file.stream());
+  commitText(file, "writeParamsValues");
 }
 
 void Run::writeParamsValues(std::ostream& out) const {
@@ -413,8 +424,9 @@ void Run::writeParamsValues(std::ostream& out) const {
 }
 
 void Run::writeNodeLevel(const char* path, int nLevels) const {
-  std::ofstream out(path);
-  if (!out.is_open()) exitMissingFile(path);
+  zolt::AtomicFile file(path);
+  if (!file.is_open()) exitMissingFile(path);
+  std::ostream& out = file.stream();
   const float* s = renderSettings.scale;
   const double* c = renderSettings.centre;
   const bool swap = renderSettings.swapXY != 0;
@@ -430,6 +442,7 @@ void Run::writeNodeLevel(const char* path, int nLevels) const {
           << "\n";
     }
   }
+  commitText(file, "writeNodeLevel");
 }
 
 void Run::flagSurfaces(const char* name) {
@@ -443,8 +456,9 @@ void Run::flagSurfaces(const char* name) {
 }
 
 void Run::writeEleFlags(const char* path, int nLevels) const {
-  std::ofstream out(path);
-  if (!out.is_open()) exitMissingFile(path);
+  zolt::AtomicFile file(path);
+  if (!file.is_open()) exitMissingFile(path);
+  std::ostream& out = file.stream();
   const int nodes = nodesPerElement(elementType);
   for (int l = 0; l < nLevels && l < hierarchy->nLevels; ++l) {
     const std::vector<FiniteElement*>& level = hierarchy->elements[l];
@@ -457,4 +471,5 @@ void Run::writeEleFlags(const char* path, int nLevels) const {
       out << static_cast<int>(level[e]->getFaceMask()) << " \t\n";
     }
   }
+  commitText(file, "writeEleFlags");
 }

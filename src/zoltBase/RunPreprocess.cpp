@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "CacheFiles.h"
 #include "FEMSimulation.h"
 #include "FiniteElement.h"
 #include "LinSimulation.h"
@@ -227,11 +228,7 @@ bool Run::checkMemory(const std::string& who, const char* advice) {
 
 void Run::preprocess(bool createSimulation) {
   // A refused model leaves no empty matrix cache behind.
-  auto refuse = [this] {
-    if (!generateCache || !matrixCache.is_open()) return;
-    matrixCache.close();
-    std::remove(matrixCachePath.c_str());
-  };
+  auto refuse = [this] { newMatrixCache.discard(); };
   if (!checkDimension()) return refuse();
   if (!meshFromCache) {
     sortVertices(&settings.fixedCount, true);
@@ -254,11 +251,13 @@ void Run::preprocess(bool createSimulation) {
   if (elementModel == ElementModel::Green || elementModel == ElementModel::Partition) {
     if (elementType == ElementType::TETRAHEDRON && nElements > 25000) {
       std::cout << "ERROR: Too many Tetrahedron for nonlinear Green Tensor!" << std::endl;
+      refuse();
       std::exit(1);
     }
     if (elementType == ElementType::SERENDIPITY_TET && nElements > 10000) {
       std::cout << "ERROR: Too many Serendipity Tetrahedron for nonlinear Green Tensor!"
                 << std::endl;
+      refuse();
       std::exit(1);
     }
   }
@@ -268,8 +267,9 @@ void Run::preprocess(bool createSimulation) {
     return refuse();
   auto create = [&] {
     if (elementModel == ElementModel::Cauchy)
-      simulation = std::make_unique<LinSimulation>(hierarchy.get(), &settings, &matrixCache,
-                                                   generateCache != 0, integrationScheme, dim);
+      simulation = std::make_unique<LinSimulation>(
+          hierarchy.get(), &settings, generateCache ? &newMatrixCache.stream() : &matrixCache,
+          generateCache != 0, integrationScheme, dim);
   };
   cacheMeshMismatch = 0;
   create();
@@ -286,15 +286,13 @@ void Run::preprocess(bool createSimulation) {
     cacheMeshMismatch = 0;
     generateCache = 1;
     matrixCache.close();
-    std::remove(matrixCachePath.c_str());
-    matrixCache.clear();
     std::cout << "Open Cache file \"" << matrixCachePath << "\" for writing" << std::endl;
-    matrixCache.open(matrixCachePath, std::ios::out | std::ios::trunc | std::ios::binary);
+    newMatrixCache.open(matrixCachePath);
     create();
   }
   cacheInvalid = 0;
   cacheMeshMismatch = 0;
   std::cout << "*** Finished Preprocessing." << std::endl << std::endl;
-  matrixCache.flush();
   matrixCache.close();
+  if (generateCache) zolt::cache::commit(newMatrixCache, "Run, preprocess");
 }

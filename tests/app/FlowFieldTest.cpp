@@ -42,8 +42,9 @@ TEST(FlowField, MismatchedOrMalformedInputWritesNothing) {
     std::string grid, flow;
     const char *file, *out, *err;
   } rows[] = {
-      {grid, "4" + flow.substr(1), "",
-       "ERROR: FLOWFIELD DOES NOT MATCH GRID - 4 nodes indicated!\n", ""},
+      {grid, "4" + flow.substr(1), "f.txt",
+       "ERROR: FLOWFIELD DOES NOT MATCH GRID - 4 nodes indicated!\n",
+       "node count 4 does not match the 5 vertices of "},
       {grid, flow.substr(0, flow.size() - 3), "f.txt", "", "node 5: the file ends before it"},
       {"1 0 0\nPOINTS\n0 0 0\n", flow, "g.txt", "", "no section VERTICES"},
       {"1 0 2000\nVERTICES\n0 0 0\n", flow, "g.txt", "", "tetrahedron count 2000 exceeds the file"},
@@ -57,8 +58,10 @@ TEST(FlowField, MismatchedOrMalformedInputWritesNothing) {
     const auto io = captureBoth([&] { result = convertFlowField(g, f, dir.file("o")); });
     EXPECT_EQ(result, 0) << r.err;
     EXPECT_NE(io.out.find(r.out), std::string::npos) << io.out;
+    // The mismatch names both files.
+    const std::string grid = std::string(r.err).find("vertices of") != std::string::npos ? g : "";
     EXPECT_EQ(io.err, *r.err ? "[Converters, convertFlowField] Error: " + dir.file(r.file) + ": " +
-                                   r.err + "\n"
+                                   r.err + grid + "\n"
                              : "");
     EXPECT_FALSE(exists(dir, "o.node"));
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <iterator>
@@ -625,6 +626,42 @@ TEST(HeadlessStepping, ACacheBeyondTheFileSizeLimitIsRemovedAndTheLoadGoesOn) {
     EXPECT_EQ((after.out + after.err).find(damage), std::string::npos) << after.out;
   ASSERT_FALSE(maxu(limited.out).empty());
   EXPECT_EQ(maxu(limited.out), maxu(after.out));
+}
+
+// Three loads of one model from one caches directory at once (schemes 0,
+// 3, 0), first cold, then warm: each cache is replaced whole, so every load
+// and the next one read what they find. Before, the caches were written in
+// place and the next load met "Checksum mismatch in
+// "caches/bunny.cacheCauchy.Mgrid"".
+TEST(HeadlessStepping, ConcurrentLoadsLeaveWholeCaches) {
+  TempDir t;
+  copyModel(t, "bunny");
+  const std::string loads =
+      "i=0; for s in 0 3 0; do i=$((i+1)); (timeout 60 \"$0\" --models models --caches caches "
+      "--model bunny --scheme $s --load-only > out.$i 2>&1; echo $? > code.$i) & done; wait";
+  for (const char* trial : {"cold", "warm"}) {
+    SCOPED_TRACE(trial);
+    ASSERT_EQ(runProgram(t.file(""), {"/bin/sh", "-c", loads, ZOLT_HEADLESS}).status, 0);
+    for (const char* i : {"1", "2", "3"}) {
+      const std::string out = readFile(t.file(std::string("out.") + i));
+      EXPECT_EQ(readFile(t.file(std::string("code.") + i)), "0\n") << out;
+      EXPECT_EQ(occurrences(out, "Error"), 0u) << out;
+    }
+    // The next load with the scheme the hierarchy cache holds reads every
+    // cache as it is.
+    const std::string mgrid = readFile(t.file("caches/bunny.cacheCauchy.Mgrid"));
+    ASSERT_GT(mgrid.size(), 20u);
+    const ProgramResult next =
+        step(t, "bunny", {"--scheme", std::to_string(int(mgrid[16])), "--load-only"});
+    ASSERT_EQ(next.status, 0) << next.err;
+    const std::string all = next.out + next.err;
+    EXPECT_NE(all.find("Read Mesh from file"), std::string::npos) << all;
+    EXPECT_NE(all.find("Reading Matrix Hierarchy"), std::string::npos) << all;
+    for (const char* rebuilt : {"Checksum", "rebuilt", "Write Mesh", "Caching", "Error"})
+      EXPECT_EQ(all.find(rebuilt), std::string::npos) << rebuilt << "\n" << all;
+    for (const auto& e : std::filesystem::directory_iterator(t.file("caches")))
+      EXPECT_EQ(e.path().string().find(".tmp."), std::string::npos) << e.path();
+  }
 }
 
 // --vertex and --pin take the mesh file's vertex number: vertex 11 of beam

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "ToolFiles.h"
@@ -35,6 +39,27 @@ std::vector<ToolRun> runTools(const std::vector<std::pair<const TempDir*, std::s
 
 ToolRun runTools(const TempDir& dir, const std::string& args) {
   return runTools({{&dir, args}})[0];
+}
+
+// Runs zolt_tools with args in dir under the limit `resource` of `bytes`.
+ToolRun runLimited(const TempDir& dir, std::vector<std::string> args, int resource, rlim_t bytes) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit limit{bytes, bytes};
+    if (chdir(dir.file("").c_str()) != 0 || setrlimit(resource, &limit) != 0 ||
+        !std::freopen("stdout", "w", stdout) || !std::freopen("stderr", "w", stderr))
+      _exit(99);
+    args.insert(args.begin(), ZOLT_TOOLS_PATH);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(98);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), readFile(dir.file("stdout")),
+          readFile(dir.file("stderr"))};
 }
 
 }  // namespace
@@ -131,5 +156,51 @@ TEST(ToolsMain, MalformedInputExitsWithOne) {
     EXPECT_EQ(run.err.rfind(rows[i].err, 0), 0u) << rows[i].args << ": " << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(exists(*dirs[i], "out.node") || exists(*dirs[i], "out")) << rows[i].args;
+  }
+}
+
+// Out of memory or past the file-size limit, a converter writes none of its
+// outputs: exit code 1, one line naming them, nothing new under their names
+// and no temporary file left; an older output stays as it was. Before, slab
+// ended in std::bad_alloc (exit 134), exited 0 over an output cut where its
+// text stream ran out of memory, or was killed by SIGXFSZ over a cut file.
+TEST(ToolsMain, ALimitLeavesNoOutputAndOneLine) {
+  const rlim_t MB = 1 << 20;
+  const struct {
+    std::vector<std::string> args;
+    int resource;
+    rlim_t bytes;
+    const char* names;
+  } rows[] = {
+      {{"slab", "big", "9", "0.2"}, RLIMIT_AS, 24 * MB, "big.node and big.ele"},
+      {{"slab", "big", "9", "0.2"}, RLIMIT_AS, 48 * MB, "big.node and big.ele"},
+      // big.node (63408 bytes) fits, big.ele (178975) does not.
+      {{"slab", "big", "6", "0.2"}, RLIMIT_FSIZE, 64 << 10, "big.node and big.ele"},
+      {{"transfer", "in", "big", "1", "1", "1", "1", "0", "1"}, RLIMIT_FSIZE, 1024, "big"},
+  };
+  std::string ramp;
+  for (int i = 0; i < 256; ++i) ramp += "1 2 3 4\n";
+  for (const auto& r : rows) {
+    const std::string what = r.args[0] + " " + std::to_string(r.bytes);
+    for (bool older : {false, true}) {
+      SCOPED_TRACE(what + (older ? " over older outputs" : ""));
+      TempDir dir;
+      dir.write("in", ramp);
+      if (older) dir.write("big.node", "old");
+      const ToolRun run = runLimited(dir, r.args, r.resource, r.bytes);
+      EXPECT_EQ(run.exitCode, 1) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+      EXPECT_NE(run.err.find(std::string(r.names) + ": cannot be written"), std::string::npos)
+          << run.err;
+      EXPECT_TRUE(run.err.rfind("[Converters, ", 0) == 0 ||
+                  run.err.rfind("zolt_tools " + r.args[0] + ": ", 0) == 0)
+          << run.err;
+      EXPECT_FALSE(exists(dir, "big.ele") || exists(dir, "big"));
+      EXPECT_EQ(readFile(dir.file("big.node")), older ? "old" : "");
+      // in, stdout, stderr and the older output.
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
+                              std::filesystem::directory_iterator()),
+                older ? 4 : 3);
+    }
   }
 }

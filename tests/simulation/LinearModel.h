@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "CacheFiles.h"
 #include "Capture.h"
 #include "LinSimulation.h"
 #include "MatrixAssembler.h"
@@ -66,12 +67,17 @@ struct LinearModel {
   // they are read. cacheInvalid is cleared first.
   std::unique_ptr<LinSimulation> load(bool generate, int scheme = 0) {
     cacheInvalid = 0;
-    std::fstream cache(
-        settings.matrixCachePath,
-        std::ios::binary | (generate ? std::ios::out | std::ios::trunc : std::ios::in));
+    std::fstream cache;
+    AtomicFile written;
+    if (generate)
+      written.open(settings.matrixCachePath);
+    else
+      cache.open(settings.matrixCachePath, std::ios::binary | std::ios::in);
     std::unique_ptr<LinSimulation> sim;
     output = captureStdout([&] {
-      sim = std::make_unique<LinSimulation>(h.get(), &settings, &cache, generate, scheme, 3);
+      sim = std::make_unique<LinSimulation>(
+          h.get(), &settings, generate ? &written.stream() : &cache, generate, scheme, 3);
+      if (generate) cache::commit(written, "Run, preprocess");
     });
     return sim;
   }
