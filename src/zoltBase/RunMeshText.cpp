@@ -364,6 +364,13 @@ void Run::readEleLevel(const char* path, int nLevels) {
     if (elementType == ElementType::TETRAHEDRON) {
       in >> std::ws;  // the block starts at its count
       const std::streamoff start = in.tellg();
+      if (start < 0)
+        exitBadFile(
+            path,
+            "No element block of level " + std::to_string(l) + " follows (only blanks or comments)",
+            l == 0 ? "meshio writes 4-node tetrahedra alone and leaves the file so for a"
+                     " mesh of another kind: mesh the volume with order 1 (gmsh -3 -order 1)"
+                   : "READ_HIERARCHY with LEVEL n reads n blocks");
       refuseElementHeader(text, start, path, l);
       Tetrahedron::read(in, hierarchy.get(), l, offset, path, base);
       refuseFlatElements(path, l, before);

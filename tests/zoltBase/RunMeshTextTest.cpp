@@ -430,6 +430,11 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
        "Error: The element file holds 3 element blocks (3, 2 and 1 elements); only the first would"
        " be read in \"PATH\"" +
            kOneBlock},
+      // What meshio writes for a mesh without 4-node tetrahedra (order 2).
+      {"ele", kMeshio,
+       "Error: No element block of level 0 follows (only blanks or comments) in \"PATH\" (meshio"
+       " writes 4-node tetrahedra alone and leaves the file so for a mesh of another kind: mesh"
+       " the volume with order 1 (gmsh -3 -order 1))"},
       {"ele", "3 4 0\r1 1 2 4 8\r2 1 2 6 8\r3 8 4 2 1\r",
        "Error: Element 3 of level 0 (line 4) has the four vertices of element 1 (line 2) in"
        " \"PATH\" (it would count its stiffness and mass twice)"},
@@ -468,6 +473,11 @@ TEST(RunMeshTextDeathTest, BadFilesEndTheLoad) {
              {{"ele", "1 4 0\n0 0 1 3 8\n",
                "Error: Vertex number out of range! (\"PATH\", level 0, element 1)"}},
              fromZero(kCubeNode, 1));
+  expectExit("LEVEL 2 READ_HIERARCHY",
+             {{"ele", std::string(kCubeEle) + "\n# level 1?\n",
+               "Error: No element block of level 1 follows (only blanks or comments) in \"PATH\""
+               " (READ_HIERARCHY with LEVEL n reads n blocks)"}},
+             twoLevelCubeNode("9 0.5 0.5 0.5 0\n"));
   // A parent must name a vertex of the level below.
   expectExit("LEVEL 2 READ_HIERARCHY",
              {{"node", std::string(kCubeNode) + "1 3 0 1\n1 0 0 0 1 99 1\n",
