@@ -109,6 +109,12 @@ class Run {
   std::vector<std::string> shapingFiles;
   // Per level, the vertex count before the mesh file being read.
   std::vector<int> vertexOffsets;
+  // Per level, the number of the first vertex of the node file being read
+  // (0 or 1); the element file counts its vertex numbers from it.
+  std::vector<int> vertexBases;
+  // The node file last read holds more than the blocks read (a level
+  // hierarchy's further levels).
+  bool nodeFileContinues = false;
   // Where an element file first gave a level no element, for the refusal.
   std::string emptyElementBlock;
   // Set when the model cannot be used (a configuration value that does not
@@ -192,6 +198,10 @@ class Run {
   // A warning naming the first line after the last block read that holds
   // more than blanks or a '#' comment.
   void warnUnreadLines(std::istream& in, const char* path, int level) const;
+  // Ends the program (exitBadFile) when the element block header at byte
+  // `start` of `text` does not give 4 vertices and 0 or 1 extras per element.
+  void refuseElementHeader(const std::string& text, std::streamoff start, const char* path,
+                           int level) const;
   // Optional per-element stiffness and density and the fixed vertices.
   // Factors that are not positive and finite are refused (one line) and the
   // element keeps its own.

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -64,7 +65,8 @@ int nodesPerElement(ElementType type) {
 // 1 too, but a marker where the interpolation list would be.
 const char* const kMarkerHint =
     "its header's fourth item 1 means every vertex line ends with an interpolation list:"
-    " written with boundary markers?";
+    " written with boundary markers? tetgen -B leaves them out; from meshio, write the points"
+    " without their point data";
 
 std::string hintFor(int attribs) { return attribs == 1 ? kMarkerHint : ""; }
 
@@ -133,15 +135,108 @@ bool spansVolume(const double (&p)[4][3], double& det) {
   return std::isfinite(det) && det > 1e-6 * edge * edge * edge;
 }
 
-// The whole file, for the line numbers of a message.
-std::string fileText(const char* path) {
+// The whole file with its '#' comments blanked and every CR LF, or CR
+// alone, made one '\n', in place: byte offsets stay those of the file and
+// each line end counts once. False when the file cannot be opened.
+bool loadMeshText(const char* path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  if (!in.is_open()) return false;
+  text.assign(std::istreambuf_iterator<char>(in), {});
+  bool comment = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char& c = text[i];
+    if (c == '\r') c = i + 1 < text.size() && text[i + 1] == '\n' ? ' ' : '\n';
+    if (c == '\n') {
+      comment = false;
+      continue;
+    }
+    if (c == '#') comment = true;
+    if (comment) c = ' ';
+  }
+  return true;
+}
+
+// The file as the readers see it, for the line numbers of a message.
+std::string fileText(const char* path) {
+  std::string text;
+  loadMeshText(path, text);
+  return text;
 }
 
 long long lineAt(const std::string& text, size_t offset) {
   offset = std::min(offset, text.size());
   return 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
+}
+
+// An input stream over `text`, which it does not copy; tellg and seekg
+// work. Running out of memory inside an extraction (a float's digits are
+// gathered on the heap) is thrown on, not taken for a number that does not
+// parse.
+class TextStream : public std::istream {
+ public:
+  explicit TextStream(std::string& text) : std::istream(nullptr), buf_(text) {
+    rdbuf(&buf_);
+    exceptions(std::ios::badbit);
+  }
+
+ private:
+  struct Buf : std::streambuf {
+    explicit Buf(std::string& t) { setg(&t[0], &t[0], &t[0] + t.size()); }
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+      char* from = dir == std::ios_base::beg   ? eback()
+                   : dir == std::ios_base::cur ? gptr()
+                                               : egptr();
+      if (off < eback() - from || off > egptr() - from) return pos_type(off_type(-1));
+      setg(eback(), from + off, egptr());
+      return pos_type(gptr() - eback());
+    }
+    pos_type seekpos(pos_type p, std::ios_base::openmode m) override {
+      return seekoff(off_type(p), std::ios_base::beg, m);
+    }
+  } buf_;
+};
+
+// One line from `at` on: its items and where the next line starts.
+std::vector<std::string> lineItems(const std::string& text, size_t& at) {
+  const size_t end = std::min(text.find('\n', at), text.size());
+  std::istringstream line(text.substr(at, end - at));
+  at = end + 1;
+  return {std::istream_iterator<std::string>(line), {}};
+}
+
+bool isCount(const std::string& item, long long& value) {
+  if (item.empty() || item.size() > 18 ||
+      !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  value = std::stoll(item);
+  return true;
+}
+
+// The element counts of the blocks that follow byte `at`: a line of three
+// counts, its records one a line, as a mesh converter writes one block per
+// volume.
+std::vector<long long> followingBlocks(const std::string& text, size_t at) {
+  std::vector<long long> counts;
+  while (at < text.size()) {
+    std::vector<std::string> items = lineItems(text, at);
+    if (items.empty()) continue;
+    long long n = 0, k = 0, extras = 0;
+    if (items.size() != 3 || !isCount(items[0], n) || !isCount(items[1], k) ||
+        !isCount(items[2], extras))
+      break;
+    counts.push_back(n);
+    for (long long records = 0; records < n && at < text.size();)
+      if (!lineItems(text, at).empty()) ++records;
+  }
+  return counts;
+}
+
+// "110, 112 and 13169"
+std::string listed(const std::vector<long long>& counts) {
+  std::string out;
+  for (size_t i = 0; i < counts.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == counts.size() ? " and " : ", ") + std::to_string(counts[i]);
+  return out;
 }
 
 // 1-based lines of records a and b of the element block at `start`: the
@@ -175,10 +270,12 @@ void reportCountMismatch(const char* path, const char* what, long long inFile, s
 }  // namespace
 
 void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
-  std::ifstream in(path);
-  if (!in.is_open()) exitMissingFile(path);
+  std::string text;
+  if (!loadMeshText(path, text)) exitMissingFile(path);
+  TextStream in(text);
   ZOLT_ASSERT(hierarchy && nLevels >= 1 && nLevels <= hierarchy->nLevels);
   vertexOffsets.resize(static_cast<size_t>(nLevels), 0);
+  vertexBases.assign(static_cast<size_t>(nLevels), 1);
   const float* s = renderSettings.scale;
   const bool swap = renderSettings.swapXY != 0;
 
@@ -193,10 +290,28 @@ void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
       exitBadFile(path, "Bad node header of level " + std::to_string(l) + " (" + std::to_string(n) +
                             " vertices, " + std::to_string(attribs) + " attributes)");
     const std::vector<Vertex*>* coarse = l > 0 ? &hierarchy->vertices[l - 1] : nullptr;
+    long long base = 1;
     for (long long i = 0; i < n; ++i) {
       long long number;
       float a, b, z;
-      if (!(in >> number >> a >> b >> z))
+      if (!(in >> number))
+        exitBadFile(path, "Could not read the coordinates of " + at(l, i), hintFor(attribs));
+      // The first number sets the base, as TetGen reads it (-z: 0).
+      if (i == 0 && (number == 0 || number == 1)) base = number;
+      if (number != base + i) {
+        const std::string line =
+            " (line " + std::to_string(lineAt(text, static_cast<size_t>(in.tellg()))) + ")";
+        const std::string hint =
+            attribs == 1 ? kMarkerHint : "vertices are numbered in file order from 0 or 1";
+        exitBadFile(path,
+                    i == 0 ? "The first vertex of level " + std::to_string(l) + line +
+                                 " is numbered " + std::to_string(number) + ", not 0 or 1"
+                           : "Vertex " + std::to_string(i + 1) + " of level " + std::to_string(l) +
+                                 line + " is numbered " + std::to_string(number) + ", where " +
+                                 std::to_string(base + i) + " follows",
+                    hint);
+      }
+      if (!(in >> a >> b >> z))
         exitBadFile(path, "Could not read the coordinates of " + at(l, i), hintFor(attribs));
       float x = swap ? b : a, y = swap ? a : b;
       if (matrix) {
@@ -208,41 +323,91 @@ void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
         y = ty;
       }
       std::vector<InterpolationEntry> parents = readVertexTail(in, path, l, i, attribs, coarse);
-      auto* v = new Vertex;
+      auto v = std::make_unique<Vertex>();
       v->index = vertexOffsets[l] + static_cast<int>(i);
       v->parents = std::move(parents);
       v->restPosition[0] = x * s[0];
       v->restPosition[1] = y * s[1];
       v->restPosition[2] = z * s[2];
-      level.push_back(v);
+      level.push_back(v.get());
+      v.release();
     }
+    vertexBases[l] = static_cast<int>(base);
     std::cout << "Reading level " << l << ": " << n << " Vertices,  " << attribs << " Attribs"
               << std::endl;
   }
+  nodeFileContinues = !(in >> std::ws).eof();
+}
+
+void Run::refuseElementHeader(const std::string& text, std::streamoff start, const char* path,
+                              int level) const {
+  if (start < 0) return;
+  std::istringstream header(text.substr(static_cast<size_t>(start), 256));
+  long long n = 0, k = 0, extras = 0;
+  if (!(header >> n >> k >> extras)) return;  // the element reader says so
+  const std::string what = "The element header of level " + std::to_string(level) + " (line " +
+                           std::to_string(lineAt(text, static_cast<size_t>(start))) + ") gives ";
+  if (k != 4)
+    exitBadFile(path, what + std::to_string(k) + " vertices per element",
+                std::string("the 4 corners of a tetrahedron are read: ") +
+                    (k == 10 ? "10-node tetrahedra are second order, mesh with order 1"
+                               " (gmsh -order 1, tetgen without -o2)"
+                             : "mesh the volume into 4-node tetrahedra"));
+  if (extras != 0 && extras != 1)
+    exitBadFile(path, what + std::to_string(extras) + " attributes per element",
+                "0 are read, or 1 as a face mask: mesh without region attributes (tetgen without"
+                " -A, or one region); from meshio, write the tetrahedra without their cell data");
 }
 
 void Run::readEleLevel(const char* path, int nLevels) {
-  std::ifstream in(path);
-  if (!in.is_open()) exitMissingFile(path);
+  std::string text;
+  if (!loadMeshText(path, text)) exitMissingFile(path);
+  TextStream in(text);
   ZOLT_ASSERT(hierarchy && nLevels >= 1 && nLevels <= hierarchy->nLevels);
+  size_t lastBlock = 0;  // elements of the last block read
   for (int l = 0; l < nLevels; ++l) {
     const size_t before = hierarchy->elements[l].size();
     const int offset = static_cast<size_t>(l) < vertexOffsets.size() ? vertexOffsets[l] : 0;
+    const int base = static_cast<size_t>(l) < vertexBases.size() ? vertexBases[l] : 1;
     if (elementType == ElementType::TETRAHEDRON) {
       in >> std::ws;  // the block starts at its count
       const std::streamoff start = in.tellg();
-      Tetrahedron::read(in, hierarchy.get(), l, offset, path);
+      if (start < 0)
+        exitBadFile(
+            path,
+            "No element block of level " + std::to_string(l) + " follows (only blanks or comments)",
+            l == 0 ? "meshio writes 4-node tetrahedra alone and leaves the file so for a"
+                     " mesh of another kind: mesh the volume with order 1 (gmsh -3 -order 1)"
+                   : "READ_HIERARCHY with LEVEL n reads n blocks");
+      refuseElementHeader(text, start, path, l);
+      Tetrahedron::read(in, hierarchy.get(), l, offset, path, base);
       refuseFlatElements(path, l, before);
       refuseRepeatedElements(path, l, before, start);
       if (hierarchy->elements[l].size() == before && emptyElementBlock.empty())
         emptyElementBlock = "the element count on line " +
-                            std::to_string(lineAt(fileText(path), static_cast<size_t>(start))) +
-                            " of \"" + path + "\" is 0";
+                            std::to_string(lineAt(text, static_cast<size_t>(start))) + " of \"" +
+                            path + "\" is 0";
     }
-    std::cout << "Reading level " << l << ": " << hierarchy->elements[l].size() - before
-              << " Elements" << std::endl;
+    lastBlock = hierarchy->elements[l].size() - before;
+    std::cout << "Reading level " << l << ": " << lastBlock << " Elements" << std::endl;
   }
-  if (elementType == ElementType::TETRAHEDRON) warnUnreadLines(in, path, nLevels - 1);
+  if (elementType != ElementType::TETRAHEDRON) return;
+  // Further blocks over one block of vertices are the volumes of one body,
+  // as a converter writes them: reading the first would leave the others
+  // out. Under a node file that holds more levels they are levels.
+  const std::streamoff end = in.tellg();
+  if (!readHierarchy && !nodeFileContinues && end >= 0) {
+    std::vector<long long> blocks = followingBlocks(text, static_cast<size_t>(end));
+    if (!blocks.empty()) {
+      blocks.insert(blocks.begin(), static_cast<long long>(lastBlock));
+      exitBadFile(path,
+                  "The element file holds " + std::to_string(blocks.size()) + " element blocks (" +
+                      listed(blocks) + " elements); only the first would be read",
+                  "a converter writes one block per volume: write all tetrahedra as one block,"
+                  " see README.md, \"Your own mesh\"");
+    }
+  }
+  warnUnreadLines(in, path, nLevels - 1);
 }
 
 void Run::refuseRepeatedElements(const char* path, int level, size_t first,
@@ -325,8 +490,9 @@ void Run::refuseFlatElements(const char* path, int level, size_t first) const {
 }
 
 void Run::readParamsValues(const char* path) {
-  std::ifstream in(path);
-  if (!in.is_open()) return;
+  std::string text;
+  if (!loadMeshText(path, text)) return;
+  TextStream in(text);
   std::cout << "Read Stiffness/Density/FixedVerts File \"" << path << "\"" << std::endl;
   const std::vector<FiniteElement*>& elements = hierarchy->elements[hierarchy->nLevels - 1];
   const std::vector<Vertex*>& vertices = hierarchy->vertices[hierarchy->nLevels - 1];
@@ -359,7 +525,7 @@ void Run::readParamsValues(const char* path) {
       std::ostringstream first;
       first << (stiffnessOk ? "density " : "stiffness ") << (stiffnessOk ? density : stiffness)
             << " of element " << e + 1;
-      if (end >= 0) first << " on line " << lineAt(fileText(path), static_cast<size_t>(end));
+      if (end >= 0) first << " on line " << lineAt(text, static_cast<size_t>(end));
       firstRefused = first.str();
     }
     // Values a classification keyword set already are kept.

@@ -184,9 +184,9 @@ void Tetrahedron::refine(std::vector<FiniteElement*>& nextElements,
       {{m02, m12, m23, m13}, 1},   {{m02, m01, m12, m13}, 8},
   };
   for (const auto& child : children) {
-    auto t = std::make_unique<Tetrahedron>(child.corner[0], child.corner[1], child.corner[2],
-                                           child.corner[3],
-                                           static_cast<uint8_t>(faceMask & child.mask));
+    auto t =
+        std::make_unique<Tetrahedron>(child.corner[0], child.corner[1], child.corner[2],
+                                      child.corner[3], static_cast<uint8_t>(faceMask & child.mask));
     t->id = static_cast<int>(nextElements.size());
     nextElements.push_back(t.get());
     t.release();
@@ -211,7 +211,7 @@ float Tetrahedron::getCurrentVolume() const {
 }
 
 void Tetrahedron::read(std::istream& in, TetHierarchy* h, int level, int vertexOffset,
-                       const char* source) {
+                       const char* source, int firstNumber) {
   ZOLT_ASSERT(h != nullptr && level >= 0 && level < h->nLevels);
   int nElements = 0, nVerticesPerElement = 0, nExtras = 0;
   in >> nElements >> nVerticesPerElement >> nExtras;
@@ -230,13 +230,14 @@ void Tetrahedron::read(std::istream& in, TetHierarchy* h, int level, int vertexO
     if (!in) readError("Error: Could not read an element!", source, level, e);
     Vertex* corner[4];
     for (int i = 0; i < 4; ++i) {
-      // Numbers count from 1 within this record's own vertices.
-      const long long entry = static_cast<long long>(vertexOffset) + k[i] - 1;
-      if (k[i] < 1 || entry >= nVertices)
+      // Numbers count from firstNumber within this record's own vertices.
+      const long long entry = static_cast<long long>(vertexOffset) + k[i] - firstNumber;
+      if (k[i] < firstNumber || entry >= nVertices)
         readError("Error: Vertex number out of range!", source, level, e,
-                  k[i] == 0 ? "vertex numbers start at 1: the file seems to number them from 0"
-                              " (TetGen's -z)"
-                            : nullptr);
+                  k[i] == 0 && firstNumber == 1
+                      ? "vertex numbers start at 1: the file seems to number them from 0"
+                        " (TetGen's -z)"
+                      : nullptr);
       corner[i] = levelVertices[static_cast<size_t>(entry)];
     }
 

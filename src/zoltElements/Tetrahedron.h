@@ -94,15 +94,15 @@ class Tetrahedron : public FiniteElement {
   float getCurrentVolume() const override;
 
   // Reads one level's element records (text: header "nElements
-  // nVerticesPerElement nExtras", then per element its number, four 1-based
-  // vertex numbers and, with one extra, the face mask) and appends the
-  // elements to h's list of that level; vertex k names entry
-  // vertexOffset + k - 1 of that level's vertex list. Corners are stored so
+  // nVerticesPerElement nExtras", then per element its number, four vertex
+  // numbers counted from firstNumber and, with one extra, the face mask) and
+  // appends the elements to h's list of that level; vertex k names entry
+  // vertexOffset + k - firstNumber of that level's vertex list. Corners are stored so
   // that getCurrentVolume() at rest is positive. A bad record prints one
   // "Error: ..." line on standard output (naming source, the level and the
   // element when a source is given) and ends the program (exit code 1).
   static void read(std::istream& in, TetHierarchy* h, int level, int vertexOffset,
-                   const char* source = nullptr);
+                   const char* source = nullptr, int firstNumber = 1);
 
   // 0..3 for the corner p, -1 when p is no corner.
   int vertexIndex(const Vertex* p) const;
