@@ -545,58 +545,40 @@ bool canMove(int d, const std::vector<T>& points, T r) {
   return true;
 }
 
-}  // namespace
-
+// Per block the arm about its piece's mean rest position, scaled by the
+// piece's root mean square arm (radius[p], 1 for a piece without arms:
+// its turns vanish and its G is singular), and each piece's block count.
 template <class T>
-bool Multigrid<T>::correctPieceMotions(int d, const T* rest, const int* piece,
-                                       const std::vector<std::vector<T>>& held) {
-  const Matrix<T>& F = *A[levels - 1];
-  const int n = F.nRow;
-  const int pieces = static_cast<int>(held.size());
-  const int blocks = d > 0 ? n / d : 0;
-  bool single = pieces == 1 && held[0].empty();
-  for (int j = 0; single && j < blocks; ++j) single = piece[j] == 0;
-  if (single) return correctRigidMotions(d, rest);
-  correctRigidMotions(0, nullptr);
-  if (d < 2 || d > 3 || !rest || !piece || n == 0 || n % d != 0 || F.nCol != n || !F.symmetric)
-    return false;
-  for (const std::vector<T>& h : held)
-    if (h.size() % d != 0) return false;
-  for (int j = 0; j < blocks; ++j)
-    if (piece[j] < -1 || piece[j] >= pieces) return false;
-  const int m = d == 3 ? 6 : 3;
-  // Per piece the mean rest position and the root mean square arm.
-  std::vector<T> centre(static_cast<size_t>(pieces) * d), radius(pieces);
-  std::vector<int> members(pieces);
+void pieceArms(int d, const T* rest, const int* piece, int blocks, std::vector<T>& arms,
+               std::vector<T>& radius, std::vector<int>& members) {
+  const size_t pieces = radius.size();
+  std::vector<T> centre(pieces * d);
   for (int j = 0; j < blocks; ++j) {
     if (piece[j] < 0) continue;
     ++members[piece[j]];
     for (int k = 0; k < d; ++k) centre[piece[j] * d + k] += rest[j * d + k];
   }
-  for (int p = 0; p < pieces; ++p)
+  for (size_t p = 0; p < pieces; ++p)
     for (int k = 0; k < d; ++k) centre[p * d + k] /= std::max(members[p], 1);
-  std::vector<T> arms(n);
   for (int j = 0; j < blocks; ++j)
     for (int k = 0; piece[j] >= 0 && k < d; ++k) {
       arms[j * d + k] = rest[j * d + k] - centre[piece[j] * d + k];
       radius[piece[j]] += arms[j * d + k] * arms[j * d + k];
     }
-  for (int p = 0; p < pieces; ++p) {
+  for (size_t p = 0; p < pieces; ++p) {
     radius[p] = std::sqrt(radius[p] / std::max(members[p], 1));
-    if (!(radius[p] > T(0))) radius[p] = T(1);  // no arms: its turns vanish, G is singular
+    if (!(radius[p] > T(0))) radius[p] = T(1);
   }
-  // Nothing more to do when no piece can move.
-  std::vector<char> moves(pieces);
-  bool any = false;
-  for (int p = 0; p < pieces; ++p) {
-    moves[p] = members[p] > 0 && canMove(d, held[p], radius[p]);
-    any = any || moves[p];
-  }
-  if (!any) return true;
   for (int j = 0; j < blocks; ++j)
     for (int k = 0; piece[j] >= 0 && k < d; ++k) arms[j * d + k] /= radius[piece[j]];
-  // A Z, unknown by unknown, and each piece's G.
-  std::vector<T> image(static_cast<size_t>(m) * n), G(static_cast<size_t>(pieces) * 36);
+}
+
+// A Z unknown by unknown (entry i * m + k; zero on blocks of no piece) and
+// per piece G = Z_p^T A Z_p (36 entries each, m x m by rows).
+template <class T>
+void pieceImage(const Matrix<T>& F, int d, int m, const std::vector<T>& arms, const int* piece,
+                std::vector<T>& image, std::vector<T>& G) {
+  const int n = F.nRow, blocks = n / d;
   Vector<T> z(n), az(n);
   for (int k = 0; k < m; ++k) {
     for (int j = 0; j < blocks; ++j)
@@ -619,6 +601,41 @@ bool Multigrid<T>::correctPieceMotions(int d, const T* rest, const int* piece,
           g[k * m + c] += zk[r] * image[(static_cast<size_t>(j) * d + r) * m + c];
     }
   }
+}
+
+}  // namespace
+
+template <class T>
+bool Multigrid<T>::correctPieceMotions(int d, const T* rest, const int* piece,
+                                       const std::vector<std::vector<T>>& held) {
+  const Matrix<T>& F = *A[levels - 1];
+  const int n = F.nRow;
+  const int pieces = static_cast<int>(held.size());
+  const int blocks = d > 0 ? n / d : 0;
+  bool single = piece && pieces == 1 && held[0].empty();
+  for (int j = 0; single && j < blocks; ++j) single = piece[j] == 0;
+  if (single) return correctRigidMotions(d, rest);
+  correctRigidMotions(0, nullptr);
+  if (d < 2 || d > 3 || !rest || !piece || n == 0 || n % d != 0 || F.nCol != n || !F.symmetric)
+    return false;
+  for (const std::vector<T>& h : held)
+    if (h.size() % d != 0) return false;
+  for (int j = 0; j < blocks; ++j)
+    if (piece[j] < -1 || piece[j] >= pieces) return false;
+  const int m = d == 3 ? 6 : 3;
+  std::vector<T> arms(n), radius(pieces);
+  std::vector<int> members(pieces);
+  pieceArms(d, rest, piece, blocks, arms, radius, members);
+  // Nothing more to do when no piece can move.
+  std::vector<char> moves(pieces);
+  bool any = false;
+  for (int p = 0; p < pieces; ++p) {
+    moves[p] = members[p] > 0 && canMove(d, held[p], radius[p]);
+    any = any || moves[p];
+  }
+  if (!any) return true;
+  std::vector<T> image(static_cast<size_t>(m) * n), G(static_cast<size_t>(pieces) * 36);
+  pieceImage(F, d, m, arms, piece, image, G);
   // Per piece G^-1; a piece that cannot move, or whose G is not positive
   // definite, is not corrected.
   std::vector<T> weights(static_cast<size_t>(pieces) * m * m);

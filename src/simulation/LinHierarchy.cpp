@@ -146,7 +146,10 @@ void LinSimulation::correctFreeBody() {
     if (v->index >= 0 && v->index < fixed && used[v->index] && number[find(v->index)] >= 0)
       held[number[find(v->index)]].insert(held[number[find(v->index)]].end(), v->restPosition,
                                           v->restPosition + dim);
-  if (held.empty()) return multigrid->correctRigidMotions(0, nullptr), void();
+  if (held.empty()) {
+    multigrid->correctRigidMotions(0, nullptr);
+    return;
+  }
   multigrid->correctPieceMotions(dim, covered == n ? rest.data() : nullptr, piece.data(), held);
 }
 

@@ -423,7 +423,9 @@ TEST(LinSolver, AFreeBodyFallsAndTurnsAsTheDirectSolve) {
       direct.computeStep(false, false, 0, false);
       const auto u = momenta(sim), e = momenta(direct);
       ASSERT_GT(std::fabs(e[r.mode]), 0.0);
-      if (r.load == Load::Gravity) ASSERT_LT(e[1], 0.0) << step;  // the direct body falls
+      if (r.load == Load::Gravity) {
+        ASSERT_LT(e[1], 0.0) << step;  // the direct body falls
+      }
       const double tolerance = (step == 1 ? 1e-9 : r.within) * std::fabs(e[r.mode]);
       ASSERT_NEAR(u[r.mode], e[r.mode], tolerance) << step;
       double others = 0.0;
@@ -439,7 +441,9 @@ TEST(LinSolver, AFreeBodyFallsAndTurnsAsTheDirectSolve) {
         norm = std::hypot(norm, e);
         if (v->restPosition[0] > 2.0f) second = std::max(second, std::fabs(u));
       }
-    EXPECT_LT(diff, (r.solver == 0 ? 0.02 : 0.01) * norm);          // the whole field
-    if (r.body == Body::TwoPieces) EXPECT_LT(second, 1e-9 * norm);  // the other piece stays
+    EXPECT_LT(diff, (r.solver == 0 ? 0.02 : 0.01) * norm);  // the whole field
+    if (r.body == Body::TwoPieces) {
+      EXPECT_LT(second, 1e-9 * norm);  // the other piece stays
+    }
   }
 }
