@@ -133,6 +133,8 @@ void CGPreMgrid<T>::solve() {
   this->A->mult(*p, *q);
   T alpha = rho / dot(*p, *q);
   for (int i = 0; i < n; ++i) X.data[i] += alpha * p->data[i];
+  // The rigid motions the body can still make, exact against b.
+  multigrid->applyRigidCorrection(*this->b, X);
 }
 
 // ----------------------------------------------------------- GaussSeidel
@@ -154,8 +156,7 @@ void GaussSeidel<T>::solve() {
 // ---------------------------------------------------------------- Invert
 
 template <class T>
-Invert<T>::Invert(Matrix<T>& A_, Vector<T>& b_, Vector<T>& x_)
-    : Iteration<T>(A_, b_, x_, 0, T(0)) {
+Invert<T>::Invert(Matrix<T>& A_, Vector<T>& b_, Vector<T>& x_) : Iteration<T>(A_, b_, x_, 0, T(0)) {
   std::cout << "... Inverting Matrix ... " << std::endl;
   inverse = new FullMatrix<T>(A_.nRow, A_.nRow);
   A_.copyTo(*inverse);

@@ -18,8 +18,8 @@ class Iteration {
   Vector<T>* b;
   Vector<T>* x;
   int maxIter;
-  T eps;       // relative factor, or a bound on r.r when `absolute` is set
-  T maxAbsA;   // A.maxAbs() at construction
+  T eps;      // relative factor, or a bound on r.r when `absolute` is set
+  T maxAbsA;  // A.maxAbs() at construction
   bool absolute = false;
 
   Iteration(Matrix<T>& A, Vector<T>& b, Vector<T>& x, int maxIter, T eps);
@@ -52,7 +52,8 @@ class CGPreDiag : public Iteration<T> {
 };
 
 // One conjugate-gradient step per solve, preconditioned by one V-cycle of an
-// owned multigrid whose finest right-hand side is r and solution z.
+// owned multigrid whose finest right-hand side is r and solution z; the
+// multigrid's rigid-motion correction (none unless given) then acts on x.
 template <class T>
 class CGPreMgrid : public Iteration<T> {
  public:

@@ -105,9 +105,10 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
     auto* block2 = F ? dynamic_cast<BlockMatrix<T, 2>*>(F) : nullptr;
     if (!P || !(packed || block3 || block2)) {
       std::cout.flush();
-      std::cerr << "[Multigrid, calcHierarchy]: Error: Neither PackedMatrix nor BlockMatrix is used "
-                   "as Basis!!"
-                << std::endl;
+      std::cerr
+          << "[Multigrid, calcHierarchy]: Error: Neither PackedMatrix nor BlockMatrix is used "
+             "as Basis!!"
+          << std::endl;
       std::exit(1);
     }
     const int n = P->nRow;
@@ -119,8 +120,9 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
       long kept = 0;
       for (int i = 0; i < n; ++i) {
         auto& row = tmp.rows[i];
-        row.erase(std::remove_if(row.begin(), row.end(),
-                                 [](const MatrixEntry<T>& e) { return !(e.val >= 1e-4 || e.val <= -1e-4); }),
+        row.erase(std::remove_if(
+                      row.begin(), row.end(),
+                      [](const MatrixEntry<T>& e) { return !(e.val >= 1e-4 || e.val <= -1e-4); }),
                   row.end());
         kept += static_cast<long>(row.size());
       }
@@ -311,7 +313,7 @@ void Multigrid<T>::vCycleFrom(int top, T omega) {
 template <class T>
 void Multigrid<T>::vCycle(T omega) {
   vCycleFrom(levels - 1, omega);
-  applyRigidCorrection();
+  if (rigidInCycle) applyRigidCorrection();
 }
 
 namespace {
@@ -375,6 +377,9 @@ bool Multigrid<T>::correctRigidMotions(int d, const T* rest) {
   rigidBlock = rigidModes = 0;
   rigidArms.clear();
   rigidImage.clear();
+  rigidPiece.clear();
+  rigidWeights.clear();
+  rigidSums.clear();
   const Matrix<T>& F = *A[levels - 1];
   const int n = F.nRow;
   if (d <= 0) return true;
@@ -422,47 +427,178 @@ bool Multigrid<T>::correctRigidMotions(int d, const T* rest) {
 
 namespace {
 
-// x += Z G^-1 Z^T (b - A x) with Z^T A x = (A Z)^T x (A symmetric): one pass
-// over b, x, the arms and A Z (stored unknown by unknown) instead of a
-// residual. Two sums per mode, over alternate blocks, halve the chains of
-// dependent additions. M = D: translations only.
+// Block i's share of Z^T (b - A x) with Z^T A x = (A Z)^T x (A symmetric).
+template <class T, int D, int M>
+inline void rigidTerms(const T* b, const T* x, const T* az, const T* arms, int i, T* t) {
+  for (int k = 0; k < D; ++k) t[k] = b[i + k];
+  if constexpr (M > D) {
+    // Z^T b of the rotations: the torque q x b.
+    const T* q = arms + i;
+    if constexpr (D == 3) {
+      t[3] = q[1] * b[i + 2] - q[2] * b[i + 1];
+      t[4] = q[2] * b[i] - q[0] * b[i + 2];
+      t[5] = q[0] * b[i + 1] - q[1] * b[i];
+    } else {
+      t[2] = q[0] * b[i + 1] - q[1] * b[i];
+    }
+  }
+  for (int r = 0; r < D; ++r)
+    for (int k = 0; k < M; ++k) t[k] -= az[(static_cast<long>(i) + r) * M + k] * x[i + r];
+}
+
+// Block i of x += Z y.
+template <class T, int D, int M>
+inline void rigidUpdate(T* x, const T* arms, int i, const T* y) {
+  if constexpr (M == D) {
+    for (int k = 0; k < D; ++k) x[i + k] += y[k];
+  } else if constexpr (D == 3) {
+    // x += t + w x q
+    const T* q = arms + i;
+    x[i] += y[0] + (y[4] * q[2] - y[5] * q[1]);
+    x[i + 1] += y[1] + (y[5] * q[0] - y[3] * q[2]);
+    x[i + 2] += y[2] + (y[3] * q[1] - y[4] * q[0]);
+  } else {
+    const T* q = arms + i;
+    x[i] += y[0] - y[2] * q[1];
+    x[i + 1] += y[1] + y[2] * q[0];
+  }
+}
+
+// x += Z G^-1 Z^T (b - A x): one pass over b, x, the arms and A Z (stored
+// unknown by unknown) instead of a residual. Two sums per mode, over
+// alternate blocks, halve the chains of dependent additions. M = D:
+// translations only.
 template <class T, int D, int M>
 void rigidStep(const T* b, T* x, const T* az, const T* arms, const T* inverse, int n) {
   T s[2][M] = {};
   for (int i = 0, p = 0; i < n; i += D, p ^= 1) {
     T t[M];
-    for (int k = 0; k < D; ++k) t[k] = b[i + k];
-    if constexpr (M > D) {
-      // Z^T b of the rotations: the torque q x b.
-      const T* q = arms + i;
-      if constexpr (D == 3) {
-        t[3] = q[1] * b[i + 2] - q[2] * b[i + 1];
-        t[4] = q[2] * b[i] - q[0] * b[i + 2];
-        t[5] = q[0] * b[i + 1] - q[1] * b[i];
-      } else {
-        t[2] = q[0] * b[i + 1] - q[1] * b[i];
-      }
-    }
-    for (int r = 0; r < D; ++r)
-      for (int k = 0; k < M; ++k) t[k] -= az[(static_cast<long>(i) + r) * M + k] * x[i + r];
+    rigidTerms<T, D, M>(b, x, az, arms, i, t);
     for (int k = 0; k < M; ++k) s[p][k] += t[k];
   }
   T y[M] = {};
   for (int i = 0; i < M; ++i)
     for (int k = 0; k < M; ++k) y[i] += inverse[i * M + k] * (s[0][k] + s[1][k]);
-  for (int i = 0; i < n; i += D) {
-    if constexpr (M == D) {
-      for (int k = 0; k < D; ++k) x[i + k] += y[k];
-    } else if constexpr (D == 3) {
-      // x += t + w x q
-      const T* q = arms + i;
-      x[i] += y[0] + (y[4] * q[2] - y[5] * q[1]);
-      x[i + 1] += y[1] + (y[5] * q[0] - y[3] * q[2]);
-      x[i + 2] += y[2] + (y[3] * q[1] - y[4] * q[0]);
-    } else {
-      const T* q = arms + i;
-      x[i] += y[0] - y[2] * q[1];
-      x[i + 1] += y[1] + y[2] * q[0];
+  for (int i = 0; i < n; i += D) rigidUpdate<T, D, M>(x, arms, i, y);
+}
+
+// The same over pieces: x += Z_p W_p Z_p^T (b - A x) for every piece p,
+// with the sums of each piece in sums[p * M ..] and its update after them.
+template <class T, int D, int M>
+void pieceStep(const T* b, T* x, const T* az, const T* arms, const int* piece, const T* weights,
+               T* sums, int pieces, int n) {
+  T* y = sums + static_cast<size_t>(pieces) * M;
+  std::fill(sums, y, T(0));
+  for (int i = 0, j = 0; i < n; i += D, ++j) {
+    const int p = piece[j];
+    if (p < 0) continue;
+    T t[M];
+    rigidTerms<T, D, M>(b, x, az, arms, i, t);
+    for (int k = 0; k < M; ++k) sums[p * M + k] += t[k];
+  }
+  for (int p = 0; p < pieces; ++p) {
+    const T* w = weights + static_cast<size_t>(p) * M * M;
+    for (int i = 0; i < M; ++i) {
+      T v = 0;
+      for (int k = 0; k < M; ++k) v += w[i * M + k] * sums[p * M + k];
+      y[p * M + i] = v;
+    }
+  }
+  for (int i = 0, j = 0; i < n; i += D, ++j)
+    if (piece[j] >= 0) rigidUpdate<T, D, M>(x, arms, i, y + piece[j] * M);
+}
+
+// Whether a piece held at the given points (d coordinates each) can still
+// move rigidly: free, held at one point (or at coinciding ones), or in 3-D
+// along one line. r is the piece's size; rest positions are floats, so
+// closer than 1e-5 r counts as on the point or the line.
+template <class T>
+bool canMove(int d, const std::vector<T>& points, T r) {
+  const int count = static_cast<int>(points.size()) / d;
+  const T* p0 = points.data();
+  const T tolerance = T(1e-5) * r;
+  // Distance of p from p0, off the line along u when u is given.
+  auto distance = [&](const T* p, const T* u) {
+    T along = 0, r2 = 0;
+    for (int k = 0; u && k < d; ++k) along += (p[k] - p0[k]) * u[k];
+    for (int k = 0; k < d; ++k) {
+      const T e = p[k] - p0[k] - (u ? along * u[k] : T(0));
+      r2 += e * e;
+    }
+    return std::sqrt(r2);
+  };
+  int far = 0;
+  T farthest = 0;
+  for (int i = 1; i < count; ++i) {
+    const T e = distance(p0 + i * d, nullptr);
+    if (e > farthest) {
+      farthest = e;
+      far = i;
+    }
+  }
+  if (!(farthest > tolerance)) return true;
+  if (d == 2) return false;
+  T u[3];
+  for (int k = 0; k < 3; ++k) u[k] = (p0[far * d + k] - p0[k]) / farthest;
+  for (int i = 1; i < count; ++i)
+    if (distance(p0 + i * d, u) > tolerance) return false;
+  return true;
+}
+
+// Per block the arm about its piece's mean rest position, scaled by the
+// piece's root mean square arm (radius[p], 1 for a piece without arms:
+// its turns vanish and its G is singular), and each piece's block count.
+template <class T>
+void pieceArms(int d, const T* rest, const int* piece, int blocks, std::vector<T>& arms,
+               std::vector<T>& radius, std::vector<int>& members) {
+  const size_t pieces = radius.size();
+  std::vector<T> centre(pieces * d);
+  for (int j = 0; j < blocks; ++j) {
+    if (piece[j] < 0) continue;
+    ++members[piece[j]];
+    for (int k = 0; k < d; ++k) centre[piece[j] * d + k] += rest[j * d + k];
+  }
+  for (size_t p = 0; p < pieces; ++p)
+    for (int k = 0; k < d; ++k) centre[p * d + k] /= std::max(members[p], 1);
+  for (int j = 0; j < blocks; ++j)
+    for (int k = 0; piece[j] >= 0 && k < d; ++k) {
+      arms[j * d + k] = rest[j * d + k] - centre[piece[j] * d + k];
+      radius[piece[j]] += arms[j * d + k] * arms[j * d + k];
+    }
+  for (size_t p = 0; p < pieces; ++p) {
+    radius[p] = std::sqrt(radius[p] / std::max(members[p], 1));
+    if (!(radius[p] > T(0))) radius[p] = T(1);
+  }
+  for (int j = 0; j < blocks; ++j)
+    for (int k = 0; piece[j] >= 0 && k < d; ++k) arms[j * d + k] /= radius[piece[j]];
+}
+
+// A Z unknown by unknown (entry i * m + k; zero on blocks of no piece) and
+// per piece G = Z_p^T A Z_p (36 entries each, m x m by rows).
+template <class T>
+void pieceImage(const Matrix<T>& F, int d, int m, const std::vector<T>& arms, const int* piece,
+                std::vector<T>& image, std::vector<T>& G) {
+  const int n = F.nRow, blocks = n / d;
+  Vector<T> z(n), az(n);
+  for (int k = 0; k < m; ++k) {
+    for (int j = 0; j < blocks; ++j)
+      if (piece[j] >= 0)
+        rigidMode(d, k, &arms[j * d], &z[j * d]);
+      else
+        std::fill(&z[j * d], &z[j * d] + d, T(0));
+    F.mult(z, az);
+    for (int i = 0; i < n; ++i)
+      image[static_cast<size_t>(i) * m + k] = piece[i / d] >= 0 ? az[i] : T(0);
+  }
+  for (int j = 0; j < blocks; ++j) {
+    if (piece[j] < 0) continue;
+    T* g = &G[static_cast<size_t>(piece[j]) * 36];
+    for (int k = 0; k < m; ++k) {
+      T zk[3];
+      rigidMode(d, k, &arms[j * d], zk);
+      for (int r = 0; r < d; ++r)
+        for (int c = 0; c < m; ++c)
+          g[k * m + c] += zk[r] * image[(static_cast<size_t>(j) * d + r) * m + c];
     }
   }
 }
@@ -470,13 +606,100 @@ void rigidStep(const T* b, T* x, const T* az, const T* arms, const T* inverse, i
 }  // namespace
 
 template <class T>
+bool Multigrid<T>::correctPieceMotions(int d, const T* rest, const int* piece,
+                                       const std::vector<std::vector<T>>& held) {
+  const Matrix<T>& F = *A[levels - 1];
+  const int n = F.nRow;
+  const int pieces = static_cast<int>(held.size());
+  const int blocks = d > 0 ? n / d : 0;
+  bool single = piece && pieces == 1 && held[0].empty();
+  for (int j = 0; single && j < blocks; ++j) single = piece[j] == 0;
+  if (single) return correctRigidMotions(d, rest);
+  correctRigidMotions(0, nullptr);
+  if (d < 2 || d > 3 || !rest || !piece || n == 0 || n % d != 0 || F.nCol != n || !F.symmetric)
+    return false;
+  for (const std::vector<T>& h : held)
+    if (h.size() % d != 0) return false;
+  for (int j = 0; j < blocks; ++j)
+    if (piece[j] < -1 || piece[j] >= pieces) return false;
+  const int m = d == 3 ? 6 : 3;
+  std::vector<T> arms(n), radius(pieces);
+  std::vector<int> members(pieces);
+  pieceArms(d, rest, piece, blocks, arms, radius, members);
+  // Nothing more to do when no piece can move.
+  std::vector<char> moves(pieces);
+  bool any = false;
+  for (int p = 0; p < pieces; ++p) {
+    moves[p] = members[p] > 0 && canMove(d, held[p], radius[p]);
+    any = any || moves[p];
+  }
+  if (!any) return true;
+  std::vector<T> image(static_cast<size_t>(m) * n), G(static_cast<size_t>(pieces) * 36);
+  pieceImage(F, d, m, arms, piece, image, G);
+  // Per piece G^-1; a piece that cannot move, or whose G is not positive
+  // definite, is not corrected.
+  std::vector<T> weights(static_cast<size_t>(pieces) * m * m);
+  bool sound = true;
+  any = false;
+  for (int p = 0; p < pieces; ++p) {
+    if (!moves[p]) continue;
+    moves[p] =
+        invertGram(&G[static_cast<size_t>(p) * 36], m, &weights[static_cast<size_t>(p) * m * m]);
+    sound = sound && moves[p];
+    any = any || moves[p];
+  }
+  if (!any) return sound;
+  std::vector<int> corrected(piece, piece + blocks);
+  for (int& q : corrected)
+    if (q >= 0 && !moves[q]) q = -1;
+  rigidArms = std::move(arms);
+  rigidImage = std::move(image);
+  rigidPiece = std::move(corrected);
+  rigidWeights = std::move(weights);
+  rigidSums.assign(static_cast<size_t>(2) * pieces * m, T(0));
+  rigidBlock = d;
+  rigidModes = m;
+  return sound;
+}
+
+template <class T>
+void Multigrid<T>::copyRigidCorrection(const Multigrid& other) {
+  rigidBlock = rigidModes = 0;
+  if (other.rigidBlock == 0 || other.sol[other.levels - 1].n != sol[levels - 1].n) return;
+  rigidArms = other.rigidArms;
+  rigidImage = other.rigidImage;
+  std::copy(other.rigidInverse, other.rigidInverse + 36, rigidInverse);
+  rigidPiece = other.rigidPiece;
+  rigidWeights = other.rigidWeights;
+  rigidSums = other.rigidSums;
+  rigidBlock = other.rigidBlock;
+  rigidModes = other.rigidModes;
+}
+
+template <class T>
 void Multigrid<T>::applyRigidCorrection() {
+  applyRigidCorrection(rhs[levels - 1], sol[levels - 1]);
+}
+
+template <class T>
+void Multigrid<T>::applyRigidCorrection(const Vector<T>& bv, Vector<T>& xv) {
   if (rigidBlock == 0 || !A[levels - 1]->symmetric) return;
-  const T* b = rhs[levels - 1].data;
-  T* x = sol[levels - 1].data;
   const int n = sol[levels - 1].n;
+  if (bv.n != n || xv.n != n) return;
+  const T* b = bv.data;
+  T* x = xv.data;
   const T* az = rigidImage.data();
   const T* q = rigidArms.data();
+  if (!rigidPiece.empty()) {
+    const int pieces = static_cast<int>(rigidSums.size()) / (2 * rigidModes);
+    if (rigidBlock == 3)
+      pieceStep<T, 3, 6>(b, x, az, q, rigidPiece.data(), rigidWeights.data(), rigidSums.data(),
+                         pieces, n);
+    else
+      pieceStep<T, 2, 3>(b, x, az, q, rigidPiece.data(), rigidWeights.data(), rigidSums.data(),
+                         pieces, n);
+    return;
+  }
   const T* inv = rigidInverse;
   if (rigidModes == 6)
     rigidStep<T, 3, 6>(b, x, az, q, inv, n);

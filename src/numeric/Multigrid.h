@@ -27,8 +27,8 @@ class Multigrid {
   T* pool = nullptr;          // storage of every level vector but the finest rhs/sol
   T eps2;                     // early stop of the smoothing sweeps
   int levels;
-  int nu1;                    // most pre-smoothing sweeps
-  int nu2;                    // most post-smoothing sweeps
+  int nu1;  // most pre-smoothing sweeps
+  int nu2;  // most post-smoothing sweeps
   T maxAbsA;
   // Per level l >= 1, restriction[l-1] transposed (one row per fine
   // unknown), owned; null where that restriction is missing or not packed.
@@ -57,6 +57,18 @@ class Multigrid {
   std::vector<T> rigidArms;   // per unknown, (rest - centre) / radius; empty: no rotations
   std::vector<T> rigidImage;  // A Z by rows: entry i * modes + k is (A Z_k)_i
   T rigidInverse[36] = {};    // (Z^T A Z)^-1, modes x modes by rows
+  // A body of several pieces, or of pieces held at some points (set by
+  // correctPieceMotions): per block its piece (-1: not corrected), the arms
+  // about its piece's own centre, and per piece (Z_p^T A Z_p)^-1 by rows,
+  // with Z_p the piece's modes on its own unknowns. A is block-diagonal
+  // across pieces, so each piece is corrected on its own in the same pass.
+  // Empty: one free piece, through rigidInverse.
+  std::vector<int> rigidPiece;
+  std::vector<T> rigidWeights;
+  std::vector<T> rigidSums;  // scratch of the pass: per piece the sums, then the update
+  // False: vCycle leaves the correction to its caller (a Krylov solver that
+  // applies it to its own iterate, keeping the preconditioner symmetric).
+  bool rigidInCycle = true;
 
   Multigrid(Matrix<T>& A, Matrix<T>** restriction, Vector<T>& b, Vector<T>& x, T eps, int levels,
             int nu1, int nu2, bool unused = false);
@@ -84,10 +96,27 @@ class Multigrid {
   // a multiple of d, or Z^T A Z is not positive definite (a body without
   // mass or fixed vertices in a static problem).
   bool correctRigidMotions(int d, const T* rest);
+  // The correction for a body of pieces (d = 2 or 3): piece[j] in
+  // [-1, held.size()) for block j (-1: not corrected), held[p] the points
+  // where piece p is held, d coordinates each. A piece that can still move
+  // rigidly (free, held at one point, or in 3-D along one line) is
+  // corrected over all its modes on its unknowns: they hold the rigid
+  // motions left to it (zero at the held points) and the motions that a
+  // few held vertices barely resist, which the coarse levels, holding a
+  // larger patch, do not see. Any other piece is not corrected. One free
+  // piece over every block is correctRigidMotions(d, rest). False when the
+  // input does not fit (off), or when a moving piece's Z^T A Z is not
+  // positive definite (that piece is not corrected).
+  bool correctPieceMotions(int d, const T* rest, const int* piece,
+                           const std::vector<std::vector<T>>& held);
+  // The rigid correction of another multigrid on the same finest matrix.
+  void copyRigidCorrection(const Multigrid& other);
 
   void vCycle(T omega);
   // The rigid-motion correction that ends vCycle, on the current x.
   void applyRigidCorrection();
+  // The same correction of x against b (sized as the finest level).
+  void applyRigidCorrection(const Vector<T>& b, Vector<T>& x);
   void fullMultigrid(int cycles, T omega);
 
   // Recomputes the values of an existing coarse matrix in place:

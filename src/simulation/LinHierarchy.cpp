@@ -23,6 +23,7 @@
 #include "BinaryIO.h"
 #include "BlockMatrix.h"
 #include "CacheFiles.h"
+#include "FiniteElement.h"
 #include "Iteration.h"
 #include "LinSimulation.h"
 #include "MatrixAssembler.h"
@@ -92,22 +93,64 @@ void LinSimulation::createMultigrid() {
   // damping, where forward post-sweeps let undamped models blow up.
   multigrid->backwardPostSweeps = true;
   correctFreeBody();
+  // A held body that can still turn is smoothed as a free one.
+  if (multigrid->rigidBlock != 0) multigrid->nu1 = multigrid->nu2 = 3;
 }
 
 void LinSimulation::correctFreeBody() {
-  if (settings->fixedCount != 0) return;
-  // Rest positions by unknown; where they miss an unknown, only the
-  // translations are corrected.
   const int n = K->nRow;
-  std::vector<double> rest(n);
-  int covered = 0;
-  for (const Vertex* v : hierarchy->vertices[hierarchy->nLevels - 1]) {
-    const int i = dim * v->index;
-    if (i < 0 || i + dim > n) continue;
-    for (int k = 0; k < dim; ++k) rest[i + k] = v->restPosition[k];
-    covered += dim;
+  const int fixed = settings->fixedCount;
+  const std::vector<Vertex*>& finest = hierarchy->vertices[hierarchy->nLevels - 1];
+  const int count = static_cast<int>(finest.size());
+  // Pieces: the vertices the finest elements join (union-find over vertex
+  // numbers). A vertex of no element constrains nothing.
+  std::vector<int> root(count), used(count, 0);
+  for (int i = 0; i < count; ++i) root[i] = i;
+  auto find = [&](int i) {
+    while (root[i] != i) i = root[i] = root[root[i]];
+    return i;
+  };
+  for (const FiniteElement* e : hierarchy->elements[hierarchy->nLevels - 1]) {
+    int first = -1;
+    for (int k = 0; k < e->degreeOfFreedom(); ++k) {
+      const int i = e->getVertex(k)->index;
+      if (i < 0 || i >= count) continue;
+      used[i] = 1;
+      if (first < 0)
+        first = find(i);
+      else
+        root[find(i)] = first;
+    }
   }
-  multigrid->correctRigidMotions(dim, covered == n ? rest.data() : nullptr);
+  // Rest positions by unknown; where they miss an unknown, only the
+  // translations of a single free piece are corrected.
+  std::vector<double> rest(n);
+  std::vector<int> piece(n / dim, -1), number(count, -1);
+  std::vector<std::vector<double>> held;
+  int covered = 0;
+  for (const Vertex* v : finest) {
+    const int j = v->index - fixed;
+    if (j < 0 || dim * (j + 1) > n) continue;
+    for (int k = 0; k < dim; ++k) rest[dim * j + k] = v->restPosition[k];
+    covered += dim;
+    if (!used[v->index]) continue;
+    int& p = number[find(v->index)];
+    if (p < 0) {
+      p = static_cast<int>(held.size());
+      held.emplace_back();
+    }
+    piece[j] = p;
+  }
+  // Each piece is held at its fixed vertices.
+  for (const Vertex* v : finest)
+    if (v->index >= 0 && v->index < fixed && used[v->index] && number[find(v->index)] >= 0)
+      held[number[find(v->index)]].insert(held[number[find(v->index)]].end(), v->restPosition,
+                                          v->restPosition + dim);
+  if (held.empty()) {
+    multigrid->correctRigidMotions(0, nullptr);
+    return;
+  }
+  multigrid->correctPieceMotions(dim, covered == n ? rest.data() : nullptr, piece.data(), held);
 }
 
 void LinSimulation::setUpHierarchy(bool generate, int scheme) {
@@ -322,9 +365,10 @@ void LinSimulation::updateHierarchy() {
   refreshCoarseLevels(*multigrid);
   // A pinned body is no longer free (K is unsymmetric meanwhile).
   correctFreeBody();
-  if (auto* cg = dynamic_cast<CGPreMgrid<double>*>(solver.get()))
+  if (auto* cg = dynamic_cast<CGPreMgrid<double>*>(solver.get())) {
     refreshCoarseLevels(*cg->multigrid);
-  else if (auto* cg = dynamic_cast<CGPreDiag<double>*>(solver.get()))
+    cg->multigrid->copyRigidCorrection(*multigrid);
+  } else if (auto* cg = dynamic_cast<CGPreDiag<double>*>(solver.get()))
     refreshInverseDiagonal(*cg, *K);
 }
 

@@ -119,8 +119,9 @@ class LinSimulation : public FEMSimulation {
                                  int& coarseKind, std::unique_ptr<FullMatrix<double>>& inverse);
   void buildHierarchy(int scheme);
   void createMultigrid();
-  // A body without fixed vertices: the multigrid's correction of its rigid
-  // motions, from the finest rest positions.
+  // The multigrid's correction of the rigid motions of each connected piece
+  // of the finest mesh that is free or held at one point or along one line
+  // (from the finest rest positions and fixed vertices).
   void correctFreeBody();
   // The multigrid's coarse solver of the given kind; a sparse factor is
   // followed by a progress bar.

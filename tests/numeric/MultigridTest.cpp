@@ -397,6 +397,83 @@ TEST(Multigrid, RigidCorrectionIsTheGalerkinProjection) {
   }
 }
 
+// Pieces: each that can still move (free, held at one point, along one
+// line in 3-D) gets its own dense correction x + Z_p G_p^-1 Z_p^T (b - A x)
+// over its modes on its blocks (turns about the origin here); a clamped
+// piece (three points off a line, two in 2-D) and the blocks of no piece
+// keep their x. A couples no two pieces.
+TEST(Multigrid, PieceCorrectionIsEachMovingPiecesGalerkinProjection) {
+  const int n = 48;
+  const std::vector<double> point = {0.1, 0.2, 0.3}, twoPoints = {0, 0, 0, 1, 2, 3},
+                            collinear = {0, 0, 0, 1, 2, 3, 2, 4, 6},
+                            offLine = {0, 0, 0, 1, 2, 3, 2, 4, 7}, flatPoint = {0.1, 0.2},
+                            flatPair = {0, 0, 1, 0};
+  const struct {
+    int d;
+    std::vector<double> held[2];
+    bool moves[2];
+  } rows[] = {
+      {3, {{}, point}, {true, true}},
+      {3, {twoPoints, collinear}, {true, true}},
+      {3, {offLine, {}}, {false, true}},
+      {3, {offLine, offLine}, {false, false}},
+      {2, {flatPoint, flatPair}, {true, false}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.d << " " << r.moves[0] << r.moves[1]);
+    const int blocks = n / r.d;
+    std::vector<int> piece(blocks);
+    for (int j = 0; j < blocks; ++j) piece[j] = j < blocks / 2 ? 0 : j < blocks - 2 ? 1 : -1;
+    auto pieceOf = [&](int i) { return piece[i / r.d]; };
+    SparseMatrix<double> s(n, n);
+    for (int i = 0; i < n; ++i) {
+      s.setElem(i, i, 4.0 + 0.1 * i);
+      for (int j = i + 1; j < n && j <= i + 5; j += 2)
+        if (pieceOf(i) >= 0 && pieceOf(i) == pieceOf(j)) {
+          s.setElem(i, j, -0.7);
+          s.setElem(j, i, -0.7);
+        }
+    }
+    PackedMatrix<double> A(s);
+    A.symmetric = true;
+    const std::vector<double> a = dense(A);
+    Vector<double> b(n), x(n), rest(n);
+    fillRandom(b, 3);
+    fillRandom(x, 4);
+    fillRandom(rest, 5);
+    std::vector<double> expected(x.data, x.data + n);
+    const int m = r.d == 3 ? 6 : 3;
+    for (int p = 0; p < 2; ++p) {
+      if (!r.moves[p]) continue;
+      std::vector<double> Z(n * m, 0.0), G(m * m, 0.0), c(m, 0.0);
+      for (int i = 0; i < n; i += r.d)
+        for (int k = 0; k < m && pieceOf(i) == p; ++k) {
+          const double e[3] = {k == 3 ? 1.0 : 0.0, k == 4 ? 1.0 : 0.0,
+                               k == 5 || r.d == 2 ? 1.0 : 0.0};
+          const double q[3] = {rest[i], rest[i + 1], r.d > 2 ? rest[i + 2] : 0.0};
+          for (int t = 0; t < r.d; ++t)
+            Z[k * n + i + t] =
+                k < r.d ? (t == k ? 1.0 : 0.0)
+                        : e[(t + 1) % 3] * q[(t + 2) % 3] - e[(t + 2) % 3] * q[(t + 1) % 3];
+        }
+      for (int k = 0; k < m; ++k)
+        for (int i = 0; i < n; ++i)
+          for (int j = 0; j < n; ++j) {
+            c[k] += Z[k * n + i] * ((i == j ? b[i] : 0.0) - a[i * n + j] * x[j]);
+            for (int l = 0; l < m; ++l) G[k * m + l] += Z[k * n + i] * a[i * n + j] * Z[l * n + j];
+          }
+      denseSolve(G, c.data(), m);
+      for (int k = 0; k < m; ++k)
+        for (int i = 0; i < n; ++i) expected[i] += Z[k * n + i] * c[k];
+    }
+    Multigrid<double> mg(A, nullptr, b, x, 1e-4, 1, 1, 1);
+    ASSERT_TRUE(mg.correctPieceMotions(r.d, rest.data, piece.data(), {r.held[0], r.held[1]}));
+    EXPECT_EQ(mg.rigidBlock != 0, r.moves[0] || r.moves[1]);
+    mg.applyRigidCorrection();
+    EXPECT_LT(maxRelDiff(x, expected), 1e-12);
+  }
+}
+
 TEST(Multigrid, FullMultigridSolves) {
   Hierarchy h(false, 4, 3);
   fillRandom(h.b, 5);
