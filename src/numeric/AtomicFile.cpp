@@ -1,13 +1,40 @@
 #include "AtomicFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "SealedFile.h"
 
 namespace zolt {
+
+namespace {
+
+// Removes the temporary files of `path` that writers which are no longer
+// running (killed half way) left behind.
+void removeLeftovers(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path p(path);
+  const std::string prefix = p.filename().string() + ".tmp.";
+  std::error_code ec;
+  const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(digits));
+    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove(it->path(), ec);
+  }
+}
+
+}  // namespace
 
 bool AtomicFile::open(const std::string& path, std::ios::openmode mode) {
   discard();
@@ -17,6 +44,7 @@ bool AtomicFile::open(const std::string& path, std::ios::openmode mode) {
     stream_.setstate(std::ios::failbit);
     return false;
   }
+  removeLeftovers(path);
   temp_ = path + ".tmp." + std::to_string(::getpid());
   stream_.clear();
   stream_.open(temp_, mode | std::ios::out | std::ios::trunc);

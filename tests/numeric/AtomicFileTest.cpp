@@ -156,4 +156,14 @@ TEST(AtomicFile, AWriterKilledMidWriteLeavesTheOldFile) {
   EXPECT_GE(std::filesystem::file_size(temp), 5u << 16);  // it was writing
   close(ready[0]);
   close(ready[1]);
+  // The next writer of the file clears the dead writer's leftover and
+  // leaves a live one's (the parent's, here) alone.
+  const std::string live = path + ".tmp." + std::to_string(getppid());
+  dir.write("cache.tmp." + std::to_string(getppid()), "busy");
+  AtomicFile next(path);
+  next.stream() << "new";
+  ASSERT_TRUE(next.commit());
+  EXPECT_EQ(readAll(path), "new");
+  EXPECT_FALSE(exists(temp));
+  EXPECT_EQ(readAll(live), "busy");
 }
