@@ -1,12 +1,15 @@
 #include "AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
+#include <cstring>
 
 #include "SealedFile.h"
 
@@ -15,23 +18,24 @@ namespace zolt {
 namespace {
 
 // Removes the temporary files of `path` that writers which are no longer
-// running (killed half way) left behind.
+// running (killed half way) left behind. Plain readdir: the directory
+// iterator's increment would end the process on a failed allocation.
 void removeLeftovers(const std::string& path) {
-  namespace fs = std::filesystem;
-  const fs::path p(path);
-  const std::string prefix = p.filename().string() + ".tmp.";
-  std::error_code ec;
-  const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const std::string digits = name.substr(prefix.size());
-    if (digits.empty() || digits.size() > 9 ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(digits));
-    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove(it->path(), ec);
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp.";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    const char* name = e->d_name;
+    if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) continue;
+    const char* digits = name + prefix.size();
+    char* end = nullptr;
+    const long pid = std::strtol(digits, &end, 10);
+    if (end == digits || *end != '\0' || pid <= 0 || pid > INT32_MAX) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlinkat(::dirfd(d), name, 0);
   }
+  ::closedir(d);
 }
 
 }  // namespace
