@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <unordered_set>
 
@@ -12,9 +13,14 @@
 TetHierarchy::TetHierarchy(int n)
     : nLevels(n), startLevel(0), vertices(nullptr), elements(nullptr), removed(nullptr) {
   ZOLT_ASSERT(n >= 1);
-  elements = new std::vector<FiniteElement*>[n];
-  vertices = new std::vector<Vertex*>[n];
-  removed = new std::vector<Vertex*>[n];
+  // Owned by unique_ptrs until all three exist: a failed allocation frees
+  // the others.
+  auto e = std::make_unique<std::vector<FiniteElement*>[]>(n);
+  auto v = std::make_unique<std::vector<Vertex*>[]>(n);
+  auto r = std::make_unique<std::vector<Vertex*>[]>(n);
+  elements = e.release();
+  vertices = v.release();
+  removed = r.release();
 }
 
 TetHierarchy::TetHierarchy(int n, std::vector<Vertex*>* levelVertices,

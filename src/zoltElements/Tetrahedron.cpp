@@ -256,12 +256,14 @@ void Tetrahedron::read(std::istream& in, TetHierarchy* h, int level, int vertexO
       if (((mask & 4) != 0) != ((mask & 8) != 0)) mask ^= 12;
     }
 
-    auto* t = new Tetrahedron(corner[0], corner[1], corner[2], corner[3],
-                              static_cast<uint8_t>(mask & 0xff));
+    // Held until the level owns it: a failed push_back frees it.
+    auto t = std::make_unique<Tetrahedron>(corner[0], corner[1], corner[2], corner[3],
+                                           static_cast<uint8_t>(mask & 0xff));
     const auto* last =
         levelElements.empty() ? nullptr : dynamic_cast<const Tetrahedron*>(levelElements.back());
     t->id = last ? last->id + 1 : 0;
-    levelElements.push_back(t);
+    levelElements.push_back(t.get());
+    t.release();
   }
   if (level > h->startLevel) h->startLevel = level;
 }
