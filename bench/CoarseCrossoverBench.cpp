@@ -1,13 +1,16 @@
 // The coarsest level's direct solve: dense inverse (Invert, FullMatrix::inv)
-// against the sparse Cholesky factor, on the stiffness matrix of k x l x m
-// box grids (6 tetrahedra a cube, floor fixed, lambda = mu = 1), both in
-// the same run. BM_Build times building each, BM_Apply one solve with
-// each; "dense/sparse" is the ratio of their times. The crossover is where
-// the ratio passes 1 (denseInverseCrossover in MemoryLimits.cpp).
+// against the sparse Cholesky factor, simplicial and supernodal, on the
+// stiffness matrix of k x l x m box grids (6 tetrahedra a cube, floor
+// fixed, lambda = mu = 1), all in the same run. BM_Build times building
+// each, BM_Apply one solve with each; "dense/simpl" and "dense/super" are
+// the ratios of their times. The dense side ends where they pass 1
+// (denseInverseCrossover in MemoryLimits.cpp; CholeskyFactor::
+// simplicialLimit for the kind of factor).
 //
 // BM_BoxLoad loads a free box of 729 and one of 3,600 vertices (LEVEL 1,
 // as a user's first mesh) cold, under the old rule (dense up to 2,250
-// unknowns, rule 0) and the present one (rule 1), and times a step.
+// unknowns, rule 0) and the present one (rule 1), and times a step;
+// medians of 5.
 //   zolt_bench_coarse_crossover [--benchmark_filter=...]
 
 #include <benchmark/benchmark.h>
