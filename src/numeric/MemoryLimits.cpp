@@ -79,14 +79,16 @@ uint64_t cgroupRoom() {
   return room;
 }
 
-// FullMatrix::inv takes about 1.8 s for 2,000 unknowns here, 3.0 s for
-// 2,250 and 4.0 s for 2,500 (zolt_bench_dense_inverse): 2,250 stay within
-// about 3 s. Above it the sparse factor takes over.
-constexpr int64_t kTimeLimit = 2250;
 
 }  // namespace
 
 uint64_t (*physicalMemory)() = systemPhysicalMemory;
+
+// zolt_bench_coarse_crossover on box grids (8 shared cores): the inverse
+// builds and applies quicker than the sparse factor at 27 unknowns (0.75
+// and 0.88 of its times), slower from 36 on (1.06, 1.17); at 540 it builds
+// 14 times and applies 8 times slower, at 2,700 416 and 22 times.
+int64_t denseInverseCrossover = 30;
 
 namespace {
 
@@ -134,10 +136,10 @@ uint64_t denseInverseBytes(int64_t unknowns) {
 
 int64_t denseInverseLimit() {
   const uint64_t share = physicalMemory() / 8;
-  if (share == 0) return kTimeLimit;  // the system does not say
+  if (share == 0) return denseInverseCrossover;  // the system does not say
   const auto bySize =
       static_cast<int64_t>(std::sqrt(static_cast<double>(share) / double(denseInverseBytes(1))));
-  return std::min(kTimeLimit, bySize);
+  return std::min(denseInverseCrossover, bySize);
 }
 
 bool denseInverseFits(int64_t unknowns) { return unknowns <= denseInverseLimit(); }

@@ -26,9 +26,13 @@ uint64_t dataSegmentRoom();
 // addressSpaceRoom() and dataSegmentRoom(); 0 under neither limit.
 uint64_t mappingRoom();
 
-// Unknowns above which a dense inverse is refused: the inversion is O(n^3)
-// and holds three n x n arrays of doubles, so it must take at most a few
-// seconds and an eighth of physical memory (when the system tells it).
+// Unknowns up to which a direct solve is a dense inverse (Invert,
+// FullMatrix::inv); above them the sparse Cholesky factor is quicker to
+// build and to apply. Benchmarks may change it to compare rules.
+extern int64_t denseInverseCrossover;
+// Unknowns above which a dense inverse is refused: denseInverseCrossover,
+// or fewer where three n x n arrays of doubles would pass an eighth of
+// physical memory (when the system tells it).
 int64_t denseInverseLimit();
 // True when a dense inverse of `unknowns` x `unknowns` stays within the limit.
 bool denseInverseFits(int64_t unknowns);

@@ -157,8 +157,8 @@ void Multigrid<T>::calcHierarchy(ProgressBar* pb) {
 
 template <class T>
 int Multigrid<T>::coarseSolverFor(int type, int64_t n) {
-  // Beyond the dense limit the inversion would run for minutes or exhaust
-  // memory; the sparse factor takes its place.
+  // Beyond the dense limit the sparse factor builds and solves quicker than
+  // the inverse (and stays within memory); it takes its place.
   return type == 0 && !denseInverseFits(n) ? 3 : type;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Sparse Cholesky factor (CHOLMOD, supernodal, fill-reducing ordering) of a
+// Sparse Cholesky factor (CHOLMOD, fill-reducing ordering) of a
 // symmetric positive definite matrix, and the solver that applies it: a
 // solve is the two triangular solves. Used where a dense inverse does not
 // fit (MemoryLimits.h).
@@ -53,6 +53,12 @@ class CholeskyFactor {
   // Address space the mapped buffer holds until the process ends (OpenBLAS
   // never gives it back); 0 before the first factor.
   static uint64_t blasBufferHeldBytes();
+  // Unknowns up to which the factor is simplicial (plain loops, no BLAS and
+  // no BLAS work buffer), as quick here as the supernodal one; above them
+  // it is supernodal. Benchmarks may change it.
+  static int64_t simplicialLimit;
+  // blasBufferBytes() for a factor of n unknowns: 0 for a simplicial one.
+  static uint64_t blasBufferBytes(int64_t n) { return n > simplicialLimit ? blasBufferBytes() : 0; }
 
  private:
   struct Impl;

@@ -162,15 +162,17 @@ std::string LinSimulation::inverseRefusal() const {
   const uint64_t n = static_cast<uint64_t>(K->nRow);
   const bool dense = denseInverseFits(K->nRow);
   const uint64_t bytes = dense ? denseInverseBytes(K->nRow) : CholeskyFactor::estimateBytes(*K);
-  // The BLAS work buffer of a first factor counts against the limits on
-  // mappings (RLIMIT_AS, RLIMIT_DATA) alone.
-  const uint64_t mapped = bytes + (dense ? 0 : CholeskyFactor::blasBufferBytes());
+  // The BLAS work buffer of a first supernodal factor counts against the
+  // limits on mappings (RLIMIT_AS, RLIMIT_DATA) alone.
+  const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes(K->nRow);
+  const uint64_t mapped = bytes + blas;
   const uint64_t room = mappingRoom();
   constexpr uint64_t MB = 1024 * 1024;
   if (!dense && room != 0 && mapped > room)
     return "The sparse factor of the " + std::to_string(n) + " x " + std::to_string(n) +
-           " matrix and its BLAS work buffer need " + std::to_string((mapped + MB - 1) / MB) +
-           " MB but only " + std::to_string(room / MB) + " MB are left under the memory limit";
+           (blas > 0 ? " matrix and its BLAS work buffer need " : " matrix needs ") +
+           std::to_string((mapped + MB - 1) / MB) + " MB but only " + std::to_string(room / MB) +
+           " MB are left under the memory limit";
   // 0: nothing known to check against, as for a load.
   const uint64_t available = availableMemory();
   if (available == 0 || bytes <= available) return "";

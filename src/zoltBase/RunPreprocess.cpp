@@ -190,10 +190,10 @@ bool Run::checkMemory(const std::string& who, const char* advice) {
       beforeFixed ? refinedModelBytes(hierarchy->elements[0].size(), levels)
                   : refinedModelBytes(hierarchy->elements[hierarchy->nLevels - 1].size(), 1);
   const uint64_t need = saturatedSum(coarse, model);
-  // The BLAS work buffer of a first sparse factor is mapped whole but
+  // The BLAS work buffer of a first supernodal factor is mapped whole but
   // touched only in part: it counts against the limits on mappings
   // (RLIMIT_AS, RLIMIT_DATA) alone.
-  const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes();
+  const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes(n);
   // What the load has mapped since level 0 was read (the finer levels,
   // once refined) is part of `model`: it is given back to the room rather
   // than counted twice.

@@ -609,8 +609,8 @@ TEST(CGPreMgrid, ConvergesFasterThanDiagonalCG) {
 }
 
 // 27 coarse unknowns against memory for limits of 26 (the sparse factor)
-// and 27 (the dense inverse); whatever the memory, or untold (0), the time
-// bound keeps 15,500 unknowns out.
+// and 27 (the dense inverse); whatever the memory, or untold (0), 1,000 and
+// 15,500 unknowns get the factor, which builds and solves far quicker.
 TEST(Multigrid, CoarseLevelTooLargeForADenseInverseGetsTheSparseFactor) {
   static uint64_t memory;
   const auto saved = physicalMemory;
@@ -624,7 +624,8 @@ TEST(Multigrid, CoarseLevelTooLargeForADenseInverseGetsTheSparseFactor) {
   }
   for (uint64_t m : {uint64_t(0), uint64_t(1) << 50}) {
     memory = m;
-    EXPECT_TRUE(denseInverseFits(1000)) << m;
+    EXPECT_TRUE(denseInverseFits(27)) << m;
+    EXPECT_FALSE(denseInverseFits(1000)) << m;
     EXPECT_FALSE(denseInverseFits(15500)) << m;
   }
   physicalMemory = saved;

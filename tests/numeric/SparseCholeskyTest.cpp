@@ -31,34 +31,41 @@ TEST(SparseCholesky, SolvesAsADenseFactorisationOrRefuses) {
               {"3x3-block Laplacian", block.get(), true},
               {"negated", negated.get(), false},
               {"not flagged symmetric", unflagged.get(), false}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    Matrix<double>& A = *row.A;
-    const int n = A.nRow;
-    Vector<double> b(n), x(n);
-    fillRandom(b, 7);
-    SparseCholesky solver(A, b, x);
-    ASSERT_EQ(solver.ok(), row.ok) << solver.factor->error();
-    Vector<double> y(n);  // a second solver on the same factor
-    SparseCholesky shared(A, b, y, solver.factor);
-    EXPECT_EQ(shared.ok(), row.ok);
-    if (!row.ok) {
-      EXPECT_FALSE(solver.factor->error().empty());
-      EXPECT_FALSE(solver.factor->solve(b.data, x.data));  // no factor to solve with
-      continue;
+  // Both kinds of factor: simplicial (these sizes by default) and
+  // supernodal (a limit of 0).
+  const int64_t saved = CholeskyFactor::simplicialLimit;
+  for (int64_t limit : {saved, int64_t(0)})
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + " simplicial up to " + std::to_string(limit));
+      CholeskyFactor::simplicialLimit = limit;
+      Matrix<double>& A = *row.A;
+      const int n = A.nRow;
+      Vector<double> b(n), x(n);
+      fillRandom(b, 7);
+      SparseCholesky solver(A, b, x);
+      EXPECT_EQ(solver.ok(), row.ok) << solver.factor->error();
+      if (solver.ok() != row.ok) continue;
+      Vector<double> y(n);  // a second solver on the same factor
+      SparseCholesky shared(A, b, y, solver.factor);
+      EXPECT_EQ(shared.ok(), row.ok);
+      if (!row.ok) {
+        EXPECT_FALSE(solver.factor->error().empty());
+        EXPECT_FALSE(solver.factor->solve(b.data, x.data));  // no factor to solve with
+        continue;
+      }
+      Eigen::MatrixXd D(n, n);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) D(i, j) = A(i, j);
+      const Eigen::VectorXd e = D.llt().solve(Eigen::Map<const Eigen::VectorXd>(b.data, n));
+      for (int repeat = 0; repeat < 2; ++repeat) {  // the kept workspaces give the same
+        solver.solve();
+        const Eigen::VectorXd d = Eigen::Map<const Eigen::VectorXd>(x.data, n) - e;
+        EXPECT_LT(d.lpNorm<Eigen::Infinity>(), 1e-12 * e.lpNorm<Eigen::Infinity>());
+      }
+      shared.solve();
+      EXPECT_TRUE(std::equal(x.data, x.data + n, y.data));
     }
-    Eigen::MatrixXd D(n, n);
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) D(i, j) = A(i, j);
-    const Eigen::VectorXd e = D.llt().solve(Eigen::Map<const Eigen::VectorXd>(b.data, n));
-    for (int repeat = 0; repeat < 2; ++repeat) {  // the kept workspaces give the same
-      solver.solve();
-      const Eigen::VectorXd d = Eigen::Map<const Eigen::VectorXd>(x.data, n) - e;
-      EXPECT_LT(d.lpNorm<Eigen::Infinity>(), 1e-12 * e.lpNorm<Eigen::Infinity>());
-    }
-    shared.solve();
-    EXPECT_TRUE(std::equal(x.data, x.data + n, y.data));
-  }
+  CholeskyFactor::simplicialLimit = saved;
 }
 
 // The estimate from the node graph alone never falls below the factor it

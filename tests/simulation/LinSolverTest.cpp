@@ -71,10 +71,13 @@ TEST(LinSolver, EverySolverReachesThePatchTestSolution) {
     int steps;
     double tolerance;
     uint64_t (*memory)() = LinSimulation::availableMemory;
+    int64_t crossover = denseInverseCrossover;  // solver 2: dense up to it, else the factor
   } rows[] = {
       {2, "Solving LGS  with Matrix-Pre-Inversion\n", 1, 1e-9},
+      {2, "Solving LGS  with Matrix-Pre-Inversion\n", 1, 1e-9, LinSimulation::availableMemory,
+       2250},
       // Available memory unknown: nothing to refuse the inverse for.
-      {2, "Solving LGS  with Matrix-Pre-Inversion\n", 1, 1e-9, [] { return uint64_t(0); }},
+      {2, "Solving LGS  with Matrix-Pre-Inversion\n", 1, 1e-9, [] { return uint64_t(0); }, 2250},
       {0, "Solving LGS  with Multigrid Approach\n", 200, 1e-7},
       {1, "Solving LGS  with Conjugate Gradient Method (Diagonal Preconditioner)\n", 5, 1e-7},
       // One preconditioned step per solve, from the last cycle's start value.
@@ -87,21 +90,28 @@ TEST(LinSolver, EverySolverReachesThePatchTestSolution) {
     captureStdout([&] { sim->setSolver(3); });  // replaced by the row's choice
     const auto machine = LinSimulation::availableMemory;
     LinSimulation::availableMemory = r.memory;
+    const int64_t rule = denseInverseCrossover;
+    denseInverseCrossover = r.crossover;
     const std::string out = captureStdout([&] { sim->setSolver(r.kind); });
+    denseInverseCrossover = rule;
     LinSimulation::availableMemory = machine;
     EXPECT_EQ(*r.message ? out.substr(0, out.find('\n') + 1) : out, r.message);
     EXPECT_EQ(sim->solver == nullptr, r.kind == 0 || r.kind == 7) << r.kind;
+    if (r.kind == 2)  // the 216 unknowns: a dense inverse only under the raised crossover
+      EXPECT_EQ(dynamic_cast<Invert<double>*>(sim->solver.get()) != nullptr,
+                sim->K->nRow <= r.crossover)
+          << r.crossover;
     if (r.kind != 2) sim->setSolverParameters(1e-10f, 1, 1);
     bar.pullEnd(*sim);
     for (int s = 0; s < r.steps && bar.error(*sim) > r.tolerance; ++s)
       sim->computeStep(false, false, 0, false);
     EXPECT_LE(bar.error(*sim), r.tolerance) << r.kind;
   }
-  // A dense inverse that does not fit is refused; the V-cycle solves.
+  // A direct solve that does not fit is refused; the V-cycle solves.
   Bar bar;
   auto sim = bar.load(true, kStatic);
   auto saved = LinSimulation::availableMemory;
-  LinSimulation::availableMemory = [] { return uint64_t(1) << 20; };
+  LinSimulation::availableMemory = [] { return uint64_t(1) << 10; };
   const std::string out = captureStdout([&] { sim->setSolver(2); });
   LinSimulation::availableMemory = saved;
   EXPECT_EQ(out.rfind("[LinSimulation, setSolver] Error: ", 0), 0u) << out;
