@@ -272,9 +272,13 @@ class Run {
 // and starts the frame loop at (int)(1 / time step) frames per second.
 void startSimulation(Run* run, bool withControl, bool withDrawable, const FrontEnd& frontEnd);
 
-// Estimated bytes of a model whose level 0 of `coarseElements` tetrahedra
-// is refined to `levels` levels, matrices and multigrid included.
-uint64_t refinedModelBytes(uint64_t coarseElements, int levels);
+// Finest tetrahedra of a level 0 of `coarseElements` refined to `levels`.
+double finestElements(uint64_t coarseElements, int levels);
+// Estimated bytes of a model of `finestElements` at the two peaks of its
+// load: while its finest matrix is assembled, and while its coarsest level
+// is factored (the factor itself not included).
+uint64_t refinedModelBytes(double finestElements);
+uint64_t modelBytesAtCoarseSolve(double finestElements, int levels);
 
 // Target frame rate of a time step: 1 / dt truncated toward zero.
 int framesPerSecond(double timeStep);

@@ -186,34 +186,40 @@ bool Run::checkMemory(const std::string& who, const char* advice) {
   const uint64_t coarse =
       dense ? denseInverseBytes(n)
             : CholeskyFactor::estimateBytes(coarseGraph(*hierarchy, beforeFixed), dim);
-  const uint64_t model =
-      beforeFixed ? refinedModelBytes(hierarchy->elements[0].size(), levels)
-                  : refinedModelBytes(hierarchy->elements[hierarchy->nLevels - 1].size(), 1);
-  const uint64_t need = saturatedSum(coarse, model);
-  // The BLAS work buffer of a first supernodal factor is mapped whole but
-  // touched only in part: it counts against the limits on mappings
-  // (RLIMIT_AS, RLIMIT_DATA) alone.
+  const double elements =
+      beforeFixed ? finestElements(hierarchy->elements[0].size(), levels)
+                  : static_cast<double>(hierarchy->elements[hierarchy->nLevels - 1].size());
+  // The load peaks twice: while the finest matrix is assembled, and while
+  // the coarsest level is factored with the matrices built. The BLAS work
+  // buffer of a first supernodal factor is mapped whole but touched only in
+  // part: it counts against the limits on mappings (RLIMIT_AS, RLIMIT_DATA)
+  // alone.
+  const uint64_t assembly = refinedModelBytes(elements);
+  const uint64_t atCoarseSolve = saturatedSum(modelBytesAtCoarseSolve(elements, levels), coarse);
   const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes(n);
+  const uint64_t need = std::max(assembly, atCoarseSolve);
+  const uint64_t mapped = std::max(assembly, saturatedSum(atCoarseSolve, blas));
   // What the load has mapped since level 0 was read (the finer levels,
-  // once refined) is part of `model`: it is given back to the room rather
-  // than counted twice.
+  // once refined) is part of the model's figure: it is given back to the
+  // room rather than counted twice.
   const uint64_t roomNow = mappingRoom();
   const uint64_t held =
-      roomNow > 0 && roomBeforeRefined > roomNow ? std::min(roomBeforeRefined - roomNow, model) : 0;
+      roomNow > 0 && roomBeforeRefined > roomNow ? std::min(roomBeforeRefined - roomNow, need) : 0;
   const uint64_t room = roomNow > 0 ? roomNow + held : 0;
   uint64_t have = usableMemory();
   if (have > 0 && have == roomNow) have = room;
   // Nothing known to check against (0): the load goes on, and a shortage
   // ends in "Out of memory". The room is checked first: what the line
   // names is then what the limit was compared with.
-  const bool roomShort = room != 0 && saturatedSum(need, blas) > room;
+  const bool roomShort = room != 0 && mapped > room;
   if (!roomShort && (have == 0 || need <= have)) return true;
   constexpr uint64_t MB = 1024 * 1024;
-  const uint64_t figure = roomShort ? saturatedSum(need, blas) : need;
+  const uint64_t figure = roomShort ? mapped : need;
   std::cerr << who << " needs about " << figure / MB + (figure % MB != 0) << " MB (" << coarse / MB
             << " MB for the " << (dense ? "dense inverse" : "sparse factor")
             << " of its coarsest level, " << (beforeFixed ? "at most " : "") << n << " unknowns";
-  if (roomShort && blas > 0) std::cerr << "; " << blas / MB << " MB for its BLAS work buffer";
+  if (roomShort && blas > 0 && mapped > assembly)
+    std::cerr << "; " << blas / MB << " MB for its BLAS work buffer";
   std::cerr << "), more than the " << (roomShort ? room : have) / MB << " MB this process may use";
   // OpenBLAS never unmaps its buffer: an earlier model's factor keeps it.
   const uint64_t heldByBlas = roomShort ? CholeskyFactor::blasBufferHeldBytes() : 0;

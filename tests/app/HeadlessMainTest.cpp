@@ -277,12 +277,13 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
       {"TRIANGLE TETRAHEDRON LEVEL 2", notTetrahedral},
       {"QUAD TETRAHEDRON", notTetrahedral},
       {"QUADRATIC_QUAD TETRAHEDRON", notTetrahedral},
-      // 6 * 8^8 and 6 * 8^10 finest tetrahedra of 2 kB each, and 13.5 kB
-      // for the coarse inverse: one MB more.
-      {"LEVEL 9", "refined to LEVEL 9 needs about 196609 MB"},
-      {"LEVEL 11", "refined to LEVEL 11 needs about 12582913 MB"},
+      // 6 * 8^8 and 6 * 8^10 finest tetrahedra of 1850 bytes each while the
+      // finest matrix is assembled (more than their 1760 bytes each and the
+      // coarse inverse while it is factored).
+      {"LEVEL 9", "refined to LEVEL 9 needs about 177600 MB"},
+      {"LEVEL 11", "refined to LEVEL 11 needs about 11366400 MB"},
       // Fits the machine but not the process's limit, less what it holds already.
-      {"LEVEL 7", "refined to LEVEL 7 needs about 3073 MB", {}, 1, false, true},
+      {"LEVEL 7", "refined to LEVEL 7 needs about 2775 MB", {}, 1, false, true},
       // 1212 coarse unknowns: the dense inverse or the sparse factor.
       {"LEVEL 1", "", {"--steps", "1"}, 0, true},
       // Elements of 1e-61 m^3 are zero in single precision (it used to end in status 3).

@@ -185,22 +185,20 @@ TEST(RunPreprocess, RefusesOrRepairsWhatWouldBreakTheSystem) {
   } rows[] = {
       // The cube's level 0 has 24 unknowns; 23 fit (3 23 x 23 doubles in 1/8).
       {"LEVEL 1", "", "", 8 * 24 * 23 * 23, ""},
-      // 6 * 8^2 finest tetrahedra of 2 kB: 786432 bytes, and the coarse
-      // inverse of 24 unknowns: 3 * 24 * 24 doubles.
-      {"LEVEL 3", "", "", 786432 + 13824, ""},
+      // 6 * 8^2 finest tetrahedra of 1850 bytes while the finest matrix is
+      // assembled: more than their 1760 bytes each and the coarse inverse
+      // of 24 unknowns (3 * 24 * 24 doubles) while it is factored.
+      {"LEVEL 3", "", "", 384 * 1850, ""},
       // Refused before the refinement with the figure preprocessing would
       // name: the fixed vertices, unknown until then, are counted free.
-      {"LEVEL 3", "", "", 786432 + 13823,
+      {"LEVEL 3", "", "", 384 * 1850 - 1,
        "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 1 MB (0 MB for the dense inverse"
        " of its coarsest level, at most 24 unknowns), more than the 0 MB this process may use; it"
        " is not loaded (use a lower LEVEL)\n"},
-      {"LEVEL 3", "", "", 786431,
-       "[Run] Error: Model \"m\" refined to LEVEL 3 needs about 1 MB (0 MB for the dense inverse"
-       " of its coarsest level, at most 24 unknowns), more than the 0 MB this process may use; it"
-       " is not loaded (use a lower LEVEL)\n"},
-      // Memory for the 6 tetrahedra alone: a dense inverse fits 8 unknowns, so
-      // the 24 take a sparse factor.
-      {"LEVEL 1", "", "", 6 * 2048,
+      // Memory for the assembly of the 6 tetrahedra alone: a dense inverse
+      // fits 8 unknowns, so the 24 take a sparse factor, which does not fit
+      // beside them.
+      {"LEVEL 1", "", "", 6 * 1850,
        "[Run, preprocess] Error: The model needs about 1 MB (0 MB for the sparse factor of its"
        " coarsest level, 24 unknowns), more than the 0 MB this process may use; it is not loaded"
        " (use a coarser mesh file or a lower LEVEL)\n"},
