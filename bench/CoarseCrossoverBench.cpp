@@ -62,14 +62,8 @@ struct Problem {
     auto* old = std::cout.rdbuf(quiet.rdbuf());
     MatrixAssembler::progressBarFactory = zolt::test::silentBar;
     h = zolt::test::box(k, l, m);
+    const int nFixed = zolt::test::fixFloorAndNumberFixedFirst(*h, 0);
     auto& list = h->vertices[0];
-    for (Vertex* v : list) v->fixed = v->restPosition[2] == 0.0f;
-    std::stable_partition(list.begin(), list.end(), [](const Vertex* v) { return v->fixed != 0; });
-    int nFixed = 0;
-    for (size_t i = 0; i < list.size(); ++i) {
-      list[i]->index = static_cast<int>(i);
-      nFixed += list[i]->fixed;
-    }
     material.lambda = material.mu = 1.0;
     assembler = std::make_unique<MatrixAssembler>(&h->elements[0], &material,
                                                   static_cast<int>(list.size()), 3);

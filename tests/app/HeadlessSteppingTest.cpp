@@ -180,11 +180,14 @@ TEST(HeadlessStepping, AClampOfMeshFileVerticesHoldsAtEveryLevel) {
       a.push_back(t.file(name));
       const ProgramResult r = step(t, name, a);
       ASSERT_EQ(r.status, 0) << r.err;
-      if (m == 1 && level > 1)
+      if (m == 1 && level > 1) {
         EXPECT_NE(r.out.find("[Run, holdBetweenFixed] "), std::string::npos) << r.out;
+      }
       u[m] = {readFile(t.file(name)), std::to_string(maxu(r.out).at(0))};
     }
-    if (level > 1) EXPECT_EQ(u[1][0], u[0][0]);
+    if (level > 1) {
+      EXPECT_EQ(u[1][0], u[0][0]);
+    }
     const double tip = std::stod(u[1][1]);
     EXPECT_GT(tip, previous);
     EXPECT_LT(tip, timoshenko);

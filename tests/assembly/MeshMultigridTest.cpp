@@ -16,20 +16,6 @@ using namespace zolt::test;
 
 namespace {
 
-// Numbers every level's fixed vertices first, as the model set-up does on
-// the finest level, so that the assembler removes one leading range.
-int fixFloorAndNumberFixedFirst(TetHierarchy& h, int level) {
-  auto& list = h.vertices[level];
-  for (Vertex* v : list) v->fixed = v->restPosition[2] == 0.0f;
-  std::stable_partition(list.begin(), list.end(), [](const Vertex* v) { return v->fixed != 0; });
-  int nFixed = 0;
-  for (size_t i = 0; i < list.size(); ++i) {
-    list[i]->index = static_cast<int>(i);
-    nFixed += list[i]->fixed;
-  }
-  return nFixed;
-}
-
 struct Assembled {
   MaterialProperties material;
   std::unique_ptr<MatrixAssembler> assembler;

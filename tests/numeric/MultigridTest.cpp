@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -296,6 +297,34 @@ double maxRelDiff(const Vector<double>& x, const std::vector<double>& ref) {
   return diff / scale;
 }
 
+// Adds to `out` the dense correction Z (Z^T A Z)^-1 Z^T (b - A x) over the
+// first m rigid modes of the d-blocks i with in(i): the translations, then
+// the turns e x p about the origin for the unit axes e (z in 2-D).
+void addRigidProjection(const std::vector<double>& a, const Vector<double>& b,
+                        const Vector<double>& x, const Vector<double>& rest, int d, int m,
+                        const std::function<bool(int)>& in, std::vector<double>& out) {
+  const int n = b.n;
+  std::vector<double> Z(n * m, 0.0), G(m * m, 0.0), c(m, 0.0);
+  for (int i = 0; i < n; i += d)
+    for (int k = 0; k < m && in(i); ++k) {
+      const double e[3] = {k == 3 ? 1.0 : 0.0, k == 4 ? 1.0 : 0.0, k == 5 || d == 2 ? 1.0 : 0.0};
+      const double p[3] = {rest[i], d > 1 ? rest[i + 1] : 0.0, d > 2 ? rest[i + 2] : 0.0};
+      for (int q = 0; q < d; ++q)
+        Z[k * n + i + q] = k < d
+                               ? (q == k ? 1.0 : 0.0)
+                               : e[(q + 1) % 3] * p[(q + 2) % 3] - e[(q + 2) % 3] * p[(q + 1) % 3];
+    }
+  for (int k = 0; k < m; ++k)
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        c[k] += Z[k * n + i] * ((i == j ? b[i] : 0.0) - a[i * n + j] * x[j]);
+        for (int l = 0; l < m; ++l) G[k * m + l] += Z[k * n + i] * a[i * n + j] * Z[l * n + j];
+      }
+  denseSolve(G, c.data(), m);
+  for (int k = 0; k < m; ++k)
+    for (int i = 0; i < n; ++i) out[i] += Z[k * n + i] * c[k];
+}
+
 }  // namespace
 
 // The block levels restrict their residual and add the prolonged
@@ -370,28 +399,9 @@ TEST(Multigrid, RigidCorrectionIsTheGalerkinProjection) {
     fillRandom(rest, 5);
     Multigrid<double> mg(A, nullptr, b, x, 1e-4, 1, 1, 1);
     ASSERT_TRUE(mg.correctRigidMotions(r.d, r.positions ? rest.data : nullptr));
-    // Z by columns: the translations, then e x p for the unit axes e (z in 2D).
-    const int m = r.modes;
-    std::vector<double> Z(n * m, 0.0), G(m * m, 0.0), c(m, 0.0), expected(x.data, x.data + n);
-    for (int i = 0; i < n; i += r.d)
-      for (int k = 0; k < m; ++k) {
-        const double e[3] = {k == 3 ? 1.0 : 0.0, k == 4 ? 1.0 : 0.0,
-                             k == 5 || r.d == 2 ? 1.0 : 0.0};
-        const double p[3] = {rest[i], r.d > 1 ? rest[i + 1] : 0.0, r.d > 2 ? rest[i + 2] : 0.0};
-        for (int q = 0; q < r.d; ++q)
-          Z[k * n + i + q] =
-              k < r.d ? (q == k ? 1.0 : 0.0)
-                      : e[(q + 1) % 3] * p[(q + 2) % 3] - e[(q + 2) % 3] * p[(q + 1) % 3];
-      }
-    for (int k = 0; k < m; ++k)
-      for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) {
-          c[k] += Z[k * n + i] * ((i == j ? b[i] : 0.0) - a[i * n + j] * x[j]);
-          for (int l = 0; l < m; ++l) G[k * m + l] += Z[k * n + i] * a[i * n + j] * Z[l * n + j];
-        }
-    denseSolve(G, c.data(), m);
-    for (int k = 0; k < m; ++k)
-      for (int i = 0; i < n; ++i) expected[i] += Z[k * n + i] * c[k];
+    std::vector<double> expected(x.data, x.data + n);
+    addRigidProjection(
+        a, b, x, rest, r.d, r.modes, [](int) { return true; }, expected);
     mg.applyRigidCorrection();
     EXPECT_LT(maxRelDiff(x, expected), 1e-12);
   }
@@ -442,30 +452,10 @@ TEST(Multigrid, PieceCorrectionIsEachMovingPiecesGalerkinProjection) {
     fillRandom(x, 4);
     fillRandom(rest, 5);
     std::vector<double> expected(x.data, x.data + n);
-    const int m = r.d == 3 ? 6 : 3;
-    for (int p = 0; p < 2; ++p) {
-      if (!r.moves[p]) continue;
-      std::vector<double> Z(n * m, 0.0), G(m * m, 0.0), c(m, 0.0);
-      for (int i = 0; i < n; i += r.d)
-        for (int k = 0; k < m && pieceOf(i) == p; ++k) {
-          const double e[3] = {k == 3 ? 1.0 : 0.0, k == 4 ? 1.0 : 0.0,
-                               k == 5 || r.d == 2 ? 1.0 : 0.0};
-          const double q[3] = {rest[i], rest[i + 1], r.d > 2 ? rest[i + 2] : 0.0};
-          for (int t = 0; t < r.d; ++t)
-            Z[k * n + i + t] =
-                k < r.d ? (t == k ? 1.0 : 0.0)
-                        : e[(t + 1) % 3] * q[(t + 2) % 3] - e[(t + 2) % 3] * q[(t + 1) % 3];
-        }
-      for (int k = 0; k < m; ++k)
-        for (int i = 0; i < n; ++i)
-          for (int j = 0; j < n; ++j) {
-            c[k] += Z[k * n + i] * ((i == j ? b[i] : 0.0) - a[i * n + j] * x[j]);
-            for (int l = 0; l < m; ++l) G[k * m + l] += Z[k * n + i] * a[i * n + j] * Z[l * n + j];
-          }
-      denseSolve(G, c.data(), m);
-      for (int k = 0; k < m; ++k)
-        for (int i = 0; i < n; ++i) expected[i] += Z[k * n + i] * c[k];
-    }
+    for (int p = 0; p < 2; ++p)
+      if (r.moves[p])
+        addRigidProjection(
+            a, b, x, rest, r.d, r.d == 3 ? 6 : 3, [&](int i) { return pieceOf(i) == p; }, expected);
     Multigrid<double> mg(A, nullptr, b, x, 1e-4, 1, 1, 1);
     ASSERT_TRUE(mg.correctPieceMotions(r.d, rest.data, piece.data(), {r.held[0], r.held[1]}));
     EXPECT_EQ(mg.rigidBlock != 0, r.moves[0] || r.moves[1]);

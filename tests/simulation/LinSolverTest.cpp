@@ -97,10 +97,11 @@ TEST(LinSolver, EverySolverReachesThePatchTestSolution) {
     LinSimulation::availableMemory = machine;
     EXPECT_EQ(*r.message ? out.substr(0, out.find('\n') + 1) : out, r.message);
     EXPECT_EQ(sim->solver == nullptr, r.kind == 0 || r.kind == 7) << r.kind;
-    if (r.kind == 2)  // the 216 unknowns: a dense inverse only under the raised crossover
+    if (r.kind == 2) {  // the 216 unknowns: a dense inverse only under the raised crossover
       EXPECT_EQ(dynamic_cast<Invert<double>*>(sim->solver.get()) != nullptr,
                 sim->K->nRow <= r.crossover)
           << r.crossover;
+    }
     if (r.kind != 2) sim->setSolverParameters(1e-10f, 1, 1);
     bar.pullEnd(*sim);
     for (int s = 0; s < r.steps && bar.error(*sim) > r.tolerance; ++s)

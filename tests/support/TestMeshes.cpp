@@ -99,6 +99,18 @@ void boxCorners(int k, int l, int m, float edge, std::vector<Point>& positions,
       }
 }
 
+int fixFloorAndNumberFixedFirst(TetHierarchy& h, int level) {
+  auto& list = h.vertices[level];
+  for (Vertex* v : list) v->fixed = v->restPosition[2] == 0.0f;
+  std::stable_partition(list.begin(), list.end(), [](const Vertex* v) { return v->fixed != 0; });
+  int nFixed = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    list[i]->index = static_cast<int>(i);
+    nFixed += list[i]->fixed;
+  }
+  return nFixed;
+}
+
 std::unique_ptr<TetHierarchy> box(int k, int l, int m, float edge, int nLevels) {
   std::vector<Point> positions;
   std::vector<Corners> corners;

@@ -36,6 +36,11 @@ std::unique_ptr<TetHierarchy> singleTetrahedron(int nLevels = 1);
 // i + (k + 1) * (j + (l + 1) * n).
 std::unique_ptr<TetHierarchy> box(int k, int l, int m, float edge = 1.0f, int nLevels = 1);
 
+// Fixes the vertices of level `level` at z = 0 and numbers them first, as
+// the model set-up does on the finest level, so that the assembler removes
+// one leading range; returns how many are fixed.
+int fixFloorAndNumberFixedFirst(TetHierarchy& h, int level);
+
 // An irregular k x k x k box: the corners of box(k, k, k, edge) with every
 // inner coordinate moved by up to 0.15 edge at random, vertices and
 // elements in a random order.
