@@ -79,6 +79,24 @@ void pinRow(BlockMatrix<double, BS>& K, int dof, double E) {
   }
 }
 
+// Moves the pinned columns of K on the free rows to the load,
+// pinLoad -= K(:, c) x_c, and clears them there.
+template <int BS>
+void movePinnedColumns(BlockMatrix<double, BS>& K, const std::vector<char>& pinned,
+                       const Vector<double>& x, std::vector<double>& pinLoad) {
+  for (auto& b : K.blocks)
+    for (int s = 0; s < BS; ++s) {
+      const int c = b.col0 + s;
+      if (!pinned[static_cast<size_t>(c)]) continue;
+      for (int a = 0; a < BS; ++a) {
+        const auto row = static_cast<size_t>(b.row0 + a);
+        if (pinned[row]) continue;  // its row is E x_c = E x_pinned already
+        pinLoad[row] -= b.values[a * BS + s] * x[c];
+        b.values[a * BS + s] = 0.0;
+      }
+    }
+}
+
 }  // namespace
 
 int LinSimulation::levelUnknowns(int l) const { return hierarchy->unknowns(l, dim); }
@@ -139,13 +157,17 @@ void LinSimulation::correctFreeBody() {
       p = static_cast<int>(held.size());
       held.emplace_back();
     }
-    piece[j] = p;
+    // A pinned vertex (fixed, numbered with the free ones) holds its piece
+    // and is not corrected.
+    if (!v->fixed) piece[j] = p;
   }
-  // Each piece is held at its fixed vertices.
-  for (const Vertex* v : finest)
-    if (v->index >= 0 && v->index < fixed && used[v->index] && number[find(v->index)] >= 0)
-      held[number[find(v->index)]].insert(held[number[find(v->index)]].end(), v->restPosition,
-                                          v->restPosition + dim);
+  // Each piece is held at its fixed and pinned vertices.
+  for (const Vertex* v : finest) {
+    if (v->index < 0 || v->index >= count || !used[v->index]) continue;
+    if (v->index >= fixed && !v->fixed) continue;
+    const int p = number[find(v->index)];
+    if (p >= 0) held[p].insert(held[p].end(), v->restPosition, v->restPosition + dim);
+  }
   if (held.empty()) {
     multigrid->correctRigidMotions(0, nullptr);
     return;
@@ -340,16 +362,21 @@ void LinSimulation::updateHierarchy() {
     multigrid->setCoarseSolver(kDiagonalCG);
   }
 
-  // 2.-3. Rows of pinned unknowns become E x = E x_pinned.
+  // 2.-3. Rows of pinned unknowns become E x = E x_pinned; their columns
+  // move to the load, so that K stays symmetric for the CG solvers, the
+  // sparse factor and the rigid correction.
   prescribed.clear();
+  pinLoad.clear();
   const MaterialProperties& m = *settings->material;
   const double E = ((3.0 * m.lambda + (m.mu + m.mu)) * m.mu) / (m.lambda + m.mu);
   pinModulus = E;
+  std::vector<char> pinned(static_cast<size_t>(K->nRow), 0);
   for (const Vertex* v : hierarchy->vertices[hierarchy->nLevels - 1]) {
     const int i = v->index - settings->fixedCount;
     if (!v->fixed || i < 0) continue;
     for (int k = 0; k < dim; ++k) {
       const int dof = dim * i + k;
+      pinned[static_cast<size_t>(dof)] = 1;
       prescribed.push_back({dof, E * (*displacement)[dof]});
       if (dim == 3)
         pinRow(static_cast<BlockMatrix<double, 3>&>(*K), dof, E);
@@ -357,19 +384,27 @@ void LinSimulation::updateHierarchy() {
         pinRow(static_cast<BlockMatrix<double, 2>&>(*K), dof, E);
     }
   }
-  // Rewritten rows leave K unsymmetric; the Galerkin products must not
-  // mirror one triangle.
-  if (!prescribed.empty()) K->symmetric = false;
+  if (!prescribed.empty()) {
+    pinLoad.assign(static_cast<size_t>(K->nRow), 0.0);
+    if (dim == 3)
+      movePinnedColumns(static_cast<BlockMatrix<double, 3>&>(*K), pinned, *displacement, pinLoad);
+    else
+      movePinnedColumns(static_cast<BlockMatrix<double, 2>&>(*K), pinned, *displacement, pinLoad);
+  }
 
-  // 4. Coarse levels of every multigrid on K; a diagonal CG follows K.
+  // 4. Coarse levels of every multigrid on K; a diagonal CG follows K, a
+  // direct solver is built anew.
   refreshCoarseLevels(*multigrid);
-  // A pinned body is no longer free (K is unsymmetric meanwhile).
+  // A pinned piece turns about its pins only.
   correctFreeBody();
   if (auto* cg = dynamic_cast<CGPreMgrid<double>*>(solver.get())) {
     refreshCoarseLevels(*cg->multigrid);
     cg->multigrid->copyRigidCorrection(*multigrid);
-  } else if (auto* cg = dynamic_cast<CGPreDiag<double>*>(solver.get()))
+  } else if (auto* cg = dynamic_cast<CGPreDiag<double>*>(solver.get())) {
     refreshInverseDiagonal(*cg, *K);
+  } else if (solverKind() == 2) {
+    setSolver(2);
+  }
 }
 
 void LinSimulation::refreshCoarseLevels(Multigrid<double>& mg) {

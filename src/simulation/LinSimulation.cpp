@@ -48,6 +48,8 @@ LinSimulation::~LinSimulation() {
   solver.reset();
   prescribed.clear();
   prescribed.shrink_to_fit();
+  pinLoad.clear();
+  pinLoad.shrink_to_fit();
 }
 
 // Header and records go through the seal.

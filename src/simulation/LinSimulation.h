@@ -37,7 +37,7 @@ class LinSimulation : public FEMSimulation {
  public:
   // The system matrix: BlockMatrix<double, 3> when dim is 3, else
   // BlockMatrix<double, 2>; carries the scheme's inertia terms, and
-  // updateHierarchy rewrites the rows of prescribed unknowns.
+  // updateHierarchy rewrites the rows and columns of prescribed unknowns.
   std::unique_ptr<Matrix<double>> K;
   // K before any row was rewritten; null until the first updateHierarchy.
   std::unique_ptr<Matrix<double>> unconstrainedK;
@@ -47,6 +47,9 @@ class LinSimulation : public FEMSimulation {
   std::unique_ptr<Multigrid<double>> multigrid;
   std::unique_ptr<Iteration<double>> solver;  // null: one V-cycle per solve
   std::vector<PrescribedValue> prescribed;
+  // -K(:, p) x_p of the pinned unknowns p on the free rows: the load their
+  // columns carried before updateHierarchy cleared them. Empty: no pins.
+  std::vector<double> pinLoad;
   // The diagonal of pinned rows (Young's modulus): prescribed values are
   // this times the pinned displacement.
   double pinModulus = 1.0;
@@ -87,7 +90,10 @@ class LinSimulation : public FEMSimulation {
                    bool averageForces) override;
   // Pins every free vertex whose fixed flag is set at its current
   // displacement: rewrites its rows of K (from the unconstrained copy) and
-  // its prescribed right-hand side entries, then refreshes the coarse levels.
+  // its prescribed right-hand side entries, moves its columns to pinLoad
+  // (K stays symmetric), then refreshes the coarse levels, the rigid
+  // correction (a pinned body can still turn about its pins) and a direct
+  // solver.
   void updateHierarchy() override;
   // Measures the V-cycle on this step's system: builds b as a step does,
   // solves it to a reference e, prints the reference's residual and the

@@ -252,6 +252,7 @@ void LinSimulation::buildRightSide(bool averageForces) {
   if (settings->deformationForce)
     settings->deformationForce->apply(*lumpedMass, b, &settings->fixedCount);
   heldRamp.apply(heldQueue, b);
+  for (size_t i = 0; i < pinLoad.size(); ++i) b[static_cast<int>(i)] += pinLoad[i];
   for (const PrescribedValue& p : prescribed) b[p.dof] = p.value;
 }
 

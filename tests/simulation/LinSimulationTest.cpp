@@ -306,7 +306,7 @@ TEST(LinSimulationPinning, PinnedVertexKeepsItsDisplacement) {
   }
   EXPECT_GT(moved, 0.1 * std::fabs(before[dof + 1]));  // the rest swings on
 
-  // Each coarse matrix equals R A R^T of the pinned (unsymmetric) operator,
+  // Each coarse matrix equals R A R^T of the pinned operator,
   // column by column through products.
   Multigrid<double>& mg = *sim->multigrid;
   for (int l = 0; l < mg.levels - 1; ++l) {
