@@ -313,13 +313,17 @@ TEST(HeadlessMain, RefusedModelsAndBrokenStatesNeverExitZero) {
     if (row.limited)
       args.insert(args.begin(),
                   {"/bin/sh", "-c", "ulimit -v 2097152 && exec \"$0\" \"$@\"", ZOLT_HEADLESS});
-    const double start = monotonicSeconds();
+    [[maybe_unused]] const double start = monotonicSeconds();
     const ProgramResult r = row.limited ? runProgram(w.t.file(""), args) : w.run(args);
-    // The scattered body inverts its coarse level densely and the explicit
-    // run takes 400 steps: slower under the sanitizers.
+    // The scattered body factors its coarse level and the explicit run
+    // takes 400 steps; under the sanitizers a second is not enough for
+    // a loaded machine (the peak memory below still shows a refusal comes
+    // before any large allocation).
+#ifndef __SANITIZE_ADDRESS__
     if (!row.scattered && row.options != diverging) {
       EXPECT_LT(monotonicSeconds() - start, 1.0);
     }
+#endif
     EXPECT_EQ(r.status, row.status) << r.out << r.err;
     rusage usage;  // peak resident memory of the largest child so far
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
