@@ -88,7 +88,9 @@ bool parseInts(const char* p, long* out, int n);
 bool parseFloats(const char* p, float* out, int n, bool allowMore = false);
 
 // Writes the whole text or nothing: on failure, one line names the file(s)
-// not written, and what was under their names is left as it was. A stream
+// not written, and what was under their names is left as it was (but for a
+// rename that fails after another output's was renamed: then neither output
+// is left, never a new one beside an old one). A stream
 // that failed while the text was built (it ran out of memory) is not
 // written.
 bool writeTextFile(const char* method, const std::string& path, const std::ostringstream& text);

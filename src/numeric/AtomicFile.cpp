@@ -5,11 +5,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "SealedFile.h"
 
@@ -32,10 +34,40 @@ void removeLeftovers(const std::string& path) {
     const char* digits = name + prefix.size();
     char* end = nullptr;
     const long pid = std::strtol(digits, &end, 10);
-    if (end == digits || *end != '\0' || pid <= 0 || pid > INT32_MAX) continue;
+    if (end == digits || (*end != '\0' && *end != '.') || pid <= 0 || pid > INT32_MAX) continue;
     if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlinkat(::dirfd(d), name, 0);
   }
   ::closedir(d);
+}
+
+// Creates "<path>.tmp.<pid>.<n>" under a name no other writer holds (one
+// of this process, or of another with the same pid in another namespace);
+// empty when none can be made.
+std::string createTemporary(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  const std::string stem = path + ".tmp." + std::to_string(::getpid()) + ".";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = stem + std::to_string(counter.fetch_add(1)) + "-" +
+                             std::to_string(std::random_device{}() % 100000);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) break;
+  }
+  return std::string();
+}
+
+// Makes a rename in the directory of `path` durable; best effort, as some
+// file systems cannot sync a directory.
+void syncDirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 }  // namespace
@@ -49,11 +81,12 @@ bool AtomicFile::open(const std::string& path, std::ios::openmode mode) {
     return false;
   }
   removeLeftovers(path);
-  temp_ = path + ".tmp." + std::to_string(::getpid());
+  temp_ = createTemporary(path);
   stream_.clear();
-  stream_.open(temp_, mode | std::ios::out | std::ios::trunc);
+  if (!temp_.empty()) stream_.open(temp_, mode | std::ios::out | std::ios::trunc);
   if (!stream_.is_open()) {
-    temp_.clear();
+    discard();
+    stream_.setstate(std::ios::failbit);
     return false;
   }
   return true;
@@ -82,6 +115,7 @@ bool AtomicFile::commit() {
     discard();
     return false;
   }
+  syncDirectoryOf(path_);
   temp_.clear();
   finished_ = false;
   return true;

@@ -72,7 +72,8 @@ std::string hintFor(int attribs) { return attribs == 1 ? kMarkerHint : ""; }
 
 std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::string& path, int level,
                                                long long i, int attribs,
-                                               const std::vector<Vertex*>* coarse) {
+                                               const std::vector<Vertex*>* coarse,
+                                               long long coarseBase) {
   std::vector<InterpolationEntry> parents;
   if (attribs != 1) {
     for (int a = 0; a < attribs; ++a) {
@@ -93,13 +94,13 @@ std::vector<InterpolationEntry> readVertexTail(std::istream& in, const std::stri
           "Could not read interpolation entry " + std::to_string(j + 1) + " of " + at(level, i),
           kMarkerHint);
     if (!coarse) continue;  // level 0 has no coarser level: the list is dropped
-    if (parent < 1 || parent > static_cast<long long>(coarse->size()))
+    if (parent < coarseBase || parent - coarseBase >= static_cast<long long>(coarse->size()))
       exitBadFile(path,
                   "Parent " + std::to_string(parent) + " of " + at(level, i) +
                       " names no vertex of level " + std::to_string(level - 1) + " (" +
                       std::to_string(coarse->size()) + " vertices)",
                   kMarkerHint);
-    parents.push_back({(*coarse)[static_cast<size_t>(parent - 1)], weight});
+    parents.push_back({(*coarse)[static_cast<size_t>(parent - coarseBase)], weight});
   }
   return parents;
 }
@@ -279,6 +280,7 @@ void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
   const float* s = renderSettings.scale;
   const bool swap = renderSettings.swapXY != 0;
 
+  long long coarseBase = 1;  // parents count as the coarser level's vertices do
   for (int l = 0; l < nLevels; l += levelStep(elementType)) {
     std::vector<Vertex*>& level = hierarchy->vertices[l];
     vertexOffsets[l] = static_cast<int>(level.size());
@@ -322,7 +324,8 @@ void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
         x = tx;
         y = ty;
       }
-      std::vector<InterpolationEntry> parents = readVertexTail(in, path, l, i, attribs, coarse);
+      std::vector<InterpolationEntry> parents =
+          readVertexTail(in, path, l, i, attribs, coarse, coarseBase);
       auto v = std::make_unique<Vertex>();
       v->index = vertexOffsets[l] + static_cast<int>(i);
       v->parents = std::move(parents);
@@ -333,6 +336,7 @@ void Run::readNodeLevel(const char* path, int nLevels, const float* matrix) {
       v.release();
     }
     vertexBases[l] = static_cast<int>(base);
+    coarseBase = base;
     std::cout << "Reading level " << l << ": " << n << " Vertices,  " << attribs << " Attribs"
               << std::endl;
   }

@@ -64,6 +64,16 @@ TEST(AtomicFile, RealNameHoldsTheOldOrTheWholeNewFile) {
          return f.commit();
        },
        false},
+      // Two writers of one file with one pid (this process; or processes
+      // of other pid namespaces) used to share the temporary name, and the
+      // first rename put a mix of both in place.
+      {"another writer at once",
+       [&](AtomicFile& f) {
+         AtomicFile other(f.path());
+         other.stream() << big;
+         return other.commit() && readAll(f.path()) == big && f.commit();
+       },
+       true},
       {"file size limit",
        [&](AtomicFile& f) {
          bool ok = true;
@@ -152,7 +162,11 @@ TEST(AtomicFile, AWriterKilledMidWriteLeavesTheOldFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(readAll(path), "old");
-  const std::string temp = path + ".tmp." + std::to_string(child);
+  std::string temp;
+  const std::string prefix = "cache.tmp." + std::to_string(child) + ".";
+  for (const auto& e : std::filesystem::directory_iterator(dir.path))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) temp = e.path().string();
+  ASSERT_FALSE(temp.empty());
   EXPECT_GE(std::filesystem::file_size(temp), 5u << 16);  // it was writing
   close(ready[0]);
   close(ready[1]);

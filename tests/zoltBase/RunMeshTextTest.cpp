@@ -157,6 +157,41 @@ TEST(RunMeshText, ForeignFilesLoadAsTheCube) {
   }
 }
 
+// A two-level cube numbered from 0 throughout (vertices, parents and
+// corners) reads as the one numbered from 1: the parents of level 1 used
+// to count from 1 whatever the file's base, so parent 0 was refused and
+// any other named the next vertex.
+TEST(RunMeshText, AHierarchyNumberedFromZeroReadsAsFromOne) {
+  ModelDirs d;
+  writeTwoLevelCube(d.models + "one");
+  std::string node = fromZero(kCubeNode, 1) + "9 3 0 1\n";
+  for (int i = 0; i < 8; ++i)
+    node += std::to_string(i) + std::string(kCubeNode).substr(8 * (i + 1) + 1, 6) + " 1 " +
+            std::to_string(i) + " 1\n";
+  node += "8 0.5 0.5 0.5 8 0 0.125 1 0.125 2 0.125 3 0.125 4 0.125 5 0.125 6 0.125 7 0.125\n";
+  writeFile(d.models + "zero.node", node);
+  writeFile(d.models + "zero.ele", fromZero(kCubeEle, 5) +
+                                       "6 4 0\n0 0 1 3 8\n1 0 1 5 8\n2 0 2 3 8\n3 0 2 6 8\n4 0 4 "
+                                       "5 8\n5 0 4 6 8\n");
+  for (const char* m : {"one", "zero"})
+    writeFile(d.models + m + ".config", "LEVEL 2 READ_HIERARCHY\n");
+  const auto one = loadRun("one"), zero = loadRun("zero");
+  ASSERT_FALSE(one->refused);
+  ASSERT_FALSE(zero->refused);
+  auto parents = [](const ::Run& r) {
+    std::vector<std::vector<std::pair<int, float>>> out;
+    for (const Vertex* v : r.hierarchy->vertices[1]) {
+      out.emplace_back();
+      for (const InterpolationEntry& p : v->parents)
+        out.back().push_back({p.parent->index, p.weight});
+    }
+    return out;
+  };
+  EXPECT_EQ(parents(*zero), parents(*one));
+  EXPECT_EQ(positions(*zero), positions(*one));
+  EXPECT_EQ(elementCorners(*zero), elementCorners(*one));
+}
+
 // The corner numbers of every face whose bit is set; in the file as in the
 // element, bit 1 << f marks the face opposite corner f.
 std::set<std::set<int>> flaggedFaces(const int corner[4], int mask) {
