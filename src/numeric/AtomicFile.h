@@ -1,10 +1,10 @@
 #pragma once
 // A file written under a temporary name next to its real one
-// ("<path>.tmp.<pid>.<n>", a name no other writer holds) and renamed over the real name only once it is
-// complete, flushed, synced and closed. A reader opens the old file or the
-// new one, never a mix; a write that fails, or a process killed half way,
-// leaves nothing under the real name (its temporary file is removed by the
-// next writer of the file).
+// ("<path>.tmp.<pid>.<n>", a name no other writer holds) and renamed over
+// the real name only once it is complete, flushed, synced and closed. A
+// reader opens the old file or the new one, never a mix; a write that
+// fails, or a process killed half way, leaves nothing under the real name
+// (its temporary file is removed by the next writer of the file).
 
 #include <cstddef>
 #include <fstream>

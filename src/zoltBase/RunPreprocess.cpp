@@ -195,7 +195,8 @@ bool Run::checkMemory(const std::string& who, const char* advice) {
   // part: it counts against the limits on mappings (RLIMIT_AS, RLIMIT_DATA)
   // alone.
   const uint64_t assembly = refinedModelBytes(elements);
-  const uint64_t atCoarseSolve = saturatedSum(modelBytesAtCoarseSolve(elements, levels), coarse);
+  const uint64_t model = modelBytesAtCoarseSolve(elements, levels);
+  const uint64_t atCoarseSolve = saturatedSum(model, coarse);
   const uint64_t blas = dense ? 0 : CholeskyFactor::blasBufferBytes(n);
   const uint64_t need = std::max(assembly, atCoarseSolve);
   const uint64_t mapped = std::max(assembly, saturatedSum(atCoarseSolve, blas));
@@ -203,8 +204,9 @@ bool Run::checkMemory(const std::string& who, const char* advice) {
   // once refined) is part of the model's figure: it is given back to the
   // room rather than counted twice.
   const uint64_t roomNow = mappingRoom();
-  const uint64_t held =
-      roomNow > 0 && roomBeforeRefined > roomNow ? std::min(roomBeforeRefined - roomNow, need) : 0;
+  const uint64_t held = roomNow > 0 && roomBeforeRefined > roomNow
+                            ? std::min(roomBeforeRefined - roomNow, std::max(assembly, model))
+                            : 0;
   const uint64_t room = roomNow > 0 ? roomNow + held : 0;
   uint64_t have = usableMemory();
   if (have > 0 && have == roomNow) have = room;
