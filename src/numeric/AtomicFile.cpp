@@ -19,14 +19,18 @@ namespace zolt {
 
 namespace {
 
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
 // Removes the temporary files of `path` that writers which are no longer
 // running (killed half way) left behind. Plain readdir: the directory
 // iterator's increment would end the process on a failed allocation.
 void removeLeftovers(const std::string& path) {
   const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp.";
-  DIR* d = ::opendir(dir.c_str());
+  DIR* d = ::opendir(directoryOf(path).c_str());
   if (!d) return;
   while (const dirent* e = ::readdir(d)) {
     const char* name = e->d_name;
@@ -62,9 +66,7 @@ std::string createTemporary(const std::string& path) {
 // Makes a rename in the directory of `path` durable; best effort, as some
 // file systems cannot sync a directory.
 void syncDirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
